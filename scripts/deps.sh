@@ -1,0 +1,16 @@
+# Debian packages the build, the tests and the run need; sourced by scripts/test and scripts/run.
+PYRELINK_PACKAGES=(cmake g++ make libgtest-dev libcli11-dev qt6-base-dev)
+
+install_deps() {
+  local missing=()
+  for package in "${PYRELINK_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+      || missing+=("$package")
+  done
+  if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}

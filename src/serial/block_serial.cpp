@@ -1,0 +1,690 @@
+#include "serial/block_serial.h"
+
+#include <cerrno>
+#include <cstring>
+#include <istream>
+#include <ostream>
+#include <vector>
+
+#include "serial/serial_util.h"
+
+namespace serial {
+
+namespace {
+constexpr int32_t StreamPieceSize = 8192;
+constexpr int32_t RtsToggleDrainMs = 255;
+constexpr int32_t ModemDialFactor = 90;
+constexpr const char* ComPrefix = "COM";
+constexpr const char* TtySPrefix = "/DEV/TTYS";
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// Decimal number or fallback, like the classic string-to-integer with default.
+int32_t ToIntDefault(const std::string& text, int32_t fallback) {
+  if (text.empty()) return fallback;
+  size_t i = 0;
+  bool negative = false;
+  if (text[0] == '-' || text[0] == '+') {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  if (i >= text.size()) return fallback;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return fallback;
+    value = value * 10 + (text[i] - '0');
+    if (value > INT32_MAX) return fallback;
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+}  // namespace
+
+TBlockSerial::TBlockSerial() : TBlockSerial(MakePortBackend()) {}
+
+TBlockSerial::TBlockSerial(std::unique_ptr<PortBackend> backend) : backend_(std::move(backend)) {
+  RecordError(ErrOk);
+}
+
+TBlockSerial::~TBlockSerial() {
+  // A destructor must not throw: closing records 0 and raises nothing.
+  ClosePort();
+}
+
+// ---- error recording -------------------------------------------------------------------------
+
+void TBlockSerial::RecordError(int32_t code) {
+  LastErrorCode = code;
+  LastErrorText = GetErrorDesc(code);
+}
+
+void TBlockSerial::RecordSystemError(intptr_t result) {
+  RecordError(result == -1 ? errno : ErrOk);
+}
+
+void TBlockSerial::RecordSystemCode(int code) { RecordError(code); }
+
+void TBlockSerial::RaiseOnError() {
+  if (RaiseExcept && LastErrorCode != ErrOk) throw ESerialError(LastErrorCode);
+}
+
+void TBlockSerial::RecordAndRaise(int32_t code) {
+  RecordError(code);
+  RaiseOnError();
+}
+
+void TBlockSerial::MapLineErrors(uint32_t flags) {
+  if (flags & LineErrFrame) LastErrorCode = ErrFrame;
+  if (flags & LineErrOverrun) LastErrorCode = ErrOverrun;
+  if (flags & LineErrRxOver) LastErrorCode = ErrRxOver;
+  if (flags & LineErrParity) LastErrorCode = ErrRxParity;
+  if (flags & LineErrTxFull) LastErrorCode = ErrTxFull;
+}
+
+// ---- line control ------------------------------------------------------------------------------
+
+uint16_t TBlockSerial::QueryPortAddress() { return 0; }
+
+bool TBlockSerial::TransmitterIdle(uint16_t) { return true; }
+
+void TBlockSerial::ResizeInputQueue(int32_t size) {
+  RecordError(ErrOk);
+  int error = backend_->SetQueueSizes(size);
+  if (error != 0) {
+    RecordSystemCode(error);
+    RaiseOnError();
+    return;
+  }
+  FetchLineSettings();
+  LineSettings.XonLimit = static_cast<uint16_t>(size / 4);
+  LineSettings.XoffLimit = static_cast<uint16_t>(size / 4);
+  ApplyLineSettings();
+  InputQueueSize = size;
+}
+
+bool TBlockSerial::DsrState() { return ReadModemStatus() & ModemDsr; }
+bool TBlockSerial::CtsState() { return ReadModemStatus() & ModemCts; }
+bool TBlockSerial::CarrierState() { return ReadModemStatus() & ModemCarrier; }
+bool TBlockSerial::RingState() { return ReadModemStatus() & ModemRing; }
+void TBlockSerial::SetDtrLine(bool on) { backend_->SetDtr(on); }
+void TBlockSerial::SetRtsLine(bool on) { backend_->SetRts(on); }
+
+uint32_t TBlockSerial::ReadModemStatus() {
+  RecordError(ErrOk);
+  uint32_t status = 0;
+  int error = backend_->ModemStatus(status);
+  if (error != 0) RecordSystemCode(error);
+  RaiseOnError();
+  ModemStatusWord = status;
+  return status;
+}
+
+void TBlockSerial::ReportStatus(THookSerialReason reason, const std::string& value) {
+  if (OnStatus) OnStatus(this, reason, value);
+}
+
+void TBlockSerial::ParsePortNumber(const std::string& name) {
+  PortIndex = -1;
+  std::string upper = Upper(name);
+  if (upper.rfind(ComPrefix, 0) == 0) {
+    PortIndex = ToIntDefault(name.substr(3), 0) - 1;
+  }
+  if (upper.rfind(TtySPrefix, 0) == 0) {
+    PortIndex = ToIntDefault(name.substr(9), -2);
+  }
+}
+
+bool TBlockSerial::DeviceAnswering() {
+  if (TestDSR && !DsrState()) return false;
+  if (TestCTS && !CtsState()) return false;
+  return true;
+}
+
+bool TBlockSerial::PortNotReady() {
+  if (!PortOpen) {
+    RecordAndRaise(ErrNotConnected);
+    return true;
+  }
+  if (!DeviceAnswering()) {
+    RecordAndRaise(ErrNoDeviceAnswer);
+    return true;
+  }
+  return false;
+}
+
+void TBlockSerial::PaceTransfer(int32_t count, int32_t limit, uint32_t& next) {
+  if (limit <= 0) return;
+  uint32_t now = CurrentTick();
+  if (now < next) {
+    uint32_t wait = next - now;
+    ReportStatus(HR_Wait, std::to_string(wait));
+    SleepMs(wait);
+  }
+  next = CurrentTick() +
+         static_cast<uint32_t>(static_cast<double>(count) / static_cast<double>(limit) * 1000.0);
+}
+
+void TBlockSerial::SetRateLimit(int32_t limit) {
+  SendRateLimit = limit;
+  ReceiveRateLimit = limit;
+}
+
+std::string TBlockSerial::VersionText() { return "Pyrelink serial port 1.0"; }
+
+// ---- lifecycle and line format ------------------------------------------------------------------
+
+void TBlockSerial::ClosePort() {
+  if (Handle != -1) {
+    backend_->Purge(PurgeAll);
+    LineBuffer.clear();
+    SetRtsLine(false);
+    SetDtrLine(false);
+    backend_->Close();
+  }
+  PortOpen = false;
+  Handle = -1;
+  PortIndex = -1;
+  RecordError(ErrOk);
+  ReportStatus(HR_SerialClose, DevicePath);
+}
+
+void TBlockSerial::OpenPort(const std::string& name) {
+  if (PortOpen) {
+    RecordAndRaise(ErrAlreadyOpen);
+    return;
+  }
+  LineBuffer.clear();
+  DevicePath = name;
+  ParsePortNumber(name);
+  if (PortIndex != -1) DevicePath = DevicePathForPortIndex(PortIndex);
+  int error = backend_->Open(DevicePath);
+  Handle = error == 0 ? backend_->NativeHandle() : -1;
+  RecordSystemCode(error);
+  RaiseOnError();
+  if (error != 0) return;
+
+  backend_->SetQueueSizes(InputQueueSize);
+  PortAddress = QueryPortAddress();
+  RecordError(ErrOk);
+
+  if (DeviceAnswering()) {
+    PortOpen = true;
+    SetRtsLine(true);
+    SetDtrLine(true);
+    DiscardBuffers();
+  } else {
+    RecordError(ErrNoDeviceAnswer);
+    backend_->Close();
+    Handle = -1;
+    PortIndex = -1;
+  }
+  RaiseOnError();
+  ReportStatus(HR_Connect, DevicePath);
+}
+
+void TBlockSerial::ConfigureLine(int32_t baud, int32_t dataBits, char parity, int32_t stopBits,
+                                 bool softwareFlow, bool hardwareFlow) {
+  LineSettings = LineSettingsRecord{};
+  LineSettings.Length = sizeof(LineSettingsRecord);
+  LineSettings.BaudRate = static_cast<uint32_t>(baud);
+  LineSettings.DataBits = static_cast<uint8_t>(dataBits);
+  switch (parity) {
+    case 'N': case 'n': LineSettings.Parity = 0; break;
+    case 'O': case 'o': LineSettings.Parity = 1; break;
+    case 'E': case 'e': LineSettings.Parity = 2; break;
+    case 'M': case 'm': LineSettings.Parity = 3; break;
+    case 'S': case 's': LineSettings.Parity = 4; break;
+    default: LineSettings.Parity = 0; break;
+  }
+  LineSettings.StopBits = static_cast<uint8_t>(stopBits);
+  LineSettings.XonChar = 17;
+  LineSettings.XoffChar = 19;
+  LineSettings.XonLimit = static_cast<uint16_t>(InputQueueSize / 4);
+  LineSettings.XoffLimit = static_cast<uint16_t>(InputQueueSize / 4);
+  uint32_t flags = FlagBinary;
+  if (softwareFlow) flags |= FlagXonXoffOut | FlagXonXoffIn;
+  if (hardwareFlow) flags |= FlagCtsOutFlow | FlagRtsHandshake;
+  else flags |= FlagRtsEnable;
+  flags |= FlagDtrEnable;
+  if (LineSettings.Parity != 0) flags |= FlagParityCheck;
+  LineSettings.Flags = flags;
+  ApplyLineSettings();
+}
+
+void TBlockSerial::ApplyLineSettings() {
+  RecordError(ErrOk);
+  int error = backend_->Apply(LineSettings);
+  if (error != 0) RecordSystemCode(error);
+  RaiseOnError();
+}
+
+void TBlockSerial::FetchLineSettings() {
+  RecordError(ErrOk);
+  int error = backend_->Fetch(LineSettings);
+  if (error != 0) RecordSystemCode(error);
+  RaiseOnError();
+}
+
+// ---- core transfer -----------------------------------------------------------------------------
+
+int32_t TBlockSerial::WriteBytes(const void* buffer, int32_t count) {
+  int32_t written = 0;
+  if (PortNotReady()) return 0;
+  PaceTransfer(count, SendRateLimit, NextSendTick);
+  if (RtsToggle) {
+    DrainOutput();
+    SetRtsLine(true);
+  }
+  RecordError(ErrOk);
+  int error = backend_->Write(static_cast<const uint8_t*>(buffer), count, DeadlockTimeout, written);
+  if (error != 0) RecordSystemCode(error);
+  uint32_t in = 0, out = 0, flags = 0;
+  if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);
+  if (RtsToggle) {
+    DrainOutput();
+    WaitWritable(RtsToggleDrainMs);
+    SetRtsLine(false);
+  }
+  RaiseOnError();
+  ReportStatus(HR_WriteCount, std::to_string(written));
+  return written;
+}
+
+int32_t TBlockSerial::ReadBytes(void* buffer, int32_t count) {
+  int32_t got = 0;
+  if (PortNotReady()) return 0;
+  PaceTransfer(count, ReceiveRateLimit, NextReceiveTick);
+  RecordError(ErrOk);
+  int error = backend_->Read(static_cast<uint8_t*>(buffer), count, got);
+  if (error != 0) RecordSystemCode(error);
+  uint32_t in = 0, out = 0, flags = 0;
+  if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);
+  RaiseOnError();
+  ReportStatus(HR_ReadCount, std::to_string(got));
+  return got;
+}
+
+void TBlockSerial::WriteOneByte(uint8_t value) { WriteBytes(&value, 1); }
+
+void TBlockSerial::SendText(const std::string& text) {
+  WriteBytes(text.data(), static_cast<int32_t>(text.size()));
+}
+
+void TBlockSerial::WriteInt32(int32_t value) {
+  uint8_t bytes[4];
+  uint32_t v = static_cast<uint32_t>(value);
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(v >> (8 * i));
+  WriteBytes(bytes, 4);
+}
+
+void TBlockSerial::WriteCountedText(const std::string& text) {
+  WriteInt32(static_cast<int32_t>(text.size()));
+  SendText(text);
+}
+
+void TBlockSerial::WriteStreamRaw(std::istream& stream) {
+  std::vector<char> piece(StreamPieceSize);
+  for (;;) {
+    stream.read(piece.data(), StreamPieceSize);
+    std::streamsize got = stream.gcount();
+    if (got <= 0) break;
+    WriteBytes(piece.data(), static_cast<int32_t>(got));
+  }
+}
+
+namespace {
+int32_t RemainingSize(std::istream& stream) {
+  std::streampos here = stream.tellg();
+  stream.seekg(0, std::ios::end);
+  std::streampos end = stream.tellg();
+  stream.seekg(here);
+  return static_cast<int32_t>(end - here);
+}
+}  // namespace
+
+void TBlockSerial::WriteStreamCounted(std::istream& stream) {
+  WriteInt32(RemainingSize(stream));
+  WriteStreamRaw(stream);
+}
+
+void TBlockSerial::WriteStreamCountedBE(std::istream& stream) {
+  WriteInt32(static_cast<int32_t>(ReverseBytes32(static_cast<uint32_t>(RemainingSize(stream)))));
+  WriteStreamRaw(stream);
+}
+
+// ---- queues and waits --------------------------------------------------------------------------
+
+int32_t TBlockSerial::PendingCount() {
+  uint32_t in = 0, out = 0, flags = 0;
+  int error = backend_->QueueCounts(in, out, flags);
+  int32_t result = 0;
+  if (error == 0) {
+    RecordError(ErrOk);
+    result = static_cast<int32_t>(in);
+  } else {
+    RecordSystemCode(error);
+  }
+  RaiseOnError();
+  return result;
+}
+
+int32_t TBlockSerial::PendingCountAll() {
+  if (!LineBuffer.empty()) return static_cast<int32_t>(LineBuffer.size());
+  return PendingCount();
+}
+
+int32_t TBlockSerial::OutputPendingCount() {
+  RecordError(ErrOk);
+  uint32_t in = 0, out = 0, flags = 0;
+  int error = backend_->QueueCounts(in, out, flags);
+  if (error != 0) {
+    RecordSystemCode(error);
+    out = 0;
+  }
+  RaiseOnError();
+  return static_cast<int32_t>(out);
+}
+
+bool TBlockSerial::WaitLineEvent(uint32_t mask, int32_t timeout) {
+  RecordError(ErrOk);
+  if (mask == EventRxChar && PendingCount() > 0) return true;
+  bool happened = false;
+  int error = backend_->WaitEvent(mask, timeout, happened);
+  if (error != 0) {
+    // A device that went away is an error at once, never a silent false to spin on.
+    RecordSystemCode(error);
+    RaiseOnError();
+    return false;
+  }
+  return happened;
+}
+
+bool TBlockSerial::WaitReadable(int32_t timeout) {
+  bool ready = PendingCount() > 0 || WaitLineEvent(EventRxChar, timeout);
+  if (ready) ReportStatus(HR_CanRead, "");
+  return ready;
+}
+
+bool TBlockSerial::WaitWritable(int32_t timeout) {
+  bool ready = OutputPendingCount() == 0 || WaitLineEvent(EventTxEmpty, timeout);
+  if (ready) ReportStatus(HR_CanWrite, "");
+  return ready;
+}
+
+bool TBlockSerial::WaitReadableBuffered(int32_t timeout) {
+  if (!LineBuffer.empty()) return true;
+  return WaitReadable(timeout);
+}
+
+void TBlockSerial::DiscardBuffers() {
+  RecordError(ErrOk);
+  int error = backend_->Purge(PurgeAll);
+  if (error != 0) RecordSystemCode(error);
+  LineBuffer.clear();
+  RaiseOnError();
+}
+
+void TBlockSerial::DrainOutput() {
+  RecordError(ErrOk);
+  int error = backend_->Drain(DeadlockTimeout);
+  if (error != 0) RecordSystemCode(error);
+  RaiseOnError();
+}
+
+void TBlockSerial::SetRtsToggle(bool on) {
+  // Without a driver-side toggle mode the component raises and drops RTS around each write.
+  RtsToggle = on;
+  if (on) SetRtsLine(false);
+}
+
+void TBlockSerial::SendBreak(int32_t ms) {
+  RecordError(ErrOk);
+  int error = backend_->SetBreak(true);
+  if (error == 0) {
+    SleepMs(static_cast<uint32_t>(ms < 0 ? 0 : ms));
+    error = backend_->SetBreak(false);
+  }
+  if (error != 0) RecordSystemCode(error);
+  RaiseOnError();
+}
+
+// ---- receiving ---------------------------------------------------------------------------------
+
+std::string TBlockSerial::ReceiveAvailable(int32_t timeout) {
+  std::string result;
+  if (PortNotReady()) return result;
+  RecordError(ErrOk);
+  if (!LineBuffer.empty()) {
+    result.swap(LineBuffer);
+    return result;
+  }
+  int32_t n = PendingCount();
+  if (n == 0) {
+    if (WaitReadable(timeout)) {
+      n = PendingCount();
+      if (n == 0) RecordError(ErrTimeout);
+    } else if (LastErrorCode == ErrOk) {
+      RecordError(ErrTimeout);
+    }
+  }
+  if (n > 0) {
+    result.resize(static_cast<size_t>(n));
+    int32_t got = ReadBytes(result.data(), n);
+    result.resize(static_cast<size_t>(got));
+  }
+  RaiseOnError();
+  return result;
+}
+
+uint8_t TBlockSerial::ReceiveByte(int32_t timeout) {
+  if (PortNotReady()) return 0;
+  RecordError(ErrOk);
+  if (LineBuffer.empty()) LineBuffer = ReceiveAvailable(timeout);
+  uint8_t result = 0;
+  if (LastErrorCode == ErrOk && !LineBuffer.empty()) {
+    result = static_cast<uint8_t>(LineBuffer[0]);
+    LineBuffer.erase(0, 1);
+  }
+  RaiseOnError();
+  return result;
+}
+
+std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& terminator) {
+  std::string result;
+  if (PortNotReady()) return result;
+  RecordError(ErrOk);
+  if (terminator.empty()) return result;
+  bool convert = ConvertLineEnd && terminator == "\r\n";
+  size_t matchLength = terminator.size();
+  std::string collected;
+  int32_t remaining = timeout;
+  size_t pos = 0;
+  // The line buffer belongs to the collected text from the start, so that a failure (which
+  // puts everything collected back) never loses a byte, even if it raises mid-loop.
+  try {
+    for (;;) {
+      uint32_t tick = CurrentTick();
+      collected += ReceiveAvailable(remaining);
+      if (LastErrorCode != ErrOk) break;
+      pos = 0;
+      if (!collected.empty()) {
+        if (!convert) {
+          size_t at = collected.find(terminator);
+          pos = at == std::string::npos ? 0 : at + 1;
+          matchLength = terminator.size();
+        } else {
+          if (TrailingCR && collected[0] == '\n') collected.erase(0, 1);
+          if (TrailingLF && !collected.empty() && collected[0] == '\r') collected.erase(0, 1);
+          TrailingCR = false;
+          TrailingLF = false;
+          LineEnd end = FindLineEnd(collected);
+          pos = end.Position;
+          matchLength = end.Form.size();
+          TrailingCR = end.Form == "\r";
+          TrailingLF = end.Form == "\n";
+        }
+      }
+      if (MaxLineLength > 0 && collected.size() > static_cast<size_t>(MaxLineLength)) {
+        RecordError(ErrMaxBuffer);
+        break;
+      }
+      if (pos > 0) break;
+      if (!InterPacketTimeout) {
+        remaining -= static_cast<int32_t>(TickSpan(tick, CurrentTick()));
+        if (remaining <= 0) {
+          RecordError(ErrTimeout);
+          break;
+        }
+      }
+    }
+  } catch (...) {
+    LineBuffer = collected + LineBuffer;
+    throw;
+  }
+  if (pos > 0) {
+    result = collected.substr(0, pos - 1);
+    collected.erase(0, pos + matchLength - 1);
+  }
+  LineBuffer = collected;
+  RaiseOnError();
+  return result;
+}
+
+int32_t TBlockSerial::ReadExact(void* buffer, int32_t count, int32_t timeout) {
+  auto* out = static_cast<char*>(buffer);
+  int32_t have = 0;
+  int32_t remaining = timeout;
+  RecordError(ErrOk);
+  while (have < count) {
+    uint32_t tick = CurrentTick();
+    std::string chunk = ReceiveAvailable(remaining);
+    if (LastErrorCode != ErrOk) break;
+    int32_t take = static_cast<int32_t>(chunk.size());
+    if (take > count - have) {
+      LineBuffer = chunk.substr(static_cast<size_t>(count - have)) + LineBuffer;
+      take = count - have;
+    }
+    std::memcpy(out + have, chunk.data(), static_cast<size_t>(take));
+    have += take;
+    if (!InterPacketTimeout && have < count) {
+      remaining -= static_cast<int32_t>(TickSpan(tick, CurrentTick()));
+      if (remaining <= 0) {
+        RecordError(ErrTimeout);
+        break;
+      }
+    }
+  }
+  RaiseOnError();
+  return have;
+}
+
+std::string TBlockSerial::ReceiveCount(int32_t count, int32_t timeout) {
+  if (count < 1) return "";
+  std::string result(static_cast<size_t>(count), '\0');
+  int32_t got = ReadExact(result.data(), count, timeout);
+  if (LastErrorCode != ErrOk) return "";
+  result.resize(static_cast<size_t>(got));
+  return result;
+}
+
+std::string TBlockSerial::ReceiveLine(int32_t timeout) {
+  std::string line = ReceiveUntil(timeout, "\r\n");
+  return LastErrorCode == ErrOk ? line : "";
+}
+
+int32_t TBlockSerial::ReadInt32(int32_t timeout) {
+  std::string bytes = ReceiveCount(4, timeout);
+  if (bytes.size() != 4) return 0;
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+  return static_cast<int32_t>(value);
+}
+
+std::string TBlockSerial::ReceiveCountedText(int32_t timeout) {
+  int32_t length = ReadInt32(timeout);
+  if (LastErrorCode != ErrOk) return "";
+  return ReceiveCount(length, timeout);
+}
+
+void TBlockSerial::ReadStreamUntilIdle(std::ostream& stream, int32_t timeout) {
+  for (;;) {
+    std::string chunk = ReceiveAvailable(timeout);
+    if (LastErrorCode != ErrOk) break;
+    stream.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+  }
+}
+
+void TBlockSerial::ReadStreamCount(std::ostream& stream, int32_t count, int32_t timeout) {
+  int32_t left = count;
+  while (left > 0) {
+    int32_t piece = left > StreamPieceSize ? StreamPieceSize : left;
+    std::string chunk = ReceiveCount(piece, timeout);
+    if (LastErrorCode != ErrOk) break;
+    stream.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    left -= piece;
+  }
+}
+
+void TBlockSerial::ReadStreamCounted(std::ostream& stream, int32_t timeout) {
+  int32_t length = ReadInt32(timeout);
+  if (LastErrorCode != ErrOk) return;
+  ReadStreamCount(stream, length, timeout);
+}
+
+void TBlockSerial::ReadStreamCountedBE(std::ostream& stream, int32_t timeout) {
+  int32_t length = static_cast<int32_t>(ReverseBytes32(static_cast<uint32_t>(ReadInt32(timeout))));
+  if (LastErrorCode != ErrOk) return;
+  ReadStreamCount(stream, length, timeout);
+}
+
+// ---- modem commands ----------------------------------------------------------------------------
+
+std::string TBlockSerial::ModemExchange(const std::string& command, int32_t timeout, bool dial) {
+  bool savedConvert = ConvertLineEnd;
+  ConvertLineEnd = true;
+  ModemReplyOk = false;
+  std::string joined;
+  try {
+    SendText(command + "\r");
+    for (;;) {
+      std::string line = ReceiveLine(timeout);
+      if (LastErrorCode != ErrOk) break;
+      if (line == command) continue;  // the modem's echo
+      if (!joined.empty()) joined += "\r\n";
+      joined += line;
+      if (!dial) {
+        if (line == "OK") {
+          ModemReplyOk = true;
+          break;
+        }
+        if (line == "ERROR") break;
+      } else {
+        if (line.rfind("CONNECT", 0) == 0) {
+          ModemReplyOk = true;
+          break;
+        }
+        if (line == "NO CARRIER" || line == "ERROR" || line == "BUSY" || line == "NO DIALTONE")
+          break;
+      }
+    }
+  } catch (...) {
+    ConvertLineEnd = savedConvert;
+    throw;
+  }
+  ConvertLineEnd = savedConvert;
+  return joined;
+}
+
+std::string TBlockSerial::ModemCommand(const std::string& command) {
+  return ModemExchange(command, AtTimeout, false);
+}
+
+std::string TBlockSerial::ModemDial(const std::string& number) {
+  return ModemExchange(number, AtTimeout * ModemDialFactor, true);
+}
+
+}  // namespace serial

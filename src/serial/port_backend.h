@@ -1,0 +1,111 @@
+// The one interface between the serial port object and the operating system. Each OS has its
+// own implementation file; the build picks one. Every call answers 0 or a system error code and
+// never throws: recording and raising is the port object's business.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace serial {
+
+// The 28-byte device-control record of the line format, kept in its classic layout so that
+// both backends read the same fields.
+struct LineSettingsRecord {
+  uint32_t Length = 0;
+  uint32_t BaudRate = 0;
+  uint32_t Flags = 0;
+  uint16_t Reserved = 0;
+  uint16_t XonLimit = 0;
+  uint16_t XoffLimit = 0;
+  uint8_t DataBits = 0;
+  uint8_t Parity = 0;
+  uint8_t StopBits = 0;
+  char XonChar = 0;
+  char XoffChar = 0;
+  char ErrorChar = 0;
+  char EofChar = 0;
+  char EventChar = 0;
+  uint16_t Reserved1 = 0;
+};
+static_assert(sizeof(LineSettingsRecord) == 28, "device-control record must stay 28 bytes");
+
+// Flag bits of LineSettingsRecord::Flags.
+inline constexpr uint32_t FlagBinary = 0x0001;
+inline constexpr uint32_t FlagParityCheck = 0x0002;
+inline constexpr uint32_t FlagCtsOutFlow = 0x0004;
+inline constexpr uint32_t FlagDtrEnable = 0x0010;
+inline constexpr uint32_t FlagXonXoffOut = 0x0100;
+inline constexpr uint32_t FlagXonXoffIn = 0x0200;
+inline constexpr uint32_t FlagRtsEnable = 0x1000;
+inline constexpr uint32_t FlagRtsHandshake = 0x2000;
+inline constexpr uint32_t FlagRtsToggle = 0x3000;
+inline constexpr uint32_t FlagRtsMask = 0x3000;
+
+// Line error flags as the queue query reports them.
+inline constexpr uint32_t LineErrRxOver = 0x0001;
+inline constexpr uint32_t LineErrOverrun = 0x0002;
+inline constexpr uint32_t LineErrParity = 0x0004;
+inline constexpr uint32_t LineErrFrame = 0x0008;
+inline constexpr uint32_t LineErrTxFull = 0x0100;
+
+// Event masks of WaitEvent.
+inline constexpr uint32_t EventRxChar = 0x0001;
+inline constexpr uint32_t EventTxEmpty = 0x0004;
+
+// Purge flags.
+inline constexpr uint32_t PurgeTxAbort = 0x0001;
+inline constexpr uint32_t PurgeRxAbort = 0x0002;
+inline constexpr uint32_t PurgeTxClear = 0x0004;
+inline constexpr uint32_t PurgeRxClear = 0x0008;
+inline constexpr uint32_t PurgeAll = 0x000F;
+
+// Modem status bits.
+inline constexpr uint32_t ModemCts = 0x0010;
+inline constexpr uint32_t ModemDsr = 0x0020;
+inline constexpr uint32_t ModemRing = 0x0040;
+inline constexpr uint32_t ModemCarrier = 0x0080;
+
+class PortBackend {
+ public:
+  virtual ~PortBackend() = default;
+
+  // Opens the device exclusively; answers 0 or the system's code.
+  virtual int Open(const std::string& path) = 0;
+  virtual void Close() = 0;
+  virtual intptr_t NativeHandle() const = 0;
+
+  virtual int SetQueueSizes(int32_t inputSize) = 0;
+  virtual int Apply(const LineSettingsRecord& settings) = 0;
+  virtual int Fetch(LineSettingsRecord& settings) = 0;
+
+  // Byte counts of both queues; hands over and clears the line error flags gathered so far.
+  virtual int QueueCounts(uint32_t& inputCount, uint32_t& outputCount, uint32_t& lineErrors) = 0;
+  // Reads at most count bytes that are already queued; never waits.
+  virtual int Read(uint8_t* buffer, int32_t count, int32_t& done) = 0;
+  // Writes all bytes, waiting at most timeoutMs; answers ErrTimeout (after aborting) on expiry.
+  virtual int Write(const uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) = 0;
+  // Waits until the event of mask happens (EventRxChar or EventTxEmpty); -1 = no limit.
+  virtual int WaitEvent(uint32_t mask, int32_t timeoutMs, bool& happened) = 0;
+  virtual int Purge(uint32_t flags) = 0;
+  virtual int Drain(int32_t timeoutMs) = 0;
+
+  virtual void SetDtr(bool on) = 0;
+  virtual void SetRts(bool on) = 0;
+  virtual int ModemStatus(uint32_t& status) = 0;
+  virtual int SetBreak(bool on) = 0;
+};
+
+std::unique_ptr<PortBackend> MakePortBackend();
+
+// The device that the zero-based port number index stands for on this system.
+std::string DevicePathForPortIndex(int32_t index);
+
+// The system's own message for an error code, as it comes.
+std::string SystemErrorMessage(int code);
+
+// Milliseconds since an arbitrary start, from a clock that never jumps.
+uint32_t SystemTick();
+void SleepMs(uint32_t ms);
+
+}  // namespace serial

@@ -1,0 +1,416 @@
+// POSIX serial backend: a non-blocking descriptor, raw termios, and every wait done with poll()
+// against a monotonic deadline.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "serial/parity_marks.h"
+#include "serial/port_backend.h"
+#include "serial/serial_error.h"
+
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+namespace serial {
+
+namespace {
+
+constexpr int BitsPerCharacter = 10;
+
+uint64_t MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+// Milliseconds left until deadline, for poll(); -1 stands for no limit.
+int RemainingMs(bool unlimited, uint64_t deadline) {
+  if (unlimited) return -1;
+  uint64_t now = MonotonicMs();
+  return now >= deadline ? 0 : static_cast<int>(deadline - now);
+}
+
+struct BaudEntry {
+  uint32_t rate;
+  speed_t code;
+};
+
+constexpr BaudEntry BaudTable[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
+bool BaudCode(uint32_t rate, speed_t& code) {
+  for (const auto& entry : BaudTable) {
+    if (entry.rate == rate) {
+      code = entry.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+uint32_t BaudRate(speed_t code) {
+  for (const auto& entry : BaudTable) {
+    if (entry.code == code) return entry.rate;
+  }
+  return 0;
+}
+
+class PosixPortBackend : public PortBackend {
+ public:
+  ~PosixPortBackend() override { Close(); }
+
+  int Open(const std::string& path) override {
+    Close();
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    // A second opener of the same device is refused both by the tty (non-root) and by the
+    // advisory lock (which also holds for root).
+    if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
+      int error = errno;
+      ::close(fd);
+      return error;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      int error = errno == EWOULDBLOCK ? EBUSY : errno;
+      ::close(fd);
+      return error;
+    }
+    fd_ = fd;
+    carry_.clear();
+    lineErrors_ = 0;
+    haveCounts_ = ReadCounters(counts_);
+    return 0;
+  }
+
+  void Close() override {
+    if (fd_ >= 0) {
+      ::ioctl(fd_, TIOCNXCL);
+      ::flock(fd_, LOCK_UN);
+      ::close(fd_);
+    }
+    fd_ = -1;
+    carry_.clear();
+  }
+
+  intptr_t NativeHandle() const override { return fd_; }
+
+  // The kernel sizes its own queues; the request is only checked against the handle.
+  int SetQueueSizes(int32_t) override { return CheckHandle(); }
+
+  int Apply(const LineSettingsRecord& settings) override {
+    termios tio{};
+    if (::tcgetattr(fd_, &tio) != 0) return errno;
+    speed_t speed;
+    if (!BaudCode(settings.BaudRate, speed)) return EINVAL;
+    // Write the whole state rather than inherit what an earlier program left.
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag = CREAD | CLOCAL;
+    switch (settings.DataBits) {
+      case 5: tio.c_cflag |= CS5; break;
+      case 6: tio.c_cflag |= CS6; break;
+      case 7: tio.c_cflag |= CS7; break;
+      case 8: tio.c_cflag |= CS8; break;
+      default: return EINVAL;
+    }
+    switch (settings.Parity) {
+      case 0: break;
+      case 1: tio.c_cflag |= PARENB | PARODD; break;
+      case 2: tio.c_cflag |= PARENB; break;
+      case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+      case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+      default: return EINVAL;
+    }
+    if (settings.StopBits != 0) tio.c_cflag |= CSTOPB;
+    if (settings.Flags & FlagParityCheck) tio.c_iflag |= INPCK | PARMRK;
+    if (settings.Flags & FlagXonXoffOut) tio.c_iflag |= IXON;
+    if (settings.Flags & FlagXonXoffIn) tio.c_iflag |= IXOFF;
+    if ((settings.Flags & FlagCtsOutFlow) || (settings.Flags & FlagRtsMask) == FlagRtsHandshake)
+      tio.c_cflag |= CRTSCTS;
+    tio.c_cc[VSTART] = settings.XonChar;
+    tio.c_cc[VSTOP] = settings.XoffChar;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return errno;
+    // A pseudo-terminal reads back 8N1 whatever was asked; what counts is what we asked for.
+    markedParity_ = (settings.Flags & FlagParityCheck) != 0;
+    baud_ = settings.BaudRate;
+    return 0;
+  }
+
+  int Fetch(LineSettingsRecord& settings) override {
+    termios tio{};
+    if (::tcgetattr(fd_, &tio) != 0) return errno;
+    settings = LineSettingsRecord{};
+    settings.Length = sizeof(LineSettingsRecord);
+    settings.BaudRate = BaudRate(cfgetospeed(&tio));
+    switch (tio.c_cflag & CSIZE) {
+      case CS5: settings.DataBits = 5; break;
+      case CS6: settings.DataBits = 6; break;
+      case CS7: settings.DataBits = 7; break;
+      default: settings.DataBits = 8; break;
+    }
+    if (tio.c_cflag & PARENB) {
+      bool odd = tio.c_cflag & PARODD;
+      bool sticky = tio.c_cflag & CMSPAR;
+      settings.Parity = sticky ? (odd ? 3 : 4) : (odd ? 1 : 2);
+    }
+    settings.StopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
+    settings.Flags = FlagBinary | FlagDtrEnable;
+    if (tio.c_iflag & INPCK) settings.Flags |= FlagParityCheck;
+    if (tio.c_iflag & IXON) settings.Flags |= FlagXonXoffOut;
+    if (tio.c_iflag & IXOFF) settings.Flags |= FlagXonXoffIn;
+    settings.Flags |= (tio.c_cflag & CRTSCTS) ? (FlagCtsOutFlow | FlagRtsHandshake) : FlagRtsEnable;
+    settings.XonChar = static_cast<char>(tio.c_cc[VSTART]);
+    settings.XoffChar = static_cast<char>(tio.c_cc[VSTOP]);
+    return 0;
+  }
+
+  int QueueCounts(uint32_t& inputCount, uint32_t& outputCount, uint32_t& lineErrors) override {
+    int pending = 0;
+    if (::ioctl(fd_, FIONREAD, &pending) != 0) return errno;
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return errno;
+    inputCount = static_cast<uint32_t>(pending) + static_cast<uint32_t>(carry_.size());
+    outputCount = static_cast<uint32_t>(queued);
+    CollectCounterErrors();
+    lineErrors = lineErrors_;
+    lineErrors_ = 0;
+    return 0;
+  }
+
+  int Read(uint8_t* buffer, int32_t count, int32_t& done) override {
+    done = 0;
+    std::vector<uint8_t> raw(carry_);
+    carry_.clear();
+    size_t fresh = raw.size();
+    raw.resize(fresh + static_cast<size_t>(count));
+    ssize_t got = ::read(fd_, raw.data() + fresh, static_cast<size_t>(count));
+    if (got < 0) {
+      if (errno != EAGAIN && errno != EINTR) return errno;
+      got = 0;
+    } else if (got == 0 && fresh == 0) {
+      // Readable with nothing to read: the other end hung up.
+      return ENODEV;
+    }
+    raw.resize(fresh + static_cast<size_t>(got));
+    done = Unmark(raw, buffer, count);
+    return 0;
+  }
+
+  int Write(const uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
+    done = 0;
+    uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    while (done < count) {
+      ssize_t put = ::write(fd_, buffer + done, static_cast<size_t>(count - done));
+      if (put > 0) {
+        done += static_cast<int32_t>(put);
+        continue;
+      }
+      if (put < 0 && errno != EAGAIN && errno != EINTR) return errno;
+      int wait = RemainingMs(timeoutMs < 0, deadline);
+      if (wait == 0) {
+        ::tcflush(fd_, TCOFLUSH);
+        return ErrTimeout;
+      }
+      pollfd entry{fd_, POLLOUT, 0};
+      int ready = ::poll(&entry, 1, wait);
+      if (ready < 0 && errno != EINTR) return errno;
+      if (ready > 0 && (entry.revents & (POLLERR | POLLHUP | POLLNVAL))) return ENODEV;
+    }
+    return 0;
+  }
+
+  int WaitEvent(uint32_t mask, int32_t timeoutMs, bool& happened) override {
+    happened = false;
+    if (mask == EventRxChar) return WaitInput(timeoutMs, happened);
+    if (mask == EventTxEmpty) return WaitDrained(timeoutMs, happened);
+    return EINVAL;
+  }
+
+  int Purge(uint32_t flags) override {
+    int queue = -1;
+    bool input = flags & (PurgeRxAbort | PurgeRxClear);
+    bool output = flags & (PurgeTxAbort | PurgeTxClear);
+    if (input && output) queue = TCIOFLUSH;
+    else if (input) queue = TCIFLUSH;
+    else if (output) queue = TCOFLUSH;
+    if (input) carry_.clear();
+    if (queue < 0) return CheckHandle();
+    return ::tcflush(fd_, queue) == 0 ? 0 : errno;
+  }
+
+  int Drain(int32_t timeoutMs) override {
+    bool drained = false;
+    int error = WaitDrained(timeoutMs, drained);
+    if (error != 0) return error;
+    return drained ? 0 : ErrTimeout;
+  }
+
+  // DTR and RTS do not exist on a pseudo-terminal: best effort.
+  void SetDtr(bool on) override { SetModemLine(TIOCM_DTR, on); }
+  void SetRts(bool on) override { SetModemLine(TIOCM_RTS, on); }
+
+  int ModemStatus(uint32_t& status) override {
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0) return errno;
+    status = 0;
+    if (lines & TIOCM_CTS) status |= ModemCts;
+    if (lines & TIOCM_DSR) status |= ModemDsr;
+    if (lines & TIOCM_RI) status |= ModemRing;
+    if (lines & TIOCM_CD) status |= ModemCarrier;
+    return 0;
+  }
+
+  int SetBreak(bool on) override {
+    return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0 ? 0 : errno;
+  }
+
+ private:
+  struct Counters {
+    int frame = 0, overrun = 0, parity = 0, bufOverrun = 0;
+  };
+
+  int CheckHandle() const {
+    if (fd_ < 0) return EBADF;
+    return ::fcntl(fd_, F_GETFL) < 0 ? errno : 0;
+  }
+
+  void SetModemLine(int line, bool on) {
+    if (fd_ >= 0) ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line);
+  }
+
+  int WaitInput(int32_t timeoutMs, bool& happened) {
+    if (!carry_.empty()) {
+      happened = true;
+      return 0;
+    }
+    uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+      pollfd entry{fd_, POLLIN, 0};
+      int ready = ::poll(&entry, 1, RemainingMs(timeoutMs < 0, deadline));
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      if (ready == 0) return 0;
+      if (entry.revents & POLLNVAL) return EBADF;
+      if (entry.revents & POLLIN) {
+        happened = true;
+        return 0;
+      }
+      return ENODEV;  // POLLHUP or POLLERR without data: the device is gone.
+    }
+  }
+
+  // There is no "output empty" event on POSIX: sleep for the wire time of what is still queued
+  // and look again, so the wait follows the line instead of spinning.
+  int WaitDrained(int32_t timeoutMs, bool& happened) {
+    uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+      int queued = 0;
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return errno;
+      if (queued == 0) {
+        happened = true;
+        return 0;
+      }
+      int left = RemainingMs(timeoutMs < 0, deadline);
+      if (left == 0) return 0;
+      uint32_t baud = baud_ ? baud_ : 9600;
+      int wire = static_cast<int>(static_cast<uint64_t>(queued) * BitsPerCharacter * 1000 / baud) + 1;
+      int nap = left < 0 ? wire : (wire < left ? wire : left);
+      ::poll(nullptr, 0, nap);
+    }
+  }
+
+  bool ReadCounters(Counters& out) const {
+#ifdef TIOCGICOUNT
+    serial_icounter_struct counts{};
+    if (::ioctl(fd_, TIOCGICOUNT, &counts) != 0) return false;
+    out.frame = counts.frame;
+    out.overrun = counts.overrun;
+    out.parity = counts.parity;
+    out.bufOverrun = counts.buf_overrun;
+    return true;
+#else
+    (void)out;
+    return false;
+#endif
+  }
+
+  // Drivers that count line errors (a pseudo-terminal does not) report them here.
+  void CollectCounterErrors() {
+    if (!haveCounts_) return;
+    Counters now;
+    if (!ReadCounters(now)) return;
+    if (now.frame != counts_.frame) lineErrors_ |= LineErrFrame;
+    if (now.overrun != counts_.overrun) lineErrors_ |= LineErrOverrun;
+    if (now.parity != counts_.parity) lineErrors_ |= LineErrParity;
+    if (now.bufOverrun != counts_.bufOverrun) lineErrors_ |= LineErrRxOver;
+    counts_ = now;
+  }
+
+  int32_t Unmark(const std::vector<uint8_t>& raw, uint8_t* out, int32_t room) {
+    if (!markedParity_) {
+      size_t n = raw.size() < static_cast<size_t>(room) ? raw.size() : static_cast<size_t>(room);
+      std::copy(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(n), out);
+      carry_.assign(raw.begin() + static_cast<std::ptrdiff_t>(n), raw.end());
+      return static_cast<int32_t>(n);
+    }
+    UnmarkResult result = RemoveParityMarks(raw.data(), raw.size(), out, static_cast<size_t>(room));
+    if (result.ParityError) lineErrors_ |= LineErrParity;
+    carry_.assign(raw.begin() + static_cast<std::ptrdiff_t>(result.Consumed), raw.end());
+    return static_cast<int32_t>(result.Written);
+  }
+
+  int fd_ = -1;
+  uint32_t baud_ = 0;
+  bool markedParity_ = false;
+  uint32_t lineErrors_ = 0;
+  bool haveCounts_ = false;
+  Counters counts_;
+  std::vector<uint8_t> carry_;
+};
+
+}  // namespace
+
+std::unique_ptr<PortBackend> MakePortBackend() { return std::make_unique<PosixPortBackend>(); }
+
+std::string DevicePathForPortIndex(int32_t index) { return "/dev/ttyS" + std::to_string(index); }
+
+std::string SystemErrorMessage(int code) {
+  char buffer[256];
+  buffer[0] = 0;
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  return text ? text : "";
+#else
+  if (strerror_r(code, buffer, sizeof buffer) != 0) return "Unknown error " + std::to_string(code);
+  return buffer;
+#endif
+}
+
+uint32_t SystemTick() { return static_cast<uint32_t>(MonotonicMs()); }
+
+void SleepMs(uint32_t ms) { ::poll(nullptr, 0, static_cast<int>(ms)); }
+
+}  // namespace serial

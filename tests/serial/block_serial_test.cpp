@@ -1,0 +1,261 @@
+// TBlockSerial against a real pseudo-terminal: the test plays the device on the master side.
+#include "serial/block_serial.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "serial/serial_util.h"
+#include "support/pty_pair.h"
+
+using serial::ESerialError;
+using serial::TBlockSerial;
+using testing_support::PtyPair;
+
+namespace {
+
+constexpr int ShortTimeout = 60;
+
+struct OpenPort {
+  PtyPair pty;
+  TBlockSerial port;
+  OpenPort() {
+    port.RaiseExcept = true;
+    port.OpenPort(pty.SlavePath());
+    port.ConfigureLine(9600, 7, 'E', 0, false, false);
+  }
+};
+
+int32_t CodeOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ESerialError& error) {
+    return error.Code;
+  }
+  return 0;
+}
+
+}  // namespace
+
+TEST(PortNameTest, RecognisesPortNumbers) {
+  struct Row {
+    const char* name;
+    int32_t index;
+  } rows[] = {{"com3", 2}, {"COM3", 2}, {"/dev/ttyS2", 2}, {"COM10", 9},
+              {"COMX", -1}, {"COM", -1}, {"/dev/ttySX", -2}, {"/dev/pts/3", -1}};
+  TBlockSerial port;
+  for (const Row& row : rows) {
+    port.ParsePortNumber(row.name);
+    EXPECT_EQ(port.PortIndex, row.index) << row.name;
+  }
+}
+
+TEST(PortNameTest, ComNameOpensTheMatchingTtySDevice) {
+  TBlockSerial port;
+  port.OpenPort("COM250");
+  EXPECT_EQ(port.DevicePath, "/dev/ttyS249");
+  EXPECT_EQ(port.LastErrorCode, ENOENT);
+  EXPECT_FALSE(port.PortOpen);
+  EXPECT_EQ(port.Handle, -1);
+}
+
+TEST(ErrorModelTest, TextsAndMessage) {
+  EXPECT_EQ(TBlockSerial::GetErrorDesc(9997), "Timeout during operation");
+  EXPECT_EQ(TBlockSerial::GetErrorDesc(0), "OK");
+  std::string io = TBlockSerial::GetErrorDesc(5);
+  ASSERT_FALSE(io.empty());
+  EXPECT_NE(io.back(), '.');
+  ESerialError error(9997);
+  EXPECT_STREQ(error.what(), "Communication error 9997: Timeout during operation");
+  EXPECT_EQ(error.Description, "Timeout during operation");
+}
+
+TEST(ErrorModelTest, LineErrorFlagsLastMatchWins) {
+  TBlockSerial port;
+  port.MapLineErrors(0x0006);
+  EXPECT_EQ(port.LastErrorCode, 10002);
+  port.MapLineErrors(0x0009);
+  EXPECT_EQ(port.LastErrorCode, 10001);
+  port.MapLineErrors(0x0100);
+  EXPECT_EQ(port.LastErrorCode, 10003);
+}
+
+TEST(ErrorModelTest, ClosedObjectAndNeverOpened) {
+  std::vector<serial::THookSerialReason> reasons;
+  {
+    TBlockSerial port;
+    port.OnStatus = [&](TBlockSerial*, serial::THookSerialReason reason, const std::string&) {
+      reasons.push_back(reason);
+    };
+    port.RaiseExcept = true;
+    EXPECT_EQ(CodeOf([&] { port.SendText("x"); }), 9994);
+    EXPECT_EQ(CodeOf([&] { port.ReceiveByte(10); }), 9994);
+    // The queue count runs no readiness check: the system refuses the invalid handle.
+    EXPECT_EQ(CodeOf([&] { port.PendingCount(); }), EBADF);
+  }
+  ASSERT_EQ(reasons.size(), 1u);
+  EXPECT_EQ(reasons[0], serial::HR_SerialClose);
+}
+
+TEST(OpenTest, MissingBusyAndSecondOpen) {
+  TBlockSerial missing;
+  missing.RaiseExcept = true;
+  try {
+    missing.OpenPort("/dev/pyrelink-no-such-device");
+    FAIL() << "no exception";
+  } catch (const ESerialError& error) {
+    EXPECT_EQ(error.Code, ENOENT);
+    EXPECT_EQ(error.Description, "No such file or directory");
+  }
+  EXPECT_FALSE(missing.PortOpen);
+
+  OpenPort first;
+  EXPECT_TRUE(first.port.PortOpen);
+  EXPECT_EQ(CodeOf([&] { first.port.OpenPort(first.pty.SlavePath()); }), 9992);
+  EXPECT_TRUE(first.port.PortOpen);
+
+  TBlockSerial second;
+  second.RaiseExcept = true;
+  EXPECT_EQ(CodeOf([&] { second.OpenPort(first.pty.SlavePath()); }), EBUSY);
+  EXPECT_FALSE(second.PortOpen);
+  first.port.ClosePort();
+  EXPECT_EQ(CodeOf([&] { second.OpenPort(first.pty.SlavePath()); }), 0);
+}
+
+TEST(ConfigureLineTest, RecordAndFlags) {
+  OpenPort link;
+  const auto& s = link.port.LineSettings;
+  EXPECT_EQ(s.Length, 28u);
+  EXPECT_EQ(s.BaudRate, 9600u);
+  EXPECT_EQ(s.DataBits, 7);
+  EXPECT_EQ(s.Parity, 2);
+  EXPECT_EQ(s.StopBits, 0);
+  EXPECT_EQ(s.XonChar, 17);
+  EXPECT_EQ(s.XoffChar, 19);
+  EXPECT_EQ(s.XonLimit, 1024);
+  EXPECT_EQ(s.XoffLimit, 1024);
+  EXPECT_EQ(s.Flags, 0x1013u);
+  link.port.ConfigureLine(115200, 8, 'n', 0, false, false);
+  EXPECT_EQ(s.Flags, 0x1011u);
+  link.port.ConfigureLine(9600, 8, 'N', 0, true, true);
+  EXPECT_EQ(s.Flags, 0x2315u);
+  EXPECT_NE(CodeOf([&] { link.port.ConfigureLine(12345, 7, 'E', 0, false, false); }), 0);
+  EXPECT_TRUE(link.port.PortOpen);
+}
+
+TEST(ReceiveTest, LineBufferServesBytesAndKeepsWhatFollowsTheTerminator) {
+  OpenPort link;
+  link.pty.WriteMaster("AB");
+  EXPECT_EQ(link.port.ReceiveByte(ShortTimeout * 10), 'A');
+  EXPECT_EQ(link.port.LineBuffer, "B");
+  EXPECT_EQ(link.port.ReceiveByte(0), 'B');
+
+  link.pty.WriteMaster("OK\r\nNX");
+  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r"), "OK");
+  EXPECT_EQ(link.port.LineBuffer, "\nNX");
+
+  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout, ""), "");
+  EXPECT_EQ(link.port.LastErrorCode, 0);
+  EXPECT_EQ(link.port.LineBuffer, "\nNX");
+}
+
+TEST(ReceiveTest, TimeoutKeepsCollectedBytes) {
+  OpenPort link;
+  EXPECT_EQ(CodeOf([&] { link.port.ReceiveUntil(ShortTimeout, "\r"); }), 9997);
+  EXPECT_EQ(link.port.LineBuffer, "");
+  EXPECT_FALSE(link.port.WaitReadable(0));
+  EXPECT_EQ(link.port.LastErrorCode, 0);
+
+  link.pty.WriteMaster("partial");
+  EXPECT_EQ(CodeOf([&] { link.port.ReceiveUntil(ShortTimeout, "\r"); }), 9997);
+  EXPECT_EQ(link.port.LineBuffer, "partial");
+}
+
+TEST(ReceiveTest, InterPacketTimeoutLimitsSilenceOrTotal) {
+  for (bool perWait : {true, false}) {
+    OpenPort link;
+    link.port.InterPacketTimeout = perWait;
+    std::thread trickle([&] {
+      for (int i = 0; i < 8; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        link.pty.WriteMaster("x");
+      }
+      link.pty.WriteMaster("\r");
+    });
+    int32_t code = CodeOf([&] { EXPECT_EQ(link.port.ReceiveUntil(100, "\r"), "xxxxxxxx"); });
+    trickle.join();
+    if (perWait) {
+      EXPECT_EQ(code, 0);
+    } else {
+      EXPECT_EQ(code, 9997);
+      EXPECT_FALSE(link.port.LineBuffer.empty());
+      EXPECT_EQ(link.port.LineBuffer.find('\r'), std::string::npos);
+    }
+  }
+}
+
+TEST(ReceiveTest, MaxLineLength) {
+  OpenPort link;
+  link.port.MaxLineLength = 4;
+  link.pty.WriteMaster("123456\r");
+  EXPECT_EQ(CodeOf([&] { link.port.ReceiveUntil(ShortTimeout * 10, "\r"); }), 9996);
+  link.port.DiscardBuffers();
+  link.port.MaxLineLength = 0;
+  link.pty.WriteMaster("123456\r");
+  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r"), "123456");
+}
+
+TEST(ReceiveTest, ConvertLineEndDropsTheLfAfterALoneCr) {
+  OpenPort link;
+  link.port.ConvertLineEnd = true;
+  link.pty.WriteMaster("a\r");
+  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r\n"), "a");
+  link.pty.WriteMaster("\nb\r\n");
+  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r\n"), "b");
+  EXPECT_EQ(link.port.LineBuffer, "");
+}
+
+TEST(SendTest, WritesReachTheDeviceAndWaitsReport) {
+  OpenPort link;
+  std::vector<serial::THookSerialReason> reasons;
+  link.port.OnStatus = [&](TBlockSerial*, serial::THookSerialReason reason, const std::string&) {
+    reasons.push_back(reason);
+  };
+  EXPECT_TRUE(link.port.WaitWritable(-1));
+  link.port.SendText("VORTANE\r\n");
+  EXPECT_EQ(link.pty.ReadMaster(500, 9), "VORTANE\r\n");
+  std::string big(64 * 1024, 'Z');
+  std::thread reader([&] { EXPECT_EQ(link.pty.ReadMaster(3000, big.size()).size(), big.size()); });
+  link.port.SendText(big);  // more than the pty holds: the write must wait for room
+  reader.join();
+  ASSERT_GE(reasons.size(), 2u);
+  EXPECT_EQ(reasons[0], serial::HR_CanWrite);
+  EXPECT_EQ(reasons[1], serial::HR_WriteCount);
+}
+
+TEST(HangUpTest, PeerClosingMidReceiveIsAnErrorAtOnce) {
+  OpenPort link;
+  link.pty.WriteMaster("12");
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    link.pty.CloseMaster();
+  });
+  auto start = std::chrono::steady_clock::now();
+  int32_t code = CodeOf([&] { link.port.ReceiveUntil(5000, "\r"); });
+  auto spent = std::chrono::steady_clock::now() - start;
+  closer.join();
+  EXPECT_NE(code, 0);
+  EXPECT_NE(code, 9997);
+  EXPECT_LT(spent, std::chrono::milliseconds(2000));
+  EXPECT_EQ(link.port.LineBuffer, "12");
+}
+
+TEST(TickTest, Span) {
+  EXPECT_EQ(serial::TickSpan(0xFFFFFFF0u, 0x00000010u), 32u);
+  EXPECT_EQ(serial::TickSpan(100, 100), 0u);
+  EXPECT_EQ(serial::TickSpan(200, 100), 100u);
+  EXPECT_EQ(serial::TickSpan(100, 250), 150u);
+}
