@@ -150,8 +150,15 @@ class PosixPortBackend : public PortBackend {
     tio.c_cc[VTIME] = 0;
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
-    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return errno;
-    // A pseudo-terminal reads back 8N1 whatever was asked; what counts is what we asked for.
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) {
+      // A pseudo-terminal forces 8N1 and the C library then reports EINVAL although the
+      // speed and the rest were taken: accept it when the speed reads back as asked.
+      int error = errno;
+      termios back{};
+      if (error != EINVAL || ::tcgetattr(fd_, &back) != 0 || cfgetospeed(&back) != speed)
+        return error;
+    }
+    // What counts from here on is the format we asked for, not the read-back.
     markedParity_ = (settings.Flags & FlagParityCheck) != 0;
     baud_ = settings.BaudRate;
     return 0;

@@ -1,0 +1,295 @@
+#include "sim/deco_model.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace sim {
+
+namespace {
+
+constexpr int SectorCount = 19;
+constexpr uint32_t UnlockAddress1 = 0x7FE01554u;
+constexpr uint32_t UnlockAddress2 = 0x7FE00AA8u;
+constexpr uint8_t UnlockData1 = 0xAA;
+constexpr uint8_t UnlockData2 = 0x55;
+constexpr uint8_t EraseSetup = 0x80;
+constexpr uint8_t ProgramSetup = 0xA0;
+constexpr uint8_t SectorErase = 0x30;
+constexpr uint32_t ReadBlockBytes = 256;
+constexpr uint32_t EepromLineBytes = 128;
+constexpr const char* SpeedSwitchPrefix = "021020004000";
+constexpr const char* ShortAck = "021";
+
+// Steps of the NOR command sequence.
+enum NorStep { Idle, Unlocked1, Unlocked2, EraseSetupDone, EraseUnlocked1, EraseUnlocked2, Program };
+
+bool IsUpperHex(const std::string& text) {
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c)) && (c < 'A' || c > 'F')) return false;
+  }
+  return !text.empty();
+}
+
+uint32_t ParseHex(const std::string& text) {
+  return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+}
+
+std::string Hex(uint32_t value, int width) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%0*X", width, value);
+  return buffer;
+}
+
+uint32_t SwitchBaud(const std::string& code) {
+  if (code == "0145") return 9600;
+  if (code == "0051") return 38400;
+  if (code == "001B") return 115200;
+  return 0;
+}
+
+// What a PC at pcBaud makes of "021" CR sent at sentBaud.
+std::string SeenThroughSpeed(uint32_t sentBaud, uint32_t pcBaud) {
+  if (sentBaud == pcBaud) return "021\r";
+  if (pcBaud == StandbyBaud && sentBaud == 38400) return "s";
+  if (pcBaud == StandbyBaud && sentBaud == 115200) return "\x7F";
+  return "";
+}
+
+}  // namespace
+
+uint32_t SectorFirst(int s) {
+  static const uint32_t Fixed[] = {0x7FE00000u, 0x7FE08000u, 0x7FE0C000u, 0x7FE10000u,
+                                   0x7FE20000u};
+  if (s < 5) return Fixed[s];
+  return 0x7FE40000u + static_cast<uint32_t>(s - 5) * 0x20000u;
+}
+
+uint32_t SectorSize(int s) {
+  uint32_t next = s + 1 < SectorCount ? SectorFirst(s + 1) : FlashBase + FlashSize;
+  return next - SectorFirst(s);
+}
+
+int SectorStartingAt(uint32_t address) {
+  for (int s = 0; s < SectorCount; ++s) {
+    if (SectorFirst(s) == address) return s;
+  }
+  return -1;
+}
+
+DecoModel::DecoModel(const Settings& settings)
+    : settings_(settings),
+      service_(settings.StartInService),
+      listenBaud_(settings.StartInService ? settings.ServiceBaud : StandbyBaud),
+      weakFailuresLeft_(settings.Fault.WeakWordFailures),
+      flash_(PatternFlash()),
+      eeprom_(PatternEeprom()) {}
+
+std::vector<uint8_t> DecoModel::PatternFlash() {
+  std::vector<uint8_t> image(FlashSize);
+  uint32_t state = 0x6072u;
+  for (auto& byte : image) {
+    state = state * 1664525u + 1013904223u;
+    byte = static_cast<uint8_t>(state >> 24);
+  }
+  return image;
+}
+
+std::vector<uint8_t> DecoModel::PatternEeprom() {
+  std::vector<uint8_t> image(EepromSize);
+  for (uint32_t i = 0; i < EepromSize; ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
+  return image;
+}
+
+bool DecoModel::Understands(uint32_t pcBaud) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return pcBaud == listenBaud_;
+}
+
+bool DecoModel::InService() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return service_;
+}
+
+uint32_t DecoModel::ListenBaud() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return listenBaud_;
+}
+
+std::vector<uint8_t> DecoModel::Flash() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return flash_;
+}
+
+std::vector<uint8_t> DecoModel::Eeprom() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return eeprom_;
+}
+
+void DecoModel::SetFlash(const std::vector<uint8_t>& image) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t i = 0; i < flash_.size(); ++i) flash_[i] = i < image.size() ? image[i] : 0xFF;
+}
+
+void DecoModel::SetEeprom(const std::vector<uint8_t>& image) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t i = 0; i < eeprom_.size(); ++i) eeprom_[i] = i < image.size() ? image[i] : 0xFF;
+}
+
+std::vector<std::string> DecoModel::CommandLog() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Reply reply;
+  if (pcBaud != listenBaud_) return reply;  // noise at the wrong speed: nothing understood
+  log_.push_back(line);
+  int number = ++commands_;
+  reply.SentAtBaud = listenBaud_;
+  std::string bytes = Answer(line, pcBaud, reply);
+  if (!bytes.empty() && settings_.Fault.CrLfEndings && bytes.back() == '\r') bytes += '\n';
+  reply.Bytes = ApplyFaults(bytes, number, reply);
+  if (settings_.Fault.HangUpAfter > 0 && number > settings_.Fault.HangUpAfter) {
+    // The line goes dead instead of answering: like a cable pulled between two commands.
+    reply.HangUp = true;
+    reply.Bytes.clear();
+  }
+  return reply;
+}
+
+std::string DecoModel::ApplyFaults(std::string bytes, int number, Reply& reply) const {
+  const Faults& f = settings_.Fault;
+  if (number == f.DropReplyAt) return "";
+  if (number == f.TrickleAt) {
+    reply.Trickle = true;
+    return "7";
+  }
+  if (number == f.GarbageReplyAt) {
+    for (char& c : bytes) {
+      if (c != '\r' && c != '\n') c = 'Z';
+    }
+  }
+  if (number == f.ShortReplyAt) {
+    size_t body = bytes.find('\r');
+    if (body != std::string::npos) bytes = bytes.substr(0, body / 2) + bytes.substr(body);
+  }
+  if (number == f.LowerCaseReplyAt) {
+    for (char& c : bytes) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return bytes;
+}
+
+std::string DecoModel::Answer(const std::string& line, uint32_t pcBaud, Reply& reply) {
+  if (line == "VORTANE") {
+    service_ = true;
+    return settings_.Model + "\r";
+  }
+  if (!service_) return "";  // in standby only the service-mode command is heard
+
+  if (line.size() == 16 && line.rfind(SpeedSwitchPrefix, 0) == 0) {
+    uint32_t baud = SwitchBaud(line.substr(12));
+    if (baud == 0) return "?\r";
+    listenBaud_ = baud;
+    reply.SentAtBaud = baud;
+    return SeenThroughSpeed(baud, pcBaud);
+  }
+  if (line == "100") {
+    service_ = false;
+    listenBaud_ = StandbyBaud;
+    return "100\r";
+  }
+  if (line == "09") return std::string(ShortAck) + "\r";
+
+  if (line.size() == 14 && line.rfind("0221FF", 0) == 0 && IsUpperHex(line.substr(6))) {
+    uint32_t address = ParseHex(line.substr(6));
+    if (address % 4 != 0) return std::string(ShortAck) + "\r";  // the initialisation reads
+    return FlashRead(address);
+  }
+  if (line.size() == 9 && line.rfind("0610", 0) == 0 && line.substr(6) == "080" &&
+      IsUpperHex(line.substr(4, 2))) {
+    uint32_t offset = ParseHex(line.substr(4, 2)) * 16;
+    if (offset + EepromLineBytes > EepromSize) return "?\r";
+    std::string data;
+    for (uint32_t i = 0; i < EepromLineBytes; ++i) data += Hex(eeprom_[offset + i], 2);
+    return line.substr(0, 7) + data + "\r";
+  }
+  if (line.size() == 263 && line.rfind("060", 0) == 0 && IsUpperHex(line.substr(3))) {
+    uint32_t offset = ParseHex(line.substr(3, 4));
+    if (offset + EepromLineBytes > EepromSize) return "?\r";
+    for (uint32_t i = 0; i < EepromLineBytes; ++i)
+      eeprom_[offset + i] = static_cast<uint8_t>(ParseHex(line.substr(7 + 2 * i, 2)));
+    return "060\r";
+  }
+  if (line.size() == 20 && line.rfind("0220", 0) == 0 && IsUpperHex(line.substr(4))) {
+    FlashWrite(ParseHex(line.substr(4, 8)), ParseHex(line.substr(12, 8)));
+    return "022\r";
+  }
+  return "?\r";
+}
+
+std::string DecoModel::FlashRead(uint32_t address) const {
+  if (address < FlashBase || address - FlashBase > FlashSize - ReadBlockBytes) return "?\r";
+  std::string reply = ShortAck;
+  reply.reserve(3 + 2 * ReadBlockBytes + 1);
+  static const char Digits[] = "0123456789ABCDEF";
+  uint32_t offset = address - FlashBase;
+  for (uint32_t word = 0; word < ReadBlockBytes; word += 4) {
+    // A word travels most significant digit first: the flash's little-endian bytes reversed.
+    for (int b = 3; b >= 0; --b) {
+      uint8_t byte = flash_[offset + word + static_cast<uint32_t>(b)];
+      reply += Digits[byte >> 4];
+      reply += Digits[byte & 15];
+    }
+  }
+  reply += '\r';
+  return reply;
+}
+
+void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
+  uint8_t low = static_cast<uint8_t>(data & 0xFF);
+  auto unlock1 = address == UnlockAddress1 && low == UnlockData1;
+  auto unlock2 = address == UnlockAddress2 && low == UnlockData2;
+  switch (nor_) {
+    case Unlocked1:
+      nor_ = unlock2 ? Unlocked2 : Idle;
+      break;
+    case Unlocked2:
+      if (address == UnlockAddress1 && low == EraseSetup) nor_ = EraseSetupDone;
+      else if (address == UnlockAddress1 && low == ProgramSetup) nor_ = Program;
+      else nor_ = Idle;
+      break;
+    case EraseSetupDone:
+      nor_ = unlock1 ? EraseUnlocked1 : Idle;
+      break;
+    case EraseUnlocked1:
+      nor_ = unlock2 ? EraseUnlocked2 : Idle;
+      break;
+    case EraseUnlocked2: {
+      int sector = SectorStartingAt(address);
+      if (sector >= 0 && low == SectorErase) {
+        uint32_t first = SectorFirst(sector) - FlashBase;
+        for (uint32_t i = 0; i < SectorSize(sector); ++i) flash_[first + i] = 0xFF;
+      }
+      nor_ = Idle;
+      break;
+    }
+    case Program: {
+      nor_ = Idle;
+      if (address < FlashBase || address - FlashBase >= FlashSize || address % 4 != 0) break;
+      if (address == settings_.Fault.WeakWordAddress && weakFailuresLeft_ > 0) {
+        --weakFailuresLeft_;
+        break;
+      }
+      uint32_t offset = address - FlashBase;
+      // NOR programming only clears bits.
+      for (int b = 0; b < 4; ++b) flash_[offset + static_cast<uint32_t>(b)] &= static_cast<uint8_t>(data >> (8 * b));
+      break;
+    }
+    default:
+      nor_ = unlock1 ? Unlocked1 : Idle;
+      break;
+  }
+}
+
+}  // namespace sim

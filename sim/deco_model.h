@@ -1,0 +1,96 @@
+// A model of a 607X deco's service interface: service mode and line speed, the NOR flash with
+// its unlock/erase/program state machine, the EEPROM, and faults that tests switch on.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+inline constexpr uint32_t FlashBase = 0x7FE00000u;
+inline constexpr uint32_t FlashSize = 0x200000u;
+inline constexpr uint32_t EepromSize = 2048u;
+inline constexpr uint32_t StandbyBaud = 9600u;
+inline constexpr const char* DefaultModel = "DECO 6071 SERVICE V2.31";
+inline constexpr const char* ProtectedModel = "DECO KVT6072 SERVICE V3.02";
+
+// Command numbers count the command lines the deco understood, from 1.
+struct Faults {
+  int DropReplyAt = 0;          // no reply to this command
+  int GarbageReplyAt = 0;       // a reply of the right length without a single hex digit
+  int ShortReplyAt = 0;         // a reply cut to half its length
+  int LowerCaseReplyAt = 0;     // the reply in lower case
+  int TrickleAt = 0;            // bytes trickle without CR instead of this reply
+  int HangUpAfter = 0;          // answer this many commands, then close the line
+  uint32_t WeakWordAddress = 0;  // a flash word that ignores its first programming(s)
+  int WeakWordFailures = 1;
+  int SlowReplyMs = 0;          // pause before every reply
+  bool CrLfEndings = false;     // replies end with CR LF instead of CR
+  bool Pace = false;            // deliver at the real line speed (10 bits per character)
+};
+
+struct Settings {
+  std::string Model = DefaultModel;
+  uint32_t ServiceBaud = 115200;  // the speed of the last speed switch
+  bool StartInService = false;
+  Faults Fault;
+};
+
+// What the deco does after a command line.
+struct Reply {
+  std::string Bytes;     // already seen through the PC's speed (garbled when it differs)
+  uint32_t SentAtBaud = 0;
+  bool Trickle = false;  // send Bytes' first character again and again, never a CR
+  bool HangUp = false;   // close the line instead of answering
+};
+
+class DecoModel {
+ public:
+  explicit DecoModel(const Settings& settings);
+
+  // Handles one command line (without CR LF) that arrived while the PC ran at pcBaud.
+  Reply Handle(const std::string& line, uint32_t pcBaud);
+
+  // Whether a PC at pcBaud is understood right now.
+  bool Understands(uint32_t pcBaud) const;
+
+  bool InService() const;
+  uint32_t ListenBaud() const;
+  std::vector<uint8_t> Flash() const;
+  std::vector<uint8_t> Eeprom() const;
+  void SetFlash(const std::vector<uint8_t>& image);
+  void SetEeprom(const std::vector<uint8_t>& image);
+  std::vector<std::string> CommandLog() const;
+  const Settings& Config() const { return settings_; }
+
+  // Deterministic start contents, so tests can predict what a read returns.
+  static std::vector<uint8_t> PatternFlash();
+  static std::vector<uint8_t> PatternEeprom();
+
+ private:
+  std::string Answer(const std::string& line, uint32_t pcBaud, Reply& reply);
+  std::string FlashRead(uint32_t address) const;
+  void FlashWrite(uint32_t address, uint32_t data);
+  std::string ApplyFaults(std::string bytes, int number, Reply& reply) const;
+
+  mutable std::mutex mutex_;
+  Settings settings_;
+  bool service_;
+  uint32_t listenBaud_;
+  int commands_ = 0;
+  int nor_ = 0;  // position in the unlock / erase / program command sequence
+  int weakFailuresLeft_;
+  std::vector<uint8_t> flash_;
+  std::vector<uint8_t> eeprom_;
+  std::vector<std::string> log_;
+};
+
+// The flash sector that starts at address, or -1.
+int SectorStartingAt(uint32_t address);
+// First address and size of sector s (0..18).
+uint32_t SectorFirst(int s);
+uint32_t SectorSize(int s);
+
+}  // namespace sim

@@ -1,0 +1,164 @@
+#include "sim/pty_deco.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+
+constexpr int BitsPerCharacter = 10;  // start, 7 data, parity, stop
+constexpr int TrickleIntervalMs = 20;
+constexpr size_t ReadChunk = 4096;
+
+struct BaudEntry {
+  speed_t code;
+  uint32_t rate;
+};
+constexpr BaudEntry Bauds[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},
+                               {B9600, 9600},   {B19200, 19200}, {B38400, 38400},
+                               {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+
+double WireSeconds(size_t characters, uint32_t baud) {
+  return baud ? static_cast<double>(characters) * BitsPerCharacter / baud : 0.0;
+}
+
+}  // namespace
+
+PtyDeco::PtyDeco(const Settings& settings) : model_(settings) {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+    throw std::runtime_error(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
+  slavePath_ = ::ptsname(master_);
+  keepSlave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (keepSlave_ < 0 || ::pipe2(stopPipe_, O_CLOEXEC) != 0)
+    throw std::runtime_error(std::string("cannot open the pseudo-terminal: ") + std::strerror(errno));
+  termios tio{};
+  ::tcgetattr(keepSlave_, &tio);
+  ::cfmakeraw(&tio);
+  ::cfsetispeed(&tio, B9600);
+  ::cfsetospeed(&tio, B9600);
+  ::tcsetattr(keepSlave_, TCSANOW, &tio);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+PtyDeco::~PtyDeco() {
+  Stop();
+  if (master_ >= 0) ::close(master_);
+  if (keepSlave_ >= 0) ::close(keepSlave_);
+  for (int fd : stopPipe_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+void PtyDeco::Stop() {
+  if (!thread_.joinable()) return;
+  char byte = 1;
+  while (::write(stopPipe_[1], &byte, 1) < 0 && errno == EINTR) {
+  }
+  thread_.join();
+}
+
+uint32_t PtyDeco::PcBaud() const {
+  termios tio{};
+  if (::tcgetattr(master_, &tio) != 0) return 0;
+  speed_t code = cfgetispeed(&tio);
+  for (const auto& entry : Bauds) {
+    if (entry.code == code) return entry.rate;
+  }
+  return 0;
+}
+
+void PtyDeco::Pause(double seconds) {
+  if (seconds <= 0) return;
+  timespec wait{};
+  wait.tv_sec = static_cast<time_t>(seconds);
+  wait.tv_nsec = static_cast<long>((seconds - static_cast<double>(wait.tv_sec)) * 1e9);
+  while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
+}
+
+bool PtyDeco::WriteAll(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+    pollfd wait[2] = {{master_, POLLOUT, 0}, {stopPipe_[0], POLLIN, 0}};
+    ::poll(wait, 2, -1);
+    if (wait[1].revents & POLLIN) return false;
+  }
+  return true;
+}
+
+void PtyDeco::Deliver(const Reply& reply, size_t commandLength) {
+  const Faults& faults = model_.Config().Fault;
+  if (faults.SlowReplyMs > 0) Pause(faults.SlowReplyMs / 1000.0);
+  if (faults.Pace) {
+    // The command took its wire time to arrive; the reply takes its own to leave.
+    Pause(WireSeconds(commandLength, PcBaud()) + WireSeconds(reply.Bytes.size(), reply.SentAtBaud));
+  }
+  if (reply.Trickle) {
+    trickling_ = true;
+    return;
+  }
+  if (!reply.Bytes.empty()) WriteAll(reply.Bytes);
+}
+
+void PtyDeco::Serve() {
+  std::string line;
+  char chunk[ReadChunk];
+  for (;;) {
+    pollfd wait[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+    int ready = ::poll(wait, 2, trickling_ ? TrickleIntervalMs : -1);
+    if (ready < 0 && errno != EINTR) return;
+    if (wait[1].revents & POLLIN) return;
+    if (ready == 0 && trickling_) {
+      WriteAll("7");
+      continue;
+    }
+    if (!(wait[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    ssize_t n = ::read(master_, chunk, sizeof chunk);
+    if (n <= 0) {
+      // EIO while no program holds the slave side: wait for the next one.
+      if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) return;
+      Pause(0.005);
+      continue;
+    }
+    uint32_t pcBaud = PcBaud();
+    if (!model_.Understands(pcBaud)) {
+      line.clear();  // at the wrong speed the deco hears only noise
+      continue;
+    }
+    line.append(chunk, static_cast<size_t>(n));
+    size_t end;
+    while ((end = line.find("\r\n")) != std::string::npos) {
+      std::string command = line.substr(0, end);
+      line.erase(0, end + 2);
+      trickling_ = false;
+      Reply reply = model_.Handle(command, pcBaud);
+      Deliver(reply, command.size() + 2);
+      if (reply.HangUp) {
+        hungUp_ = true;
+        ::close(master_);
+        ::close(keepSlave_);
+        master_ = -1;
+        keepSlave_ = -1;
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace sim

@@ -1,0 +1,46 @@
+// Serves a DecoModel on the master side of a pseudo-terminal, on its own thread. The program
+// under test opens SlavePath() through the real serial layer, as it would open a real port.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "sim/deco_model.h"
+
+namespace sim {
+
+class PtyDeco {
+ public:
+  explicit PtyDeco(const Settings& settings = Settings());
+  ~PtyDeco();
+  PtyDeco(const PtyDeco&) = delete;
+  PtyDeco& operator=(const PtyDeco&) = delete;
+
+  const std::string& SlavePath() const { return slavePath_; }
+  DecoModel& Model() { return model_; }
+  // True once the line was closed by the hang-up fault.
+  bool HungUp() const { return hungUp_; }
+  void Stop();
+
+ private:
+  void Serve();
+  void Deliver(const Reply& reply, size_t commandLength);
+  void Trickle();
+  bool WriteAll(const std::string& bytes);
+  uint32_t PcBaud() const;
+  void Pause(double seconds);
+
+  DecoModel model_;
+  int master_ = -1;
+  int keepSlave_ = -1;  // keeps the pty alive while no program has the port open
+  int stopPipe_[2] = {-1, -1};
+  std::string slavePath_;
+  std::atomic<bool> hungUp_{false};
+  bool trickling_ = false;
+  std::thread thread_;
+};
+
+}  // namespace sim

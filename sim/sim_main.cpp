@@ -1,0 +1,126 @@
+// pyrelink-sim: a simulated 607X deco on a pseudo-terminal. Prints the port path on its first
+// line, announces the port for the port lists, and serves until stdin closes or it is killed.
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include "serial/announced_ports.h"
+#include "sim/pty_deco.h"
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void OnSignal(int) { stopRequested = 1; }
+
+bool LoadImage(const std::string& path, size_t size, std::vector<uint8_t>& image) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::cerr << "pyrelink-sim: cannot read " << path << ": " << std::strerror(errno) << "\n";
+    return false;
+  }
+  image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (image.size() != size) {
+    std::cerr << "pyrelink-sim: " << path << " has " << image.size() << " bytes, expected "
+              << size << "\n";
+    return false;
+  }
+  return true;
+}
+
+bool SaveImage(const std::string& path, const std::vector<uint8_t>& image) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  out.close();
+  if (!out) {
+    std::cerr << "pyrelink-sim: cannot write " << path << ": " << std::strerror(errno) << "\n";
+    return false;
+  }
+  return true;
+}
+
+// Waits for stdin to close or a signal; stdin may also be held open by a pipe nobody writes.
+void WaitForEnd(bool ignoreStdin) {
+  char buffer[256];
+  while (!stopRequested) {
+    if (ignoreStdin) {
+      pause();
+      continue;
+    }
+    ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n == 0) return;
+    if (n < 0 && errno != EINTR) return;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Simulated 607X deco on a pseudo-terminal"};
+  sim::Settings settings;
+  bool isProtected = false;
+  std::string flashFile, eepromFile, saveFlash, saveEeprom;
+  bool announce = true;
+  bool ignoreStdin = false;
+  app.add_option("--model", settings.Model, "Model text answered to VORTANE");
+  app.add_flag("--protected", isProtected, "Answer as the model with protected sector 18");
+  app.add_option("--service-baud", settings.ServiceBaud, "Speed of the last speed switch")
+      ->check(CLI::IsMember({9600, 38400, 115200}));
+  app.add_flag("--in-service", settings.StartInService, "Start in service mode (-SE-)");
+  app.add_option("--flash", flashFile, "Start with this 2 MB flash image");
+  app.add_option("--eeprom", eepromFile, "Start with this 2 KB EEPROM image");
+  app.add_option("--save-flash", saveFlash, "Save the flash here on exit");
+  app.add_option("--save-eeprom", saveEeprom, "Save the EEPROM here on exit");
+  auto& f = settings.Fault;
+  app.add_option("--drop-reply", f.DropReplyAt, "No reply to the n-th command");
+  app.add_option("--garbage-reply", f.GarbageReplyAt, "Garbage reply to the n-th command");
+  app.add_option("--short-reply", f.ShortReplyAt, "Short reply to the n-th command");
+  app.add_option("--lower-case-reply", f.LowerCaseReplyAt, "Lower-case reply to the n-th command");
+  app.add_option("--trickle", f.TrickleAt, "Trickle bytes without CR at the n-th command");
+  app.add_option("--hang-up-after", f.HangUpAfter, "Close the line after n commands");
+  app.add_option("--weak-word", f.WeakWordAddress, "Flash address whose word ignores programming")
+      ->transform([](std::string text) { return std::to_string(std::stoul(text, nullptr, 0)); });
+  app.add_option("--weak-failures", f.WeakWordFailures, "How often the weak word ignores it");
+  app.add_option("--slow-reply", f.SlowReplyMs, "Pause in ms before every reply");
+  app.add_flag("--crlf", f.CrLfEndings, "End replies with CR LF instead of CR");
+  app.add_flag("--pace", f.Pace, "Deliver at the real line speed (10 bits per character)");
+  app.add_flag("!--no-announce", announce, "Do not list the port for the port lists");
+  app.add_flag("--ignore-stdin", ignoreStdin, "Serve until killed, whatever stdin does");
+  CLI11_PARSE(app, argc, argv);
+  if (isProtected && !app.count("--model")) settings.Model = sim::ProtectedModel;
+
+  std::vector<uint8_t> flash, eeprom;
+  if (!flashFile.empty() && !LoadImage(flashFile, sim::FlashSize, flash)) return 2;
+  if (!eepromFile.empty() && !LoadImage(eepromFile, sim::EepromSize, eeprom)) return 2;
+
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+
+  try {
+    sim::PtyDeco deco(settings);
+    if (!flash.empty()) deco.Model().SetFlash(flash);
+    if (!eeprom.empty()) deco.Model().SetEeprom(eeprom);
+    std::string announcement = announce ? serial::AnnouncePort(deco.SlavePath()) : "";
+    std::cout << deco.SlavePath() << std::endl;
+    WaitForEnd(ignoreStdin);
+    serial::WithdrawPort(announcement);
+    deco.Stop();
+    bool saved = true;
+    if (!saveFlash.empty()) saved = SaveImage(saveFlash, deco.Model().Flash()) && saved;
+    if (!saveEeprom.empty()) saved = SaveImage(saveEeprom, deco.Model().Eeprom()) && saved;
+    return saved ? 0 : 1;
+  } catch (const std::exception& error) {
+    std::cerr << "pyrelink-sim: " << error.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,47 @@
+#include "protocol/clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace protocol {
+
+namespace {
+RealClock realClock;
+std::atomic<Clock*> active{&realClock};
+std::mutex virtualMutex;
+}  // namespace
+
+uint64_t RealClock::NowMs() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void RealClock::SleepMs(uint64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+uint64_t FastClock::NowMs() {
+  std::lock_guard<std::mutex> lock(virtualMutex);
+  return now_;
+}
+
+void FastClock::SleepMs(uint64_t ms) {
+  {
+    std::lock_guard<std::mutex> lock(virtualMutex);
+    now_ += ms;
+    slept_ += ms;
+  }
+  if (divisor_ > 0) std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / divisor_));
+}
+
+uint64_t FastClock::TotalSleptMs() {
+  std::lock_guard<std::mutex> lock(virtualMutex);
+  return slept_;
+}
+
+Clock& ActiveClock() { return *active.load(); }
+
+Clock* SetClock(Clock* clock) { return active.exchange(clock ? clock : &realClock); }
+
+}  // namespace protocol

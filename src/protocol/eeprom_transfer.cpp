@@ -1,0 +1,62 @@
+#include "protocol/eeprom_transfer.h"
+
+#include <cerrno>
+#include <fstream>
+
+#include "protocol/image_files.h"
+#include "protocol/protocol_error.h"
+#include "protocol/transaction.h"
+
+namespace protocol {
+
+uint8_t EepromBuffer[EepromLineBytes];
+
+namespace {
+constexpr size_t ReplyDataOffset = 7;
+}
+
+bool ReadEeprom(const std::string& fileName) {
+  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
+  if (!file) throw EFileError("Cannot create", fileName, errno);
+  uint64_t start = ClockReading();
+  for (int i = 0; i < EepromLines; ++i) {
+    std::string command = "0610" + ToHex(static_cast<uint32_t>(8 * i), 2) + "080";
+    std::string reply = SendCommand(command, 1);
+    HexData data = DecodeHexBytes128(reply, ReplyDataOffset, EepromBuffer);
+    if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+    file.write(reinterpret_cast<const char*>(EepromBuffer), EepromLineBytes);
+    if (!file) throw EFileError("Cannot write", fileName, errno);
+  }
+  uint64_t end = ClockReading();
+  file.close();
+  if (!file) throw EFileError("Cannot write", fileName, errno);
+  PostStatus("Read EEPROM is finished 100% (" + std::to_string(ElapsedSeconds(start, end)) +
+             " sec.)");
+  return true;
+}
+
+bool WriteEeprom(const std::string& fileName) {
+  // The whole image is read first: a missing or short file sends nothing at all.
+  std::string image = ReadWholeFile(fileName, EepromBytes);
+  if (image.size() < static_cast<size_t>(EepromBytes))
+    throw EFileError("EEPROM file", fileName,
+                     "holds " + std::to_string(image.size()) + " bytes, needs " +
+                         std::to_string(EepromBytes) + "; nothing was written");
+  uint64_t start = ClockReading();
+  uint32_t offset = 0;
+  for (int i = 0; i < EepromLines; ++i) {
+    for (int b = 0; b < EepromLineBytes; ++b)
+      EepromBuffer[b] = static_cast<uint8_t>(image[offset + static_cast<uint32_t>(b)]);
+    std::string data;
+    data.reserve(2 * EepromLineBytes);
+    for (uint8_t byte : EepromBuffer) data += ToHex(byte, 2);
+    SendCommand("060" + ToHex(offset, 4) + data, 1);
+    offset += EepromLineBytes;
+  }
+  uint64_t end = ClockReading();
+  PostStatus("Write EEPROM to deco is finished 100% (" +
+             std::to_string(ElapsedSeconds(start, end)) + " sec.)");
+  return true;
+}
+
+}  // namespace protocol

@@ -1,0 +1,21 @@
+// Reading and writing the deco's 2 KB EEPROM in sixteen lines of 128 bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "protocol/hex_codec.h"
+
+namespace protocol {
+
+inline constexpr int EepromLines = 16;
+inline constexpr int EepromBytes = EepromLines * EepromLineBytes;
+
+extern uint8_t EepromBuffer[EepromLineBytes];
+
+// Reads the EEPROM into fileName. Throws on a serial error, a bad reply or a file error.
+bool ReadEeprom(const std::string& fileName);
+// Writes fileName into the EEPROM; refuses a missing or short file before sending anything.
+bool WriteEeprom(const std::string& fileName);
+
+}  // namespace protocol

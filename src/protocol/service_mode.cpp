@@ -1,0 +1,97 @@
+#include "protocol/service_mode.h"
+
+#include <cstdlib>
+
+#include "protocol/transaction.h"
+
+namespace protocol {
+
+std::atomic<bool> DecoInStandby{true};
+std::atomic<bool> Block18Protected{false};
+
+namespace {
+
+constexpr int32_t StandbyBaud = 9600;
+constexpr int32_t DataBits = 7;
+constexpr char Parity = 'E';
+constexpr int32_t OneStopBit = 0;
+constexpr int32_t SwitchReplyTimeoutFactor = 5;
+constexpr unsigned SwitchWaitSeconds = 3;
+constexpr unsigned SwitchWaitSeconds38400 = 6;
+constexpr uint8_t Switch115200Answer = 127;
+
+const char* const InitialisationLines[] = {
+    "09",
+    "0221FF7FF7EC71",
+    "0221FF7FF6D771",
+    "0221FF7FF734FD",
+    "0221FF7FF6FFD5",
+    "0221FF7FF70FF9",
+    "0221FF7FF735C5",
+    "0221FF7FF7817D",
+    "0221FF7FF7CDDE",
+};
+
+// The baud text as a number; 9600 when it is not one.
+int32_t BaudOf(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return StandbyBaud;
+  long value = std::strtol(text.c_str(), nullptr, 10);
+  return value > 0 && value <= 0x7FFFFFFF ? static_cast<int32_t>(value) : StandbyBaud;
+}
+
+void Configure(int32_t baud) {
+  SerialLink->ConfigureLine(baud, DataBits, Parity, OneStopBit, false, false);
+}
+
+std::string SpeedSwitchLine(const std::string& baudText) {
+  if (baudText == "38400") return "0210200040000051";
+  if (baudText == "115200") return "021020004000001B";
+  return "0210200040000145";
+}
+
+bool SwitchAnswerIsRight(const std::string& baudText, const std::string& received) {
+  if (baudText == "9600") return received == "021\r";
+  if (baudText == "38400") return received == "s";
+  if (baudText == "115200")
+    return !received.empty() && static_cast<uint8_t>(received[0]) == Switch115200Answer;
+  return false;
+}
+
+}  // namespace
+
+bool EnterServiceMode(const std::string& portName, const std::string& baudText) {
+  if (!SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
+  serial::TBlockSerial& link = *SerialLink;
+  link.OpenPort(portName);
+  Configure(DecoInStandby ? StandbyBaud : BaudOf(baudText));
+  PostStatus("Display of deco must show -SE-");
+
+  std::string model = SendCommand("VORTANE", ModelQueryTimeoutFactor);
+  Block18Protected = model.find(ProtectedModelMark) != std::string::npos;
+  PostStatus(Block18Protected ? model + " => Block 18 protected." : model);
+
+  PostStatus("Set baudrate " + baudText + " ...");
+  if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(SpeedSwitchLine(baudText) + "\r\n");
+  WaitSeconds(baudText == "38400" ? SwitchWaitSeconds38400 : SwitchWaitSeconds);
+  int32_t pending = link.PendingCount();
+  std::string received;
+  for (int32_t i = 0; i < pending; ++i)
+    received += static_cast<char>(link.ReceiveByte(SwitchReplyTimeoutFactor * BaseTimeout));
+  if (pending > 0) PostStatus(SwitchAnswerIsRight(baudText, received) ? "OK" : "ERROR!");
+  Configure(BaudOf(baudText));
+
+  PostStatus("Initializing deco ...");
+  for (const char* line : InitialisationLines) SendCommand(line, 1);
+  return true;
+}
+
+bool LeaveServiceMode() {
+  PostStatus("Exit -SE-");
+  std::string reply = SendCommand("100", 1);
+  bool confirmed = reply == "100";
+  PostStatus(confirmed ? "OK : Deco must be Standby now!" : "ERROR when Exit -SE-");
+  PostStatus(std::string(30, '='));
+  return confirmed;
+}
+
+}  // namespace protocol

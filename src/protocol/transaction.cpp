@@ -1,0 +1,87 @@
+#include "protocol/transaction.h"
+
+#include <mutex>
+
+#include "protocol/clock.h"
+
+namespace protocol {
+
+std::atomic<int32_t> BaseTimeout{StandardBaseTimeout};
+std::unique_ptr<serial::TBlockSerial> SerialLink;
+std::atomic<StatusSink*> MainWindowHandle{nullptr};
+
+namespace {
+constexpr int BitsPerCharacter = 10;
+std::mutex statusMutex;
+std::string statusText;
+
+// Puts the link's receive limits back however the transaction ends.
+class ReceiveLimits {
+ public:
+  ReceiveLimits(serial::TBlockSerial& link, int32_t maxLength)
+      : link_(link), length_(link.MaxLineLength), perWait_(link.InterPacketTimeout) {
+    link.MaxLineLength = maxLength;
+    link.InterPacketTimeout = false;
+  }
+  ~ReceiveLimits() {
+    link_.MaxLineLength = length_;
+    link_.InterPacketTimeout = perWait_;
+  }
+
+ private:
+  serial::TBlockSerial& link_;
+  int32_t length_;
+  bool perWait_;
+};
+}  // namespace
+
+std::string StatusText() {
+  std::lock_guard<std::mutex> lock(statusMutex);
+  return statusText;
+}
+
+std::string SendCommand(const std::string& command, int timeoutFactor) {
+  if (!SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
+  serial::TBlockSerial& link = *SerialLink;
+  if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(command + "\r\n");
+
+  int32_t replyTimeout = timeoutFactor * BaseTimeout.load();
+  if (!link.WaitReadableBuffered(FirstByteTimeoutFactor * replyTimeout)) {
+    link.RecordAndRaise(serial::ErrTimeout);
+    return "";
+  }
+  // The whole reply is bounded in time and length, so a deco that trickles bytes without a CR
+  // cannot hold the caller: the time is the reply time-out plus the longest reply's wire time.
+  uint32_t baud = link.LineSettings.BaudRate ? link.LineSettings.BaudRate : 9600;
+  int32_t wireMs = static_cast<int32_t>(int64_t{MaxReplyLength} * BitsPerCharacter * 1000 / baud);
+  ReceiveLimits limits(link, MaxReplyLength);
+  return link.ReceiveUntil(replyTimeout + wireMs, "\r");
+}
+
+void PostStatus(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(statusMutex);
+    statusText = text;
+  }
+  if (StatusSink* sink = MainWindowHandle.load()) sink->ShowStatusText(text);
+}
+
+uint64_t ClockReading() { return ActiveClock().NowMs(); }
+
+void WaitSeconds(unsigned seconds) {
+  // A pause on the monotonic clock: it never ends early at midnight.
+  Clock& clock = ActiveClock();
+  uint64_t start = clock.NowMs();
+  for (;;) {
+    uint64_t elapsed = clock.NowMs() - start;
+    if (elapsed >= uint64_t{seconds} * 1000) return;
+    clock.SleepMs(uint64_t{seconds} * 1000 - elapsed);
+  }
+}
+
+int64_t ElapsedSeconds(uint64_t start, uint64_t end) {
+  uint64_t span = end >= start ? end - start : start - end;
+  return static_cast<int64_t>(span / 1000);
+}
+
+}  // namespace protocol

@@ -1,0 +1,119 @@
+// The command transaction through the real serial layer against the simulated deco.
+#include "protocol/transaction.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "protocol/clock.h"
+#include "protocol/hex_codec.h"
+#include "support/sim_session.h"
+
+using namespace protocol;
+using testing_support::InService;
+using testing_support::SimSession;
+
+namespace {
+void OpenAt(SimSession& session, int32_t baud) {
+  SerialLink->OpenPort(session.deco.SlavePath());
+  SerialLink->ConfigureLine(baud, 7, 'E', 0, false, false);
+}
+
+int32_t ErrorCodeOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const serial::ESerialError& error) {
+    return error.Code;
+  }
+  return 0;
+}
+}  // namespace
+
+TEST(TransactionTest, FlashBlockDecodesToTheBytesTheDecoHolds) {
+  SimSession session(InService());
+  OpenAt(session, 115200);
+  std::string reply = SendCommand("0221FF7FE00000", 1);
+  ASSERT_EQ(reply.size(), 3u + 512u);
+  uint8_t block[256];
+  ASSERT_EQ(DecodeHexWords256(reply, 3, block), HexData::Good);
+  auto flash = session.deco.Model().Flash();
+  EXPECT_EQ(std::string(block, block + 256), std::string(flash.begin(), flash.begin() + 256));
+  EXPECT_EQ(session.deco.Model().CommandLog().back(), "0221FF7FE00000");
+}
+
+TEST(TransactionTest, WhatFollowsTheCrBeginsTheNextReply) {
+  sim::Settings settings = InService();
+  settings.Fault.CrLfEndings = true;
+  SimSession session(settings);
+  OpenAt(session, 115200);
+  EXPECT_EQ(SendCommand("100", 1), "100");
+  EXPECT_EQ(SerialLink->LineBuffer, "\n");
+  SerialLink->ConfigureLine(9600, 7, 'E', 0, false, false);
+  EXPECT_EQ(SendCommand("VORTANE", 5), std::string("\n") + sim::DefaultModel);
+}
+
+TEST(TransactionTest, MissingReplyIsATimeoutWithinTheBound) {
+  sim::Settings settings = InService();
+  settings.Fault.DropReplyAt = 1;
+  SimSession session(settings);
+  BaseTimeout = 20;
+  OpenAt(session, 115200);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorCodeOf([] { SendCommand("09", 1); }), 9997);
+  auto spent = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(spent, std::chrono::milliseconds(20 * FirstByteTimeoutFactor + 500));
+  EXPECT_EQ(SendCommand("09", 1), "021");  // the deco answers the next command normally
+}
+
+TEST(TransactionTest, TrickleWithoutCrIsBounded) {
+  sim::Settings settings = InService();
+  settings.Fault.TrickleAt = 1;
+  SimSession session(settings);
+  BaseTimeout = 50;
+  OpenAt(session, 115200);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorCodeOf([] { SendCommand("09", 1); }), 9997);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_FALSE(SerialLink->LineBuffer.empty());  // nothing received is lost
+}
+
+TEST(TransactionTest, NoLinkIsAnError) {
+  SerialLink.reset();
+  EXPECT_EQ(ErrorCodeOf([] { SendCommand("09", 1); }), 9994);
+}
+
+TEST(StatusTest, LinesFromTwoThreadsArriveWholeAndInOrder) {
+  testing_support::StatusRecorder recorder;
+  MainWindowHandle = &recorder;
+  auto post = [](const std::string& prefix) {
+    for (int i = 0; i < 200; ++i) PostStatus(prefix + std::to_string(i));
+  };
+  std::thread worker(post, "w");
+  post("m");
+  worker.join();
+  PostStatus("");
+  MainWindowHandle = nullptr;
+  auto lines = recorder.Lines();
+  ASSERT_EQ(lines.size(), 400u);
+  int nextW = 0, nextM = 0;
+  for (const auto& line : lines) {
+    if (line[0] == 'w') EXPECT_EQ(line, "w" + std::to_string(nextW++));
+    else EXPECT_EQ(line, "m" + std::to_string(nextM++));
+  }
+  EXPECT_EQ(StatusText(), "");
+}
+
+TEST(WaitTest, WholeSecondsOnTheInstalledClock) {
+  FastClock clock;
+  Clock* previous = SetClock(&clock);
+  WaitSeconds(0);
+  EXPECT_EQ(clock.TotalSleptMs(), 0u);
+  uint64_t start = ClockReading();
+  WaitSeconds(5);
+  uint64_t end = ClockReading();
+  EXPECT_EQ(ElapsedSeconds(start, end), 5);
+  EXPECT_EQ(ElapsedSeconds(end, start), 5);
+  EXPECT_EQ(ElapsedSeconds(1000, 1999), 0);
+  SetClock(previous);
+}

@@ -1,0 +1,157 @@
+// The simulated deco through its public face: the model alone, and on a pty.
+#include "sim/deco_model.h"
+
+#include <gtest/gtest.h>
+
+#include "sim/pty_deco.h"
+#include "support/pty_pair.h"
+#include "support/sim_session.h"
+
+using sim::DecoModel;
+using sim::Settings;
+
+namespace {
+constexpr uint32_t Service = 115200;
+
+DecoModel InServiceModel(Settings settings = Settings()) {
+  settings.StartInService = true;
+  settings.ServiceBaud = Service;
+  return DecoModel(settings);
+}
+
+void Write(DecoModel& deco, const std::string& addressAndData) {
+  deco.Handle("0220" + addressAndData, Service);
+}
+
+void Program(DecoModel& deco, const std::string& address, const std::string& data) {
+  Write(deco, "7FE01554005500AA");
+  Write(deco, "7FE00AA800AA0055");
+  Write(deco, "7FE01554000500A0");
+  Write(deco, address + data);
+}
+
+void Erase(DecoModel& deco, const std::string& address) {
+  Write(deco, "7FE01554005500AA");
+  Write(deco, "7FE00AA800AA0055");
+  Write(deco, "7FE0155400010080");
+  Write(deco, "7FE01554005500AA");
+  Write(deco, "7FE00AA800AA0055");
+  Write(deco, address + "000C0030");
+}
+}  // namespace
+
+TEST(DecoModelTest, NorFlashRules) {
+  DecoModel deco = InServiceModel();
+  Erase(deco, "7FE08000");  // sector 1
+  auto flash = deco.Flash();
+  for (uint32_t i = 0x8000; i < 0xC000; ++i) ASSERT_EQ(flash[i], 0xFF);
+  EXPECT_EQ(flash[0x7FFF], DecoModel::PatternFlash()[0x7FFF]);
+
+  Program(deco, "7FE08000", "12345678");
+  flash = deco.Flash();
+  EXPECT_EQ(flash[0x8000], 0x78);
+  EXPECT_EQ(flash[0x8003], 0x12);
+  Program(deco, "7FE08000", "FFFFFF00");  // bits only go from 1 to 0
+  EXPECT_EQ(deco.Flash()[0x8000], 0x00);
+  EXPECT_EQ(deco.Flash()[0x8001], 0x56);
+
+  // Out of sequence: the third line is missing, so the data write is just a stray write.
+  Write(deco, "7FE01554005500AA");
+  Write(deco, "7FE00AA800AA0055");
+  Write(deco, "7FE0800400000000");
+  EXPECT_EQ(deco.Flash()[0x8004], 0xFF);
+  // An erase aimed at an address that is not a sector start erases nothing.
+  Erase(deco, "7FE08004");
+  EXPECT_EQ(deco.Flash()[0x8000], 0x00);
+}
+
+TEST(DecoModelTest, RepliesToReadsAndEeprom) {
+  DecoModel deco = InServiceModel();
+  auto reply = deco.Handle("0221FF7FE00000", Service);
+  ASSERT_EQ(reply.Bytes.size(), 516u);
+  auto flash = DecoModel::PatternFlash();
+  char first[9];
+  std::snprintf(first, sizeof first, "%02X%02X%02X%02X", flash[3], flash[2], flash[1], flash[0]);
+  EXPECT_EQ(reply.Bytes.substr(3, 8), first);
+  EXPECT_EQ(deco.Handle("0221FF7FF7EC71", Service).Bytes, "021\r");
+  auto line = deco.Handle("061078080", Service).Bytes;
+  EXPECT_EQ(line.substr(0, 7), "0610780");
+  EXPECT_EQ(line.size(), 7u + 256u + 1u);
+  std::string data(256, 'A');
+  deco.Handle("0600780" + data, Service);
+  EXPECT_EQ(deco.Eeprom()[1920], 0xAA);
+  EXPECT_EQ(deco.Eeprom()[2047], 0xAA);
+}
+
+TEST(DecoModelTest, SpeedRules) {
+  DecoModel deco{Settings()};
+  EXPECT_FALSE(deco.InService());
+  EXPECT_TRUE(deco.Handle("VORTANE", 115200).Bytes.empty());  // wrong speed: nothing heard
+  EXPECT_TRUE(deco.Handle("09", 9600).Bytes.empty());         // standby: only VORTANE
+  EXPECT_EQ(deco.Handle("VORTANE", 9600).Bytes, std::string(sim::DefaultModel) + "\r");
+  EXPECT_EQ(deco.Handle("0210200040000051", 9600).Bytes, "s");
+  EXPECT_EQ(deco.ListenBaud(), 38400u);
+  EXPECT_EQ(deco.Handle("021020004000001B", 38400).Bytes, "");  // seen at 38400: not "021"
+  EXPECT_EQ(deco.ListenBaud(), 115200u);
+  EXPECT_EQ(deco.Handle("100", 115200).Bytes, "100\r");
+  EXPECT_EQ(deco.ListenBaud(), 9600u);
+  deco.Handle("VORTANE", 9600);
+  EXPECT_EQ(deco.Handle("021020004000001B", 9600).Bytes, "\x7F");
+  EXPECT_EQ(deco.CommandLog().size(), 7u);  // "09" in standby was heard, not obeyed
+}
+
+TEST(DecoModelTest, ReplyFaults) {
+  Settings settings;
+  settings.Fault.DropReplyAt = 1;
+  settings.Fault.GarbageReplyAt = 2;
+  settings.Fault.ShortReplyAt = 3;
+  settings.Fault.LowerCaseReplyAt = 4;
+  settings.Fault.TrickleAt = 5;
+  settings.Fault.HangUpAfter = 5;
+  settings.Fault.CrLfEndings = true;
+  DecoModel deco = InServiceModel(settings);
+  const std::string read = "0221FF7FE00000";
+  EXPECT_EQ(deco.Handle(read, Service).Bytes, "");
+  auto garbage = deco.Handle(read, Service).Bytes;
+  EXPECT_EQ(garbage.size(), 517u);
+  EXPECT_EQ(garbage.find_first_of("0123456789ABCDEF"), std::string::npos);
+  EXPECT_EQ(deco.Handle(read, Service).Bytes.size(), 257u + 2u);
+  auto lower = deco.Handle(read, Service).Bytes;
+  EXPECT_EQ(lower.substr(0, 3), "021");
+  EXPECT_NE(lower.find_first_of("abcdef"), std::string::npos);
+  EXPECT_TRUE(deco.Handle(read, Service).Trickle);
+  auto last = deco.Handle("09", Service);
+  EXPECT_EQ(last.Bytes, "");
+  EXPECT_TRUE(last.HangUp);
+}
+
+TEST(DecoModelTest, WeakWordIgnoresItsFirstProgramming) {
+  Settings settings;
+  settings.Fault.WeakWordAddress = 0x7FE10010u;
+  DecoModel deco = InServiceModel(settings);
+  Erase(deco, "7FE10000");
+  Program(deco, "7FE10010", "00000000");
+  EXPECT_EQ(deco.Flash()[0x10010], 0xFF);
+  Program(deco, "7FE10010", "00000000");
+  EXPECT_EQ(deco.Flash()[0x10010], 0x00);
+}
+
+TEST(PtyDecoTest, ServesOnAPtyAndHangsUp) {
+  Settings settings;
+  settings.StartInService = true;
+  settings.ServiceBaud = 9600;
+  settings.Fault.HangUpAfter = 2;
+  sim::PtyDeco deco(settings);
+  serial::TBlockSerial link;
+  link.RaiseExcept = true;
+  link.OpenPort(deco.SlavePath());
+  link.ConfigureLine(9600, 7, 'E', 0, false, false);
+  link.SendText("09\r\n");
+  EXPECT_EQ(link.ReceiveUntil(1000, "\r"), "021");
+  link.SendText("09\r\n");
+  EXPECT_EQ(link.ReceiveUntil(1000, "\r"), "021");
+  link.SendText("09\r\n");
+  EXPECT_THROW(link.ReceiveUntil(3000, "\r"), serial::ESerialError);
+  EXPECT_TRUE(deco.HungUp());
+  EXPECT_EQ(deco.Model().CommandLog().size(), 3u);
+}

@@ -1,0 +1,65 @@
+// A simulated deco on a pty, the real serial link to it, a fast clock and a recorder of status
+// lines: the ground most protocol and transfer tests stand on.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "protocol/clock.h"
+#include "protocol/transaction.h"
+#include "sim/pty_deco.h"
+
+namespace testing_support {
+
+class StatusRecorder : public protocol::StatusSink {
+ public:
+  void ShowStatusText(const std::string& line) override;
+  std::vector<std::string> Lines() const;
+  void Clear();
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// Real waits are divided by this in tests: a 5-second erase pause costs 50 ms.
+inline constexpr unsigned TestClockDivisor = 100;
+
+class SimSession {
+ public:
+  explicit SimSession(const sim::Settings& settings = sim::Settings());
+  ~SimSession();
+
+  // Connects as the window would: DecoInStandby from standby, then EnterServiceMode.
+  void Connect(const std::string& baud = "115200", bool standby = true);
+  std::vector<std::string> Log() const { return recorder.Lines(); }
+
+  sim::PtyDeco deco;
+  protocol::FastClock clock{TestClockDivisor};
+  StatusRecorder recorder;
+
+ private:
+  protocol::Clock* previousClock_;
+};
+
+// Settings of a deco that already shows -SE- at the given speed.
+sim::Settings InService(uint32_t baud = 115200);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string AsText(const std::vector<uint8_t>& bytes);
+// A fresh folder under the system's temporary folder, removed by the destructor.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace testing_support
