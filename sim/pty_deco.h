@@ -21,6 +21,7 @@ class PtyDeco {
 
   const std::string& SlavePath() const { return slavePath_; }
   DecoModel& Model() { return model_; }
+  const DecoModel& Model() const { return model_; }
   // True once the line was closed by the hang-up fault.
   bool HungUp() const { return hungUp_; }
   void Stop();

@@ -1,0 +1,110 @@
+#include "cli/console_host.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+
+#include "transfer/job_values.h"
+
+namespace cli {
+
+namespace {
+constexpr int BarWidth = 30;
+constexpr uint64_t FirmwareBytes = 2097152;
+constexpr uint64_t ChannelBytes = 524288;
+constexpr uint64_t ReadBlockBytes = 256;
+
+uint64_t NowMs() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+}  // namespace
+
+ConsoleHost::ConsoleHost(bool assumeYes)
+    : assumeYes_(assumeYes), barOnTerminal_(::isatty(STDERR_FILENO) != 0) {}
+
+void ConsoleHost::ClearBar() {
+  if (barShown_) {
+    std::fputs("\r\033[K", stderr);
+    barShown_ = false;
+  }
+}
+
+void ConsoleHost::PrintLine(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBar();
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void ConsoleHost::StartPhase(const std::string& startText) {
+  // The size of what the phase moves, for the throughput figure.
+  if (startText.rfind("Read FIRMWARE", 0) == 0) phaseBytes_ = FirmwareBytes;
+  else if (startText.rfind("Read CHANNEL", 0) == 0) phaseBytes_ = ChannelBytes;
+  else if (startText.rfind("Write ", 0) == 0 && startText.find(" to deco ...") != std::string::npos)
+    phaseBytes_ = static_cast<uint64_t>(transfer::BlockCount) * ReadBlockBytes;
+  else return;
+  phaseStartMs_ = NowMs();
+}
+
+void ConsoleHost::ShowStatusText(const std::string& line) {
+  if (line.empty()) return;
+  StartPhase(line);
+  PrintLine(line);
+}
+
+void ConsoleHost::AddLogLine(const std::string& text) { PrintLine(text); }
+
+void ConsoleHost::UpdateProgress(int32_t progress, const std::string& message) {
+  if (!message.empty()) PrintLine(message);
+  if (progress < 0 || !message.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!barOnTerminal_) {
+    std::fprintf(stderr, "progress %d%%\n", progress);
+    return;
+  }
+  double seconds = static_cast<double>(NowMs() - phaseStartMs_) / 1000.0;
+  double done = static_cast<double>(phaseBytes_) * progress / 100.0;
+  double rate = seconds > 0 ? done / seconds : 0;
+  int filled = progress * BarWidth / 100;
+  std::string bar(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(BarWidth - filled), '-');
+  char eta[32] = "--:--";
+  if (progress > 0 && seconds > 0) {
+    long left = static_cast<long>(seconds * (100 - progress) / progress);
+    std::snprintf(eta, sizeof eta, "%ld:%02ld", left / 60, left % 60);
+  }
+  std::fprintf(stderr, "\r[%s] %3d%%  %7.1f KiB/s  ETA %s\033[K", bar.c_str(), progress,
+               rate / 1024.0, eta);
+  std::fflush(stderr);
+  barShown_ = true;
+}
+
+void ConsoleHost::SetBarColour(uint32_t) {}
+
+bool ConsoleHost::Confirm(const std::string& text) {
+  if (assumeYes_) return true;
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBar();
+  if (!::isatty(STDIN_FILENO)) {
+    std::fprintf(stderr, "%s -> No (no terminal to ask; --yes answers Yes)\n", text.c_str());
+    return false;
+  }
+  std::fprintf(stderr, "%s [y/N] ", text.c_str());
+  std::fflush(stderr);
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
+}
+
+void ConsoleHost::Message(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBar();
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+}  // namespace cli

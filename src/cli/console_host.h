@@ -1,0 +1,47 @@
+// The terminal side of a job: log lines on stdout in order, progress on stderr (a bar with
+// percentage, throughput and time left on a terminal, plain lines otherwise), and the
+// questions of READ and WRITE answered by --yes or at a prompt.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "protocol/transaction.h"
+#include "transfer/job_setup.h"
+#include "transfer/transfer_host.h"
+
+namespace cli {
+
+class ConsoleHost : public protocol::StatusSink,
+                    public transfer::TransferHost,
+                    public transfer::JobDialogs {
+ public:
+  explicit ConsoleHost(bool assumeYes);
+
+  void ShowStatusText(const std::string& line) override;
+  void UpdateProgress(int32_t progress, const std::string& message) override;
+  void SetBarColour(uint32_t colour) override;
+  void WorkerDone() override { done_ = true; }
+  bool Confirm(const std::string& text) override;
+  void Message(const std::string& text) override;
+  void AddLogLine(const std::string& text) override;
+
+  bool Done() const { return done_; }
+
+ private:
+  void PrintLine(const std::string& line);
+  void ClearBar();
+  void StartPhase(const std::string& startText);
+
+  bool assumeYes_;
+  bool barOnTerminal_;
+  std::mutex mutex_;
+  bool barShown_ = false;
+  uint64_t phaseBytes_ = 0;
+  uint64_t phaseStartMs_ = 0;
+  std::atomic<bool> done_{false};
+};
+
+}  // namespace cli

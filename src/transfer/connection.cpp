@@ -1,0 +1,38 @@
+#include "transfer/connection.h"
+
+#include "protocol/service_mode.h"
+#include "protocol/transaction.h"
+
+namespace transfer {
+
+bool ConnectDeco(const std::string& portName, const std::string& baudText, bool decoInStandby,
+                 std::string& error) {
+  protocol::BaseTimeout = protocol::StandardBaseTimeout;
+  protocol::DecoInStandby = decoInStandby;
+  protocol::SerialLink = std::make_unique<serial::TBlockSerial>();
+  protocol::SerialLink->RaiseExcept = true;
+  try {
+    protocol::EnterServiceMode(portName, baudText);
+    protocol::WaitSeconds(ConnectSettleSeconds);
+    return true;
+  } catch (const std::exception& failure) {
+    error = failure.what();
+  }
+  try {
+    protocol::LeaveServiceMode();
+  } catch (const std::exception&) {
+    // The deco may be unreachable: the clean-up goes on regardless.
+  }
+  protocol::WaitSeconds(ConnectSettleSeconds);
+  protocol::SerialLink.reset();
+  return false;
+}
+
+void DisconnectDeco() {
+  protocol::BaseTimeout = protocol::StandardBaseTimeout;
+  protocol::LeaveServiceMode();
+  protocol::WaitSeconds(ConnectSettleSeconds);
+  protocol::SerialLink.reset();
+}
+
+}  // namespace transfer

@@ -1,0 +1,20 @@
+// Connect and Disconnect as both front ends run them: the serial link's life, the service-mode
+// dialogue, and the clean-up after a failed connect.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace transfer {
+
+inline constexpr unsigned ConnectSettleSeconds = 2;
+
+// Creates the link and enters service mode. On failure runs the clean-up (exit attempt whose
+// own errors are dropped, the pause, the link destroyed), fills error and answers false.
+bool ConnectDeco(const std::string& portName, const std::string& baudText, bool decoInStandby,
+                 std::string& error);
+// Leaves service mode, pauses and destroys the link; an error of the exit escapes and leaves
+// the link in place, so the user can try again.
+void DisconnectDeco();
+
+}  // namespace transfer

@@ -1,0 +1,321 @@
+#include "transfer/io_thread.h"
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <vector>
+
+#include "protocol/eeprom_transfer.h"
+#include "protocol/flash_map.h"
+#include "protocol/hex_codec.h"
+#include "protocol/image_files.h"
+#include "protocol/protocol_error.h"
+#include "protocol/service_mode.h"
+#include "protocol/transaction.h"
+#include "transfer/verify.h"
+
+namespace transfer {
+
+namespace {
+
+constexpr size_t LinuxThreadNameLength = 15;
+constexpr uint32_t ProgramChunkBytes = 4096;
+constexpr int ZeroWordsAtStart = 8;
+constexpr uint32_t PortReadyTimeoutMs = 5000;
+constexpr unsigned EraseWaitSeconds = 5;
+constexpr unsigned PhaseWaitSeconds = 2;
+constexpr unsigned RewriteWaitSeconds = 3;
+constexpr unsigned ReadJobEndWaitSeconds = 1;
+constexpr int FirstProgrammedSector = 3;
+constexpr const char* ReadCommandPrefix = "0221FF";
+constexpr size_t ReadReplyDataOffset = 3;
+
+uint32_t LittleEndianWord(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+         uint32_t{bytes[3]} << 24;
+}
+
+uint32_t SectorSize(int s) {
+  return protocol::SectorBase[static_cast<size_t>(s) + 1] - protocol::SectorBase[static_cast<size_t>(s)];
+}
+
+}  // namespace
+
+int32_t PercentOf(uint64_t done, uint64_t total) {
+  if (total == 0) return 100;
+  uint64_t scaled = done * 100;
+  uint64_t quotient = scaled / total;
+  uint64_t twice = 2 * (scaled % total);
+  if (twice > total || (twice == total && (quotient & 1))) ++quotient;
+  return static_cast<int32_t>(quotient);
+}
+
+TIOThread::TIOThread(TransferHost& host, const JobSelection& selection)
+    : host_(host), selection_(selection) {}
+
+TIOThread::~TIOThread() {
+  Terminate();
+  WaitFor();
+}
+
+void TIOThread::Resume() {
+  if (thread_.joinable() || finished_) return;
+  thread_ = std::thread([this] { Execute(); });
+}
+
+void TIOThread::Terminate() { terminated_ = true; }
+
+void TIOThread::WaitFor() {
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string TIOThread::ErrorText() const {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return errorText_;
+}
+
+void TIOThread::SetThreadName() {
+  std::string name = std::string(WorkerThreadName).substr(0, LinuxThreadNameLength);
+  pthread_setname_np(pthread_self(), name.c_str());
+}
+
+void TIOThread::RaiseAboveNormalPriority() {
+  // One step above normal where the system lets us; without the right it stays normal.
+  pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
+  errno = 0;
+  int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+  if (errno == 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), current - 1);
+}
+
+void TIOThread::UpdateProgress() { host_.UpdateProgress(FProgress, FMessage); }
+
+void TIOThread::Execute() {
+  try {
+    SetThreadName();
+    RaiseAboveNormalPriority();
+    // A late reply from an earlier failed exchange must not become this job's first reply.
+    if (protocol::SerialLink) protocol::SerialLink->DiscardBuffers();
+    if (IsWriteJob) {
+      RunWriteJob();
+    } else {
+      RunReadJob();
+    }
+  } catch (const std::exception& error) {
+    {
+      std::lock_guard<std::mutex> lock(errorMutex_);
+      errorText_ = error.what();
+    }
+    protocol::PostStatus(std::string("ERROR: ") + error.what());
+  }
+  finished_ = true;
+}
+
+void TIOThread::RunReadJob() {
+  protocol::BaseTimeout = protocol::StandardBaseTimeout;
+  FlashWriteActive = false;
+  if (selection_.Eeprom) {
+    protocol::ReadEeprom(selection_.EepromFile);
+    protocol::WaitSeconds(PhaseWaitSeconds);
+  }
+  if (selection_.Firmware || selection_.Channel) ReadFlash(BlockCount, ColourReadJob);
+  protocol::WaitSeconds(ReadJobEndWaitSeconds);
+  if (!terminated_) host_.WorkerDone();
+}
+
+void TIOThread::ShowProgress(Phase& phase, uint64_t done, uint64_t total) {
+  int32_t percent = PercentOf(done, total);
+  FProgress = percent;
+  if (percent > phase.lastShown) {
+    FMessage.clear();
+    UpdateProgress();
+    phase.lastShown = percent;
+  }
+}
+
+void TIOThread::FinishPhase(const Phase& phase, const std::string& startText) {
+  uint64_t end = protocol::ClockReading();
+  FProgress = 100;
+  FMessage = startText + " is finished 100% (" +
+             std::to_string(protocol::ElapsedSeconds(phase.start, end)) + " sec.)";
+  UpdateProgress();
+}
+
+bool TIOThread::ReadFlash(int32_t blockCount, uint32_t colour) {
+  if (blockCount == 0) return false;
+  FlashWriteActive = false;
+  host_.SetBarColour(colour);
+  std::string startText = blockCount == ChannelBlocks ? "Read CHANNEL ..." : "Read FIRMWARE ...";
+  protocol::PostStatus(startText);
+  const std::string fileName = ImageFileName;
+  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
+  if (!file) throw protocol::EFileError("Cannot create", fileName, errno);
+
+  Phase phase;
+  phase.start = protocol::ClockReading();
+  uint32_t address = protocol::FlashBase;
+  uint8_t block[protocol::ReadBlockBytes];
+  for (int32_t i = 1; i <= blockCount; ++i) {
+    std::string command = ReadCommandPrefix + protocol::ToHex(address, 8);
+    std::string reply = protocol::SendCommand(command, 1);
+    protocol::HexData data = protocol::DecodeHexWords256(reply, ReadReplyDataOffset, block);
+    if (data != protocol::HexData::Good)
+      throw protocol::EBadReply(command, protocol::DescribeHexData(data, reply));
+    file.write(reinterpret_cast<const char*>(block), sizeof block);
+    if (!file) throw protocol::EFileError("Cannot write", fileName, errno);
+    address += protocol::ReadBlockBytes;
+    ShowProgress(phase, static_cast<uint64_t>(i), static_cast<uint64_t>(blockCount));
+    if (terminated_) return false;  // the file closes with the blocks read so far
+  }
+  file.close();
+  if (!file) throw protocol::EFileError("Cannot write", fileName, errno);
+  FinishPhase(phase, startText);
+
+  if (blockCount == FirmwareBlocks && selection_.Channel && !IsWriteJob) {
+    if (protocol::CopyLeadingWords(fileName, selection_.ChannelFile, protocol::ChannelWords))
+      protocol::PostStatus("CHANNEL is extracted from FIRMWARE. OK!");
+  }
+  return true;
+}
+
+std::string TIOThread::PickImageFile() const {
+  std::string name;
+  if (selection_.Channel) name = selection_.ChannelFile;
+  if (selection_.Firmware) name = selection_.FirmwareFile;
+  return name;
+}
+
+bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
+  using protocol::SectorFlags;
+  if (terminated_ || blockCount == 0) return false;
+  if (!protocol::SerialLink || !protocol::SerialLink->WaitWritable(PortReadyTimeoutMs)) {
+    protocol::PostStatus("ERROR: cannot WRITE to deco.");
+    return false;
+  }
+  host_.SetBarColour(colour);
+  const std::string fileName = ImageFileName;
+  std::string startText = "Write " + protocol::BareFileName(fileName) + " to deco ...";
+  protocol::PostStatus(startText);
+  FlashWriteActive = true;
+  std::ifstream file(fileName, std::ios::binary);
+  if (!file) {
+    FlashWriteActive = false;
+    throw protocol::EFileError("Cannot open", fileName, errno);
+  }
+
+  int last = blockCount == ChannelBlocks
+                 ? protocol::LastChannelSector
+                 : (protocol::Block18Protected ? protocol::ProtectedSector - 1
+                                               : protocol::ProtectedSector);
+  // A sector is erased only when the image holds all of it: an erased sector that cannot be
+  // programmed back from the file would be lost.
+  int64_t imageBytes = protocol::FileSize64(fileName);
+  bool skipped = false;
+  uint64_t wordsTotal = 0;
+  for (int s = 0; s <= last; ++s) {
+    if (!SectorFlags[static_cast<size_t>(s)]) continue;
+    int64_t sectorEnd = protocol::SectorBase[static_cast<size_t>(s) + 1] - protocol::FlashBase;
+    if (imageBytes < sectorEnd) {
+      SectorFlags[static_cast<size_t>(s)] = 0;
+      skipped = true;
+      protocol::PostStatus("Block " + std::to_string(s) + " skipped: " +
+                           protocol::BareFileName(fileName) + " does not cover it fully.");
+      continue;
+    }
+    wordsTotal += SectorSize(s) / 4;
+  }
+
+  Phase phase;
+  phase.start = protocol::ClockReading();
+  uint64_t wordsDone = 0;
+  auto stopHere = [&] {
+    if (!terminated_) return false;
+    FlashWriteActive = false;
+    return true;
+  };
+
+  for (int s = 0; s < FirstProgrammedSector && s <= last; ++s) {
+    if (!SectorFlags[static_cast<size_t>(s)]) continue;
+    protocol::EraseSector(s);
+    wordsDone += SectorSize(s) / 4;
+    ShowProgress(phase, wordsDone, wordsTotal);
+    if (stopHere()) return false;
+    protocol::WaitSeconds(EraseWaitSeconds);
+  }
+  if (SectorFlags[0]) {
+    for (int k = 0; k < ZeroWordsAtStart; ++k)
+      protocol::ProgramWord(protocol::FlashBase + 4 * static_cast<uint32_t>(k), 0);
+  }
+
+  std::vector<uint8_t> chunk(ProgramChunkBytes);
+  for (int s = FirstProgrammedSector; s <= last; ++s) {
+    if (!SectorFlags[static_cast<size_t>(s)]) continue;
+    protocol::EraseSector(s);
+    protocol::WaitSeconds(EraseWaitSeconds);
+    uint32_t address = protocol::SectorBase[static_cast<size_t>(s)];
+    file.clear();
+    file.seekg(static_cast<std::streamoff>(address - protocol::FlashBase));
+    for (uint32_t c = 0; c < SectorSize(s) / ProgramChunkBytes; ++c) {
+      file.read(reinterpret_cast<char*>(chunk.data()), ProgramChunkBytes);
+      if (static_cast<uint32_t>(file.gcount()) != ProgramChunkBytes) {
+        FlashWriteActive = false;
+        throw protocol::EFileError("Cannot read all of", fileName, errno);
+      }
+      for (uint32_t w = 0; w < ProgramChunkBytes; w += 4) {
+        protocol::ProgramWord(address, LittleEndianWord(&chunk[w]));
+        ++wordsDone;
+        address += 4;
+        ShowProgress(phase, wordsDone, wordsTotal);
+        if (stopHere()) return false;
+      }
+    }
+  }
+  file.close();
+  FinishPhase(phase, startText);
+  FlashWriteActive = false;
+  return !skipped;
+}
+
+void TIOThread::RunWriteJob() {
+  protocol::BaseTimeout = protocol::StandardBaseTimeout;
+  FlashWriteActive = true;
+  if (selection_.Eeprom) {
+    protocol::WriteEeprom(selection_.EepromFile);
+    protocol::WaitSeconds(PhaseWaitSeconds);
+    if (SafeMethod) protocol::WriteEeprom(selection_.EepromFile);
+    protocol::WaitSeconds(PhaseWaitSeconds);
+  }
+  if (selection_.Firmware || selection_.Channel) {
+    bool verify = DifferentBlocksMethod;
+    if (!DifferentBlocksMethod) {
+      ImageFileName = ChannelMerged ? MergedFileName : PickImageFile();
+      protocol::SetSectorFlags(1);
+      bool written = WriteFlash(BlockCount, ColourWrite);
+      if (written && SafeMethod) {
+        verify = true;
+      } else {
+        protocol::WaitSeconds(PhaseWaitSeconds);
+      }
+    }
+    if (verify) {
+      protocol::WaitSeconds(PhaseWaitSeconds);
+      std::string readBack = selection_.Firmware ? FirmwareReadBackName : ChannelReadBackName;
+      BlockCount = selection_.Firmware ? FirmwareBlocks : ChannelBlocks;
+      ImageFileName = readBack;
+      if (ReadFlash(BlockCount, ColourReadBack) && !terminated_) {
+        protocol::WaitSeconds(PhaseWaitSeconds);
+        ImageFileName = ChannelMerged ? MergedFileName : PickImageFile();
+        if (VerifyBlocks(ImageFileName, readBack) > 0) {
+          protocol::WaitSeconds(RewriteWaitSeconds);
+          WriteFlash(BlockCount, ColourRewrite);
+        }
+      }
+    }
+  }
+  if (!terminated_) host_.WorkerDone();
+}
+
+}  // namespace transfer

@@ -1,0 +1,70 @@
+// TIOThread: the one worker that runs a READ or WRITE job, so that its owner stays responsive,
+// shows progress and can stop the job.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "transfer/job_values.h"
+#include "transfer/transfer_host.h"
+
+namespace transfer {
+
+inline constexpr const char* WorkerThreadName = "KVTIOProgressBar";
+
+class TIOThread {
+ public:
+  // Created suspended: nothing runs before Resume.
+  TIOThread(TransferHost& host, const JobSelection& selection);
+  ~TIOThread();
+  TIOThread(const TIOThread&) = delete;
+  TIOThread& operator=(const TIOThread&) = delete;
+
+  void Resume();
+  // Asks the job to stop at its next check point.
+  void Terminate();
+  bool Terminated() const { return terminated_; }
+  // Waits until the thread has ended (at once when it never started).
+  void WaitFor();
+  bool Finished() const { return finished_; }
+  // The text of the error that ended the job; empty when none did.
+  std::string ErrorText() const;
+
+  // The job's steps, as the worker runs them.
+  void SetThreadName();
+  void UpdateProgress();
+  bool ReadFlash(int32_t blockCount, uint32_t colour);
+  bool WriteFlash(int32_t blockCount, uint32_t colour);
+  void RunWriteJob();
+  std::string PickImageFile() const;
+
+  int32_t FProgress = -1;
+  std::string FMessage;
+
+ private:
+  struct Phase {
+    int32_t lastShown = -1;
+    uint64_t start = 0;
+  };
+  void Execute();
+  void RunReadJob();
+  void ShowProgress(Phase& phase, uint64_t done, uint64_t total);
+  void FinishPhase(const Phase& phase, const std::string& startText);
+  void RaiseAboveNormalPriority();
+
+  TransferHost& host_;
+  JobSelection selection_;
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> finished_{false};
+  mutable std::mutex errorMutex_;
+  std::string errorText_;
+  std::thread thread_;
+};
+
+// round(done / total * 100) with ties to even.
+int32_t PercentOf(uint64_t done, uint64_t total);
+
+}  // namespace transfer

@@ -1,0 +1,40 @@
+// The checks and questions that come before a job, shared by the window and the command line:
+// what READ asks before it overwrites files, what WRITE checks before it touches the deco, and
+// the job values each of them prepares for the worker.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "transfer/job_values.h"
+
+namespace transfer {
+
+// The owner's message boxes and log pane.
+class JobDialogs {
+ public:
+  virtual ~JobDialogs() = default;
+  // A confirmation with Yes and No; true for Yes.
+  virtual bool Confirm(const std::string& text) = 0;
+  // A plain message with an OK button.
+  virtual void Message(const std::string& text) = 0;
+  // A new last line of the log pane, added directly.
+  virtual void AddLogLine(const std::string& text) = 0;
+};
+
+// Asks before overwriting each existing, non-empty target file (firmware, EEPROM, channel);
+// false, after "READ ignored!", when one answer is No or no box is ticked.
+bool AskReadOverwrites(const JobSelection& selection, JobDialogs& dialogs);
+void SetReadJobValues(const JobSelection& selection);
+
+// Size check of one WRITE file; relaxed accepts any non-empty multiple of 8 bytes.
+bool CheckWriteFile(const std::string& fileName, int64_t expectedSize, bool relaxed, bool& failed);
+void SetWriteMethod(WriteMethod method);
+// Checks every ticked file in the order firmware, EEPROM, channel; false, after the message
+// naming the first failing file, when a check fails or no box is ticked.
+bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs);
+// Merges the channel into a copy of the firmware when both are ticked (EFileError on failure)
+// and sets the write job's values.
+void MergeAndSetWriteJobValues(const JobSelection& selection, JobDialogs& dialogs);
+
+}  // namespace transfer

@@ -1,0 +1,45 @@
+// The values that describe a READ or WRITE job to the worker. The front end writes them before
+// it starts the worker and leaves them alone until the job has ended.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace transfer {
+
+inline constexpr int32_t FirmwareBlocks = 8192;
+inline constexpr int32_t ChannelBlocks = 2048;
+
+extern bool IsWriteJob;
+extern int32_t BlockCount;
+extern std::string ImageFileName;
+extern bool SafeMethod;
+extern bool DifferentBlocksMethod;
+extern bool ChannelMerged;
+extern std::string MergedFileName;
+extern std::string FirmwareReadBackName;
+extern std::string ChannelReadBackName;
+// Set while a write job writes flash; the front ends word their Abort and close questions by it.
+extern std::atomic<bool> FlashWriteActive;
+
+// The job's check boxes and file names, taken when the job starts (the front end keeps them
+// unchanged while the job runs).
+struct JobSelection {
+  bool Firmware = false;  // "Firmware 2MB"
+  bool Eeprom = false;    // "Eeprom 2KB"
+  bool Channel = false;   // "Channel 512KB"
+  std::string FirmwareFile = "Fw.bin";
+  std::string EepromFile = "E.bin";
+  std::string ChannelFile = "Ch.bin";
+};
+
+enum class WriteMethod { Normal, Safe, DifferentBlocks };
+
+// The stamp of a run from the user's short date and long time texts: ":" and "/" become "-",
+// blanks become "_" (1:18:29 AM on 12/7/2026 gives 12-7-2026_1-18-29_AM).
+std::string BuildTimeStamp(const std::string& shortDate, const std::string& longTime);
+// The three time-stamped names of a run.
+void SetTimeStampedNames(const std::string& timeStamp);
+
+}  // namespace transfer

@@ -1,0 +1,27 @@
+// How the worker reaches its owner (the window, the command line, a test). Every call but
+// WorkerDone returns only when the owner has taken it over.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace transfer {
+
+// Bar colours as 0x00BBGGRR values.
+inline constexpr uint32_t ColourReadJob = 0xFF0000;   // blue
+inline constexpr uint32_t ColourWrite = 0x0000FF;     // red
+inline constexpr uint32_t ColourReadBack = 0x808000;  // teal
+inline constexpr uint32_t ColourRewrite = 0xFF00FF;   // magenta
+
+class TransferHost {
+ public:
+  virtual ~TransferHost() = default;
+  // Runs on the owner's thread while the worker waits: progress >= 0 moves the bar and its
+  // label; a non-empty message becomes a new last log line.
+  virtual void UpdateProgress(int32_t progress, const std::string& message) = 0;
+  virtual void SetBarColour(uint32_t colour) = 0;
+  // Posted: the worker does not wait for it.
+  virtual void WorkerDone() = 0;
+};
+
+}  // namespace transfer

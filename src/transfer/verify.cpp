@@ -1,0 +1,75 @@
+#include "transfer/verify.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "protocol/flash_map.h"
+#include "protocol/image_files.h"
+#include "protocol/protocol_error.h"
+#include "protocol/service_mode.h"
+#include "protocol/transaction.h"
+
+namespace transfer {
+
+namespace {
+constexpr size_t ChunkWords = 16384;
+
+void ReadChunk(std::ifstream& in, std::vector<char>& chunk, size_t bytes, const std::string& name) {
+  in.read(chunk.data(), static_cast<std::streamsize>(bytes));
+  if (static_cast<size_t>(in.gcount()) != bytes)
+    throw protocol::EFileError("Cannot read all of", name, errno);
+}
+}  // namespace
+
+int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFile) {
+  using protocol::SectorBase;
+  int64_t imageSize = protocol::FileSize64(imageFile);
+  int64_t readBackSize = protocol::FileSize64(readBackFile);
+  protocol::SetSectorFlags(0);
+  uint32_t limit = protocol::Block18Protected ? SectorBase[protocol::ProtectedSector]
+                                              : SectorBase[protocol::SectorCount];
+  // Words past the read-back's end have nothing to be compared with: they are not compared.
+  int64_t words = std::max<int64_t>(0, std::min(imageSize, readBackSize)) / 4;
+  int32_t count = 0;
+  if (words > 0) {
+    std::ifstream image(imageFile, std::ios::binary);
+    std::ifstream readBack(readBackFile, std::ios::binary);
+    if (!image) throw protocol::EFileError("Cannot open", imageFile, errno);
+    if (!readBack) throw protocol::EFileError("Cannot open", readBackFile, errno);
+    std::vector<char> a(ChunkWords * 4), b(ChunkWords * 4);
+    size_t sector = 0;
+    uint32_t address = protocol::FlashBase;
+    for (int64_t done = 0; done < words;) {
+      size_t take = static_cast<size_t>(std::min<int64_t>(ChunkWords, words - done));
+      ReadChunk(image, a, take * 4, imageFile);
+      ReadChunk(readBack, b, take * 4, readBackFile);
+      for (size_t w = 0; w < take; ++w, address += 4) {
+        if (address < protocol::FlashBase) break;  // past the top of the address space
+        if (sector < protocol::SectorCount && address >= SectorBase[sector + 1]) ++sector;
+        if (address < limit && std::memcmp(&a[w * 4], &b[w * 4], 4) != 0) {
+          ++count;
+          protocol::SectorFlags[sector] = 1;
+        }
+      }
+      done += static_cast<int64_t>(take);
+    }
+  }
+  if (imageSize / 4 > words)
+    protocol::PostStatus("Verify: " + protocol::BareFileName(imageFile) +
+                         " is longer than the read-back; the rest was not compared.");
+  if (count == 0) {
+    protocol::PostStatus("Verifing done. No different bytes found!");
+  } else {
+    std::string line = "Diff in block(s) ";
+    for (int s = 0; s < protocol::SectorCount; ++s) {
+      if (protocol::SectorFlags[static_cast<size_t>(s)]) line += std::to_string(s) + " ";
+    }
+    protocol::PostStatus(line);
+  }
+  return count;
+}
+
+}  // namespace transfer

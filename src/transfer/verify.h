@@ -1,0 +1,13 @@
+// Comparing an image file with a read-back of the flash, sector by sector.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace transfer {
+
+// Flags every sector that holds a differing word and logs the result; answers the number of
+// differing 32-bit words below the verification limit.
+int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFile);
+
+}  // namespace transfer

@@ -1,0 +1,161 @@
+// The read job against the simulated deco: files, log lines, progress, stop and failures.
+#include <gtest/gtest.h>
+
+#include "protocol/flash_map.h"
+#include "protocol/image_files.h"
+#include "transfer/job_setup.h"
+#include "transfer_fixture.h"
+
+using namespace transfer;
+using testing_support::AsText;
+using testing_support::JobSession;
+using testing_support::ReadFile;
+
+namespace {
+JobSelection All(const JobSession& session) {
+  JobSelection selection;
+  selection.Firmware = selection.Eeprom = selection.Channel = true;
+  selection.FirmwareFile = session.dir.File("Fw.bin");
+  selection.EepromFile = session.dir.File("E.bin");
+  selection.ChannelFile = session.dir.File("Ch.bin");
+  return selection;
+}
+
+size_t FlashReads(const std::vector<std::string>& commands) {
+  size_t n = 0;
+  for (const auto& c : commands) n += c.rfind("0221FF7FE", 0) == 0 || c.rfind("0221FF7FF", 0) == 0;
+  return n;
+}
+}  // namespace
+
+TEST(ReadJobTest, FirmwareEepromAndChannel) {
+  JobSession session;
+  JobSelection selection = All(session);
+  SetReadJobValues(selection);
+  EXPECT_EQ(BlockCount, FirmwareBlocks);
+  EXPECT_EQ(session.Run(selection), "");
+  EXPECT_EQ(session.host.DoneCount(), 1);
+  auto flash = AsText(session.deco.Model().Flash());
+  EXPECT_EQ(ReadFile(selection.FirmwareFile), flash);
+  EXPECT_EQ(ReadFile(selection.ChannelFile), flash.substr(0, 524288));
+  EXPECT_EQ(ReadFile(selection.EepromFile), AsText(session.deco.Model().Eeprom()));
+  EXPECT_EQ(session.host.Log(),
+            (std::vector<std::string>{"Read EEPROM is finished 100% (0 sec.)", "Read FIRMWARE ...",
+                                      "Read FIRMWARE ... is finished 100% (0 sec.)",
+                                      "CHANNEL is extracted from FIRMWARE. OK!"}));
+  auto commands = session.CommandsSinceJobStart();
+  ASSERT_EQ(commands.size(), 16u + 8192u);
+  EXPECT_EQ(commands[16], "0221FF7FE00000");
+  EXPECT_EQ(commands.back(), "0221FF7FFFFF00");
+  auto progress = session.host.Progress();
+  ASSERT_EQ(progress.size(), 102u);  // 0 .. 100 once each, then the phase's final 100
+  for (int i = 0; i <= 100; ++i) EXPECT_EQ(progress[static_cast<size_t>(i)], i);
+  EXPECT_EQ(session.host.Colours(), std::vector<uint32_t>{ColourReadJob});
+  EXPECT_EQ(session.clock.TotalSleptMs(), 3000u + 3000u);  // speed switch 3, job 2 + 1
+  EXPECT_FALSE(FlashWriteActive);
+}
+
+TEST(ReadJobTest, ChannelOnlyAndEepromOnly) {
+  JobSession session;
+  JobSelection selection;
+  selection.Channel = true;
+  selection.ChannelFile = session.dir.File("Ch.bin");
+  SetReadJobValues(selection);
+  EXPECT_EQ(BlockCount, ChannelBlocks);
+  EXPECT_EQ(session.Run(selection), "");
+  EXPECT_EQ(ReadFile(selection.ChannelFile),
+            AsText(session.deco.Model().Flash()).substr(0, 524288));
+  EXPECT_EQ(session.host.Log(), (std::vector<std::string>{
+                                    "Read CHANNEL ...", "Read CHANNEL ... is finished 100% (0 sec.)"}));
+  EXPECT_EQ(session.CommandsSinceJobStart().back(), "0221FF7FE7FF00");
+
+  JobSelection eeprom;
+  eeprom.Eeprom = true;
+  eeprom.EepromFile = session.dir.File("E.bin");
+  SetReadJobValues(eeprom);
+  EXPECT_EQ(BlockCount, 0);
+  uint64_t slept = session.clock.TotalSleptMs();
+  EXPECT_EQ(session.Run(eeprom), "");
+  EXPECT_EQ(session.clock.TotalSleptMs() - slept, 3000u);
+  EXPECT_EQ(session.host.DoneCount(), 2);
+}
+
+TEST(ReadJobTest, StopAfterABlockLeavesWholeBlocks) {
+  JobSession session;
+  JobSelection selection = All(session);
+  SetReadJobValues(selection);
+  session.host.StopWhen = [](const std::string& event) { return event == "progress 3"; };
+  EXPECT_EQ(session.Run(selection), "");
+  EXPECT_EQ(session.host.DoneCount(), 0);
+  size_t blocks = FlashReads(session.CommandsSinceJobStart());
+  EXPECT_GT(blocks, 0u);
+  EXPECT_EQ(static_cast<size_t>(protocol::FileSizeOf(selection.FirmwareFile)), blocks * 256);
+  for (const auto& line : session.host.Log()) EXPECT_EQ(line.find("is finished 100% (0 sec.)") == 0, false);
+  EXPECT_EQ(session.host.Log().back(), "Read FIRMWARE ...");
+  EXPECT_EQ(session.host.Progress().back(), 3);
+}
+
+TEST(ReadJobTest, StopDuringEepromReadsOneBlock) {
+  JobSession session;
+  JobSelection selection = All(session);
+  SetReadJobValues(selection);
+  session.host.StopWhen = [](const std::string& event) {
+    return event.rfind("Read EEPROM is finished", 0) == 0;
+  };
+  session.Run(selection);
+  EXPECT_EQ(FlashReads(session.CommandsSinceJobStart()), 1u);
+  EXPECT_EQ(protocol::FileSizeOf(selection.FirmwareFile), 256);
+  EXPECT_EQ(session.host.DoneCount(), 0);
+}
+
+TEST(ReadJobTest, BadReplyEndsTheJobWithoutStoringIt) {
+  sim::Settings settings = testing_support::InService();
+  settings.Fault.LowerCaseReplyAt = 11 + 50;  // 11 connect lines, then the 50th block
+  JobSession session(settings);
+  JobSelection selection;
+  selection.Firmware = true;
+  selection.FirmwareFile = session.dir.File("Fw.bin");
+  SetReadJobValues(selection);
+  std::string error = session.Run(selection);
+  EXPECT_NE(error.find("0221FF7FE03100"), std::string::npos) << error;
+  EXPECT_EQ(protocol::FileSizeOf(selection.FirmwareFile), 49 * 256);
+  EXPECT_EQ(session.host.Log().back(), "ERROR: " + error);
+  EXPECT_EQ(session.host.DoneCount(), 0);
+}
+
+TEST(ReadJobTest, DroppedReplyEndsTheJobWithTheErrorLogged) {
+  sim::Settings settings = testing_support::InService();
+  settings.Fault.DropReplyAt = 11 + 100;
+  JobSession session(settings);
+  JobSelection selection;
+  selection.Channel = true;
+  selection.ChannelFile = session.dir.File("Ch.bin");
+  SetReadJobValues(selection);
+  std::string error = session.Run(selection);
+  EXPECT_EQ(error, "Communication error 9997: Timeout during operation");
+  auto log = session.host.Log();
+  EXPECT_EQ(log.back(), "ERROR: Communication error 9997: Timeout during operation");
+  for (const auto& line : log) EXPECT_EQ(line.find("is finished"), std::string::npos);
+  EXPECT_EQ(session.host.DoneCount(), 0);
+}
+
+TEST(ReadJobTest, UnwritableOutputEndsTheJob) {
+  JobSession session;
+  JobSelection selection;
+  selection.Channel = true;
+  selection.ChannelFile = session.dir.File("no/such/folder/Ch.bin");
+  SetReadJobValues(selection);
+  std::string error = session.Run(selection);
+  EXPECT_NE(error.find("Cannot create"), std::string::npos);
+  EXPECT_TRUE(FlashReads(session.CommandsSinceJobStart()) == 0);
+  EXPECT_EQ(session.host.DoneCount(), 0);
+}
+
+TEST(ProgressTest, RoundsHalfToEven) {
+  EXPECT_EQ(PercentOf(0, 8192), 0);
+  EXPECT_EQ(PercentOf(41, 8192), 1);    // 0.50048 rounds up
+  EXPECT_EQ(PercentOf(1, 200), 0);      // 0.5 to even: 0
+  EXPECT_EQ(PercentOf(3, 200), 2);      // 1.5 to even: 2
+  EXPECT_EQ(PercentOf(16384, 131072), 12);  // 12.5 to even: 12
+  EXPECT_EQ(PercentOf(8192, 8192), 100);
+}

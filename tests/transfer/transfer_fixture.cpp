@@ -1,0 +1,93 @@
+#include "transfer_fixture.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+namespace testing_support {
+
+void RecordingHost::Event(const std::string& text) {
+  if (StopWhen && Worker && StopWhen(text)) Worker->Terminate();
+}
+
+void RecordingHost::ShowStatusText(const std::string& line) {
+  if (line.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back(line);
+  }
+  Event(line);
+}
+
+void RecordingHost::UpdateProgress(int32_t progress, const std::string& message) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (progress >= 0) progress_.push_back(progress);
+    if (!message.empty()) log_.push_back(message);
+  }
+  if (!message.empty()) Event(message);
+  if (progress >= 0) Event("progress " + std::to_string(progress));
+}
+
+void RecordingHost::SetBarColour(uint32_t colour) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  colours_.push_back(colour);
+}
+
+void RecordingHost::WorkerDone() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++done_;
+}
+
+std::vector<std::string> RecordingHost::Log() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+std::vector<int32_t> RecordingHost::Progress() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return progress_;
+}
+
+std::vector<uint32_t> RecordingHost::Colours() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return colours_;
+}
+
+int RecordingHost::DoneCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return done_;
+}
+
+JobSession::JobSession(const sim::Settings& settings) : SimSession(settings) {
+  char cwd[PATH_MAX];
+  previousDir_ = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
+  // The write job's time-stamped files are bare names: keep them in the test's folder.
+  if (::chdir(dir.Path().c_str()) != 0) throw std::runtime_error("chdir failed");
+  Connect("115200", !settings.StartInService);
+  protocol::MainWindowHandle = &host;
+  transfer::SetTimeStampedNames("12-7-2026_1-18-29_AM");
+}
+
+JobSession::~JobSession() {
+  protocol::MainWindowHandle = nullptr;
+  if (::chdir(previousDir_.c_str()) != 0) std::abort();
+}
+
+std::string JobSession::Run(const transfer::JobSelection& selection) {
+  commandsBefore_ = deco.Model().CommandLog().size();
+  transfer::TIOThread worker(host, selection);
+  host.Worker = &worker;
+  worker.Resume();
+  worker.WaitFor();
+  host.Worker = nullptr;
+  return worker.ErrorText();
+}
+
+std::vector<std::string> JobSession::CommandsSinceJobStart() const {
+  auto all = deco.Model().CommandLog();
+  return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(commandsBefore_),
+                                   all.end());
+}
+
+}  // namespace testing_support

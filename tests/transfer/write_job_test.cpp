@@ -1,0 +1,240 @@
+// The write job by each method against the simulated deco.
+#include <gtest/gtest.h>
+
+#include "protocol/flash_map.h"
+#include "protocol/hex_codec.h"
+#include "protocol/image_files.h"
+#include "protocol/service_mode.h"
+#include "transfer/job_setup.h"
+#include "transfer_fixture.h"
+
+using namespace transfer;
+using testing_support::AsText;
+using testing_support::JobSession;
+using testing_support::ReadFile;
+using testing_support::WriteFile;
+
+namespace {
+constexpr uint32_t Channel = 524288;
+constexpr uint32_t Firmware = 2097152;
+
+std::string NewImage(uint32_t size, int seed) {
+  std::string image(size, '\0');
+  uint32_t state = static_cast<uint32_t>(seed);
+  for (auto& byte : image) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 23);
+  }
+  return image;
+}
+
+// What the flash holds after sectors 0..2 were erased and the 8 zero words programmed.
+std::string ErasedStart(std::string image) {
+  for (uint32_t i = 0; i < 0x10000; ++i) image[i] = static_cast<char>(0xFF);
+  for (uint32_t i = 0; i < 32; ++i) image[i] = 0;
+  return image;
+}
+
+JobSelection ChannelJob(JobSession& session, const std::string& image) {
+  JobSelection selection;
+  selection.Channel = true;
+  selection.ChannelFile = session.dir.File("Ch.bin");
+  WriteFile(selection.ChannelFile, image);
+  return selection;
+}
+
+JobSelection FirmwareJob(JobSession& session, const std::string& image) {
+  JobSelection selection;
+  selection.Firmware = true;
+  selection.FirmwareFile = session.dir.File("Fw.bin");
+  WriteFile(selection.FirmwareFile, image);
+  return selection;
+}
+
+void Prepare(JobSession& session, const JobSelection& selection, WriteMethod method) {
+  SetWriteMethod(method);
+  struct Quiet : JobDialogs {
+    bool Confirm(const std::string&) override { return true; }
+    void Message(const std::string& text) override { ADD_FAILURE() << text; }
+    void AddLogLine(const std::string&) override {}
+  } dialogs;
+  ASSERT_TRUE(CheckWriteFiles(selection, dialogs));
+  MergeAndSetWriteJobValues(selection, dialogs);
+  (void)session;
+}
+
+size_t Count(const std::vector<std::string>& lines, const std::string& prefix) {
+  size_t n = 0;
+  for (const auto& line : lines) n += line.rfind(prefix, 0) == 0;
+  return n;
+}
+}  // namespace
+
+TEST(WriteJobTest, NormalChannelWrite) {
+  JobSession session;
+  std::string image = NewImage(Channel, 1);
+  JobSelection selection = ChannelJob(session, image);
+  Prepare(session, selection, WriteMethod::Normal);
+  EXPECT_EQ(session.Run(selection), "");
+  EXPECT_EQ(session.host.DoneCount(), 1);
+  std::string flash = AsText(session.deco.Model().Flash());
+  EXPECT_EQ(flash.substr(0, Channel), ErasedStart(image));
+  EXPECT_EQ(flash.substr(Channel), AsText(sim::DecoModel::PatternFlash()).substr(Channel));
+  EXPECT_EQ(session.host.Log(), (std::vector<std::string>{
+                                    "Write Ch.bin to deco ...",
+                                    "Write Ch.bin to deco ... is finished 100% (35 sec.)"}));
+  EXPECT_EQ(session.host.Colours(), std::vector<uint32_t>{ColourWrite});
+  auto commands = session.CommandsSinceJobStart();
+  EXPECT_EQ(Count(commands, "02207FE0155400010080"), 7u);  // seven sector erases
+  EXPECT_EQ(commands[5], "02207FE00000000C0030");
+  EXPECT_EQ(commands.back(), "02207FE7FFFC" + protocol::ToHex(
+                                 static_cast<uint8_t>(image[Channel - 1]) << 24 |
+                                     static_cast<uint8_t>(image[Channel - 2]) << 16 |
+                                     static_cast<uint8_t>(image[Channel - 3]) << 8 |
+                                     static_cast<uint8_t>(image[Channel - 4]),
+                                 8));
+  auto progress = session.host.Progress();
+  EXPECT_EQ(progress.front(), 6);   // sector 0: 8192 of 131072 words
+  EXPECT_EQ(progress.back(), 100);
+  EXPECT_FALSE(FlashWriteActive);
+}
+
+TEST(WriteJobTest, SafeMethodRewritesOnlyTheWeakSector) {
+  sim::Settings settings = testing_support::InService();
+  settings.Fault.WeakWordAddress = 0x7FE10010u;  // sector 3
+  JobSession session(settings);
+  std::string image = ErasedStart(NewImage(Channel, 2));
+  JobSelection selection = ChannelJob(session, image);
+  Prepare(session, selection, WriteMethod::Safe);
+  EXPECT_EQ(session.Run(selection), "");
+  EXPECT_EQ(AsText(session.deco.Model().Flash()).substr(0, Channel), image);
+  auto log = session.host.Log();
+  ASSERT_EQ(log.size(), 7u);
+  EXPECT_EQ(log[0], "Write Ch.bin to deco ...");
+  EXPECT_EQ(log[2], "Read CHANNEL ...");
+  EXPECT_EQ(log[4], "Diff in block(s) 3 ");
+  EXPECT_EQ(log[5], "Write Ch.bin to deco ...");
+  EXPECT_EQ(log[6], "Write Ch.bin to deco ... is finished 100% (5 sec.)");
+  EXPECT_EQ(session.host.Colours(),
+            (std::vector<uint32_t>{ColourWrite, ColourReadBack, ColourRewrite}));
+  EXPECT_EQ(protocol::FileSizeOf(ChannelReadBackName), static_cast<int32_t>(Channel));
+  EXPECT_EQ(session.host.DoneCount(), 1);
+}
+
+TEST(WriteJobTest, DifferentBlocksWritesOnlyTheDifferingSector) {
+  JobSession session;
+  std::string image = AsText(session.deco.Model().Flash());
+  image[0x9000] = static_cast<char>(image[0x9000] ^ 0x01);  // sector 1
+  JobSelection selection = FirmwareJob(session, image);
+  Prepare(session, selection, WriteMethod::DifferentBlocks);
+  EXPECT_EQ(session.Run(selection), "");
+  auto log = session.host.Log();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[0], "Read FIRMWARE ...");
+  EXPECT_EQ(log[2], "Diff in block(s) 1 ");
+  EXPECT_EQ(log[3], "Write Fw.bin to deco ...");
+  EXPECT_EQ(session.host.Progress().back(), 100);
+  auto progress = session.host.Progress();
+  EXPECT_EQ(progress[progress.size() - 2], 100);  // the erase of sector 1 alone brings 100
+  auto commands = session.CommandsSinceJobStart();
+  EXPECT_EQ(Count(commands, "02207FE0155400010080"), 1u);
+  EXPECT_EQ(commands.back(), "02207FE08000000C0030");
+}
+
+TEST(WriteJobTest, DifferentBlocksEqualImageWritesNothing) {
+  JobSession session;
+  JobSelection selection = FirmwareJob(session, AsText(session.deco.Model().Flash()));
+  Prepare(session, selection, WriteMethod::DifferentBlocks);
+  EXPECT_EQ(session.Run(selection), "");
+  EXPECT_EQ(session.host.Log().back(), "Verifing done. No different bytes found!");
+  EXPECT_EQ(Count(session.CommandsSinceJobStart(), "0220"), 0u);
+  EXPECT_EQ(session.host.DoneCount(), 1);
+}
+
+TEST(WriteJobTest, ProtectedSector18IsNeverWritten) {
+  for (bool isProtected : {true, false}) {
+    sim::Settings settings = testing_support::InService();
+    if (isProtected) settings.Model = sim::ProtectedModel;
+    JobSession session(settings);
+    EXPECT_EQ(protocol::Block18Protected.load(), isProtected);
+    std::string image = AsText(session.deco.Model().Flash());
+    image[0x1E0000] = static_cast<char>(image[0x1E0000] ^ 0x80);
+    JobSelection selection = FirmwareJob(session, image);
+    Prepare(session, selection, WriteMethod::DifferentBlocks);
+    EXPECT_EQ(session.Run(selection), "");
+    std::string flash = AsText(session.deco.Model().Flash());
+    if (isProtected) {
+      EXPECT_EQ(session.host.Log().back(), "Verifing done. No different bytes found!");
+      EXPECT_NE(flash, image);
+    } else {
+      EXPECT_EQ(session.host.Log()[2], "Diff in block(s) 18 ");
+      EXPECT_EQ(flash, image);
+    }
+  }
+}
+
+TEST(WriteJobTest, ShortImageNeverErasesWhatItCannotRestore) {
+  JobSession session;
+  std::string flash = AsText(session.deco.Model().Flash());
+  std::string image = flash.substr(0, 0x30000);  // ends inside sector 4
+  image[0x28000] = static_cast<char>(image[0x28000] ^ 1);
+  JobSelection selection = FirmwareJob(session, image);
+  Prepare(session, selection, WriteMethod::DifferentBlocks);
+  EXPECT_EQ(session.Run(selection), "");
+  auto log = session.host.Log();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Block 4 skipped: Fw.bin does not cover it fully."),
+            log.end());
+  EXPECT_EQ(AsText(session.deco.Model().Flash()), flash);
+}
+
+TEST(WriteJobTest, EepromOnlyTwiceWithSafe) {
+  JobSession session;
+  JobSelection selection;
+  selection.Eeprom = true;
+  selection.EepromFile = session.dir.File("E.bin");
+  std::string image = NewImage(2048, 3);
+  WriteFile(selection.EepromFile, image);
+  Prepare(session, selection, WriteMethod::Safe);
+  uint64_t slept = session.clock.TotalSleptMs();
+  EXPECT_EQ(session.Run(selection), "");
+  EXPECT_EQ(session.clock.TotalSleptMs() - slept, 4000u);
+  EXPECT_EQ(session.CommandsSinceJobStart().size(), 32u);
+  EXPECT_EQ(AsText(session.deco.Model().Eeprom()), image);
+  EXPECT_EQ(session.host.DoneCount(), 1);
+  EXPECT_TRUE(FlashWriteActive);  // a job without flash work leaves it set, as designed
+}
+
+TEST(WriteJobTest, StopChecks) {
+  struct Row {
+    const char* name;
+    std::function<bool(const std::string&)> stopWhen;
+    WriteMethod method;
+    size_t erases;
+    bool stillActive;  // no flash phase ran to clear it
+  } rows[] = {
+      {"during EEPROM", [](const std::string& e) { return e.rfind("Write EEPROM", 0) == 0; },
+       WriteMethod::Normal, 0, true},
+      {"after sector 0", [](const std::string& e) { return e == "progress 6"; },
+       WriteMethod::Normal, 1, false},
+      {"after a word", [](const std::string& e) { return e == "progress 13"; },
+       WriteMethod::Normal, 4, false},
+      {"during read-back", [](const std::string& e) { return e == "Read CHANNEL ..."; },
+       WriteMethod::DifferentBlocks, 0, false},
+  };
+  for (const Row& row : rows) {
+    JobSession session;
+    JobSelection selection = ChannelJob(session, NewImage(Channel, 4));
+    selection.Eeprom = true;
+    selection.EepromFile = session.dir.File("E.bin");
+    WriteFile(selection.EepromFile, NewImage(2048, 5));
+    Prepare(session, selection, row.method);
+    session.host.StopWhen = row.stopWhen;
+    EXPECT_EQ(session.Run(selection), "") << row.name;
+    auto commands = session.CommandsSinceJobStart();
+    EXPECT_EQ(Count(commands, "02207FE0155400010080"), row.erases) << row.name;
+    EXPECT_EQ(session.host.DoneCount(), 0) << row.name;
+    EXPECT_EQ(FlashWriteActive.load(), row.stillActive) << row.name;
+    for (const auto& line : session.host.Log())
+      EXPECT_EQ(line.find("Diff in"), std::string::npos) << row.name;
+  }
+}
