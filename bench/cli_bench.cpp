@@ -1,0 +1,131 @@
+// Whole jobs through pyrelink-cli against pyrelink-sim: wall and CPU time per command
+// transaction, the paced read's wall time against its wire time, and the CLI's peak memory.
+// Usage: cli_bench read | write | paced-channel
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/sim_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double BitsPerCharacter = 10.0;
+constexpr double FixedWaitsRead = 2 + 1;             // job: after EEPROM-less read 1 s (+2 eeprom)
+constexpr double ConnectAndDisconnectWaits = 3 + 2 + 2;
+
+struct Line {
+  double at;
+  std::string text;
+};
+
+struct Result {
+  double wall = 0;
+  double cpu = 0;
+  long maxRssKiB = 0;
+  std::vector<Line> lines;
+};
+
+Result RunCli(const std::string& arguments) {
+  int out[2];
+  if (::pipe(out) != 0) std::exit(1);
+  auto start = Clock::now();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    std::string command = std::string("exec ") + PYRELINK_CLI_PATH + " " + arguments + " 2>/dev/null";
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  Result result;
+  FILE* output = ::fdopen(out[0], "r");
+  char line[1024];
+  while (std::fgets(line, sizeof line, output)) {
+    std::string text = line;
+    text.erase(text.find_last_not_of("\r\n") + 1);
+    result.lines.push_back({std::chrono::duration<double>(Clock::now() - start).count(), text});
+  }
+  ::fclose(output);
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  result.wall = std::chrono::duration<double>(Clock::now() - start).count();
+  result.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.maxRssKiB = usage.ru_maxrss;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "cli_bench: pyrelink-cli failed\n");
+    std::exit(1);
+  }
+  return result;
+}
+
+double Between(const Result& result, const std::string& first, const std::string& last) {
+  double from = -1, to = -1;
+  for (const Line& line : result.lines) {
+    if (from < 0 && line.text == first) from = line.at;
+    if (line.text.rfind(last, 0) == 0) to = line.at;
+  }
+  return to - from;
+}
+
+void Report(const char* name, const Result& r, double transactions, double fixedWaits) {
+  double busy = r.wall - fixedWaits;
+  std::printf("%s\n", name);
+  std::printf("  wall %.2f s (of which %.0f s fixed protocol pauses), CPU %.2f s, peak RSS %.1f MiB\n",
+              r.wall, fixedWaits, r.cpu, r.maxRssKiB / 1024.0);
+  std::printf("  %.0f transactions: %.1f us wall and %.1f us CPU per transaction outside the pauses\n",
+              transactions, busy / transactions * 1e6, r.cpu / transactions * 1e6);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string mode = argc > 1 ? argv[1] : "read";
+  char folder[] = "/tmp/pyrelink-bench-XXXXXX";
+  if (!::mkdtemp(folder)) return 1;
+  std::string dir = folder;
+
+  if (mode == "read") {
+    sim::SimProcess deco(PYRELINK_SIM_PATH, "--no-announce");
+    const std::string& port = deco.Port();
+    Result r = RunCli("--port " + port + " read --firmware " + dir + "/Fw.bin --eeprom " + dir +
+                      "/E.bin --channel " + dir + "/Ch.bin");
+    Report("full READ (EEPROM + 2 MB firmware + channel extraction), unpaced", r,
+           11 + 16 + 8192 + 1, ConnectAndDisconnectWaits + FixedWaitsRead);
+  } else if (mode == "write") {
+    sim::SimProcess deco(PYRELINK_SIM_PATH, "--no-announce");
+    const std::string& port = deco.Port();
+    std::string image = dir + "/Fw.bin";
+    RunCli("--port " + port + " read --firmware " + image);
+    Result r = RunCli("--port " + port + " write --firmware " + image + " --method normal --yes");
+    double words = 507904 + 8;
+    Report("full firmware WRITE, Normal method, unpaced", r, 11 + 1 + 19 * 6 + words * 4,
+           ConnectAndDisconnectWaits + 19 * 5 + 2);
+  } else if (mode == "paced-channel") {
+    sim::SimProcess deco(PYRELINK_SIM_PATH, "--no-announce --pace");
+    const std::string& port = deco.Port();
+    Result r = RunCli("--port " + port + " read --channel " + dir + "/Ch.bin");
+    double phase = Between(r, "Read CHANNEL ...", "Read CHANNEL ... is finished");
+    double characters = 2048.0 * ((14 + 2) + (3 + 512 + 1));
+    double wire = characters * BitsPerCharacter / 115200.0;
+    std::printf("channel READ paced at 115200 baud: %.2f s, wire time %.2f s, ratio %.4f\n",
+                phase, wire, phase / wire);
+    std::printf("  (the whole run, with connect and disconnect, took %.2f s)\n", r.wall);
+  } else {
+    std::fprintf(stderr, "usage: cli_bench read | write | paced-channel\n");
+    return 2;
+  }
+  std::string cleanup = "rm -rf " + dir;
+  return std::system(cleanup.c_str()) == 0 ? 0 : 1;
+}

@@ -1,0 +1,134 @@
+// The checks and questions before a job, with scripted answers.
+#include "transfer/job_setup.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <deque>
+
+#include "support/sim_session.h"
+
+using namespace transfer;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+struct ScriptedDialogs : JobDialogs {
+  std::deque<bool> answers;
+  std::vector<std::string> asked, messages, log;
+  bool Confirm(const std::string& text) override {
+    asked.push_back(text);
+    bool answer = answers.empty() ? true : answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return answer;
+  }
+  void Message(const std::string& text) override { messages.push_back(text); }
+  void AddLogLine(const std::string& text) override { log.push_back(text); }
+};
+
+void Sized(const std::string& path, off_t size) {
+  WriteFile(path, "");
+  ASSERT_EQ(::truncate(path.c_str(), size), 0);
+}
+}  // namespace
+
+TEST(JobSetupTest, WriteFileSizesByMethod) {
+  TempDir dir;
+  struct Row {
+    off_t size;
+    int64_t expected;
+    bool strictPasses, relaxedPasses;
+  } rows[] = {{2097151, 2097152, false, false}, {1048576, 2097152, false, true},
+              {2048, 2048, true, true},         {2056, 2048, false, true},
+              {0, 2048, false, false}};
+  for (const Row& row : rows) {
+    Sized(dir.File("f"), row.size);
+    bool failed = false;
+    EXPECT_EQ(CheckWriteFile(dir.File("f"), row.expected, false, failed), row.strictPasses);
+    EXPECT_EQ(failed, !row.strictPasses);
+    EXPECT_EQ(CheckWriteFile(dir.File("f"), row.expected, true, failed), row.relaxedPasses);
+  }
+  bool failed = false;
+  EXPECT_FALSE(CheckWriteFile(dir.File("missing"), 2048, true, failed));
+}
+
+TEST(JobSetupTest, WriteChecksStopAtTheFirstFailingFile) {
+  TempDir dir;
+  JobSelection selection;
+  selection.Firmware = selection.Eeprom = true;
+  selection.FirmwareFile = dir.File("Fw.bin");
+  selection.EepromFile = dir.File("bad/E.bin");
+  SetWriteMethod(WriteMethod::Normal);
+  ScriptedDialogs dialogs;
+  EXPECT_FALSE(CheckWriteFiles(selection, dialogs));
+  EXPECT_EQ(dialogs.messages,
+            std::vector<std::string>{"Fw.bin does not exist or has wrong size. WRITE aborted!"});
+
+  ScriptedDialogs none;
+  EXPECT_FALSE(CheckWriteFiles(JobSelection(), none));
+  EXPECT_EQ(none.messages, std::vector<std::string>{"CheckBoxes are not checked or File does not "
+                                                    "exist or has wrong size. WRITE aborted!"});
+}
+
+TEST(JobSetupTest, WriteMergesWhenFirmwareAndChannelAreBoth) {
+  TempDir dir;
+  JobSelection selection;
+  selection.Firmware = selection.Channel = true;
+  selection.FirmwareFile = dir.File("Fw.bin");
+  selection.ChannelFile = dir.File("Ch.bin");
+  Sized(selection.FirmwareFile, 2097152);
+  Sized(selection.ChannelFile, 524288);
+  SetTimeStampedNames("stamp");
+  MergedFileName = dir.File(MergedFileName);
+  SetWriteMethod(WriteMethod::Safe);
+  ScriptedDialogs dialogs;
+  ASSERT_TRUE(CheckWriteFiles(selection, dialogs));
+  MergeAndSetWriteJobValues(selection, dialogs);
+  EXPECT_TRUE(ChannelMerged);
+  EXPECT_TRUE(IsWriteJob);
+  EXPECT_TRUE(SafeMethod);
+  EXPECT_EQ(BlockCount, FirmwareBlocks);
+  EXPECT_EQ(ImageFileName, selection.FirmwareFile);
+  EXPECT_EQ(dialogs.log, (std::vector<std::string>{
+                             "Inserting Channel into Firmware file ...",
+                             "CHANNEL is inserted into FIRMWARE file: " + MergedFileName + " !"}));
+}
+
+TEST(JobSetupTest, ReadQuestionsInOrderAndNoStops) {
+  TempDir dir;
+  JobSelection selection;
+  selection.Firmware = selection.Eeprom = selection.Channel = true;
+  selection.FirmwareFile = dir.File("Fw.bin");
+  selection.EepromFile = dir.File("E.bin");
+  selection.ChannelFile = dir.File("Ch.bin");
+  WriteFile(selection.FirmwareFile, "x");
+  WriteFile(selection.EepromFile, "x");
+  WriteFile(selection.ChannelFile, "x");
+  ScriptedDialogs dialogs;
+  dialogs.answers = {true, false};
+  EXPECT_FALSE(AskReadOverwrites(selection, dialogs));
+  EXPECT_EQ(dialogs.asked, (std::vector<std::string>{"Do you really want to overwrite   Fw.bin ?",
+                                                     "Do you really want to overwrite   E.bin ?"}));
+  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"READ ignored!"});
+
+  WriteFile(selection.EepromFile, "");  // empty: not asked about
+  ScriptedDialogs again;
+  EXPECT_TRUE(AskReadOverwrites(selection, again));
+  EXPECT_EQ(again.asked.size(), 2u);
+  SetReadJobValues(selection);
+  EXPECT_EQ(BlockCount, FirmwareBlocks);
+  EXPECT_FALSE(IsWriteJob);
+
+  ScriptedDialogs none;
+  EXPECT_FALSE(AskReadOverwrites(JobSelection(), none));
+  EXPECT_EQ(none.messages, std::vector<std::string>{"READ ignored!"});
+}
+
+TEST(JobSetupTest, TimeStamp) {
+  EXPECT_EQ(BuildTimeStamp("12/7/2026", "1:18:29 AM"), "12-7-2026_1-18-29_AM");
+  EXPECT_EQ(BuildTimeStamp("07.12.2026", "01:18:29"), "07.12.2026_01-18-29");
+  SetTimeStampedNames("s");
+  EXPECT_EQ(FirmwareReadBackName, "_2MB_s.BIN");
+  EXPECT_EQ(ChannelReadBackName, "_512KB_s.BIN");
+  EXPECT_EQ(MergedFileName, "_2MB_MERGED_s.BIN");
+}
