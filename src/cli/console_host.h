@@ -23,7 +23,7 @@ class ConsoleHost : public protocol::StatusSink,
   void ShowStatusText(const std::string& line) override;
   void UpdateProgress(int32_t progress, const std::string& message) override;
   void SetBarColour(uint32_t colour) override;
-  void WorkerDone() override { done_ = true; }
+  void PostWorkerDone() override { done_ = true; }
   bool Confirm(const std::string& text) override;
   void Message(const std::string& text) override;
   void AddLogLine(const std::string& text) override;

@@ -123,7 +123,7 @@ void TIOThread::RunReadJob() {
   }
   if (selection_.Firmware || selection_.Channel) ReadFlash(BlockCount, ColourReadJob);
   protocol::WaitSeconds(ReadJobEndWaitSeconds);
-  if (!terminated_) host_.WorkerDone();
+  if (!terminated_) host_.PostWorkerDone();
 }
 
 void TIOThread::ShowProgress(Phase& phase, uint64_t done, uint64_t total) {
@@ -315,7 +315,7 @@ void TIOThread::RunWriteJob() {
       }
     }
   }
-  if (!terminated_) host_.WorkerDone();
+  if (!terminated_) host_.PostWorkerDone();
 }
 
 }  // namespace transfer

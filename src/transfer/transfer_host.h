@@ -21,7 +21,7 @@ class TransferHost {
   virtual void UpdateProgress(int32_t progress, const std::string& message) = 0;
   virtual void SetBarColour(uint32_t colour) = 0;
   // Posted: the worker does not wait for it.
-  virtual void WorkerDone() = 0;
+  virtual void PostWorkerDone() = 0;
 };
 
 }  // namespace transfer

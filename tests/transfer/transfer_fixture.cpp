@@ -34,7 +34,7 @@ void RecordingHost::SetBarColour(uint32_t colour) {
   colours_.push_back(colour);
 }
 
-void RecordingHost::WorkerDone() {
+void RecordingHost::PostWorkerDone() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++done_;
 }

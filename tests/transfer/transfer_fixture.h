@@ -18,7 +18,7 @@ class RecordingHost : public protocol::StatusSink, public transfer::TransferHost
   void ShowStatusText(const std::string& line) override;
   void UpdateProgress(int32_t progress, const std::string& message) override;
   void SetBarColour(uint32_t colour) override;
-  void WorkerDone() override;
+  void PostWorkerDone() override;
 
   // Called with every log line and with "progress N"; true asks the worker to stop.
   std::function<bool(const std::string&)> StopWhen;

@@ -1,0 +1,389 @@
+// The main window, offscreen, with scripted dialogs, against the simulated deco on a pty.
+#include "window/form1.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <deque>
+
+#include "protocol/clock.h"
+#include "protocol/flash_map.h"
+#include "protocol/image_files.h"
+#include "serial/announced_ports.h"
+#include "sim/pty_deco.h"
+#include "support/sim_session.h"
+
+using testing_support::AsText;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+using window::TForm1;
+
+namespace {
+
+constexpr int JobTimeoutMs = 60000;
+
+struct ScriptedDialogs : window::Dialogs {
+  std::deque<bool> answers;  // Yes when empty
+  std::vector<QString> texts;
+  std::vector<QString> kinds;
+  std::optional<QString> chosenFile;
+  QString fileTitle, fileFilter, fileLast;
+  bool Answer() {
+    bool answer = answers.empty() ? true : answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return answer;
+  }
+  bool Confirm(const QString& text) override {
+    kinds.push_back("Confirm");
+    texts.push_back(text);
+    return Answer();
+  }
+  bool Warning(const QString& text) override {
+    kinds.push_back("Warning");
+    texts.push_back(text);
+    return Answer();
+  }
+  void Message(const QString& text) override {
+    kinds.push_back("Message");
+    texts.push_back(text);
+  }
+  void WarningMessage(const QString& text) override { Message(text); }
+  void ErrorReport(const QString& text) override {
+    kinds.push_back("Error");
+    texts.push_back(text);
+  }
+  std::optional<QString> OpenFile(const QString& title, const QString& filter,
+                                  const QString& last) override {
+    fileTitle = title;
+    fileFilter = filter;
+    fileLast = last;
+    return chosenFile;
+  }
+};
+
+// A lock nobody else holds: window tests must not see each other as a second copy.
+struct FreeLock : instance::InstanceLock {
+  bool held = false;
+  bool ExistsOrTake(const std::string&) override { return !(held = true); }
+  void Release() override { held = false; }
+  bool Held() const override { return held; }
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  explicit WindowTest(const sim::Settings& settings = sim::Settings()) : deco(settings) {
+    previousClock = protocol::SetClock(&clock);
+    folderBefore = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(dir.Path()));
+    form = std::make_unique<TForm1>(&dialogs, std::make_unique<FreeLock>());
+    int index = form->ComboBox1->findText(QString::fromStdString(deco.SlavePath()));
+    if (index < 0) form->ComboBox1->addItem(QString::fromStdString(deco.SlavePath()));
+    form->ComboBox1->setCurrentText(QString::fromStdString(deco.SlavePath()));
+  }
+  ~WindowTest() override {
+    dialogs.answers.clear();
+    protocol::SerialLink.reset();
+    form.reset();
+    QDir::setCurrent(folderBefore);
+    protocol::SetClock(previousClock);
+  }
+
+  std::vector<QString> MemoLines() const {
+    QStringList lines = form->Memo1->toPlainText().split('\n');
+    return std::vector<QString>(lines.begin(), lines.end());
+  }
+  QString LastMemoLine() const { return MemoLines().back(); }
+  void Connect() {
+    form->Button4->click();
+    ASSERT_TRUE(window::Connected) << LastMemoLine().toStdString();
+  }
+  bool WaitForJobEnd() {
+    return QTest::qWaitFor([&] { return form->Worker() == nullptr && !form->Button5->isHidden(); },
+                           JobTimeoutMs);
+  }
+  void Tick(QCheckBox* box, QLineEdit* edit, const std::string& name) {
+    box->setChecked(true);
+    edit->setText(QString::fromStdString(dir.File(name)));
+  }
+
+  sim::PtyDeco deco;
+  protocol::FastClock clock{testing_support::TestClockDivisor};
+  protocol::Clock* previousClock;
+  TempDir dir;
+  QString folderBefore;
+  ScriptedDialogs dialogs;
+  std::unique_ptr<TForm1> form;
+};
+
+class ServiceWindowTest : public WindowTest {
+ protected:
+  ServiceWindowTest() : WindowTest(testing_support::InService()) {
+    form->RadioButton5->setChecked(true);
+  }
+};
+
+}  // namespace
+
+TEST_F(WindowTest, ControlTableAndInitialState) {
+  EXPECT_EQ(form->windowTitle(), "Pyrelink 607X  v1.0.0");
+  struct Row {
+    const char* name;
+    const char* parent;
+    QRect geometry;
+    const char* caption;
+  } rows[] = {
+      {"Memo1", "Form1", {288, 248, 273, 145}, nullptr},
+      {"GroupBox1", "Form1", {24, 16, 537, 81}, "COMMUNICATION"},
+      {"ComboBox1", "GroupBox1", {72, 32, 97, 21}, nullptr},
+      {"ComboBox2", "GroupBox1", {224, 32, 81, 21}, nullptr},
+      {"Label1", "GroupBox1", {16, 36, 47, 13}, "Serial port"},
+      {"Label2", "GroupBox1", {192, 36, 25, 13}, "Baud"},
+      {"GroupBox2", "Form1", {24, 104, 537, 129}, "FILES"},
+      {"CheckBox1", "GroupBox2", {24, 24, 97, 17}, "Firmware 2MB"},
+      {"CheckBox2", "GroupBox2", {24, 56, 97, 17}, "Eeprom 2KB"},
+      {"CheckBox3", "GroupBox2", {24, 88, 97, 17}, "Channel 512KB"},
+      {"Edit1", "GroupBox2", {128, 24, 393, 21}, "Fw.bin"},
+      {"Edit2", "GroupBox2", {128, 56, 393, 21}, "E.bin"},
+      {"Edit3", "GroupBox2", {128, 88, 393, 21}, "Ch.bin"},
+      {"Button4", "GroupBox1", {440, 32, 81, 25}, "Connect"},
+      {"Button5", "Form1", {24, 360, 73, 33}, "READ"},
+      {"Button6", "Form1", {168, 360, 73, 33}, "WRITE"},
+      {"RadioGroup1", "Form1", {24, 248, 249, 97}, "WRITE METHOD"},
+      {"RadioButton1", "Form1", {48, 272, 209, 17}, "Normal (Write once)"},
+      {"RadioButton2", "Form1", {48, 296, 209, 17}, "Safe (Write, Verify, Rewrite diff. blocks)"},
+      {"RadioButton3", "Form1", {48, 320, 209, 17}, "Different blocks (Verify before Writing)"},
+      {"ProgressBar1", "Form1", {24, 400, 505, 17}, nullptr},
+      {"Button1", "Form1", {104, 360, 57, 33}, "Abort"},
+      {"Label4", "Form1", {528, 400, 33, 17}, " "},
+      {"RadioGroup2", "GroupBox1", {320, 16, 105, 57}, "Status of deco"},
+      {"RadioButton4", "GroupBox1", {328, 32, 89, 17}, "Standby --:--"},
+      {"RadioButton5", "GroupBox1", {328, 48, 89, 17}, "Service -SE-"},
+  };
+  for (const Row& row : rows) {
+    auto* control = form->findChild<QWidget*>(row.name);
+    ASSERT_NE(control, nullptr) << row.name;
+    EXPECT_EQ(control->parentWidget()->objectName(), row.parent) << row.name;
+    EXPECT_EQ(control->geometry(), row.geometry) << row.name;
+    if (!row.caption) continue;
+    QString caption;
+    if (auto* b = qobject_cast<QAbstractButton*>(control)) caption = b->text();
+    if (auto* g = qobject_cast<QGroupBox*>(control)) caption = g->title();
+    if (auto* l = qobject_cast<QLabel*>(control)) caption = l->text();
+    if (auto* e = qobject_cast<QLineEdit*>(control)) caption = e->text();
+    EXPECT_EQ(caption, row.caption) << row.name;
+  }
+  EXPECT_EQ(form->CheckBox2->toolTip(), "Don't forget to write Eeprom !");
+  EXPECT_EQ(form->Edit2->toolTip(), "Double click to select file");
+  EXPECT_EQ(form->RadioButton3->toolTip(), "May be faster");
+  EXPECT_EQ(form->Button5->toolTip(), "Read data from deco and save to files");
+  EXPECT_EQ(form->Edit1->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(form->Button1->cursor().shape(), Qt::WaitCursor);
+  EXPECT_TRUE(form->Button1->isHidden());
+  EXPECT_TRUE(form->RadioButton1->isChecked());
+  EXPECT_TRUE(form->RadioButton4->isChecked());
+  EXPECT_EQ(form->ComboBox2->currentText(), "115200");
+  EXPECT_EQ(form->ComboBox1->currentText().toStdString(), deco.SlavePath());
+  EXPECT_EQ(form->Memo1->toPlainText(),
+            "***      Close all other active applications       ***\n"
+            "***      Deco must be standby or -SE-            ***\n"
+            "***   [Connect] before [READ] or [WRITE]    ***");
+  EXPECT_EQ(form->Memo1->palette().color(QPalette::Text), QColor(Qt::red));
+  EXPECT_EQ(protocol::SectorBase[19], 0x80000000u);
+  EXPECT_EQ(form->GroupBox1->nextInFocusChain()->objectName(), "ComboBox1");
+  EXPECT_FALSE(window::Connected);
+}
+
+TEST_F(WindowTest, StatusLinesTheEmptyOneAddsNothing) {
+  size_t before = MemoLines().size();
+  protocol::PostStatus("");
+  protocol::PostStatus("one line");
+  EXPECT_EQ(MemoLines().size(), before + 1);
+  EXPECT_EQ(LastMemoLine(), "one line");
+}
+
+TEST_F(WindowTest, ConnectAndDisconnect) {
+  Connect();
+  EXPECT_EQ(form->Button4->text(), "Disconnect");
+  EXPECT_FALSE(form->ComboBox1->isEnabled());
+  EXPECT_FALSE(form->ComboBox2->isEnabled());
+  EXPECT_FALSE(form->RadioButton4->isEnabled());
+  EXPECT_EQ(form->ComboBox1->palette().color(QPalette::Base), QColor(0, 255, 0));
+  auto lines = MemoLines();
+  EXPECT_EQ(lines[3], "Display of deco must show -SE-");
+  EXPECT_EQ(lines.back(), "OK");
+  EXPECT_EQ(lines[lines.size() - 2], "Initializing deco ...");
+  form->Button4->click();
+  EXPECT_FALSE(window::Connected);
+  EXPECT_EQ(protocol::SerialLink, nullptr);
+  EXPECT_EQ(form->Button4->text(), "Connect");
+  EXPECT_TRUE(form->ComboBox1->isEnabled());
+  EXPECT_NE(form->ComboBox1->palette().color(QPalette::Base), QColor(0, 255, 0));
+  EXPECT_EQ(LastMemoLine(), "==============================");
+  EXPECT_FALSE(deco.Model().InService());
+  EXPECT_TRUE(dialogs.texts.empty());
+}
+
+TEST_F(WindowTest, FailedConnectsReturnToIdleWithoutAMessage) {
+  form->ComboBox1->addItem("/dev/pyrelink-missing");
+  form->ComboBox1->setCurrentText("/dev/pyrelink-missing");
+  form->Button4->click();
+  EXPECT_FALSE(window::Connected);
+  EXPECT_EQ(protocol::SerialLink, nullptr);
+  EXPECT_EQ(form->Button4->text(), "Connect");
+  EXPECT_TRUE(form->ComboBox1->isEnabled());
+  EXPECT_TRUE(dialogs.texts.empty());
+  EXPECT_EQ(LastMemoLine(), "Exit -SE-");
+}
+
+TEST_F(ServiceWindowTest, ReadAllThreeWithQuestions) {
+  form->RadioButton4->setChecked(true);
+  form->RadioButton5->setChecked(true);
+  form->Button5->click();
+  EXPECT_EQ(dialogs.texts.back(), "Please [Connect] before READING");
+  Connect();
+  Tick(form->CheckBox1, form->Edit1, "Fw.bin");
+  Tick(form->CheckBox2, form->Edit2, "E.bin");
+  Tick(form->CheckBox3, form->Edit3, "Ch.bin");
+  WriteFile(dir.File("Fw.bin"), "old");
+  WriteFile(dir.File("E.bin"), "old");
+  dialogs.answers = {true, false};
+  form->Button5->click();
+  ASSERT_EQ(dialogs.texts.size(), 4u);
+  EXPECT_EQ(dialogs.texts[1], "Do you really want to overwrite   Fw.bin ?");
+  EXPECT_EQ(dialogs.texts[2], "Do you really want to overwrite   E.bin ?");
+  EXPECT_EQ(dialogs.texts[3], "READ ignored!");
+  EXPECT_EQ(form->Worker(), nullptr);
+
+  form->Button5->click();
+  EXPECT_FALSE(form->Button1->isHidden());
+  EXPECT_TRUE(form->Button5->isHidden());
+  EXPECT_FALSE(form->Button4->isEnabled());
+  ASSERT_TRUE(WaitForJobEnd());
+  EXPECT_EQ(ReadFile(dir.File("Fw.bin")), AsText(deco.Model().Flash()));
+  EXPECT_EQ(ReadFile(dir.File("Ch.bin")), AsText(deco.Model().Flash()).substr(0, 524288));
+  EXPECT_EQ(LastMemoLine(), "CHANNEL is extracted from FIRMWARE. OK!");
+  EXPECT_EQ(form->Label4->text(), "100%");
+  // Job ended while connected: lists enabled again, port list still lime, "Disconnect".
+  EXPECT_TRUE(form->ComboBox1->isEnabled());
+  EXPECT_EQ(form->ComboBox1->palette().color(QPalette::Base), QColor(0, 255, 0));
+  EXPECT_EQ(form->Button4->text(), "Disconnect");
+  EXPECT_TRUE(form->Button1->isHidden());
+}
+
+TEST_F(ServiceWindowTest, WriteConfirmationChecksAndMerge) {
+  form->Button6->click();
+  EXPECT_EQ(dialogs.texts.back(), "Please [Connect] before WRITING");
+  Connect();
+  form->ProgressBar1->setValue(42);
+  dialogs.answers = {false};
+  form->Button6->click();
+  EXPECT_EQ(dialogs.texts.back(), "Patch deco is risky.  Continue?");
+  EXPECT_EQ(form->ProgressBar1->value(), 42);
+
+  form->RadioButton3->setChecked(true);
+  Tick(form->CheckBox1, form->Edit1, "Fw.bin");
+  form->Button6->click();
+  EXPECT_EQ(dialogs.texts.back(), "Fw.bin does not exist or has wrong size. WRITE aborted!");
+  EXPECT_EQ(form->ProgressBar1->value(), 0);
+  EXPECT_TRUE(transfer::DifferentBlocksMethod);
+
+  std::string flash = AsText(deco.Model().Flash());
+  WriteFile(dir.File("Fw.bin"), flash);
+  WriteFile(dir.File("Ch.bin"), flash.substr(0, 524288));
+  Tick(form->CheckBox3, form->Edit3, "Ch.bin");
+  form->Button6->click();
+  auto lines = MemoLines();
+  EXPECT_EQ(lines[lines.size() - 2], "Inserting Channel into Firmware file ...");
+  EXPECT_EQ(lines.back().toStdString(),
+            "CHANNEL is inserted into FIRMWARE file: " + transfer::MergedFileName + " !");
+  EXPECT_TRUE(transfer::ChannelMerged);
+  EXPECT_EQ(transfer::BlockCount, transfer::FirmwareBlocks);
+  ASSERT_TRUE(WaitForJobEnd());
+  EXPECT_EQ(LastMemoLine(), "Verifing done. No different bytes found!");
+}
+
+TEST_F(ServiceWindowTest, AbortDuringReadAndDuringWrite) {
+  Connect();
+  Tick(form->CheckBox1, form->Edit1, "Fw.bin");
+  form->Button5->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->ProgressBar1->value() >= 5; }, 3000))
+      << form->Memo1->toPlainText().toStdString();
+  form->Button1->click();
+  ASSERT_GE(dialogs.texts.size(), 2u);
+  EXPECT_EQ(dialogs.texts[dialogs.texts.size() - 2],
+            "READ is still active.\r\nExtracted file will be incomplete.\r\nAre you sure to quit?");
+  EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
+  EXPECT_EQ(form->Worker(), nullptr);
+  EXPECT_FALSE(form->Button5->isHidden());
+  EXPECT_EQ(protocol::FileSizeOf(dir.File("Fw.bin")) % 256, 0);
+  QTest::qWait(50);  // no MsgWorkerDone follows an abort
+  EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
+
+  form->CheckBox1->setChecked(false);
+  Tick(form->CheckBox3, form->Edit3, "Ch.bin");
+  WriteFile(dir.File("Ch.bin"), AsText(deco.Model().Flash()).substr(0, 524288));
+  form->Button6->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->ProgressBar1->value() >= 13; }, JobTimeoutMs));
+  form->Button1->click();
+  EXPECT_EQ(dialogs.texts[dialogs.texts.size() - 2],
+            "WRITE is still active.\r\nYour deco will be dead if quit.\r\n Are you sure to quit?");
+  EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
+  EXPECT_FALSE(transfer::FlashWriteActive);
+}
+
+TEST_F(ServiceWindowTest, CloseProtection) {
+  EXPECT_TRUE(form->FormCloseQuery());  // idle, not connected: nothing asked
+  EXPECT_TRUE(dialogs.texts.empty());
+  Connect();
+  dialogs.answers = {false};
+  EXPECT_FALSE(form->FormCloseQuery());
+  EXPECT_EQ(dialogs.kinds.back(), "Warning");
+  EXPECT_EQ(dialogs.texts.back(),
+            "Serial port is not disconnected.\r\nDeco is still in Service mode.\r\nQuit anyway ?");
+
+  Tick(form->CheckBox1, form->Edit1, "Fw.bin");
+  form->Button5->click();
+  dialogs.texts.clear();
+  dialogs.answers = {false, true};
+  EXPECT_FALSE(form->FormCloseQuery());  // job question refused; the port question still comes
+  ASSERT_EQ(dialogs.texts.size(), 2u);
+  EXPECT_NE(form->Worker(), nullptr);
+  dialogs.texts.clear();
+  EXPECT_TRUE(form->FormCloseQuery());  // Yes to both: the job stops
+  EXPECT_EQ(dialogs.texts.size(), 2u);
+  EXPECT_EQ(form->Worker(), nullptr);
+  EXPECT_TRUE(form->Button5->isHidden());  // the window is about to close: no SetButtons
+}
+
+TEST_F(WindowTest, FilePickersRememberTheLastName) {
+  dialogs.chosenFile = "/data/dumps/Fw1.bin";
+  form->Edit1DblClick();
+  EXPECT_EQ(dialogs.fileTitle, "Open FIRMWARE File (2MB)");
+  EXPECT_EQ(dialogs.fileFilter, "Binary files (*.bin) (*.bin *.BIN)");
+  EXPECT_EQ(form->Edit1->text(), "/data/dumps/Fw1.bin");
+  dialogs.chosenFile.reset();
+  form->Edit3DblClick();
+  EXPECT_EQ(dialogs.fileTitle, "Open CHANNEL File (512KB)");
+  EXPECT_EQ(dialogs.fileLast, "/data/dumps/Fw1.bin");
+  EXPECT_EQ(form->Edit3->text(), "Ch.bin");
+  EXPECT_EQ(window::QtFilterFromClassic("A|*.a;|B|*.b;*.c"), "A (*.a);;B (*.b *.c)");
+}
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
