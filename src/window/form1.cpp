@@ -82,7 +82,11 @@ TForm1::TForm1(Dialogs* dialogs, std::unique_ptr<instance::InstanceLock> instanc
   }
   setObjectName("Form1");
   setWindowTitle(WindowCaption);
-  QFont font("MS Sans Serif");
+  // The classic face first; on systems without it, narrow faces that keep the captions inside
+  // the fixed control sizes.
+  QFont font;
+  font.setFamilies({"MS Sans Serif", "Nimbus Sans Narrow", "Liberation Sans Narrow",
+                    "DejaVu Sans Condensed"});
   font.setPixelSize(FontPixels);
   setFont(font);
   Tint(this, QPalette::Window, Silver);
@@ -122,6 +126,8 @@ void TForm1::BuildControls() {
   Label1->setText("Serial port");
   Label2 = Make<QLabel>(GroupBox1, "Label2", 192, 36, 25, 13);
   Label2->setText("Baud");
+  // Labels size themselves to their caption, from the position given.
+  for (QLabel* label : {Label1, Label2}) label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
   GroupBox2 = Make<QGroupBox>(this, "GroupBox2", 24, 104, 537, 129);
   GroupBox2->setTitle("FILES");
   Tint(GroupBox2, QPalette::Window, ActiveBorder);
