@@ -231,6 +231,7 @@ TEST(SendTest, WritesReachTheDeviceAndWaitsReport) {
   std::thread reader([&] { EXPECT_EQ(link.pty.ReadMaster(3000, big.size()).size(), big.size()); });
   link.port.SendText(big);  // more than the pty holds: the write must wait for room
   reader.join();
+  link.port.OnStatus = nullptr;  // the hook must not outlive what it writes to
   ASSERT_GE(reasons.size(), 2u);
   EXPECT_EQ(reasons[0], serial::HR_CanWrite);
   EXPECT_EQ(reasons[1], serial::HR_WriteCount);

@@ -134,6 +134,16 @@ class ServiceWindowTest : public WindowTest {
   }
 };
 
+class SilentExitTest : public WindowTest {
+ protected:
+  static sim::Settings DropsTheExitReply() {
+    sim::Settings settings = testing_support::InService();
+    settings.Fault.DropReplyAt = 12;  // 11 lines to connect, then "100"
+    return settings;
+  }
+  SilentExitTest() : WindowTest(DropsTheExitReply()) { form->RadioButton5->setChecked(true); }
+};
+
 }  // namespace
 
 TEST_F(WindowTest, ControlTableAndInitialState) {
@@ -365,6 +375,25 @@ TEST_F(ServiceWindowTest, CloseProtection) {
   EXPECT_EQ(dialogs.texts.size(), 2u);
   EXPECT_EQ(form->Worker(), nullptr);
   EXPECT_TRUE(form->Button5->isHidden());  // the window is about to close: no SetButtons
+}
+
+TEST_F(SilentExitTest, DisconnectErrorGoesToTheErrorReportAndKeepsTheConnection) {
+  Connect();
+  form->Button4->click();
+  ASSERT_EQ(dialogs.kinds.back(), "Error");
+  EXPECT_EQ(dialogs.texts.back(), "Communication error 9997: Timeout during operation");
+  EXPECT_TRUE(window::Connected);
+  EXPECT_NE(protocol::SerialLink, nullptr);
+  EXPECT_EQ(form->Button4->text(), "Disconnect");
+}
+
+TEST_F(WindowTest, WorkerDoneWithoutAWorkerStillEnablesTheControls) {
+  form->SetButtons(false);
+  QEvent done(window::MsgWorkerDone);
+  QCoreApplication::sendEvent(form.get(), &done);
+  EXPECT_TRUE(form->Button1->isHidden());
+  EXPECT_FALSE(form->Button5->isHidden());
+  EXPECT_TRUE(form->Edit1->isEnabled());
 }
 
 TEST_F(WindowTest, FilePickersRememberTheLastName) {
