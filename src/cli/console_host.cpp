@@ -12,6 +12,7 @@ namespace cli {
 
 namespace {
 constexpr int BarWidth = 30;
+constexpr int PlainProgressStep = 10;
 constexpr uint64_t FirmwareBytes = 2097152;
 constexpr uint64_t ChannelBytes = 524288;
 constexpr uint64_t ReadBlockBytes = 256;
@@ -64,7 +65,8 @@ void ConsoleHost::UpdateProgress(int32_t progress, const std::string& message) {
   if (progress < 0 || !message.empty()) return;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!barOnTerminal_) {
-    std::fprintf(stderr, "progress %d%%\n", progress);
+    // A log file wants a line per step, not per percentage point.
+    if (progress % PlainProgressStep == 0) std::fprintf(stderr, "progress %d%%\n", progress);
     return;
   }
   double seconds = static_cast<double>(NowMs() - phaseStartMs_) / 1000.0;
