@@ -1,5 +1,6 @@
 // The read job against the simulated deco: files, log lines, progress, stop and failures.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
@@ -99,10 +100,13 @@ TEST(ReadJobTest, StopDuringEepromReadsOneBlock) {
   JobSession session;
   JobSelection selection = All(session);
   SetReadJobValues(selection);
-  session.host.StopWhen = [](const std::string& event) {
+  char threadName[16] = {0};
+  session.host.StopWhen = [&](const std::string& event) {
+    pthread_getname_np(pthread_self(), threadName, sizeof threadName);  // the worker's own name
     return event.rfind("Read EEPROM is finished", 0) == 0;
   };
   session.Run(selection);
+  EXPECT_STREQ(threadName, "KVTIOProgressBa");  // "KVTIOProgressBar" cut to 15 characters
   EXPECT_EQ(FlashReads(session.CommandsSinceJobStart()), 1u);
   EXPECT_EQ(protocol::FileSizeOf(selection.FirmwareFile), 256);
   EXPECT_EQ(session.host.DoneCount(), 0);
