@@ -19,7 +19,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr double BitsPerCharacter = 10.0;
-constexpr double FixedWaitsRead = 2 + 1;             // job: after EEPROM-less read 1 s (+2 eeprom)
+constexpr double FixedWaitsRead = 2 + 1;  // the read job: 2 s after the EEPROM, 1 s at the end
 constexpr double ConnectAndDisconnectWaits = 3 + 2 + 2;
 
 struct Line {

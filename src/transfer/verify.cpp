@@ -47,7 +47,6 @@ int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFi
       ReadChunk(image, a, take * 4, imageFile);
       ReadChunk(readBack, b, take * 4, readBackFile);
       for (size_t w = 0; w < take; ++w, address += 4) {
-        if (address < protocol::FlashBase) break;  // past the top of the address space
         if (sector < protocol::SectorCount && address >= SectorBase[sector + 1]) ++sector;
         if (address < limit && std::memcmp(&a[w * 4], &b[w * 4], 4) != 0) {
           ++count;
