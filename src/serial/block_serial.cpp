@@ -179,6 +179,7 @@ std::string TBlockSerial::VersionText() { return "Pyrelink serial port 1.0"; }
 
 void TBlockSerial::ClosePort() {
   if (Handle != -1) {
+    // DiscardBuffers without its raise: closing runs from the destructor too.
     backend_->Purge(PurgeAll);
     LineBuffer.clear();
     SetRtsLine(false);
