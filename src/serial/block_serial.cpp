@@ -66,8 +66,6 @@ void TBlockSerial::RecordSystemError(intptr_t result) {
   RecordError(result == -1 ? errno : ErrOk);
 }
 
-void TBlockSerial::RecordSystemCode(int code) { RecordError(code); }
-
 void TBlockSerial::RaiseOnError() {
   if (RaiseExcept && LastErrorCode != ErrOk) throw ESerialError(LastErrorCode);
 }
@@ -95,7 +93,7 @@ void TBlockSerial::ResizeInputQueue(int32_t size) {
   RecordError(ErrOk);
   int error = backend_->SetQueueSizes(size);
   if (error != 0) {
-    RecordSystemCode(error);
+    RecordError(error);
     RaiseOnError();
     return;
   }
@@ -117,7 +115,7 @@ uint32_t TBlockSerial::ReadModemStatus() {
   RecordError(ErrOk);
   uint32_t status = 0;
   int error = backend_->ModemStatus(status);
-  if (error != 0) RecordSystemCode(error);
+  if (error != 0) RecordError(error);
   RaiseOnError();
   ModemStatusWord = status;
   return status;
@@ -204,7 +202,7 @@ void TBlockSerial::OpenPort(const std::string& name) {
   if (PortIndex != -1) DevicePath = DevicePathForPortIndex(PortIndex);
   int error = backend_->Open(DevicePath);
   Handle = error == 0 ? backend_->NativeHandle() : -1;
-  RecordSystemCode(error);
+  RecordError(error);
   RaiseOnError();
   if (error != 0) return;
 
@@ -259,14 +257,14 @@ void TBlockSerial::ConfigureLine(int32_t baud, int32_t dataBits, char parity, in
 void TBlockSerial::ApplyLineSettings() {
   RecordError(ErrOk);
   int error = backend_->Apply(LineSettings);
-  if (error != 0) RecordSystemCode(error);
+  if (error != 0) RecordError(error);
   RaiseOnError();
 }
 
 void TBlockSerial::FetchLineSettings() {
   RecordError(ErrOk);
   int error = backend_->Fetch(LineSettings);
-  if (error != 0) RecordSystemCode(error);
+  if (error != 0) RecordError(error);
   RaiseOnError();
 }
 
@@ -282,7 +280,7 @@ int32_t TBlockSerial::WriteBytes(const void* buffer, int32_t count) {
   }
   RecordError(ErrOk);
   int error = backend_->Write(static_cast<const uint8_t*>(buffer), count, DeadlockTimeout, written);
-  if (error != 0) RecordSystemCode(error);
+  if (error != 0) RecordError(error);
   uint32_t in = 0, out = 0, flags = 0;
   if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);
   if (RtsToggle) {
@@ -301,7 +299,7 @@ int32_t TBlockSerial::ReadBytes(void* buffer, int32_t count) {
   PaceTransfer(count, ReceiveRateLimit, NextReceiveTick);
   RecordError(ErrOk);
   int error = backend_->Read(static_cast<uint8_t*>(buffer), count, got);
-  if (error != 0) RecordSystemCode(error);
+  if (error != 0) RecordError(error);
   uint32_t in = 0, out = 0, flags = 0;
   if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);
   RaiseOnError();
@@ -367,7 +365,7 @@ int32_t TBlockSerial::PendingCount() {
     RecordError(ErrOk);
     result = static_cast<int32_t>(in);
   } else {
-    RecordSystemCode(error);
+    RecordError(error);
   }
   RaiseOnError();
   return result;
@@ -383,7 +381,7 @@ int32_t TBlockSerial::OutputPendingCount() {
   uint32_t in = 0, out = 0, flags = 0;
   int error = backend_->QueueCounts(in, out, flags);
   if (error != 0) {
-    RecordSystemCode(error);
+    RecordError(error);
     out = 0;
   }
   RaiseOnError();
@@ -397,7 +395,7 @@ bool TBlockSerial::WaitLineEvent(uint32_t mask, int32_t timeout) {
   int error = backend_->WaitEvent(mask, timeout, happened);
   if (error != 0) {
     // A device that went away is an error at once, never a silent false to spin on.
-    RecordSystemCode(error);
+    RecordError(error);
     RaiseOnError();
     return false;
   }
@@ -424,7 +422,7 @@ bool TBlockSerial::WaitReadableBuffered(int32_t timeout) {
 void TBlockSerial::DiscardBuffers() {
   RecordError(ErrOk);
   int error = backend_->Purge(PurgeAll);
-  if (error != 0) RecordSystemCode(error);
+  if (error != 0) RecordError(error);
   LineBuffer.clear();
   RaiseOnError();
 }
@@ -432,7 +430,7 @@ void TBlockSerial::DiscardBuffers() {
 void TBlockSerial::DrainOutput() {
   RecordError(ErrOk);
   int error = backend_->Drain(DeadlockTimeout);
-  if (error != 0) RecordSystemCode(error);
+  if (error != 0) RecordError(error);
   RaiseOnError();
 }
 
@@ -449,7 +447,7 @@ void TBlockSerial::SendBreak(int32_t ms) {
     SleepMs(static_cast<uint32_t>(ms < 0 ? 0 : ms));
     error = backend_->SetBreak(false);
   }
-  if (error != 0) RecordSystemCode(error);
+  if (error != 0) RecordError(error);
   RaiseOnError();
 }
 

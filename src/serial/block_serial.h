@@ -148,7 +148,6 @@ class TBlockSerial {
 
  private:
   bool WaitLineEvent(uint32_t mask, int32_t timeout);
-  void RecordSystemCode(int code);
   std::string ModemExchange(const std::string& command, int32_t timeout, bool dial);
 
   std::unique_ptr<PortBackend> backend_;

@@ -207,7 +207,9 @@ class PosixPortBackend : public PortBackend {
 
   int Read(uint8_t* buffer, int32_t count, int32_t& done) override {
     done = 0;
-    std::vector<uint8_t> raw(carry_);
+    // One buffer for the life of the port: this runs once per reply.
+    std::vector<uint8_t>& raw = scratch_;
+    raw.assign(carry_.begin(), carry_.end());
     carry_.clear();
     size_t fresh = raw.size();
     raw.resize(fresh + static_cast<size_t>(count));
@@ -396,6 +398,7 @@ class PosixPortBackend : public PortBackend {
   bool haveCounts_ = false;
   Counters counts_;
   std::vector<uint8_t> carry_;
+  std::vector<uint8_t> scratch_;
 };
 
 }  // namespace

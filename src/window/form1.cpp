@@ -138,20 +138,20 @@ void TForm1::BuildControls() {
   CheckBox2->setToolTip("Don't forget to write Eeprom !");
   CheckBox3 = Make<QCheckBox>(GroupBox2, "CheckBox3", 24, 88, 97, 17);
   CheckBox3->setText("Channel 512KB");
-  struct EditSpec {
+  struct EditRow {
     QLineEdit** field;
     const char* name;
     int top;
     const char* text;
   } edits[] = {{&Edit1, "Edit1", 24, "Fw.bin"}, {&Edit2, "Edit2", 56, "E.bin"},
                {&Edit3, "Edit3", 88, "Ch.bin"}};
-  for (const EditSpec& spec : edits) {
-    QLineEdit* edit = Make<QLineEdit>(GroupBox2, spec.name, 128, spec.top, 393, 21);
-    edit->setText(spec.text);
+  for (const EditRow& row : edits) {
+    QLineEdit* edit = Make<QLineEdit>(GroupBox2, row.name, 128, row.top, 393, 21);
+    edit->setText(row.text);
     edit->setCursor(Qt::PointingHandCursor);
     edit->setToolTip("Double click to select file");
     edit->installEventFilter(this);
-    *spec.field = edit;
+    *row.field = edit;
   }
   Button4 = Make<QPushButton>(GroupBox1, "Button4", 440, 32, 81, 25);
   Button4->setText("Connect");
