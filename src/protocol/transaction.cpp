@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "protocol/clock.h"
+#include "serial/serial_util.h"
 
 namespace protocol {
 
@@ -33,6 +34,24 @@ class ReceiveLimits {
   int32_t length_;
   bool perWait_;
 };
+// Waits for the first byte of a reply. A deco's reply never begins with a line feed: one there
+// is the tail of the previous reply's CR LF, so it is dropped and the wait goes on. A deco that
+// ends its lines with CR alone sees no change.
+bool AwaitReplyStart(serial::TBlockSerial& link, int32_t timeoutMs) {
+  uint32_t start = serial::CurrentTick();
+  int32_t left = timeoutMs;
+  bool lineFeedDropped = false;
+  while (link.WaitReadableBuffered(left)) {
+    if (link.LineBuffer.empty()) link.LineBuffer = link.ReceiveAvailable(0);
+    if (lineFeedDropped || link.LineBuffer.empty() || link.LineBuffer[0] != '\n') return true;
+    link.LineBuffer.erase(0, 1);
+    lineFeedDropped = true;
+    if (!link.LineBuffer.empty()) return true;
+    left = timeoutMs - static_cast<int32_t>(serial::TickSpan(start, serial::CurrentTick()));
+    if (left <= 0) return false;
+  }
+  return false;
+}
 }  // namespace
 
 std::string StatusText() {
@@ -46,7 +65,7 @@ std::string SendCommand(const std::string& command, int timeoutFactor) {
   if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(command + "\r\n");
 
   int32_t replyTimeout = timeoutFactor * BaseTimeout.load();
-  if (!link.WaitReadableBuffered(FirstByteTimeoutFactor * replyTimeout)) {
+  if (!AwaitReplyStart(link, FirstByteTimeoutFactor * replyTimeout)) {
     link.RecordAndRaise(serial::ErrTimeout);
     return "";
   }

@@ -199,7 +199,9 @@ void TBlockSerial::OpenPort(const std::string& name) {
   LineBuffer.clear();
   DevicePath = name;
   ParsePortNumber(name);
-  if (PortIndex != -1) DevicePath = DevicePathForPortIndex(PortIndex);
+  // Only a real port number (COM3, /dev/ttyS2) names a numbered device; /dev/ttySC0 and the
+  // like parse to no number and open as given.
+  if (PortIndex >= 0) DevicePath = DevicePathForPortIndex(PortIndex);
   int error = backend_->Open(DevicePath);
   Handle = error == 0 ? backend_->NativeHandle() : -1;
   RecordError(error);
@@ -298,7 +300,7 @@ int32_t TBlockSerial::ReadBytes(void* buffer, int32_t count) {
   if (PortNotReady()) return 0;
   PaceTransfer(count, ReceiveRateLimit, NextReceiveTick);
   RecordError(ErrOk);
-  int error = backend_->Read(static_cast<uint8_t*>(buffer), count, got);
+  int error = backend_->Read(static_cast<uint8_t*>(buffer), count, DeadlockTimeout, got);
   if (error != 0) RecordError(error);
   uint32_t in = 0, out = 0, flags = 0;
   if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);

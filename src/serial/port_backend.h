@@ -81,8 +81,9 @@ class PortBackend {
 
   // Byte counts of both queues; hands over and clears the line error flags gathered so far.
   virtual int QueueCounts(uint32_t& inputCount, uint32_t& outputCount, uint32_t& lineErrors) = 0;
-  // Reads at most count bytes that are already queued; never waits.
-  virtual int Read(uint8_t* buffer, int32_t count, int32_t& done) = 0;
+  // Reads at most count bytes, waiting at most timeoutMs for the first; answers ErrTimeout on
+  // expiry. Only a device that went away is a hang-up, never an empty queue.
+  virtual int Read(uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) = 0;
   // Writes all bytes, waiting at most timeoutMs; answers ErrTimeout (after aborting) on expiry.
   virtual int Write(const uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) = 0;
   // Waits until the event of mask happens (EventRxChar or EventTxEmpty); -1 = no limit.

@@ -1,28 +1,32 @@
 // Serial ports from sysfs: every tty with a device behind it, except legacy 8250 ports that
-// the driver registered although no UART answered at their address.
+// the driver registered although no UART answered at their address. Nothing is opened: a probe
+// would pulse DTR and RTS on whatever is attached, and would hide a port that is busy or that
+// this user may not open, where a clear error at Connect is what helps.
 #include <dirent.h>
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "serial/announced_ports.h"
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
+#include "serial/sysfs_ports.h"
 
 namespace serial {
 
 namespace {
 
 constexpr const char* TtyClassDir = "/sys/class/tty";
+constexpr const char* LegacyDriver = "serial8250";
+// The UART type serial_core reports for a port without hardware.
+constexpr const char* UnknownUartType = "0";
 
-std::string DriverName(const std::string& ttyName) {
-  std::string link = std::string(TtyClassDir) + "/" + ttyName + "/device/driver";
+std::string DriverName(const std::string& ttyDir) {
+  std::string link = ttyDir + "/device/driver";
   char target[PATH_MAX];
   ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
   if (n <= 0) return "";
@@ -32,19 +36,14 @@ std::string DriverName(const std::string& ttyName) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool HasDevice(const std::string& ttyName) {
-  std::string link = std::string(TtyClassDir) + "/" + ttyName + "/device";
-  return ::access(link.c_str(), F_OK) == 0;
+bool HasDevice(const std::string& ttyDir) {
+  return ::access((ttyDir + "/device").c_str(), F_OK) == 0;
 }
 
-// A legacy port without hardware reports the UART type "unknown".
-bool IsPhantom8250(const std::string& devicePath) {
-  int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return true;
-  serial_struct info{};
-  bool phantom = ::ioctl(fd, TIOCGSERIAL, &info) != 0 || info.type == PORT_UNKNOWN;
-  ::close(fd);
-  return phantom;
+bool IsPhantom8250(const std::string& ttyDir) {
+  std::ifstream typeFile(ttyDir + "/type");
+  std::string type;
+  return typeFile >> type && type == UnknownUartType;
 }
 
 // ttyS10 after ttyS9: compare the trailing numbers as numbers.
@@ -60,23 +59,27 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string ListSerialPorts() {
+std::vector<std::string> SysfsSerialPorts(const std::string& ttyClassDir) {
   std::vector<std::string> ttys;
-  if (DIR* dir = ::opendir(TtyClassDir)) {
+  if (DIR* dir = ::opendir(ttyClassDir.c_str())) {
     while (dirent* entry = ::readdir(dir)) {
       std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
-      if (HasDevice(name)) ttys.push_back(name);
+      std::string ttyDir = ttyClassDir + "/" + name;
+      if (!HasDevice(ttyDir)) continue;
+      if (DriverName(ttyDir) == LegacyDriver && IsPhantom8250(ttyDir)) continue;
+      ttys.push_back(name);
     }
     ::closedir(dir);
   }
   std::sort(ttys.begin(), ttys.end(), NaturalLess);
-  std::vector<std::string> names;
-  for (const std::string& tty : ttys) {
-    std::string path = "/dev/" + tty;
-    if (DriverName(tty) == "serial8250" && IsPhantom8250(path)) continue;
-    names.push_back(path);
-  }
+  std::vector<std::string> paths;
+  for (const std::string& tty : ttys) paths.push_back("/dev/" + tty);
+  return paths;
+}
+
+std::string ListSerialPorts() {
+  std::vector<std::string> names = SysfsSerialPorts(TtyClassDir);
   for (const std::string& path : AnnouncedPorts()) names.push_back(path);
   if (names.empty()) return "";
   return JoinList(names);

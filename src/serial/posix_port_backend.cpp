@@ -91,6 +91,16 @@ class PosixPortBackend : public PortBackend {
       ::close(fd);
       return error;
     }
+    // Raw at once: until the line is configured, the inherited cooked mode would echo the
+    // deco's bytes back to it and turn its CRs into LFs.
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0) {
+      ::cfmakeraw(&tio);
+      tio.c_cflag |= CREAD | CLOCAL;
+      tio.c_cc[VMIN] = 0;
+      tio.c_cc[VTIME] = 0;
+      ::tcsetattr(fd, TCSANOW, &tio);
+    }
     fd_ = fd;
     carry_.clear();
     lineErrors_ = 0;
@@ -205,25 +215,35 @@ class PosixPortBackend : public PortBackend {
     return 0;
   }
 
-  int Read(uint8_t* buffer, int32_t count, int32_t& done) override {
+  int Read(uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
     done = 0;
+    if (count <= 0) return 0;
+    uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
     // One buffer for the life of the port: this runs once per reply.
     std::vector<uint8_t>& raw = scratch_;
-    raw.assign(carry_.begin(), carry_.end());
-    carry_.clear();
-    size_t fresh = raw.size();
-    raw.resize(fresh + static_cast<size_t>(count));
-    ssize_t got = ::read(fd_, raw.data() + fresh, static_cast<size_t>(count));
-    if (got < 0) {
-      if (errno != EAGAIN && errno != EINTR) return errno;
-      got = 0;
-    } else if (got == 0 && fresh == 0) {
-      // Readable with nothing to read: the other end hung up.
-      return ENODEV;
+    for (;;) {
+      raw.assign(carry_.begin(), carry_.end());
+      carry_.clear();
+      size_t fresh = raw.size();
+      raw.resize(fresh + static_cast<size_t>(count));
+      ssize_t got = ::read(fd_, raw.data() + fresh, static_cast<size_t>(count));
+      int error = got < 0 ? errno : 0;
+      raw.resize(fresh + static_cast<size_t>(got < 0 ? 0 : got));
+      if (error != 0 && error != EAGAIN && error != EINTR) {
+        carry_.assign(raw.begin(), raw.end());
+        return error;  // EIO among them: the device is gone
+      }
+      uint32_t errorsBefore = lineErrors_;
+      done = Unmark(raw, buffer, count);
+      if (done > 0 || lineErrors_ != errorsBefore) return 0;
+      // Nothing to hand over yet: a read of 0 alone is no hang-up, only the poll can tell.
+      int wait = RemainingMs(timeoutMs < 0, deadline);
+      if (wait == 0) return ErrTimeout;
+      pollfd entry{fd_, POLLIN, 0};
+      int ready = ::poll(&entry, 1, wait);
+      if (ready < 0 && errno != EINTR) return errno;
+      if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL))) return ENODEV;
     }
-    raw.resize(fresh + static_cast<size_t>(got));
-    done = Unmark(raw, buffer, count);
-    return 0;
   }
 
   int Write(const uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {

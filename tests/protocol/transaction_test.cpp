@@ -42,15 +42,23 @@ TEST(TransactionTest, FlashBlockDecodesToTheBytesTheDecoHolds) {
   EXPECT_EQ(session.deco.Model().CommandLog().back(), "0221FF7FE00000");
 }
 
-TEST(TransactionTest, WhatFollowsTheCrBeginsTheNextReply) {
-  sim::Settings settings = InService();
-  settings.Fault.CrLfEndings = true;
-  SimSession session(settings);
-  OpenAt(session, 115200);
-  EXPECT_EQ(SendCommand("100", 1), "100");
-  EXPECT_EQ(SerialLink->LineBuffer, "\n");
-  SerialLink->ConfigureLine(9600, 7, 'E', 0, false, false);
-  EXPECT_EQ(SendCommand("VORTANE", 5), std::string("\n") + sim::DefaultModel);
+TEST(TransactionTest, LineFeedLeftFromCrLfIsNotPartOfTheNextReply) {
+  // The slow reply comes after the whole-reply bound (100 ms + the wire time of 1024
+  // characters) but within the first-byte bound (400 ms): the left-over LF must not count as
+  // the reply's first byte.
+  for (int slowReplyMs : {0, 290}) {
+    sim::Settings settings = InService();
+    settings.Fault.CrLfEndings = true;
+    settings.Fault.SlowReplyMs = slowReplyMs;
+    SimSession session(settings);
+    BaseTimeout = 100;
+    OpenAt(session, 115200);
+    EXPECT_EQ(SendCommand("09", 1), "021") << slowReplyMs;
+    EXPECT_EQ(SendCommand("09", 1), "021") << slowReplyMs;
+    std::string block = SendCommand("0221FF7FE00000", 1);
+    EXPECT_EQ(block.size(), 3u + 512u) << slowReplyMs;
+    EXPECT_EQ(block.substr(0, 3), "021") << slowReplyMs;
+  }
 }
 
 TEST(TransactionTest, MissingReplyIsATimeoutWithinTheBound) {
@@ -98,8 +106,8 @@ TEST(StatusTest, LinesFromTwoThreadsArriveWholeAndInOrder) {
   ASSERT_EQ(lines.size(), 400u);
   int nextW = 0, nextM = 0;
   for (const auto& line : lines) {
-    if (line[0] == 'w') EXPECT_EQ(line, "w" + std::to_string(nextW++));
-    else EXPECT_EQ(line, "m" + std::to_string(nextM++));
+    int& next = line[0] == 'w' ? nextW : nextM;
+    EXPECT_EQ(line.substr(1), std::to_string(next++)) << line;
   }
   EXPECT_EQ(StatusText(), "");
 }

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -53,13 +57,23 @@ TEST(PortNameTest, RecognisesPortNumbers) {
   }
 }
 
-TEST(PortNameTest, ComNameOpensTheMatchingTtySDevice) {
-  TBlockSerial port;
-  port.OpenPort("COM250");
-  EXPECT_EQ(port.DevicePath, "/dev/ttyS249");
-  EXPECT_EQ(port.LastErrorCode, ENOENT);
-  EXPECT_FALSE(port.PortOpen);
-  EXPECT_EQ(port.Handle, -1);
+TEST(PortNameTest, OnlyAPortNumberNamesANumberedDevice) {
+  struct Row {
+    const char* name;
+    const char* device;
+  } rows[] = {{"COM250", "/dev/ttyS249"},
+              {"/dev/ttyS250", "/dev/ttyS250"},
+              {"/dev/ttySC250", "/dev/ttySC250"},
+              {"/dev/ttySTM250", "/dev/ttySTM250"},
+              {"COMX", "COMX"}};
+  for (const Row& row : rows) {
+    TBlockSerial port;
+    port.OpenPort(row.name);
+    EXPECT_EQ(port.DevicePath, row.device) << row.name;
+    EXPECT_EQ(port.LastErrorCode, ENOENT) << row.name;
+    EXPECT_FALSE(port.PortOpen);
+    EXPECT_EQ(port.Handle, -1);
+  }
 }
 
 TEST(ErrorModelTest, TextsAndMessage) {
@@ -160,6 +174,44 @@ TEST(ReceiveTest, LineBufferServesBytesAndKeepsWhatFollowsTheTerminator) {
   EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout, ""), "");
   EXPECT_EQ(link.port.LastErrorCode, 0);
   EXPECT_EQ(link.port.LineBuffer, "\nNX");
+}
+
+TEST(ReceiveTest, PortIsRawFromTheOpenOn) {
+  PtyPair pty;
+  {
+    // What an earlier program may leave behind: echo, lines, CR turned into LF.
+    int earlier = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    termios cooked{};
+    ::tcgetattr(earlier, &cooked);
+    cooked.c_lflag |= ECHO | ICANON;
+    cooked.c_iflag |= ICRNL;
+    ::tcsetattr(earlier, TCSANOW, &cooked);
+    ::close(earlier);
+  }
+  TBlockSerial port;
+  port.RaiseExcept = true;
+  port.OpenPort(pty.SlavePath());
+  pty.WriteMaster("OK\r");
+  EXPECT_EQ(port.ReceiveUntil(ShortTimeout * 10, "\r"), "OK");
+  EXPECT_EQ(pty.ReadMaster(ShortTimeout), "");  // nothing echoed back to the device
+}
+
+TEST(ReceiveTest, ReadBytesOnAnEmptyQueueWaitsItsTimeoutAndIsNoHangUp) {
+  OpenPort link;
+  link.port.RaiseExcept = false;
+  link.port.DeadlockTimeout = ShortTimeout;
+  char byte = 0;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.port.ReadBytes(&byte, 1), 0);
+  EXPECT_EQ(link.port.LastErrorCode, 9997);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ShortTimeout));
+  link.pty.WriteMaster("x");
+  EXPECT_EQ(link.port.ReadBytes(&byte, 1), 1);
+  EXPECT_EQ(byte, 'x');
+  link.pty.CloseMaster();
+  EXPECT_EQ(link.port.ReadBytes(&byte, 1), 0);
+  EXPECT_NE(link.port.LastErrorCode, 0);
+  EXPECT_NE(link.port.LastErrorCode, 9997);
 }
 
 TEST(ReceiveTest, TimeoutKeepsCollectedBytes) {
