@@ -78,6 +78,17 @@ std::string TIOThread::ErrorText() const {
   return errorText_;
 }
 
+std::string TIOThread::Shortfall() const {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return shortfall_;
+}
+
+void TIOThread::NoteShortfall(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  if (!shortfall_.empty()) shortfall_ += "; ";
+  shortfall_ += reason;
+}
+
 void TIOThread::SetThreadName() {
   std::string name = std::string(WorkerThreadName).substr(0, LinuxThreadNameLength);
   pthread_setname_np(pthread_self(), name.c_str());
@@ -193,6 +204,7 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
   if (terminated_ || blockCount == 0) return false;
   if (!protocol::SerialLink || !protocol::SerialLink->WaitWritable(PortReadyTimeoutMs)) {
     protocol::PostStatus("ERROR: cannot WRITE to deco.");
+    NoteShortfall("the port was not ready to write within 5 s; the flash was not written");
     return false;
   }
   host_.SetBarColour(colour);
@@ -221,8 +233,10 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
     if (imageBytes < sectorEnd) {
       SectorFlags[static_cast<size_t>(s)] = 0;
       skipped = true;
-      protocol::PostStatus("Block " + std::to_string(s) + " skipped: " +
-                           protocol::BareFileName(fileName) + " does not cover it fully.");
+      std::string reason = "Block " + std::to_string(s) + " skipped: " +
+                           protocol::BareFileName(fileName) + " does not cover it fully.";
+      protocol::PostStatus(reason);
+      NoteShortfall(reason);
       continue;
     }
     wordsTotal += SectorSize(s) / 4;
@@ -308,7 +322,12 @@ void TIOThread::RunWriteJob() {
       if (ReadFlash(BlockCount, ColourReadBack) && !terminated_) {
         protocol::WaitSeconds(PhaseWaitSeconds);
         ImageFileName = ChannelMerged ? MergedFileName : PickImageFile();
-        if (VerifyBlocks(ImageFileName, readBack) > 0) {
+        bool wholeImage = true;
+        int32_t differing = VerifyBlocks(ImageFileName, readBack, &wholeImage);
+        if (!wholeImage)
+          NoteShortfall(protocol::BareFileName(ImageFileName) +
+                        " is longer than the flash read back; its rest was not compared");
+        if (differing > 0) {
           protocol::WaitSeconds(RewriteWaitSeconds);
           WriteFlash(BlockCount, ColourRewrite);
         }

@@ -32,6 +32,9 @@ class TIOThread {
   bool Finished() const { return finished_; }
   // The text of the error that ended the job; empty when none did.
   std::string ErrorText() const;
+  // Why the job did less than it promises (a sector skipped, a write that could not start, a
+  // comparison that covered only part of the image); empty when it did every step.
+  std::string Shortfall() const;
 
   // The job's steps, as the worker runs them.
   void SetThreadName();
@@ -54,6 +57,7 @@ class TIOThread {
   void ShowProgress(Phase& phase, uint64_t done, uint64_t total);
   void FinishPhase(const Phase& phase, const std::string& startText);
   void RaiseAboveNormalPriority();
+  void NoteShortfall(const std::string& reason);
 
   TransferHost& host_;
   JobSelection selection_;
@@ -61,6 +65,7 @@ class TIOThread {
   std::atomic<bool> finished_{false};
   mutable std::mutex errorMutex_;
   std::string errorText_;
+  std::string shortfall_;
   std::thread thread_;
 };
 

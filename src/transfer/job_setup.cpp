@@ -1,5 +1,8 @@
 #include "transfer/job_setup.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "protocol/image_files.h"
 
 namespace transfer {
@@ -20,6 +23,36 @@ void SetBlockCountAndImage(const JobSelection& selection) {
     BlockCount = FirmwareBlocks;
     ImageFileName = selection.FirmwareFile;
   }
+}
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// A WRITE creates its read-back and its merged image under the run's time-stamped names; an
+// image file that is one of them would be overwritten before it is used, and a comparison of
+// the flash with its own read-back finds nothing.
+bool CheckOwnOutputs(const JobSelection& selection, JobDialogs& dialogs) {
+  bool readsBack = SafeMethod || DifferentBlocksMethod;
+  bool merges = selection.Firmware && selection.Channel;
+  const std::pair<bool, const std::string*> images[] = {
+      {selection.Firmware, &selection.FirmwareFile},
+      {selection.Eeprom, &selection.EepromFile},
+      {selection.Channel, &selection.ChannelFile}};
+  for (const auto& [ticked, file] : images) {
+    if (!ticked) continue;
+    const char* overwrittenBy = nullptr;
+    if (readsBack && (SameFile(*file, FirmwareReadBackName) || SameFile(*file, ChannelReadBackName)))
+      overwrittenBy = " is where this WRITE stores its read-back of the flash.";
+    if (merges && SameFile(*file, MergedFileName))
+      overwrittenBy = " is where this WRITE stores the merged image.";
+    if (overwrittenBy) {
+      dialogs.Message(protocol::BareFileName(*file) + overwrittenBy +
+                      " Copy it to another name first. WRITE aborted!");
+      return false;
+    }
+  }
+  return true;
 }
 }  // namespace
 
@@ -83,7 +116,7 @@ bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs) {
     dialogs.Message(std::string(NoBoxTicked) + WrongFileSuffix);
     return false;
   }
-  return true;
+  return CheckOwnOutputs(selection, dialogs);
 }
 
 void MergeAndSetWriteJobValues(const JobSelection& selection, JobDialogs& dialogs) {

@@ -31,7 +31,8 @@ void SetReadJobValues(const JobSelection& selection);
 bool CheckWriteFile(const std::string& fileName, int64_t expectedSize, bool relaxed, bool& failed);
 void SetWriteMethod(WriteMethod method);
 // Checks every ticked file in the order firmware, EEPROM, channel; false, after the message
-// naming the first failing file, when a check fails or no box is ticked.
+// naming the first failing file, when a check fails, no box is ticked, or a file is one that
+// the job itself will overwrite (its read-back or merged image). Needs the write method set.
 bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs);
 // Merges the channel into a copy of the firmware when both are ticked (EFileError on failure)
 // and sets the write job's values.

@@ -30,6 +30,28 @@ std::string BuildTimeStamp(const std::string& shortDate, const std::string& long
   return stamp;
 }
 
+namespace {
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+std::string Formatted(const std::tm& when, const std::string& format) {
+  char text[128];
+  size_t length = std::strftime(text, sizeof text, format.c_str(), &when);
+  return std::string(text, length);
+}
+}  // namespace
+
+std::string FormatTimeStamp(const std::tm& when, std::string dateFormat, std::string timeFormat) {
+  // Two-digit years would make stamps of different centuries collide; a zone word is noise in
+  // a file name.
+  ReplaceAll(dateFormat, "%D", "%m/%d/%y");
+  ReplaceAll(dateFormat, "%y", "%Y");
+  for (const char* zone : {" %Z", " %z", "%Z", "%z"}) ReplaceAll(timeFormat, zone, "");
+  return BuildTimeStamp(Formatted(when, dateFormat), Formatted(when, timeFormat));
+}
+
 void SetTimeStampedNames(const std::string& timeStamp) {
   FirmwareReadBackName = "_2MB_" + timeStamp + ".BIN";
   ChannelReadBackName = "_512KB_" + timeStamp + ".BIN";

@@ -24,7 +24,8 @@ void ReadChunk(std::ifstream& in, std::vector<char>& chunk, size_t bytes, const 
 }
 }  // namespace
 
-int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFile) {
+int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFile,
+                     bool* wholeImage) {
   using protocol::SectorBase;
   int64_t imageSize = protocol::FileSize64(imageFile);
   int64_t readBackSize = protocol::FileSize64(readBackFile);
@@ -56,6 +57,7 @@ int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFi
       done += static_cast<int64_t>(take);
     }
   }
+  if (wholeImage) *wholeImage = imageSize / 4 <= words;
   if (imageSize / 4 > words)
     protocol::PostStatus("Verify: " + protocol::BareFileName(imageFile) +
                          " is longer than the read-back; the rest was not compared.");

@@ -4,18 +4,15 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDate>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
-#include <QTime>
 #include <QTimer>
 
 #include "protocol/flash_map.h"
@@ -247,10 +244,7 @@ void TForm1::FormCreate() {
   if (ComboBox2->count() > 0) ComboBox2->setCurrentIndex(ComboBox2->count() - 1);
 
   protocol::FillFlashTables();
-  QLocale locale = QLocale::system();
-  std::string date = locale.toString(QDate::currentDate(), QLocale::ShortFormat).toStdString();
-  std::string time = locale.toString(QTime::currentTime(), QLocale::LongFormat).toStdString();
-  transfer::SetTimeStampedNames(transfer::BuildTimeStamp(date, time));
+  transfer::SetTimeStampedNames(transfer::LocalTimeStamp());
   Connected = false;
 }
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <deque>
+#include <filesystem>
 
 #include "support/sim_session.h"
 
@@ -70,6 +72,46 @@ TEST(JobSetupTest, WriteChecksStopAtTheFirstFailingFile) {
                                                     "exist or has wrong size. WRITE aborted!"});
 }
 
+TEST(JobSetupTest, ImageThatTheWriteItselfOverwritesIsRefused) {
+  TempDir dir;
+  std::string folderBefore = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());  // the time-stamped names are bare, as in a run
+  SetTimeStampedNames("stamp");
+  Sized(FirmwareReadBackName, 2097152);
+  Sized(ChannelReadBackName, 524288);
+  Sized(MergedFileName, 2097152);
+  Sized("Fw.bin", 2097152);
+  Sized("Ch.bin", 524288);
+  const std::string readBackText = " is where this WRITE stores its read-back of the flash.";
+  const std::string mergedText = " is where this WRITE stores the merged image.";
+  struct Row {
+    WriteMethod method;
+    std::string firmware, channel;  // empty: not ticked
+    std::string refusal;            // empty: passes
+  } rows[] = {
+      {WriteMethod::Safe, dir.File(FirmwareReadBackName), "", FirmwareReadBackName + readBackText},
+      {WriteMethod::DifferentBlocks, "", dir.File(ChannelReadBackName),
+       ChannelReadBackName + readBackText},
+      {WriteMethod::Normal, dir.File(FirmwareReadBackName), "", ""},
+      {WriteMethod::Normal, MergedFileName, "Ch.bin", MergedFileName + mergedText},
+      {WriteMethod::Safe, "Fw.bin", "Ch.bin", ""},
+  };
+  for (const Row& row : rows) {
+    JobSelection selection;
+    selection.Firmware = !row.firmware.empty();
+    selection.Channel = !row.channel.empty();
+    selection.FirmwareFile = row.firmware;
+    selection.ChannelFile = row.channel;
+    SetWriteMethod(row.method);
+    ScriptedDialogs dialogs;
+    EXPECT_EQ(CheckWriteFiles(selection, dialogs), row.refusal.empty()) << row.firmware;
+    std::vector<std::string> expected;
+    if (!row.refusal.empty()) expected.push_back(row.refusal + " Copy it to another name first. WRITE aborted!");
+    EXPECT_EQ(dialogs.messages, expected);
+  }
+  std::filesystem::current_path(folderBefore);
+}
+
 TEST(JobSetupTest, WriteMergesWhenFirmwareAndChannelAreBoth) {
   TempDir dir;
   JobSelection selection;
@@ -124,11 +166,29 @@ TEST(JobSetupTest, ReadQuestionsInOrderAndNoStops) {
   EXPECT_EQ(none.messages, std::vector<std::string>{"READ ignored!"});
 }
 
-TEST(JobSetupTest, TimeStamp) {
-  EXPECT_EQ(BuildTimeStamp("12/7/2026", "1:18:29 AM"), "12-7-2026_1-18-29_AM");
-  EXPECT_EQ(BuildTimeStamp("07.12.2026", "01:18:29"), "07.12.2026_01-18-29");
-  SetTimeStampedNames("s");
-  EXPECT_EQ(FirmwareReadBackName, "_2MB_s.BIN");
-  EXPECT_EQ(ChannelReadBackName, "_512KB_s.BIN");
-  EXPECT_EQ(MergedFileName, "_2MB_MERGED_s.BIN");
+TEST(JobSetupTest, TimeStampHasAFourDigitYearAndNoZone) {
+  std::tm when{};
+  when.tm_year = 2026 - 1900;
+  when.tm_mon = 11;
+  when.tm_mday = 7;
+  when.tm_hour = 1;
+  when.tm_min = 18;
+  when.tm_sec = 29;
+  struct Row {
+    const char* date;
+    const char* time;
+    const char* stamp;
+  } rows[] = {
+      {"%-m/%-d/%y", "%-I:%M:%S %p", "12-7-2026_1-18-29_AM"},  // month/day/year, AM/PM
+      {"%d.%m.%Y", "%H:%M:%S %Z", "07.12.2026_01-18-29"},      // dots stay, no zone word
+      {"%D", "%T", "12-07-2026_01-18-29"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(FormatTimeStamp(when, row.date, row.time), row.stamp);
+  std::string year = std::to_string(1900 + [] {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local.tm_year;
+  }());
+  EXPECT_NE(LocalTimeStamp().find(year), std::string::npos) << LocalTimeStamp();
 }

@@ -81,6 +81,7 @@ std::string JobSession::Run(const transfer::JobSelection& selection) {
   worker.Resume();
   worker.WaitFor();
   host.Worker = nullptr;
+  shortfall = worker.Shortfall();
   return worker.ErrorText();
 }
 

@@ -49,6 +49,8 @@ class JobSession : public SimSession {
 
   RecordingHost host;
   TempDir dir;
+  // What the last job left undone, as the worker reports it.
+  std::string shortfall;
 
  private:
   size_t commandsBefore_ = 0;

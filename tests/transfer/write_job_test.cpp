@@ -84,6 +84,7 @@ TEST(WriteJobTest, NormalChannelWrite) {
                                     "Write Ch.bin to deco ...",
                                     "Write Ch.bin to deco ... is finished 100% (35 sec.)"}));
   EXPECT_EQ(session.host.Colours(), std::vector<uint32_t>{ColourWrite});
+  EXPECT_EQ(session.shortfall, "");
   auto commands = session.CommandsSinceJobStart();
   EXPECT_EQ(Count(commands, "02207FE0155400010080"), 7u);  // seven sector erases
   EXPECT_EQ(commands[5], "02207FE00000000C0030");
@@ -184,6 +185,7 @@ TEST(WriteJobTest, ShortImageNeverErasesWhatItCannotRestore) {
   auto log = session.host.Log();
   EXPECT_NE(std::find(log.begin(), log.end(), "Block 4 skipped: Fw.bin does not cover it fully."),
             log.end());
+  EXPECT_EQ(session.shortfall, "Block 4 skipped: Fw.bin does not cover it fully.");
   EXPECT_EQ(AsText(session.deco.Model().Flash()), flash);
 }
 
