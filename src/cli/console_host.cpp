@@ -24,12 +24,12 @@ uint64_t NowMs() {
 }
 }  // namespace
 
-ConsoleHost::ConsoleHost(bool assumeYes)
-    : assumeYes_(assumeYes), barOnTerminal_(::isatty(STDERR_FILENO) != 0) {}
+ConsoleHost::ConsoleHost(bool assumeYes, std::FILE* out, std::FILE* err)
+    : assumeYes_(assumeYes), out_(out), err_(err), barOnTerminal_(::isatty(::fileno(err)) != 0) {}
 
 void ConsoleHost::ClearBar() {
   if (barShown_) {
-    std::fputs("\r\033[K", stderr);
+    std::fputs("\r\033[K", err_);
     barShown_ = false;
   }
 }
@@ -37,9 +37,9 @@ void ConsoleHost::ClearBar() {
 void ConsoleHost::PrintLine(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  std::fputs(line.c_str(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
 }
 
 void ConsoleHost::StartPhase(const std::string& startText) {
@@ -66,7 +66,7 @@ void ConsoleHost::UpdateProgress(int32_t progress, const std::string& message) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!barOnTerminal_) {
     // A log file wants a line per step, not per percentage point.
-    if (progress % PlainProgressStep == 0) std::fprintf(stderr, "progress %d%%\n", progress);
+    if (progress % PlainProgressStep == 0) std::fprintf(err_, "progress %d%%\n", progress);
     return;
   }
   double seconds = static_cast<double>(NowMs() - phaseStartMs_) / 1000.0;
@@ -80,9 +80,9 @@ void ConsoleHost::UpdateProgress(int32_t progress, const std::string& message) {
     long left = static_cast<long>(seconds * (100 - progress) / progress);
     std::snprintf(eta, sizeof eta, "%ld:%02ld", left / 60, left % 60);
   }
-  std::fprintf(stderr, "\r[%s] %3d%%  %7.1f KiB/s  ETA %s\033[K", bar.c_str(), progress,
+  std::fprintf(err_, "\r[%s] %3d%%  %7.1f KiB/s  ETA %s\033[K", bar.c_str(), progress,
                rate / 1024.0, eta);
-  std::fflush(stderr);
+  std::fflush(err_);
   barShown_ = true;
 }
 
@@ -93,11 +93,11 @@ bool ConsoleHost::Confirm(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
   if (!::isatty(STDIN_FILENO)) {
-    std::fprintf(stderr, "%s -> No (no terminal to ask; --yes answers Yes)\n", text.c_str());
+    std::fprintf(err_, "%s -> No (no terminal to ask; --yes answers Yes)\n", text.c_str());
     return false;
   }
-  std::fprintf(stderr, "%s [y/N] ", text.c_str());
-  std::fflush(stderr);
+  std::fprintf(err_, "%s [y/N] ", text.c_str());
+  std::fflush(err_);
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
@@ -106,7 +106,7 @@ bool ConsoleHost::Confirm(const std::string& text) {
 void ConsoleHost::Message(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
-  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fprintf(err_, "%s\n", text.c_str());
 }
 
 }  // namespace cli

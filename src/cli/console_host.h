@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -18,7 +19,8 @@ class ConsoleHost : public protocol::StatusSink,
                     public transfer::TransferHost,
                     public transfer::JobDialogs {
  public:
-  explicit ConsoleHost(bool assumeYes);
+  // Log lines go to out, progress, questions and messages to err.
+  explicit ConsoleHost(bool assumeYes, std::FILE* out = stdout, std::FILE* err = stderr);
 
   void ShowStatusText(const std::string& line) override;
   void UpdateProgress(int32_t progress, const std::string& message) override;
@@ -36,6 +38,8 @@ class ConsoleHost : public protocol::StatusSink,
   void StartPhase(const std::string& startText);
 
   bool assumeYes_;
+  std::FILE* out_;
+  std::FILE* err_;
   bool barOnTerminal_;
   std::mutex mutex_;
   bool barShown_ = false;

@@ -6,7 +6,7 @@
 namespace transfer {
 
 bool ConnectDeco(const std::string& portName, const std::string& baudText, bool decoInStandby,
-                 std::string& error) {
+                 ConnectError& error) {
   protocol::BaseTimeout = protocol::StandardBaseTimeout;
   protocol::DecoInStandby = decoInStandby;
   protocol::SerialLink = std::make_unique<serial::TBlockSerial>();
@@ -15,9 +15,13 @@ bool ConnectDeco(const std::string& portName, const std::string& baudText, bool 
     protocol::EnterServiceMode(portName, baudText);
     protocol::WaitSeconds(ConnectSettleSeconds);
     return true;
+  } catch (const serial::ESerialError& failure) {
+    error.Text = failure.what();
+    error.Code = failure.Code;
   } catch (const std::exception& failure) {
-    error = failure.what();
+    error.Text = failure.what();
   }
+  error.Device = protocol::SerialLink->DevicePath;
   try {
     protocol::LeaveServiceMode();
   } catch (const std::exception&) {

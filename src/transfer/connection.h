@@ -9,10 +9,17 @@ namespace transfer {
 
 inline constexpr unsigned ConnectSettleSeconds = 2;
 
+// Why a connect failed.
+struct ConnectError {
+  std::string Text;
+  int Code = 0;        // the serial layer's code; 0 when the failure was not a serial error
+  std::string Device;  // the device the port name stood for
+};
+
 // Creates the link and enters service mode. On failure runs the clean-up (exit attempt whose
 // own errors are dropped, the pause, the link destroyed), fills error and answers false.
 bool ConnectDeco(const std::string& portName, const std::string& baudText, bool decoInStandby,
-                 std::string& error);
+                 ConnectError& error);
 // Leaves service mode, pauses and destroys the link; an error of the exit escapes and leaves
 // the link in place, so the user can try again.
 void DisconnectDeco();

@@ -410,7 +410,7 @@ void TForm1::Button4Click() {
   Connected = true;
   ShowConnected(true);
   repaint();
-  std::string error;
+  transfer::ConnectError error;
   if (transfer::ConnectDeco(ComboBox1->currentText().toStdString(),
                             ComboBox2->currentText().toStdString(), standby, error)) {
     AddLogLine("OK");

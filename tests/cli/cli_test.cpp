@@ -1,14 +1,24 @@
-// pyrelink-cli as a user runs it: a subprocess against pyrelink-sim on a pty (real clock).
+// pyrelink-cli as a user runs it: a subprocess against pyrelink-sim on a pty (real clock); and
+// its job run in-process against the simulated deco with the fast clock, where the exit status
+// and what the deco is left in are checked for every way a job can end.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 
+#include "cli/cli_job.h"
 #include "sim/deco_model.h"
 #include "sim/sim_process.h"
+#include "support/pty_pair.h"
 #include "support/sim_session.h"
 
 using testing_support::AsText;
@@ -28,8 +38,9 @@ struct CliRun {
   std::string out;
 };
 
-CliRun RunCli(const std::string& arguments, const std::string& folder) {
-  std::string command = "cd " + folder + " && " + PYRELINK_CLI_PATH + " " + arguments +
+CliRun RunCli(const std::string& arguments, const std::string& folder,
+              const std::string& runAs = "") {
+  std::string command = "cd " + folder + " && " + runAs + PYRELINK_CLI_PATH + " " + arguments +
                         " 2>" + folder + "/stderr.txt";
   FILE* pipe = ::popen(command.c_str(), "r");
   std::string out;
@@ -40,7 +51,122 @@ CliRun RunCli(const std::string& arguments, const std::string& folder) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
+// Memory streams for the host's output, made before the host that writes to them.
+struct MemoryStreams {
+  MemoryStreams() : outFile(::open_memstream(&out, &outSize)), errFile(::open_memstream(&err, &errSize)) {}
+  ~MemoryStreams() {
+    std::fclose(outFile);
+    std::fclose(errFile);
+    std::free(out);
+    std::free(err);
+  }
+  char* out = nullptr;
+  char* err = nullptr;
+  size_t outSize = 0, errSize = 0;
+  std::FILE* outFile;
+  std::FILE* errFile;
+};
+
+// ConsoleHost into memory, with a look at every status line on its way.
+class CapturingHost : private MemoryStreams, public cli::ConsoleHost {
+ public:
+  CapturingHost() : ConsoleHost(true, outFile, errFile) {}
+  void ShowStatusText(const std::string& line) override {
+    if (OnLine) OnLine(line);
+    ConsoleHost::ShowStatusText(line);
+  }
+  std::string Err() {
+    std::fflush(errFile);
+    return std::string(err, errSize);
+  }
+  std::function<void(const std::string&)> OnLine;
+};
+
+size_t CountStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+  return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.rfind(prefix, 0) == 0;
+  }));
+}
+
 }  // namespace
+
+TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
+  constexpr int ConnectLines = 11;  // from service mode, before the job's first command
+  struct Row {
+    const char* name;
+    bool write;
+    const char* method;
+    int dropReplyAt;
+    bool interruptWhileConnecting;
+    int exitCode;
+    bool leftInService;
+    const char* reason;  // on stderr
+  } rows[] = {
+      {"write done", true, "normal", 0, false, 0, false, ""},
+      {"write skips a sector", true, "diff", 0, false, 1, true,
+       "job incomplete: Block 4 skipped: Fw.bin does not cover it fully."},
+      {"write fails", true, "normal", ConnectLines + 5, false, 1, true,
+       "job failed: Communication error 9997"},
+      {"Ctrl-C while connecting, write", true, "normal", 0, true, 130, true,
+       "interrupted before the job started"},
+      {"Ctrl-C while connecting, read", false, "normal", 0, true, 130, false,
+       "interrupted before the job started"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings = testing_support::InService();
+    settings.Fault.DropReplyAt = row.dropReplyAt;
+    testing_support::SimSession session(settings);
+    TempDir dir;
+    std::filesystem::path folderBefore = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    std::string flash = AsText(session.deco.Model().Flash());
+
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.service = true;
+    options.write = row.write;
+    options.method = row.method;
+    transfer::JobSelection& s = options.selection;
+    s.Eeprom = true;
+    s.EepromFile = "E.bin";
+    testing_support::WriteFile(s.EepromFile, std::string(2048, '\x5A'));
+    if (std::string(row.method) == "diff") {
+      s.Eeprom = false;
+      s.Firmware = true;
+      std::string image = flash.substr(0, 0x30000);  // ends inside sector 4, which differs
+      image[0x28000] = static_cast<char>(image[0x28000] ^ 1);
+      testing_support::WriteFile(s.FirmwareFile, image);
+    }
+    CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    host.OnLine = [&](const std::string& line) {
+      if (row.interruptWhileConnecting && line == "Initializing deco ...") interrupted = true;
+    };
+    size_t commandsBefore = session.deco.Model().CommandLog().size();
+    int exitCode = cli::RunReadOrWrite(options, host, interrupted);
+    std::string err = host.Err();
+    auto log = session.deco.Model().CommandLog();
+    std::vector<std::string> commands(log.begin() + static_cast<std::ptrdiff_t>(commandsBefore),
+                                      log.end());
+
+    EXPECT_EQ(exitCode, row.exitCode) << err;
+    EXPECT_NE(err.find(row.reason), std::string::npos) << err;
+    EXPECT_EQ(session.deco.Model().InService(), row.leftInService);
+    EXPECT_EQ(CountStarting(commands, "100"), row.leftInService ? 0u : 1u);
+    bool toldHowToGoOn = err.find("still in service mode (-SE-) at 115200 baud. Do not switch it "
+                                  "off") != std::string::npos &&
+                         err.find("--service --baud 115200 write --") != std::string::npos;
+    EXPECT_EQ(toldHowToGoOn, row.leftInService) << err;
+    if (row.interruptWhileConnecting) {
+      EXPECT_EQ(CountStarting(commands, "060"), 0u);   // no EEPROM write
+      EXPECT_EQ(CountStarting(commands, "0610"), 0u);  // no EEPROM read
+    }
+    EXPECT_EQ(AsText(session.deco.Model().Eeprom()) == std::string(2048, '\x5A'),
+              row.exitCode == 0);
+    std::filesystem::current_path(folderBefore);
+  }
+}
 
 TEST(CliTest, ReadEndToEnd) {
   TempDir dir;
@@ -75,4 +201,24 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   EXPECT_EQ(noPort.exitCode, 1);
   EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("No such file or directory"), std::string::npos);
   EXPECT_EQ(RunCli("read --eeprom x", dir.Path()).exitCode, 2);
+
+  // A port this user may not open: the system's text, then how to get access. Root may open
+  // anything, so the CLI then runs as nobody.
+  testing_support::PtyPair pty;
+  std::string runAs;
+  if (::geteuid() == 0) {
+    runAs = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  } else {
+    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
+  }
+  CliRun denied = RunCli("--port " + pty.SlavePath() + " read --eeprom New.bin --yes", dir.Path(), runAs);
+  std::string err = ReadFile(dir.File("stderr.txt"));
+  EXPECT_EQ(denied.exitCode, 1);
+  EXPECT_NE(err.find("Communication error 13: Permission denied"), std::string::npos) << err;
+  struct stat device {};
+  ASSERT_EQ(::stat(pty.SlavePath().c_str(), &device), 0);
+  const group* owner = ::getgrgid(device.st_gid);
+  ASSERT_NE(owner, nullptr);
+  EXPECT_NE(err.find(pty.SlavePath() + " may be opened by the members of group " + owner->gr_name),
+            std::string::npos) << err;
 }

@@ -1,0 +1,150 @@
+#include "cli/cli_job.h"
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "cli/permission_hint.h"
+#include "protocol/flash_map.h"
+#include "protocol/transaction.h"
+#include "transfer/connection.h"
+#include "transfer/io_thread.h"
+#include "transfer/job_setup.h"
+
+namespace cli {
+
+namespace {
+
+constexpr auto AbortPollInterval = std::chrono::milliseconds(50);
+constexpr unsigned AbortSettleSeconds = 1;
+constexpr const char* Prefix = "pyrelink-cli: ";
+
+std::string Quoted(const std::string& text) {
+  return text.find_first_of(" \t'\"") == std::string::npos ? text : "'" + text + "'";
+}
+
+// The command that writes the same files again into a deco that is still in service mode.
+std::string WriteAgainCommand(const JobOptions& options) {
+  const transfer::JobSelection& s = options.selection;
+  std::string command = "pyrelink-cli --port " + Quoted(options.port) + " --service --baud " +
+                        options.baud + " write";
+  if (s.Firmware) command += " --firmware " + Quoted(s.FirmwareFile);
+  if (s.Eeprom) command += " --eeprom " + Quoted(s.EepromFile);
+  if (s.Channel) command += " --channel " + Quoted(s.ChannelFile);
+  return command + " --method " + options.method;
+}
+
+// A WRITE that did not finish leaves the deco as it is, in service mode, so that it can be
+// written again at once; returning it to standby with a half-written flash could leave it dead.
+void KeepServiceMode(const JobOptions& options, ConsoleHost& host) {
+  protocol::SerialLink.reset();  // closes the port without a word to the deco
+  host.Message(std::string(Prefix) + "the deco is still in service mode (-SE-) at " +
+               options.baud + " baud. Do not switch it off: its memory may be incomplete.");
+  host.Message(std::string(Prefix) + "write again with: " + WriteAgainCommand(options));
+}
+
+// Runs the prepared job on the worker; the interrupt is the Abort.
+int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
+           const std::atomic<bool>& interrupted) {
+  transfer::TIOThread worker(host, selection);
+  worker.Resume();
+  while (!worker.Finished()) {
+    std::this_thread::sleep_for(AbortPollInterval);
+    if (interrupted && !worker.Terminated()) worker.Terminate();
+  }
+  worker.WaitFor();
+  if (worker.Terminated() && !host.Done()) {
+    protocol::WaitSeconds(AbortSettleSeconds);
+    host.Message("Thread Aborted");
+    return ExitAborted;
+  }
+  if (!worker.ErrorText().empty()) {
+    host.Message(std::string(Prefix) + "job failed: " + worker.ErrorText());
+    return ExitJobFailed;
+  }
+  if (!worker.Shortfall().empty()) {
+    host.Message(std::string(Prefix) + "job incomplete: " + worker.Shortfall());
+    return ExitJobFailed;
+  }
+  if (!host.Done()) {
+    host.Message(std::string(Prefix) + "job did not finish");
+    return ExitJobFailed;
+  }
+  return ExitDone;
+}
+
+bool Connect(const JobOptions& options, ConsoleHost& host) {
+  transfer::ConnectError error;
+  if (transfer::ConnectDeco(options.port, options.baud, !options.service, error)) {
+    host.AddLogLine("OK");
+    return true;
+  }
+  host.Message(std::string(Prefix) + "connect failed: " + error.Text);
+  if (error.Code == EACCES || error.Code == EPERM) {
+    std::string hint = PermissionHint(error.Device.empty() ? options.port : error.Device);
+    if (!hint.empty()) host.Message(Prefix + hint);
+  }
+  return false;
+}
+
+}  // namespace
+
+transfer::WriteMethod MethodOf(const std::string& name) {
+  if (name == "safe") return transfer::WriteMethod::Safe;
+  if (name == "diff") return transfer::WriteMethod::DifferentBlocks;
+  return transfer::WriteMethod::Normal;
+}
+
+int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
+                   const std::atomic<bool>& interrupted) {
+  protocol::MainWindowHandle = &host;
+  protocol::FillFlashTables();
+  transfer::SetTimeStampedNames(transfer::LocalTimeStamp());
+  const transfer::JobSelection& selection = options.selection;
+
+  if (options.write) {
+    if (!host.Confirm("Patch deco is risky.  Continue?")) return ExitJobFailed;
+    transfer::SetWriteMethod(MethodOf(options.method));
+    if (!transfer::CheckWriteFiles(selection, host)) return ExitJobFailed;
+  } else if (!transfer::AskReadOverwrites(selection, host)) {
+    return ExitJobFailed;
+  }
+  if (!Connect(options, host)) return ExitJobFailed;
+
+  int result = ExitJobFailed;
+  // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
+  // fails comes before any work on the deco and disconnects as usual.
+  bool writeUnderWay = false;
+  try {
+    if (options.write) {
+      transfer::MergeAndSetWriteJobValues(selection, host);
+      writeUnderWay = true;
+    } else {
+      transfer::SetReadJobValues(selection);
+    }
+    if (interrupted) {
+      // Ctrl-C while connecting: no step of the job may follow.
+      host.Message(std::string(Prefix) + "interrupted before the job started");
+      result = ExitAborted;
+    } else {
+      result = RunJob(host, selection, interrupted);
+    }
+  } catch (const std::exception& failure) {
+    host.Message(std::string(Prefix) + failure.what());
+  }
+
+  if (writeUnderWay && result != ExitDone) {
+    KeepServiceMode(options, host);
+  } else {
+    try {
+      transfer::DisconnectDeco();
+    } catch (const std::exception& failure) {
+      host.Message(std::string(Prefix) + "disconnect failed: " + failure.what());
+      if (result == ExitDone) result = ExitJobFailed;
+    }
+  }
+  protocol::MainWindowHandle = nullptr;
+  return result;
+}
+
+}  // namespace cli

@@ -1,0 +1,36 @@
+// One READ or WRITE from the command line: the checks and questions, connect, the job on the
+// worker, and what the deco is left in. The exit status is the truth: 0 only when every step
+// the job promises was done.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "cli/console_host.h"
+#include "transfer/job_values.h"
+
+namespace cli {
+
+inline constexpr int ExitDone = 0;
+inline constexpr int ExitJobFailed = 1;
+inline constexpr int ExitUsage = 2;
+inline constexpr int ExitAborted = 130;
+
+struct JobOptions {
+  std::string port;
+  std::string baud = "115200";
+  bool service = false;  // the deco already shows -SE-
+  bool write = false;
+  std::string method = "normal";
+  transfer::JobSelection selection;
+};
+
+// Runs the job; interrupted is the user's Ctrl-C, which stops it at its next check point (or
+// before it starts).
+int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
+                   const std::atomic<bool>& interrupted);
+
+// The write method a --method value names.
+transfer::WriteMethod MethodOf(const std::string& name);
+
+}  // namespace cli

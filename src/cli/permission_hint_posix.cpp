@@ -1,0 +1,21 @@
+// On POSIX systems serial devices belong to a group (dialout, uucp, tty): its members may open
+// them, and a new membership takes effect at the next login.
+#include <grp.h>
+#include <sys/stat.h>
+
+#include "cli/permission_hint.h"
+
+namespace cli {
+
+std::string PermissionHint(const std::string& devicePath) {
+  struct stat device {};
+  if (::stat(devicePath.c_str(), &device) != 0)
+    return "this user may not open " + devicePath + "; ask the administrator for access to it.";
+  const group* owner = ::getgrgid(device.st_gid);
+  std::string name = owner ? owner->gr_name : std::to_string(device.st_gid);
+  return devicePath + " may be opened by the members of group " + name +
+         ": add this user to it (for example: sudo usermod -aG " + name +
+         " \"$USER\") and log in again.";
+}
+
+}  // namespace cli
