@@ -18,7 +18,10 @@ bool QtDialogs::Warning(const QString& text) {
 }
 
 void QtDialogs::Message(const QString& text) {
-  QMessageBox::information(parent_, QApplication::applicationDisplayName(), text);
+  // A plain message: its text and OK, no icon.
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
+                  QMessageBox::Ok, parent_);
+  box.exec();
 }
 
 void QtDialogs::WarningMessage(const QString& text) {

@@ -1,6 +1,7 @@
 #include "window/form1.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -197,6 +198,12 @@ void TForm1::BuildControls() {
   for (QRadioButton* button : {RadioButton1, RadioButton2, RadioButton3, RadioButton4,
                                RadioButton5})
     button->raise();
+  // Each group excludes by its own parent. Qt's automatic exclusion looks at all descendants of
+  // a parent, which would mix the window's three with the two inside GroupBox1.
+  auto* writeMethod = new QButtonGroup(this);
+  for (QRadioButton* button : {RadioButton1, RadioButton2, RadioButton3}) writeMethod->addButton(button);
+  auto* decoStatus = new QButtonGroup(GroupBox1);
+  for (QRadioButton* button : {RadioButton4, RadioButton5}) decoStatus->addButton(button);
 
   Memo1->setReadOnly(true);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -276,24 +283,37 @@ void TForm1::RunOnWindowThread(const std::function<void()>& action) {
 }
 
 // Waits for the worker's end while serving its synchronous calls, so that a worker blocked in
-// one of them always reaches its next check point.
+// one of them always reaches its next check point. A job-done message that arrives meanwhile
+// waits until this wait is over: handled inside it, it would destroy the worker being waited
+// for.
 void TForm1::WaitForWorkerEnd() {
   if (!FWorker) return;
+  transfer::TIOThread& worker = *FWorker;
+  waitingForWorker_ = true;
   QEventLoop loop;
   QTimer poll;
   connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (FWorker->Finished()) loop.quit();
+    if (worker.Finished()) loop.quit();
   });
   poll.start(WorkerPollMs);
-  if (!FWorker->Finished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-  FWorker->WaitFor();
+  if (!worker.Finished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.WaitFor();
+  waitingForWorker_ = false;
+  if (workerDoneDeferred_) {
+    workerDoneDeferred_ = false;
+    PostWorkerDone();
+  }
 }
 
 // ---- messages from the worker ---------------------------------------------------------------
 
 bool TForm1::event(QEvent* event) {
   if (event->type() == MsgWorkerDone) {
-    Guarded([this] { WorkerDone(); });
+    if (waitingForWorker_) {
+      workerDoneDeferred_ = true;
+    } else {
+      Guarded([this] { WorkerDone(); });
+    }
     return true;
   }
   if (event->type() == MsgStatusText) {

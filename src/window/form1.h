@@ -138,6 +138,8 @@ class TForm1 : public QWidget,
   std::unique_ptr<transfer::TIOThread> FWorker;
   QString openDialogFileName_;
   bool terminationRequested_ = false;
+  bool waitingForWorker_ = false;
+  bool workerDoneDeferred_ = false;
 };
 
 }  // namespace window

@@ -6,16 +6,23 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDate>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTextBlock>
+#include <QTimer>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <algorithm>
 #include <deque>
+#include <functional>
+#include <optional>
 
 #include "protocol/clock.h"
 #include "protocol/flash_map.h"
@@ -79,6 +86,16 @@ struct FreeLock : instance::InstanceLock {
   bool ExistsOrTake(const std::string&) override { return !(held = true); }
   void Release() override { held = false; }
   bool Held() const override { return held; }
+};
+
+// Counts the MsgWorkerDone messages that reach a window.
+struct WorkerDoneCounter : QObject {
+  explicit WorkerDoneCounter(QObject* window) { window->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == window::MsgWorkerDone) ++count;
+    return false;
+  }
+  int count = 0;
 };
 
 class WindowTest : public ::testing::Test {
@@ -211,8 +228,51 @@ TEST_F(WindowTest, ControlTableAndInitialState) {
             "***   [Connect] before [READ] or [WRITE]    ***");
   EXPECT_EQ(form->Memo1->palette().color(QPalette::Text), QColor(Qt::red));
   EXPECT_EQ(protocol::SectorBase[19], 0x80000000u);
+  // The run's time stamp, as the command line builds it: a four-digit year, no zone word.
+  std::string year = QString::number(QDate::currentDate().year()).toStdString();
+  EXPECT_NE(transfer::FirmwareReadBackName.find(year), std::string::npos)
+      << transfer::FirmwareReadBackName;
+  EXPECT_EQ(transfer::FirmwareReadBackName.find("UTC"), std::string::npos);
   EXPECT_EQ(form->GroupBox1->nextInFocusChain()->objectName(), "ComboBox1");
   EXPECT_FALSE(window::Connected);
+}
+
+TEST_F(WindowTest, RadioButtonsExcludeEachOtherUnderTheMouse) {
+  form->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  QRadioButton* methods[] = {form->RadioButton1, form->RadioButton2, form->RadioButton3};
+  QRadioButton* status[] = {form->RadioButton4, form->RadioButton5};
+  auto checked = [](auto& group) {
+    std::vector<QRadioButton*> on;
+    for (QRadioButton* button : group)
+      if (button->isChecked()) on.push_back(button);
+    return on;
+  };
+  auto click = [](QRadioButton* button) {
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+  };
+  // Every order, each button clicked twice in a row: the clicked one alone is ticked in its
+  // own group, and the other group keeps its one.
+  for (QRadioButton* button : {status[1], status[1], status[0], status[0]}) {
+    click(button);
+    EXPECT_EQ(checked(status), std::vector<QRadioButton*>{button});
+    EXPECT_EQ(checked(methods).size(), 1u);
+  }
+  Connect();
+  int order[] = {0, 1, 2};
+  do {
+    for (int index : order) {
+      for (int twice = 0; twice < 2; ++twice) {
+        click(methods[index]);
+        ASSERT_EQ(checked(methods), std::vector<QRadioButton*>{methods[index]})
+            << methods[index]->objectName().toStdString();
+        EXPECT_EQ(checked(status), std::vector<QRadioButton*>{status[0]});
+      }
+      form->Button6->click();  // no box ticked: the method is taken, then the job refused
+      EXPECT_EQ(transfer::SafeMethod, index == 1);
+      EXPECT_EQ(transfer::DifferentBlocksMethod, index == 2);
+    }
+  } while (std::next_permutation(std::begin(order), std::end(order)));
 }
 
 TEST_F(WindowTest, StatusLinesTheEmptyOneAddsNothing) {
@@ -338,8 +398,9 @@ TEST_F(ServiceWindowTest, AbortDuringReadAndDuringWrite) {
   EXPECT_EQ(form->Worker(), nullptr);
   EXPECT_FALSE(form->Button5->isHidden());
   EXPECT_EQ(protocol::FileSizeOf(dir.File("Fw.bin")) % 256, 0);
-  QTest::qWait(50);  // no MsgWorkerDone follows an abort
-  EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
+  WorkerDoneCounter doneMessages(form.get());
+  QCoreApplication::sendPostedEvents(form.get());  // the worker has ended: all it posted is here
+  EXPECT_EQ(doneMessages.count, 0);  // no MsgWorkerDone follows an abort
 
   form->CheckBox1->setChecked(false);
   Tick(form->CheckBox3, form->Edit3, "Ch.bin");
@@ -351,6 +412,95 @@ TEST_F(ServiceWindowTest, AbortDuringReadAndDuringWrite) {
             "WRITE is still active.\r\nYour deco will be dead if quit.\r\n Are you sure to quit?");
   EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
   EXPECT_FALSE(transfer::FlashWriteActive);
+}
+
+TEST_F(ServiceWindowTest, AbortOrCloseWithTheJobDoneMessageAlreadyQueued) {
+  for (bool closing : {false, true}) {
+    SCOPED_TRACE(closing ? "close" : "Abort");
+    if (!window::Connected) Connect();
+    Tick(form->CheckBox1, form->Edit1, "Fw.bin");
+    form->Button5->click();
+    ASSERT_NE(form->Worker(), nullptr);
+    // The worker's last act is to post this; it may be queued when the user stops the job.
+    QCoreApplication::postEvent(form.get(), new QEvent(window::MsgWorkerDone));
+    // Yes to the job question; No to the port question that closing asks next.
+    dialogs.answers = closing ? std::deque<bool>{true, false} : std::deque<bool>{true};
+    if (closing) {
+      EXPECT_FALSE(form->FormCloseQuery());
+    } else {
+      form->Button1->click();
+      EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
+    }
+    EXPECT_EQ(form->Worker(), nullptr);
+    QCoreApplication::sendPostedEvents(form.get());  // handled with no worker: controls back
+    EXPECT_FALSE(form->Button5->isHidden());
+    EXPECT_TRUE(form->Button1->isHidden());
+  }
+}
+
+TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
+  std::vector<std::string> phases;  // each phase's first line and the colour the bar shows
+  QObject::connect(form->Memo1, &QPlainTextEdit::textChanged, form.get(), [&] {
+    QString line = form->Memo1->document()->lastBlock().text();
+    if (window::Connected && line.endsWith(" ..."))
+      phases.push_back(
+          (line + " " + form->ProgressBar1->palette().color(QPalette::Highlight).name()).toStdString());
+  });
+  Connect();
+  phases.clear();
+  Tick(form->CheckBox3, form->Edit3, "Ch.bin");
+  form->Button5->click();  // READ
+  ASSERT_TRUE(WaitForJobEnd());
+  form->Button6->click();  // WRITE, Normal: stopped once its first pass has begun
+  ASSERT_TRUE(QTest::qWaitFor([&] { return phases.size() == 2; }, JobTimeoutMs));
+  form->Button1->click();
+  std::string image = ReadFile(dir.File("Ch.bin"));
+  image[0x100] = static_cast<char>(image[0x100] ^ 1);  // sector 0: erase only, quickly done
+  WriteFile(dir.File("Ch.bin"), image);
+  form->RadioButton3->click();  // Different blocks: read back, then write what differs
+  form->Button6->click();
+  ASSERT_TRUE(WaitForJobEnd());
+  EXPECT_EQ(phases, (std::vector<std::string>{
+                        "Read CHANNEL ... #0000ff",           // read job: blue
+                        "Write Ch.bin to deco ... #ff0000",   // first write pass: red
+                        "Read CHANNEL ... #008080",           // read-back: teal
+                        "Write Ch.bin to deco ... #ff00ff"}));  // rewrite: magenta
+}
+
+TEST_F(WindowTest, MessageBoxesShowTheirIconTitleAndButtons) {
+  window::QtDialogs real(form.get());
+  struct Row {
+    std::function<void()> show;
+    QMessageBox::Icon icon;
+    QString title;
+    QMessageBox::StandardButtons buttons;
+  } rows[] = {
+      {[&] { real.Message("Thread Aborted"); }, QMessageBox::NoIcon,
+       QApplication::applicationDisplayName(), QMessageBox::Ok},
+      {[&] { real.Confirm("Patch deco is risky.  Continue?"); }, QMessageBox::Question, "Confirm",
+       QMessageBox::Yes | QMessageBox::No},
+      {[&] { real.Warning("Quit anyway ?"); }, QMessageBox::Warning, "Warning",
+       QMessageBox::Yes | QMessageBox::No},
+  };
+  for (const Row& row : rows) {
+    std::optional<QMessageBox::Icon> icon;
+    QString title;
+    QMessageBox::StandardButtons buttons;
+    std::function<void()> answer = [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return QTimer::singleShot(10, answer);
+      icon = box->icon();
+      title = box->windowTitle();
+      buttons = box->standardButtons();
+      box->reject();
+    };
+    QTimer::singleShot(0, answer);
+    row.show();
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_EQ(*icon, row.icon);
+    EXPECT_EQ(title, row.title);
+    EXPECT_EQ(buttons, row.buttons);
+  }
 }
 
 TEST_F(ServiceWindowTest, CloseProtection) {
