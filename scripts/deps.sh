@@ -1,5 +1,5 @@
 # Debian packages the build, the tests and the run need; sourced by scripts/test and scripts/run.
-PYRELINK_PACKAGES=(cmake g++ make libgtest-dev libcli11-dev qt6-base-dev fonts-urw-base35)
+PYRELINK_PACKAGES=(cmake g++ clang make libgtest-dev libcli11-dev qt6-base-dev fonts-urw-base35)
 
 install_deps() {
   local missing=()

@@ -16,7 +16,6 @@ using testing_support::WriteFile;
 
 namespace {
 constexpr uint32_t Channel = 524288;
-constexpr uint32_t Firmware = 2097152;
 
 std::string NewImage(uint32_t size, int seed) {
   std::string image(size, '\0');
