@@ -1,9 +1,12 @@
 # Debian packages the build, the tests and the run need; sourced by scripts/test and scripts/run.
-PYRELINK_PACKAGES=(cmake g++ clang make libgtest-dev libcli11-dev qt6-base-dev fonts-urw-base35)
+PYRELINK_PACKAGES=(cmake g++ make libgtest-dev libcli11-dev qt6-base-dev fonts-urw-base35)
+# Only the tests need these: the second compiler, and the Windows cross-build with Wine.
+PYRELINK_TEST_PACKAGES=(clang googletest g++-mingw-w64-x86-64-posix wine64)
 
+# Installs the packages above that are missing, and those named as arguments.
 install_deps() {
   local missing=()
-  for package in "${PYRELINK_PACKAGES[@]}"; do
+  for package in "${PYRELINK_PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
       || missing+=("$package")
   done

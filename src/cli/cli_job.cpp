@@ -1,10 +1,9 @@
 #include "cli/cli_job.h"
 
-#include <cerrno>
 #include <chrono>
 #include <thread>
 
-#include "cli/permission_hint.h"
+#include "cli/access_hint.h"
 #include "protocol/flash_map.h"
 #include "protocol/transaction.h"
 #include "transfer/connection.h"
@@ -80,10 +79,8 @@ bool Connect(const JobOptions& options, ConsoleHost& host) {
     return true;
   }
   host.Message(std::string(Prefix) + "connect failed: " + error.Text);
-  if (error.Code == EACCES || error.Code == EPERM) {
-    std::string hint = PermissionHint(error.Device.empty() ? options.port : error.Device);
-    if (!hint.empty()) host.Message(Prefix + hint);
-  }
+  std::string hint = AccessHint(error.Code, error.Device.empty() ? options.port : error.Device);
+  if (!hint.empty()) host.Message(Prefix + hint);
   return false;
 }
 

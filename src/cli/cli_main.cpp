@@ -1,9 +1,8 @@
 // pyrelink-cli: READ and WRITE a 607X deco from scripts and batch work, with the same checks,
 // questions, log lines and jobs as the window.
-#include <signal.h>
-
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <csignal>
 #include <iostream>
 
 #include "cli/cli_job.h"
@@ -72,10 +71,8 @@ int main(int argc, char** argv) {
     return cli::ExitUsage;
   }
   options.write = app.got_subcommand("write");
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
   cli::ConsoleHost host(yes);
   return cli::RunReadOrWrite(options, host, interrupted);
 }

@@ -74,4 +74,7 @@ std::string ExecutableFileName() {
   return slash == std::string::npos ? full : full.substr(slash + 1);
 }
 
+// Without a window system of its own to ask, the owner's search (RaiseWindowTitled) serves.
+bool RaiseTopLevelWindow(const std::string&) { return false; }
+
 }  // namespace instance

@@ -63,7 +63,7 @@ void TOneInstance::CloseInstanceMutex() {
 void TOneInstance::RaisePrior() {
   if (!RaisePriorInstance || FTitle.empty()) return;
   host_.SetApplicationTitle("");
-  host_.RaiseWindowTitled(FTitle);
+  if (!RaiseTopLevelWindow(FTitle)) host_.RaiseWindowTitled(FTitle);
 }
 
 void TOneInstance::Loaded() {

@@ -47,6 +47,9 @@ std::unique_ptr<InstanceLock> MakeInstanceLock();
 
 // The executable's file name without its folder, extension kept.
 std::string ExecutableFileName();
+// Brings another process's top-level window with this caption (or its last active pop-up) to
+// the front; false where the system offers no such search or no window has the caption.
+bool RaiseTopLevelWindow(const std::string& title);
 
 class TOneInstance {
  public:

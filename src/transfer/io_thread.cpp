@@ -1,10 +1,5 @@
 #include "transfer/io_thread.h"
 
-#include <pthread.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <fstream>
 #include <vector>
@@ -16,13 +11,13 @@
 #include "protocol/protocol_error.h"
 #include "protocol/service_mode.h"
 #include "protocol/transaction.h"
+#include "transfer/thread_setup.h"
 #include "transfer/verify.h"
 
 namespace transfer {
 
 namespace {
 
-constexpr size_t LinuxThreadNameLength = 15;
 constexpr uint32_t ProgramChunkBytes = 4096;
 constexpr int ZeroWordsAtStart = 8;
 constexpr uint32_t PortReadyTimeoutMs = 5000;
@@ -89,18 +84,9 @@ void TIOThread::NoteShortfall(const std::string& reason) {
   shortfall_ += reason;
 }
 
-void TIOThread::SetThreadName() {
-  std::string name = std::string(WorkerThreadName).substr(0, LinuxThreadNameLength);
-  pthread_setname_np(pthread_self(), name.c_str());
-}
+void TIOThread::SetThreadName() { NameThisThread(WorkerThreadName); }
 
-void TIOThread::RaiseAboveNormalPriority() {
-  // One step above normal where the system lets us; without the right it stays normal.
-  pid_t tid = static_cast<pid_t>(::syscall(SYS_gettid));
-  errno = 0;
-  int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-  if (errno == 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), current - 1);
-}
+void TIOThread::RaiseAboveNormalPriority() { RaiseThisThreadAboveNormal(); }
 
 void TIOThread::UpdateProgress() { host_.UpdateProgress(FProgress, FMessage); }
 

@@ -46,7 +46,6 @@ std::string Formatted(const std::tm& when, const std::string& format) {
 std::string FormatTimeStamp(const std::tm& when, std::string dateFormat, std::string timeFormat) {
   // Two-digit years would make stamps of different centuries collide; a zone word is noise in
   // a file name.
-  ReplaceAll(dateFormat, "%D", "%m/%d/%y");
   ReplaceAll(dateFormat, "%y", "%Y");
   for (const char* zone : {" %Z", " %z", "%Z", "%z"}) ReplaceAll(timeFormat, zone, "");
   return BuildTimeStamp(Formatted(when, dateFormat), Formatted(when, timeFormat));

@@ -1,10 +1,11 @@
 #include "protocol/image_files.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "protocol/protocol_error.h"
-#include "support/sim_session.h"
+#include "support/files.h"
 
 using namespace protocol;
 using testing_support::ReadFile;
@@ -30,7 +31,7 @@ TEST(ImageFilesTest, FileSizes) {
   // A file of 4 GiB + 2 MiB must not pass as 2 MiB (sparse, costs no disk).
   std::string huge = dir.File("huge");
   WriteFile(huge, "");
-  ASSERT_EQ(::truncate(huge.c_str(), (int64_t{4} << 30) + FirmwareImageBytes), 0);
+  std::filesystem::resize_file(huge, (int64_t{4} << 30) + FirmwareImageBytes);
   EXPECT_EQ(FileSize64(huge), (int64_t{4} << 30) + FirmwareImageBytes);
   EXPECT_NE(FileSizeOf(huge), FirmwareImageBytes);
   EXPECT_GT(FileSizeOf(huge), FirmwareImageBytes);

@@ -10,6 +10,7 @@
 #include "protocol/clock.h"
 #include "protocol/transaction.h"
 #include "sim/pty_deco.h"
+#include "support/files.h"
 
 namespace testing_support {
 
@@ -46,20 +47,5 @@ class SimSession {
 
 // Settings of a deco that already shows -SE- at the given speed.
 sim::Settings InService(uint32_t baud = 115200);
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
-std::string AsText(const std::vector<uint8_t>& bytes);
-// A fresh folder under the system's temporary folder, removed by the destructor.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 }  // namespace testing_support

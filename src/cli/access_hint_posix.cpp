@@ -3,11 +3,14 @@
 #include <grp.h>
 #include <sys/stat.h>
 
-#include "cli/permission_hint.h"
+#include <cerrno>
+
+#include "cli/access_hint.h"
 
 namespace cli {
 
-std::string PermissionHint(const std::string& devicePath) {
+std::string AccessHint(int code, const std::string& devicePath) {
+  if (code != EACCES && code != EPERM) return "";
   struct stat device {};
   if (::stat(devicePath.c_str(), &device) != 0)
     return "this user may not open " + devicePath + "; ask the administrator for access to it.";

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The Windows programs under Wine against pyrelink-sim running natively, its pseudo-terminal
+# mapped as COM1: the serial backend's own tests; a READ and a Safe WRITE by pyrelink-cli.exe,
+# which must give the same files and log lines as the Linux pyrelink-cli; the registry port list;
+# the single-instance guard. Runs in the Wine prefix of WINEPREFIX (a throw-away one).
+# Usage: against_simulator.sh WINE NATIVE_BUILD COM_PORT_TESTS_EXE PYRELINK_CLI_EXE PROBE_EXE
+set -euo pipefail
+wine=$1 native=$2 com_port_tests=$3 cli_exe=$4 probe_exe=$5
+wineserver=$(dirname "$wine")/wineserver
+sim=$native/sim/pyrelink-sim
+cli=$native/src/cli/pyrelink-cli
+: "${WINEPREFIX:?a throw-away Wine prefix}"
+export WINEDEBUG=-all
+
+work=$(mktemp -d)
+sim_pid=""
+port=""
+
+stop_sim() {
+  if [[ -n $sim_pid ]]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  sim_pid=""
+}
+# The Wine server started here must not outlive the test (nor write to its output later).
+trap 'stop_sim; "$wineserver" -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+# Starts a simulated deco with the given options and maps COM1 to its pseudo-terminal. Wine
+# rebuilds its COM links from HKLM\Software\Wine\Ports when its server starts, so the server is
+# restarted after the change.
+start_sim() {
+  stop_sim
+  "$sim" --no-announce --ignore-stdin "$@" >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    port=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
+    [[ $port == /dev/* ]] && break
+    sleep 0.05
+  done
+  [[ $port == /dev/* ]] || fail "the simulator did not start: $(cat "$work/sim.out")"
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$port" /f >/dev/null 2>&1
+  "$wineserver" -k >/dev/null 2>&1 || true
+  "$wineserver" -w >/dev/null 2>&1
+  # Started here, not by the next program: its diagnostics on exit stay out of the test output.
+  "$wineserver" >/dev/null 2>&1
+}
+
+# Log lines without what legitimately differs between two runs: the seconds a phase took and
+# the CR that the Windows C library puts before each line end.
+log_lines() { tr -d '\r' <"$1" | sed -E 's/\(([0-9]+) sec\.\)/(N sec.)/'; }
+
+same_run() {  # name, folder of the Windows run, folder of the Linux run, files...
+  local name=$1 windows=$2 linux=$3
+  shift 3
+  diff <(log_lines "$windows/out.txt") <(log_lines "$linux/out.txt") ||
+    fail "$name: the log lines differ (left Windows, right Linux)"
+  for file in "$@"; do
+    cmp "$windows/$file" "$linux/$file" || fail "$name: $file differs"
+  done
+  echo "ok: $name gives the same log lines and files under Wine as on Linux"
+}
+
+run_windows() {  # folder, arguments of pyrelink-cli.exe
+  local folder=$1
+  shift
+  mkdir -p "$folder"
+  (cd "$folder" && "$wine" "$cli_exe" --port COM1 "$@" >out.txt 2>err.txt) ||
+    fail "pyrelink-cli.exe $*: exit $?: $(tr -d '\r' <"$folder/err.txt")"
+}
+
+run_linux() {  # folder, arguments of pyrelink-cli
+  local folder=$1
+  shift
+  mkdir -p "$folder"
+  (cd "$folder" && "$cli" --port "$port" "$@" >out.txt 2>err.txt) ||
+    fail "pyrelink-cli $*: exit $?: $(cat "$folder/err.txt")"
+}
+
+# The serial backend's tests: the deco starts in standby and drops its 12th reply.
+start_sim --drop-reply 12
+"$wine" "$com_port_tests" || fail "com_port_tests.exe"
+
+# A READ of all three memories.
+start_sim
+read_all=(read --firmware Fw.bin --eeprom E.bin --channel Ch.bin --yes)
+run_windows "$work/read-windows" "${read_all[@]}"
+run_linux "$work/read-linux" "${read_all[@]}"
+same_run "READ" "$work/read-windows" "$work/read-linux" Fw.bin E.bin Ch.bin
+
+# A Safe WRITE of a channel list that differs from the deco's in sector 3. Its first sectors
+# hold what the write leaves there (erased, eight zero words), so the flash must equal it after.
+image=$work/NewCh.bin
+{
+  head -c 32 /dev/zero
+  head -c $((0x10000 - 32)) /dev/zero | tr '\0' '\377'
+  tail -c +$((0x10000 + 1)) "$work/read-linux/Ch.bin"
+} >"$image"
+printf '\x5a\xa5' | dd of="$image" bs=1 seek=$((0x10100)) conv=notrunc status=none
+cmp -s "$image" "$work/read-linux/Ch.bin" && fail "the new channel image equals the deco's"
+write_channel=(write --channel "$image" --method safe --yes)
+run_windows "$work/write-windows" "${write_channel[@]}"
+run_linux "$work/after-windows-write" read --channel Ch.bin --yes
+cmp "$work/after-windows-write/Ch.bin" "$image" || fail "the flash differs after the Wine WRITE"
+run_linux "$work/write-linux" "${write_channel[@]}"
+same_run "Safe WRITE" "$work/write-windows" "$work/write-linux"
+cmp "$work"/write-windows/_512KB_*.BIN "$work"/write-linux/_512KB_*.BIN ||
+  fail "the read-backs of the two WRITEs differ"
+stop_sim
+
+# The port list comes from the registry, in the order the registry gives it.
+# Value names and data sort differently, so that a list sorted by port name would show.
+"$wine" reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v PyrelinkTestA /d COM7 /f >/dev/null 2>&1
+"$wine" reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v PyrelinkTestB /d COM3 /f >/dev/null 2>&1
+ports=$("$wine" "$cli_exe" ports | tr -d '\r' | grep -E '^COM(7|3)$' | tr '\n' ' ')
+[[ $ports == "COM7 COM3 " ]] || fail "ports from the registry: got '$ports', expected 'COM7 COM3 '"
+echo "ok: the port list comes from the registry in its order"
+
+# The single-instance guard: a second copy of the same file name finds the first; a copy under
+# another name does not.
+exec {hold_in}> >(cd "$work" && "$wine" "$probe_exe" hold >"$work/first.txt")
+for _ in $(seq 200); do
+  [[ -s $work/first.txt ]] && break
+  sleep 0.05
+done
+[[ $(tr -d '\r' <"$work/first.txt") == first ]] || fail "the first copy did not take the guard"
+[[ $("$wine" "$probe_exe" | tr -d '\r') == later ]] || fail "a second copy did not see the first"
+cp "$probe_exe" "$work/renamed_probe.exe"
+[[ $("$wine" "$work/renamed_probe.exe" | tr -d '\r') == first ]] ||
+  fail "a copy under another name saw the guard"
+exec {hold_in}>&-
+echo "ok: the single-instance guard holds per executable name"

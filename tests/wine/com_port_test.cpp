@@ -1,0 +1,96 @@
+// The Windows build's serial backend against the simulated deco, reached as a COM port (under
+// Wine the port is a link to the simulator's pseudo-terminal). The simulator is started in
+// standby by the script that runs this program, with its 12th command's reply dropped.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+
+#include "protocol/clock.h"
+#include "protocol/hex_codec.h"
+#include "protocol/service_mode.h"
+#include "protocol/transaction.h"
+#include "sim/deco_model.h"
+
+using namespace protocol;
+
+namespace {
+
+std::string PortName() {
+  const char* port = std::getenv("PYRELINK_TEST_PORT");
+  return port && *port ? port : "COM1";
+}
+
+int32_t ErrorCodeOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const serial::ESerialError& error) {
+    return error.Code;
+  }
+  return 0;
+}
+
+struct Lines : StatusSink {
+  std::vector<std::string> lines;
+  void ShowStatusText(const std::string& line) override { lines.push_back(line); }
+};
+
+}  // namespace
+
+// One scenario in order, as the deco sees it: connect from standby, read, a lost reply, leave.
+TEST(ComPortTest, ConnectReadLostReplyAndLeave) {
+  FastClock clock;
+  Clock* previous = SetClock(&clock);
+  Lines log;
+  MainWindowHandle = &log;
+  SerialLink = std::make_unique<serial::TBlockSerial>();
+  SerialLink->RaiseExcept = true;
+  DecoInStandby = true;
+
+  EnterServiceMode(PortName(), "115200");
+  ASSERT_GE(log.lines.size(), 4u);
+  EXPECT_EQ(log.lines[1], sim::DefaultModel);
+  EXPECT_EQ(log.lines.back(), "Initializing deco ...");
+  EXPECT_EQ(SerialLink->LineSettings.BaudRate, 115200u);
+
+  // Command 12, after eleven to connect: no reply. A time-out within its bound, and the next
+  // command is answered.
+  BaseTimeout = 100;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorCodeOf([] { SendCommand("09", 1); }), serial::ErrTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(100 * FirstByteTimeoutFactor + 1000));
+  BaseTimeout = StandardBaseTimeout;
+  EXPECT_EQ(SendCommand("09", 1), "021");
+
+  std::string reply = SendCommand("0221FF7FE00100", 1);
+  uint8_t block[256];
+  ASSERT_EQ(DecodeHexWords256(reply, 3, block), HexData::Good) << reply;
+  std::vector<uint8_t> flash = sim::DecoModel::PatternFlash();
+  EXPECT_TRUE(std::equal(block, block + 256, flash.begin() + 0x100));
+
+  // A read on an empty queue waits its time-out and says so; it is no hang-up.
+  SerialLink->RaiseExcept = false;
+  SerialLink->DeadlockTimeout = 100;
+  char byte = 0;
+  EXPECT_EQ(SerialLink->ReadBytes(&byte, 1), 0);
+  EXPECT_EQ(SerialLink->LastErrorCode, serial::ErrTimeout);
+  SerialLink->RaiseExcept = true;
+
+  EXPECT_TRUE(LeaveServiceMode());
+  SerialLink.reset();
+  MainWindowHandle = nullptr;
+  SetClock(previous);
+}
+
+TEST(ComPortTest, NamesAndErrors) {
+  serial::TBlockSerial port;
+  port.OpenPort("COM250");
+  EXPECT_EQ(port.DevicePath, "\\\\.\\COM250");
+  EXPECT_NE(port.LastErrorCode, 0);
+  std::string text = port.LastErrorText;
+  ASSERT_FALSE(text.empty());
+  EXPECT_NE(text.back(), '.');
+  EXPECT_NE(text.back(), ' ');
+}
