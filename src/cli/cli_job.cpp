@@ -5,8 +5,10 @@
 
 #include "cli/access_hint.h"
 #include "protocol/flash_map.h"
+#include "protocol/image_files.h"
 #include "protocol/transaction.h"
 #include "transfer/connection.h"
+#include "transfer/final_check.h"
 #include "transfer/io_thread.h"
 #include "transfer/job_setup.h"
 
@@ -42,9 +44,10 @@ void KeepServiceMode(const JobOptions& options, ConsoleHost& host) {
   host.Message(std::string(Prefix) + "write again with: " + WriteAgainCommand(options));
 }
 
-// Runs the prepared job on the worker; the interrupt is the Abort.
+// Runs the prepared job on the worker; the interrupt is the Abort. lastPass: the job's last
+// complete flash write pass.
 int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
-           const std::atomic<bool>& interrupted) {
+           const std::atomic<bool>& interrupted, transfer::WritePass& lastPass) {
   transfer::TIOThread worker(host, selection);
   worker.Resume();
   while (!worker.Finished()) {
@@ -52,6 +55,7 @@ int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
     if (interrupted && !worker.Terminated()) worker.Terminate();
   }
   worker.WaitFor();
+  lastPass = worker.LastWritePass();
   if (worker.Terminated() && !host.Done()) {
     protocol::WaitSeconds(AbortSettleSeconds);
     host.Message("Thread Aborted");
@@ -70,6 +74,55 @@ int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
     return ExitJobFailed;
   }
   return ExitDone;
+}
+
+std::string Numbers(const std::vector<int>& sectors) {
+  std::string text;
+  for (int s : sectors) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(s);
+  }
+  return text;
+}
+
+// Reads back what the WRITE wrote last (all of its sectors for Normal, what the rewrite or the
+// Different blocks pass wrote otherwise; what a comparison already proved is not read again)
+// and the EEPROM; the exit status of the WRITE.
+int FinalCheck(const JobOptions& options, ConsoleHost& host, const transfer::WritePass& lastPass) {
+  if (!options.finalCheck) {
+    host.AddLogLine("Final check skipped (--no-final-check).");
+    return ExitDone;
+  }
+  int result = ExitDone;
+  const transfer::JobSelection& s = options.selection;
+  if (s.Firmware || s.Channel) {
+    if (lastPass.Sectors.empty()) {
+      host.AddLogLine("Final check: no flash sector was written after the last comparison.");
+    } else {
+      std::vector<int> differing = transfer::SectorsDifferingFromWrite(lastPass.ImageFile, lastPass.Sectors);
+      if (differing.empty()) {
+        host.AddLogLine("Final check: sector(s) " + Numbers(lastPass.Sectors) + " hold what was written.");
+      } else {
+        host.AddLogLine("Final check FAILED: sector(s) " + Numbers(differing) + " differ from " +
+                        protocol::BareFileName(lastPass.ImageFile) + ".");
+        host.Message(std::string(Prefix) + "the final check found sector(s) " + Numbers(differing) +
+                     " different from what was written");
+        result = ExitJobFailed;
+      }
+    }
+  }
+  if (s.Eeprom) {
+    if (transfer::EepromHolds(s.EepromFile)) {
+      host.AddLogLine("Final check: the EEPROM holds " + protocol::BareFileName(s.EepromFile) + ".");
+    } else {
+      host.AddLogLine("Final check FAILED: the EEPROM differs from " +
+                      protocol::BareFileName(s.EepromFile) + ".");
+      host.Message(std::string(Prefix) + "the final check found the EEPROM different from " +
+                   s.EepromFile);
+      result = ExitJobFailed;
+    }
+  }
+  return result;
 }
 
 bool Connect(const JobOptions& options, ConsoleHost& host) {
@@ -124,7 +177,9 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
       host.Message(std::string(Prefix) + "interrupted before the job started");
       result = ExitAborted;
     } else {
-      result = RunJob(host, selection, interrupted);
+      transfer::WritePass lastPass;
+      result = RunJob(host, selection, interrupted, lastPass);
+      if (options.write && result == ExitDone) result = FinalCheck(options, host, lastPass);
     }
   } catch (const std::exception& failure) {
     host.Message(std::string(Prefix) + failure.what());

@@ -22,6 +22,8 @@ struct JobOptions {
   bool service = false;  // the deco already shows -SE-
   bool write = false;
   std::string method = "normal";
+  // A WRITE ends by reading back what it wrote last and comparing it.
+  bool finalCheck = true;
   transfer::JobSelection selection;
 };
 

@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
                     "diff: verify first, write only differing blocks")
       ->check(CLI::IsMember({"normal", "safe", "diff"}))
       ->capture_default_str();
+  write->add_flag("!--no-final-check", options.finalCheck,
+                  "Do not read back and compare what the WRITE wrote last (and the EEPROM)");
   app.add_subcommand("ports", "List the serial ports present, one per line");
   app.require_subcommand(1);
   app.footer(

@@ -15,24 +15,40 @@ namespace {
 constexpr size_t ReplyDataOffset = 7;
 }
 
-bool ReadEeprom(const std::string& fileName) {
-  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-  if (!file) throw EFileError("Cannot create", fileName, errno);
-  uint64_t start = ClockReading();
+namespace {
+// Reads the sixteen lines, handing each one's 128 bytes to take as it comes.
+template <typename Take>
+void ReadEepromLines(Take&& take) {
   for (int i = 0; i < EepromLines; ++i) {
     std::string command = "0610" + ToHex(static_cast<uint32_t>(8 * i), 2) + "080";
     std::string reply = SendCommand(command, 1);
     HexData data = DecodeHexBytes128(reply, ReplyDataOffset, EepromBuffer);
     if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
-    file.write(reinterpret_cast<const char*>(EepromBuffer), EepromLineBytes);
-    if (!file) throw EFileError("Cannot write", fileName, errno);
+    take(EepromBuffer);
   }
+}
+}  // namespace
+
+bool ReadEeprom(const std::string& fileName) {
+  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
+  if (!file) throw EFileError("Cannot create", fileName, errno);
+  uint64_t start = ClockReading();
+  ReadEepromLines([&](const uint8_t* line) {
+    file.write(reinterpret_cast<const char*>(line), EepromLineBytes);
+    if (!file) throw EFileError("Cannot write", fileName, errno);
+  });
   uint64_t end = ClockReading();
   file.close();
   if (!file) throw EFileError("Cannot write", fileName, errno);
   PostStatus("Read EEPROM is finished 100% (" + std::to_string(ElapsedSeconds(start, end)) +
              " sec.)");
   return true;
+}
+
+std::string ReadEepromImage() {
+  std::string image;
+  ReadEepromLines([&](const uint8_t* line) { image.append(line, line + EepromLineBytes); });
+  return image;
 }
 
 bool WriteEeprom(const std::string& fileName) {

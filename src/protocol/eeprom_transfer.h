@@ -15,6 +15,8 @@ extern uint8_t EepromBuffer[EepromLineBytes];
 
 // Reads the EEPROM into fileName. Throws on a serial error, a bad reply or a file error.
 bool ReadEeprom(const std::string& fileName);
+// The EEPROM's 2 KB, read without a file or a log line.
+std::string ReadEepromImage();
 // Writes fileName into the EEPROM; refuses a missing or short file before sending anything.
 bool WriteEeprom(const std::string& fileName);
 

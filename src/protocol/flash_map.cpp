@@ -1,6 +1,7 @@
 #include "protocol/flash_map.h"
 
 #include "protocol/hex_codec.h"
+#include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
 
 namespace protocol {
@@ -20,6 +21,8 @@ constexpr const char* EraseSetup = "02207FE0155400010080";
 constexpr const char* ProgramSetup = "02207FE01554000500A0";
 constexpr const char* SectorEraseData = "000C0030";
 constexpr const char* FlashWritePrefix = "0220";
+constexpr const char* ReadCommandPrefix = "0221FF";
+constexpr size_t ReadReplyDataOffset = 3;
 }  // namespace
 
 void FillFlashTables() {
@@ -46,6 +49,13 @@ void EraseSector(int sector) {
 void ProgramWord(uint32_t address, uint32_t value) {
   for (const std::string& line : ProgramCommands) SendCommand(line, 1);
   SendCommand(FlashWritePrefix + ToHex(address, 8) + ToHex(value, 8), 1);
+}
+
+void ReadFlashBlock(uint32_t address, uint8_t* block) {
+  std::string command = ReadCommandPrefix + ToHex(address, 8);
+  std::string reply = SendCommand(command, 1);
+  HexData data = DecodeHexWords256(reply, ReadReplyDataOffset, block);
+  if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
 }
 
 }  // namespace protocol

@@ -19,15 +19,11 @@ namespace transfer {
 namespace {
 
 constexpr uint32_t ProgramChunkBytes = 4096;
-constexpr int ZeroWordsAtStart = 8;
 constexpr uint32_t PortReadyTimeoutMs = 5000;
 constexpr unsigned EraseWaitSeconds = 5;
 constexpr unsigned PhaseWaitSeconds = 2;
 constexpr unsigned RewriteWaitSeconds = 3;
 constexpr unsigned ReadJobEndWaitSeconds = 1;
-constexpr int FirstProgrammedSector = 3;
-constexpr const char* ReadCommandPrefix = "0221FF";
-constexpr size_t ReadReplyDataOffset = 3;
 
 uint32_t LittleEndianWord(const uint8_t* bytes) {
   return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
@@ -71,6 +67,11 @@ void TIOThread::WaitFor() {
 std::string TIOThread::ErrorText() const {
   std::lock_guard<std::mutex> lock(errorMutex_);
   return errorText_;
+}
+
+WritePass TIOThread::LastWritePass() const {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return lastPass_;
 }
 
 std::string TIOThread::Shortfall() const {
@@ -156,11 +157,7 @@ bool TIOThread::ReadFlash(int32_t blockCount, uint32_t colour) {
   uint32_t address = protocol::FlashBase;
   uint8_t block[protocol::ReadBlockBytes];
   for (int32_t i = 1; i <= blockCount; ++i) {
-    std::string command = ReadCommandPrefix + protocol::ToHex(address, 8);
-    std::string reply = protocol::SendCommand(command, 1);
-    protocol::HexData data = protocol::DecodeHexWords256(reply, ReadReplyDataOffset, block);
-    if (data != protocol::HexData::Good)
-      throw protocol::EBadReply(command, protocol::DescribeHexData(data, reply));
+    protocol::ReadFlashBlock(address, block);
     file.write(reinterpret_cast<const char*>(block), sizeof block);
     if (!file) throw protocol::EFileError("Cannot write", fileName, errno);
     address += protocol::ReadBlockBytes;
@@ -237,7 +234,7 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
     return true;
   };
 
-  for (int s = 0; s < FirstProgrammedSector && s <= last; ++s) {
+  for (int s = 0; s < protocol::FirstProgrammedSector && s <= last; ++s) {
     if (!SectorFlags[static_cast<size_t>(s)]) continue;
     protocol::EraseSector(s);
     wordsDone += SectorSize(s) / 4;
@@ -246,12 +243,12 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
     protocol::WaitSeconds(EraseWaitSeconds);
   }
   if (SectorFlags[0]) {
-    for (int k = 0; k < ZeroWordsAtStart; ++k)
+    for (int k = 0; k < protocol::ZeroWordsAtStart; ++k)
       protocol::ProgramWord(protocol::FlashBase + 4 * static_cast<uint32_t>(k), 0);
   }
 
   std::vector<uint8_t> chunk(ProgramChunkBytes);
-  for (int s = FirstProgrammedSector; s <= last; ++s) {
+  for (int s = protocol::FirstProgrammedSector; s <= last; ++s) {
     if (!SectorFlags[static_cast<size_t>(s)]) continue;
     protocol::EraseSector(s);
     protocol::WaitSeconds(EraseWaitSeconds);
@@ -276,6 +273,12 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
   file.close();
   FinishPhase(phase, startText);
   FlashWriteActive = false;
+  {
+    std::lock_guard<std::mutex> lock(errorMutex_);
+    lastPass_ = WritePass{fileName, {}};
+    for (int s = 0; s <= last; ++s)
+      if (SectorFlags[static_cast<size_t>(s)]) lastPass_.Sectors.push_back(s);
+  }
   return !skipped;
 }
 
@@ -310,6 +313,11 @@ void TIOThread::RunWriteJob() {
         ImageFileName = ChannelMerged ? MergedFileName : PickImageFile();
         bool wholeImage = true;
         int32_t differing = VerifyBlocks(ImageFileName, readBack, &wholeImage);
+        {
+          // What was written before this comparison is proven by it.
+          std::lock_guard<std::mutex> lock(errorMutex_);
+          lastPass_.Sectors.clear();
+        }
         if (!wholeImage)
           NoteShortfall(protocol::BareFileName(ImageFileName) +
                         " is longer than the flash read back; its rest was not compared");

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "transfer/job_values.h"
 #include "transfer/transfer_host.h"
@@ -14,6 +15,13 @@
 namespace transfer {
 
 inline constexpr const char* WorkerThreadName = "KVTIOProgressBar";
+
+// One complete pass of a flash write: the image it wrote and the sectors it erased and
+// programmed from it.
+struct WritePass {
+  std::string ImageFile;
+  std::vector<int> Sectors;
+};
 
 class TIOThread {
  public:
@@ -35,6 +43,9 @@ class TIOThread {
   // Why the job did less than it promises (a sector skipped, a write that could not start, a
   // comparison that covered only part of the image); empty when it did every step.
   std::string Shortfall() const;
+  // The job's last complete flash write pass; no sectors when none was made or when a
+  // comparison with the flash followed it.
+  WritePass LastWritePass() const;
 
   // The job's steps, as the worker runs them.
   void SetThreadName();
@@ -66,6 +77,7 @@ class TIOThread {
   mutable std::mutex errorMutex_;
   std::string errorText_;
   std::string shortfall_;
+  WritePass lastPass_;
   std::thread thread_;
 };
 

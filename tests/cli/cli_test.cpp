@@ -79,6 +79,10 @@ class CapturingHost : private MemoryStreams, public cli::ConsoleHost {
     std::fflush(errFile);
     return std::string(err, errSize);
   }
+  std::string Out() {
+    std::fflush(outFile);
+    return std::string(out, outSize);
+  }
   std::function<void(const std::string&)> OnLine;
 };
 
@@ -92,30 +96,45 @@ size_t CountStarting(const std::vector<std::string>& lines, const std::string& p
 
 TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
   constexpr int ConnectLines = 11;  // from service mode, before the job's first command
+  constexpr uint32_t WeakWord = 0x7FE10010u;  // in sector 3
+  enum class Files { Eeprom, ShortFirmware, FirmwareDifferingInSector3 };
   struct Row {
     const char* name;
     bool write;
     const char* method;
+    Files files;
     int dropReplyAt;
+    int weakWordFailures;  // how often the word in sector 3 ignores programming
     bool interruptWhileConnecting;
     int exitCode;
     bool leftInService;
-    const char* reason;  // on stderr
+    const char* reason;   // on stderr
+    const char* logLine;  // on stdout
   } rows[] = {
-      {"write done", true, "normal", 0, false, 0, false, ""},
-      {"write skips a sector", true, "diff", 0, false, 1, true,
-       "job incomplete: Block 4 skipped: Fw.bin does not cover it fully."},
-      {"write fails", true, "normal", ConnectLines + 5, false, 1, true,
-       "job failed: Communication error 9997"},
-      {"Ctrl-C while connecting, write", true, "normal", 0, true, 130, true,
-       "interrupted before the job started"},
-      {"Ctrl-C while connecting, read", false, "normal", 0, true, 130, false,
-       "interrupted before the job started"},
+      {"write done", true, "normal", Files::Eeprom, 0, 0, false, 0, false, "",
+       "Final check: the EEPROM holds E.bin."},
+      {"write done, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, false, 0,
+       false, "", "Final check: sector(s) 3 hold what was written."},
+      {"write done, flash differs after it", true, "diff", Files::FirmwareDifferingInSector3, 0,
+       100, false, 1, true, "the final check found sector(s) 3 different from what was written",
+       "Final check FAILED: sector(s) 3 differ from Fw.bin."},
+      {"write skips a sector", true, "diff", Files::ShortFirmware, 0, 0, false, 1, true,
+       "job incomplete: Block 4 skipped: Fw.bin does not cover it fully.", ""},
+      {"write fails", true, "normal", Files::Eeprom, ConnectLines + 5, 0, false, 1, true,
+       "job failed: Communication error 9997", ""},
+      {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, true, 130, true,
+       "interrupted before the job started", ""},
+      {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, true, 130, false,
+       "interrupted before the job started", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     sim::Settings settings = testing_support::InService();
     settings.Fault.DropReplyAt = row.dropReplyAt;
+    if (row.weakWordFailures > 0) {
+      settings.Fault.WeakWordAddress = WeakWord;
+      settings.Fault.WeakWordFailures = row.weakWordFailures;
+    }
     testing_support::SimSession session(settings);
     TempDir dir;
     std::filesystem::path folderBefore = std::filesystem::current_path();
@@ -128,16 +147,18 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.write = row.write;
     options.method = row.method;
     transfer::JobSelection& s = options.selection;
-    s.Eeprom = true;
+    s.Eeprom = row.files == Files::Eeprom;
     s.EepromFile = "E.bin";
     testing_support::WriteFile(s.EepromFile, std::string(2048, '\x5A'));
-    if (std::string(row.method) == "diff") {
-      s.Eeprom = false;
-      s.Firmware = true;
-      std::string image = flash.substr(0, 0x30000);  // ends inside sector 4, which differs
+    s.Firmware = !s.Eeprom;
+    std::string image = flash;
+    if (row.files == Files::ShortFirmware) {
+      image = flash.substr(0, 0x30000);  // ends inside sector 4, which differs
       image[0x28000] = static_cast<char>(image[0x28000] ^ 1);
-      testing_support::WriteFile(s.FirmwareFile, image);
     }
+    if (row.files == Files::FirmwareDifferingInSector3)
+      image[WeakWord - sim::FlashBase] = static_cast<char>(image[WeakWord - sim::FlashBase] ^ 0x81);
+    testing_support::WriteFile(s.FirmwareFile, image);
     CapturingHost host;
     std::atomic<bool> interrupted{false};
     host.OnLine = [&](const std::string& line) {
@@ -152,6 +173,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
 
     EXPECT_EQ(exitCode, row.exitCode) << err;
     EXPECT_NE(err.find(row.reason), std::string::npos) << err;
+    std::string out = host.Out();
+    EXPECT_NE(out.find(row.logLine), std::string::npos) << out;
     EXPECT_EQ(session.deco.Model().InService(), row.leftInService);
     EXPECT_EQ(CountStarting(commands, "100"), row.leftInService ? 0u : 1u);
     bool toldHowToGoOn = err.find("still in service mode (-SE-) at 115200 baud. Do not switch it "
@@ -162,8 +185,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(CountStarting(commands, "060"), 0u);   // no EEPROM write
       EXPECT_EQ(CountStarting(commands, "0610"), 0u);  // no EEPROM read
     }
-    EXPECT_EQ(AsText(session.deco.Model().Eeprom()) == std::string(2048, '\x5A'),
-              row.exitCode == 0);
+    if (s.Eeprom) {
+      EXPECT_EQ(AsText(session.deco.Model().Eeprom()) == std::string(2048, '\x5A'),
+                row.exitCode == 0);
+    }
     std::filesystem::current_path(folderBefore);
   }
 }

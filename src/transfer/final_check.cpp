@@ -1,0 +1,62 @@
+#include "transfer/final_check.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "protocol/eeprom_transfer.h"
+#include "protocol/flash_map.h"
+#include "protocol/image_files.h"
+#include "protocol/protocol_error.h"
+
+namespace transfer {
+
+namespace {
+
+constexpr uint8_t ErasedByte = 0xFF;
+
+// The bytes a write leaves in sector s.
+std::string ExpectedSector(std::ifstream& image, const std::string& imageFile, int s) {
+  uint32_t first = protocol::SectorBase[static_cast<size_t>(s)];
+  uint32_t size = protocol::SectorBase[static_cast<size_t>(s) + 1] - first;
+  std::string bytes(size, static_cast<char>(ErasedByte));
+  if (s >= protocol::FirstProgrammedSector) {
+    image.clear();
+    image.seekg(static_cast<std::streamoff>(first - protocol::FlashBase));
+    image.read(bytes.data(), static_cast<std::streamsize>(size));
+    if (static_cast<uint32_t>(image.gcount()) != size)
+      throw protocol::EFileError("Cannot read all of", imageFile, errno);
+  } else if (first == protocol::FlashBase) {
+    std::memset(bytes.data(), 0, 4 * protocol::ZeroWordsAtStart);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::vector<int> SectorsDifferingFromWrite(const std::string& imageFile,
+                                           const std::vector<int>& sectors) {
+  std::ifstream image(imageFile, std::ios::binary);
+  if (!image) throw protocol::EFileError("Cannot open", imageFile, errno);
+  std::vector<int> differing;
+  uint8_t block[protocol::ReadBlockBytes];
+  for (int s : sectors) {
+    std::string expected = ExpectedSector(image, imageFile, s);
+    uint32_t address = protocol::SectorBase[static_cast<size_t>(s)];
+    for (size_t offset = 0; offset < expected.size(); offset += sizeof block) {
+      protocol::ReadFlashBlock(address + static_cast<uint32_t>(offset), block);
+      if (std::memcmp(block, expected.data() + offset, sizeof block) != 0) {
+        differing.push_back(s);
+        break;
+      }
+    }
+  }
+  return differing;
+}
+
+bool EepromHolds(const std::string& eepromFile) {
+  std::string expected = protocol::ReadWholeFile(eepromFile, protocol::EepromBytes);
+  return protocol::ReadEepromImage() == expected;
+}
+
+}  // namespace transfer
