@@ -1,11 +1,14 @@
 #include "cli/cli_job.h"
 
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "cli/access_hint.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
+#include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
 #include "transfer/connection.h"
 #include "transfer/final_check.h"
@@ -19,6 +22,7 @@ namespace {
 constexpr auto AbortPollInterval = std::chrono::milliseconds(50);
 constexpr unsigned AbortSettleSeconds = 1;
 constexpr const char* Prefix = "pyrelink-cli: ";
+constexpr const char* PartialSuffix = ".partial";
 
 std::string Quoted(const std::string& text) {
   return text.find_first_of(" \t'\"") == std::string::npos ? text : "'" + text + "'";
@@ -125,6 +129,42 @@ int FinalCheck(const JobOptions& options, ConsoleHost& host, const transfer::Wri
   return result;
 }
 
+// A READ's dumps go to FILE.partial; only a complete dump takes FILE's name, so a READ that fails
+// never leaves a shortened dump under the name of a good one.
+transfer::JobSelection PartialDumps(const transfer::JobSelection& selection) {
+  transfer::JobSelection partial = selection;
+  partial.FirmwareFile += PartialSuffix;
+  partial.EepromFile += PartialSuffix;
+  partial.ChannelFile += PartialSuffix;
+  return partial;
+}
+
+std::vector<std::string> TickedFiles(const transfer::JobSelection& s) {
+  std::vector<std::string> files;
+  if (s.Firmware) files.push_back(s.FirmwareFile);
+  if (s.Eeprom) files.push_back(s.EepromFile);
+  if (s.Channel) files.push_back(s.ChannelFile);
+  return files;
+}
+
+void NameCompleteDumps(const transfer::JobSelection& selection) {
+  for (const std::string& file : TickedFiles(selection)) {
+    std::error_code error;
+    std::filesystem::rename(file + PartialSuffix, file, error);
+    if (error)
+      throw protocol::EFileError("Cannot rename", file + PartialSuffix, error.message());
+  }
+}
+
+void TellWherePartialDumpsAre(const transfer::JobSelection& selection, ConsoleHost& host) {
+  for (const std::string& file : TickedFiles(selection)) {
+    std::error_code error;
+    if (!std::filesystem::exists(file + PartialSuffix, error)) continue;
+    host.Message(std::string(Prefix) + "the READ did not finish: " + file +
+                 " is unchanged; what was read is in " + file + PartialSuffix);
+  }
+}
+
 bool Connect(const JobOptions& options, ConsoleHost& host) {
   transfer::ConnectError error;
   if (transfer::ConnectDeco(options.port, options.baud, !options.service, error)) {
@@ -165,12 +205,13 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
   // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
   // fails comes before any work on the deco and disconnects as usual.
   bool writeUnderWay = false;
+  const transfer::JobSelection job = options.write ? selection : PartialDumps(selection);
   try {
     if (options.write) {
-      transfer::MergeAndSetWriteJobValues(selection, host);
+      transfer::MergeAndSetWriteJobValues(job, host);
       writeUnderWay = true;
     } else {
-      transfer::SetReadJobValues(selection);
+      transfer::SetReadJobValues(job);
     }
     if (interrupted) {
       // Ctrl-C while connecting: no step of the job may follow.
@@ -178,12 +219,15 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
       result = ExitAborted;
     } else {
       transfer::WritePass lastPass;
-      result = RunJob(host, selection, interrupted, lastPass);
+      result = RunJob(host, job, interrupted, lastPass);
       if (options.write && result == ExitDone) result = FinalCheck(options, host, lastPass);
+      if (!options.write && result == ExitDone) NameCompleteDumps(selection);
     }
   } catch (const std::exception& failure) {
     host.Message(std::string(Prefix) + failure.what());
+    result = ExitJobFailed;
   }
+  if (!options.write && result != ExitDone) TellWherePartialDumpsAre(selection, host);
 
   if (writeUnderWay && result != ExitDone) {
     KeepServiceMode(options, host);

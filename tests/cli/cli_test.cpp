@@ -97,7 +97,7 @@ size_t CountStarting(const std::vector<std::string>& lines, const std::string& p
 TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
   constexpr int ConnectLines = 11;  // from service mode, before the job's first command
   constexpr uint32_t WeakWord = 0x7FE10010u;  // in sector 3
-  enum class Files { Eeprom, ShortFirmware, FirmwareDifferingInSector3 };
+  enum class Files { Eeprom, ShortFirmware, FirmwareDifferingInSector3, Dumps };
   struct Row {
     const char* name;
     bool write;
@@ -126,6 +126,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "interrupted before the job started", ""},
       {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, true, 130, false,
        "interrupted before the job started", ""},
+      {"read done", false, "normal", Files::Dumps, 0, 0, false, 0, false, "",
+       "Read FIRMWARE ... is finished"},
+      {"read fails", false, "normal", Files::Dumps, ConnectLines + 16 + 50, 0, false, 1, false,
+       "the READ did not finish: Fw.bin is unchanged; what was read is in Fw.bin.partial", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -147,15 +151,16 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.write = row.write;
     options.method = row.method;
     transfer::JobSelection& s = options.selection;
-    s.Eeprom = row.files == Files::Eeprom;
+    s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
     s.EepromFile = "E.bin";
     testing_support::WriteFile(s.EepromFile, std::string(2048, '\x5A'));
-    s.Firmware = !s.Eeprom;
+    s.Firmware = row.files != Files::Eeprom;
     std::string image = flash;
     if (row.files == Files::ShortFirmware) {
       image = flash.substr(0, 0x30000);  // ends inside sector 4, which differs
       image[0x28000] = static_cast<char>(image[0x28000] ^ 1);
     }
+    if (row.files == Files::Dumps) image = "an earlier dump";
     if (row.files == Files::FirmwareDifferingInSector3)
       image[WeakWord - sim::FlashBase] = static_cast<char>(image[WeakWord - sim::FlashBase] ^ 0x81);
     testing_support::WriteFile(s.FirmwareFile, image);
@@ -185,9 +190,16 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(CountStarting(commands, "060"), 0u);   // no EEPROM write
       EXPECT_EQ(CountStarting(commands, "0610"), 0u);  // no EEPROM read
     }
-    if (s.Eeprom) {
+    if (row.write && s.Eeprom) {
       EXPECT_EQ(AsText(session.deco.Model().Eeprom()) == std::string(2048, '\x5A'),
                 row.exitCode == 0);
+    }
+    if (row.files == Files::Dumps) {
+      // A dump takes its name only when complete; a failed READ leaves the earlier one alone.
+      bool done = row.exitCode == 0;
+      EXPECT_EQ(ReadFile(s.FirmwareFile) == flash, done);
+      EXPECT_EQ(ReadFile(s.FirmwareFile) == image, !done);
+      EXPECT_EQ(std::filesystem::exists(s.FirmwareFile + ".partial"), !done);
     }
     std::filesystem::current_path(folderBefore);
   }
