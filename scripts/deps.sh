@@ -1,5 +1,6 @@
 # Debian packages the build, the tests and the run need; sourced by scripts/test and scripts/run.
-PYRELINK_PACKAGES=(cmake g++ make libgtest-dev libcli11-dev qt6-base-dev fonts-urw-base35)
+PYRELINK_PACKAGES=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev libssl-dev qt6-base-dev
+                   fonts-urw-base35)
 # Only the tests need these: the second compiler, and the Windows cross-build with Wine.
 PYRELINK_TEST_PACKAGES=(clang googletest g++-mingw-w64-x86-64-posix wine64)
 

@@ -1,5 +1,5 @@
 // pyrelink-cli: READ and WRITE a 607X deco from scripts and batch work, with the same checks,
-// questions, log lines and jobs as the window.
+// questions, log lines and jobs as the window; and the image tools that need no deco.
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <csignal>
@@ -7,6 +7,7 @@
 
 #include "cli/cli_job.h"
 #include "cli/console_host.h"
+#include "cli/image_tools.h"
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
 
@@ -32,10 +33,10 @@ void AddFileOptions(CLI::App* command, cli::JobOptions& options, bool& yes) {
 int main(int argc, char** argv) {
   CLI::App app{
       "Pyrelink command line: read and write the firmware, EEPROM and channel list of a 607X "
-      "deco over a serial port.\nLog lines go to stdout, progress and messages to stderr. "
-      "Exit status: 0 every step of the job done, 1 job failed, incomplete or refused, 2 usage, "
-      "130 aborted (Ctrl-C).\nA WRITE that does not finish leaves the deco in service mode and "
-      "says how to write again."};
+      "deco over a serial port, and look at image files.\nLog lines go to stdout, progress and "
+      "messages to stderr. Exit status: 0 every step of the job done, 1 job failed, incomplete "
+      "or refused (diff: different), 2 usage or file error, 130 aborted (Ctrl-C).\nA WRITE that "
+      "does not finish leaves the deco in service mode and says how to write again."};
   cli::JobOptions options;
   bool yes = false;
   app.add_option("--port", options.port, "Serial port, e.g. /dev/ttyUSB0 or COM1 (/dev/ttyS0)");
@@ -44,8 +45,10 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--service", options.service,
                "The deco already shows -SE- (default: it shows standby --:--)");
+
   CLI::App* read = app.add_subcommand("read", "Read the deco into the files given");
   AddFileOptions(read, options, yes);
+  read->footer("Example: pyrelink-cli --port /dev/ttyUSB0 read --firmware Fw.bin --eeprom E.bin");
   CLI::App* write = app.add_subcommand("write", "Write the files given into the deco");
   AddFileOptions(write, options, yes);
   write->add_option("--method", options.method,
@@ -55,26 +58,52 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   write->add_flag("!--no-final-check", options.finalCheck,
                   "Do not read back and compare what the WRITE wrote last (and the EEPROM)");
-  app.add_subcommand("ports", "List the serial ports present, one per line");
+  write->footer("Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe");
+  CLI::App* ports = app.add_subcommand("ports", "List the serial ports present, one per line");
+  ports->footer("Example: pyrelink-cli ports");
+
+  std::vector<std::string> infoFiles;
+  CLI::App* info = app.add_subcommand("info", "What each file is: kind, size, SHA-256, sectors");
+  info->add_option("files", infoFiles, "Image files")->required();
+  info->footer("Example: pyrelink-cli info Fw.bin E.bin");
+  std::string image, readBack, channel, firmware, output;
+  bool isProtected = false;
+  CLI::App* diff = app.add_subcommand(
+      "diff", "Compare an image with a read-back as the write methods do (0 equal, 1 different)");
+  diff->add_option("image", image, "Image file")->required();
+  diff->add_option("readback", readBack, "Read-back of the flash")->required();
+  diff->add_flag("--protected", isProtected, "Leave sector 18 out, as for a protected model");
+  diff->footer("Example: pyrelink-cli diff Fw.bin _2MB_12-7-2026_1-18-29_AM.BIN");
+  CLI::App* merge = app.add_subcommand("merge", "Insert a channel list into a copy of a firmware");
+  merge->add_option("channel", channel, "Channel list image (512 KB)")->required();
+  merge->add_option("firmware", firmware, "Firmware image (2 MB)")->required();
+  merge->add_option("output", output, "The merged firmware image to create")->required();
+  merge->footer("Example: pyrelink-cli merge Ch.bin Fw.bin Merged.bin");
+  CLI::App* extract = app.add_subcommand("extract", "Cut the channel list out of a firmware");
+  extract->add_option("firmware", firmware, "Firmware image (2 MB)")->required();
+  extract->add_option("channel", channel, "The channel list image to create")->required();
+  extract->footer("Example: pyrelink-cli extract Fw.bin Ch.bin");
   app.require_subcommand(1);
-  app.footer(
-      "Examples:\n  pyrelink-cli --port /dev/ttyUSB0 read --firmware Fw.bin --channel Ch.bin\n"
-      "  pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe --yes");
   CLI11_PARSE(app, argc, argv);
 
-  if (app.got_subcommand("ports")) {
-    std::vector<std::string> ports;
-    serial::SplitList(serial::ListSerialPorts(), ',', ports);
-    for (const std::string& port : ports) std::cout << port << "\n";
+  cli::ConsoleHost host(yes);
+  if (app.got_subcommand(ports)) {
+    std::vector<std::string> names;
+    serial::SplitList(serial::ListSerialPorts(), ',', names);
+    for (const std::string& name : names) std::cout << name << "\n";
     return cli::ExitDone;
   }
+  if (app.got_subcommand(info)) return cli::InfoCommand(infoFiles, host);
+  if (app.got_subcommand(diff)) return cli::DiffCommand(image, readBack, isProtected, host);
+  if (app.got_subcommand(merge)) return cli::MergeCommand(channel, firmware, output, host);
+  if (app.got_subcommand(extract)) return cli::ExtractCommand(firmware, channel, host);
+
   if (options.port.empty()) {
     std::cerr << "pyrelink-cli: --port is required for read and write\n";
     return cli::ExitUsage;
   }
-  options.write = app.got_subcommand("write");
+  options.write = app.got_subcommand(write);
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
-  cli::ConsoleHost host(yes);
   return cli::RunReadOrWrite(options, host, interrupted);
 }

@@ -34,5 +34,7 @@ std::string ReadWholeFile(const std::string& name, int64_t maxBytes);
 
 // The file-name part of a path, without its folder.
 std::string BareFileName(const std::string& path);
+// Whether two names lead to the same existing file.
+bool SameFile(const std::string& a, const std::string& b);
 
 }  // namespace protocol

@@ -311,14 +311,14 @@ void TIOThread::RunWriteJob() {
       if (ReadFlash(BlockCount, ColourReadBack) && !terminated_) {
         protocol::WaitSeconds(PhaseWaitSeconds);
         ImageFileName = ChannelMerged ? MergedFileName : PickImageFile();
-        bool wholeImage = true;
-        int32_t differing = VerifyBlocks(ImageFileName, readBack, &wholeImage);
+        VerifyDetail detail;
+        int32_t differing = VerifyBlocks(ImageFileName, readBack, &detail);
         {
           // What was written before this comparison is proven by it.
           std::lock_guard<std::mutex> lock(errorMutex_);
           lastPass_.Sectors.clear();
         }
-        if (!wholeImage)
+        if (!detail.WholeImage)
           NoteShortfall(protocol::BareFileName(ImageFileName) +
                         " is longer than the flash read back; its rest was not compared");
         if (differing > 0) {

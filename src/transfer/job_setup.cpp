@@ -1,8 +1,5 @@
 #include "transfer/job_setup.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "protocol/image_files.h"
 
 namespace transfer {
@@ -24,11 +21,6 @@ void SetBlockCountAndImage(const JobSelection& selection) {
     ImageFileName = selection.FirmwareFile;
   }
 }
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
-}
-
 // A WRITE creates its read-back and its merged image under the run's time-stamped names; an
 // image file that is one of them would be overwritten before it is used, and a comparison of
 // the flash with its own read-back finds nothing.
@@ -42,9 +34,10 @@ bool CheckOwnOutputs(const JobSelection& selection, JobDialogs& dialogs) {
   for (const auto& [ticked, file] : images) {
     if (!ticked) continue;
     const char* overwrittenBy = nullptr;
-    if (readsBack && (SameFile(*file, FirmwareReadBackName) || SameFile(*file, ChannelReadBackName)))
+    if (readsBack && (protocol::SameFile(*file, FirmwareReadBackName) ||
+                      protocol::SameFile(*file, ChannelReadBackName)))
       overwrittenBy = " is where this WRITE stores its read-back of the flash.";
-    if (merges && SameFile(*file, MergedFileName))
+    if (merges && protocol::SameFile(*file, MergedFileName))
       overwrittenBy = " is where this WRITE stores the merged image.";
     if (overwrittenBy) {
       dialogs.Message(protocol::BareFileName(*file) + overwrittenBy +

@@ -25,7 +25,8 @@ void ReadChunk(std::ifstream& in, std::vector<char>& chunk, size_t bytes, const 
 }  // namespace
 
 int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFile,
-                     bool* wholeImage) {
+                     VerifyDetail* detail) {
+  VerifyDetail found;
   using protocol::SectorBase;
   int64_t imageSize = protocol::FileSize64(imageFile);
   int64_t readBackSize = protocol::FileSize64(readBackFile);
@@ -52,12 +53,14 @@ int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFi
         if (address < limit && std::memcmp(&a[w * 4], &b[w * 4], 4) != 0) {
           ++count;
           protocol::SectorFlags[sector] = 1;
+          ++found.DifferingWords[sector];
         }
       }
       done += static_cast<int64_t>(take);
     }
   }
-  if (wholeImage) *wholeImage = imageSize / 4 <= words;
+  found.WholeImage = imageSize / 4 <= words;
+  if (detail) *detail = found;
   if (imageSize / 4 > words)
     protocol::PostStatus("Verify: " + protocol::BareFileName(imageFile) +
                          " is longer than the read-back; the rest was not compared.");
