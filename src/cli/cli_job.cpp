@@ -1,11 +1,16 @@
 #include "cli/cli_job.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <filesystem>
 #include <system_error>
 #include <thread>
 
 #include "cli/access_hint.h"
+#include "cli/report.h"
+#include "cli/sha256.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
@@ -16,6 +21,12 @@
 #include "transfer/job_setup.h"
 
 namespace cli {
+
+transfer::WriteMethod MethodOf(const std::string& name) {
+  if (name == "safe") return transfer::WriteMethod::Safe;
+  if (name == "diff") return transfer::WriteMethod::DifferentBlocks;
+  return transfer::WriteMethod::Normal;
+}
 
 namespace {
 
@@ -48,10 +59,9 @@ void KeepServiceMode(const JobOptions& options, ConsoleHost& host) {
   host.Message(std::string(Prefix) + "write again with: " + WriteAgainCommand(options));
 }
 
-// Runs the prepared job on the worker; the interrupt is the Abort. lastPass: the job's last
-// complete flash write pass.
+// Runs the prepared job on the worker; the interrupt is the Abort.
 int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
-           const std::atomic<bool>& interrupted, transfer::WritePass& lastPass) {
+           const std::atomic<bool>& interrupted, JobOutcome& outcome) {
   transfer::TIOThread worker(host, selection);
   worker.Resume();
   while (!worker.Finished()) {
@@ -59,7 +69,11 @@ int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
     if (interrupted && !worker.Terminated()) worker.Terminate();
   }
   worker.WaitFor();
-  lastPass = worker.LastWritePass();
+  outcome.LastPass = worker.LastWritePass();
+  outcome.Passes = worker.WritePasses();
+  outcome.Comparisons = worker.Comparisons();
+  outcome.Error = worker.ErrorText();
+  if (outcome.Error.empty()) outcome.Error = worker.Shortfall();
   if (worker.Terminated() && !host.Done()) {
     protocol::WaitSeconds(AbortSettleSeconds);
     host.Message("Thread Aborted");
@@ -92,31 +106,39 @@ std::string Numbers(const std::vector<int>& sectors) {
 // Reads back what the WRITE wrote last (all of its sectors for Normal, what the rewrite or the
 // Different blocks pass wrote otherwise; what a comparison already proved is not read again)
 // and the EEPROM; the exit status of the WRITE.
-int FinalCheck(const JobOptions& options, ConsoleHost& host, const transfer::WritePass& lastPass) {
+int FinalCheck(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome) {
   if (!options.finalCheck) {
     host.AddLogLine("Final check skipped (--no-final-check).");
+    outcome.FinalCheck = "skipped";
     return ExitDone;
   }
   int result = ExitDone;
   const transfer::JobSelection& s = options.selection;
+  const transfer::WritePass& lastPass = outcome.LastPass;
+  outcome.CheckedSectors = lastPass.Sectors;
   if (s.Firmware || s.Channel) {
     if (lastPass.Sectors.empty()) {
       host.AddLogLine("Final check: no flash sector was written after the last comparison.");
     } else {
-      std::vector<int> differing = transfer::SectorsDifferingFromWrite(lastPass.ImageFile, lastPass.Sectors);
+      std::vector<int> differing =
+          transfer::SectorsDifferingFromWrite(lastPass.ImageFile, lastPass.Sectors);
+      outcome.DifferingSectors = differing;
       if (differing.empty()) {
-        host.AddLogLine("Final check: sector(s) " + Numbers(lastPass.Sectors) + " hold what was written.");
+        host.AddLogLine("Final check: sector(s) " + Numbers(lastPass.Sectors) +
+                        " hold what was written.");
       } else {
         host.AddLogLine("Final check FAILED: sector(s) " + Numbers(differing) + " differ from " +
                         protocol::BareFileName(lastPass.ImageFile) + ".");
-        host.Message(std::string(Prefix) + "the final check found sector(s) " + Numbers(differing) +
-                     " different from what was written");
+        host.Message(std::string(Prefix) + "the final check found sector(s) " +
+                     Numbers(differing) + " different from what was written");
         result = ExitJobFailed;
       }
     }
   }
   if (s.Eeprom) {
-    if (transfer::EepromHolds(s.EepromFile)) {
+    outcome.EepromChecked = true;
+    outcome.EepromEqual = transfer::EepromHolds(s.EepromFile);
+    if (outcome.EepromEqual) {
       host.AddLogLine("Final check: the EEPROM holds " + protocol::BareFileName(s.EepromFile) + ".");
     } else {
       host.AddLogLine("Final check FAILED: the EEPROM differs from " +
@@ -126,6 +148,7 @@ int FinalCheck(const JobOptions& options, ConsoleHost& host, const transfer::Wri
       result = ExitJobFailed;
     }
   }
+  outcome.FinalCheck = result == ExitDone ? "passed" : "failed";
   return result;
 }
 
@@ -165,6 +188,18 @@ void TellWherePartialDumpsAre(const transfer::JobSelection& selection, ConsoleHo
   }
 }
 
+// FILE.sha256 beside each dump, in the form `sha256sum -c` reads (run it where the READ ran).
+void WriteChecksums(const transfer::JobSelection& selection, ConsoleHost& host) {
+  for (const std::string& file : TickedFiles(selection)) {
+    std::string sums = file + ".sha256";
+    std::ofstream out(sums, std::ios::binary | std::ios::trunc);
+    out << Sha256OfFile(file) << "  " << file << "\n";
+    out.close();
+    if (!out) throw protocol::EFileError("Cannot write", sums, errno);
+    host.AddLogLine("SHA-256 of " + file + " is in " + sums);
+  }
+}
+
 bool Connect(const JobOptions& options, ConsoleHost& host) {
   transfer::ConnectError error;
   if (transfer::ConnectDeco(options.port, options.baud, !options.service, error)) {
@@ -177,16 +212,9 @@ bool Connect(const JobOptions& options, ConsoleHost& host) {
   return false;
 }
 
-}  // namespace
 
-transfer::WriteMethod MethodOf(const std::string& name) {
-  if (name == "safe") return transfer::WriteMethod::Safe;
-  if (name == "diff") return transfer::WriteMethod::DifferentBlocks;
-  return transfer::WriteMethod::Normal;
-}
-
-int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
-                   const std::atomic<bool>& interrupted) {
+int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
+        RunRecord& record, JobOutcome& outcome) {
   protocol::MainWindowHandle = &host;
   protocol::FillFlashTables();
   transfer::SetTimeStampedNames(transfer::LocalTimeStamp());
@@ -200,6 +228,15 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
     return ExitJobFailed;
   }
   if (!Connect(options, host)) return ExitJobFailed;
+  if (options.verbose)
+    host.Message(std::string(Prefix) + "connected through " + protocol::SerialLink->DevicePath +
+                 " at " + std::to_string(protocol::SerialLink->LineSettings.BaudRate) + " baud");
+  // Every character on the line, for the report's figures.
+  protocol::SerialLink->OnStatus = [&record](serial::TBlockSerial*, serial::THookSerialReason reason,
+                                             const std::string& value) {
+    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
+      record.Characters(std::stoull(value));
+  };
 
   int result = ExitJobFailed;
   // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
@@ -218,13 +255,16 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
       host.Message(std::string(Prefix) + "interrupted before the job started");
       result = ExitAborted;
     } else {
-      transfer::WritePass lastPass;
-      result = RunJob(host, job, interrupted, lastPass);
-      if (options.write && result == ExitDone) result = FinalCheck(options, host, lastPass);
-      if (!options.write && result == ExitDone) NameCompleteDumps(selection);
+      result = RunJob(host, job, interrupted, outcome);
+      if (options.write && result == ExitDone) result = FinalCheck(options, host, outcome);
+      if (!options.write && result == ExitDone) {
+        NameCompleteDumps(selection);
+        if (options.checksums) WriteChecksums(selection, host);
+      }
     }
   } catch (const std::exception& failure) {
     host.Message(std::string(Prefix) + failure.what());
+    if (outcome.Error.empty()) outcome.Error = failure.what();
     result = ExitJobFailed;
   }
   if (!options.write && result != ExitDone) TellWherePartialDumpsAre(selection, host);
@@ -240,6 +280,40 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
     }
   }
   protocol::MainWindowHandle = nullptr;
+  return result;
+}
+
+}  // namespace
+
+int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
+                   const std::atomic<bool>& interrupted) {
+  std::unique_ptr<RunRecord> record;
+  try {
+    record = std::make_unique<RunRecord>(options.logFile, options.reportFile);
+  } catch (const std::exception& failure) {
+    host.Message(std::string(Prefix) + failure.what());
+    return ExitJobFailed;
+  }
+  host.OnRecord = [&record](const std::string& text, bool message) { record->Line(text, message); };
+  JobOutcome outcome;
+  int result = Run(options, host, interrupted, *record, outcome);
+  if (options.verbose) {
+    for (const PhaseRecord& phase : record->Phases()) {
+      char figures[96];
+      std::snprintf(figures, sizeof figures, ": %.1f s, %.0f characters/s", phase.Seconds,
+                    phase.Seconds > 0 ? static_cast<double>(phase.Characters) / phase.Seconds : 0.0);
+      host.Message(std::string(Prefix) + phase.Name + figures);
+    }
+  }
+  if (record->WantsReport()) {
+    try {
+      record->WriteReport(ReportJson(options, outcome, *record, result));
+    } catch (const std::exception& failure) {
+      host.Message(std::string(Prefix) + "no report: " + failure.what());
+      if (result == ExitDone) result = ExitJobFailed;
+    }
+  }
+  host.OnRecord = nullptr;
   return result;
 }
 

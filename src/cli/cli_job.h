@@ -24,6 +24,11 @@ struct JobOptions {
   std::string method = "normal";
   // A WRITE ends by reading back what it wrote last and comparing it.
   bool finalCheck = true;
+  // A READ leaves FILE.sha256 beside each dump.
+  bool checksums = false;
+  std::string logFile;     // every line with a time stamp, appended; empty: none
+  std::string reportFile;  // the JSON report of the run; empty: none
+  bool verbose = false;    // also the device, its line settings and each phase's figures
   transfer::JobSelection selection;
 };
 

@@ -45,9 +45,17 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--service", options.service,
                "The deco already shows -SE- (default: it shows standby --:--)");
+  app.add_option("--log", options.logFile,
+                 "Append every log line and message, with date and time, to this file");
+  app.add_option("--report", options.reportFile,
+                 "Write a JSON report of the READ or WRITE to this file");
+  app.add_flag("--verbose", options.verbose,
+               "Also tell the device used and each phase's seconds and characters per second");
 
   CLI::App* read = app.add_subcommand("read", "Read the deco into the files given");
   AddFileOptions(read, options, yes);
+  read->add_flag("--checksums", options.checksums,
+                 "Write FILE.sha256 beside each dump (check with sha256sum -c where the READ ran)");
   read->footer("Example: pyrelink-cli --port /dev/ttyUSB0 read --firmware Fw.bin --eeprom E.bin");
   CLI::App* write = app.add_subcommand("write", "Write the files given into the deco");
   AddFileOptions(write, options, yes);

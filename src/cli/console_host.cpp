@@ -35,6 +35,7 @@ void ConsoleHost::ClearBar() {
 }
 
 void ConsoleHost::PrintLine(const std::string& line) {
+  if (OnRecord) OnRecord(line, false);
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
   std::fputs(line.c_str(), out_);
@@ -104,6 +105,7 @@ bool ConsoleHost::Confirm(const std::string& text) {
 }
 
 void ConsoleHost::Message(const std::string& text) {
+  if (OnRecord) OnRecord(text, true);
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
   std::fprintf(err_, "%s\n", text.c_str());

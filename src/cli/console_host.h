@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -31,6 +32,8 @@ class ConsoleHost : public protocol::StatusSink,
   void AddLogLine(const std::string& text) override;
 
   bool Done() const { return done_; }
+  // Sees every log line (message false) and every message (message true) as it is shown.
+  std::function<void(const std::string& text, bool message)> OnRecord;
 
  private:
   void PrintLine(const std::string& line);

@@ -74,6 +74,16 @@ WritePass TIOThread::LastWritePass() const {
   return lastPass_;
 }
 
+std::vector<WritePass> TIOThread::WritePasses() const {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return passes_;
+}
+
+std::vector<std::vector<int>> TIOThread::Comparisons() const {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return comparisons_;
+}
+
 std::string TIOThread::Shortfall() const {
   std::lock_guard<std::mutex> lock(errorMutex_);
   return shortfall_;
@@ -278,6 +288,7 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
     lastPass_ = WritePass{fileName, {}};
     for (int s = 0; s <= last; ++s)
       if (SectorFlags[static_cast<size_t>(s)]) lastPass_.Sectors.push_back(s);
+    passes_.push_back(lastPass_);
   }
   return !skipped;
 }
@@ -317,6 +328,10 @@ void TIOThread::RunWriteJob() {
           // What was written before this comparison is proven by it.
           std::lock_guard<std::mutex> lock(errorMutex_);
           lastPass_.Sectors.clear();
+          std::vector<int> flagged;
+          for (int s = 0; s < protocol::SectorCount; ++s)
+            if (protocol::SectorFlags[static_cast<size_t>(s)]) flagged.push_back(s);
+          comparisons_.push_back(flagged);
         }
         if (!detail.WholeImage)
           NoteShortfall(protocol::BareFileName(ImageFileName) +

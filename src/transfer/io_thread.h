@@ -46,6 +46,9 @@ class TIOThread {
   // The job's last complete flash write pass; no sectors when none was made or when a
   // comparison with the flash followed it.
   WritePass LastWritePass() const;
+  // Every complete flash write pass, in order, and the differing sectors of every comparison.
+  std::vector<WritePass> WritePasses() const;
+  std::vector<std::vector<int>> Comparisons() const;
 
   // The job's steps, as the worker runs them.
   void SetThreadName();
@@ -78,6 +81,8 @@ class TIOThread {
   std::string errorText_;
   std::string shortfall_;
   WritePass lastPass_;
+  std::vector<WritePass> passes_;
+  std::vector<std::vector<int>> comparisons_;
   std::thread thread_;
 };
 

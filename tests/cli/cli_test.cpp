@@ -3,6 +3,7 @@
 // and what the deco is left in are checked for every way a job can end.
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 
 #include "cli/cli_job.h"
 #include "cli/image_tools.h"
+#include "cli/sha256.h"
 #include "sim/deco_model.h"
 #include "sim/sim_process.h"
 #include "support/pty_pair.h"
@@ -204,6 +206,54 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     }
     std::filesystem::current_path(folderBefore);
   }
+}
+
+TEST(CliJobTest, LogReportAndChecksums) {
+  testing_support::SimSession session(testing_support::InService());
+  TempDir dir;
+  std::filesystem::path folderBefore = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());
+  std::atomic<bool> interrupted{false};
+  cli::JobOptions read;
+  read.port = session.deco.SlavePath();
+  read.service = true;
+  read.logFile = "run.log";
+  read.reportFile = "read.json";
+  read.checksums = true;
+  read.selection.Firmware = read.selection.Eeprom = true;
+  CapturingHost readHost;
+  ASSERT_EQ(cli::RunReadOrWrite(read, readHost, interrupted), 0) << readHost.Err();
+  std::string flash = AsText(session.deco.Model().Flash());
+  EXPECT_EQ(ReadFile("Fw.bin.sha256"), cli::Sha256Of(flash) + "  Fw.bin\n");
+  auto readReport = nlohmann::json::parse(ReadFile("read.json"))["runs"][0];
+  EXPECT_EQ(readReport["model"], sim::DefaultModel);
+  EXPECT_EQ(readReport["result"], "done");
+  EXPECT_EQ(readReport["files"][0]["sha256"], cli::Sha256Of(flash));
+  EXPECT_EQ(readReport["files"][1]["size"], 2048);
+  EXPECT_EQ(readReport["phases"][0]["characters"], 8192 * (16 + 516));  // command + CR LF, reply + CR
+
+  cli::JobOptions write = read;
+  write.write = true;
+  write.method = "diff";
+  write.service = false;  // the READ returned the deco to standby
+  write.reportFile = "write.json";
+  write.selection.Eeprom = false;
+  std::string image = flash;
+  image[0x10004] = static_cast<char>(image[0x10004] ^ 0x10);  // sector 3
+  testing_support::WriteFile("Fw.bin", image);
+  CapturingHost writeHost;
+  ASSERT_EQ(cli::RunReadOrWrite(write, writeHost, interrupted), 0) << writeHost.Err();
+  auto writeReport = nlohmann::json::parse(ReadFile("write.json"))["runs"][0];
+  EXPECT_EQ(writeReport["method"], "diff");
+  EXPECT_EQ(writeReport["comparisons"], nlohmann::json::parse(R"([{"differing_sectors":[3]}])"));
+  EXPECT_EQ(writeReport["sectors"]["rewritten"], nlohmann::json::parse("[3]"));
+  EXPECT_EQ(writeReport["final_check"]["result"], "passed");
+  EXPECT_EQ(writeReport["final_check"]["sectors"], nlohmann::json::parse("[3]"));
+  std::string log = ReadFile("run.log");  // both runs, appended
+  EXPECT_NE(log.find(" Read FIRMWARE ... is finished 100% ("), std::string::npos);
+  EXPECT_NE(log.find(" Final check: sector(s) 3 hold what was written."), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists("write.json.tmp"));
+  std::filesystem::current_path(folderBefore);
 }
 
 TEST(ImageToolsTest, InfoDiffMergeExtract) {

@@ -1,0 +1,30 @@
+// What a command-line job did, and the JSON report made of it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_job.h"
+#include "cli/run_record.h"
+#include "transfer/io_thread.h"
+
+namespace cli {
+
+struct JobOutcome {
+  transfer::WritePass LastPass;
+  std::vector<transfer::WritePass> Passes;
+  std::vector<std::vector<int>> Comparisons;  // the differing sectors of each comparison
+  std::string FinalCheck = "not run";         // passed, failed, skipped, not run
+  std::vector<int> CheckedSectors;
+  std::vector<int> DifferingSectors;
+  bool EepromChecked = false;
+  bool EepromEqual = false;
+  std::string Error;  // what ended or shortened the job
+};
+
+// The report of one run as JSON text: one entry under "runs" (a run on several ports has one
+// entry per port).
+std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
+                       const RunRecord& record, int exitCode);
+
+}  // namespace cli

@@ -1,0 +1,54 @@
+// The record of one command-line run: every log line and message with a time stamp in the log
+// file (appended), and a JSON report of the run written at its end (temporary file, then a
+// rename, so that a report is either whole or absent).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct PhaseRecord {
+  std::string Name;  // the phase's start line, "Read FIRMWARE ..." and the like
+  double Seconds = 0;
+  uint64_t Characters = 0;  // sent and received on the line during the phase
+};
+
+class RunRecord {
+ public:
+  // Empty names: no log file, no report. Throws when the log file cannot be opened.
+  RunRecord(const std::string& logFile, const std::string& reportFile);
+  ~RunRecord();
+  RunRecord(const RunRecord&) = delete;
+  RunRecord& operator=(const RunRecord&) = delete;
+
+  // Every log line (message false) and every message for the user (message true).
+  void Line(const std::string& text, bool message);
+  // Characters that crossed the line, from the serial port's status hook.
+  void Characters(uint64_t count) { characters_ += count; }
+
+  std::vector<std::string> Lines() const;
+  std::vector<PhaseRecord> Phases() const;
+  bool WantsReport() const { return !reportFile_.empty(); }
+  // Writes the report (a JSON text) to its file; throws on failure.
+  void WriteReport(const std::string& json) const;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  mutable std::mutex mutex_;
+  std::FILE* log_ = nullptr;
+  std::string reportFile_;
+  std::vector<std::string> lines_;
+  std::vector<PhaseRecord> phases_;
+  bool inPhase_ = false;
+  Clock::time_point phaseStart_;
+  uint64_t phaseCharacters_ = 0;
+  std::atomic<uint64_t> characters_{0};
+};
+
+}  // namespace cli
