@@ -92,6 +92,11 @@ read_all=(read --firmware Fw.bin --eeprom E.bin --channel Ch.bin --yes)
 run_windows "$work/read-windows" "${read_all[@]}"
 run_linux "$work/read-linux" "${read_all[@]}"
 same_run "READ" "$work/read-windows" "$work/read-linux" Fw.bin E.bin Ch.bin
+# SHA-256 through BCrypt, as sha256sum computes it.
+digest=$(cd "$work/read-windows" && "$wine" "$cli_exe" info Fw.bin | tr -d '\r' |
+  sed -n 's/^  SHA-256 //p')
+[[ $digest == $(sha256sum <"$work/read-linux/Fw.bin" | cut -d' ' -f1) ]] ||
+  fail "info under Wine gives SHA-256 '$digest'"
 
 # A Safe WRITE of a channel list that differs from the deco's in sector 3. Its first sectors
 # hold what the write leaves there (erased, eight zero words), so the flash must equal it after.
