@@ -32,7 +32,6 @@ namespace {
 
 constexpr auto AbortPollInterval = std::chrono::milliseconds(50);
 constexpr unsigned AbortSettleSeconds = 1;
-constexpr const char* Prefix = "pyrelink-cli: ";
 constexpr const char* PartialSuffix = ".partial";
 
 std::string Quoted(const std::string& text) {
@@ -54,9 +53,9 @@ std::string WriteAgainCommand(const JobOptions& options) {
 // written again at once; returning it to standby with a half-written flash could leave it dead.
 void KeepServiceMode(const JobOptions& options, ConsoleHost& host) {
   protocol::SerialLink.reset();  // closes the port without a word to the deco
-  host.Message(std::string(Prefix) + "the deco is still in service mode (-SE-) at " +
+  host.Message(std::string(MessagePrefix) + "the deco is still in service mode (-SE-) at " +
                options.baud + " baud. Do not switch it off: its memory may be incomplete.");
-  host.Message(std::string(Prefix) + "write again with: " + WriteAgainCommand(options));
+  host.Message(std::string(MessagePrefix) + "write again with: " + WriteAgainCommand(options));
 }
 
 // Runs the prepared job on the worker; the interrupt is the Abort.
@@ -80,15 +79,15 @@ int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
     return ExitAborted;
   }
   if (!worker.ErrorText().empty()) {
-    host.Message(std::string(Prefix) + "job failed: " + worker.ErrorText());
+    host.Message(std::string(MessagePrefix) + "job failed: " + worker.ErrorText());
     return ExitJobFailed;
   }
   if (!worker.Shortfall().empty()) {
-    host.Message(std::string(Prefix) + "job incomplete: " + worker.Shortfall());
+    host.Message(std::string(MessagePrefix) + "job incomplete: " + worker.Shortfall());
     return ExitJobFailed;
   }
   if (!host.Done()) {
-    host.Message(std::string(Prefix) + "job did not finish");
+    host.Message(std::string(MessagePrefix) + "job did not finish");
     return ExitJobFailed;
   }
   return ExitDone;
@@ -129,7 +128,7 @@ int FinalCheck(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome
       } else {
         host.AddLogLine("Final check FAILED: sector(s) " + Numbers(differing) + " differ from " +
                         protocol::BareFileName(lastPass.ImageFile) + ".");
-        host.Message(std::string(Prefix) + "the final check found sector(s) " +
+        host.Message(std::string(MessagePrefix) + "the final check found sector(s) " +
                      Numbers(differing) + " different from what was written");
         result = ExitJobFailed;
       }
@@ -143,7 +142,7 @@ int FinalCheck(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome
     } else {
       host.AddLogLine("Final check FAILED: the EEPROM differs from " +
                       protocol::BareFileName(s.EepromFile) + ".");
-      host.Message(std::string(Prefix) + "the final check found the EEPROM different from " +
+      host.Message(std::string(MessagePrefix) + "the final check found the EEPROM different from " +
                    s.EepromFile);
       result = ExitJobFailed;
     }
@@ -183,7 +182,7 @@ void TellWherePartialDumpsAre(const transfer::JobSelection& selection, ConsoleHo
   for (const std::string& file : TickedFiles(selection)) {
     std::error_code error;
     if (!std::filesystem::exists(file + PartialSuffix, error)) continue;
-    host.Message(std::string(Prefix) + "the READ did not finish: " + file +
+    host.Message(std::string(MessagePrefix) + "the READ did not finish: " + file +
                  " is unchanged; what was read is in " + file + PartialSuffix);
   }
 }
@@ -206,9 +205,9 @@ bool Connect(const JobOptions& options, ConsoleHost& host) {
     host.AddLogLine("OK");
     return true;
   }
-  host.Message(std::string(Prefix) + "connect failed: " + error.Text);
+  host.Message(std::string(MessagePrefix) + "connect failed: " + error.Text);
   std::string hint = AccessHint(error.Code, error.Device.empty() ? options.port : error.Device);
-  if (!hint.empty()) host.Message(Prefix + hint);
+  if (!hint.empty()) host.Message(MessagePrefix + hint);
   return false;
 }
 
@@ -229,7 +228,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   }
   if (!Connect(options, host)) return ExitJobFailed;
   if (options.verbose)
-    host.Message(std::string(Prefix) + "connected through " + protocol::SerialLink->DevicePath +
+    host.Message(std::string(MessagePrefix) + "connected through " + protocol::SerialLink->DevicePath +
                  " at " + std::to_string(protocol::SerialLink->LineSettings.BaudRate) + " baud");
   // Every character on the line, for the report's figures.
   protocol::SerialLink->OnStatus = [&record](serial::TBlockSerial*, serial::THookSerialReason reason,
@@ -252,7 +251,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     }
     if (interrupted) {
       // Ctrl-C while connecting: no step of the job may follow.
-      host.Message(std::string(Prefix) + "interrupted before the job started");
+      host.Message(std::string(MessagePrefix) + "interrupted before the job started");
       result = ExitAborted;
     } else {
       result = RunJob(host, job, interrupted, outcome);
@@ -263,7 +262,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       }
     }
   } catch (const std::exception& failure) {
-    host.Message(std::string(Prefix) + failure.what());
+    host.Message(std::string(MessagePrefix) + failure.what());
     if (outcome.Error.empty()) outcome.Error = failure.what();
     result = ExitJobFailed;
   }
@@ -275,7 +274,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     try {
       transfer::DisconnectDeco();
     } catch (const std::exception& failure) {
-      host.Message(std::string(Prefix) + "disconnect failed: " + failure.what());
+      host.Message(std::string(MessagePrefix) + "disconnect failed: " + failure.what());
       if (result == ExitDone) result = ExitJobFailed;
     }
   }
@@ -291,7 +290,7 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
   try {
     record = std::make_unique<RunRecord>(options.logFile, options.reportFile);
   } catch (const std::exception& failure) {
-    host.Message(std::string(Prefix) + failure.what());
+    host.Message(std::string(MessagePrefix) + failure.what());
     return ExitJobFailed;
   }
   host.OnRecord = [&record](const std::string& text, bool message) { record->Line(text, message); };
@@ -302,14 +301,14 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
       char figures[96];
       std::snprintf(figures, sizeof figures, ": %.1f s, %.0f characters/s", phase.Seconds,
                     phase.Seconds > 0 ? static_cast<double>(phase.Characters) / phase.Seconds : 0.0);
-      host.Message(std::string(Prefix) + phase.Name + figures);
+      host.Message(std::string(MessagePrefix) + phase.Name + figures);
     }
   }
   if (record->WantsReport()) {
     try {
       record->WriteReport(ReportJson(options, outcome, *record, result));
     } catch (const std::exception& failure) {
-      host.Message(std::string(Prefix) + "no report: " + failure.what());
+      host.Message(std::string(MessagePrefix) + "no report: " + failure.what());
       if (result == ExitDone) result = ExitJobFailed;
     }
   }

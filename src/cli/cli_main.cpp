@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
   if (app.got_subcommand(extract)) return cli::ExtractCommand(firmware, channel, host);
 
   if (options.port.empty()) {
-    std::cerr << "pyrelink-cli: --port is required for read and write\n";
+    std::cerr << cli::MessagePrefix << "--port is required for read and write\n";
     return cli::ExitUsage;
   }
   options.write = app.got_subcommand(write);

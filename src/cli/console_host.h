@@ -16,6 +16,9 @@
 
 namespace cli {
 
+// What begins the command line's own messages on stderr.
+inline constexpr const char* MessagePrefix = "pyrelink-cli: ";
+
 class ConsoleHost : public protocol::StatusSink,
                     public transfer::TransferHost,
                     public transfer::JobDialogs {

@@ -22,7 +22,6 @@ constexpr int ExitEqual = 0;
 constexpr int ExitDifferent = 1;
 constexpr int ExitError = 2;
 constexpr size_t ShortDigest = 16;
-constexpr const char* Prefix = "pyrelink-cli: ";
 
 const char* KindOf(int64_t size) {
   if (size == protocol::FirmwareImageBytes) return "firmware image";
@@ -69,7 +68,7 @@ int Guarded(ConsoleHost& host, Body&& body) {
   try {
     return body();
   } catch (const std::exception& error) {
-    host.Message(std::string(Prefix) + error.what());
+    host.Message(std::string(MessagePrefix) + error.what());
     return ExitError;
   }
 }
@@ -77,7 +76,7 @@ int Guarded(ConsoleHost& host, Body&& body) {
 bool SizeIs(const std::string& file, int64_t expected, const char* what, ConsoleHost& host) {
   int64_t size = protocol::FileSize64(file);
   if (size == expected) return true;
-  host.Message(std::string(Prefix) + file + " is no " + what + ": it has " + std::to_string(size) +
+  host.Message(std::string(MessagePrefix) + file + " is no " + what + ": it has " + std::to_string(size) +
                " bytes, a " + what + " has " + std::to_string(expected));
   return false;
 }
@@ -144,7 +143,7 @@ int MergeCommand(const std::string& channel, const std::string& firmware,
         !SizeIs(firmware, protocol::FirmwareImageBytes, "firmware image", host))
       return ExitError;
     if (protocol::SameFile(output, channel) || protocol::SameFile(output, firmware)) {
-      host.Message(std::string(Prefix) + output + " is one of the inputs; name another output");
+      host.Message(std::string(MessagePrefix) + output + " is one of the inputs; name another output");
       return ExitError;
     }
     host.AddLogLine("Inserting Channel into Firmware file ...");
@@ -158,7 +157,7 @@ int ExtractCommand(const std::string& firmware, const std::string& channel, Cons
   return Guarded(host, [&] {
     if (!SizeIs(firmware, protocol::FirmwareImageBytes, "firmware image", host)) return ExitError;
     if (protocol::SameFile(channel, firmware)) {
-      host.Message(std::string(Prefix) + channel + " is the firmware image; name another output");
+      host.Message(std::string(MessagePrefix) + channel + " is the firmware image; name another output");
       return ExitError;
     }
     protocol::CopyLeadingWords(firmware, channel, protocol::ChannelWords);

@@ -9,7 +9,9 @@
 #include "protocol/clock.h"
 #include "protocol/hex_codec.h"
 #include "support/sim_session.h"
+#include "support/serial_errors.h"
 
+using testing_support::SerialErrorCodeOf;
 using namespace protocol;
 using testing_support::InService;
 using testing_support::SimSession;
@@ -20,14 +22,6 @@ void OpenAt(SimSession& session, int32_t baud) {
   SerialLink->ConfigureLine(baud, 7, 'E', 0, false, false);
 }
 
-int32_t ErrorCodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const serial::ESerialError& error) {
-    return error.Code;
-  }
-  return 0;
-}
 }  // namespace
 
 TEST(TransactionTest, FlashBlockDecodesToTheBytesTheDecoHolds) {
@@ -68,7 +62,7 @@ TEST(TransactionTest, MissingReplyIsATimeoutWithinTheBound) {
   BaseTimeout = 20;
   OpenAt(session, 115200);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ErrorCodeOf([] { SendCommand("09", 1); }), 9997);
+  EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), 9997);
   auto spent = std::chrono::steady_clock::now() - start;
   EXPECT_LT(spent, std::chrono::milliseconds(20 * FirstByteTimeoutFactor + 500));
   EXPECT_EQ(SendCommand("09", 1), "021");  // the deco answers the next command normally
@@ -81,14 +75,14 @@ TEST(TransactionTest, TrickleWithoutCrIsBounded) {
   BaseTimeout = 50;
   OpenAt(session, 115200);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ErrorCodeOf([] { SendCommand("09", 1); }), 9997);
+  EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), 9997);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_FALSE(SerialLink->LineBuffer.empty());  // nothing received is lost
 }
 
 TEST(TransactionTest, NoLinkIsAnError) {
   SerialLink.reset();
-  EXPECT_EQ(ErrorCodeOf([] { SendCommand("09", 1); }), 9994);
+  EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), 9994);
 }
 
 TEST(StatusTest, LinesFromTwoThreadsArriveWholeAndInOrder) {

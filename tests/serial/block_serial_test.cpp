@@ -14,10 +14,12 @@
 
 #include "serial/serial_util.h"
 #include "support/pty_pair.h"
+#include "support/serial_errors.h"
 
 using serial::ESerialError;
 using serial::TBlockSerial;
 using testing_support::PtyPair;
+using testing_support::SerialErrorCodeOf;
 
 namespace {
 
@@ -33,14 +35,6 @@ struct OpenPort {
   }
 };
 
-int32_t CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ESerialError& error) {
-    return error.Code;
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -77,15 +71,15 @@ TEST(OpenTest, MissingBusyAndSecondOpen) {
 
   OpenPort first;
   EXPECT_TRUE(first.port.PortOpen);
-  EXPECT_EQ(CodeOf([&] { first.port.OpenPort(first.pty.SlavePath()); }), 9992);
+  EXPECT_EQ(SerialErrorCodeOf([&] { first.port.OpenPort(first.pty.SlavePath()); }), 9992);
   EXPECT_TRUE(first.port.PortOpen);
 
   TBlockSerial second;
   second.RaiseExcept = true;
-  EXPECT_EQ(CodeOf([&] { second.OpenPort(first.pty.SlavePath()); }), EBUSY);
+  EXPECT_EQ(SerialErrorCodeOf([&] { second.OpenPort(first.pty.SlavePath()); }), EBUSY);
   EXPECT_FALSE(second.PortOpen);
   first.port.ClosePort();
-  EXPECT_EQ(CodeOf([&] { second.OpenPort(first.pty.SlavePath()); }), 0);
+  EXPECT_EQ(SerialErrorCodeOf([&] { second.OpenPort(first.pty.SlavePath()); }), 0);
 }
 
 TEST(ConfigureLineTest, RecordAndFlags) {
@@ -105,7 +99,7 @@ TEST(ConfigureLineTest, RecordAndFlags) {
   EXPECT_EQ(s.Flags, 0x1011u);
   link.port.ConfigureLine(9600, 8, 'N', 0, true, true);
   EXPECT_EQ(s.Flags, 0x2315u);
-  EXPECT_NE(CodeOf([&] { link.port.ConfigureLine(12345, 7, 'E', 0, false, false); }), 0);
+  EXPECT_NE(SerialErrorCodeOf([&] { link.port.ConfigureLine(12345, 7, 'E', 0, false, false); }), 0);
   EXPECT_TRUE(link.port.PortOpen);
 }
 
@@ -165,13 +159,13 @@ TEST(ReceiveTest, ReadBytesOnAnEmptyQueueWaitsItsTimeoutAndIsNoHangUp) {
 
 TEST(ReceiveTest, TimeoutKeepsCollectedBytes) {
   OpenPort link;
-  EXPECT_EQ(CodeOf([&] { link.port.ReceiveUntil(ShortTimeout, "\r"); }), 9997);
+  EXPECT_EQ(SerialErrorCodeOf([&] { link.port.ReceiveUntil(ShortTimeout, "\r"); }), 9997);
   EXPECT_EQ(link.port.LineBuffer, "");
   EXPECT_FALSE(link.port.WaitReadable(0));
   EXPECT_EQ(link.port.LastErrorCode, 0);
 
   link.pty.WriteMaster("partial");
-  EXPECT_EQ(CodeOf([&] { link.port.ReceiveUntil(ShortTimeout, "\r"); }), 9997);
+  EXPECT_EQ(SerialErrorCodeOf([&] { link.port.ReceiveUntil(ShortTimeout, "\r"); }), 9997);
   EXPECT_EQ(link.port.LineBuffer, "partial");
 }
 
@@ -186,7 +180,7 @@ TEST(ReceiveTest, InterPacketTimeoutLimitsSilenceOrTotal) {
       }
       link.pty.WriteMaster("\r");
     });
-    int32_t code = CodeOf([&] { EXPECT_EQ(link.port.ReceiveUntil(100, "\r"), "xxxxxxxx"); });
+    int32_t code = SerialErrorCodeOf([&] { EXPECT_EQ(link.port.ReceiveUntil(100, "\r"), "xxxxxxxx"); });
     trickle.join();
     if (perWait) {
       EXPECT_EQ(code, 0);
@@ -202,7 +196,7 @@ TEST(ReceiveTest, MaxLineLength) {
   OpenPort link;
   link.port.MaxLineLength = 4;
   link.pty.WriteMaster("123456\r");
-  EXPECT_EQ(CodeOf([&] { link.port.ReceiveUntil(ShortTimeout * 10, "\r"); }), 9996);
+  EXPECT_EQ(SerialErrorCodeOf([&] { link.port.ReceiveUntil(ShortTimeout * 10, "\r"); }), 9996);
   link.port.DiscardBuffers();
   link.port.MaxLineLength = 0;
   link.pty.WriteMaster("123456\r");
@@ -246,7 +240,7 @@ TEST(HangUpTest, PeerClosingMidReceiveIsAnErrorAtOnce) {
     link.pty.CloseMaster();
   });
   auto start = std::chrono::steady_clock::now();
-  int32_t code = CodeOf([&] { link.port.ReceiveUntil(5000, "\r"); });
+  int32_t code = SerialErrorCodeOf([&] { link.port.ReceiveUntil(5000, "\r"); });
   auto spent = std::chrono::steady_clock::now() - start;
   closer.join();
   EXPECT_NE(code, 0);

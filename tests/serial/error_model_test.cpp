@@ -1,25 +1,15 @@
 // The port object's rules that need no device: port names, error texts and codes, ticks.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <vector>
 
 #include "serial/block_serial.h"
 #include "serial/serial_util.h"
+#include "support/serial_errors.h"
 
 using serial::ESerialError;
 using serial::TBlockSerial;
-
-namespace {
-int32_t CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ESerialError& error) {
-    return error.Code;
-  }
-  return 0;
-}
-}  // namespace
+using testing_support::SerialErrorCodeOf;
 
 TEST(PortNameTest, RecognisesPortNumbers) {
   struct Row {
@@ -63,10 +53,10 @@ TEST(ErrorModelTest, ClosedObjectAndNeverOpened) {
       reasons.push_back(reason);
     };
     port.RaiseExcept = true;
-    EXPECT_EQ(CodeOf([&] { port.SendText("x"); }), 9994);
-    EXPECT_EQ(CodeOf([&] { port.ReceiveByte(10); }), 9994);
+    EXPECT_EQ(SerialErrorCodeOf([&] { port.SendText("x"); }), 9994);
+    EXPECT_EQ(SerialErrorCodeOf([&] { port.ReceiveByte(10); }), 9994);
     // The queue count runs no readiness check: the system refuses the invalid handle.
-    EXPECT_NE(CodeOf([&] { port.PendingCount(); }), 0);
+    EXPECT_NE(SerialErrorCodeOf([&] { port.PendingCount(); }), 0);
   }
   ASSERT_EQ(reasons.size(), 1u);
   EXPECT_EQ(reasons[0], serial::HR_SerialClose);

@@ -12,7 +12,9 @@
 #include "protocol/service_mode.h"
 #include "protocol/transaction.h"
 #include "sim/deco_model.h"
+#include "support/serial_errors.h"
 
+using testing_support::SerialErrorCodeOf;
 using namespace protocol;
 
 namespace {
@@ -22,14 +24,6 @@ std::string PortName() {
   return port && *port ? port : "COM1";
 }
 
-int32_t ErrorCodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const serial::ESerialError& error) {
-    return error.Code;
-  }
-  return 0;
-}
 
 struct Lines : StatusSink {
   std::vector<std::string> lines;
@@ -58,7 +52,7 @@ TEST(ComPortTest, ConnectReadLostReplyAndLeave) {
   // command is answered.
   BaseTimeout = 100;
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(ErrorCodeOf([] { SendCommand("09", 1); }), serial::ErrTimeout);
+  EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), serial::ErrTimeout);
   EXPECT_LT(std::chrono::steady_clock::now() - start,
             std::chrono::milliseconds(100 * FirstByteTimeoutFactor + 1000));
   BaseTimeout = StandardBaseTimeout;
