@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <thread>
 
@@ -138,7 +138,8 @@ int FinalCheck(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome
     outcome.EepromChecked = true;
     outcome.EepromEqual = transfer::EepromHolds(s.EepromFile);
     if (outcome.EepromEqual) {
-      host.AddLogLine("Final check: the EEPROM holds " + protocol::BareFileName(s.EepromFile) + ".");
+      host.AddLogLine("Final check: the EEPROM holds " + protocol::BareFileName(s.EepromFile) +
+                      ".");
     } else {
       host.AddLogLine("Final check FAILED: the EEPROM differs from " +
                       protocol::BareFileName(s.EepromFile) + ".");
@@ -173,8 +174,7 @@ void NameCompleteDumps(const transfer::JobSelection& selection) {
   for (const std::string& file : TickedFiles(selection)) {
     std::error_code error;
     std::filesystem::rename(file + PartialSuffix, file, error);
-    if (error)
-      throw protocol::EFileError("Cannot rename", file + PartialSuffix, error.message());
+    if (error) throw protocol::EFileError("Cannot rename", file + PartialSuffix, error.message());
   }
 }
 
@@ -211,7 +211,6 @@ bool Connect(const JobOptions& options, ConsoleHost& host) {
   return false;
 }
 
-
 int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
         RunRecord& record, JobOutcome& outcome) {
   protocol::MainWindowHandle = &host;
@@ -228,14 +227,15 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   }
   if (!Connect(options, host)) return ExitJobFailed;
   if (options.verbose)
-    host.Message(std::string(MessagePrefix) + "connected through " + protocol::SerialLink->DevicePath +
-                 " at " + std::to_string(protocol::SerialLink->LineSettings.BaudRate) + " baud");
+    host.Message(std::string(MessagePrefix) + "connected through " +
+                 protocol::SerialLink->DevicePath + " at " +
+                 std::to_string(protocol::SerialLink->LineSettings.BaudRate) + " baud");
   // Every character on the line, for the report's figures.
-  protocol::SerialLink->OnStatus = [&record](serial::TBlockSerial*, serial::THookSerialReason reason,
-                                             const std::string& value) {
-    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
-      record.Characters(std::stoull(value));
-  };
+  protocol::SerialLink->OnStatus =
+      [&record](serial::TBlockSerial*, serial::THookSerialReason reason, const std::string& value) {
+        if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
+          record.Characters(std::stoull(value));
+      };
 
   int result = ExitJobFailed;
   // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
@@ -299,8 +299,9 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
   if (options.verbose) {
     for (const PhaseRecord& phase : record->Phases()) {
       char figures[96];
-      std::snprintf(figures, sizeof figures, ": %.1f s, %.0f characters/s", phase.Seconds,
-                    phase.Seconds > 0 ? static_cast<double>(phase.Characters) / phase.Seconds : 0.0);
+      std::snprintf(
+          figures, sizeof figures, ": %.1f s, %.0f characters/s", phase.Seconds,
+          phase.Seconds > 0 ? static_cast<double>(phase.Characters) / phase.Seconds : 0.0);
       host.Message(std::string(MessagePrefix) + phase.Name + figures);
     }
   }

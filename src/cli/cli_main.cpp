@@ -15,7 +15,9 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-void OnInterrupt(int) { interrupted = true; }
+void OnInterrupt(int) {
+  interrupted = true;
+}
 
 void AddFileOptions(CLI::App* command, cli::JobOptions& options, bool& yes) {
   transfer::JobSelection& s = options.selection;
@@ -59,14 +61,16 @@ int main(int argc, char** argv) {
   read->footer("Example: pyrelink-cli --port /dev/ttyUSB0 read --firmware Fw.bin --eeprom E.bin");
   CLI::App* write = app.add_subcommand("write", "Write the files given into the deco");
   AddFileOptions(write, options, yes);
-  write->add_option("--method", options.method,
-                    "normal: write once; safe: write, verify, rewrite differing blocks; "
-                    "diff: verify first, write only differing blocks")
+  write
+      ->add_option("--method", options.method,
+                   "normal: write once; safe: write, verify, rewrite differing blocks; "
+                   "diff: verify first, write only differing blocks")
       ->check(CLI::IsMember({"normal", "safe", "diff"}))
       ->capture_default_str();
   write->add_flag("!--no-final-check", options.finalCheck,
                   "Do not read back and compare what the WRITE wrote last (and the EEPROM)");
-  write->footer("Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe");
+  write->footer(
+      "Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe");
   CLI::App* ports = app.add_subcommand("ports", "List the serial ports present, one per line");
   ports->footer("Example: pyrelink-cli ports");
 

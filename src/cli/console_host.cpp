@@ -45,11 +45,14 @@ void ConsoleHost::PrintLine(const std::string& line) {
 
 void ConsoleHost::StartPhase(const std::string& startText) {
   // The size of what the phase moves, for the throughput figure.
-  if (startText.rfind("Read FIRMWARE", 0) == 0) phaseBytes_ = FirmwareBytes;
-  else if (startText.rfind("Read CHANNEL", 0) == 0) phaseBytes_ = ChannelBytes;
+  if (startText.rfind("Read FIRMWARE", 0) == 0)
+    phaseBytes_ = FirmwareBytes;
+  else if (startText.rfind("Read CHANNEL", 0) == 0)
+    phaseBytes_ = ChannelBytes;
   else if (startText.rfind("Write ", 0) == 0 && startText.find(" to deco ...") != std::string::npos)
     phaseBytes_ = static_cast<uint64_t>(transfer::BlockCount) * ReadBlockBytes;
-  else return;
+  else
+    return;
   phaseStartMs_ = NowMs();
 }
 
@@ -59,7 +62,9 @@ void ConsoleHost::ShowStatusText(const std::string& line) {
   PrintLine(line);
 }
 
-void ConsoleHost::AddLogLine(const std::string& text) { PrintLine(text); }
+void ConsoleHost::AddLogLine(const std::string& text) {
+  PrintLine(text);
+}
 
 void ConsoleHost::UpdateProgress(int32_t progress, const std::string& message) {
   if (!message.empty()) PrintLine(message);

@@ -76,8 +76,8 @@ int Guarded(ConsoleHost& host, Body&& body) {
 bool SizeIs(const std::string& file, int64_t expected, const char* what, ConsoleHost& host) {
   int64_t size = protocol::FileSize64(file);
   if (size == expected) return true;
-  host.Message(std::string(MessagePrefix) + file + " is no " + what + ": it has " + std::to_string(size) +
-               " bytes, a " + what + " has " + std::to_string(expected));
+  host.Message(std::string(MessagePrefix) + file + " is no " + what + ": it has " +
+               std::to_string(size) + " bytes, a " + what + " has " + std::to_string(expected));
   return false;
 }
 
@@ -97,8 +97,9 @@ int InfoCommand(const std::vector<std::string>& files, ConsoleHost& host) {
       std::string digest = Sha256OfFile(file);
       const char* kind = KindOf(size);
       if (!kind) {
-        host.AddLogLine(file + ": not a Pyrelink image: " + std::to_string(size) +
-                        " bytes is none of 2097152 (firmware), 524288 (channel list), 2048 (EEPROM)");
+        host.AddLogLine(
+            file + ": not a Pyrelink image: " + std::to_string(size) +
+            " bytes is none of 2097152 (firmware), 524288 (channel list), 2048 (EEPROM)");
         host.AddLogLine("  SHA-256 " + digest);
         return ExitDifferent;
       }
@@ -136,14 +137,15 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
   });
 }
 
-int MergeCommand(const std::string& channel, const std::string& firmware,
-                 const std::string& output, ConsoleHost& host) {
+int MergeCommand(const std::string& channel, const std::string& firmware, const std::string& output,
+                 ConsoleHost& host) {
   return Guarded(host, [&] {
     if (!SizeIs(channel, protocol::ChannelImageBytes, "channel list image", host) ||
         !SizeIs(firmware, protocol::FirmwareImageBytes, "firmware image", host))
       return ExitError;
     if (protocol::SameFile(output, channel) || protocol::SameFile(output, firmware)) {
-      host.Message(std::string(MessagePrefix) + output + " is one of the inputs; name another output");
+      host.Message(std::string(MessagePrefix) + output +
+                   " is one of the inputs; name another output");
       return ExitError;
     }
     host.AddLogLine("Inserting Channel into Firmware file ...");
@@ -157,7 +159,8 @@ int ExtractCommand(const std::string& firmware, const std::string& channel, Cons
   return Guarded(host, [&] {
     if (!SizeIs(firmware, protocol::FirmwareImageBytes, "firmware image", host)) return ExitError;
     if (protocol::SameFile(channel, firmware)) {
-      host.Message(std::string(MessagePrefix) + channel + " is the firmware image; name another output");
+      host.Message(std::string(MessagePrefix) + channel +
+                   " is the firmware image; name another output");
       return ExitError;
     }
     protocol::CopyLeadingWords(firmware, channel, protocol::ChannelWords);

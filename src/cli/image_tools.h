@@ -16,8 +16,8 @@ int InfoCommand(const std::vector<std::string>& files, ConsoleHost& host);
 int DiffCommand(const std::string& image, const std::string& readBack, bool isProtected,
                 ConsoleHost& host);
 // 0 done, 2 on error.
-int MergeCommand(const std::string& channel, const std::string& firmware,
-                 const std::string& output, ConsoleHost& host);
+int MergeCommand(const std::string& channel, const std::string& firmware, const std::string& output,
+                 ConsoleHost& host);
 int ExtractCommand(const std::string& firmware, const std::string& channel, ConsoleHost& host);
 
 }  // namespace cli

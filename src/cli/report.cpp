@@ -71,15 +71,16 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
   for (const std::vector<int>& differing : outcome.Comparisons)
     comparisons.push_back({{"differing_sectors", differing}});
   run["comparisons"] = comparisons;
-  run["final_check"] = {{"result", outcome.FinalCheck},
-                        {"sectors", outcome.CheckedSectors},
-                        {"differing_sectors", outcome.DifferingSectors},
-                        {"eeprom", outcome.EepromChecked
-                                       ? nlohmann::json(outcome.EepromEqual ? "equal" : "differs")
+  run["final_check"] = {
+      {"result", outcome.FinalCheck},
+      {"sectors", outcome.CheckedSectors},
+      {"differing_sectors", outcome.DifferingSectors},
+      {"eeprom", outcome.EepromChecked ? nlohmann::json(outcome.EepromEqual ? "equal" : "differs")
                                        : nlohmann::json(nullptr)}};
   nlohmann::json phases = nlohmann::json::array();
   for (const PhaseRecord& phase : record.Phases()) {
-    double perSecond = phase.Seconds > 0 ? static_cast<double>(phase.Characters) / phase.Seconds : 0;
+    double perSecond =
+        phase.Seconds > 0 ? static_cast<double>(phase.Characters) / phase.Seconds : 0;
     phases.push_back({{"phase", phase.Name},
                       {"seconds", phase.Seconds},
                       {"characters", phase.Characters},

@@ -16,7 +16,9 @@ Sha256::Sha256() : state_(std::make_unique<State>()) {
     throw std::runtime_error("SHA-256 is not available from libcrypto");
 }
 
-Sha256::~Sha256() { EVP_MD_CTX_free(state_->context); }
+Sha256::~Sha256() {
+  EVP_MD_CTX_free(state_->context);
+}
 
 void Sha256::Update(const void* data, size_t size) {
   if (size > 0 && EVP_DigestUpdate(state_->context, data, size) != 1)

@@ -62,7 +62,9 @@ class PosixInstanceLock : public InstanceLock {
 
 }  // namespace
 
-std::unique_ptr<InstanceLock> MakeInstanceLock() { return std::make_unique<PosixInstanceLock>(); }
+std::unique_ptr<InstanceLock> MakeInstanceLock() {
+  return std::make_unique<PosixInstanceLock>();
+}
 
 std::string ExecutableFileName() {
   char path[4096];
@@ -75,6 +77,8 @@ std::string ExecutableFileName() {
 }
 
 // Without a window system of its own to ask, the owner's search (RaiseWindowTitled) serves.
-bool RaiseTopLevelWindow(const std::string&) { return false; }
+bool RaiseTopLevelWindow(const std::string&) {
+  return false;
+}
 
 }  // namespace instance

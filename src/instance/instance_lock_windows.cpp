@@ -16,7 +16,8 @@ std::string SystemText(DWORD code) {
   DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, code, 0, text, sizeof text, nullptr);
   std::string result(text, length);
-  while (!result.empty() && (static_cast<unsigned char>(result.back()) <= ' ' || result.back() == '.'))
+  while (!result.empty() &&
+         (static_cast<unsigned char>(result.back()) <= ' ' || result.back() == '.'))
     result.pop_back();
   return result.empty() ? "system error " + std::to_string(code) : result;
 }
@@ -60,7 +61,9 @@ void RestoreAndRaise(HWND window) {
 
 }  // namespace
 
-std::unique_ptr<InstanceLock> MakeInstanceLock() { return std::make_unique<MutexInstanceLock>(); }
+std::unique_ptr<InstanceLock> MakeInstanceLock() {
+  return std::make_unique<MutexInstanceLock>();
+}
 
 std::string ExecutableFileName() {
   char path[MAX_PATH] = {0};

@@ -37,13 +37,14 @@ void FillFlashTables() {
   ProgramCommands = {Unlock1, Unlock2, ProgramSetup};
 }
 
-void SetSectorFlags(uint8_t value) { SectorFlags.fill(value); }
+void SetSectorFlags(uint8_t value) {
+  SectorFlags.fill(value);
+}
 
 void EraseSector(int sector) {
   for (const std::string& line : EraseCommands) SendCommand(line, 1);
-  SendCommand(FlashWritePrefix + ToHex(SectorBase[static_cast<size_t>(sector)], 8) +
-                  SectorEraseData,
-              1);
+  SendCommand(
+      FlashWritePrefix + ToHex(SectorBase[static_cast<size_t>(sector)], 8) + SectorEraseData, 1);
 }
 
 void ProgramWord(uint32_t address, uint32_t value) {

@@ -49,7 +49,8 @@ void FinishOrRemove(std::ofstream& out, const std::string& name, bool copied,
   if (copied && out) return;
   int error = errno;
   std::remove(name.c_str());
-  if (!copied && !source.empty()) throw EFileError("Cannot read all of", source, "file ended early");
+  if (!copied && !source.empty())
+    throw EFileError("Cannot read all of", source, "file ended early");
   throw EFileError("Cannot write", name, error);
 }
 }  // namespace

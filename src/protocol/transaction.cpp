@@ -85,7 +85,9 @@ void PostStatus(const std::string& text) {
   if (StatusSink* sink = MainWindowHandle.load()) sink->ShowStatusText(text);
 }
 
-uint64_t ClockReading() { return ActiveClock().NowMs(); }
+uint64_t ClockReading() {
+  return ActiveClock().NowMs();
+}
 
 void WaitSeconds(unsigned seconds) {
   // A pause on the monotonic clock: it never ends early at midnight.

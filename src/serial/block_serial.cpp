@@ -85,9 +85,13 @@ void TBlockSerial::MapLineErrors(uint32_t flags) {
 
 // ---- line control ------------------------------------------------------------------------------
 
-uint16_t TBlockSerial::QueryPortAddress() { return 0; }
+uint16_t TBlockSerial::QueryPortAddress() {
+  return 0;
+}
 
-bool TBlockSerial::TransmitterIdle(uint16_t) { return true; }
+bool TBlockSerial::TransmitterIdle(uint16_t) {
+  return true;
+}
 
 void TBlockSerial::ResizeInputQueue(int32_t size) {
   RecordError(ErrOk);
@@ -104,12 +108,24 @@ void TBlockSerial::ResizeInputQueue(int32_t size) {
   InputQueueSize = size;
 }
 
-bool TBlockSerial::DsrState() { return ReadModemStatus() & ModemDsr; }
-bool TBlockSerial::CtsState() { return ReadModemStatus() & ModemCts; }
-bool TBlockSerial::CarrierState() { return ReadModemStatus() & ModemCarrier; }
-bool TBlockSerial::RingState() { return ReadModemStatus() & ModemRing; }
-void TBlockSerial::SetDtrLine(bool on) { backend_->SetDtr(on); }
-void TBlockSerial::SetRtsLine(bool on) { backend_->SetRts(on); }
+bool TBlockSerial::DsrState() {
+  return ReadModemStatus() & ModemDsr;
+}
+bool TBlockSerial::CtsState() {
+  return ReadModemStatus() & ModemCts;
+}
+bool TBlockSerial::CarrierState() {
+  return ReadModemStatus() & ModemCarrier;
+}
+bool TBlockSerial::RingState() {
+  return ReadModemStatus() & ModemRing;
+}
+void TBlockSerial::SetDtrLine(bool on) {
+  backend_->SetDtr(on);
+}
+void TBlockSerial::SetRtsLine(bool on) {
+  backend_->SetRts(on);
+}
 
 uint32_t TBlockSerial::ReadModemStatus() {
   RecordError(ErrOk);
@@ -171,7 +187,9 @@ void TBlockSerial::SetRateLimit(int32_t limit) {
   ReceiveRateLimit = limit;
 }
 
-std::string TBlockSerial::VersionText() { return "Pyrelink serial port 1.0"; }
+std::string TBlockSerial::VersionText() {
+  return "Pyrelink serial port 1.0";
+}
 
 // ---- lifecycle and line format ------------------------------------------------------------------
 
@@ -234,12 +252,29 @@ void TBlockSerial::ConfigureLine(int32_t baud, int32_t dataBits, char parity, in
   LineSettings.BaudRate = static_cast<uint32_t>(baud);
   LineSettings.DataBits = static_cast<uint8_t>(dataBits);
   switch (parity) {
-    case 'N': case 'n': LineSettings.Parity = 0; break;
-    case 'O': case 'o': LineSettings.Parity = 1; break;
-    case 'E': case 'e': LineSettings.Parity = 2; break;
-    case 'M': case 'm': LineSettings.Parity = 3; break;
-    case 'S': case 's': LineSettings.Parity = 4; break;
-    default: LineSettings.Parity = 0; break;
+    case 'N':
+    case 'n':
+      LineSettings.Parity = 0;
+      break;
+    case 'O':
+    case 'o':
+      LineSettings.Parity = 1;
+      break;
+    case 'E':
+    case 'e':
+      LineSettings.Parity = 2;
+      break;
+    case 'M':
+    case 'm':
+      LineSettings.Parity = 3;
+      break;
+    case 'S':
+    case 's':
+      LineSettings.Parity = 4;
+      break;
+    default:
+      LineSettings.Parity = 0;
+      break;
   }
   LineSettings.StopBits = static_cast<uint8_t>(stopBits);
   LineSettings.XonChar = 17;
@@ -248,8 +283,10 @@ void TBlockSerial::ConfigureLine(int32_t baud, int32_t dataBits, char parity, in
   LineSettings.XoffLimit = static_cast<uint16_t>(InputQueueSize / 4);
   uint32_t flags = FlagBinary;
   if (softwareFlow) flags |= FlagXonXoffOut | FlagXonXoffIn;
-  if (hardwareFlow) flags |= FlagCtsOutFlow | FlagRtsHandshake;
-  else flags |= FlagRtsEnable;
+  if (hardwareFlow)
+    flags |= FlagCtsOutFlow | FlagRtsHandshake;
+  else
+    flags |= FlagRtsEnable;
   flags |= FlagDtrEnable;
   if (LineSettings.Parity != 0) flags |= FlagParityCheck;
   LineSettings.Flags = flags;
@@ -309,7 +346,9 @@ int32_t TBlockSerial::ReadBytes(void* buffer, int32_t count) {
   return got;
 }
 
-void TBlockSerial::WriteOneByte(uint8_t value) { WriteBytes(&value, 1); }
+void TBlockSerial::WriteOneByte(uint8_t value) {
+  WriteBytes(&value, 1);
+}
 
 void TBlockSerial::SendText(const std::string& text) {
   WriteBytes(text.data(), static_cast<int32_t>(text.size()));

@@ -47,11 +47,10 @@ struct BaudEntry {
 };
 
 constexpr BaudEntry BaudTable[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 bool BaudCode(uint32_t rate, speed_t& code) {
@@ -134,19 +133,38 @@ class PosixPortBackend : public PortBackend {
     tio.c_lflag = 0;
     tio.c_cflag = CREAD | CLOCAL;
     switch (settings.DataBits) {
-      case 5: tio.c_cflag |= CS5; break;
-      case 6: tio.c_cflag |= CS6; break;
-      case 7: tio.c_cflag |= CS7; break;
-      case 8: tio.c_cflag |= CS8; break;
-      default: return EINVAL;
+      case 5:
+        tio.c_cflag |= CS5;
+        break;
+      case 6:
+        tio.c_cflag |= CS6;
+        break;
+      case 7:
+        tio.c_cflag |= CS7;
+        break;
+      case 8:
+        tio.c_cflag |= CS8;
+        break;
+      default:
+        return EINVAL;
     }
     switch (settings.Parity) {
-      case 0: break;
-      case 1: tio.c_cflag |= PARENB | PARODD; break;
-      case 2: tio.c_cflag |= PARENB; break;
-      case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-      case 4: tio.c_cflag |= PARENB | CMSPAR; break;
-      default: return EINVAL;
+      case 0:
+        break;
+      case 1:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+      case 2:
+        tio.c_cflag |= PARENB;
+        break;
+      case 3:
+        tio.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+      case 4:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
+      default:
+        return EINVAL;
     }
     if (settings.StopBits != 0) tio.c_cflag |= CSTOPB;
     if (settings.Flags & FlagParityCheck) tio.c_iflag |= INPCK | PARMRK;
@@ -181,10 +199,18 @@ class PosixPortBackend : public PortBackend {
     settings.Length = sizeof(LineSettingsRecord);
     settings.BaudRate = BaudRate(cfgetospeed(&tio));
     switch (tio.c_cflag & CSIZE) {
-      case CS5: settings.DataBits = 5; break;
-      case CS6: settings.DataBits = 6; break;
-      case CS7: settings.DataBits = 7; break;
-      default: settings.DataBits = 8; break;
+      case CS5:
+        settings.DataBits = 5;
+        break;
+      case CS6:
+        settings.DataBits = 6;
+        break;
+      case CS7:
+        settings.DataBits = 7;
+        break;
+      default:
+        settings.DataBits = 8;
+        break;
     }
     if (tio.c_cflag & PARENB) {
       bool odd = tio.c_cflag & PARODD;
@@ -280,9 +306,12 @@ class PosixPortBackend : public PortBackend {
     int queue = -1;
     bool input = flags & (PurgeRxAbort | PurgeRxClear);
     bool output = flags & (PurgeTxAbort | PurgeTxClear);
-    if (input && output) queue = TCIOFLUSH;
-    else if (input) queue = TCIFLUSH;
-    else if (output) queue = TCOFLUSH;
+    if (input && output)
+      queue = TCIOFLUSH;
+    else if (input)
+      queue = TCIFLUSH;
+    else if (output)
+      queue = TCOFLUSH;
     if (input) carry_.clear();
     if (queue < 0) return CheckHandle();
     return ::tcflush(fd_, queue) == 0 ? 0 : errno;
@@ -310,9 +339,7 @@ class PosixPortBackend : public PortBackend {
     return 0;
   }
 
-  int SetBreak(bool on) override {
-    return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0 ? 0 : errno;
-  }
+  int SetBreak(bool on) override { return ::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0 ? 0 : errno; }
 
  private:
   struct Counters {
@@ -365,7 +392,8 @@ class PosixPortBackend : public PortBackend {
       int left = RemainingMs(timeoutMs < 0, deadline);
       if (left == 0) return 0;
       uint32_t baud = baud_ ? baud_ : 9600;
-      int wire = static_cast<int>(static_cast<uint64_t>(queued) * BitsPerCharacter * 1000 / baud) + 1;
+      int wire =
+          static_cast<int>(static_cast<uint64_t>(queued) * BitsPerCharacter * 1000 / baud) + 1;
       int nap = left < 0 ? wire : (wire < left ? wire : left);
       ::poll(nullptr, 0, nap);
     }
@@ -423,9 +451,13 @@ class PosixPortBackend : public PortBackend {
 
 }  // namespace
 
-std::unique_ptr<PortBackend> MakePortBackend() { return std::make_unique<PosixPortBackend>(); }
+std::unique_ptr<PortBackend> MakePortBackend() {
+  return std::make_unique<PosixPortBackend>();
+}
 
-std::string DevicePathForPortIndex(int32_t index) { return "/dev/ttyS" + std::to_string(index); }
+std::string DevicePathForPortIndex(int32_t index) {
+  return "/dev/ttyS" + std::to_string(index);
+}
 
 std::string SystemErrorMessage(int code) {
   char buffer[256];
@@ -439,8 +471,12 @@ std::string SystemErrorMessage(int code) {
 #endif
 }
 
-uint32_t SystemTick() { return static_cast<uint32_t>(MonotonicMs()); }
+uint32_t SystemTick() {
+  return static_cast<uint32_t>(MonotonicMs());
+}
 
-void SleepMs(uint32_t ms) { ::poll(nullptr, 0, static_cast<int>(ms)); }
+void SleepMs(uint32_t ms) {
+  ::poll(nullptr, 0, static_cast<int>(ms));
+}
 
 }  // namespace serial

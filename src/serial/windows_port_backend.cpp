@@ -49,7 +49,9 @@ class Overlapped {
   OVERLAPPED op_{};
 };
 
-DWORD WaitMs(int32_t timeoutMs) { return timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs); }
+DWORD WaitMs(int32_t timeoutMs) {
+  return timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+}
 
 class WindowsPortBackend : public PortBackend {
  public:
@@ -57,9 +59,9 @@ class WindowsPortBackend : public PortBackend {
 
   int Open(const std::string& path) override {
     Close();
-    HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
-                                  nullptr);
+    HANDLE handle =
+        ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
     ::SetCommMask(handle, 0);
     COMMTIMEOUTS timeouts{};
@@ -189,8 +191,9 @@ class WindowsPortBackend : public PortBackend {
     Overlapped& op = write ? writing_ : reading_;
     if (!op.valid()) return LastError();
     DWORD moved = 0;
-    BOOL finished = write ? ::WriteFile(handle_, buffer, static_cast<DWORD>(count), &moved, op.Start())
-                          : ::ReadFile(handle_, buffer, static_cast<DWORD>(count), &moved, op.Start());
+    BOOL finished =
+        write ? ::WriteFile(handle_, buffer, static_cast<DWORD>(count), &moved, op.Start())
+              : ::ReadFile(handle_, buffer, static_cast<DWORD>(count), &moved, op.Start());
     int error = 0;
     if (!finished) {
       DWORD started = ::GetLastError();
@@ -201,7 +204,8 @@ class WindowsPortBackend : public PortBackend {
         error = ErrTimeout;
       }
       // Waits for the end of an aborted operation too: the buffer must not be written later.
-      if (!::GetOverlappedResult(handle_, op.get(), &moved, TRUE) && error == 0) error = LastError();
+      if (!::GetOverlappedResult(handle_, op.get(), &moved, TRUE) && error == 0)
+        error = LastError();
     }
     done = static_cast<int32_t>(moved);
     if (error == 0 && !write && done == 0) error = ErrTimeout;
@@ -240,7 +244,9 @@ class WindowsPortBackend : public PortBackend {
 
 }  // namespace
 
-std::unique_ptr<PortBackend> MakePortBackend() { return std::make_unique<WindowsPortBackend>(); }
+std::unique_ptr<PortBackend> MakePortBackend() {
+  return std::make_unique<WindowsPortBackend>();
+}
 
 std::string DevicePathForPortIndex(int32_t index) {
   return "\\\\.\\COM" + std::to_string(index + 1);
@@ -254,8 +260,12 @@ std::string SystemErrorMessage(int code) {
   return std::string(text, length);
 }
 
-uint32_t SystemTick() { return ::GetTickCount(); }
+uint32_t SystemTick() {
+  return ::GetTickCount();
+}
 
-void SleepMs(uint32_t ms) { ::Sleep(ms); }
+void SleepMs(uint32_t ms) {
+  ::Sleep(ms);
+}
 
 }  // namespace serial

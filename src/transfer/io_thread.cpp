@@ -31,7 +31,8 @@ uint32_t LittleEndianWord(const uint8_t* bytes) {
 }
 
 uint32_t SectorSize(int s) {
-  return protocol::SectorBase[static_cast<size_t>(s) + 1] - protocol::SectorBase[static_cast<size_t>(s)];
+  return protocol::SectorBase[static_cast<size_t>(s) + 1] -
+         protocol::SectorBase[static_cast<size_t>(s)];
 }
 
 }  // namespace
@@ -58,7 +59,9 @@ void TIOThread::Resume() {
   thread_ = std::thread([this] { Execute(); });
 }
 
-void TIOThread::Terminate() { terminated_ = true; }
+void TIOThread::Terminate() {
+  terminated_ = true;
+}
 
 void TIOThread::WaitFor() {
   if (thread_.joinable()) thread_.join();
@@ -95,11 +98,17 @@ void TIOThread::NoteShortfall(const std::string& reason) {
   shortfall_ += reason;
 }
 
-void TIOThread::SetThreadName() { NameThisThread(WorkerThreadName); }
+void TIOThread::SetThreadName() {
+  NameThisThread(WorkerThreadName);
+}
 
-void TIOThread::RaiseAboveNormalPriority() { RaiseThisThreadAboveNormal(); }
+void TIOThread::RaiseAboveNormalPriority() {
+  RaiseThisThreadAboveNormal();
+}
 
-void TIOThread::UpdateProgress() { host_.UpdateProgress(FProgress, FMessage); }
+void TIOThread::UpdateProgress() {
+  host_.UpdateProgress(FProgress, FMessage);
+}
 
 void TIOThread::Execute() {
   try {
@@ -226,8 +235,9 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
     if (imageBytes < sectorEnd) {
       SectorFlags[static_cast<size_t>(s)] = 0;
       skipped = true;
-      std::string reason = "Block " + std::to_string(s) + " skipped: " +
-                           protocol::BareFileName(fileName) + " does not cover it fully.";
+      std::string reason = "Block " + std::to_string(s) +
+                           " skipped: " + protocol::BareFileName(fileName) +
+                           " does not cover it fully.";
       protocol::PostStatus(reason);
       NoteShortfall(reason);
       continue;

@@ -9,7 +9,7 @@ namespace transfer {
 namespace {
 // SetThreadDescription came with Windows 10 1607: looked up, so older systems still run.
 using SetThreadDescriptionFunction = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-}
+}  // namespace
 
 void NameThisThread(const char* name) {
   HMODULE kernel = ::GetModuleHandleA("kernel32.dll");

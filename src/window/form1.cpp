@@ -68,7 +68,9 @@ void Tint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
   widget->setAutoFillBackground(role == QPalette::Window);
 }
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
 
 }  // namespace
 
@@ -83,8 +85,8 @@ TForm1::TForm1(Dialogs* dialogs, std::unique_ptr<instance::InstanceLock> instanc
   // The classic face first; on systems without it, narrow faces that keep the captions inside
   // the fixed control sizes.
   QFont font;
-  font.setFamilies({"MS Sans Serif", "Nimbus Sans Narrow", "Liberation Sans Narrow",
-                    "DejaVu Sans Condensed"});
+  font.setFamilies(
+      {"MS Sans Serif", "Nimbus Sans Narrow", "Liberation Sans Narrow", "DejaVu Sans Condensed"});
   font.setPixelSize(FontPixels);
   setFont(font);
   Tint(this, QPalette::Window, Silver);
@@ -125,7 +127,8 @@ void TForm1::BuildControls() {
   Label2 = Make<QLabel>(GroupBox1, "Label2", 192, 36, 25, 13);
   Label2->setText("Baud");
   // Labels size themselves to their caption, from the position given.
-  for (QLabel* label : {Label1, Label2}) label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+  for (QLabel* label : {Label1, Label2})
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
   GroupBox2 = Make<QGroupBox>(this, "GroupBox2", 24, 104, 537, 129);
   GroupBox2->setTitle("FILES");
   Tint(GroupBox2, QPalette::Window, ActiveBorder);
@@ -141,7 +144,8 @@ void TForm1::BuildControls() {
     const char* name;
     int top;
     const char* text;
-  } edits[] = {{&Edit1, "Edit1", 24, "Fw.bin"}, {&Edit2, "Edit2", 56, "E.bin"},
+  } edits[] = {{&Edit1, "Edit1", 24, "Fw.bin"},
+               {&Edit2, "Edit2", 56, "E.bin"},
                {&Edit3, "Edit3", 88, "Ch.bin"}};
   for (const EditRow& row : edits) {
     QLineEdit* edit = Make<QLineEdit>(GroupBox2, row.name, 128, row.top, 393, 21);
@@ -195,13 +199,14 @@ void TForm1::BuildControls() {
   RadioButton5->setText("Service -SE-");
   RadioButton5->setToolTip("See display of deco before connecting");
   // The radio buttons stand on top of their frames, not inside them.
-  for (QRadioButton* button : {RadioButton1, RadioButton2, RadioButton3, RadioButton4,
-                               RadioButton5})
+  for (QRadioButton* button :
+       {RadioButton1, RadioButton2, RadioButton3, RadioButton4, RadioButton5})
     button->raise();
   // Each group excludes by its own parent. Qt's automatic exclusion looks at all descendants of
   // a parent, which would mix the window's three with the two inside GroupBox1.
   auto* writeMethod = new QButtonGroup(this);
-  for (QRadioButton* button : {RadioButton1, RadioButton2, RadioButton3}) writeMethod->addButton(button);
+  for (QRadioButton* button : {RadioButton1, RadioButton2, RadioButton3})
+    writeMethod->addButton(button);
   auto* decoStatus = new QButtonGroup(GroupBox1);
   for (QRadioButton* button : {RadioButton4, RadioButton5}) decoStatus->addButton(button);
 
@@ -213,7 +218,8 @@ void TForm1::BuildControls() {
   for (const char* line : OpeningLines) Memo1->appendPlainText(line);
 
   auto on = [this](QPushButton* button, void (TForm1::*handler)()) {
-    connect(button, &QPushButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
   };
   on(Button4, &TForm1::Button4Click);
   on(Button5, &TForm1::Button5Click);
@@ -222,11 +228,10 @@ void TForm1::BuildControls() {
 }
 
 void TForm1::SetTabOrder() {
-  QWidget* window[] = {GroupBox1,    Memo1,        GroupBox2,    Button5,      Button6,
-                       RadioGroup1,  RadioButton1, RadioButton2, RadioButton3, ProgressBar1,
-                       Button1};
-  QWidget* communication[] = {ComboBox1, ComboBox2, Button4, RadioGroup2, RadioButton4,
-                              RadioButton5};
+  QWidget* window[] = {GroupBox1,    Memo1,        GroupBox2,    Button5,      Button6, RadioGroup1,
+                       RadioButton1, RadioButton2, RadioButton3, ProgressBar1, Button1};
+  QWidget* communication[] = {ComboBox1,   ComboBox2,    Button4,
+                              RadioGroup2, RadioButton4, RadioButton5};
   QWidget* files[] = {CheckBox1, CheckBox2, CheckBox3, Edit1, Edit2, Edit3};
   auto chain = [](QWidget* const* order, size_t count) {
     for (size_t i = 0; i + 1 < count; ++i) QWidget::setTabOrder(order[i], order[i + 1]);
@@ -261,8 +266,8 @@ void TForm1::SetButtons(bool enabled) {
   Button5->setVisible(enabled);
   Button6->setVisible(enabled);
   for (QWidget* control : std::initializer_list<QWidget*>{
-           ComboBox1, ComboBox2, CheckBox1, CheckBox2, CheckBox3, Edit1, Edit2, Edit3,
-           RadioButton1, RadioButton2, RadioButton3, RadioButton4, RadioButton5})
+           ComboBox1, ComboBox2, CheckBox1, CheckBox2, CheckBox3, Edit1, Edit2, Edit3, RadioButton1,
+           RadioButton2, RadioButton3, RadioButton4, RadioButton5})
     control->setEnabled(enabled);
 }
 
@@ -356,7 +361,9 @@ void TForm1::SetBarColour(uint32_t colour) {
   });
 }
 
-void TForm1::PostWorkerDone() { QCoreApplication::postEvent(this, new QEvent(MsgWorkerDone)); }
+void TForm1::PostWorkerDone() {
+  QCoreApplication::postEvent(this, new QEvent(MsgWorkerDone));
+}
 
 void TForm1::WorkerDone() {
   if (FWorker) {
@@ -368,15 +375,21 @@ void TForm1::WorkerDone() {
 
 // ---- job dialogs and instance host ------------------------------------------------------------
 
-bool TForm1::Confirm(const std::string& text) { return dialogs_->Confirm(Q(text)); }
-void TForm1::Message(const std::string& text) { dialogs_->Message(Q(text)); }
+bool TForm1::Confirm(const std::string& text) {
+  return dialogs_->Confirm(Q(text));
+}
+void TForm1::Message(const std::string& text) {
+  dialogs_->Message(Q(text));
+}
 
 void TForm1::AddLogLine(const std::string& text) {
   Memo1->appendPlainText(Q(text));
   Memo1->repaint();
 }
 
-std::string TForm1::OwnerName() { return objectName().toStdString(); }
+std::string TForm1::OwnerName() {
+  return objectName().toStdString();
+}
 std::string TForm1::ApplicationTitle() {
   return QApplication::applicationDisplayName().toStdString();
 }
@@ -387,8 +400,12 @@ void TForm1::Terminate() {
   terminationRequested_ = true;
   QCoreApplication::exit(0);
 }
-void TForm1::ShowErrorReport(const std::string& text) { dialogs_->ErrorReport(Q(text)); }
-void TForm1::ShowWarning(const std::string& text) { dialogs_->WarningMessage(Q(text)); }
+void TForm1::ShowErrorReport(const std::string& text) {
+  dialogs_->ErrorReport(Q(text));
+}
+void TForm1::ShowWarning(const std::string& text) {
+  dialogs_->WarningMessage(Q(text));
+}
 
 bool TForm1::RaiseWindowTitled(const std::string& title) {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -522,9 +539,15 @@ void TForm1::PickFile(QLineEdit* field, const char* title) {
   field->setText(*chosen);
 }
 
-void TForm1::Edit1DblClick() { PickFile(Edit1, "Open FIRMWARE File (2MB)"); }
-void TForm1::Edit2DblClick() { PickFile(Edit2, "Open EEPROM File (2KB)"); }
-void TForm1::Edit3DblClick() { PickFile(Edit3, "Open CHANNEL File (512KB)"); }
+void TForm1::Edit1DblClick() {
+  PickFile(Edit1, "Open FIRMWARE File (2MB)");
+}
+void TForm1::Edit2DblClick() {
+  PickFile(Edit2, "Open EEPROM File (2KB)");
+}
+void TForm1::Edit3DblClick() {
+  PickFile(Edit3, "Open CHANNEL File (512KB)");
+}
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonDblClick) {

@@ -3,7 +3,6 @@
 // and what the deco is left in are checked for every way a job can end.
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/cli_job.h"
@@ -56,7 +56,8 @@ CliRun RunCli(const std::string& arguments, const std::string& folder,
 
 // Memory streams for the host's output, made before the host that writes to them.
 struct MemoryStreams {
-  MemoryStreams() : outFile(::open_memstream(&out, &outSize)), errFile(::open_memstream(&err, &errSize)) {}
+  MemoryStreams()
+      : outFile(::open_memstream(&out, &outSize)), errFile(::open_memstream(&err, &errSize)) {}
   ~MemoryStreams() {
     std::fclose(outFile);
     std::fclose(errFile);
@@ -90,15 +91,14 @@ class CapturingHost : private MemoryStreams, public cli::ConsoleHost {
 };
 
 size_t CountStarting(const std::vector<std::string>& lines, const std::string& prefix) {
-  return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-    return l.rfind(prefix, 0) == 0;
-  }));
+  return static_cast<size_t>(std::count_if(
+      lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
 }
 
 }  // namespace
 
 TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
-  constexpr int ConnectLines = 11;  // from service mode, before the job's first command
+  constexpr int ConnectLines = 11;            // from service mode, before the job's first command
   constexpr uint32_t WeakWord = 0x7FE10010u;  // in sector 3
   enum class Files { Eeprom, ShortFirmware, FirmwareDifferingInSector3, Dumps };
   struct Row {
@@ -116,8 +116,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
   } rows[] = {
       {"write done", true, "normal", Files::Eeprom, 0, 0, false, 0, false, "",
        "Final check: the EEPROM holds E.bin."},
-      {"write done, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, false, 0,
-       false, "", "Final check: sector(s) 3 hold what was written."},
+      {"write done, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, false, 0, false,
+       "", "Final check: sector(s) 3 hold what was written."},
       {"write done, flash differs after it", true, "diff", Files::FirmwareDifferingInSector3, 0,
        100, false, 1, true, "the final check found sector(s) 3 different from what was written",
        "Final check FAILED: sector(s) 3 differ from Fw.bin."},
@@ -185,8 +185,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     EXPECT_NE(out.find(row.logLine), std::string::npos) << out;
     EXPECT_EQ(session.deco.Model().InService(), row.leftInService);
     EXPECT_EQ(CountStarting(commands, "100"), row.leftInService ? 0u : 1u);
-    bool toldHowToGoOn = err.find("still in service mode (-SE-) at 115200 baud. Do not switch it "
-                                  "off") != std::string::npos &&
+    bool toldHowToGoOn = err.find(
+                             "still in service mode (-SE-) at 115200 baud. Do not switch it "
+                             "off") != std::string::npos &&
                          err.find("--service --baud 115200 write --") != std::string::npos;
     EXPECT_EQ(toldHowToGoOn, row.leftInService) << err;
     if (row.interruptWhileConnecting) {
@@ -230,7 +231,8 @@ TEST(CliJobTest, LogReportAndChecksums) {
   EXPECT_EQ(readReport["result"], "done");
   EXPECT_EQ(readReport["files"][0]["sha256"], cli::Sha256Of(flash));
   EXPECT_EQ(readReport["files"][1]["size"], 2048);
-  EXPECT_EQ(readReport["phases"][0]["characters"], 8192 * (16 + 516));  // command + CR LF, reply + CR
+  EXPECT_EQ(readReport["phases"][0]["characters"],
+            8192 * (16 + 516));  // command + CR LF, reply + CR
 
   cli::JobOptions write = read;
   write.write = true;
@@ -266,9 +268,11 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
   sector3[0x10005] = static_cast<char>(sector3[0x10005] ^ 1);
   sector18[0x1F0000] = static_cast<char>(sector18[0x1F0000] ^ 1);
   std::string otherChannel = flash.substr(0x100, 524288);
-  const std::pair<const char*, std::string> files[] = {
-      {"Fw.bin", firmware}, {"Sector3.bin", sector3}, {"Sector18.bin", sector18},
-      {"Ch.bin", otherChannel}, {"abc.txt", "abc"}};
+  const std::pair<const char*, std::string> files[] = {{"Fw.bin", firmware},
+                                                       {"Sector3.bin", sector3},
+                                                       {"Sector18.bin", sector18},
+                                                       {"Ch.bin", otherChannel},
+                                                       {"abc.txt", "abc"}};
   for (const auto& [name, bytes] : files) testing_support::WriteFile(dir.File(name), bytes);
   auto f = [&](const char* name) { return dir.File(name); };
   struct Row {
@@ -277,32 +281,62 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
     int exitCode;
     std::vector<std::string> lines;  // on stdout, in this order
   } rows[] = {
-      {"info", [&](cli::ConsoleHost& h) { return cli::InfoCommand({f("Fw.bin"), f("abc.txt")}, h); },
+      {"info",
+       [&](cli::ConsoleHost& h) {
+         return cli::InfoCommand({f("Fw.bin"), f("abc.txt")}, h);
+       },
        1,
-       {f("Fw.bin") + ": firmware image, 2097152 bytes",
-        "       1  7FE08000-7FE0BFFF  all zero  ", "       2  7FE0C000-7FE0FFFF  erased    ",
-        "      18  7FFE0000-7FFFFFFF  data      ",
+       {f("Fw.bin") + ": firmware image, 2097152 bytes", "       1  7FE08000-7FE0BFFF  all zero  ",
+        "       2  7FE0C000-7FE0FFFF  erased    ", "      18  7FFE0000-7FFFFFFF  data      ",
         f("abc.txt") + ": not a Pyrelink image: 3 bytes is none of",
         "  SHA-256 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"}},
-      {"info of a missing file", [&](cli::ConsoleHost& h) { return cli::InfoCommand({f("no.bin")}, h); },
-       2, {f("no.bin") + ": cannot be read"}},
-      {"diff equal", [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("Fw.bin"), f("Fw.bin"), false, h); },
-       0, {"Verifing done. No different bytes found!"}},
-      {"diff", [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("Sector3.bin"), f("Fw.bin"), false, h); },
-       1, {"Diff in block(s) 3 ", "  sector 3: 1 differing word(s)"}},
-      {"diff, protected", [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("Sector18.bin"), f("Fw.bin"), true, h); },
-       0, {"Verifing done. No different bytes found!"}},
-      {"diff, missing", [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("no.bin"), f("Fw.bin"), false, h); },
-       2, {}},
-      {"merge", [&](cli::ConsoleHost& h) { return cli::MergeCommand(f("Ch.bin"), f("Fw.bin"), f("M.bin"), h); },
-       0, {"Inserting Channel into Firmware file ...",
-           "CHANNEL is inserted into FIRMWARE file: " + f("M.bin") + " !"}},
-      {"merge into an input", [&](cli::ConsoleHost& h) { return cli::MergeCommand(f("Ch.bin"), f("Fw.bin"), f("Fw.bin"), h); },
-       2, {}},
-      {"merge, not a channel list", [&](cli::ConsoleHost& h) { return cli::MergeCommand(f("abc.txt"), f("Fw.bin"), f("M2.bin"), h); },
-       2, {}},
-      {"extract", [&](cli::ConsoleHost& h) { return cli::ExtractCommand(f("M.bin"), f("Ch2.bin"), h); },
-       0, {"CHANNEL is extracted from FIRMWARE. OK!"}},
+      {"info of a missing file",
+       [&](cli::ConsoleHost& h) { return cli::InfoCommand({f("no.bin")}, h); },
+       2,
+       {f("no.bin") + ": cannot be read"}},
+      {"diff equal",
+       [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("Fw.bin"), f("Fw.bin"), false, h); },
+       0,
+       {"Verifing done. No different bytes found!"}},
+      {"diff",
+       [&](cli::ConsoleHost& h) {
+         return cli::DiffCommand(f("Sector3.bin"), f("Fw.bin"), false, h);
+       },
+       1,
+       {"Diff in block(s) 3 ", "  sector 3: 1 differing word(s)"}},
+      {"diff, protected",
+       [&](cli::ConsoleHost& h) {
+         return cli::DiffCommand(f("Sector18.bin"), f("Fw.bin"), true, h);
+       },
+       0,
+       {"Verifing done. No different bytes found!"}},
+      {"diff, missing",
+       [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("no.bin"), f("Fw.bin"), false, h); },
+       2,
+       {}},
+      {"merge",
+       [&](cli::ConsoleHost& h) {
+         return cli::MergeCommand(f("Ch.bin"), f("Fw.bin"), f("M.bin"), h);
+       },
+       0,
+       {"Inserting Channel into Firmware file ...",
+        "CHANNEL is inserted into FIRMWARE file: " + f("M.bin") + " !"}},
+      {"merge into an input",
+       [&](cli::ConsoleHost& h) {
+         return cli::MergeCommand(f("Ch.bin"), f("Fw.bin"), f("Fw.bin"), h);
+       },
+       2,
+       {}},
+      {"merge, not a channel list",
+       [&](cli::ConsoleHost& h) {
+         return cli::MergeCommand(f("abc.txt"), f("Fw.bin"), f("M2.bin"), h);
+       },
+       2,
+       {}},
+      {"extract",
+       [&](cli::ConsoleHost& h) { return cli::ExtractCommand(f("M.bin"), f("Ch2.bin"), h); },
+       0,
+       {"CHANNEL is extracted from FIRMWARE. OK!"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -326,12 +360,11 @@ TEST(CliTest, ReadEndToEnd) {
   SimProcess sim("--save-eeprom " + dir.File("sim-eeprom.bin"));
   CliRun run = RunCli("--port " + sim.Port() + " read --eeprom E.bin --channel Ch.bin", dir.Path());
   EXPECT_EQ(run.exitCode, 0) << ReadFile(dir.File("stderr.txt"));
-  EXPECT_EQ(run.out,
-            "Display of deco must show -SE-\n" + std::string(sim::DefaultModel) +
-                "\nSet baudrate 115200 ...\nOK\nInitializing deco ...\nOK\n"
-                "Read EEPROM is finished 100% (0 sec.)\nRead CHANNEL ...\n"
-                "Read CHANNEL ... is finished 100% (0 sec.)\nExit -SE-\n"
-                "OK : Deco must be Standby now!\n==============================\n");
+  EXPECT_EQ(run.out, "Display of deco must show -SE-\n" + std::string(sim::DefaultModel) +
+                         "\nSet baudrate 115200 ...\nOK\nInitializing deco ...\nOK\n"
+                         "Read EEPROM is finished 100% (0 sec.)\nRead CHANNEL ...\n"
+                         "Read CHANNEL ... is finished 100% (0 sec.)\nExit -SE-\n"
+                         "OK : Deco must be Standby now!\n==============================\n");
   EXPECT_EQ(sim.Finish(), 0);
   EXPECT_EQ(ReadFile(dir.File("E.bin")), ReadFile(dir.File("sim-eeprom.bin")));
   EXPECT_EQ(ReadFile(dir.File("Ch.bin")), AsText(sim::DecoModel::PatternFlash()).substr(0, 524288));
@@ -364,7 +397,8 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   } else {
     ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
   }
-  CliRun denied = RunCli("--port " + pty.SlavePath() + " read --eeprom New.bin --yes", dir.Path(), runAs);
+  CliRun denied =
+      RunCli("--port " + pty.SlavePath() + " read --eeprom New.bin --yes", dir.Path(), runAs);
   std::string err = ReadFile(dir.File("stderr.txt"));
   EXPECT_EQ(denied.exitCode, 1);
   EXPECT_NE(err.find("Communication error 13: Permission denied"), std::string::npos) << err;
@@ -373,5 +407,6 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   const group* owner = ::getgrgid(device.st_gid);
   ASSERT_NE(owner, nullptr);
   EXPECT_NE(err.find(pty.SlavePath() + " may be opened by the members of group " + owner->gr_name),
-            std::string::npos) << err;
+            std::string::npos)
+      << err;
 }

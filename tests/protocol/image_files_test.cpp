@@ -76,9 +76,9 @@ TEST(ImageFilesTest, MergeFailuresAreReported) {
   WriteFile(dir.File("ch"), Pattern(512, 9));
   int calls = 0;
   auto log = [&](const std::string&) { ++calls; };
-  EXPECT_THROW(MergeChannelIntoFirmware(dir.File("ch"), dir.File("fw"),
-                                        dir.Path() + "/missing/out", log),
-               EFileError);
+  EXPECT_THROW(
+      MergeChannelIntoFirmware(dir.File("ch"), dir.File("fw"), dir.Path() + "/missing/out", log),
+      EFileError);
   EXPECT_THROW(MergeChannelIntoFirmware(dir.File("nope"), dir.File("fw"), dir.File("out"), log),
                EFileError);
   EXPECT_EQ(calls, 0);

@@ -8,8 +8,8 @@
 
 #include "protocol/clock.h"
 #include "protocol/hex_codec.h"
-#include "support/sim_session.h"
 #include "support/serial_errors.h"
+#include "support/sim_session.h"
 
 using testing_support::SerialErrorCodeOf;
 using namespace protocol;

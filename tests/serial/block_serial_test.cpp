@@ -1,9 +1,8 @@
 // TBlockSerial against a real pseudo-terminal: the test plays the device on the master side.
 #include "serial/block_serial.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,7 +33,6 @@ struct OpenPort {
     port.ConfigureLine(9600, 7, 'E', 0, false, false);
   }
 };
-
 
 }  // namespace
 
@@ -180,7 +178,8 @@ TEST(ReceiveTest, InterPacketTimeoutLimitsSilenceOrTotal) {
       }
       link.pty.WriteMaster("\r");
     });
-    int32_t code = SerialErrorCodeOf([&] { EXPECT_EQ(link.port.ReceiveUntil(100, "\r"), "xxxxxxxx"); });
+    int32_t code =
+        SerialErrorCodeOf([&] { EXPECT_EQ(link.port.ReceiveUntil(100, "\r"), "xxxxxxxx"); });
     trickle.join();
     if (perWait) {
       EXPECT_EQ(code, 0);

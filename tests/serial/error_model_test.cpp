@@ -15,7 +15,7 @@ TEST(PortNameTest, RecognisesPortNumbers) {
   struct Row {
     const char* name;
     int32_t index;
-  } rows[] = {{"com3", 2}, {"COM3", 2}, {"/dev/ttyS2", 2}, {"COM10", 9},
+  } rows[] = {{"com3", 2},  {"COM3", 2}, {"/dev/ttyS2", 2},  {"COM10", 9},
               {"COMX", -1}, {"COM", -1}, {"/dev/ttySX", -2}, {"/dev/pts/3", -1}};
   TBlockSerial port;
   for (const Row& row : rows) {

@@ -17,8 +17,8 @@ TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
     const char* tty;
     const char* driver;  // nullptr: no device behind the tty
     const char* type;    // nullptr: no type attribute
-  } rows[] = {{"ttyS0", "serial8250", "4"},  {"ttyS1", "serial8250", "0"},
-              {"ttyS10", "serial8250", "4"}, {"ttyS2", "serial8250", "4"},
+  } rows[] = {{"ttyS0", "serial8250", "4"},     {"ttyS1", "serial8250", "0"},
+              {"ttyS10", "serial8250", "4"},    {"ttyS2", "serial8250", "4"},
               {"ttyUSB0", "ftdi_sio", nullptr}, {"ttySC0", "sc16is7xx", "0"},
               {"tty1", nullptr, nullptr}};
   for (const Row& row : rows) {

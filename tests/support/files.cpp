@@ -25,8 +25,8 @@ std::string AsText(const std::vector<uint8_t>& bytes) {
 TempDir::TempDir() {
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    auto candidate = std::filesystem::temp_directory_path() /
-                     ("pyrelink-test-" + std::to_string(random()));
+    auto candidate =
+        std::filesystem::temp_directory_path() / ("pyrelink-test-" + std::to_string(random()));
     if (std::filesystem::create_directory(candidate)) {
       path_ = candidate.generic_string();
       return;

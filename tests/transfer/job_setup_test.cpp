@@ -39,8 +39,10 @@ TEST(JobSetupTest, WriteFileSizesByMethod) {
     int64_t size;
     int64_t expected;
     bool strictPasses, relaxedPasses;
-  } rows[] = {{2097151, 2097152, false, false}, {1048576, 2097152, false, true},
-              {2048, 2048, true, true},         {2056, 2048, false, true},
+  } rows[] = {{2097151, 2097152, false, false},
+              {1048576, 2097152, false, true},
+              {2048, 2048, true, true},
+              {2056, 2048, false, true},
               {0, 2048, false, false}};
   for (const Row& row : rows) {
     Sized(dir.File("f"), row.size);
@@ -105,7 +107,8 @@ TEST(JobSetupTest, ImageThatTheWriteItselfOverwritesIsRefused) {
     ScriptedDialogs dialogs;
     EXPECT_EQ(CheckWriteFiles(selection, dialogs), row.refusal.empty()) << row.firmware;
     std::vector<std::string> expected;
-    if (!row.refusal.empty()) expected.push_back(row.refusal + " Copy it to another name first. WRITE aborted!");
+    if (!row.refusal.empty())
+      expected.push_back(row.refusal + " Copy it to another name first. WRITE aborted!");
     EXPECT_EQ(dialogs.messages, expected);
   }
   std::filesystem::current_path(folderBefore);

@@ -45,10 +45,10 @@ TEST(ReadJobTest, FirmwareEepromAndChannel) {
     EXPECT_EQ(ReadFile(selection.FirmwareFile), flash);
     EXPECT_EQ(ReadFile(selection.ChannelFile), flash.substr(0, 524288));
     EXPECT_EQ(ReadFile(selection.EepromFile), AsText(session.deco.Model().Eeprom()));
-    EXPECT_EQ(session.host.Log(),
-              (std::vector<std::string>{"Read EEPROM is finished 100% (0 sec.)", "Read FIRMWARE ...",
-                                        "Read FIRMWARE ... is finished 100% (0 sec.)",
-                                        "CHANNEL is extracted from FIRMWARE. OK!"}));
+    EXPECT_EQ(session.host.Log(), (std::vector<std::string>{
+                                      "Read EEPROM is finished 100% (0 sec.)", "Read FIRMWARE ...",
+                                      "Read FIRMWARE ... is finished 100% (0 sec.)",
+                                      "CHANNEL is extracted from FIRMWARE. OK!"}));
     auto commands = session.CommandsSinceJobStart();
     ASSERT_EQ(commands.size(), 16u + 8192u);
     EXPECT_EQ(commands[16], "0221FF7FE00000");
@@ -72,8 +72,9 @@ TEST(ReadJobTest, ChannelOnlyAndEepromOnly) {
   EXPECT_EQ(session.Run(selection), "");
   EXPECT_EQ(ReadFile(selection.ChannelFile),
             AsText(session.deco.Model().Flash()).substr(0, 524288));
-  EXPECT_EQ(session.host.Log(), (std::vector<std::string>{
-                                    "Read CHANNEL ...", "Read CHANNEL ... is finished 100% (0 sec.)"}));
+  EXPECT_EQ(
+      session.host.Log(),
+      (std::vector<std::string>{"Read CHANNEL ...", "Read CHANNEL ... is finished 100% (0 sec.)"}));
   EXPECT_EQ(session.CommandsSinceJobStart().back(), "0221FF7FE7FF00");
 
   JobSelection eeprom;
@@ -164,9 +165,9 @@ TEST(ReadJobTest, UnwritableOutputEndsTheJob) {
 
 TEST(ProgressTest, RoundsHalfToEven) {
   EXPECT_EQ(PercentOf(0, 8192), 0);
-  EXPECT_EQ(PercentOf(41, 8192), 1);    // 0.50048 rounds up
-  EXPECT_EQ(PercentOf(1, 200), 0);      // 0.5 to even: 0
-  EXPECT_EQ(PercentOf(3, 200), 2);      // 1.5 to even: 2
+  EXPECT_EQ(PercentOf(41, 8192), 1);        // 0.50048 rounds up
+  EXPECT_EQ(PercentOf(1, 200), 0);          // 0.5 to even: 0
+  EXPECT_EQ(PercentOf(3, 200), 2);          // 1.5 to even: 2
   EXPECT_EQ(PercentOf(16384, 131072), 12);  // 12.5 to even: 12
   EXPECT_EQ(PercentOf(8192, 8192), 100);
 }

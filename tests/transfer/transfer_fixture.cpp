@@ -88,7 +88,7 @@ std::string JobSession::Run(const transfer::JobSelection& selection) {
 std::vector<std::string> JobSession::CommandsSinceJobStart() const {
   auto all = deco.Model().CommandLog();
   return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(commandsBefore_),
-                                   all.end());
+                                  all.end());
 }
 
 }  // namespace testing_support

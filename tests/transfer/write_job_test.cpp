@@ -79,22 +79,22 @@ TEST(WriteJobTest, NormalChannelWrite) {
   std::string flash = AsText(session.deco.Model().Flash());
   EXPECT_EQ(flash.substr(0, Channel), ErasedStart(image));
   EXPECT_EQ(flash.substr(Channel), AsText(sim::DecoModel::PatternFlash()).substr(Channel));
-  EXPECT_EQ(session.host.Log(), (std::vector<std::string>{
-                                    "Write Ch.bin to deco ...",
-                                    "Write Ch.bin to deco ... is finished 100% (35 sec.)"}));
+  EXPECT_EQ(session.host.Log(),
+            (std::vector<std::string>{"Write Ch.bin to deco ...",
+                                      "Write Ch.bin to deco ... is finished 100% (35 sec.)"}));
   EXPECT_EQ(session.host.Colours(), std::vector<uint32_t>{ColourWrite});
   EXPECT_EQ(session.shortfall, "");
   auto commands = session.CommandsSinceJobStart();
   EXPECT_EQ(Count(commands, "02207FE0155400010080"), 7u);  // seven sector erases
   EXPECT_EQ(commands[5], "02207FE00000000C0030");
-  EXPECT_EQ(commands.back(), "02207FE7FFFC" + protocol::ToHex(
-                                 static_cast<uint8_t>(image[Channel - 1]) << 24 |
-                                     static_cast<uint8_t>(image[Channel - 2]) << 16 |
-                                     static_cast<uint8_t>(image[Channel - 3]) << 8 |
-                                     static_cast<uint8_t>(image[Channel - 4]),
-                                 8));
+  EXPECT_EQ(commands.back(),
+            "02207FE7FFFC" + protocol::ToHex(static_cast<uint8_t>(image[Channel - 1]) << 24 |
+                                                 static_cast<uint8_t>(image[Channel - 2]) << 16 |
+                                                 static_cast<uint8_t>(image[Channel - 3]) << 8 |
+                                                 static_cast<uint8_t>(image[Channel - 4]),
+                                             8));
   auto progress = session.host.Progress();
-  EXPECT_EQ(progress.front(), 6);   // sector 0: 8192 of 131072 words
+  EXPECT_EQ(progress.front(), 6);  // sector 0: 8192 of 131072 words
   EXPECT_EQ(progress.back(), 100);
   EXPECT_FALSE(FlashWriteActive);
 }
@@ -217,8 +217,8 @@ TEST(WriteJobTest, StopChecks) {
        WriteMethod::Normal, 0, true},
       {"after sector 0", [](const std::string& e) { return e == "progress 6"; },
        WriteMethod::Normal, 1, false},
-      {"after a word", [](const std::string& e) { return e == "progress 13"; },
-       WriteMethod::Normal, 4, false},
+      {"after a word", [](const std::string& e) { return e == "progress 13"; }, WriteMethod::Normal,
+       4, false},
       {"during read-back", [](const std::string& e) { return e == "Read CHANNEL ..."; },
        WriteMethod::DifferentBlocks, 0, false},
   };

@@ -12,13 +12,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QTextBlock>
-#include <QTimer>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTimer>
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -400,7 +400,7 @@ TEST_F(ServiceWindowTest, AbortDuringReadAndDuringWrite) {
   EXPECT_EQ(protocol::FileSizeOf(dir.File("Fw.bin")) % 256, 0);
   WorkerDoneCounter doneMessages(form.get());
   QCoreApplication::sendPostedEvents(form.get());  // the worker has ended: all it posted is here
-  EXPECT_EQ(doneMessages.count, 0);  // no MsgWorkerDone follows an abort
+  EXPECT_EQ(doneMessages.count, 0);                // no MsgWorkerDone follows an abort
 
   form->CheckBox1->setChecked(false);
   Tick(form->CheckBox3, form->Edit3, "Ch.bin");
@@ -444,7 +444,8 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
     QString line = form->Memo1->document()->lastBlock().text();
     if (window::Connected && line.endsWith(" ..."))
       phases.push_back(
-          (line + " " + form->ProgressBar1->palette().color(QPalette::Highlight).name()).toStdString());
+          (line + " " + form->ProgressBar1->palette().color(QPalette::Highlight).name())
+              .toStdString());
   });
   Connect();
   phases.clear();
@@ -460,11 +461,11 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
   form->RadioButton3->click();  // Different blocks: read back, then write what differs
   form->Button6->click();
   ASSERT_TRUE(WaitForJobEnd());
-  EXPECT_EQ(phases, (std::vector<std::string>{
-                        "Read CHANNEL ... #0000ff",           // read job: blue
-                        "Write Ch.bin to deco ... #ff0000",   // first write pass: red
-                        "Read CHANNEL ... #008080",           // read-back: teal
-                        "Write Ch.bin to deco ... #ff00ff"}));  // rewrite: magenta
+  EXPECT_EQ(phases,
+            (std::vector<std::string>{"Read CHANNEL ... #0000ff",          // read job: blue
+                                      "Write Ch.bin to deco ... #ff0000",  // first write pass: red
+                                      "Read CHANNEL ... #008080",          // read-back: teal
+                                      "Write Ch.bin to deco ... #ff00ff"}));  // rewrite: magenta
 }
 
 TEST_F(WindowTest, MessageBoxesShowTheirIconTitleAndButtons) {

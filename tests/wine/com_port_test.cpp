@@ -24,7 +24,6 @@ std::string PortName() {
   return port && *port ? port : "COM1";
 }
 
-
 struct Lines : StatusSink {
   std::vector<std::string> lines;
   void ShowStatusText(const std::string& line) override { lines.push_back(line); }
