@@ -61,7 +61,7 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
   for (size_t pass = 0; pass < outcome.Passes.size(); ++pass) {
     for (int sector : outcome.Passes[pass].Sectors) {
       erased.insert(sector);
-      (pass == 0 && options.method != "diff" ? written : rewritten).push_back(sector);
+      (pass == 0 ? written : rewritten).push_back(sector);
     }
   }
   run["sectors"] = {{"erased", std::vector<int>(erased.begin(), erased.end())},

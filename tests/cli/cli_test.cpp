@@ -248,7 +248,7 @@ TEST(CliJobTest, LogReportAndChecksums) {
   auto writeReport = nlohmann::json::parse(ReadFile("write.json"))["runs"][0];
   EXPECT_EQ(writeReport["method"], "diff");
   EXPECT_EQ(writeReport["comparisons"], nlohmann::json::parse(R"([{"differing_sectors":[3]}])"));
-  EXPECT_EQ(writeReport["sectors"]["rewritten"], nlohmann::json::parse("[3]"));
+  EXPECT_EQ(writeReport["sectors"]["written"], nlohmann::json::parse("[3]"));
   EXPECT_EQ(writeReport["final_check"]["result"], "passed");
   EXPECT_EQ(writeReport["final_check"]["sectors"], nlohmann::json::parse("[3]"));
   std::string log = ReadFile("run.log");  // both runs, appended
