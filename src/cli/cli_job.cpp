@@ -149,6 +149,7 @@ int FinalCheck(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome
     }
   }
   outcome.FinalCheck = result == ExitDone ? "passed" : "failed";
+  if (result != ExitDone) outcome.Error = "the final check found a difference";
   return result;
 }
 

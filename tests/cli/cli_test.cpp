@@ -250,6 +250,7 @@ TEST(CliJobTest, LogReportAndChecksums) {
   EXPECT_EQ(writeReport["comparisons"], nlohmann::json::parse(R"([{"differing_sectors":[3]}])"));
   EXPECT_EQ(writeReport["sectors"]["written"], nlohmann::json::parse("[3]"));
   EXPECT_EQ(writeReport["final_check"]["result"], "passed");
+  EXPECT_EQ(writeReport["error"], nullptr);
   EXPECT_EQ(writeReport["final_check"]["sectors"], nlohmann::json::parse("[3]"));
   std::string log = ReadFile("run.log");  // both runs, appended
   EXPECT_NE(log.find(" Read FIRMWARE ... is finished 100% ("), std::string::npos);
