@@ -200,12 +200,13 @@ void WriteChecksums(const transfer::JobSelection& selection, ConsoleHost& host) 
   }
 }
 
-bool Connect(const JobOptions& options, ConsoleHost& host) {
+bool Connect(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome) {
   transfer::ConnectError error;
   if (transfer::ConnectDeco(options.port, options.baud, !options.service, error)) {
     host.AddLogLine("OK");
     return true;
   }
+  outcome.Error = "connect failed: " + error.Text;
   host.Message(std::string(MessagePrefix) + "connect failed: " + error.Text);
   std::string hint = AccessHint(error.Code, error.Device.empty() ? options.port : error.Device);
   if (!hint.empty()) host.Message(MessagePrefix + hint);
@@ -220,13 +221,16 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   const transfer::JobSelection& selection = options.selection;
 
   if (options.write) {
+    outcome.Error = "refused before the job";
     if (!host.Confirm("Patch deco is risky.  Continue?")) return ExitJobFailed;
     transfer::SetWriteMethod(MethodOf(options.method));
     if (!transfer::CheckWriteFiles(selection, host)) return ExitJobFailed;
   } else if (!transfer::AskReadOverwrites(selection, host)) {
+    outcome.Error = "refused before the job";
     return ExitJobFailed;
   }
-  if (!Connect(options, host)) return ExitJobFailed;
+  outcome.Error.clear();
+  if (!Connect(options, host, outcome)) return ExitJobFailed;
   if (options.verbose)
     host.Message(std::string(MessagePrefix) + "connected through " +
                  protocol::SerialLink->DevicePath + " at " +
@@ -279,6 +283,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       if (result == ExitDone) result = ExitJobFailed;
     }
   }
+  // A link kept after a failed exit must not call into this run's record later.
+  if (protocol::SerialLink) protocol::SerialLink->OnStatus = nullptr;
   protocol::MainWindowHandle = nullptr;
   return result;
 }
