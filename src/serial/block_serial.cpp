@@ -513,8 +513,16 @@ std::string TBlockSerial::ReceiveAvailable(int32_t timeout) {
   }
   if (n > 0) {
     result.resize(static_cast<size_t>(n));
+    // A line error found with the bytes is raised only once they are kept in the line buffer.
+    bool raise = RaiseExcept;
+    RaiseExcept = false;
     int32_t got = ReadBytes(result.data(), n);
+    RaiseExcept = raise;
     result.resize(static_cast<size_t>(got));
+    if (LastErrorCode != ErrOk) {
+      LineBuffer = result;
+      result.clear();
+    }
   }
   RaiseOnError();
   return result;
@@ -523,7 +531,10 @@ std::string TBlockSerial::ReceiveAvailable(int32_t timeout) {
 uint8_t TBlockSerial::ReceiveByte(int32_t timeout) {
   if (PortNotReady()) return 0;
   RecordError(ErrOk);
-  if (LineBuffer.empty()) LineBuffer = ReceiveAvailable(timeout);
+  if (LineBuffer.empty()) {
+    std::string chunk = ReceiveAvailable(timeout);  // after a line error its bytes are kept
+    LineBuffer += chunk;
+  }
   uint8_t result = 0;
   if (LastErrorCode == ErrOk && !LineBuffer.empty()) {
     result = static_cast<uint8_t>(LineBuffer[0]);
@@ -589,7 +600,7 @@ std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& termi
     result = collected.substr(0, pos - 1);
     collected.erase(0, pos + matchLength - 1);
   }
-  LineBuffer = collected;
+  LineBuffer = collected + LineBuffer;
   RaiseOnError();
   return result;
 }

@@ -29,4 +29,16 @@ UnmarkResult RemoveParityMarks(const uint8_t* raw, size_t rawCount, uint8_t* out
   return result;
 }
 
+size_t UnmarkedCount(const uint8_t* raw, size_t rawCount) {
+  size_t count = 0;
+  size_t i = 0;
+  while (i < rawCount) {
+    size_t length = raw[i] != MarkByte ? 1 : (i + 1 < rawCount && raw[i + 1] == MarkByte ? 2 : 3);
+    if (i + length > rawCount) break;
+    ++count;
+    i += length;
+  }
+  return count;
+}
+
 }  // namespace serial

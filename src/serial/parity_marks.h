@@ -15,5 +15,8 @@ struct UnmarkResult {
 };
 
 UnmarkResult RemoveParityMarks(const uint8_t* raw, size_t rawCount, uint8_t* out, size_t room);
+// How many bytes RemoveParityMarks makes of the complete markers and bytes in raw: what a
+// caller may count on receiving.
+size_t UnmarkedCount(const uint8_t* raw, size_t rawCount);
 
 }  // namespace serial

@@ -65,6 +65,7 @@ TEST(ParityMarkTest, MarkersNeverReachTheCaller) {
   ASSERT_EQ(result.Written, 4u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), std::string("AB\xFF" "C"));
   EXPECT_EQ(result.Consumed, 7u);  // the incomplete marker waits for its third byte
+  EXPECT_EQ(serial::UnmarkedCount(raw, sizeof raw), result.Written);  // what is pending
 
   const uint8_t clean[] = {'0', '2', '1', '\r'};
   auto plain = serial::RemoveParityMarks(clean, sizeof clean, out, sizeof out);
