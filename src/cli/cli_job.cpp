@@ -163,16 +163,8 @@ transfer::JobSelection PartialDumps(const transfer::JobSelection& selection) {
   return partial;
 }
 
-std::vector<std::string> TickedFiles(const transfer::JobSelection& s) {
-  std::vector<std::string> files;
-  if (s.Firmware) files.push_back(s.FirmwareFile);
-  if (s.Eeprom) files.push_back(s.EepromFile);
-  if (s.Channel) files.push_back(s.ChannelFile);
-  return files;
-}
-
 void NameCompleteDumps(const transfer::JobSelection& selection) {
-  for (const std::string& file : TickedFiles(selection)) {
+  for (const std::string& file : transfer::TickedFiles(selection)) {
     std::error_code error;
     std::filesystem::rename(file + PartialSuffix, file, error);
     if (error) throw protocol::EFileError("Cannot rename", file + PartialSuffix, error.message());
@@ -180,7 +172,7 @@ void NameCompleteDumps(const transfer::JobSelection& selection) {
 }
 
 void TellWherePartialDumpsAre(const transfer::JobSelection& selection, ConsoleHost& host) {
-  for (const std::string& file : TickedFiles(selection)) {
+  for (const std::string& file : transfer::TickedFiles(selection)) {
     std::error_code error;
     if (!std::filesystem::exists(file + PartialSuffix, error)) continue;
     host.Message(std::string(MessagePrefix) + "the READ did not finish: " + file +
@@ -190,7 +182,7 @@ void TellWherePartialDumpsAre(const transfer::JobSelection& selection, ConsoleHo
 
 // FILE.sha256 beside each dump, in the form `sha256sum -c` reads (run it where the READ ran).
 void WriteChecksums(const transfer::JobSelection& selection, ConsoleHost& host) {
-  for (const std::string& file : TickedFiles(selection)) {
+  for (const std::string& file : transfer::TickedFiles(selection)) {
     std::string sums = file + ".sha256";
     std::ofstream out(sums, std::ios::binary | std::ios::trunc);
     out << Sha256OfFile(file) << "  " << file << "\n";

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/run_record.h"
 #include "transfer/job_values.h"
 
 namespace cli {
@@ -44,15 +45,14 @@ void ConsoleHost::PrintLine(const std::string& line) {
 }
 
 void ConsoleHost::StartPhase(const std::string& startText) {
+  if (!IsPhaseStart(startText)) return;
   // The size of what the phase moves, for the throughput figure.
   if (startText.rfind("Read FIRMWARE", 0) == 0)
     phaseBytes_ = FirmwareBytes;
   else if (startText.rfind("Read CHANNEL", 0) == 0)
     phaseBytes_ = ChannelBytes;
-  else if (startText.rfind("Write ", 0) == 0 && startText.find(" to deco ...") != std::string::npos)
-    phaseBytes_ = static_cast<uint64_t>(transfer::BlockCount) * ReadBlockBytes;
   else
-    return;
+    phaseBytes_ = static_cast<uint64_t>(transfer::BlockCount) * ReadBlockBytes;
   phaseStartMs_ = NowMs();
 }
 

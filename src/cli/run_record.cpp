@@ -15,13 +15,6 @@ namespace {
 constexpr const char* PhaseEnd = " is finished 100% (";
 constexpr const char* TemporarySuffix = ".tmp";
 
-bool IsPhaseStart(const std::string& line) {
-  if (line == "Read FIRMWARE ..." || line == "Read CHANNEL ...") return true;
-  const std::string tail = " to deco ...";
-  return line.rfind("Write ", 0) == 0 && line.size() > tail.size() &&
-         line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 std::string WallClockStamp() {
   std::time_t now = std::time(nullptr);
   char text[32];
@@ -30,6 +23,13 @@ std::string WallClockStamp() {
 }
 
 }  // namespace
+
+bool IsPhaseStart(const std::string& line) {
+  if (line == "Read FIRMWARE ..." || line == "Read CHANNEL ...") return true;
+  const std::string tail = " to deco ...";
+  return line.rfind("Write ", 0) == 0 && line.size() > tail.size() &&
+         line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
+}
 
 RunRecord::RunRecord(const std::string& logFile, const std::string& reportFile)
     : reportFile_(reportFile) {

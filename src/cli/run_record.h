@@ -13,6 +13,10 @@
 
 namespace cli {
 
+// Whether a log line starts a flash phase: "Read FIRMWARE ...", "Read CHANNEL ..." or
+// "Write FILE to deco ...".
+bool IsPhaseStart(const std::string& line);
+
 struct PhaseRecord {
   std::string Name;  // the phase's start line, "Read FIRMWARE ..." and the like
   double Seconds = 0;

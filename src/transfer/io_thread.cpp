@@ -74,7 +74,8 @@ std::string TIOThread::ErrorText() const {
 
 WritePass TIOThread::LastWritePass() const {
   std::lock_guard<std::mutex> lock(errorMutex_);
-  return lastPass_;
+  if (passes_.empty() || comparedSinceLastPass_) return WritePass{};
+  return passes_.back();
 }
 
 std::vector<WritePass> TIOThread::WritePasses() const {
@@ -295,10 +296,11 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
   FlashWriteActive = false;
   {
     std::lock_guard<std::mutex> lock(errorMutex_);
-    lastPass_ = WritePass{fileName, {}};
+    WritePass pass{fileName, {}};
     for (int s = 0; s <= last; ++s)
-      if (SectorFlags[static_cast<size_t>(s)]) lastPass_.Sectors.push_back(s);
-    passes_.push_back(lastPass_);
+      if (SectorFlags[static_cast<size_t>(s)]) pass.Sectors.push_back(s);
+    passes_.push_back(pass);
+    comparedSinceLastPass_ = false;
   }
   return !skipped;
 }
@@ -337,7 +339,7 @@ void TIOThread::RunWriteJob() {
         {
           // What was written before this comparison is proven by it.
           std::lock_guard<std::mutex> lock(errorMutex_);
-          lastPass_.Sectors.clear();
+          comparedSinceLastPass_ = true;
           std::vector<int> flagged;
           for (int s = 0; s < protocol::SectorCount; ++s)
             if (protocol::SectorFlags[static_cast<size_t>(s)]) flagged.push_back(s);

@@ -80,8 +80,8 @@ class TIOThread {
   mutable std::mutex errorMutex_;
   std::string errorText_;
   std::string shortfall_;
-  WritePass lastPass_;
   std::vector<WritePass> passes_;
+  bool comparedSinceLastPass_ = false;
   std::vector<std::vector<int>> comparisons_;
   std::thread thread_;
 };

@@ -27,20 +27,15 @@ void SetBlockCountAndImage(const JobSelection& selection) {
 bool CheckOwnOutputs(const JobSelection& selection, JobDialogs& dialogs) {
   bool readsBack = SafeMethod || DifferentBlocksMethod;
   bool merges = selection.Firmware && selection.Channel;
-  const std::pair<bool, const std::string*> images[] = {
-      {selection.Firmware, &selection.FirmwareFile},
-      {selection.Eeprom, &selection.EepromFile},
-      {selection.Channel, &selection.ChannelFile}};
-  for (const auto& [ticked, file] : images) {
-    if (!ticked) continue;
+  for (const std::string& file : TickedFiles(selection)) {
     const char* overwrittenBy = nullptr;
-    if (readsBack && (protocol::SameFile(*file, FirmwareReadBackName) ||
-                      protocol::SameFile(*file, ChannelReadBackName)))
+    if (readsBack && (protocol::SameFile(file, FirmwareReadBackName) ||
+                      protocol::SameFile(file, ChannelReadBackName)))
       overwrittenBy = " is where this WRITE stores its read-back of the flash.";
-    if (merges && protocol::SameFile(*file, MergedFileName))
+    if (merges && protocol::SameFile(file, MergedFileName))
       overwrittenBy = " is where this WRITE stores the merged image.";
     if (overwrittenBy) {
-      dialogs.Message(protocol::BareFileName(*file) + overwrittenBy +
+      dialogs.Message(protocol::BareFileName(file) + overwrittenBy +
                       " Copy it to another name first. WRITE aborted!");
       return false;
     }
@@ -50,13 +45,9 @@ bool CheckOwnOutputs(const JobSelection& selection, JobDialogs& dialogs) {
 }  // namespace
 
 bool AskReadOverwrites(const JobSelection& selection, JobDialogs& dialogs) {
-  const std::pair<bool, const std::string*> targets[] = {
-      {selection.Firmware, &selection.FirmwareFile},
-      {selection.Eeprom, &selection.EepromFile},
-      {selection.Channel, &selection.ChannelFile}};
-  for (const auto& [ticked, file] : targets) {
-    if (!ticked || protocol::FileSizeOf(*file) == 0) continue;
-    if (!dialogs.Confirm("Do you really want to overwrite   " + protocol::BareFileName(*file) +
+  for (const std::string& file : TickedFiles(selection)) {
+    if (protocol::FileSizeOf(file) == 0) continue;
+    if (!dialogs.Confirm("Do you really want to overwrite   " + protocol::BareFileName(file) +
                          " ?")) {
       dialogs.Message(ReadIgnored);
       return false;

@@ -22,6 +22,14 @@ std::string ReplaceSeparators(std::string text) {
 }
 }  // namespace
 
+std::vector<std::string> TickedFiles(const JobSelection& selection) {
+  std::vector<std::string> files;
+  if (selection.Firmware) files.push_back(selection.FirmwareFile);
+  if (selection.Eeprom) files.push_back(selection.EepromFile);
+  if (selection.Channel) files.push_back(selection.ChannelFile);
+  return files;
+}
+
 std::string BuildTimeStamp(const std::string& shortDate, const std::string& longTime) {
   std::string stamp = ReplaceSeparators(shortDate) + "_" + ReplaceSeparators(longTime);
   for (char& c : stamp) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace transfer {
 
@@ -34,6 +35,9 @@ struct JobSelection {
   std::string EepromFile = "E.bin";
   std::string ChannelFile = "Ch.bin";
 };
+
+// The files of the ticked boxes, in the order firmware, EEPROM, channel.
+std::vector<std::string> TickedFiles(const JobSelection& selection);
 
 enum class WriteMethod { Normal, Safe, DifferentBlocks };
 
