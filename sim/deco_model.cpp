@@ -1,6 +1,7 @@
 #include "sim/deco_model.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 
 namespace sim {
@@ -47,15 +48,31 @@ uint32_t SwitchBaud(const std::string& code) {
   return 0;
 }
 
+// What a UART sampling at the wrong speed makes of a character: a start bit that is too long
+// or too short, so bit patterns of framing garbage, never a CR.
+constexpr uint8_t FramingGarbage[] = {0x00, 0x80, 0xF8, 0xE6, 0x78, 0xFE, 0x1C, 0x66};
+
 // What a PC at pcBaud makes of "021" CR sent at sentBaud.
 std::string SeenThroughSpeed(uint32_t sentBaud, uint32_t pcBaud) {
-  if (sentBaud == pcBaud) return "021\r";
+  const std::string sent = "021\r";
+  if (sentBaud == pcBaud) return sent;
   if (pcBaud == StandbyBaud && sentBaud == 38400) return "s";
   if (pcBaud == StandbyBaud && sentBaud == 115200) return "\x7F";
-  return "";
+  // A slower receiver merges characters, a faster one splits each into two.
+  size_t count = pcBaud < sentBaud ? sent.size() * pcBaud / sentBaud : 2 * sent.size();
+  std::string garbage;
+  for (size_t i = 0; i < (count ? count : 1); ++i)
+    garbage += static_cast<char>(FramingGarbage[(i + sentBaud / 100 + pcBaud / 100) % sizeof FramingGarbage]);
+  return garbage;
 }
 
 }  // namespace
+
+uint64_t SteadyMs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
 
 uint32_t SectorFirst(int s) {
   static const uint32_t Fixed[] = {0x7FE00000u, 0x7FE08000u, 0x7FE0C000u, 0x7FE10000u,
@@ -146,6 +163,7 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   if (pcBaud != listenBaud_) return reply;  // noise at the wrong speed: nothing understood
   log_.push_back(line);
   int number = ++commands_;
+  reply.Number = number;
   reply.SentAtBaud = listenBaud_;
   std::string bytes = Answer(line, pcBaud, reply);
   if (!bytes.empty() && settings_.Fault.CrLfEndings && bytes.back() == '\r') bytes += '\n';
@@ -156,6 +174,16 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
     reply.Bytes.clear();
   }
   return reply;
+}
+
+int DecoModel::ReplyDelayMs(int number) const {
+  const Faults& f = settings_.Fault;
+  return f.SlowReplyAt == 0 || f.SlowReplyAt == number ? f.SlowReplyMs : 0;
+}
+
+int DecoModel::CommandCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return commands_;
 }
 
 std::string DecoModel::ApplyFaults(std::string bytes, int number, Reply& reply) const {
@@ -270,6 +298,8 @@ void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
       if (sector >= 0 && low == SectorErase) {
         uint32_t first = SectorFirst(sector) - FlashBase;
         for (uint32_t i = 0; i < SectorSize(sector); ++i) flash_[first + i] = 0xFF;
+        if (settings_.Fault.EraseBusyMs > 0)
+          busyUntilMs_ = settings_.Now() + static_cast<uint64_t>(settings_.Fault.EraseBusyMs);
       }
       nor_ = Idle;
       break;
@@ -277,6 +307,8 @@ void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
     case Program: {
       nor_ = Idle;
       if (address < FlashBase || address - FlashBase >= FlashSize || address % 4 != 0) break;
+      // A flash still erasing ignores the program cycle, as a real NOR chip does.
+      if (busyUntilMs_ != 0 && settings_.Now() < busyUntilMs_) break;
       if (address == settings_.Fault.WeakWordAddress && weakFailuresLeft_ > 0) {
         --weakFailuresLeft_;
         break;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,21 +27,29 @@ struct Faults {
   int HangUpAfter = 0;          // answer this many commands, then close the line
   uint32_t WeakWordAddress = 0;  // a flash word that ignores its first programming(s)
   int WeakWordFailures = 1;
-  int SlowReplyMs = 0;          // pause before every reply
+  int SlowReplyMs = 0;          // pause before a reply
+  int SlowReplyAt = 0;          // ... before this command's reply only (0 = before every reply)
+  int EraseBusyMs = 0;          // after a sector erase, program cycles are ignored this long
   bool CrLfEndings = false;     // replies end with CR LF instead of CR
   bool Pace = false;            // deliver at the real line speed (10 bits per character)
 };
+
+// Milliseconds from a clock that never jumps; tests hand in their virtual clock.
+using MsClock = std::function<uint64_t()>;
+uint64_t SteadyMs();
 
 struct Settings {
   std::string Model = DefaultModel;
   uint32_t ServiceBaud = 115200;  // the speed of the last speed switch
   bool StartInService = false;
   Faults Fault;
+  MsClock Now = SteadyMs;  // times the erase busy period
 };
 
 // What the deco does after a command line.
 struct Reply {
   std::string Bytes;     // already seen through the PC's speed (garbled when it differs)
+  int Number = 0;        // which command this answers, counted from 1
   uint32_t SentAtBaud = 0;
   bool Trickle = false;  // send Bytes' first character again and again, never a CR
   bool HangUp = false;   // close the line instead of answering
@@ -52,6 +61,10 @@ class DecoModel {
 
   // Handles one command line (without CR LF) that arrived while the PC ran at pcBaud.
   Reply Handle(const std::string& line, uint32_t pcBaud);
+
+  // The pause before the reply to command number (1-based), in ms.
+  int ReplyDelayMs(int number) const;
+  int CommandCount() const;
 
   // Whether a PC at pcBaud is understood right now.
   bool Understands(uint32_t pcBaud) const;
@@ -82,6 +95,7 @@ class DecoModel {
   int commands_ = 0;
   int nor_ = 0;  // position in the unlock / erase / program command sequence
   int weakFailuresLeft_;
+  uint64_t busyUntilMs_ = 0;
   std::vector<uint8_t> flash_;
   std::vector<uint8_t> eeprom_;
   std::vector<std::string> log_;

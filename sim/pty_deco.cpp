@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -104,16 +105,36 @@ bool PtyDeco::WriteAll(const std::string& bytes) {
 
 void PtyDeco::Deliver(const Reply& reply, size_t commandLength) {
   const Faults& faults = model_.Config().Fault;
-  if (faults.SlowReplyMs > 0) Pause(faults.SlowReplyMs / 1000.0);
-  if (faults.Pace) {
-    // The command took its wire time to arrive; the reply takes its own to leave.
-    Pause(WireSeconds(commandLength, PcBaud()) + WireSeconds(reply.Bytes.size(), reply.SentAtBaud));
-  }
+  int delayMs = model_.ReplyDelayMs(reply.Number);
+  if (delayMs > 0) Pause(delayMs / 1000.0);
+  // The command took its wire time to arrive before the deco could start answering.
+  if (faults.Pace) Pause(WireSeconds(commandLength, PcBaud()));
   if (reply.Trickle) {
     trickling_ = true;
     return;
   }
-  if (!reply.Bytes.empty()) WriteAll(reply.Bytes);
+  if (reply.Bytes.empty()) return;
+  if (faults.Pace) SendPaced(reply.Bytes, reply.SentAtBaud);
+  else WriteAll(reply.Bytes);
+}
+
+void PtyDeco::SendPaced(const std::string& bytes, uint32_t baud) {
+  // Each character leaves once its ten bits are on the wire, so a reply spreads over its wire
+  // time as on a real line instead of arriving in one burst.
+  const double perCharacter = WireSeconds(1, baud);
+  const auto start = std::chrono::steady_clock::now();
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    size_t due = perCharacter > 0 ? static_cast<size_t>(elapsed / perCharacter) : bytes.size();
+    if (due > bytes.size()) due = bytes.size();
+    if (due > sent) {
+      if (!WriteAll(bytes.substr(sent, due - sent))) return;
+      sent = due;
+      continue;
+    }
+    Pause(static_cast<double>(sent + 1) * perCharacter - elapsed);
+  }
 }
 
 void PtyDeco::Serve() {

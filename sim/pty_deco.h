@@ -29,7 +29,7 @@ class PtyDeco {
  private:
   void Serve();
   void Deliver(const Reply& reply, size_t commandLength);
-  void Trickle();
+  void SendPaced(const std::string& bytes, uint32_t baud);
   bool WriteAll(const std::string& bytes);
   uint32_t PcBaud() const;
   void Pause(double seconds);

@@ -89,6 +89,9 @@ int main(int argc, char** argv) {
       ->transform([](std::string text) { return std::to_string(std::stoul(text, nullptr, 0)); });
   app.add_option("--weak-failures", f.WeakWordFailures, "How often the weak word ignores it");
   app.add_option("--slow-reply", f.SlowReplyMs, "Pause in ms before every reply");
+  app.add_option("--slow-reply-at", f.SlowReplyAt, "Only the n-th command's reply is slow");
+  app.add_option("--erase-busy", f.EraseBusyMs,
+                 "After a sector erase, ignore program cycles for this many ms");
   app.add_flag("--crlf", f.CrLfEndings, "End replies with CR LF instead of CR");
   app.add_flag("--pace", f.Pace, "Deliver at the real line speed (10 bits per character)");
   app.add_flag("!--no-announce", announce, "Do not list the port for the port lists");

@@ -30,7 +30,7 @@ transfer::WriteMethod MethodOf(const std::string& name) {
 
 namespace {
 
-constexpr auto AbortPollInterval = std::chrono::milliseconds(50);
+constexpr auto AbortPollInterval = std::chrono::milliseconds(10);
 constexpr unsigned AbortSettleSeconds = 1;
 constexpr const char* PartialSuffix = ".partial";
 

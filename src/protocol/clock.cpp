@@ -35,6 +35,8 @@ void FastClock::SleepMs(uint64_t ms) {
   if (divisor_ > 0) std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / divisor_));
 }
 
+int32_t FastClock::TimeoutMs(int32_t ms) { return ms / static_cast<int32_t>(timeoutDivisor_); }
+
 uint64_t FastClock::TotalSleptMs() {
   std::lock_guard<std::mutex> lock(virtualMutex);
   return slept_;

@@ -11,6 +11,8 @@ class Clock {
   virtual ~Clock() = default;
   virtual uint64_t NowMs() = 0;
   virtual void SleepMs(uint64_t ms) = 0;
+  // How long a reply time-out of ms lasts on this clock.
+  virtual int32_t TimeoutMs(int32_t ms) { return ms; }
 };
 
 class RealClock : public Clock {
@@ -20,16 +22,20 @@ class RealClock : public Clock {
 };
 
 // Time that moves when someone sleeps; each sleep also takes 1/divisor of its length in real
-// time (0 = none), so that a peer on another thread still gets its turn. Thread-safe.
+// time (0 = none), so that a peer on another thread still gets its turn. Reply time-outs are
+// real waits on the line; they last 1/timeoutDivisor of their length. Thread-safe.
 class FastClock : public Clock {
  public:
-  explicit FastClock(unsigned divisor = 0) : divisor_(divisor) {}
+  explicit FastClock(unsigned divisor = 0, unsigned timeoutDivisor = 1)
+      : divisor_(divisor), timeoutDivisor_(timeoutDivisor ? timeoutDivisor : 1) {}
   uint64_t NowMs() override;
   void SleepMs(uint64_t ms) override;
+  int32_t TimeoutMs(int32_t ms) override;
   uint64_t TotalSleptMs();
 
  private:
   unsigned divisor_;
+  unsigned timeoutDivisor_;
   uint64_t now_ = 0;
   uint64_t slept_ = 0;
 };

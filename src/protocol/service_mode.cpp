@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "protocol/clock.h"
 #include "protocol/transaction.h"
 
 namespace protocol {
@@ -76,7 +77,7 @@ bool EnterServiceMode(const std::string& portName, const std::string& baudText) 
   int32_t pending = link.PendingCount();
   std::string received;
   for (int32_t i = 0; i < pending; ++i)
-    received += static_cast<char>(link.ReceiveByte(SwitchReplyTimeoutFactor * BaseTimeout));
+    received += static_cast<char>(link.ReceiveByte(ActiveClock().TimeoutMs(SwitchReplyTimeoutFactor * BaseTimeout)));
   if (pending > 0) PostStatus(SwitchAnswerIsRight(baudText, received) ? "OK" : "ERROR!");
   Configure(BaudOf(baudText));
 

@@ -64,7 +64,7 @@ std::string SendCommand(const std::string& command, int timeoutFactor) {
   serial::TBlockSerial& link = *SerialLink;
   if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(command + "\r\n");
 
-  int32_t replyTimeout = timeoutFactor * BaseTimeout.load();
+  int32_t replyTimeout = ActiveClock().TimeoutMs(timeoutFactor * BaseTimeout.load());
   if (!AwaitReplyStart(link, FirstByteTimeoutFactor * replyTimeout)) {
     link.RecordAndRaise(serial::ErrTimeout);
     return "";

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "capturing_host.h"
 #include "cli/cli_job.h"
 #include "cli/image_tools.h"
 #include "cli/sha256.h"
@@ -25,6 +26,7 @@
 #include "support/sim_session.h"
 
 using testing_support::AsText;
+using testing_support::CapturingHost;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 
@@ -53,42 +55,6 @@ CliRun RunCli(const std::string& arguments, const std::string& folder,
   int status = ::pclose(pipe);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
-
-// Memory streams for the host's output, made before the host that writes to them.
-struct MemoryStreams {
-  MemoryStreams()
-      : outFile(::open_memstream(&out, &outSize)), errFile(::open_memstream(&err, &errSize)) {}
-  ~MemoryStreams() {
-    std::fclose(outFile);
-    std::fclose(errFile);
-    std::free(out);
-    std::free(err);
-  }
-  char* out = nullptr;
-  char* err = nullptr;
-  size_t outSize = 0, errSize = 0;
-  std::FILE* outFile;
-  std::FILE* errFile;
-};
-
-// ConsoleHost into memory, with a look at every status line on its way.
-class CapturingHost : private MemoryStreams, public cli::ConsoleHost {
- public:
-  CapturingHost() : ConsoleHost(true, outFile, errFile) {}
-  void ShowStatusText(const std::string& line) override {
-    if (OnLine) OnLine(line);
-    ConsoleHost::ShowStatusText(line);
-  }
-  std::string Err() {
-    std::fflush(errFile);
-    return std::string(err, errSize);
-  }
-  std::string Out() {
-    std::fflush(outFile);
-    return std::string(out, outSize);
-  }
-  std::function<void(const std::string&)> OnLine;
-};
 
 size_t CountStarting(const std::vector<std::string>& lines, const std::string& prefix) {
   return static_cast<size_t>(std::count_if(

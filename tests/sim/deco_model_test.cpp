@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "sim/pty_deco.h"
 #include "support/pty_pair.h"
 #include "support/sim_session.h"
@@ -91,13 +93,19 @@ TEST(DecoModelTest, SpeedRules) {
   EXPECT_EQ(deco.Handle("VORTANE", 9600).Bytes, std::string(sim::DefaultModel) + "\r");
   EXPECT_EQ(deco.Handle("0210200040000051", 9600).Bytes, "s");
   EXPECT_EQ(deco.ListenBaud(), 38400u);
-  EXPECT_EQ(deco.Handle("021020004000001B", 38400).Bytes, "");  // seen at 38400: not "021"
+  // Seen at 38400, the answer sent at 115200 is framing garbage, not silence.
+  auto garbled = deco.Handle("021020004000001B", 38400).Bytes;
+  EXPECT_FALSE(garbled.empty());
+  EXPECT_EQ(garbled.find_first_of("\r021"), std::string::npos);
   EXPECT_EQ(deco.ListenBaud(), 115200u);
+  EXPECT_FALSE(deco.Handle("0210200040000145", 115200).Bytes.empty());  // to 9600, seen at 115200
+  EXPECT_EQ(deco.Handle("0210200040000145", 9600).Bytes, "021\r");
+  deco.Handle("021020004000001B", 9600);
   EXPECT_EQ(deco.Handle("100", 115200).Bytes, "100\r");
   EXPECT_EQ(deco.ListenBaud(), 9600u);
   deco.Handle("VORTANE", 9600);
   EXPECT_EQ(deco.Handle("021020004000001B", 9600).Bytes, "\x7F");
-  EXPECT_EQ(deco.CommandLog().size(), 7u);  // "09" in standby was heard, not obeyed
+  EXPECT_EQ(deco.CommandLog().size(), 10u);  // "09" in standby was heard, not obeyed
 }
 
 TEST(DecoModelTest, ReplyFaults) {
@@ -125,7 +133,7 @@ TEST(DecoModelTest, ReplyFaults) {
   EXPECT_TRUE(last.HangUp);
 }
 
-TEST(DecoModelTest, WeakWordIgnoresItsFirstProgramming) {
+TEST(DecoModelTest, WeakWordAndEraseBusyPeriodIgnoreProgramming) {
   Settings settings;
   settings.Fault.WeakWordAddress = 0x7FE10010u;
   DecoModel deco = InServiceModel(settings);
@@ -134,6 +142,43 @@ TEST(DecoModelTest, WeakWordIgnoresItsFirstProgramming) {
   EXPECT_EQ(deco.Flash()[0x10010], 0xFF);
   Program(deco, "7FE10010", "00000000");
   EXPECT_EQ(deco.Flash()[0x10010], 0x00);
+
+  // A tool that does not wait out the erase leaves the sector's first words erased.
+  uint64_t now = 1000;
+  Settings busy;
+  busy.Fault.EraseBusyMs = 3000;
+  busy.Now = [&now] { return now; };
+  DecoModel erasing = InServiceModel(busy);
+  Erase(erasing, "7FE10000");
+  now += 2999;
+  Program(erasing, "7FE10000", "00000000");
+  EXPECT_EQ(erasing.Flash()[0x10000], 0xFF);
+  now += 1;
+  Program(erasing, "7FE10000", "00000000");
+  EXPECT_EQ(erasing.Flash()[0x10000], 0x00);
+}
+
+TEST(PtyDecoTest, PacedReplySpreadsOverItsWireTime) {
+  Settings settings;
+  settings.StartInService = true;
+  settings.ServiceBaud = Service;
+  settings.Fault.Pace = true;
+  sim::PtyDeco deco(settings);
+  serial::TBlockSerial link;
+  link.RaiseExcept = true;
+  link.OpenPort(deco.SlavePath());
+  link.ConfigureLine(Service, 7, 'E', 0, false, false);
+  link.SendText("0221FF7FE00000\r\n");
+  std::string reply;
+  auto first = std::chrono::steady_clock::time_point();
+  while (reply.empty() || reply.back() != '\r') {
+    reply += static_cast<char>(link.ReceiveByte(1000));
+    if (reply.size() == 1) first = std::chrono::steady_clock::now();
+  }
+  ASSERT_EQ(reply.size(), 516u);
+  // 515 more characters of 10 bits at 115200 need 44.7 ms after the first; a burst needs none.
+  double spread = std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
+  EXPECT_GT(spread, 0.040);
 }
 
 TEST(PtyDecoTest, ServesOnAPtyAndHangsUp) {

@@ -21,7 +21,15 @@ void StatusRecorder::Clear() {
   lines_.clear();
 }
 
-SimSession::SimSession(const sim::Settings& settings) : deco(settings) {
+namespace {
+// The deco's busy periods run on the clock the tool waits on.
+sim::Settings OnTestClock(sim::Settings settings) {
+  settings.Now = [] { return protocol::ActiveClock().NowMs(); };
+  return settings;
+}
+}  // namespace
+
+SimSession::SimSession(const sim::Settings& settings) : deco(OnTestClock(settings)) {
   previousClock_ = protocol::SetClock(&clock);
   protocol::MainWindowHandle = &recorder;
   protocol::BaseTimeout = protocol::StandardBaseTimeout;

@@ -1,0 +1,315 @@
+// Every fault of the simulated deco at the start, middle and end of every phase of the jobs the
+// command line runs. Each cell checks what a technician relies on: a dump is complete and equal
+// to the deco or the run says it failed; a write touches nothing it does not program from the
+// file and never ends in success with the flash other than it promises; nothing hangs; and a
+// second job on the same deco reads true data.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capturing_host.h"
+#include "cli/cli_job.h"
+#include "protocol/transaction.h"
+#include "sim/deco_model.h"
+#include "support/sim_session.h"
+
+using testing_support::AsText;
+using testing_support::CapturingHost;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+constexpr uint32_t ChannelSize = 0x80000;
+constexpr uint32_t EepromSize = 2048;
+constexpr uint32_t Sector0Size = 0x8000;
+constexpr uint32_t ZeroBytesAtStart = 32;
+// Reply time-outs last a tenth of their length here: a missing reply costs 200 ms, not 2 s.
+constexpr unsigned TimeoutDivisor = 10;
+constexpr int FirstByteWaitMs = protocol::FirstByteTimeoutFactor * protocol::StandardBaseTimeout /
+                                static_cast<int>(TimeoutDivisor);
+constexpr int EraseBusyMs = 3000;  // below the five seconds the tool waits after an erase
+constexpr double HangBoundSeconds = 60;
+
+enum class Memory { Eeprom, Channel, Firmware };
+
+struct Job {
+  const char* name;
+  bool write;
+  const char* method;
+  Memory memory;
+};
+
+const Job Jobs[] = {
+    {"read_eeprom", false, "normal", Memory::Eeprom},
+    {"read_channel", false, "normal", Memory::Channel},
+    {"read_firmware", false, "normal", Memory::Firmware},
+    {"write_eeprom_normal", true, "normal", Memory::Eeprom},
+    {"write_eeprom_safe", true, "safe", Memory::Eeprom},
+    {"write_eeprom_diff", true, "diff", Memory::Eeprom},
+    // The image differs in sector 0 only: an erase and the eight zero words.
+    {"write_channel_diff", true, "diff", Memory::Channel},
+};
+
+enum class Fault { Drop, Garbage, Short, LowerCase, Slow, Trickle, HangUp, WeakWord, CrLf, EraseBusy };
+const char* const FaultNames[] = {"dropped reply", "garbage reply", "short reply",
+                                  "lower-case reply", "slow reply", "trickle without CR",
+                                  "hang-up", "weak flash word", "CR LF endings",
+                                  "erase busy period"};
+constexpr Fault PositionedFaults[] = {Fault::Drop,  Fault::Garbage, Fault::Short, Fault::LowerCase,
+                                      Fault::Slow,  Fault::Trickle, Fault::HangUp};
+
+// What kind of work each command line of a run does; an erase is the six cycles around its
+// set-up cycle.
+std::vector<std::string> KindsOf(const std::vector<std::string>& commands) {
+  std::vector<std::string> kinds(commands.size(), "connect");
+  for (size_t i = 0; i < commands.size(); ++i) {
+    const std::string& c = commands[i];
+    if (c == "100") kinds[i] = "disconnect";
+    else if (c.rfind("0610", 0) == 0) kinds[i] = "eeprom read";
+    else if (c.rfind("060", 0) == 0) kinds[i] = "eeprom write";
+    else if (c.rfind("0220", 0) == 0) kinds[i] = "program";
+    else if (c.size() == 14 && c.rfind("0221FF7FE", 0) == 0) kinds[i] = "flash read";
+  }
+  for (size_t i = 2; i + 3 < commands.size(); ++i) {
+    if (commands[i] != "02207FE0155400010080") continue;
+    for (size_t k = i - 2; k <= i + 3; ++k) kinds[k] = "erase";
+  }
+  return kinds;
+}
+
+struct Position {
+  std::string phase;
+  const char* where;
+  int number;  // the command's number, from 1
+};
+
+// Start, middle and end of each kind of work, in the order the kinds first appear.
+std::vector<Position> PositionsOf(const std::vector<std::string>& commands) {
+  auto kinds = KindsOf(commands);
+  std::vector<std::string> order;
+  std::map<std::string, std::vector<int>> numbers;
+  for (size_t i = 0; i < kinds.size(); ++i) {
+    if (numbers[kinds[i]].empty()) order.push_back(kinds[i]);
+    numbers[kinds[i]].push_back(static_cast<int>(i) + 1);
+  }
+  std::vector<Position> positions;
+  for (const auto& kind : order) {
+    const auto& n = numbers[kind];
+    positions.push_back({kind, "start", n.front()});
+    if (n.size() > 2) positions.push_back({kind, "middle", n[n.size() / 2]});
+    if (n.size() > 1) positions.push_back({kind, "end", n.back()});
+  }
+  return positions;
+}
+
+// The fast clock with shortened reply time-outs, for the life of one cell.
+class CellClock {
+ public:
+  explicit CellClock(protocol::Clock& restore) : restore_(restore) { protocol::SetClock(&fast_); }
+  ~CellClock() { protocol::SetClock(&restore_); }
+
+ private:
+  protocol::FastClock fast_{testing_support::TestClockDivisor, TimeoutDivisor};
+  protocol::Clock& restore_;
+};
+
+struct Cell {
+  Fault fault;
+  int number = 0;  // the command it strikes; 0 for the whole run
+  uint32_t weakWord = 0;
+};
+
+struct Outcome {
+  std::vector<std::string> problems;
+  double seconds = 0;
+  std::vector<std::string> commands;
+};
+
+std::string Slice(const std::vector<uint8_t>& memory, Memory which) {
+  std::string text = AsText(memory);
+  return which == Memory::Channel ? text.substr(0, ChannelSize) : text;
+}
+
+class FaultMatrix : public testing::TestWithParam<Job> {
+ protected:
+  Outcome RunCell(const Cell& cell);
+};
+
+Outcome FaultMatrix::RunCell(const Cell& cell) {
+  const Job& job = GetParam();
+  sim::Settings settings;
+  sim::Faults& f = settings.Fault;
+  int slowMs = 0;
+  switch (cell.fault) {
+    case Fault::Drop: f.DropReplyAt = cell.number; break;
+    case Fault::Garbage: f.GarbageReplyAt = cell.number; break;
+    case Fault::Short: f.ShortReplyAt = cell.number; break;
+    case Fault::LowerCase: f.LowerCaseReplyAt = cell.number; break;
+    case Fault::Trickle: f.TrickleAt = cell.number; break;
+    case Fault::HangUp: f.HangUpAfter = cell.number - 1; break;
+    case Fault::Slow:
+      // Beyond the first-byte time-out, which is five times longer for the model query.
+      slowMs = FirstByteWaitMs * (cell.number == 1 ? protocol::ModelQueryTimeoutFactor : 1) * 3 / 2;
+      f.SlowReplyAt = cell.number;
+      f.SlowReplyMs = slowMs;
+      break;
+    case Fault::WeakWord: f.WeakWordAddress = cell.weakWord; break;
+    case Fault::CrLf: f.CrLfEndings = true; break;
+    case Fault::EraseBusy: f.EraseBusyMs = EraseBusyMs; break;
+  }
+  testing_support::SimSession session(settings);
+  CellClock clock(session.clock);
+  TempDir dir;
+  std::filesystem::path folderBefore = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());
+  Outcome outcome;
+  auto& model = session.deco.Model();
+  const std::string flashBefore = AsText(model.Flash());
+  const std::string eepromBefore = AsText(model.Eeprom());
+
+  cli::JobOptions options;
+  options.port = session.deco.SlavePath();
+  options.write = job.write;
+  options.method = job.method;
+  transfer::JobSelection& s = options.selection;
+  std::string file;
+  std::string promised;  // what the job's memory must hold after a WRITE
+  if (job.memory == Memory::Eeprom) {
+    s.Eeprom = true;
+    file = s.EepromFile = "E.bin";
+    promised = std::string(EepromSize, '\x5A');
+  } else if (job.memory == Memory::Channel) {
+    s.Channel = true;
+    file = s.ChannelFile = "Ch.bin";
+    promised = flashBefore.substr(0, ChannelSize);
+    for (uint32_t i = 0; i < Sector0Size; ++i) promised[i] = static_cast<char>(i < ZeroBytesAtStart ? 0 : 0xFF);
+  } else {
+    s.Firmware = true;
+    file = s.FirmwareFile = "Fw.bin";
+  }
+  const std::string earlierDump = "an earlier dump";
+  if (job.write) {
+    std::string image = promised;
+    if (job.memory == Memory::Channel) image[0x100] = static_cast<char>(image[0x100] ^ 1);
+    WriteFile(file, image);
+  } else {
+    WriteFile(file, earlierDump);
+  }
+
+  CapturingHost host;
+  std::atomic<bool> interrupted{false};
+  auto start = std::chrono::steady_clock::now();
+  int exitCode = cli::RunReadOrWrite(options, host, interrupted);
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  outcome.commands = model.CommandLog();
+  std::string err = host.Err();
+  auto problem = [&](const std::string& text) { outcome.problems.push_back(text); };
+  if (exitCode != 0 && err.find(cli::MessagePrefix) == std::string::npos)
+    problem("failed without saying why");
+  if (outcome.seconds > HangBoundSeconds) problem("took " + std::to_string(outcome.seconds) + " s");
+
+  const std::string flash = AsText(model.Flash());
+  const std::string eeprom = AsText(model.Eeprom());
+  if (!job.write) {
+    std::string dump = ReadFile(file);
+    std::string memory = job.memory == Memory::Eeprom ? eeprom : Slice(model.Flash(), job.memory);
+    if (exitCode == 0 && dump != memory) problem("success with a dump unlike the deco");
+    if (dump != memory && dump != earlierDump) problem("a dump neither complete nor the earlier one");
+    if (flash != flashBefore || eeprom != eepromBefore) problem("a READ changed the deco");
+  } else if (job.memory == Memory::Eeprom) {
+    if (flash != flashBefore) problem("an EEPROM write changed the flash");
+    if (exitCode == 0 && eeprom != promised) problem("success with the EEPROM unlike the file");
+  } else {
+    if (flash.substr(Sector0Size) != flashBefore.substr(Sector0Size))
+      problem("a sector the method does not write was changed");
+    if (eeprom != eepromBefore) problem("a flash write changed the EEPROM");
+    if (exitCode == 0 && flash.substr(0, ChannelSize) != promised)
+      problem("success with the flash unlike what the method promises");
+  }
+
+  // A second job on the same deco, once a late reply has had its time to arrive.
+  if (!session.deco.HungUp()) {
+    if (slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs + 100));
+    cli::JobOptions again;
+    again.port = options.port;
+    again.service = model.InService();
+    again.selection.Eeprom = true;
+    again.selection.EepromFile = "After.bin";
+    CapturingHost secondHost;
+    int secondExit = cli::RunReadOrWrite(again, secondHost, interrupted);
+    if (secondExit != 0) problem("the next job failed: " + secondHost.Err());
+    else if (ReadFile("After.bin") != AsText(model.Eeprom())) problem("the next job read false data");
+  }
+  std::filesystem::current_path(folderBefore);
+  return outcome;
+}
+
+TEST_P(FaultMatrix, EveryFaultAtEveryPhase) {
+  const Job& job = GetParam();
+  const bool programsFlash = job.write && job.memory != Memory::Eeprom;
+  Outcome probe = RunCell({Fault::CrLf});
+  ASSERT_TRUE(probe.problems.empty()) << probe.problems.front();
+  auto positions = PositionsOf(probe.commands);
+
+  std::vector<Cell> cells;
+  for (Fault fault : PositionedFaults) {
+    for (const Position& p : positions) {
+      if (fault == Fault::HangUp && p.number == 1) continue;  // a line dead from the start is a drop
+      cells.push_back({fault, p.number});
+    }
+  }
+  if (programsFlash) {
+    auto kinds = KindsOf(probe.commands);
+    std::vector<uint32_t> programmed;  // the data cycle of each programmed word
+    for (size_t i = 3; i < kinds.size(); ++i) {
+      if (kinds[i] == "program" && probe.commands[i - 1] == "02207FE01554000500A0")
+        programmed.push_back(static_cast<uint32_t>(std::stoul(probe.commands[i].substr(4, 8), nullptr, 16)));
+    }
+    ASSERT_FALSE(programmed.empty());
+    for (uint32_t address : {programmed.front(), programmed[programmed.size() / 2], programmed.back()})
+      cells.push_back({Fault::WeakWord, 0, address});
+    cells.push_back({Fault::EraseBusy});
+  }
+
+  std::map<Fault, std::pair<int, int>> tally;  // passed, total
+  double slowest = 0;
+  for (const Cell& cell : cells) {
+    Outcome outcome = RunCell(cell);
+    slowest = std::max(slowest, outcome.seconds);
+    auto& [passed, total] = tally[cell.fault];
+    ++total;
+    if (outcome.problems.empty()) {
+      ++passed;
+      continue;
+    }
+    std::string where = cell.number ? "command " + std::to_string(cell.number) + " (" +
+                                          probe.commands[static_cast<size_t>(cell.number) - 1] + ")"
+                                    : "the whole run";
+    for (const auto& text : outcome.problems)
+      ADD_FAILURE() << FaultNames[static_cast<int>(cell.fault)] << " at " << where << ": " << text;
+  }
+  tally[Fault::CrLf] = {1, 1};  // the probe run
+
+  int passed = 0, total = 0;
+  std::printf("fault matrix, %s (%zu commands):\n", job.name, probe.commands.size());
+  for (const auto& [fault, counts] : tally) {
+    std::printf("  %-20s %3d / %3d cells passed\n", FaultNames[static_cast<int>(fault)],
+                counts.first, counts.second);
+    passed += counts.first;
+    total += counts.second;
+  }
+  std::printf("  %-20s %3d / %3d cells passed, slowest cell %.2f s\n", "all", passed, total, slowest);
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, FaultMatrix, testing::ValuesIn(Jobs),
+                         [](const testing::TestParamInfo<Job>& info) { return info.param.name; });
+
+}  // namespace
