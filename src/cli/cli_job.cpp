@@ -217,7 +217,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     if (!host.Confirm("Patch deco is risky.  Continue?")) return ExitJobFailed;
     transfer::SetWriteMethod(MethodOf(options.method));
     if (!transfer::CheckWriteFiles(selection, host)) return ExitJobFailed;
-  } else if (!transfer::AskReadOverwrites(selection, host)) {
+  } else if (!transfer::CheckReadFiles(selection, host) ||
+             !transfer::AskReadOverwrites(selection, host)) {
     outcome.Error = "refused before the job";
     return ExitJobFailed;
   }

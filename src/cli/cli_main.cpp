@@ -117,5 +117,9 @@ int main(int argc, char** argv) {
   options.write = app.got_subcommand(write);
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
+#ifdef SIGXFSZ
+  // A file that outgrows the size limit is a write error with its reason, not a killed program.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   return cli::RunReadOrWrite(options, host, interrupted);
 }

@@ -1,6 +1,12 @@
 #include "transfer/job_setup.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
 #include "protocol/image_files.h"
+#include "transfer/file_size_limit.h"
 
 namespace transfer {
 
@@ -9,6 +15,31 @@ constexpr const char* ReadIgnored = "READ ignored!";
 constexpr const char* WrongFileSuffix = " does not exist or has wrong size. WRITE aborted!";
 constexpr const char* NoBoxTicked = "CheckBoxes are not checked or File";
 constexpr int64_t WriteSizeGranule = 8;
+constexpr int64_t BytesPerKb = 1024;
+
+namespace fs = std::filesystem;
+
+std::string Kb(int64_t bytes) { return std::to_string(bytes / BytesPerKb) + " KB"; }
+
+// Opens the file for writing without changing it (or creates it and takes it away again);
+// answers the system's reason when that fails.
+std::string WriteProbe(const std::string& file) {
+  std::error_code error;
+  bool existed = fs::exists(file, error);
+  errno = 0;
+  std::fstream probe(file, existed ? std::ios::in | std::ios::out | std::ios::binary
+                                   : std::ios::out | std::ios::binary);
+  if (!probe) return errno ? std::strerror(errno) : "cannot be opened";
+  probe.close();
+  if (!existed) fs::remove(file, error);
+  return "";
+}
+
+// The folder a file name lies in; "." for a bare name.
+fs::path FolderOf(const std::string& file) {
+  fs::path folder = fs::path(file).parent_path();
+  return folder.empty() ? fs::path(".") : folder;
+}
 
 void SetBlockCountAndImage(const JobSelection& selection) {
   BlockCount = 0;
@@ -43,6 +74,56 @@ bool CheckOwnOutputs(const JobSelection& selection, JobDialogs& dialogs) {
   return true;
 }
 }  // namespace
+
+bool CheckReadFiles(const JobSelection& selection, JobDialogs& dialogs) {
+  const struct {
+    bool ticked;
+    const std::string& file;
+    int64_t size;
+  } targets[] = {{selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes},
+                 {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes},
+                 {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes}};
+  auto refuse = [&](const std::string& text) {
+    dialogs.Message(text + " " + ReadIgnored);
+    return false;
+  };
+  std::vector<fs::path> seen;
+  int64_t needed = 0;
+  for (const auto& target : targets) {
+    if (!target.ticked) continue;
+    const std::string name = protocol::BareFileName(target.file);
+    std::error_code error;
+    // One dump would overwrite the other: the later memory's read replaces the earlier's.
+    fs::path full = fs::weakly_canonical(fs::absolute(target.file, error), error);
+    for (const fs::path& other : seen) {
+      if (other == full) return refuse(name + " is named for two memories: each needs its own file.");
+    }
+    seen.push_back(full);
+    fs::path folder = FolderOf(target.file);
+    if (!fs::is_directory(folder, error))
+      return refuse("The folder of " + name + " does not exist: " + folder.string() + ".");
+    if (fs::is_directory(target.file, error)) return refuse(target.file + " is a folder, not a file.");
+    std::string reason = WriteProbe(target.file);
+    if (!reason.empty()) return refuse("Cannot write " + name + ": " + reason + ".");
+    if (target.size > FileSizeLimit())
+      return refuse(name + " needs " + Kb(target.size) + ", but this program may write files of " +
+                    Kb(FileSizeLimit()) + " only.");
+    needed += target.size;
+  }
+  if (needed > 0) {
+    // All dumps usually share one folder; the first one's is the one that counts.
+    const std::string& first = selection.Firmware ? selection.FirmwareFile
+                               : selection.Eeprom ? selection.EepromFile
+                                                  : selection.ChannelFile;
+    std::error_code error;
+    fs::space_info space = fs::space(FolderOf(first), error);
+    if (!error && static_cast<int64_t>(space.available) < needed)
+      return refuse("Not enough room for the dumps: they need " + Kb(needed) + ", " +
+                    Kb(static_cast<int64_t>(space.available)) + " are free in " +
+                    FolderOf(first).string() + ".");
+  }
+  return true;
+}
 
 bool AskReadOverwrites(const JobSelection& selection, JobDialogs& dialogs) {
   for (const std::string& file : TickedFiles(selection)) {

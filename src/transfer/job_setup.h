@@ -22,6 +22,10 @@ class JobDialogs {
   virtual void AddLogLine(const std::string& text) = 0;
 };
 
+// Checks that every ticked READ target can take its dump before anything is sent: a file of its
+// own, not a folder, in a folder that exists, writable, with room for it; false after a message
+// naming the first problem.
+bool CheckReadFiles(const JobSelection& selection, JobDialogs& dialogs);
 // Asks before overwriting each existing, non-empty target file (firmware, EEPROM, channel);
 // false, after "READ ignored!", when one answer is No or no box is ticked.
 bool AskReadOverwrites(const JobSelection& selection, JobDialogs& dialogs);

@@ -483,6 +483,7 @@ void TForm1::Button5Click() {
     return;
   }
   transfer::JobSelection selection = Snapshot();
+  if (!transfer::CheckReadFiles(selection, *this)) return;
   if (!transfer::AskReadOverwrites(selection, *this)) return;
   SetButtons(false);
   repaint();

@@ -2,6 +2,8 @@
 #include "window/form1.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,10 +22,14 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
+#include <filesystem>
 #include <deque>
 #include <functional>
 #include <optional>
 
+#include "cli/capturing_host.h"
+#include "cli/cli_job.h"
 #include "protocol/clock.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
@@ -566,4 +572,146 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
+}
+
+namespace {
+
+// Runs as an ordinary user when the tests run as root, who may read and write anything.
+class AsOrdinaryUser {
+ public:
+  AsOrdinaryUser() : switched_(::geteuid() == 0) {
+    if (switched_ && ::seteuid(NobodyId) != 0) switched_ = false;
+  }
+  ~AsOrdinaryUser() {
+    if (switched_ && ::seteuid(0) != 0) std::abort();
+  }
+
+ private:
+  static constexpr uid_t NobodyId = 65534;
+  bool switched_;
+};
+
+// A limit on the size of the files this process writes, as a full disk would set one.
+class FileSizeLimitOf {
+ public:
+  explicit FileSizeLimitOf(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &before_);
+    rlimit limit = before_;
+    limit.rlim_cur = bytes;
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimitOf() {
+    ::setrlimit(RLIMIT_FSIZE, &before_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit before_{};
+  void (*previousHandler_)(int);
+};
+
+}  // namespace
+
+// Each bad input through the window's buttons and through the command line: the same clear
+// message from both, and not one command line to the deco.
+TEST_F(ServiceWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
+  namespace fs = std::filesystem;
+  constexpr uint32_t Firmware = 2097152;
+  enum class Setup { None, Size, Sparse, Folder, Unreadable, FileSizeLimit };
+  struct Row {
+    const char* name;
+    bool write;
+    const char* method;
+    const char* firmware;  // the name in the row's folder
+    const char* channel;   // "" = not ticked
+    Setup setup;
+    int64_t size;
+    const char* message;
+  } rows[] = {
+      {"missing", true, "normal", "Fw.bin", "", Setup::None, 0,
+       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+      {"empty", true, "normal", "Fw.bin", "", Setup::Size, 0,
+       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+      {"one byte short", true, "safe", "Fw.bin", "", Setup::Size, Firmware - 1,
+       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+      {"one byte long", true, "normal", "Fw.bin", "", Setup::Size, Firmware + 1,
+       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+      {"4 GiB + 2 MiB sparse (2 MiB in 32 bits)", true, "normal", "Fw.bin", "", Setup::Sparse,
+       (int64_t{4} << 30) + Firmware, "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+      {"a folder to write", true, "normal", "Fw.bin", "", Setup::Folder, 0,
+       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+      {"unreadable", true, "normal", "Fw.bin", "", Setup::Unreadable, Firmware,
+       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+      {"the same file as firmware and channel", true, "normal", "Fw.bin", "Fw.bin", Setup::Size,
+       Firmware, "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+      {"the same file to read into twice", false, "normal", "Same.bin", "Same.bin", Setup::None, 0,
+       "Same.bin is named for two memories: each needs its own file. READ ignored!"},
+      {"an output folder that does not exist", false, "normal", "missing/Fw.bin", "", Setup::None,
+       0, "The folder of Fw.bin does not exist: "},
+      {"a folder to read into", false, "normal", "Fw.bin", "", Setup::Folder, 0,
+       "Fw.bin is a folder, not a file. READ ignored!"},
+      {"an unwritable dump", false, "normal", "Fw.bin", "", Setup::Unreadable, 16,
+       "Cannot write Fw.bin: Permission denied. READ ignored!"},
+      {"a full disk", false, "normal", "Fw.bin", "", Setup::FileSizeLimit, 0,
+       "Fw.bin needs 2048 KB, but this program may write files of 1024 KB only. READ ignored!"},
+  };
+  Connect();
+  fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
+  int number = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string folder = dir.File("row" + std::to_string(++number));
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms::all);
+    const std::string firmware = folder + "/" + row.firmware;
+    const std::string channel = *row.channel ? folder + "/" + row.channel : "";
+    switch (row.setup) {
+      case Setup::Size: WriteFile(firmware, std::string(static_cast<size_t>(row.size), '\x11')); break;
+      case Setup::Sparse:
+        WriteFile(firmware, "");
+        fs::resize_file(firmware, static_cast<uintmax_t>(row.size));
+        break;
+      case Setup::Folder: fs::create_directory(firmware); break;
+      case Setup::Unreadable:
+        WriteFile(firmware, std::string(static_cast<size_t>(row.size), '\x11'));
+        fs::permissions(firmware, fs::perms::none);
+        break;
+      case Setup::None:
+      case Setup::FileSizeLimit: break;
+    }
+    AsOrdinaryUser ordinaryUser;
+    std::optional<FileSizeLimitOf> limit;
+    if (row.setup == Setup::FileSizeLimit) limit.emplace(Firmware / 2);
+    const size_t commandsBefore = deco.Model().CommandLog().size();
+
+    form->RadioButton1->setChecked(std::string(row.method) == "normal");
+    form->RadioButton2->setChecked(std::string(row.method) == "safe");
+    form->RadioButton3->setChecked(std::string(row.method) == "diff");
+    form->CheckBox1->setChecked(true);
+    form->Edit1->setText(QString::fromStdString(firmware));
+    form->CheckBox3->setChecked(!channel.empty());
+    form->Edit3->setText(QString::fromStdString(channel));
+    dialogs.texts.clear();
+    (row.write ? form->Button6 : form->Button5)->click();
+    ASSERT_FALSE(dialogs.texts.empty());
+    EXPECT_NE(dialogs.texts.back().toStdString().find(row.message), std::string::npos)
+        << dialogs.texts.back().toStdString();
+    EXPECT_EQ(form->Worker(), nullptr);
+
+    cli::JobOptions options;
+    options.port = deco.SlavePath();
+    options.service = true;
+    options.write = row.write;
+    options.method = row.method;
+    options.selection.Firmware = true;
+    options.selection.FirmwareFile = firmware;
+    options.selection.Channel = !channel.empty();
+    options.selection.ChannelFile = channel;
+    testing_support::CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted), cli::ExitJobFailed);
+    EXPECT_NE(host.Err().find(row.message), std::string::npos) << host.Err();
+    EXPECT_EQ(deco.Model().CommandLog().size(), commandsBefore);
+  }
 }
