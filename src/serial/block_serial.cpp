@@ -579,8 +579,12 @@ std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& termi
           TrailingLF = end.Form == "\n";
         }
       }
-      if (MaxLineLength > 0 && collected.size() > static_cast<size_t>(MaxLineLength)) {
+      // Only the line itself counts against the limit, not the next reply's first bytes behind
+      // it; a line too long is handed over to nobody and stays whole in the line buffer.
+      size_t lineLength = pos > 0 ? pos - 1 : collected.size();
+      if (MaxLineLength > 0 && lineLength > static_cast<size_t>(MaxLineLength)) {
         RecordError(ErrMaxBuffer);
+        pos = 0;
         break;
       }
       if (pos > 0) break;

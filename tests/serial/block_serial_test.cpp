@@ -196,6 +196,11 @@ TEST(ReceiveTest, MaxLineLength) {
   link.port.MaxLineLength = 4;
   link.pty.WriteMaster("123456\r");
   EXPECT_EQ(SerialErrorCodeOf([&] { link.port.ReceiveUntil(ShortTimeout * 10, "\r"); }), 9996);
+  EXPECT_EQ(link.port.LineBuffer, "123456\r");  // nothing lost with the error
+  link.port.DiscardBuffers();
+  // A short line followed by the next one's first bytes is within the limit.
+  link.pty.WriteMaster("12\r34567");
+  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r"), "12");
   link.port.DiscardBuffers();
   link.port.MaxLineLength = 0;
   link.pty.WriteMaster("123456\r");
