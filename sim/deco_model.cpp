@@ -161,7 +161,7 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   std::lock_guard<std::mutex> lock(mutex_);
   Reply reply;
   if (pcBaud != listenBaud_) return reply;  // noise at the wrong speed: nothing understood
-  log_.push_back(line);
+  if (settings_.KeepCommandLog) log_.push_back(line);
   int number = ++commands_;
   reply.Number = number;
   reply.SentAtBaud = listenBaud_;
@@ -176,9 +176,26 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   return reply;
 }
 
+Faults DecoModel::FaultsNow() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return settings_.Fault;
+}
+
 int DecoModel::ReplyDelayMs(int number) const {
+  std::lock_guard<std::mutex> lock(mutex_);
   const Faults& f = settings_.Fault;
   return f.SlowReplyAt == 0 || f.SlowReplyAt == number ? f.SlowReplyMs : 0;
+}
+
+void DecoModel::SetFaults(const Faults& faults) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  settings_.Fault = faults;
+  weakFailuresLeft_ = faults.WeakWordFailures;
+}
+
+int DecoModel::WeakWordFailuresLeft() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return settings_.Fault.WeakWordAddress ? weakFailuresLeft_ : 0;
 }
 
 int DecoModel::CommandCount() const {

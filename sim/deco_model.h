@@ -44,6 +44,7 @@ struct Settings {
   bool StartInService = false;
   Faults Fault;
   MsClock Now = SteadyMs;  // times the erase busy period
+  bool KeepCommandLog = true;  // a long soak counts commands without keeping each line
 };
 
 // What the deco does after a command line.
@@ -76,6 +77,10 @@ class DecoModel {
   void SetFlash(const std::vector<uint8_t>& image);
   void SetEeprom(const std::vector<uint8_t>& image);
   std::vector<std::string> CommandLog() const;
+  // Faults from now on, for a deco that serves many jobs; command numbers keep counting.
+  void SetFaults(const Faults& faults);
+  Faults FaultsNow() const;
+  int WeakWordFailuresLeft() const;
   const Settings& Config() const { return settings_; }
 
   // Deterministic start contents, so tests can predict what a read returns.

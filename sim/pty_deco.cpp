@@ -104,7 +104,7 @@ bool PtyDeco::WriteAll(const std::string& bytes) {
 }
 
 void PtyDeco::Deliver(const Reply& reply, size_t commandLength) {
-  const Faults& faults = model_.Config().Fault;
+  const Faults faults = model_.FaultsNow();
   int delayMs = model_.ReplyDelayMs(reply.Number);
   if (delayMs > 0) Pause(delayMs / 1000.0);
   // The command took its wire time to arrive before the deco could start answering.
