@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     backend->replies.push_back({std::string(reinterpret_cast<const char*>(data) + i, length), 0});
     i += length;
   }
-  protocol::SerialLink = std::make_unique<serial::TBlockSerial>(std::move(backend));
-  protocol::SerialLink->RaiseExcept = true;
-  protocol::DecoInStandby = (mode & 1) != 0;
+  protocol::SerialLink() = std::make_unique<serial::TBlockSerial>(std::move(backend));
+  protocol::SerialLink()->RaiseExcept = true;
+  protocol::DecoInStandby() = (mode & 1) != 0;
   const char* const bauds[] = {"9600", "38400", "115200"};
   try {
     protocol::EnterServiceMode("fuzz", bauds[(mode >> 1) % 3]);
@@ -56,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const std::exception&) {
     // A deco that answers nonsense ends the connect with a reportable error.
   }
-  protocol::SerialLink.reset();
+  protocol::SerialLink().reset();
   return 0;
 }

@@ -52,7 +52,7 @@ std::string WriteAgainCommand(const JobOptions& options) {
 // A WRITE that did not finish leaves the deco as it is, in service mode, so that it can be
 // written again at once; returning it to standby with a half-written flash could leave it dead.
 void KeepServiceMode(const JobOptions& options, ConsoleHost& host) {
-  protocol::SerialLink.reset();  // closes the port without a word to the deco
+  protocol::SerialLink().reset();  // closes the port without a word to the deco
   host.Message(std::string(MessagePrefix) + "the deco is still in service mode (-SE-) at " +
                options.baud + " baud. Do not switch it off: its memory may be incomplete.");
   host.Message(std::string(MessagePrefix) + "write again with: " + WriteAgainCommand(options));
@@ -207,7 +207,7 @@ bool Connect(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome) 
 
 int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
         RunRecord& record, JobOutcome& outcome) {
-  protocol::MainWindowHandle = &host;
+  protocol::MainWindowHandle() = &host;
   protocol::FillFlashTables();
   transfer::SetTimeStampedNames(transfer::LocalTimeStamp());
   const transfer::JobSelection& selection = options.selection;
@@ -226,10 +226,10 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   if (!Connect(options, host, outcome)) return ExitJobFailed;
   if (options.verbose)
     host.Message(std::string(MessagePrefix) + "connected through " +
-                 protocol::SerialLink->DevicePath + " at " +
-                 std::to_string(protocol::SerialLink->LineSettings.BaudRate) + " baud");
+                 protocol::SerialLink()->DevicePath + " at " +
+                 std::to_string(protocol::SerialLink()->LineSettings.BaudRate) + " baud");
   // Every character on the line, for the report's figures.
-  protocol::SerialLink->OnStatus =
+  protocol::SerialLink()->OnStatus =
       [&record](serial::TBlockSerial*, serial::THookSerialReason reason, const std::string& value) {
         if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
           record.Characters(std::stoull(value));
@@ -277,8 +277,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     }
   }
   // A link kept after a failed exit must not call into this run's record later.
-  if (protocol::SerialLink) protocol::SerialLink->OnStatus = nullptr;
-  protocol::MainWindowHandle = nullptr;
+  if (protocol::SerialLink()) protocol::SerialLink()->OnStatus = nullptr;
+  protocol::MainWindowHandle() = nullptr;
   return result;
 }
 

@@ -52,7 +52,7 @@ void ConsoleHost::StartPhase(const std::string& startText) {
   else if (startText.rfind("Read CHANNEL", 0) == 0)
     phaseBytes_ = ChannelBytes;
   else
-    phaseBytes_ = static_cast<uint64_t>(transfer::BlockCount) * ReadBlockBytes;
+    phaseBytes_ = static_cast<uint64_t>(transfer::BlockCount()) * ReadBlockBytes;
   phaseStartMs_ = NowMs();
 }
 

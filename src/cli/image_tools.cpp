@@ -47,8 +47,8 @@ void ShowSectors(const std::string& file, int64_t size, ConsoleHost& host) {
   std::ifstream in(file, std::ios::binary);
   host.AddLogLine("  sector  addresses          state     SHA-256 (first 16)");
   for (int s = 0; s < protocol::SectorCount; ++s) {
-    uint32_t first = protocol::SectorBase[static_cast<size_t>(s)];
-    uint32_t end = protocol::SectorBase[static_cast<size_t>(s) + 1];
+    uint32_t first = protocol::SectorBase()[static_cast<size_t>(s)];
+    uint32_t end = protocol::SectorBase()[static_cast<size_t>(s) + 1];
     if (end - protocol::FlashBase > static_cast<uint64_t>(size)) break;
     std::string bytes(end - first, '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -122,11 +122,11 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
         throw protocol::EFileError("Cannot open", file, "no such file");
     }
     protocol::FillFlashTables();
-    protocol::Block18Protected = isProtected;
-    protocol::MainWindowHandle = &host;
+    protocol::Block18Protected() = isProtected;
+    protocol::MainWindowHandle() = &host;
     transfer::VerifyDetail detail;
     int32_t differing = transfer::VerifyBlocks(image, readBack, &detail);
-    protocol::MainWindowHandle = nullptr;
+    protocol::MainWindowHandle() = nullptr;
     for (int s = 0; s < protocol::SectorCount; ++s) {
       int64_t words = detail.DifferingWords[static_cast<size_t>(s)];
       if (words > 0)

@@ -46,7 +46,7 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
   run["model"] = nullptr;
   for (size_t i = 0; i + 1 < lines.size(); ++i)
     if (lines[i] == ModelQueryLine) run["model"] = lines[i + 1];
-  run["protected"] = protocol::Block18Protected.load();
+  run["protected"] = protocol::Block18Protected().load();
   run["job"] = options.write ? "write" : "read";
   run["method"] = options.write ? nlohmann::json(options.method) : nlohmann::json(nullptr);
 

@@ -9,7 +9,6 @@
 
 namespace protocol {
 
-uint8_t EepromBuffer[EepromLineBytes];
 
 namespace {
 constexpr size_t ReplyDataOffset = 7;
@@ -22,9 +21,9 @@ void ReadEepromLines(Take&& take) {
   for (int i = 0; i < EepromLines; ++i) {
     std::string command = "0610" + ToHex(static_cast<uint32_t>(8 * i), 2) + "080";
     std::string reply = SendCommand(command, 1);
-    HexData data = DecodeHexBytes128(reply, ReplyDataOffset, EepromBuffer);
+    HexData data = DecodeHexBytes128(reply, ReplyDataOffset, EepromBuffer().data());
     if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
-    take(EepromBuffer);
+    take(EepromBuffer().data());
   }
 }
 }  // namespace
@@ -62,10 +61,10 @@ bool WriteEeprom(const std::string& fileName) {
   uint32_t offset = 0;
   for (int i = 0; i < EepromLines; ++i) {
     for (int b = 0; b < EepromLineBytes; ++b)
-      EepromBuffer[b] = static_cast<uint8_t>(image[offset + static_cast<uint32_t>(b)]);
+      EepromBuffer()[b] = static_cast<uint8_t>(image[offset + static_cast<uint32_t>(b)]);
     std::string data;
     data.reserve(2 * EepromLineBytes);
-    for (uint8_t byte : EepromBuffer) data += ToHex(byte, 2);
+    for (uint8_t byte : EepromBuffer()) data += ToHex(byte, 2);
     SendCommand("060" + ToHex(offset, 4) + data, 1);
     offset += EepromLineBytes;
   }

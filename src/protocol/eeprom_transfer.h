@@ -1,6 +1,7 @@
 // Reading and writing the deco's 2 KB EEPROM in sixteen lines of 128 bytes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -11,7 +12,7 @@ namespace protocol {
 inline constexpr int EepromLines = 16;
 inline constexpr int EepromBytes = EepromLines * EepromLineBytes;
 
-extern uint8_t EepromBuffer[EepromLineBytes];
+std::array<uint8_t, EepromLineBytes>& EepromBuffer();
 
 // Reads the EEPROM into fileName. Throws on a serial error, a bad reply or a file error.
 bool ReadEeprom(const std::string& fileName);

@@ -6,10 +6,6 @@
 
 namespace protocol {
 
-std::array<uint32_t, SectorCount + 1> SectorBase{};
-std::array<uint8_t, SectorCount + 1> SectorFlags{};
-std::vector<std::string> EraseCommands;
-std::vector<std::string> ProgramCommands;
 
 namespace {
 constexpr uint32_t FirstLargeSector = 0x7FE40000u;
@@ -28,27 +24,27 @@ constexpr size_t ReadReplyDataOffset = 3;
 void FillFlashTables() {
   const uint32_t fixed[FixedSectors] = {0x7FE00000u, 0x7FE08000u, 0x7FE0C000u, 0x7FE10000u,
                                         0x7FE20000u};
-  for (int s = 0; s < FixedSectors; ++s) SectorBase[static_cast<size_t>(s)] = fixed[s];
+  for (int s = 0; s < FixedSectors; ++s) SectorBase()[static_cast<size_t>(s)] = fixed[s];
   for (int k = 0; k <= SectorCount - FixedSectors; ++k)
-    SectorBase[static_cast<size_t>(FixedSectors + k)] =
+    SectorBase()[static_cast<size_t>(FixedSectors + k)] =
         FirstLargeSector + static_cast<uint32_t>(k) * LargeSectorSize;
   SetSectorFlags(0);
-  EraseCommands = {Unlock1, Unlock2, EraseSetup, Unlock1, Unlock2};
-  ProgramCommands = {Unlock1, Unlock2, ProgramSetup};
+  EraseCommands() = {Unlock1, Unlock2, EraseSetup, Unlock1, Unlock2};
+  ProgramCommands() = {Unlock1, Unlock2, ProgramSetup};
 }
 
 void SetSectorFlags(uint8_t value) {
-  SectorFlags.fill(value);
+  SectorFlags().fill(value);
 }
 
 void EraseSector(int sector) {
-  for (const std::string& line : EraseCommands) SendCommand(line, 1);
+  for (const std::string& line : EraseCommands()) SendCommand(line, 1);
   SendCommand(
-      FlashWritePrefix + ToHex(SectorBase[static_cast<size_t>(sector)], 8) + SectorEraseData, 1);
+      FlashWritePrefix + ToHex(SectorBase()[static_cast<size_t>(sector)], 8) + SectorEraseData, 1);
 }
 
 void ProgramWord(uint32_t address, uint32_t value) {
-  for (const std::string& line : ProgramCommands) SendCommand(line, 1);
+  for (const std::string& line : ProgramCommands()) SendCommand(line, 1);
   SendCommand(FlashWritePrefix + ToHex(address, 8) + ToHex(value, 8), 1);
 }
 

@@ -19,13 +19,13 @@ inline constexpr int FirstProgrammedSector = 3;
 inline constexpr int ZeroWordsAtStart = 8;
 
 // Entries 0..18: first address of each sector; entry 19: the first address after the flash.
-extern std::array<uint32_t, SectorCount + 1> SectorBase;
+std::array<uint32_t, SectorCount + 1>& SectorBase();
 // Nonzero: the sector is to be written (write job) or differs (verify).
-extern std::array<uint8_t, SectorCount + 1> SectorFlags;
-extern std::vector<std::string> EraseCommands;
-extern std::vector<std::string> ProgramCommands;
+std::array<uint8_t, SectorCount + 1>& SectorFlags();
+std::vector<std::string>& EraseCommands();
+std::vector<std::string>& ProgramCommands();
 
-// Fills SectorBase, clears SectorFlags and fills the two command tables.
+// Fills SectorBase(), clears SectorFlags() and fills the two command tables.
 void FillFlashTables();
 void SetSectorFlags(uint8_t value);
 void EraseSector(int sector);

@@ -7,8 +7,6 @@
 
 namespace protocol {
 
-std::atomic<bool> DecoInStandby{true};
-std::atomic<bool> Block18Protected{false};
 
 namespace {
 
@@ -41,7 +39,7 @@ int32_t BaudOf(const std::string& text) {
 }
 
 void Configure(int32_t baud) {
-  SerialLink->ConfigureLine(baud, DataBits, Parity, OneStopBit, false, false);
+  SerialLink()->ConfigureLine(baud, DataBits, Parity, OneStopBit, false, false);
 }
 
 std::string SpeedSwitchLine(const std::string& baudText) {
@@ -61,15 +59,15 @@ bool SwitchAnswerIsRight(const std::string& baudText, const std::string& receive
 }  // namespace
 
 bool EnterServiceMode(const std::string& portName, const std::string& baudText) {
-  if (!SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
-  serial::TBlockSerial& link = *SerialLink;
+  if (!SerialLink()) throw serial::ESerialError(serial::ErrNotConnected);
+  serial::TBlockSerial& link = *SerialLink();
   link.OpenPort(portName);
-  Configure(DecoInStandby ? StandbyBaud : BaudOf(baudText));
+  Configure(DecoInStandby() ? StandbyBaud : BaudOf(baudText));
   PostStatus("Display of deco must show -SE-");
 
   std::string model = SendCommand("VORTANE", ModelQueryTimeoutFactor);
-  Block18Protected = model.find(ProtectedModelMark) != std::string::npos;
-  PostStatus(Block18Protected ? model + " => Block 18 protected." : model);
+  Block18Protected() = model.find(ProtectedModelMark) != std::string::npos;
+  PostStatus(Block18Protected() ? model + " => Block 18 protected." : model);
 
   PostStatus("Set baudrate " + baudText + " ...");
   if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(SpeedSwitchLine(baudText) + "\r\n");
@@ -77,7 +75,7 @@ bool EnterServiceMode(const std::string& portName, const std::string& baudText) 
   int32_t pending = link.PendingCount();
   std::string received;
   for (int32_t i = 0; i < pending; ++i)
-    received += static_cast<char>(link.ReceiveByte(ActiveClock().TimeoutMs(SwitchReplyTimeoutFactor * BaseTimeout)));
+    received += static_cast<char>(link.ReceiveByte(ActiveClock().TimeoutMs(SwitchReplyTimeoutFactor * BaseTimeout())));
   if (pending > 0) PostStatus(SwitchAnswerIsRight(baudText, received) ? "OK" : "ERROR!");
   Configure(BaudOf(baudText));
 

@@ -7,9 +7,9 @@
 namespace protocol {
 
 // True: the deco shows standby and is first reached at 9600 baud.
-extern std::atomic<bool> DecoInStandby;
+std::atomic<bool>& DecoInStandby();
 // The connected model protects flash sector 18; valid until the next Connect.
-extern std::atomic<bool> Block18Protected;
+std::atomic<bool>& Block18Protected();
 
 inline constexpr const char* ProtectedModelMark = "KVT6072";
 

@@ -3,18 +3,13 @@
 #include <mutex>
 
 #include "protocol/clock.h"
+#include "protocol/link_context.h"
 #include "serial/serial_util.h"
 
 namespace protocol {
 
-std::atomic<int32_t> BaseTimeout{StandardBaseTimeout};
-std::unique_ptr<serial::TBlockSerial> SerialLink;
-std::atomic<StatusSink*> MainWindowHandle{nullptr};
-
 namespace {
 constexpr int BitsPerCharacter = 10;
-std::mutex statusMutex;
-std::string statusText;
 
 // Puts the link's receive limits back however the transaction ends.
 class ReceiveLimits {
@@ -55,16 +50,17 @@ bool AwaitReplyStart(serial::TBlockSerial& link, int32_t timeoutMs) {
 }  // namespace
 
 std::string StatusText() {
-  std::lock_guard<std::mutex> lock(statusMutex);
-  return statusText;
+  LinkContext& link = CurrentLink();
+  std::lock_guard<std::mutex> lock(link.StatusMutex);
+  return link.StatusText;
 }
 
 std::string SendCommand(const std::string& command, int timeoutFactor) {
-  if (!SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
-  serial::TBlockSerial& link = *SerialLink;
+  if (!SerialLink()) throw serial::ESerialError(serial::ErrNotConnected);
+  serial::TBlockSerial& link = *SerialLink();
   if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(command + "\r\n");
 
-  int32_t replyTimeout = ActiveClock().TimeoutMs(timeoutFactor * BaseTimeout.load());
+  int32_t replyTimeout = ActiveClock().TimeoutMs(timeoutFactor * BaseTimeout().load());
   if (!AwaitReplyStart(link, FirstByteTimeoutFactor * replyTimeout)) {
     link.RecordAndRaise(serial::ErrTimeout);
     return "";
@@ -79,10 +75,11 @@ std::string SendCommand(const std::string& command, int timeoutFactor) {
 
 void PostStatus(const std::string& text) {
   {
-    std::lock_guard<std::mutex> lock(statusMutex);
-    statusText = text;
+    LinkContext& link = CurrentLink();
+    std::lock_guard<std::mutex> lock(link.StatusMutex);
+    link.StatusText = text;
   }
-  if (StatusSink* sink = MainWindowHandle.load()) sink->ShowStatusText(text);
+  if (StatusSink* sink = MainWindowHandle().load()) sink->ShowStatusText(text);
 }
 
 uint64_t ClockReading() {

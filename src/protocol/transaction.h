@@ -20,9 +20,9 @@ inline constexpr int32_t MaxReplyLength = 1024;
 inline constexpr int32_t ModelQueryTimeoutFactor = 5;
 
 // Base reply time-out in milliseconds; set to 500 at start-up, every Connect and every job.
-extern std::atomic<int32_t> BaseTimeout;
+std::atomic<int32_t>& BaseTimeout();
 // The one open connection, null while disconnected.
-extern std::unique_ptr<serial::TBlockSerial> SerialLink;
+std::unique_ptr<serial::TBlockSerial>& SerialLink();
 
 // The window side of status lines: takes one line over, synchronously, on its own thread.
 class StatusSink {
@@ -33,7 +33,7 @@ class StatusSink {
 };
 
 // Where PostStatus delivers; null drops the lines.
-extern std::atomic<StatusSink*> MainWindowHandle;
+std::atomic<StatusSink*>& MainWindowHandle();
 
 // The last line handed to PostStatus.
 std::string StatusText();

@@ -7,10 +7,10 @@ namespace transfer {
 
 bool ConnectDeco(const std::string& portName, const std::string& baudText, bool decoInStandby,
                  ConnectError& error) {
-  protocol::BaseTimeout = protocol::StandardBaseTimeout;
-  protocol::DecoInStandby = decoInStandby;
-  protocol::SerialLink = std::make_unique<serial::TBlockSerial>();
-  protocol::SerialLink->RaiseExcept = true;
+  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
+  protocol::DecoInStandby() = decoInStandby;
+  protocol::SerialLink() = std::make_unique<serial::TBlockSerial>();
+  protocol::SerialLink()->RaiseExcept = true;
   try {
     protocol::EnterServiceMode(portName, baudText);
     protocol::WaitSeconds(ConnectSettleSeconds);
@@ -21,22 +21,22 @@ bool ConnectDeco(const std::string& portName, const std::string& baudText, bool 
   } catch (const std::exception& failure) {
     error.Text = failure.what();
   }
-  error.Device = protocol::SerialLink->DevicePath;
+  error.Device = protocol::SerialLink()->DevicePath;
   try {
     protocol::LeaveServiceMode();
   } catch (const std::exception&) {
     // The deco may be unreachable: the clean-up goes on regardless.
   }
   protocol::WaitSeconds(ConnectSettleSeconds);
-  protocol::SerialLink.reset();
+  protocol::SerialLink().reset();
   return false;
 }
 
 void DisconnectDeco() {
-  protocol::BaseTimeout = protocol::StandardBaseTimeout;
+  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
   protocol::LeaveServiceMode();
   protocol::WaitSeconds(ConnectSettleSeconds);
-  protocol::SerialLink.reset();
+  protocol::SerialLink().reset();
 }
 
 }  // namespace transfer

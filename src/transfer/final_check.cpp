@@ -17,8 +17,8 @@ constexpr uint8_t ErasedByte = 0xFF;
 
 // The bytes a write leaves in sector s.
 std::string ExpectedSector(std::ifstream& image, const std::string& imageFile, int s) {
-  uint32_t first = protocol::SectorBase[static_cast<size_t>(s)];
-  uint32_t size = protocol::SectorBase[static_cast<size_t>(s) + 1] - first;
+  uint32_t first = protocol::SectorBase()[static_cast<size_t>(s)];
+  uint32_t size = protocol::SectorBase()[static_cast<size_t>(s) + 1] - first;
   std::string bytes(size, static_cast<char>(ErasedByte));
   if (s >= protocol::FirstProgrammedSector) {
     image.clear();
@@ -42,7 +42,7 @@ std::vector<int> SectorsDifferingFromWrite(const std::string& imageFile,
   uint8_t block[protocol::ReadBlockBytes];
   for (int s : sectors) {
     std::string expected = ExpectedSector(image, imageFile, s);
-    uint32_t address = protocol::SectorBase[static_cast<size_t>(s)];
+    uint32_t address = protocol::SectorBase()[static_cast<size_t>(s)];
     for (size_t offset = 0; offset < expected.size(); offset += sizeof block) {
       protocol::ReadFlashBlock(address + static_cast<uint32_t>(offset), block);
       if (std::memcmp(block, expected.data() + offset, sizeof block) != 0) {

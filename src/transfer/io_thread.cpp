@@ -31,8 +31,8 @@ uint32_t LittleEndianWord(const uint8_t* bytes) {
 }
 
 uint32_t SectorSize(int s) {
-  return protocol::SectorBase[static_cast<size_t>(s) + 1] -
-         protocol::SectorBase[static_cast<size_t>(s)];
+  return protocol::SectorBase()[static_cast<size_t>(s) + 1] -
+         protocol::SectorBase()[static_cast<size_t>(s)];
 }
 
 }  // namespace
@@ -47,7 +47,7 @@ int32_t PercentOf(uint64_t done, uint64_t total) {
 }
 
 TIOThread::TIOThread(TransferHost& host, const JobSelection& selection)
-    : host_(host), selection_(selection) {}
+    : host_(host), selection_(selection), job_(CurrentJob()), link_(protocol::CurrentLink()) {}
 
 TIOThread::~TIOThread() {
   Terminate();
@@ -56,7 +56,11 @@ TIOThread::~TIOThread() {
 
 void TIOThread::Resume() {
   if (thread_.joinable() || finished_) return;
-  thread_ = std::thread([this] { Execute(); });
+  thread_ = std::thread([this] {
+    // The worker serves the deco of the thread that made it.
+    JobScope scope(job_, link_);
+    Execute();
+  });
 }
 
 void TIOThread::Terminate() {
@@ -116,8 +120,8 @@ void TIOThread::Execute() {
     SetThreadName();
     RaiseAboveNormalPriority();
     // A late reply from an earlier failed exchange must not become this job's first reply.
-    if (protocol::SerialLink) protocol::SerialLink->DiscardBuffers();
-    if (IsWriteJob) {
+    if (protocol::SerialLink()) protocol::SerialLink()->DiscardBuffers();
+    if (IsWriteJob()) {
       RunWriteJob();
     } else {
       RunReadJob();
@@ -133,13 +137,13 @@ void TIOThread::Execute() {
 }
 
 void TIOThread::RunReadJob() {
-  protocol::BaseTimeout = protocol::StandardBaseTimeout;
-  FlashWriteActive = false;
+  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
+  FlashWriteActive() = false;
   if (selection_.Eeprom) {
     protocol::ReadEeprom(selection_.EepromFile);
     protocol::WaitSeconds(PhaseWaitSeconds);
   }
-  if (selection_.Firmware || selection_.Channel) ReadFlash(BlockCount, ColourReadJob);
+  if (selection_.Firmware || selection_.Channel) ReadFlash(BlockCount(), ColourReadJob);
   protocol::WaitSeconds(ReadJobEndWaitSeconds);
   if (!terminated_) host_.PostWorkerDone();
 }
@@ -164,11 +168,11 @@ void TIOThread::FinishPhase(const Phase& phase, const std::string& startText) {
 
 bool TIOThread::ReadFlash(int32_t blockCount, uint32_t colour) {
   if (blockCount == 0) return false;
-  FlashWriteActive = false;
+  FlashWriteActive() = false;
   host_.SetBarColour(colour);
   std::string startText = blockCount == ChannelBlocks ? "Read CHANNEL ..." : "Read FIRMWARE ...";
   protocol::PostStatus(startText);
-  const std::string fileName = ImageFileName;
+  const std::string fileName = ImageFileName();
   std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
   if (!file) throw protocol::EFileError("Cannot create", fileName, errno);
 
@@ -188,7 +192,7 @@ bool TIOThread::ReadFlash(int32_t blockCount, uint32_t colour) {
   if (!file) throw protocol::EFileError("Cannot write", fileName, errno);
   FinishPhase(phase, startText);
 
-  if (blockCount == FirmwareBlocks && selection_.Channel && !IsWriteJob) {
+  if (blockCount == FirmwareBlocks && selection_.Channel && !IsWriteJob()) {
     if (protocol::CopyLeadingWords(fileName, selection_.ChannelFile, protocol::ChannelWords))
       protocol::PostStatus("CHANNEL is extracted from FIRMWARE. OK!");
   }
@@ -205,25 +209,25 @@ std::string TIOThread::PickImageFile() const {
 bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
   using protocol::SectorFlags;
   if (terminated_ || blockCount == 0) return false;
-  if (!protocol::SerialLink || !protocol::SerialLink->WaitWritable(PortReadyTimeoutMs)) {
+  if (!protocol::SerialLink() || !protocol::SerialLink()->WaitWritable(PortReadyTimeoutMs)) {
     protocol::PostStatus("ERROR: cannot WRITE to deco.");
     NoteShortfall("the port was not ready to write within 5 s; the flash was not written");
     return false;
   }
   host_.SetBarColour(colour);
-  const std::string fileName = ImageFileName;
+  const std::string fileName = ImageFileName();
   std::string startText = "Write " + protocol::BareFileName(fileName) + " to deco ...";
   protocol::PostStatus(startText);
-  FlashWriteActive = true;
+  FlashWriteActive() = true;
   std::ifstream file(fileName, std::ios::binary);
   if (!file) {
-    FlashWriteActive = false;
+    FlashWriteActive() = false;
     throw protocol::EFileError("Cannot open", fileName, errno);
   }
 
   int last = blockCount == ChannelBlocks
                  ? protocol::LastChannelSector
-                 : (protocol::Block18Protected ? protocol::ProtectedSector - 1
+                 : (protocol::Block18Protected() ? protocol::ProtectedSector - 1
                                                : protocol::ProtectedSector);
   // A sector is erased only when the image holds all of it: an erased sector that cannot be
   // programmed back from the file would be lost.
@@ -231,10 +235,10 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
   bool skipped = false;
   uint64_t wordsTotal = 0;
   for (int s = 0; s <= last; ++s) {
-    if (!SectorFlags[static_cast<size_t>(s)]) continue;
-    int64_t sectorEnd = protocol::SectorBase[static_cast<size_t>(s) + 1] - protocol::FlashBase;
+    if (!SectorFlags()[static_cast<size_t>(s)]) continue;
+    int64_t sectorEnd = protocol::SectorBase()[static_cast<size_t>(s) + 1] - protocol::FlashBase;
     if (imageBytes < sectorEnd) {
-      SectorFlags[static_cast<size_t>(s)] = 0;
+      SectorFlags()[static_cast<size_t>(s)] = 0;
       skipped = true;
       std::string reason = "Block " + std::to_string(s) +
                            " skipped: " + protocol::BareFileName(fileName) +
@@ -251,35 +255,35 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
   uint64_t wordsDone = 0;
   auto stopHere = [&] {
     if (!terminated_) return false;
-    FlashWriteActive = false;
+    FlashWriteActive() = false;
     return true;
   };
 
   for (int s = 0; s < protocol::FirstProgrammedSector && s <= last; ++s) {
-    if (!SectorFlags[static_cast<size_t>(s)]) continue;
+    if (!SectorFlags()[static_cast<size_t>(s)]) continue;
     protocol::EraseSector(s);
     wordsDone += SectorSize(s) / 4;
     ShowProgress(phase, wordsDone, wordsTotal);
     if (stopHere()) return false;
     protocol::WaitSeconds(EraseWaitSeconds);
   }
-  if (SectorFlags[0]) {
+  if (SectorFlags()[0]) {
     for (int k = 0; k < protocol::ZeroWordsAtStart; ++k)
       protocol::ProgramWord(protocol::FlashBase + 4 * static_cast<uint32_t>(k), 0);
   }
 
   std::vector<uint8_t> chunk(ProgramChunkBytes);
   for (int s = protocol::FirstProgrammedSector; s <= last; ++s) {
-    if (!SectorFlags[static_cast<size_t>(s)]) continue;
+    if (!SectorFlags()[static_cast<size_t>(s)]) continue;
     protocol::EraseSector(s);
     protocol::WaitSeconds(EraseWaitSeconds);
-    uint32_t address = protocol::SectorBase[static_cast<size_t>(s)];
+    uint32_t address = protocol::SectorBase()[static_cast<size_t>(s)];
     file.clear();
     file.seekg(static_cast<std::streamoff>(address - protocol::FlashBase));
     for (uint32_t c = 0; c < SectorSize(s) / ProgramChunkBytes; ++c) {
       file.read(reinterpret_cast<char*>(chunk.data()), ProgramChunkBytes);
       if (static_cast<uint32_t>(file.gcount()) != ProgramChunkBytes) {
-        FlashWriteActive = false;
+        FlashWriteActive() = false;
         throw protocol::EFileError("Cannot read all of", fileName, errno);
       }
       for (uint32_t w = 0; w < ProgramChunkBytes; w += 4) {
@@ -293,12 +297,12 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
   }
   file.close();
   FinishPhase(phase, startText);
-  FlashWriteActive = false;
+  FlashWriteActive() = false;
   {
     std::lock_guard<std::mutex> lock(errorMutex_);
     WritePass pass{fileName, {}};
     for (int s = 0; s <= last; ++s)
-      if (SectorFlags[static_cast<size_t>(s)]) pass.Sectors.push_back(s);
+      if (SectorFlags()[static_cast<size_t>(s)]) pass.Sectors.push_back(s);
     passes_.push_back(pass);
     comparedSinceLastPass_ = false;
   }
@@ -306,21 +310,21 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
 }
 
 void TIOThread::RunWriteJob() {
-  protocol::BaseTimeout = protocol::StandardBaseTimeout;
-  FlashWriteActive = true;
+  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
+  FlashWriteActive() = true;
   if (selection_.Eeprom) {
     protocol::WriteEeprom(selection_.EepromFile);
     protocol::WaitSeconds(PhaseWaitSeconds);
-    if (SafeMethod) protocol::WriteEeprom(selection_.EepromFile);
+    if (SafeMethod()) protocol::WriteEeprom(selection_.EepromFile);
     protocol::WaitSeconds(PhaseWaitSeconds);
   }
   if (selection_.Firmware || selection_.Channel) {
-    bool verify = DifferentBlocksMethod;
-    if (!DifferentBlocksMethod) {
-      ImageFileName = ChannelMerged ? MergedFileName : PickImageFile();
+    bool verify = DifferentBlocksMethod();
+    if (!DifferentBlocksMethod()) {
+      ImageFileName() = ChannelMerged() ? MergedFileName() : PickImageFile();
       protocol::SetSectorFlags(1);
-      bool written = WriteFlash(BlockCount, ColourWrite);
-      if (written && SafeMethod) {
+      bool written = WriteFlash(BlockCount(), ColourWrite);
+      if (written && SafeMethod()) {
         verify = true;
       } else {
         protocol::WaitSeconds(PhaseWaitSeconds);
@@ -328,29 +332,29 @@ void TIOThread::RunWriteJob() {
     }
     if (verify) {
       protocol::WaitSeconds(PhaseWaitSeconds);
-      std::string readBack = selection_.Firmware ? FirmwareReadBackName : ChannelReadBackName;
-      BlockCount = selection_.Firmware ? FirmwareBlocks : ChannelBlocks;
-      ImageFileName = readBack;
-      if (ReadFlash(BlockCount, ColourReadBack) && !terminated_) {
+      std::string readBack = selection_.Firmware ? FirmwareReadBackName() : ChannelReadBackName();
+      BlockCount() = selection_.Firmware ? FirmwareBlocks : ChannelBlocks;
+      ImageFileName() = readBack;
+      if (ReadFlash(BlockCount(), ColourReadBack) && !terminated_) {
         protocol::WaitSeconds(PhaseWaitSeconds);
-        ImageFileName = ChannelMerged ? MergedFileName : PickImageFile();
+        ImageFileName() = ChannelMerged() ? MergedFileName() : PickImageFile();
         VerifyDetail detail;
-        int32_t differing = VerifyBlocks(ImageFileName, readBack, &detail);
+        int32_t differing = VerifyBlocks(ImageFileName(), readBack, &detail);
         {
           // What was written before this comparison is proven by it.
           std::lock_guard<std::mutex> lock(errorMutex_);
           comparedSinceLastPass_ = true;
           std::vector<int> flagged;
           for (int s = 0; s < protocol::SectorCount; ++s)
-            if (protocol::SectorFlags[static_cast<size_t>(s)]) flagged.push_back(s);
+            if (protocol::SectorFlags()[static_cast<size_t>(s)]) flagged.push_back(s);
           comparisons_.push_back(flagged);
         }
         if (!detail.WholeImage)
-          NoteShortfall(protocol::BareFileName(ImageFileName) +
+          NoteShortfall(protocol::BareFileName(ImageFileName()) +
                         " is longer than the flash read back; its rest was not compared");
         if (differing > 0) {
           protocol::WaitSeconds(RewriteWaitSeconds);
-          WriteFlash(BlockCount, ColourRewrite);
+          WriteFlash(BlockCount(), ColourRewrite);
         }
       }
     }

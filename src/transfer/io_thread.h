@@ -83,6 +83,8 @@ class TIOThread {
   std::vector<WritePass> passes_;
   bool comparedSinceLastPass_ = false;
   std::vector<std::vector<int>> comparisons_;
+  JobContext& job_;
+  protocol::LinkContext& link_;
   std::thread thread_;
 };
 

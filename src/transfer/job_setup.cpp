@@ -42,28 +42,28 @@ fs::path FolderOf(const std::string& file) {
 }
 
 void SetBlockCountAndImage(const JobSelection& selection) {
-  BlockCount = 0;
+  BlockCount() = 0;
   if (selection.Channel) {
-    BlockCount = ChannelBlocks;
-    ImageFileName = selection.ChannelFile;
+    BlockCount() = ChannelBlocks;
+    ImageFileName() = selection.ChannelFile;
   }
   if (selection.Firmware) {
-    BlockCount = FirmwareBlocks;
-    ImageFileName = selection.FirmwareFile;
+    BlockCount() = FirmwareBlocks;
+    ImageFileName() = selection.FirmwareFile;
   }
 }
 // A WRITE creates its read-back and its merged image under the run's time-stamped names; an
 // image file that is one of them would be overwritten before it is used, and a comparison of
 // the flash with its own read-back finds nothing.
 bool CheckOwnOutputs(const JobSelection& selection, JobDialogs& dialogs) {
-  bool readsBack = SafeMethod || DifferentBlocksMethod;
+  bool readsBack = SafeMethod() || DifferentBlocksMethod();
   bool merges = selection.Firmware && selection.Channel;
   for (const std::string& file : TickedFiles(selection)) {
     const char* overwrittenBy = nullptr;
-    if (readsBack && (protocol::SameFile(file, FirmwareReadBackName) ||
-                      protocol::SameFile(file, ChannelReadBackName)))
+    if (readsBack && (protocol::SameFile(file, FirmwareReadBackName()) ||
+                      protocol::SameFile(file, ChannelReadBackName())))
       overwrittenBy = " is where this WRITE stores its read-back of the flash.";
-    if (merges && protocol::SameFile(file, MergedFileName))
+    if (merges && protocol::SameFile(file, MergedFileName()))
       overwrittenBy = " is where this WRITE stores the merged image.";
     if (overwrittenBy) {
       dialogs.Message(protocol::BareFileName(file) + overwrittenBy +
@@ -142,7 +142,7 @@ bool AskReadOverwrites(const JobSelection& selection, JobDialogs& dialogs) {
 }
 
 void SetReadJobValues(const JobSelection& selection) {
-  IsWriteJob = false;
+  IsWriteJob() = false;
   SetBlockCountAndImage(selection);
 }
 
@@ -157,8 +157,8 @@ bool CheckWriteFile(const std::string& fileName, int64_t expectedSize, bool rela
 }
 
 void SetWriteMethod(WriteMethod method) {
-  SafeMethod = method == WriteMethod::Safe;
-  DifferentBlocksMethod = method == WriteMethod::DifferentBlocks;
+  SafeMethod() = method == WriteMethod::Safe;
+  DifferentBlocksMethod() = method == WriteMethod::DifferentBlocks;
 }
 
 bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs) {
@@ -172,7 +172,7 @@ bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs) {
   bool failed = true;
   for (const auto& check : checks) {
     if (!check.ticked) continue;
-    if (!CheckWriteFile(check.file, check.size, DifferentBlocksMethod, failed)) {
+    if (!CheckWriteFile(check.file, check.size, DifferentBlocksMethod(), failed)) {
       dialogs.Message(protocol::BareFileName(check.file) + WrongFileSuffix);
       return false;
     }
@@ -185,15 +185,15 @@ bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs) {
 }
 
 void MergeAndSetWriteJobValues(const JobSelection& selection, JobDialogs& dialogs) {
-  ChannelMerged = false;
+  ChannelMerged() = false;
   if (selection.Firmware && selection.Channel) {
     dialogs.AddLogLine("Inserting Channel into Firmware file ...");
     protocol::MergeChannelIntoFirmware(selection.ChannelFile, selection.FirmwareFile,
-                                       MergedFileName,
+                                       MergedFileName(),
                                        [&](const std::string& line) { dialogs.AddLogLine(line); });
-    ChannelMerged = true;
+    ChannelMerged() = true;
   }
-  IsWriteJob = true;
+  IsWriteJob() = true;
   SetBlockCountAndImage(selection);
 }
 

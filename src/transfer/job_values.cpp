@@ -2,18 +2,10 @@
 
 namespace transfer {
 
-bool IsWriteJob = false;
-int32_t BlockCount = 0;
-std::string ImageFileName;
-bool SafeMethod = false;
-bool DifferentBlocksMethod = false;
-bool ChannelMerged = false;
-std::string MergedFileName;
-std::string FirmwareReadBackName;
-std::string ChannelReadBackName;
-std::atomic<bool> FlashWriteActive{false};
-
 namespace {
+JobContext processJob;
+thread_local JobContext* installedJob = nullptr;
+
 std::string ReplaceSeparators(std::string text) {
   for (char& c : text) {
     if (c == ':' || c == '/') c = '-';
@@ -21,6 +13,26 @@ std::string ReplaceSeparators(std::string text) {
   return text;
 }
 }  // namespace
+
+JobContext& CurrentJob() { return installedJob ? *installedJob : processJob; }
+
+JobScope::JobScope(JobContext& job, protocol::LinkContext& link)
+    : previous_(installedJob), link_(link) {
+  installedJob = &job;
+}
+
+JobScope::~JobScope() { installedJob = previous_; }
+
+bool& IsWriteJob() { return CurrentJob().IsWriteJob; }
+int32_t& BlockCount() { return CurrentJob().BlockCount; }
+std::string& ImageFileName() { return CurrentJob().ImageFileName; }
+bool& SafeMethod() { return CurrentJob().SafeMethod; }
+bool& DifferentBlocksMethod() { return CurrentJob().DifferentBlocksMethod; }
+bool& ChannelMerged() { return CurrentJob().ChannelMerged; }
+std::string& MergedFileName() { return CurrentJob().MergedFileName; }
+std::string& FirmwareReadBackName() { return CurrentJob().FirmwareReadBackName; }
+std::string& ChannelReadBackName() { return CurrentJob().ChannelReadBackName; }
+std::atomic<bool>& FlashWriteActive() { return CurrentJob().FlashWriteActive; }
 
 std::vector<std::string> TickedFiles(const JobSelection& selection) {
   std::vector<std::string> files;
@@ -60,9 +72,9 @@ std::string FormatTimeStamp(const std::tm& when, std::string dateFormat, std::st
 }
 
 void SetTimeStampedNames(const std::string& timeStamp) {
-  FirmwareReadBackName = "_2MB_" + timeStamp + ".BIN";
-  ChannelReadBackName = "_512KB_" + timeStamp + ".BIN";
-  MergedFileName = "_2MB_MERGED_" + timeStamp + ".BIN";
+  FirmwareReadBackName() = "_2MB_" + timeStamp + ".BIN";
+  ChannelReadBackName() = "_512KB_" + timeStamp + ".BIN";
+  MergedFileName() = "_2MB_MERGED_" + timeStamp + ".BIN";
 }
 
 }  // namespace transfer

@@ -8,22 +8,55 @@
 #include <string>
 #include <vector>
 
+#include "protocol/link_context.h"
+
 namespace transfer {
 
 inline constexpr int32_t FirmwareBlocks = 8192;
 inline constexpr int32_t ChannelBlocks = 2048;
 
-extern bool IsWriteJob;
-extern int32_t BlockCount;
-extern std::string ImageFileName;
-extern bool SafeMethod;
-extern bool DifferentBlocksMethod;
-extern bool ChannelMerged;
-extern std::string MergedFileName;
-extern std::string FirmwareReadBackName;
-extern std::string ChannelReadBackName;
-// Set while a write job writes flash; the front ends word their Abort and close questions by it.
-extern std::atomic<bool> FlashWriteActive;
+// The job values of one deco. The window has one set for the whole process; the command line
+// serving several decos gives each port its own, beside its link (protocol/link_context.h).
+struct JobContext {
+  bool IsWriteJob = false;
+  int32_t BlockCount = 0;
+  std::string ImageFileName;
+  bool SafeMethod = false;
+  bool DifferentBlocksMethod = false;
+  bool ChannelMerged = false;
+  std::string MergedFileName;
+  std::string FirmwareReadBackName;
+  std::string ChannelReadBackName;
+  // Set while a write job writes flash; the front ends word their Abort and close questions by it.
+  std::atomic<bool> FlashWriteActive{false};
+};
+
+// The set installed on this thread, or else the process's one.
+JobContext& CurrentJob();
+
+// Installs a job context and a link context on this thread for the scope's life.
+class JobScope {
+ public:
+  JobScope(JobContext& job, protocol::LinkContext& link);
+  ~JobScope();
+  JobScope(const JobScope&) = delete;
+  JobScope& operator=(const JobScope&) = delete;
+
+ private:
+  JobContext* previous_;
+  protocol::LinkScope link_;
+};
+
+bool& IsWriteJob();
+int32_t& BlockCount();
+std::string& ImageFileName();
+bool& SafeMethod();
+bool& DifferentBlocksMethod();
+bool& ChannelMerged();
+std::string& MergedFileName();
+std::string& FirmwareReadBackName();
+std::string& ChannelReadBackName();
+std::atomic<bool>& FlashWriteActive();
 
 // The job's check boxes and file names, taken when the job starts (the front end keeps them
 // unchanged while the job runs).

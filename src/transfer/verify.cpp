@@ -31,8 +31,8 @@ int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFi
   int64_t imageSize = protocol::FileSize64(imageFile);
   int64_t readBackSize = protocol::FileSize64(readBackFile);
   protocol::SetSectorFlags(0);
-  uint32_t limit = protocol::Block18Protected ? SectorBase[protocol::ProtectedSector]
-                                              : SectorBase[protocol::SectorCount];
+  uint32_t limit = protocol::Block18Protected() ? SectorBase()[protocol::ProtectedSector]
+                                              : SectorBase()[protocol::SectorCount];
   // Words past the read-back's end have nothing to be compared with: they are not compared.
   int64_t words = std::max<int64_t>(0, std::min(imageSize, readBackSize)) / 4;
   int32_t count = 0;
@@ -49,10 +49,10 @@ int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFi
       ReadChunk(image, a, take * 4, imageFile);
       ReadChunk(readBack, b, take * 4, readBackFile);
       for (size_t w = 0; w < take; ++w, address += 4) {
-        if (sector < protocol::SectorCount && address >= SectorBase[sector + 1]) ++sector;
+        if (sector < protocol::SectorCount && address >= SectorBase()[sector + 1]) ++sector;
         if (address < limit && std::memcmp(&a[w * 4], &b[w * 4], 4) != 0) {
           ++count;
-          protocol::SectorFlags[sector] = 1;
+          protocol::SectorFlags()[sector] = 1;
           ++found.DifferingWords[sector];
         }
       }
@@ -69,7 +69,7 @@ int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFi
   } else {
     std::string line = "Diff in block(s) ";
     for (int s = 0; s < protocol::SectorCount; ++s) {
-      if (protocol::SectorFlags[static_cast<size_t>(s)]) line += std::to_string(s) + " ";
+      if (protocol::SectorFlags()[static_cast<size_t>(s)]) line += std::to_string(s) + " ";
     }
     protocol::PostStatus(line);
   }

@@ -110,7 +110,7 @@ TForm1::~TForm1() {
     WaitForWorkerEnd();
     FWorker.reset();
   }
-  if (protocol::MainWindowHandle.load() == this) protocol::MainWindowHandle = nullptr;
+  if (protocol::MainWindowHandle().load() == this) protocol::MainWindowHandle() = nullptr;
 }
 
 void TForm1::BuildControls() {
@@ -242,11 +242,11 @@ void TForm1::SetTabOrder() {
 }
 
 void TForm1::FormCreate() {
-  protocol::MainWindowHandle = this;
-  transfer::IsWriteJob = false;
-  transfer::FlashWriteActive = false;
-  protocol::BaseTimeout = protocol::StandardBaseTimeout;
-  protocol::SerialLink.reset();
+  protocol::MainWindowHandle() = this;
+  transfer::IsWriteJob() = false;
+  transfer::FlashWriteActive() = false;
+  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
+  protocol::SerialLink().reset();
 
   std::vector<std::string> ports;
   serial::SplitList(serial::ListSerialPorts(), ',', ports);
@@ -435,9 +435,9 @@ void TForm1::ShowConnected(bool connected) {
 
 void TForm1::Button4Click() {
   if (FWorker) return;
-  protocol::BaseTimeout = protocol::StandardBaseTimeout;
+  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
   bool standby = RadioButton4->isChecked();
-  protocol::DecoInStandby = standby;
+  protocol::DecoInStandby() = standby;
   if (Connected) {
     transfer::DisconnectDeco();  // an error here goes to the error report; we stay connected
     Connected = false;
@@ -469,10 +469,10 @@ transfer::JobSelection TForm1::Snapshot() const {
 }
 
 void TForm1::StartWorker(const transfer::JobSelection& selection) {
-  protocol::DecoInStandby = RadioButton4->isChecked();
-  bool writeJob = transfer::IsWriteJob;
+  protocol::DecoInStandby() = RadioButton4->isChecked();
+  bool writeJob = transfer::IsWriteJob();
   FWorker = std::make_unique<transfer::TIOThread>(*this, selection);
-  transfer::IsWriteJob = writeJob;
+  transfer::IsWriteJob() = writeJob;
   FWorker->Resume();
 }
 
@@ -521,7 +521,7 @@ void TForm1::Button6Click() {
 }
 
 void TForm1::Button1Click() {
-  if (!dialogs_->Confirm(transfer::FlashWriteActive ? WriteQuestion : ReadQuestion)) return;
+  if (!dialogs_->Confirm(transfer::FlashWriteActive() ? WriteQuestion : ReadQuestion)) return;
   if (!FWorker) return;
   FWorker->Terminate();
   WaitForWorkerEnd();
@@ -562,14 +562,14 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 
 bool TForm1::FormCloseQuery() {
   bool canClose = true;
-  if (FWorker && !dialogs_->Warning(transfer::FlashWriteActive ? WriteQuestion : ReadQuestion))
+  if (FWorker && !dialogs_->Warning(transfer::FlashWriteActive() ? WriteQuestion : ReadQuestion))
     canClose = false;
   if (canClose && FWorker) {
     FWorker->Terminate();
     WaitForWorkerEnd();
     FWorker.reset();
   }
-  if (protocol::SerialLink && !dialogs_->Warning(PortQuestion)) canClose = false;
+  if (protocol::SerialLink() && !dialogs_->Warning(PortQuestion)) canClose = false;
   return canClose;
 }
 

@@ -58,6 +58,8 @@ const Job Jobs[] = {
     {"write_channel_diff", true, "diff", Memory::Channel},
 };
 
+void PrintTo(const Job& job, std::ostream* out) { *out << job.name; }
+
 enum class Fault { Drop, Garbage, Short, LowerCase, Slow, Trickle, HangUp, WeakWord, CrLf, EraseBusy };
 const char* const FaultNames[] = {"dropped reply", "garbage reply", "short reply",
                                   "lower-case reply", "slow reply", "trickle without CR",

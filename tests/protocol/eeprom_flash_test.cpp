@@ -17,8 +17,8 @@ using testing_support::WriteFile;
 
 namespace {
 void OpenInService(SimSession& session) {
-  SerialLink->OpenPort(session.deco.SlavePath());
-  SerialLink->ConfigureLine(115200, 7, 'E', 0, false, false);
+  SerialLink()->OpenPort(session.deco.SlavePath());
+  SerialLink()->ConfigureLine(115200, 7, 'E', 0, false, false);
 }
 }  // namespace
 
@@ -83,16 +83,16 @@ TEST(EepromTest, WriteRefusesMissingOrShortFileAndSendsNothing) {
 
 TEST(FlashMapTest, SectorTable) {
   FillFlashTables();
-  EXPECT_EQ(SectorBase[0], 0x7FE00000u);
-  EXPECT_EQ(SectorBase[3], 0x7FE10000u);
-  EXPECT_EQ(SectorBase[7], 0x7FE80000u);  // end of the channel region
-  EXPECT_EQ(SectorBase[18], 0x7FFE0000u);
-  EXPECT_EQ(SectorBase[19], 0x80000000u);
+  EXPECT_EQ(SectorBase()[0], 0x7FE00000u);
+  EXPECT_EQ(SectorBase()[3], 0x7FE10000u);
+  EXPECT_EQ(SectorBase()[7], 0x7FE80000u);  // end of the channel region
+  EXPECT_EQ(SectorBase()[18], 0x7FFE0000u);
+  EXPECT_EQ(SectorBase()[19], 0x80000000u);
   uint32_t total = 0;
-  for (int s = 0; s < SectorCount; ++s) total += SectorBase[s + 1] - SectorBase[s];
+  for (int s = 0; s < SectorCount; ++s) total += SectorBase()[s + 1] - SectorBase()[s];
   EXPECT_EQ(total, 0x200000u);
-  EXPECT_EQ(EraseCommands.size(), 5u);
-  EXPECT_EQ(ProgramCommands.back(), "02207FE01554000500A0");
+  EXPECT_EQ(EraseCommands().size(), 5u);
+  EXPECT_EQ(ProgramCommands().back(), "02207FE01554000500A0");
 }
 
 TEST(FlashMapTest, EraseAndProgramOnTheDeco) {

@@ -31,7 +31,7 @@ TEST(ServiceModeTest, FromStandbyAtEachSpeed) {
   for (const Row& row : rows) {
     SimSession session;
     session.Connect(row.baud, true);
-    EXPECT_EQ(SerialLink->LineSettings.BaudRate, row.rate) << row.baud;
+    EXPECT_EQ(SerialLink()->LineSettings.BaudRate, row.rate) << row.baud;
     EXPECT_EQ(session.deco.Model().ListenBaud(), row.rate);
     EXPECT_EQ(session.Log(), (std::vector<std::string>{
                                  "Display of deco must show -SE-", sim::DefaultModel,
@@ -43,7 +43,7 @@ TEST(ServiceModeTest, FromStandbyAtEachSpeed) {
     EXPECT_EQ(commands[0], "VORTANE");
     EXPECT_EQ(commands[1], row.switchLine);
     EXPECT_EQ(Tail(commands, 9), InitialisationLines);
-    EXPECT_FALSE(Block18Protected);
+    EXPECT_FALSE(Block18Protected());
   }
 }
 
@@ -57,7 +57,7 @@ TEST(ServiceModeTest, FromServiceModeTheSwitchAnswerIsJudgedAsItComes) {
   for (const Row& row : rows) {
     SimSession session(InService(row.rate));
     session.Connect(row.baud, false);
-    EXPECT_EQ(SerialLink->LineSettings.BaudRate, row.rate);
+    EXPECT_EQ(SerialLink()->LineSettings.BaudRate, row.rate);
     auto log = session.Log();
     ASSERT_EQ(log.size(), 5u);
     EXPECT_EQ(log[3], row.judgement) << row.baud;
@@ -70,7 +70,7 @@ TEST(ServiceModeTest, ProtectedModelAndExit) {
   settings.Model = "xx KVT6072 yy";
   SimSession session(settings);
   session.Connect("115200", true);
-  EXPECT_TRUE(Block18Protected);
+  EXPECT_TRUE(Block18Protected());
   EXPECT_EQ(session.Log()[1], "xx KVT6072 yy => Block 18 protected.");
   session.recorder.Clear();
   EXPECT_TRUE(LeaveServiceMode());
@@ -83,8 +83,8 @@ TEST(ServiceModeTest, ExitNotConfirmed) {
   sim::Settings settings = InService();
   settings.Fault.GarbageReplyAt = 1;
   SimSession session(settings);
-  SerialLink->OpenPort(session.deco.SlavePath());
-  SerialLink->ConfigureLine(115200, 7, 'E', 0, false, false);
+  SerialLink()->OpenPort(session.deco.SlavePath());
+  SerialLink()->ConfigureLine(115200, 7, 'E', 0, false, false);
   EXPECT_FALSE(LeaveServiceMode());
   EXPECT_EQ(session.Log()[1], "ERROR when Exit -SE-");
 }
@@ -94,7 +94,7 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
     sim::Settings settings;
     settings.Fault.DropReplyAt = 1;
     SimSession session(settings);
-    BaseTimeout = 10;
+    BaseTimeout() = 10;
     try {
       session.Connect("115200", true);
       FAIL() << "connected to a silent deco";
@@ -106,7 +106,7 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
   {
     // The deco shows -SE- at 115200 but the user says standby: 9600 is not understood.
     SimSession session(InService(115200));
-    BaseTimeout = 10;
+    BaseTimeout() = 10;
     EXPECT_THROW(session.Connect("115200", true), serial::ESerialError);
     EXPECT_TRUE(session.deco.Model().CommandLog().empty());
   }
@@ -114,7 +114,7 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
 
 TEST(ServiceModeTest, MissingPortRaisesTheSystemError) {
   SimSession session;
-  DecoInStandby = true;
+  DecoInStandby() = true;
   try {
     EnterServiceMode("/dev/pyrelink-missing", "115200");
     FAIL();

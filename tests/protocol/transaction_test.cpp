@@ -18,8 +18,8 @@ using testing_support::SimSession;
 
 namespace {
 void OpenAt(SimSession& session, int32_t baud) {
-  SerialLink->OpenPort(session.deco.SlavePath());
-  SerialLink->ConfigureLine(baud, 7, 'E', 0, false, false);
+  SerialLink()->OpenPort(session.deco.SlavePath());
+  SerialLink()->ConfigureLine(baud, 7, 'E', 0, false, false);
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ TEST(TransactionTest, LineFeedLeftFromCrLfIsNotPartOfTheNextReply) {
     settings.Fault.CrLfEndings = true;
     settings.Fault.SlowReplyMs = slowReplyMs;
     SimSession session(settings);
-    BaseTimeout = 100;
+    BaseTimeout() = 100;
     OpenAt(session, 115200);
     EXPECT_EQ(SendCommand("09", 1), "021") << slowReplyMs;
     EXPECT_EQ(SendCommand("09", 1), "021") << slowReplyMs;
@@ -59,7 +59,7 @@ TEST(TransactionTest, MissingReplyIsATimeoutWithinTheBound) {
   sim::Settings settings = InService();
   settings.Fault.DropReplyAt = 1;
   SimSession session(settings);
-  BaseTimeout = 20;
+  BaseTimeout() = 20;
   OpenAt(session, 115200);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), 9997);
@@ -72,22 +72,22 @@ TEST(TransactionTest, TrickleWithoutCrIsBounded) {
   sim::Settings settings = InService();
   settings.Fault.TrickleAt = 1;
   SimSession session(settings);
-  BaseTimeout = 50;
+  BaseTimeout() = 50;
   OpenAt(session, 115200);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), 9997);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
-  EXPECT_FALSE(SerialLink->LineBuffer.empty());  // nothing received is lost
+  EXPECT_FALSE(SerialLink()->LineBuffer.empty());  // nothing received is lost
 }
 
 TEST(TransactionTest, NoLinkIsAnError) {
-  SerialLink.reset();
+  SerialLink().reset();
   EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), 9994);
 }
 
 TEST(StatusTest, LinesFromTwoThreadsArriveWholeAndInOrder) {
   testing_support::StatusRecorder recorder;
-  MainWindowHandle = &recorder;
+  MainWindowHandle() = &recorder;
   auto post = [](const std::string& prefix) {
     for (int i = 0; i < 200; ++i) PostStatus(prefix + std::to_string(i));
   };
@@ -95,7 +95,7 @@ TEST(StatusTest, LinesFromTwoThreadsArriveWholeAndInOrder) {
   post("m");
   worker.join();
   PostStatus("");
-  MainWindowHandle = nullptr;
+  MainWindowHandle() = nullptr;
   auto lines = recorder.Lines();
   ASSERT_EQ(lines.size(), 400u);
   int nextW = 0, nextM = 0;

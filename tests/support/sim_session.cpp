@@ -31,21 +31,21 @@ sim::Settings OnTestClock(sim::Settings settings) {
 
 SimSession::SimSession(const sim::Settings& settings) : deco(OnTestClock(settings)) {
   previousClock_ = protocol::SetClock(&clock);
-  protocol::MainWindowHandle = &recorder;
-  protocol::BaseTimeout = protocol::StandardBaseTimeout;
+  protocol::MainWindowHandle() = &recorder;
+  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
   protocol::FillFlashTables();
-  protocol::SerialLink = std::make_unique<serial::TBlockSerial>();
-  protocol::SerialLink->RaiseExcept = true;
+  protocol::SerialLink() = std::make_unique<serial::TBlockSerial>();
+  protocol::SerialLink()->RaiseExcept = true;
 }
 
 SimSession::~SimSession() {
-  protocol::SerialLink.reset();
-  protocol::MainWindowHandle = nullptr;
+  protocol::SerialLink().reset();
+  protocol::MainWindowHandle() = nullptr;
   protocol::SetClock(previousClock_);
 }
 
 void SimSession::Connect(const std::string& baud, bool standby) {
-  protocol::DecoInStandby = standby;
+  protocol::DecoInStandby() = standby;
   protocol::EnterServiceMode(deco.SlavePath(), baud);
 }
 

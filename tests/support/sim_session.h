@@ -33,7 +33,7 @@ class SimSession {
   explicit SimSession(const sim::Settings& settings = sim::Settings());
   ~SimSession();
 
-  // Connects as the window would: DecoInStandby from standby, then EnterServiceMode.
+  // Connects as the window would: DecoInStandby() from standby, then EnterServiceMode.
   void Connect(const std::string& baud = "115200", bool standby = true);
   std::vector<std::string> Log() const { return recorder.Lines(); }
 

@@ -78,9 +78,9 @@ TEST(JobSetupTest, ImageThatTheWriteItselfOverwritesIsRefused) {
   std::filesystem::path folderBefore = std::filesystem::current_path();
   std::filesystem::current_path(dir.Path());  // the time-stamped names are bare, as in a run
   SetTimeStampedNames("stamp");
-  Sized(FirmwareReadBackName, 2097152);
-  Sized(ChannelReadBackName, 524288);
-  Sized(MergedFileName, 2097152);
+  Sized(FirmwareReadBackName(), 2097152);
+  Sized(ChannelReadBackName(), 524288);
+  Sized(MergedFileName(), 2097152);
   Sized("Fw.bin", 2097152);
   Sized("Ch.bin", 524288);
   const std::string readBackText = " is where this WRITE stores its read-back of the flash.";
@@ -90,11 +90,11 @@ TEST(JobSetupTest, ImageThatTheWriteItselfOverwritesIsRefused) {
     std::string firmware, channel;  // empty: not ticked
     std::string refusal;            // empty: passes
   } rows[] = {
-      {WriteMethod::Safe, dir.File(FirmwareReadBackName), "", FirmwareReadBackName + readBackText},
-      {WriteMethod::DifferentBlocks, "", dir.File(ChannelReadBackName),
-       ChannelReadBackName + readBackText},
-      {WriteMethod::Normal, dir.File(FirmwareReadBackName), "", ""},
-      {WriteMethod::Normal, MergedFileName, "Ch.bin", MergedFileName + mergedText},
+      {WriteMethod::Safe, dir.File(FirmwareReadBackName()), "", FirmwareReadBackName() + readBackText},
+      {WriteMethod::DifferentBlocks, "", dir.File(ChannelReadBackName()),
+       ChannelReadBackName() + readBackText},
+      {WriteMethod::Normal, dir.File(FirmwareReadBackName()), "", ""},
+      {WriteMethod::Normal, MergedFileName(), "Ch.bin", MergedFileName() + mergedText},
       {WriteMethod::Safe, "Fw.bin", "Ch.bin", ""},
   };
   for (const Row& row : rows) {
@@ -123,19 +123,19 @@ TEST(JobSetupTest, WriteMergesWhenFirmwareAndChannelAreBoth) {
   Sized(selection.FirmwareFile, 2097152);
   Sized(selection.ChannelFile, 524288);
   SetTimeStampedNames("stamp");
-  MergedFileName = dir.File(MergedFileName);
+  MergedFileName() = dir.File(MergedFileName());
   SetWriteMethod(WriteMethod::Safe);
   ScriptedDialogs dialogs;
   ASSERT_TRUE(CheckWriteFiles(selection, dialogs));
   MergeAndSetWriteJobValues(selection, dialogs);
-  EXPECT_TRUE(ChannelMerged);
-  EXPECT_TRUE(IsWriteJob);
-  EXPECT_TRUE(SafeMethod);
-  EXPECT_EQ(BlockCount, FirmwareBlocks);
-  EXPECT_EQ(ImageFileName, selection.FirmwareFile);
+  EXPECT_TRUE(ChannelMerged());
+  EXPECT_TRUE(IsWriteJob());
+  EXPECT_TRUE(SafeMethod());
+  EXPECT_EQ(BlockCount(), FirmwareBlocks);
+  EXPECT_EQ(ImageFileName(), selection.FirmwareFile);
   EXPECT_EQ(dialogs.log, (std::vector<std::string>{
                              "Inserting Channel into Firmware file ...",
-                             "CHANNEL is inserted into FIRMWARE file: " + MergedFileName + " !"}));
+                             "CHANNEL is inserted into FIRMWARE file: " + MergedFileName() + " !"}));
 }
 
 TEST(JobSetupTest, ReadQuestionsInOrderAndNoStops) {
@@ -160,8 +160,8 @@ TEST(JobSetupTest, ReadQuestionsInOrderAndNoStops) {
   EXPECT_TRUE(AskReadOverwrites(selection, again));
   EXPECT_EQ(again.asked.size(), 2u);
   SetReadJobValues(selection);
-  EXPECT_EQ(BlockCount, FirmwareBlocks);
-  EXPECT_FALSE(IsWriteJob);
+  EXPECT_EQ(BlockCount(), FirmwareBlocks);
+  EXPECT_FALSE(IsWriteJob());
 
   ScriptedDialogs none;
   EXPECT_FALSE(AskReadOverwrites(JobSelection(), none));

@@ -38,7 +38,7 @@ TEST(ReadJobTest, FirmwareEepromAndChannel) {
     JobSession session(settings);
     JobSelection selection = All(session);
     SetReadJobValues(selection);
-    EXPECT_EQ(BlockCount, FirmwareBlocks);
+    EXPECT_EQ(BlockCount(), FirmwareBlocks);
     EXPECT_EQ(session.Run(selection), "");
     EXPECT_EQ(session.host.DoneCount(), 1);
     auto flash = AsText(session.deco.Model().Flash());
@@ -58,7 +58,7 @@ TEST(ReadJobTest, FirmwareEepromAndChannel) {
     for (int i = 0; i <= 100; ++i) EXPECT_EQ(progress[static_cast<size_t>(i)], i);
     EXPECT_EQ(session.host.Colours(), std::vector<uint32_t>{ColourReadJob});
     EXPECT_EQ(session.clock.TotalSleptMs(), 3000u + 3000u);  // speed switch 3, job 2 + 1
-    EXPECT_FALSE(FlashWriteActive);
+    EXPECT_FALSE(FlashWriteActive());
   }
 }
 
@@ -68,7 +68,7 @@ TEST(ReadJobTest, ChannelOnlyAndEepromOnly) {
   selection.Channel = true;
   selection.ChannelFile = session.dir.File("Ch.bin");
   SetReadJobValues(selection);
-  EXPECT_EQ(BlockCount, ChannelBlocks);
+  EXPECT_EQ(BlockCount(), ChannelBlocks);
   EXPECT_EQ(session.Run(selection), "");
   EXPECT_EQ(ReadFile(selection.ChannelFile),
             AsText(session.deco.Model().Flash()).substr(0, 524288));
@@ -81,7 +81,7 @@ TEST(ReadJobTest, ChannelOnlyAndEepromOnly) {
   eeprom.Eeprom = true;
   eeprom.EepromFile = session.dir.File("E.bin");
   SetReadJobValues(eeprom);
-  EXPECT_EQ(BlockCount, 0);
+  EXPECT_EQ(BlockCount(), 0);
   uint64_t slept = session.clock.TotalSleptMs();
   EXPECT_EQ(session.Run(eeprom), "");
   EXPECT_EQ(session.clock.TotalSleptMs() - slept, 3000u);

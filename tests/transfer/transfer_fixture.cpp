@@ -65,12 +65,12 @@ JobSession::JobSession(const sim::Settings& settings) : SimSession(settings) {
   // The write job's time-stamped files are bare names: keep them in the test's folder.
   if (::chdir(dir.Path().c_str()) != 0) throw std::runtime_error("chdir failed");
   Connect("115200", !settings.StartInService);
-  protocol::MainWindowHandle = &host;
+  protocol::MainWindowHandle() = &host;
   transfer::SetTimeStampedNames("12-7-2026_1-18-29_AM");
 }
 
 JobSession::~JobSession() {
-  protocol::MainWindowHandle = nullptr;
+  protocol::MainWindowHandle() = nullptr;
   if (::chdir(previousDir_.c_str()) != 0) std::abort();
 }
 

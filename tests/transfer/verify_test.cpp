@@ -17,10 +17,10 @@ class VerifyTest : public ::testing::Test {
  protected:
   VerifyTest() {
     protocol::FillFlashTables();
-    protocol::MainWindowHandle = &recorder;
-    protocol::Block18Protected = false;
+    protocol::MainWindowHandle() = &recorder;
+    protocol::Block18Protected() = false;
   }
-  ~VerifyTest() override { protocol::MainWindowHandle = nullptr; }
+  ~VerifyTest() override { protocol::MainWindowHandle() = nullptr; }
 
   int32_t Compare(const std::string& image, const std::string& readBack) {
     WriteFile(dir.File("image"), image);
@@ -30,7 +30,7 @@ class VerifyTest : public ::testing::Test {
   std::vector<int> Flagged() const {
     std::vector<int> sectors;
     for (int s = 0; s <= protocol::SectorCount; ++s)
-      if (protocol::SectorFlags[static_cast<size_t>(s)]) sectors.push_back(s);
+      if (protocol::SectorFlags()[static_cast<size_t>(s)]) sectors.push_back(s);
     return sectors;
   }
 
@@ -64,10 +64,10 @@ TEST_F(VerifyTest, Sector18OnlyWhenNotProtected) {
   std::string changed = Flip(firmware, {0x1E0000});
   EXPECT_EQ(Compare(firmware, changed), 1);
   EXPECT_EQ(recorder.Lines().back(), "Diff in block(s) 18 ");
-  protocol::Block18Protected = true;
+  protocol::Block18Protected() = true;
   EXPECT_EQ(Compare(firmware, changed), 0);
   EXPECT_EQ(recorder.Lines().back(), "Verifing done. No different bytes found!");
-  protocol::Block18Protected = false;
+  protocol::Block18Protected() = false;
 }
 
 TEST_F(VerifyTest, NothingBeyondTheReadBackIsUsed) {

@@ -96,7 +96,7 @@ TEST(WriteJobTest, NormalChannelWrite) {
   auto progress = session.host.Progress();
   EXPECT_EQ(progress.front(), 6);  // sector 0: 8192 of 131072 words
   EXPECT_EQ(progress.back(), 100);
-  EXPECT_FALSE(FlashWriteActive);
+  EXPECT_FALSE(FlashWriteActive());
 }
 
 TEST(WriteJobTest, SafeMethodRewritesOnlyTheWeakSector) {
@@ -117,7 +117,7 @@ TEST(WriteJobTest, SafeMethodRewritesOnlyTheWeakSector) {
   EXPECT_EQ(log[6], "Write Ch.bin to deco ... is finished 100% (5 sec.)");
   EXPECT_EQ(session.host.Colours(),
             (std::vector<uint32_t>{ColourWrite, ColourReadBack, ColourRewrite}));
-  EXPECT_EQ(protocol::FileSizeOf(ChannelReadBackName), static_cast<int32_t>(Channel));
+  EXPECT_EQ(protocol::FileSizeOf(ChannelReadBackName()), static_cast<int32_t>(Channel));
   EXPECT_EQ(session.host.DoneCount(), 1);
 }
 
@@ -156,7 +156,7 @@ TEST(WriteJobTest, ProtectedSector18IsNeverWritten) {
     sim::Settings settings = testing_support::InService();
     if (isProtected) settings.Model = sim::ProtectedModel;
     JobSession session(settings);
-    EXPECT_EQ(protocol::Block18Protected.load(), isProtected);
+    EXPECT_EQ(protocol::Block18Protected().load(), isProtected);
     std::string image = AsText(session.deco.Model().Flash());
     image[0x1E0000] = static_cast<char>(image[0x1E0000] ^ 0x80);
     JobSelection selection = FirmwareJob(session, image);
@@ -202,7 +202,7 @@ TEST(WriteJobTest, EepromOnlyTwiceWithSafe) {
   EXPECT_EQ(session.CommandsSinceJobStart().size(), 32u);
   EXPECT_EQ(AsText(session.deco.Model().Eeprom()), image);
   EXPECT_EQ(session.host.DoneCount(), 1);
-  EXPECT_TRUE(FlashWriteActive);  // a job without flash work leaves it set, as designed
+  EXPECT_TRUE(FlashWriteActive());  // a job without flash work leaves it set, as designed
 }
 
 TEST(WriteJobTest, StopChecks) {
@@ -234,7 +234,7 @@ TEST(WriteJobTest, StopChecks) {
     auto commands = session.CommandsSinceJobStart();
     EXPECT_EQ(Count(commands, "02207FE0155400010080"), row.erases) << row.name;
     EXPECT_EQ(session.host.DoneCount(), 0) << row.name;
-    EXPECT_EQ(FlashWriteActive.load(), row.stillActive) << row.name;
+    EXPECT_EQ(FlashWriteActive().load(), row.stillActive) << row.name;
     for (const auto& line : session.host.Log())
       EXPECT_EQ(line.find("Diff in"), std::string::npos) << row.name;
   }

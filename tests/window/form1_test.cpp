@@ -117,7 +117,7 @@ class WindowTest : public ::testing::Test {
   }
   ~WindowTest() override {
     dialogs.answers.clear();
-    protocol::SerialLink.reset();
+    protocol::SerialLink().reset();
     form.reset();
     QDir::setCurrent(folderBefore);
     protocol::SetClock(previousClock);
@@ -233,12 +233,12 @@ TEST_F(WindowTest, ControlTableAndInitialState) {
             "***      Deco must be standby or -SE-            ***\n"
             "***   [Connect] before [READ] or [WRITE]    ***");
   EXPECT_EQ(form->Memo1->palette().color(QPalette::Text), QColor(Qt::red));
-  EXPECT_EQ(protocol::SectorBase[19], 0x80000000u);
+  EXPECT_EQ(protocol::SectorBase()[19], 0x80000000u);
   // The run's time stamp, as the command line builds it: a four-digit year, no zone word.
   std::string year = QString::number(QDate::currentDate().year()).toStdString();
-  EXPECT_NE(transfer::FirmwareReadBackName.find(year), std::string::npos)
-      << transfer::FirmwareReadBackName;
-  EXPECT_EQ(transfer::FirmwareReadBackName.find("UTC"), std::string::npos);
+  EXPECT_NE(transfer::FirmwareReadBackName().find(year), std::string::npos)
+      << transfer::FirmwareReadBackName();
+  EXPECT_EQ(transfer::FirmwareReadBackName().find("UTC"), std::string::npos);
   EXPECT_EQ(form->GroupBox1->nextInFocusChain()->objectName(), "ComboBox1");
   EXPECT_FALSE(window::Connected);
 }
@@ -275,8 +275,8 @@ TEST_F(WindowTest, RadioButtonsExcludeEachOtherUnderTheMouse) {
         EXPECT_EQ(checked(status), std::vector<QRadioButton*>{status[0]});
       }
       form->Button6->click();  // no box ticked: the method is taken, then the job refused
-      EXPECT_EQ(transfer::SafeMethod, index == 1);
-      EXPECT_EQ(transfer::DifferentBlocksMethod, index == 2);
+      EXPECT_EQ(transfer::SafeMethod(), index == 1);
+      EXPECT_EQ(transfer::DifferentBlocksMethod(), index == 2);
     }
   } while (std::next_permutation(std::begin(order), std::end(order)));
 }
@@ -302,7 +302,7 @@ TEST_F(WindowTest, ConnectAndDisconnect) {
   EXPECT_EQ(lines[lines.size() - 2], "Initializing deco ...");
   form->Button4->click();
   EXPECT_FALSE(window::Connected);
-  EXPECT_EQ(protocol::SerialLink, nullptr);
+  EXPECT_EQ(protocol::SerialLink(), nullptr);
   EXPECT_EQ(form->Button4->text(), "Connect");
   EXPECT_TRUE(form->ComboBox1->isEnabled());
   EXPECT_NE(form->ComboBox1->palette().color(QPalette::Base), QColor(0, 255, 0));
@@ -316,7 +316,7 @@ TEST_F(WindowTest, FailedConnectsReturnToIdleWithoutAMessage) {
   form->ComboBox1->setCurrentText("/dev/pyrelink-missing");
   form->Button4->click();
   EXPECT_FALSE(window::Connected);
-  EXPECT_EQ(protocol::SerialLink, nullptr);
+  EXPECT_EQ(protocol::SerialLink(), nullptr);
   EXPECT_EQ(form->Button4->text(), "Connect");
   EXPECT_TRUE(form->ComboBox1->isEnabled());
   EXPECT_TRUE(dialogs.texts.empty());
@@ -373,7 +373,7 @@ TEST_F(ServiceWindowTest, WriteConfirmationChecksAndMerge) {
   form->Button6->click();
   EXPECT_EQ(dialogs.texts.back(), "Fw.bin does not exist or has wrong size. WRITE aborted!");
   EXPECT_EQ(form->ProgressBar1->value(), 0);
-  EXPECT_TRUE(transfer::DifferentBlocksMethod);
+  EXPECT_TRUE(transfer::DifferentBlocksMethod());
 
   std::string flash = AsText(deco.Model().Flash());
   WriteFile(dir.File("Fw.bin"), flash);
@@ -383,9 +383,9 @@ TEST_F(ServiceWindowTest, WriteConfirmationChecksAndMerge) {
   auto lines = MemoLines();
   EXPECT_EQ(lines[lines.size() - 2], "Inserting Channel into Firmware file ...");
   EXPECT_EQ(lines.back().toStdString(),
-            "CHANNEL is inserted into FIRMWARE file: " + transfer::MergedFileName + " !");
-  EXPECT_TRUE(transfer::ChannelMerged);
-  EXPECT_EQ(transfer::BlockCount, transfer::FirmwareBlocks);
+            "CHANNEL is inserted into FIRMWARE file: " + transfer::MergedFileName() + " !");
+  EXPECT_TRUE(transfer::ChannelMerged());
+  EXPECT_EQ(transfer::BlockCount(), transfer::FirmwareBlocks);
   ASSERT_TRUE(WaitForJobEnd());
   EXPECT_EQ(LastMemoLine(), "Verifing done. No different bytes found!");
 }
@@ -417,7 +417,7 @@ TEST_F(ServiceWindowTest, AbortDuringReadAndDuringWrite) {
   EXPECT_EQ(dialogs.texts[dialogs.texts.size() - 2],
             "WRITE is still active.\r\nYour deco will be dead if quit.\r\n Are you sure to quit?");
   EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
-  EXPECT_FALSE(transfer::FlashWriteActive);
+  EXPECT_FALSE(transfer::FlashWriteActive());
 }
 
 TEST_F(ServiceWindowTest, AbortOrCloseWithTheJobDoneMessageAlreadyQueued) {
@@ -540,7 +540,7 @@ TEST_F(SilentExitTest, DisconnectErrorGoesToTheErrorReportAndKeepsTheConnection)
   ASSERT_EQ(dialogs.kinds.back(), "Error");
   EXPECT_EQ(dialogs.texts.back(), "Communication error 9997: Timeout during operation");
   EXPECT_TRUE(window::Connected);
-  EXPECT_NE(protocol::SerialLink, nullptr);
+  EXPECT_NE(protocol::SerialLink(), nullptr);
   EXPECT_EQ(form->Button4->text(), "Disconnect");
 }
 

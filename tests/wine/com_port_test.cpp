@@ -34,25 +34,25 @@ struct Lines : StatusSink {
 TEST(ComPortTest, ConnectReadLostReplyAndLeave) {
   // The real clock: the deco needs the pause after the speed switch before it listens again.
   Lines log;
-  MainWindowHandle = &log;
-  SerialLink = std::make_unique<serial::TBlockSerial>();
-  SerialLink->RaiseExcept = true;
-  DecoInStandby = true;
+  MainWindowHandle() = &log;
+  SerialLink() = std::make_unique<serial::TBlockSerial>();
+  SerialLink()->RaiseExcept = true;
+  DecoInStandby() = true;
 
   EnterServiceMode(PortName(), "115200");
   ASSERT_GE(log.lines.size(), 4u);
   EXPECT_EQ(log.lines[1], sim::DefaultModel);
   EXPECT_EQ(log.lines.back(), "Initializing deco ...");
-  EXPECT_EQ(SerialLink->LineSettings.BaudRate, 115200u);
+  EXPECT_EQ(SerialLink()->LineSettings.BaudRate, 115200u);
 
   // Command 12, after eleven to connect: no reply. A time-out within its bound, and the next
   // command is answered.
-  BaseTimeout = 100;
+  BaseTimeout() = 100;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), serial::ErrTimeout);
   EXPECT_LT(std::chrono::steady_clock::now() - start,
             std::chrono::milliseconds(100 * FirstByteTimeoutFactor + 1000));
-  BaseTimeout = StandardBaseTimeout;
+  BaseTimeout() = StandardBaseTimeout;
   EXPECT_EQ(SendCommand("09", 1), "021");
 
   std::string reply = SendCommand("0221FF7FE00100", 1);
@@ -62,16 +62,16 @@ TEST(ComPortTest, ConnectReadLostReplyAndLeave) {
   EXPECT_TRUE(std::equal(block, block + 256, flash.begin() + 0x100));
 
   // A read on an empty queue waits its time-out and says so; it is no hang-up.
-  SerialLink->RaiseExcept = false;
-  SerialLink->DeadlockTimeout = 100;
+  SerialLink()->RaiseExcept = false;
+  SerialLink()->DeadlockTimeout = 100;
   char byte = 0;
-  EXPECT_EQ(SerialLink->ReadBytes(&byte, 1), 0);
-  EXPECT_EQ(SerialLink->LastErrorCode, serial::ErrTimeout);
-  SerialLink->RaiseExcept = true;
+  EXPECT_EQ(SerialLink()->ReadBytes(&byte, 1), 0);
+  EXPECT_EQ(SerialLink()->LastErrorCode, serial::ErrTimeout);
+  SerialLink()->RaiseExcept = true;
 
   EXPECT_TRUE(LeaveServiceMode());
-  SerialLink.reset();
-  MainWindowHandle = nullptr;
+  SerialLink().reset();
+  MainWindowHandle() = nullptr;
 }
 
 TEST(ComPortTest, NamesAndErrors) {
