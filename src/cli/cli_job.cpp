@@ -209,7 +209,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
         RunRecord& record, JobOutcome& outcome) {
   protocol::MainWindowHandle() = &host;
   protocol::FillFlashTables();
-  transfer::SetTimeStampedNames(transfer::LocalTimeStamp());
+  transfer::SetTimeStampedNames(transfer::LocalTimeStamp() +
+                                 (options.nameTag.empty() ? "" : "_" + options.nameTag));
   const transfer::JobSelection& selection = options.selection;
 
   if (options.write) {
@@ -285,17 +286,19 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
 }  // namespace
 
 int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
-                   const std::atomic<bool>& interrupted) {
+                   const std::atomic<bool>& interrupted, std::string* errorText) {
   std::unique_ptr<RunRecord> record;
   try {
     record = std::make_unique<RunRecord>(options.logFile, options.reportFile);
   } catch (const std::exception& failure) {
     host.Message(std::string(MessagePrefix) + failure.what());
+    if (errorText) *errorText = failure.what();
     return ExitJobFailed;
   }
   host.OnRecord = [&record](const std::string& text, bool message) { record->Line(text, message); };
   JobOutcome outcome;
   int result = Run(options, host, interrupted, *record, outcome);
+  if (errorText) *errorText = result == ExitDone ? "" : outcome.Error;
   if (options.verbose) {
     for (const PhaseRecord& phase : record->Phases()) {
       char figures[96];

@@ -29,13 +29,16 @@ struct JobOptions {
   std::string logFile;     // every line with a time stamp, appended; empty: none
   std::string reportFile;  // the JSON report of the run; empty: none
   bool verbose = false;    // also the device, its line settings and each phase's figures
+  // Added to the time stamp of the files the run itself creates, so that runs on several
+  // decos at once keep theirs apart; "" for one deco.
+  std::string nameTag;
   transfer::JobSelection selection;
 };
 
 // Runs the job; interrupted is the user's Ctrl-C, which stops it at its next check point (or
-// before it starts).
+// before it starts). errorText, when given, receives why the run failed ("" when it did not).
 int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
-                   const std::atomic<bool>& interrupted);
+                   const std::atomic<bool>& interrupted, std::string* errorText = nullptr);
 
 // The write method a --method value names.
 transfer::WriteMethod MethodOf(const std::string& name);

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <iostream>
 
+#include "cli/batch.h"
 #include "cli/cli_job.h"
 #include "cli/console_host.h"
 #include "cli/image_tools.h"
@@ -41,7 +42,10 @@ int main(int argc, char** argv) {
       "does not finish leaves the deco in service mode and says how to write again."};
   cli::JobOptions options;
   bool yes = false;
-  app.add_option("--port", options.port, "Serial port, e.g. /dev/ttyUSB0 or COM1 (/dev/ttyS0)");
+  std::vector<std::string> portNames;
+  app.add_option("--port", portNames,
+                 "Serial port, e.g. /dev/ttyUSB0 or COM1 (/dev/ttyS0); give it again for each "
+                 "further deco: the job then runs on all at once, and file names take {port}");
   app.add_option("--baud", options.baud, "Line speed in service mode")
       ->check(CLI::IsMember({"9600", "38400", "115200"}))
       ->capture_default_str();
@@ -110,16 +114,26 @@ int main(int argc, char** argv) {
   if (app.got_subcommand(merge)) return cli::MergeCommand(channel, firmware, output, host);
   if (app.got_subcommand(extract)) return cli::ExtractCommand(firmware, channel, host);
 
-  if (options.port.empty()) {
+  if (portNames.empty()) {
     std::cerr << cli::MessagePrefix << "--port is required for read and write\n";
     return cli::ExitUsage;
   }
   options.write = app.got_subcommand(write);
+  std::string refusal = cli::BatchRefusal(options, portNames, yes);
+  if (!refusal.empty()) {
+    std::cerr << cli::MessagePrefix << refusal << "\n";
+    return cli::ExitUsage;
+  }
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
 #ifdef SIGXFSZ
   // A file that outgrows the size limit is a write error with its reason, not a killed program.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+  if (portNames.size() > 1) return cli::RunBatch(options, portNames, interrupted);
+  options.port = portNames.front();
+  for (std::string* name : {&options.selection.FirmwareFile, &options.selection.EepromFile,
+                            &options.selection.ChannelFile, &options.logFile, &options.reportFile})
+    *name = cli::ExpandPort(*name, options.port);
   return cli::RunReadOrWrite(options, host, interrupted);
 }

@@ -28,6 +28,12 @@ uint64_t NowMs() {
 ConsoleHost::ConsoleHost(bool assumeYes, std::FILE* out, std::FILE* err)
     : assumeYes_(assumeYes), out_(out), err_(err), barOnTerminal_(::isatty(::fileno(err)) != 0) {}
 
+void ConsoleHost::SetLinePrefix(const std::string& prefix) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  linePrefix_ = prefix;
+  barOnTerminal_ = false;
+}
+
 void ConsoleHost::ClearBar() {
   if (barShown_) {
     std::fputs("\r\033[K", err_);
@@ -39,8 +45,7 @@ void ConsoleHost::PrintLine(const std::string& line) {
   if (OnRecord) OnRecord(line, false);
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
-  std::fputs(line.c_str(), out_);
-  std::fputc('\n', out_);
+  std::fprintf(out_, "%s%s\n", linePrefix_.c_str(), line.c_str());
   std::fflush(out_);
 }
 
@@ -72,7 +77,8 @@ void ConsoleHost::UpdateProgress(int32_t progress, const std::string& message) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!barOnTerminal_) {
     // A log file wants a line per step, not per percentage point.
-    if (progress % PlainProgressStep == 0) std::fprintf(err_, "progress %d%%\n", progress);
+    if (progress % PlainProgressStep == 0)
+      std::fprintf(err_, "%sprogress %d%%\n", linePrefix_.c_str(), progress);
     return;
   }
   double seconds = static_cast<double>(NowMs() - phaseStartMs_) / 1000.0;
@@ -113,7 +119,7 @@ void ConsoleHost::Message(const std::string& text) {
   if (OnRecord) OnRecord(text, true);
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
-  std::fprintf(err_, "%s\n", text.c_str());
+  std::fprintf(err_, "%s%s\n", linePrefix_.c_str(), text.c_str());
 }
 
 }  // namespace cli

@@ -35,6 +35,9 @@ class ConsoleHost : public protocol::StatusSink,
   void AddLogLine(const std::string& text) override;
 
   bool Done() const { return done_; }
+  // Starts every line with prefix (one deco of several); progress then comes as plain lines.
+  void SetLinePrefix(const std::string& prefix);
+
   // Sees every log line (message false) and every message (message true) as it is shown.
   std::function<void(const std::string& text, bool message)> OnRecord;
 
@@ -47,6 +50,7 @@ class ConsoleHost : public protocol::StatusSink,
   std::FILE* out_;
   std::FILE* err_;
   bool barOnTerminal_;
+  std::string linePrefix_;
   std::mutex mutex_;
   bool barShown_ = false;
   uint64_t phaseBytes_ = 0;

@@ -1,12 +1,12 @@
 #include "protocol/protocol_error.h"
 
-#include <cstring>
+#include <system_error>
 
 namespace protocol {
 
 EFileError::EFileError(const std::string& action, const std::string& fileName, int errnoValue)
     : std::runtime_error(action + " " + fileName +
-                         (errnoValue ? std::string(": ") + std::strerror(errnoValue) : "")) {}
+                         (errnoValue ? std::string(": ") + std::generic_category().message(errnoValue) : "")) {}
 
 EFileError::EFileError(const std::string& action, const std::string& fileName,
                        const std::string& why)

@@ -1,7 +1,7 @@
 #include "transfer/job_setup.h"
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 #include <filesystem>
 #include <fstream>
 
@@ -29,7 +29,7 @@ std::string WriteProbe(const std::string& file) {
   errno = 0;
   std::fstream probe(file, existed ? std::ios::in | std::ios::out | std::ios::binary
                                    : std::ios::out | std::ios::binary);
-  if (!probe) return errno ? std::strerror(errno) : "cannot be opened";
+  if (!probe) return errno ? std::generic_category().message(errno) : "cannot be opened";
   probe.close();
   if (!existed) fs::remove(file, error);
   return "";

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "capturing_host.h"
+#include "cli/batch.h"
 #include "cli/cli_job.h"
 #include "cli/image_tools.h"
 #include "cli/sha256.h"
@@ -223,6 +224,78 @@ TEST(CliJobTest, LogReportAndChecksums) {
   EXPECT_NE(log.find(" Final check: sector(s) 3 hold what was written."), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists("write.json.tmp"));
   std::filesystem::current_path(folderBefore);
+}
+
+// The same job on several decos at once, one of them faulty: it fails alone, the others finish
+// with their own deco's data in their own files.
+TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
+  EXPECT_EQ(cli::PortFileName("/dev/pts/3"), "pts-3");
+  EXPECT_EQ(cli::PortFileName("/dev/ttyUSB0"), "ttyUSB0");
+  EXPECT_EQ(cli::PortFileName("COM3"), "COM3");
+  struct Row {
+    size_t decos;
+    size_t faulty;
+    bool write;
+  } rows[] = {{2, 0, false}, {8, 5, false}, {8, 2, true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.decos) + (row.write ? " decos, write" : " decos, read"));
+    protocol::FastClock clock(testing_support::TestClockDivisor);
+    protocol::Clock* previousClock = protocol::SetClock(&clock);
+    std::vector<std::unique_ptr<sim::PtyDeco>> decos;
+    std::vector<std::string> ports;
+    for (size_t i = 0; i < row.decos; ++i) {
+      sim::Settings settings = testing_support::InService();
+      if (i == row.faulty) settings.Fault.DropReplyAt = 11 + 5;  // inside the EEPROM phase
+      decos.push_back(std::make_unique<sim::PtyDeco>(settings));
+      // Each deco its own EEPROM: a dump from the wrong deco shows.
+      decos.back()->Model().SetEeprom(std::vector<uint8_t>(2048, static_cast<uint8_t>(0x10 + i)));
+      ports.push_back(decos.back()->SlavePath());
+    }
+    TempDir dir;
+    cli::JobOptions options;
+    options.service = true;
+    options.write = row.write;
+    options.method = "safe";
+    options.selection.Eeprom = true;
+    options.selection.EepromFile = row.write ? dir.File("New.bin") : dir.File("E_{port}.bin");
+    options.selection.Channel = !row.write;
+    options.selection.ChannelFile = dir.File("Ch_{port}.bin");
+    options.reportFile = dir.File("report_{port}.json");
+    if (row.write) testing_support::WriteFile(options.selection.EepromFile, std::string(2048, 'W'));
+    ASSERT_EQ(cli::BatchRefusal(options, ports, true), "");
+    testing_support::MemoryStreams streams;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::RunBatch(options, ports, interrupted, streams.outFile, streams.errFile),
+              cli::ExitJobFailed);
+    std::fflush(streams.outFile);
+    std::string out(streams.out, streams.outSize);
+    for (size_t i = 0; i < row.decos; ++i) {
+      const std::string name = cli::PortFileName(ports[i]);
+      const bool ok = i != row.faulty;
+      std::string eeprom = AsText(decos[i]->Model().Eeprom());
+      if (row.write) {
+        EXPECT_EQ(eeprom == std::string(2048, 'W'), ok) << name;
+      } else {
+        EXPECT_EQ(ReadFile(dir.File("E_" + name + ".bin")) == eeprom, ok) << name;
+        EXPECT_EQ(ReadFile(dir.File("Ch_" + name + ".bin")) ==
+                      AsText(decos[i]->Model().Flash()).substr(0, 524288),
+                  ok)
+            << name;
+      }
+      auto report = nlohmann::json::parse(ReadFile(dir.File("report_" + name + ".json")))["runs"][0];
+      EXPECT_EQ(report["port"], ports[i]);
+      EXPECT_EQ(report["exit_status"], ok ? 0 : 1);
+      // The summary row: port, result, seconds, reason.
+      std::string summary = out.substr(out.rfind("\n" + ports[i] + " ") + 1);
+      summary = summary.substr(0, summary.find('\n'));
+      EXPECT_NE(summary.find(ok ? "done" : "FAILED"), std::string::npos) << summary;
+      if (!ok) {
+        EXPECT_NE(summary.find("Communication error 9997"), std::string::npos) << summary;
+      }
+    }
+    EXPECT_NE(out.find("[" + cli::PortFileName(ports[0]) + "] OK"), std::string::npos);
+    protocol::SetClock(previousClock);
+  }
 }
 
 TEST(ImageToolsTest, InfoDiffMergeExtract) {

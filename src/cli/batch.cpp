@@ -1,0 +1,119 @@
+#include "cli/batch.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "cli/console_host.h"
+#include "protocol/link_context.h"
+#include "transfer/job_values.h"
+
+namespace cli {
+
+namespace {
+
+constexpr const char* DevicePrefix = "/dev/";
+
+struct PortRun {
+  std::string port;
+  int exitCode = ExitJobFailed;
+  double seconds = 0;
+  std::string reason;
+};
+
+const char* ResultOf(int exitCode) {
+  if (exitCode == ExitDone) return "done";
+  if (exitCode == ExitAborted) return "aborted";
+  return "FAILED";
+}
+
+}  // namespace
+
+std::string PortFileName(const std::string& port) {
+  std::string name = port.rfind(DevicePrefix, 0) == 0 ? port.substr(std::string(DevicePrefix).size())
+                                                       : port;
+  for (char& c : name) {
+    if (c == '/') c = '-';
+  }
+  return name;
+}
+
+std::string ExpandPort(const std::string& name, const std::string& port) {
+  std::string result = name;
+  const std::string placeholder = PortPlaceholder;
+  const std::string value = PortFileName(port);
+  for (size_t at = result.find(placeholder); at != std::string::npos;
+       at = result.find(placeholder, at + value.size()))
+    result.replace(at, placeholder.size(), value);
+  return result;
+}
+
+std::string BatchRefusal(const JobOptions& options, const std::vector<std::string>& ports,
+                         bool assumeYes) {
+  if (ports.size() < 2) return "";
+  if (!assumeYes) return "several decos run unattended: add --yes";
+  auto lacks = [](const std::string& name) {
+    return !name.empty() && name.find(PortPlaceholder) == std::string::npos;
+  };
+  if (!options.write) {
+    for (const std::string& file : transfer::TickedFiles(options.selection)) {
+      if (lacks(file))
+        return "with several ports every READ file needs " + std::string(PortPlaceholder) +
+               " in its name (" + file + ")";
+    }
+  }
+  if (lacks(options.logFile) || lacks(options.reportFile))
+    return "with several ports --log and --report need " + std::string(PortPlaceholder) +
+           " in their names";
+  for (size_t i = 0; i < ports.size(); ++i) {
+    for (size_t k = i + 1; k < ports.size(); ++k) {
+      if (PortFileName(ports[i]) == PortFileName(ports[k])) return ports[i] + " is given twice";
+    }
+  }
+  return "";
+}
+
+int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
+             const std::atomic<bool>& interrupted, std::FILE* out, std::FILE* err) {
+  std::vector<PortRun> runs(ports.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < ports.size(); ++i) {
+    threads.emplace_back([&, i] {
+      PortRun& run = runs[i];
+      run.port = ports[i];
+      JobOptions mine = options;
+      mine.port = ports[i];
+      mine.nameTag = PortFileName(ports[i]);
+      transfer::JobSelection& s = mine.selection;
+      for (std::string* name : {&s.FirmwareFile, &s.EepromFile, &s.ChannelFile, &mine.logFile,
+                                &mine.reportFile})
+        *name = ExpandPort(*name, ports[i]);
+      // Every port has its own engine state; this thread and its worker use it.
+      protocol::LinkContext link;
+      transfer::JobContext job;
+      transfer::JobScope scope(job, link);
+      ConsoleHost host(true, out, err);
+      host.SetLinePrefix("[" + mine.nameTag + "] ");
+      auto start = std::chrono::steady_clock::now();
+      run.exitCode = RunReadOrWrite(mine, host, interrupted, &run.reason);
+      run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+
+  int result = ExitDone;
+  size_t width = 4;
+  for (const PortRun& run : runs) width = std::max(width, run.port.size());
+  std::fprintf(out, "%-*s  %-7s  %8s  %s\n", static_cast<int>(width), "port", "result", "seconds",
+               "reason");
+  for (const PortRun& run : runs) {
+    std::fprintf(out, "%-*s  %-7s  %8.1f  %s\n", static_cast<int>(width), run.port.c_str(),
+                 ResultOf(run.exitCode), run.seconds, run.reason.c_str());
+    if (run.exitCode == ExitAborted) result = ExitAborted;
+    else if (run.exitCode != ExitDone && result == ExitDone) result = ExitJobFailed;
+  }
+  std::fflush(out);
+  return result;
+}
+
+}  // namespace cli
