@@ -122,8 +122,19 @@ int main(int argc, char** argv) {
     std::printf("channel READ paced at 115200 baud: %.2f s, wire time %.2f s, ratio %.4f\n",
                 phase, wire, phase / wire);
     std::printf("  (the whole run, with connect and disconnect, took %.2f s)\n", r.wall);
+  } else if (mode == "double-read") {
+    sim::SimProcess deco(PYRELINK_SIM_PATH, "--no-announce");
+    const std::string& port = deco.Port();
+    std::string read = "--port " + port + " read --yes --firmware " + dir + "/Fw.bin";
+    Result once = RunCli(read);
+    Result twice = RunCli(read + " --double-read");
+    double single = Between(once, "Read FIRMWARE ...", "Read FIRMWARE ... is finished");
+    double doubled = Between(twice, "Read FIRMWARE ...", "Read FIRMWARE ... is finished");
+    std::printf("firmware READ, unpaced: %.2f s; with --double-read %.2f s (%.2f times), CPU "
+                "%.2f s against %.2f s\n",
+                single, doubled, doubled / single, twice.cpu, once.cpu);
   } else {
-    std::fprintf(stderr, "usage: cli_bench read | write | paced-channel\n");
+    std::fprintf(stderr, "usage: cli_bench read | write | paced-channel | double-read\n");
     return 2;
   }
   std::string cleanup = "rm -rf " + dir;

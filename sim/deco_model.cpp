@@ -219,6 +219,18 @@ std::string DecoModel::ApplyFaults(std::string bytes, int number, Reply& reply) 
     size_t body = bytes.find('\r');
     if (body != std::string::npos) bytes = bytes.substr(0, body / 2) + bytes.substr(body);
   }
+  if (f.CorruptReplyAt > 0 && number >= f.CorruptReplyAt &&
+      number < f.CorruptReplyAt + f.CorruptReplyCount) {
+    // Two bits of a digit 0..7 flip: still a digit, still even parity, another value. Which
+    // digit depends on the command, so that two corrupted replies differ.
+    int skip = number % 16;
+    for (size_t i = 3; i < bytes.size(); ++i) {
+      if (bytes[i] >= '0' && bytes[i] <= '7' && skip-- == 0) {
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x03);
+        break;
+      }
+    }
+  }
   if (number == f.LowerCaseReplyAt) {
     for (char& c : bytes) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }

@@ -24,6 +24,8 @@ struct Faults {
   int ShortReplyAt = 0;         // a reply cut to half its length
   int LowerCaseReplyAt = 0;     // the reply in lower case
   int TrickleAt = 0;            // bytes trickle without CR instead of this reply
+  int CorruptReplyAt = 0;       // a two-bit error, which 7E1 parity lets through, in a digit
+  int CorruptReplyCount = 1;    // ... of this many replies from there, each in another digit
   int HangUpAfter = 0;          // answer this many commands, then close the line
   uint32_t WeakWordAddress = 0;  // a flash word that ignores its first programming(s)
   int WeakWordFailures = 1;

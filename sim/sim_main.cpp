@@ -84,6 +84,10 @@ int main(int argc, char** argv) {
   app.add_option("--short-reply", f.ShortReplyAt, "Short reply to the n-th command");
   app.add_option("--lower-case-reply", f.LowerCaseReplyAt, "Lower-case reply to the n-th command");
   app.add_option("--trickle", f.TrickleAt, "Trickle bytes without CR at the n-th command");
+  app.add_option("--corrupt-reply", f.CorruptReplyAt,
+                 "A two-bit error (parity still right) in the n-th command's reply");
+  app.add_option("--corrupt-replies", f.CorruptReplyCount,
+                 "... and in this many replies from there on, each in another digit");
   app.add_option("--hang-up-after", f.HangUpAfter, "Close the line after n commands");
   app.add_option("--weak-word", f.WeakWordAddress, "Flash address whose word ignores programming")
       ->transform([](std::string text) { return std::to_string(std::stoul(text, nullptr, 0)); });

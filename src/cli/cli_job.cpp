@@ -11,6 +11,7 @@
 #include "cli/access_hint.h"
 #include "cli/report.h"
 #include "cli/sha256.h"
+#include "protocol/block_read.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
@@ -209,6 +210,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
         RunRecord& record, JobOutcome& outcome) {
   protocol::MainWindowHandle() = &host;
   protocol::FillFlashTables();
+  protocol::DoubleRead() = options.doubleRead && !options.write;
+  protocol::Rereads() = 0;
   transfer::SetTimeStampedNames(transfer::LocalTimeStamp() +
                                  (options.nameTag.empty() ? "" : "_" + options.nameTag));
   const transfer::JobSelection& selection = options.selection;
@@ -256,6 +259,9 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       result = RunJob(host, job, interrupted, outcome);
       if (options.write && result == ExitDone) result = FinalCheck(options, host, outcome);
       if (!options.write && result == ExitDone) {
+        if (options.doubleRead)
+          host.AddLogLine("Double read: every block read twice and equal; " +
+                          std::to_string(protocol::Rereads()) + " more read(s) to settle.");
         NameCompleteDumps(selection);
         if (options.checksums) WriteChecksums(selection, host);
       }

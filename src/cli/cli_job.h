@@ -26,6 +26,8 @@ struct JobOptions {
   bool finalCheck = true;
   // A READ leaves FILE.sha256 beside each dump.
   bool checksums = false;
+  // A READ reads every block until two reads agree.
+  bool doubleRead = false;
   std::string logFile;     // every line with a time stamp, appended; empty: none
   std::string reportFile;  // the JSON report of the run; empty: none
   bool verbose = false;    // also the device, its line settings and each phase's figures

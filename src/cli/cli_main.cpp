@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
   AddFileOptions(read, options, yes);
   read->add_flag("--checksums", options.checksums,
                  "Write FILE.sha256 beside each dump (check with sha256sum -c where the READ ran)");
+  read->add_flag("--double-read", options.doubleRead,
+                 "Read every block twice and take it when both agree (up to three more reads); "
+                 "the deco's replies carry no checksum");
   read->footer("Example: pyrelink-cli --port /dev/ttyUSB0 read --firmware Fw.bin --eeprom E.bin");
   CLI::App* write = app.add_subcommand("write", "Write the files given into the deco");
   AddFileOptions(write, options, yes);

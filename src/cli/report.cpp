@@ -1,5 +1,7 @@
 #include "cli/report.h"
 
+#include "protocol/block_read.h"
+
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -49,6 +51,8 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
   run["protected"] = protocol::Block18Protected().load();
   run["job"] = options.write ? "write" : "read";
   run["method"] = options.write ? nlohmann::json(options.method) : nlohmann::json(nullptr);
+  if (options.doubleRead && !options.write)
+    run["double_read"] = {{"rereads", protocol::Rereads().load()}};
 
   nlohmann::json files = nlohmann::json::array();
   if (s.Firmware) files.push_back(FileEntry("firmware", s.FirmwareFile));

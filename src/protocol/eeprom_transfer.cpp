@@ -3,26 +3,27 @@
 #include <cerrno>
 #include <fstream>
 
+#include "protocol/block_read.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
 
 namespace protocol {
 
-
 namespace {
 constexpr size_t ReplyDataOffset = 7;
-}
 
-namespace {
 // Reads the sixteen lines, handing each one's 128 bytes to take as it comes.
 template <typename Take>
 void ReadEepromLines(Take&& take) {
   for (int i = 0; i < EepromLines; ++i) {
     std::string command = "0610" + ToHex(static_cast<uint32_t>(8 * i), 2) + "080";
-    std::string reply = SendCommand(command, 1);
-    HexData data = DecodeHexBytes128(reply, ReplyDataOffset, EepromBuffer().data());
-    if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+    const std::string lineName = "the EEPROM line at " + ToHex(static_cast<uint32_t>(EepromLineBytes * i), 3);
+    ReadBlock(command, lineName, EepromBuffer().data(), EepromLineBytes, [&](uint8_t* destination) {
+      std::string reply = SendCommand(command, 1);
+      HexData data = DecodeHexBytes128(reply, ReplyDataOffset, destination);
+      if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+    });
     take(EepromBuffer().data());
   }
 }

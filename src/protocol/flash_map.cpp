@@ -1,5 +1,6 @@
 #include "protocol/flash_map.h"
 
+#include "protocol/block_read.h"
 #include "protocol/hex_codec.h"
 #include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
@@ -50,9 +51,12 @@ void ProgramWord(uint32_t address, uint32_t value) {
 
 void ReadFlashBlock(uint32_t address, uint8_t* block) {
   std::string command = ReadCommandPrefix + ToHex(address, 8);
-  std::string reply = SendCommand(command, 1);
-  HexData data = DecodeHexWords256(reply, ReadReplyDataOffset, block);
-  if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+  ReadBlock(command, "the flash block at " + ToHex(address, 8), block, ReadBlockBytes,
+            [&](uint8_t* destination) {
+    std::string reply = SendCommand(command, 1);
+    HexData data = DecodeHexWords256(reply, ReadReplyDataOffset, destination);
+    if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+  });
 }
 
 }  // namespace protocol

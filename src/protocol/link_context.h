@@ -24,6 +24,9 @@ struct LinkContext {
   std::atomic<bool> DecoInStandby{true};
   std::atomic<bool> Block18Protected{false};
   std::atomic<StatusSink*> MainWindowHandle{nullptr};
+  // Every block is read until two reads agree; Rereads counts the reads beyond the second.
+  std::atomic<bool> DoubleRead{false};
+  std::atomic<uint64_t> Rereads{0};
   std::mutex StatusMutex;
   std::string StatusText;
   std::array<uint8_t, EepromLineBytes> EepromBuffer{};

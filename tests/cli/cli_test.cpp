@@ -75,36 +75,49 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     Files files;
     int dropReplyAt;
     int weakWordFailures;  // how often the word in sector 3 ignores programming
+    int corruptAt;         // the first reply with a two-bit error that parity lets through
+    int corruptCount;
+    bool doubleRead;
     bool interruptWhileConnecting;
     int exitCode;
     bool leftInService;
     const char* reason;   // on stderr
     const char* logLine;  // on stdout
   } rows[] = {
-      {"write done", true, "normal", Files::Eeprom, 0, 0, false, 0, false, "",
+      {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, false, 0, false, "",
        "Final check: the EEPROM holds E.bin."},
-      {"write done, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, false, 0, false,
+      {"write done, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false,
        "", "Final check: sector(s) 3 hold what was written."},
       {"write done, flash differs after it", true, "diff", Files::FirmwareDifferingInSector3, 0,
-       100, false, 1, true, "the final check found sector(s) 3 different from what was written",
+       100, 0, 0, false, false, 1, true,
+       "the final check found sector(s) 3 different from what was written",
        "Final check FAILED: sector(s) 3 differ from Fw.bin."},
-      {"write skips a sector", true, "diff", Files::ShortFirmware, 0, 0, false, 1, true,
+      {"write skips a sector", true, "diff", Files::ShortFirmware, 0, 0, 0, 0, false, false, 1, true,
        "job incomplete: Block 4 skipped: Fw.bin does not cover it fully.", ""},
-      {"write fails", true, "normal", Files::Eeprom, ConnectLines + 5, 0, false, 1, true,
+      {"write fails", true, "normal", Files::Eeprom, ConnectLines + 5, 0, 0, 0, false, false, 1, true,
        "job failed: Communication error 9997", ""},
-      {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, true, 130, true,
+      {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, true,
        "interrupted before the job started", ""},
-      {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, true, 130, false,
+      {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, false,
        "interrupted before the job started", ""},
-      {"read done", false, "normal", Files::Dumps, 0, 0, false, 0, false, "",
+      {"read done", false, "normal", Files::Dumps, 0, 0, 0, 0, false, false, 0, false, "",
        "Read FIRMWARE ... is finished"},
-      {"read fails", false, "normal", Files::Dumps, ConnectLines + 16 + 50, 0, false, 1, false,
+      {"read fails", false, "normal", Files::Dumps, ConnectLines + 16 + 50, 0, 0, 0, false, false, 1, false,
        "the READ did not finish: Fw.bin is unchanged; what was read is in Fw.bin.partial", ""},
+      // A two-bit error in a firmware block: the second read disagrees, a third settles it.
+      {"double read settles a corrupted block", false, "normal", Files::Dumps, 0, 0,
+       ConnectLines + 2 * 16 + 21, 1, true, false, 0, false, "",
+       "Double read: every block read twice and equal; 1 more read(s) to settle."},
+      {"double read, a block that never reads the same", false, "normal", Files::Dumps, 0, 0,
+       ConnectLines + 2 * 16 + 21, 5, true, false, 1, false,
+       " reads of the flash block at 7FE00A00 never agreed", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     sim::Settings settings = testing_support::InService();
     settings.Fault.DropReplyAt = row.dropReplyAt;
+    settings.Fault.CorruptReplyAt = row.corruptAt;
+    settings.Fault.CorruptReplyCount = row.corruptCount;
     if (row.weakWordFailures > 0) {
       settings.Fault.WeakWordAddress = WeakWord;
       settings.Fault.WeakWordFailures = row.weakWordFailures;
@@ -120,6 +133,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.service = true;
     options.write = row.write;
     options.method = row.method;
+    options.doubleRead = row.doubleRead;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
     s.EepromFile = "E.bin";
