@@ -212,6 +212,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   protocol::FillFlashTables();
   protocol::DoubleRead() = options.doubleRead && !options.write;
   protocol::Rereads() = 0;
+  transfer::SkipBlankWords() = options.skipBlankWords && options.write;
+  transfer::SkippedBlankWords() = 0;
   transfer::SetTimeStampedNames(transfer::LocalTimeStamp() +
                                  (options.nameTag.empty() ? "" : "_" + options.nameTag));
   const transfer::JobSelection& selection = options.selection;
@@ -257,6 +259,9 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       result = ExitAborted;
     } else {
       result = RunJob(host, job, interrupted, outcome);
+      if (options.skipBlankWords && options.write)
+        host.AddLogLine("Blank words skipped: " + std::to_string(transfer::SkippedBlankWords()) +
+                        " (FFFFFFFF, already held by the erased sectors).");
       if (options.write && result == ExitDone) result = FinalCheck(options, host, outcome);
       if (!options.write && result == ExitDone) {
         if (options.doubleRead)

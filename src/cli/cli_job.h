@@ -28,6 +28,8 @@ struct JobOptions {
   bool checksums = false;
   // A READ reads every block until two reads agree.
   bool doubleRead = false;
+  // A WRITE leaves out the FFFFFFFF words of the sectors it erased; needs a comparison after it.
+  bool skipBlankWords = false;
   std::string logFile;     // every line with a time stamp, appended; empty: none
   std::string reportFile;  // the JSON report of the run; empty: none
   bool verbose = false;    // also the device, its line settings and each phase's figures

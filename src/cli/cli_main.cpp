@@ -76,6 +76,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   write->add_flag("!--no-final-check", options.finalCheck,
                   "Do not read back and compare what the WRITE wrote last (and the EEPROM)");
+  write->add_flag("--skip-blank-words", options.skipBlankWords,
+                  "Do not program FFFFFFFF words into the sectors the WRITE erased (erased flash "
+                  "holds them); needs --method safe or the final check");
   write->footer(
       "Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe");
   CLI::App* ports = app.add_subcommand("ports", "List the serial ports present, one per line");
@@ -122,6 +125,12 @@ int main(int argc, char** argv) {
     return cli::ExitUsage;
   }
   options.write = app.got_subcommand(write);
+  if (options.skipBlankWords && options.method != "safe" && !options.finalCheck) {
+    std::cerr << cli::MessagePrefix
+              << "--skip-blank-words needs a comparison after the WRITE: --method safe or the "
+                 "final check (drop --no-final-check)\n";
+    return cli::ExitUsage;
+  }
   std::string refusal = cli::BatchRefusal(options, portNames, yes);
   if (!refusal.empty()) {
     std::cerr << cli::MessagePrefix << refusal << "\n";

@@ -1,11 +1,10 @@
 #include "cli/report.h"
 
-#include "protocol/block_read.h"
-
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "cli/sha256.h"
+#include "protocol/block_read.h"
 #include "protocol/image_files.h"
 #include "protocol/service_mode.h"
 
@@ -51,6 +50,8 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
   run["protected"] = protocol::Block18Protected().load();
   run["job"] = options.write ? "write" : "read";
   run["method"] = options.write ? nlohmann::json(options.method) : nlohmann::json(nullptr);
+  if (options.skipBlankWords && options.write)
+    run["skipped_blank_words"] = transfer::SkippedBlankWords();
   if (options.doubleRead && !options.write)
     run["double_read"] = {{"rereads", protocol::Rereads().load()}};
 

@@ -19,6 +19,7 @@ namespace transfer {
 namespace {
 
 constexpr uint32_t ProgramChunkBytes = 4096;
+constexpr uint32_t ErasedWord = 0xFFFFFFFFu;
 constexpr uint32_t PortReadyTimeoutMs = 5000;
 constexpr unsigned EraseWaitSeconds = 5;
 constexpr unsigned PhaseWaitSeconds = 2;
@@ -287,7 +288,10 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
         throw protocol::EFileError("Cannot read all of", fileName, errno);
       }
       for (uint32_t w = 0; w < ProgramChunkBytes; w += 4) {
-        protocol::ProgramWord(address, LittleEndianWord(&chunk[w]));
+        uint32_t word = LittleEndianWord(&chunk[w]);
+        // The sector was erased just now: an erased word already holds FFFFFFFF.
+        if (SkipBlankWords() && word == ErasedWord) ++SkippedBlankWords();
+        else protocol::ProgramWord(address, word);
         ++wordsDone;
         address += 4;
         ShowProgress(phase, wordsDone, wordsTotal);

@@ -33,6 +33,8 @@ std::string& MergedFileName() { return CurrentJob().MergedFileName; }
 std::string& FirmwareReadBackName() { return CurrentJob().FirmwareReadBackName; }
 std::string& ChannelReadBackName() { return CurrentJob().ChannelReadBackName; }
 std::atomic<bool>& FlashWriteActive() { return CurrentJob().FlashWriteActive; }
+bool& SkipBlankWords() { return CurrentJob().SkipBlankWords; }
+uint64_t& SkippedBlankWords() { return CurrentJob().SkippedBlankWords; }
 
 std::vector<std::string> TickedFiles(const JobSelection& selection) {
   std::vector<std::string> files;

@@ -29,6 +29,9 @@ struct JobContext {
   std::string ChannelReadBackName;
   // Set while a write job writes flash; the front ends word their Abort and close questions by it.
   std::atomic<bool> FlashWriteActive{false};
+  // A write leaves out the words that equal erased flash (FFFFFFFF), and counts them.
+  bool SkipBlankWords = false;
+  uint64_t SkippedBlankWords = 0;
 };
 
 // The set installed on this thread, or else the process's one.
@@ -57,6 +60,8 @@ std::string& MergedFileName();
 std::string& FirmwareReadBackName();
 std::string& ChannelReadBackName();
 std::atomic<bool>& FlashWriteActive();
+bool& SkipBlankWords();
+uint64_t& SkippedBlankWords();
 
 // The job's check boxes and file names, taken when the job starts (the front end keeps them
 // unchanged while the job runs).

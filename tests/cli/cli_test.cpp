@@ -67,7 +67,7 @@ size_t CountStarting(const std::vector<std::string>& lines, const std::string& p
 TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
   constexpr int ConnectLines = 11;            // from service mode, before the job's first command
   constexpr uint32_t WeakWord = 0x7FE10010u;  // in sector 3
-  enum class Files { Eeprom, ShortFirmware, FirmwareDifferingInSector3, Dumps };
+  enum class Files { Eeprom, ShortFirmware, FirmwareDifferingInSector3, BlankHalfOfSector3, Dumps };
   struct Row {
     const char* name;
     bool write;
@@ -77,7 +77,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     int weakWordFailures;  // how often the word in sector 3 ignores programming
     int corruptAt;         // the first reply with a two-bit error that parity lets through
     int corruptCount;
-    bool doubleRead;
+    bool doubleRead;  // for a write: skip blank words
     bool interruptWhileConnecting;
     int exitCode;
     bool leftInService;
@@ -92,6 +92,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        100, 0, 0, false, false, 1, true,
        "the final check found sector(s) 3 different from what was written",
        "Final check FAILED: sector(s) 3 differ from Fw.bin."},
+      {"write leaves the blank words to the erase, proven", true, "diff",
+       Files::BlankHalfOfSector3, 0, 0, 0, 0, true, false, 0, false, "",
+       "Blank words skipped: 8192 (FFFFFFFF, already held by the erased sectors)."},
       {"write skips a sector", true, "diff", Files::ShortFirmware, 0, 0, 0, 0, false, false, 1, true,
        "job incomplete: Block 4 skipped: Fw.bin does not cover it fully.", ""},
       {"write fails", true, "normal", Files::Eeprom, ConnectLines + 5, 0, 0, 0, false, false, 1, true,
@@ -133,7 +136,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.service = true;
     options.write = row.write;
     options.method = row.method;
-    options.doubleRead = row.doubleRead;
+    options.doubleRead = row.doubleRead && !row.write;
+    options.skipBlankWords = row.doubleRead && row.write;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
     s.EepromFile = "E.bin";
@@ -145,6 +149,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       image[0x28000] = static_cast<char>(image[0x28000] ^ 1);
     }
     if (row.files == Files::Dumps) image = "an earlier dump";
+    if (row.files == Files::BlankHalfOfSector3) image.replace(0x18000, 0x8000, 0x8000, '\xFF');
     if (row.files == Files::FirmwareDifferingInSector3)
       image[WeakWord - sim::FlashBase] = static_cast<char>(image[WeakWord - sim::FlashBase] ^ 0x81);
     testing_support::WriteFile(s.FirmwareFile, image);
@@ -441,6 +446,16 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   EXPECT_EQ(noPort.exitCode, 1);
   EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("No such file or directory"), std::string::npos);
   EXPECT_EQ(RunCli("read --eeprom x", dir.Path()).exitCode, 2);
+  // Options that cannot be served: no comparison after skipping words, one dump for two decos.
+  EXPECT_EQ(RunCli("--port a write --eeprom E.bin --skip-blank-words --no-final-check --yes",
+                   dir.Path())
+                .exitCode,
+            2);
+  EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("--skip-blank-words needs a comparison"),
+            std::string::npos);
+  EXPECT_EQ(RunCli("--port a --port b read --eeprom E.bin --yes", dir.Path()).exitCode, 2);
+  EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("every READ file needs {port}"),
+            std::string::npos);
 
   // A port this user may not open: the system's text, then how to get access. Root may open
   // anything, so the CLI then runs as nobody.
