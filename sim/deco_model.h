@@ -47,6 +47,9 @@ struct Settings {
   Faults Fault;
   MsClock Now = SteadyMs;  // times the erase busy period
   bool KeepCommandLog = true;  // a long soak counts commands without keeping each line
+  // A USB adapter's latency timer: the last, partly filled packet of a reply is passed on this
+  // many ms after its last byte (a reply shorter than a packet waits whole).
+  int AdapterLatencyMs = 0;
 };
 
 // What the deco does after a command line.

@@ -18,6 +18,7 @@ namespace {
 
 constexpr int BitsPerCharacter = 10;  // start, 7 data, parity, stop
 constexpr int TrickleIntervalMs = 20;
+constexpr size_t UsbPacketBytes = 62;  // what an FTDI adapter passes on at once
 constexpr size_t ReadChunk = 4096;
 
 struct BaudEntry {
@@ -114,8 +115,16 @@ void PtyDeco::Deliver(const Reply& reply, size_t commandLength) {
     return;
   }
   if (reply.Bytes.empty()) return;
-  if (faults.Pace) SendPaced(reply.Bytes, reply.SentAtBaud);
-  else WriteAll(reply.Bytes);
+  const int latencyMs = model_.Config().AdapterLatencyMs;
+  const std::string& bytes = reply.Bytes;
+  size_t whole = latencyMs > 0 ? bytes.size() / UsbPacketBytes * UsbPacketBytes : bytes.size();
+  if (faults.Pace) SendPaced(bytes.substr(0, whole), reply.SentAtBaud);
+  else WriteAll(bytes.substr(0, whole));
+  if (whole == bytes.size()) return;
+  // The adapter holds the last packet until its timer runs out after the packet's last byte.
+  if (faults.Pace) Pause(WireSeconds(bytes.size() - whole, reply.SentAtBaud));
+  Pause(latencyMs / 1000.0);
+  WriteAll(bytes.substr(whole));
 }
 
 void PtyDeco::SendPaced(const std::string& bytes, uint32_t baud) {

@@ -98,6 +98,9 @@ int main(int argc, char** argv) {
                  "After a sector erase, ignore program cycles for this many ms");
   app.add_flag("--crlf", f.CrLfEndings, "End replies with CR LF instead of CR");
   app.add_flag("--pace", f.Pace, "Deliver at the real line speed (10 bits per character)");
+  app.add_option("--adapter-latency", settings.AdapterLatencyMs,
+                 "Hold a reply's last partial 62-byte packet back this many ms, as a USB "
+                 "adapter's latency timer does");
   app.add_flag("!--no-announce", announce, "Do not list the port for the port lists");
   app.add_flag("--ignore-stdin", ignoreStdin, "Serve until killed, whatever stdin does");
   CLI11_PARSE(app, argc, argv);

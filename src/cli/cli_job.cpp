@@ -233,7 +233,10 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   if (options.verbose)
     host.Message(std::string(MessagePrefix) + "connected through " +
                  protocol::SerialLink()->DevicePath + " at " +
-                 std::to_string(protocol::SerialLink()->LineSettings.BaudRate) + " baud");
+                 std::to_string(protocol::SerialLink()->LineSettings.BaudRate) + " baud" +
+                 (protocol::SerialLink()->LatencyNote().empty()
+                      ? ""
+                      : "; " + protocol::SerialLink()->LatencyNote()));
   // Every character on the line, for the report's figures.
   protocol::SerialLink()->OnStatus =
       [&record](serial::TBlockSerial*, serial::THookSerialReason reason, const std::string& value) {

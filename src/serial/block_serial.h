@@ -44,6 +44,8 @@ class TBlockSerial {
   intptr_t Handle = -1;
   int32_t Tag = 0;
   std::string DevicePath;
+  // What was done at the open to make the line answer quickly ("" when nothing applies).
+  std::string LatencyNote() const { return backend_ ? backend_->LatencyNote() : ""; }
   int32_t LastErrorCode = 0;
   std::string LastErrorText = "OK";
   std::string LineBuffer;

@@ -95,6 +95,8 @@ class PortBackend {
   virtual void SetRts(bool on) = 0;
   virtual int ModemStatus(uint32_t& status) = 0;
   virtual int SetBreak(bool on) = 0;
+  // What the backend did at Open to make the line answer quickly; "" when nothing applies.
+  virtual std::string LatencyNote() const { return ""; }
 };
 
 std::unique_ptr<PortBackend> MakePortBackend();

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/low_latency.h"
 #include "serial/parity_marks.h"
 #include "serial/port_backend.h"
 #include "serial/serial_error.h"
@@ -101,6 +102,7 @@ class PosixPortBackend : public PortBackend {
       ::tcsetattr(fd, TCSANOW, &tio);
     }
     fd_ = fd;
+    latency_ = RequestLowLatency(fd_, path);
     carry_.clear();
     lineErrors_ = 0;
     haveCounts_ = ReadCounters(counts_);
@@ -109,6 +111,8 @@ class PosixPortBackend : public PortBackend {
 
   void Close() override {
     if (fd_ >= 0) {
+      RestoreLatency(fd_, latency_);
+      latency_ = LatencyChange();
       ::ioctl(fd_, TIOCNXCL);
       ::flock(fd_, LOCK_UN);
       ::close(fd_);
@@ -118,6 +122,7 @@ class PosixPortBackend : public PortBackend {
   }
 
   intptr_t NativeHandle() const override { return fd_; }
+  std::string LatencyNote() const override { return latency_.note; }
 
   // The kernel sizes its own queues; the request is only checked against the handle.
   int SetQueueSizes(int32_t) override { return CheckHandle(); }
@@ -456,6 +461,7 @@ class PosixPortBackend : public PortBackend {
   }
 
   int fd_ = -1;
+  LatencyChange latency_;
   uint32_t baud_ = 0;
   bool markedParity_ = false;
   uint32_t lineErrors_ = 0;
