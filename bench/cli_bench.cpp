@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -133,8 +134,23 @@ int main(int argc, char** argv) {
     std::printf("firmware READ, unpaced: %.2f s; with --double-read %.2f s (%.2f times), CPU "
                 "%.2f s against %.2f s\n",
                 single, doubled, doubled / single, twice.cpu, once.cpu);
+  } else if (mode == "batch") {
+    constexpr int Decos = 8;
+    std::vector<std::unique_ptr<sim::SimProcess>> decos;
+    std::string ports;
+    for (int i = 0; i < Decos; ++i) {
+      decos.push_back(std::make_unique<sim::SimProcess>(PYRELINK_SIM_PATH, "--no-announce"));
+      ports += "--port " + decos.back()->Port() + " ";
+    }
+    std::string read = " read --yes --eeprom " + dir + "/E_{port}.bin --channel " + dir +
+                       "/Ch_{port}.bin";
+    Result one = RunCli("--port " + decos.front()->Port() + read);
+    Result all = RunCli(ports + read);
+    std::printf("READ of EEPROM and channel list, unpaced: one deco %.2f s wall; %d decos at once "
+                "%.2f s wall (%.2f times one), CPU %.2f s against %.2f s\n",
+                one.wall, Decos, all.wall, all.wall / one.wall, all.cpu, one.cpu);
   } else {
-    std::fprintf(stderr, "usage: cli_bench read | write | paced-channel | double-read\n");
+    std::fprintf(stderr, "usage: cli_bench read | write | paced-channel | double-read | batch\n");
     return 2;
   }
   std::string cleanup = "rm -rf " + dir;

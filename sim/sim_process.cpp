@@ -1,5 +1,6 @@
 #include "sim/sim_process.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,7 +11,10 @@ namespace sim {
 
 SimProcess::SimProcess(const std::string& executable, const std::string& arguments) {
   int in[2], out[2];
-  if (::pipe(in) != 0 || ::pipe(out) != 0) throw std::runtime_error("cannot create pipes");
+  // Close-on-exec, so that a later simulator does not hold this one's stdin open (and with it
+  // this one alive); dup2 gives the child its own ends without the flag.
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+    throw std::runtime_error("cannot create pipes");
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error("cannot start pyrelink-sim");
   if (pid_ == 0) {
