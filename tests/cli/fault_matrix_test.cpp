@@ -31,8 +31,9 @@ constexpr uint32_t ChannelSize = 0x80000;
 constexpr uint32_t EepromSize = 2048;
 constexpr uint32_t Sector0Size = 0x8000;
 constexpr uint32_t ZeroBytesAtStart = 32;
-// Reply time-outs last a tenth of their length here: a missing reply costs 200 ms, not 2 s.
-constexpr unsigned TimeoutDivisor = 10;
+// Reply time-outs last a fifth of their length here: a missing reply costs 400 ms, not 2 s,
+// which still leaves a loaded machine (sanitizers, tests beside) time for every real reply.
+constexpr unsigned TimeoutDivisor = 5;
 constexpr int FirstByteWaitMs = protocol::FirstByteTimeoutFactor * protocol::StandardBaseTimeout /
                                 static_cast<int>(TimeoutDivisor);
 constexpr int EraseBusyMs = 3000;  // below the five seconds the tool waits after an erase
