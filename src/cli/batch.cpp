@@ -48,6 +48,13 @@ std::string ExpandPort(const std::string& name, const std::string& port) {
   return result;
 }
 
+void ExpandPortInNames(JobOptions& options) {
+  transfer::JobSelection& s = options.selection;
+  for (std::string* name :
+       {&s.FirmwareFile, &s.EepromFile, &s.ChannelFile, &options.logFile, &options.reportFile})
+    *name = ExpandPort(*name, options.port);
+}
+
 std::string BatchRefusal(const JobOptions& options, const std::vector<std::string>& ports,
                          bool assumeYes) {
   if (ports.size() < 2) return "";
@@ -84,10 +91,7 @@ int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
       JobOptions mine = options;
       mine.port = ports[i];
       mine.nameTag = PortFileName(ports[i]);
-      transfer::JobSelection& s = mine.selection;
-      for (std::string* name : {&s.FirmwareFile, &s.EepromFile, &s.ChannelFile, &mine.logFile,
-                                &mine.reportFile})
-        *name = ExpandPort(*name, ports[i]);
+      ExpandPortInNames(mine);
       // Every port has its own engine state; this thread and its worker use it.
       protocol::LinkContext link;
       transfer::JobContext job;

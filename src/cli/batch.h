@@ -19,6 +19,8 @@ inline constexpr const char* PortPlaceholder = "{port}";
 std::string PortFileName(const std::string& port);
 // name with every {port} replaced by the port's file name.
 std::string ExpandPort(const std::string& name, const std::string& port);
+// Expands {port} for options.port in the memories' files, the log and the report.
+void ExpandPortInNames(JobOptions& options);
 
 // Why the options cannot serve several ports ("" when they can): the READ's dumps, the log and
 // the report need {port} in their names, and nobody can answer questions for many decos.

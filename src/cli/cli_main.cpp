@@ -144,8 +144,6 @@ int main(int argc, char** argv) {
 #endif
   if (portNames.size() > 1) return cli::RunBatch(options, portNames, interrupted);
   options.port = portNames.front();
-  for (std::string* name : {&options.selection.FirmwareFile, &options.selection.EepromFile,
-                            &options.selection.ChannelFile, &options.logFile, &options.reportFile})
-    *name = cli::ExpandPort(*name, options.port);
+  cli::ExpandPortInNames(options);
   return cli::RunReadOrWrite(options, host, interrupted);
 }

@@ -8,8 +8,8 @@
 
 namespace protocol {
 
-void ReadBlock(const std::string& command, const std::string& blockName, uint8_t* block,
-               size_t size, const std::function<void(uint8_t*)>& readOnce) {
+void ReadBlock(const std::string& command, const std::function<std::string()>& blockName,
+               uint8_t* block, size_t size, const std::function<void(uint8_t*)>& readOnce) {
   readOnce(block);
   if (!DoubleRead()) return;
   std::vector<std::vector<uint8_t>> reads{std::vector<uint8_t>(block, block + size)};
@@ -24,7 +24,7 @@ void ReadBlock(const std::string& command, const std::string& blockName, uint8_t
     }
     reads.push_back(again);
   }
-  throw EBadReply(command, std::to_string(mostReads) + " reads of " + blockName +
+  throw EBadReply(command, std::to_string(mostReads) + " reads of " + blockName() +
                                " never agreed");
 }
 

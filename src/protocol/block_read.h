@@ -20,8 +20,9 @@ std::atomic<uint64_t>& Rereads();
 
 // readOnce sends command and decodes its reply into the size bytes it is given. With double
 // reading on, the block is read again until a read agrees with an earlier one, at most
-// DoubleReadExtraReads more times; then EBadReply names the block (blockName) and the reads.
-void ReadBlock(const std::string& command, const std::string& blockName, uint8_t* block,
-               size_t size, const std::function<void(uint8_t*)>& readOnce);
+// DoubleReadExtraReads more times; then EBadReply names the block (blockName, asked only
+// then) and the reads.
+void ReadBlock(const std::string& command, const std::function<std::string()>& blockName,
+               uint8_t* block, size_t size, const std::function<void(uint8_t*)>& readOnce);
 
 }  // namespace protocol

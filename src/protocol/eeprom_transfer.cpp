@@ -18,7 +18,9 @@ template <typename Take>
 void ReadEepromLines(Take&& take) {
   for (int i = 0; i < EepromLines; ++i) {
     std::string command = "0610" + ToHex(static_cast<uint32_t>(8 * i), 2) + "080";
-    const std::string lineName = "the EEPROM line at " + ToHex(static_cast<uint32_t>(EepromLineBytes * i), 3);
+    auto lineName = [i] {
+      return "the EEPROM line at " + ToHex(static_cast<uint32_t>(EepromLineBytes * i), 3);
+    };
     ReadBlock(command, lineName, EepromBuffer().data(), EepromLineBytes, [&](uint8_t* destination) {
       std::string reply = SendCommand(command, 1);
       HexData data = DecodeHexBytes128(reply, ReplyDataOffset, destination);

@@ -51,7 +51,8 @@ void ProgramWord(uint32_t address, uint32_t value) {
 
 void ReadFlashBlock(uint32_t address, uint8_t* block) {
   std::string command = ReadCommandPrefix + ToHex(address, 8);
-  ReadBlock(command, "the flash block at " + ToHex(address, 8), block, ReadBlockBytes,
+  ReadBlock(command, [address] { return "the flash block at " + ToHex(address, 8); }, block,
+            ReadBlockBytes,
             [&](uint8_t* destination) {
     std::string reply = SendCommand(command, 1);
     HexData data = DecodeHexWords256(reply, ReadReplyDataOffset, destination);

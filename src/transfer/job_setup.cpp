@@ -1,9 +1,10 @@
 #include "transfer/job_setup.h"
 
+#include <array>
 #include <cerrno>
-#include <system_error>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "protocol/image_files.h"
 #include "transfer/file_size_limit.h"
@@ -33,6 +34,18 @@ std::string WriteProbe(const std::string& file) {
   probe.close();
   if (!existed) fs::remove(file, error);
   return "";
+}
+
+// Each memory's check box, file and image size, in the order firmware, EEPROM, channel.
+struct MemoryFile {
+  bool ticked;
+  const std::string& file;
+  int64_t size;
+};
+std::array<MemoryFile, 3> MemoryFiles(const JobSelection& selection) {
+  return {{{selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes},
+           {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes},
+           {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes}}};
 }
 
 // The folder a file name lies in; "." for a bare name.
@@ -76,21 +89,17 @@ bool CheckOwnOutputs(const JobSelection& selection, JobDialogs& dialogs) {
 }  // namespace
 
 bool CheckReadFiles(const JobSelection& selection, JobDialogs& dialogs) {
-  const struct {
-    bool ticked;
-    const std::string& file;
-    int64_t size;
-  } targets[] = {{selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes},
-                 {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes},
-                 {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes}};
   auto refuse = [&](const std::string& text) {
     dialogs.Message(text + " " + ReadIgnored);
     return false;
   };
   std::vector<fs::path> seen;
   int64_t needed = 0;
-  for (const auto& target : targets) {
+  const int64_t sizeLimit = FileSizeLimit();
+  const std::string* first = nullptr;
+  for (const MemoryFile& target : MemoryFiles(selection)) {
     if (!target.ticked) continue;
+    if (!first) first = &target.file;
     const std::string name = protocol::BareFileName(target.file);
     std::error_code error;
     // One dump would overwrite the other: the later memory's read replaces the earlier's.
@@ -105,22 +114,19 @@ bool CheckReadFiles(const JobSelection& selection, JobDialogs& dialogs) {
     if (fs::is_directory(target.file, error)) return refuse(target.file + " is a folder, not a file.");
     std::string reason = WriteProbe(target.file);
     if (!reason.empty()) return refuse("Cannot write " + name + ": " + reason + ".");
-    if (target.size > FileSizeLimit())
+    if (target.size > sizeLimit)
       return refuse(name + " needs " + Kb(target.size) + ", but this program may write files of " +
-                    Kb(FileSizeLimit()) + " only.");
+                    Kb(sizeLimit) + " only.");
     needed += target.size;
   }
-  if (needed > 0) {
+  if (first) {
     // All dumps usually share one folder; the first one's is the one that counts.
-    const std::string& first = selection.Firmware ? selection.FirmwareFile
-                               : selection.Eeprom ? selection.EepromFile
-                                                  : selection.ChannelFile;
     std::error_code error;
-    fs::space_info space = fs::space(FolderOf(first), error);
+    fs::space_info space = fs::space(FolderOf(*first), error);
     if (!error && static_cast<int64_t>(space.available) < needed)
       return refuse("Not enough room for the dumps: they need " + Kb(needed) + ", " +
                     Kb(static_cast<int64_t>(space.available)) + " are free in " +
-                    FolderOf(first).string() + ".");
+                    FolderOf(*first).string() + ".");
   }
   return true;
 }
@@ -162,15 +168,8 @@ void SetWriteMethod(WriteMethod method) {
 }
 
 bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs) {
-  const struct {
-    bool ticked;
-    const std::string& file;
-    int64_t size;
-  } checks[] = {{selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes},
-                {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes},
-                {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes}};
   bool failed = true;
-  for (const auto& check : checks) {
+  for (const MemoryFile& check : MemoryFiles(selection)) {
     if (!check.ticked) continue;
     if (!CheckWriteFile(check.file, check.size, DifferentBlocksMethod(), failed)) {
       dialogs.Message(protocol::BareFileName(check.file) + WrongFileSuffix);
