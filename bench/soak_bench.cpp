@@ -258,6 +258,9 @@ int main(int argc, char** argv) {
 
   char folder[] = "/tmp/pyrelink-soak-XXXXXX";
   if (!::mkdtemp(folder)) return 1;
+  // The Safe method keeps its time-stamped read-back in the working folder.
+  const std::filesystem::path caller = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
   protocol::FastClock clock(WaitDivisor, TimeoutDivisor);
   protocol::SetClock(&clock);
 
@@ -301,6 +304,7 @@ int main(int argc, char** argv) {
               rssLast);
   std::printf("  peak memory in cycle 1: %ld KiB, in cycle %d: %ld KiB, in the largest cycle: %ld KiB\n",
               peakFirst, cycles, peakLast, peakMost);
+  std::filesystem::current_path(caller);
   std::filesystem::remove_all(folder);
   return tally.losses == 0 && tally.hangs == 0 ? 0 : 1;
 }
