@@ -21,14 +21,14 @@
 
 #include "cli/cli_job.h"
 #include "protocol/clock.h"
+#include "protocol/flash_map.h"
+#include "protocol/image_files.h"
 #include "sim/pty_deco.h"
 
 namespace {
 
-constexpr uint32_t ChannelSize = 0x80000;
-constexpr uint32_t EepromSize = 2048;
 constexpr uint32_t ErasedStartBytes = 0x10000;  // sectors 0..2
-constexpr uint32_t ZeroBytesAtStart = 32;
+constexpr uint32_t ZeroBytesAtStart = 4 * protocol::ZeroWordsAtStart;
 constexpr unsigned WaitDivisor = 100;    // a 5-second pause lasts 50 ms
 constexpr unsigned TimeoutDivisor = 10;  // a missing reply costs 200 ms
 constexpr int SlowReplyMs = 1600;        // beyond every first-byte time-out on this clock
@@ -140,7 +140,7 @@ class Soak {
         case WeakWord:
           faults.WeakWordAddress = sim::FlashBase + ErasedStartBytes +
                                    4 * std::uniform_int_distribution<uint32_t>(
-                                           0, (ChannelSize - ErasedStartBytes) / 4 - 1)(random_);
+                                           0, (protocol::ChannelImageBytes - ErasedStartBytes) / 4 - 1)(random_);
           break;
       }
     }
@@ -161,9 +161,9 @@ class Soak {
     s.ChannelFile = File(write ? "NewCh.bin" : "Ch.bin");
     std::string newEeprom, promised;
     if (write) {
-      newEeprom.resize(EepromSize);
+      newEeprom.resize(protocol::EepromImageBytes);
       for (auto& c : newEeprom) c = static_cast<char>(random_());
-      std::string image(ChannelSize, '\0');
+      std::string image(protocol::ChannelImageBytes, '\0');
       for (auto& c : image) c = static_cast<char>(random_());
       Write(s.EepromFile, newEeprom);
       Write(s.ChannelFile, image);
@@ -204,7 +204,7 @@ class Soak {
     const std::string eeprom = Text(model.Eeprom());
     bool lost = false;
     if (!write) {
-      const std::string memories[] = {flash, eeprom, flash.substr(0, ChannelSize)};
+      const std::string memories[] = {flash, eeprom, flash.substr(0, protocol::ChannelImageBytes)};
       const std::string files[] = {s.FirmwareFile, s.EepromFile, s.ChannelFile};
       for (int i = 0; i < 3; ++i) {
         std::string dump = Read(files[i]);
@@ -213,8 +213,8 @@ class Soak {
       }
       if (flash != flashBefore || eeprom != eepromBefore) lost = true;
     } else {
-      if (flash.substr(ChannelSize) != flashBefore.substr(ChannelSize)) lost = true;
-      if (exitCode == 0 && (eeprom != newEeprom || flash.substr(0, ChannelSize) != promised))
+      if (flash.substr(protocol::ChannelImageBytes) != flashBefore.substr(protocol::ChannelImageBytes)) lost = true;
+      if (exitCode == 0 && (eeprom != newEeprom || flash.substr(0, protocol::ChannelImageBytes) != promised))
         lost = true;
     }
     if (lost) {

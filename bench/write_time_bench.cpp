@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "protocol/flash_map.h"
+#include "protocol/image_files.h"
 #include "protocol/link_context.h"
 #include "sim/pty_deco.h"
+#include "transfer/io_thread.h"
 
 namespace {
 
@@ -19,11 +21,8 @@ constexpr double BitsPerCharacter = 10;
 constexpr double CommandCharacters = 20 + 2;  // "0220" + address + data, CR LF
 constexpr double ReplyCharacters = 3 + 1;     // "022" CR
 constexpr int CyclesPerWord = 4;              // two unlock cycles, the set-up, the data
-constexpr uint32_t FirmwareBytes = 0x200000;
 constexpr uint32_t ProgrammedFrom = 0x10000;  // sectors 0..2 are only erased
 constexpr double CodeShare = 0.35;            // of a typical firmware; the rest is FF padding
-constexpr int Sectors = 19;
-constexpr double EraseWaitSeconds = 5;
 
 double SecondsPerWord(int latencyMs, int words) {
   sim::Settings settings;
@@ -59,9 +58,10 @@ int main() {
   std::printf("  adapter latency 16 ms %6.2f ms  (%.2f x wire)\n", slow * 1e3, slow / wire);
 
   // A typical image: code at the start, FF padding behind it.
-  const uint32_t words = (FirmwareBytes - ProgrammedFrom) / 4;
-  const uint32_t codeWords = static_cast<uint32_t>(FirmwareBytes * CodeShare / 4) - ProgrammedFrom / 4;
-  const double pauses = Sectors * EraseWaitSeconds;
+  const uint32_t words = static_cast<uint32_t>((protocol::FirmwareImageBytes - ProgrammedFrom) / 4);
+  const uint32_t codeWords =
+      static_cast<uint32_t>(protocol::FirmwareImageBytes * CodeShare / 4) - ProgrammedFrom / 4;
+  const double pauses = protocol::SectorCount * transfer::EraseWaitSeconds;
   auto minutes = [&](double perWord, uint32_t programmed) {
     return (pauses + perWord * programmed) / 60;
   };

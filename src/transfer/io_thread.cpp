@@ -21,7 +21,6 @@ namespace {
 constexpr uint32_t ProgramChunkBytes = 4096;
 constexpr uint32_t ErasedWord = 0xFFFFFFFFu;
 constexpr uint32_t PortReadyTimeoutMs = 5000;
-constexpr unsigned EraseWaitSeconds = 5;
 constexpr unsigned PhaseWaitSeconds = 2;
 constexpr unsigned RewriteWaitSeconds = 3;
 constexpr unsigned ReadJobEndWaitSeconds = 1;

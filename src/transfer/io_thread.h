@@ -15,6 +15,8 @@
 namespace transfer {
 
 inline constexpr const char* WorkerThreadName = "KVTIOProgressBar";
+// The pause after each sector erase, for the deco to finish it.
+inline constexpr unsigned EraseWaitSeconds = 5;
 
 // One complete pass of a flash write: the image it wrote and the sectors it erased and
 // programmed from it.

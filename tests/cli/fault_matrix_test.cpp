@@ -15,6 +15,8 @@
 
 #include "capturing_host.h"
 #include "cli/cli_job.h"
+#include "protocol/flash_map.h"
+#include "protocol/image_files.h"
 #include "protocol/transaction.h"
 #include "sim/deco_model.h"
 #include "support/sim_session.h"
@@ -27,10 +29,8 @@ using testing_support::WriteFile;
 
 namespace {
 
-constexpr uint32_t ChannelSize = 0x80000;
-constexpr uint32_t EepromSize = 2048;
 constexpr uint32_t Sector0Size = 0x8000;
-constexpr uint32_t ZeroBytesAtStart = 32;
+constexpr uint32_t ZeroBytesAtStart = 4 * protocol::ZeroWordsAtStart;
 // Reply time-outs last a fifth of their length here: a missing reply costs 400 ms, not 2 s,
 // which still leaves a loaded machine (sanitizers, tests beside) time for every real reply.
 constexpr unsigned TimeoutDivisor = 5;
@@ -138,7 +138,7 @@ struct Outcome {
 
 std::string Slice(const std::vector<uint8_t>& memory, Memory which) {
   std::string text = AsText(memory);
-  return which == Memory::Channel ? text.substr(0, ChannelSize) : text;
+  return which == Memory::Channel ? text.substr(0, protocol::ChannelImageBytes) : text;
 }
 
 class FaultMatrix : public testing::TestWithParam<Job> {
@@ -188,11 +188,11 @@ Outcome FaultMatrix::RunCell(const Cell& cell) {
   if (job.memory == Memory::Eeprom) {
     s.Eeprom = true;
     file = s.EepromFile = "E.bin";
-    promised = std::string(EepromSize, '\x5A');
+    promised = std::string(protocol::EepromImageBytes, '\x5A');
   } else if (job.memory == Memory::Channel) {
     s.Channel = true;
     file = s.ChannelFile = "Ch.bin";
-    promised = flashBefore.substr(0, ChannelSize);
+    promised = flashBefore.substr(0, protocol::ChannelImageBytes);
     for (uint32_t i = 0; i < Sector0Size; ++i) promised[i] = static_cast<char>(i < ZeroBytesAtStart ? 0 : 0xFF);
   } else {
     s.Firmware = true;
@@ -234,7 +234,7 @@ Outcome FaultMatrix::RunCell(const Cell& cell) {
     if (flash.substr(Sector0Size) != flashBefore.substr(Sector0Size))
       problem("a sector the method does not write was changed");
     if (eeprom != eepromBefore) problem("a flash write changed the EEPROM");
-    if (exitCode == 0 && flash.substr(0, ChannelSize) != promised)
+    if (exitCode == 0 && flash.substr(0, protocol::ChannelImageBytes) != promised)
       problem("success with the flash unlike what the method promises");
   }
 

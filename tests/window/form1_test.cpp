@@ -617,7 +617,7 @@ class FileSizeLimitOf {
 // message from both, and not one command line to the deco.
 TEST_F(ServiceWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
   namespace fs = std::filesystem;
-  constexpr uint32_t Firmware = 2097152;
+  constexpr int64_t Firmware = protocol::FirmwareImageBytes;
   enum class Setup { None, Size, Sparse, Folder, Unreadable, FileSizeLimit };
   struct Row {
     const char* name;
