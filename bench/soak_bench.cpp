@@ -89,6 +89,8 @@ class Soak {
  public:
   Soak(unsigned seed, const std::string& folder) : random_(seed), folder_(folder) { NewDeco(); }
 
+  void CatchUp() { deco_->CatchUp(); }
+
   // One cycle: a READ run and a WRITE run; each may carry one fault.
   void Cycle(Tally& tally) {
     Run(false, tally);
@@ -269,6 +271,7 @@ int main(int argc, char** argv) {
   auto start = std::chrono::steady_clock::now();
   {
     Soak soak(seed, folder);
+    clock.SetBeforePause([&soak] { soak.CatchUp(); });
     for (int cycle = 1; cycle <= cycles; ++cycle) {
       ResetPeak();
       soak.Cycle(tally);
@@ -280,6 +283,7 @@ int main(int argc, char** argv) {
       }
       std::fprintf(stderr, "cycle %d of %d done\n", cycle, cycles);
     }
+    clock.SetBeforePause(nullptr);
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   long rssLast = CurrentRssKiB();

@@ -79,6 +79,17 @@ uint32_t PtyDeco::PcBaud() const {
   return 0;
 }
 
+void PtyDeco::CatchUp() {
+  constexpr int LimitMs = 1000;
+  for (int waited = 0; waited < LimitMs && !hungUp_; ++waited) {
+    // poll() on a terminal first moves bytes still under way in the kernel into its input, so
+    // nothing to read means the deco thread has them.
+    pollfd input{master_, POLLIN, 0};
+    if (::poll(&input, 1, 0) == 0 && !judging_) return;
+    Pause(0.001);
+  }
+}
+
 void PtyDeco::Pause(double seconds) {
   if (seconds <= 0) return;
   timespec wait{};
@@ -159,14 +170,16 @@ void PtyDeco::Serve() {
       continue;
     }
     if (!(wait[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    judging_ = true;
     ssize_t n = ::read(master_, chunk, sizeof chunk);
+    uint32_t pcBaud = n > 0 ? PcBaud() : 0;
+    judging_ = false;
     if (n <= 0) {
       // EIO while no program holds the slave side: wait for the next one.
       if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) return;
       Pause(0.005);
       continue;
     }
-    uint32_t pcBaud = PcBaud();
     if (!model_.Understands(pcBaud)) {
       line.clear();  // at the wrong speed the deco hears only noise
       continue;

@@ -24,6 +24,9 @@ class PtyDeco {
   const DecoModel& Model() const { return model_; }
   // True once the line was closed by the hang-up fault.
   bool HungUp() const { return hungUp_; }
+  // Waits, a second at most, until the deco has read every byte sent to it and judged the
+  // speed it came at. A test's shortened pause ends before a late deco thread would.
+  void CatchUp();
   void Stop();
 
  private:
@@ -35,11 +38,12 @@ class PtyDeco {
   void Pause(double seconds);
 
   DecoModel model_;
-  int master_ = -1;
+  std::atomic<int> master_{-1};
   int keepSlave_ = -1;  // keeps the pty alive while no program has the port open
   int stopPipe_[2] = {-1, -1};
   std::string slavePath_;
   std::atomic<bool> hungUp_{false};
+  std::atomic<bool> judging_{false};  // between taking bytes in and noting their speed
   bool trickling_ = false;
   std::thread thread_;
 };

@@ -27,6 +27,8 @@ uint64_t FastClock::NowMs() {
 }
 
 void FastClock::SleepMs(uint64_t ms) {
+  constexpr uint64_t ProtocolPauseMs = 1000;
+  if (beforePause_ && ms >= ProtocolPauseMs) beforePause_();
   {
     std::lock_guard<std::mutex> lock(virtualMutex);
     now_ += ms;

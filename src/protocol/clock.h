@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 namespace protocol {
 
@@ -32,12 +34,18 @@ class FastClock : public Clock {
   void SleepMs(uint64_t ms) override;
   int32_t TimeoutMs(int32_t ms) override;
   uint64_t TotalSleptMs();
+  // Runs before each pause of a second or more: the protocol's pauses, after which the peer
+  // must have taken in everything sent before them. A real deco does so within the real pause;
+  // a simulated one on a loaded machine may need longer than the shortened pause. Set it before
+  // the clock is used.
+  void SetBeforePause(std::function<void()> hook) { beforePause_ = std::move(hook); }
 
  private:
   unsigned divisor_;
   unsigned timeoutDivisor_;
   uint64_t now_ = 0;
   uint64_t slept_ = 0;
+  std::function<void()> beforePause_;
 };
 
 Clock& ActiveClock();

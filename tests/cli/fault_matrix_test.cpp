@@ -116,7 +116,10 @@ std::vector<Position> PositionsOf(const std::vector<std::string>& commands) {
 // The fast clock with shortened reply time-outs, for the life of one cell.
 class CellClock {
  public:
-  explicit CellClock(protocol::Clock& restore) : restore_(restore) { protocol::SetClock(&fast_); }
+  explicit CellClock(testing_support::SimSession& session) : restore_(session.clock) {
+    fast_.SetBeforePause([&session] { session.deco.CatchUp(); });
+    protocol::SetClock(&fast_);
+  }
   ~CellClock() { protocol::SetClock(&restore_); }
 
  private:
@@ -169,7 +172,7 @@ Outcome FaultMatrix::RunCell(const Cell& cell) {
     case Fault::EraseBusy: f.EraseBusyMs = EraseBusyMs; break;
   }
   testing_support::SimSession session(settings);
-  CellClock clock(session.clock);
+  CellClock clock(session);
   TempDir dir;
   std::filesystem::path folderBefore = std::filesystem::current_path();
   std::filesystem::current_path(dir.Path());

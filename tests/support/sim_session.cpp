@@ -30,6 +30,7 @@ sim::Settings OnTestClock(sim::Settings settings) {
 }  // namespace
 
 SimSession::SimSession(const sim::Settings& settings) : deco(OnTestClock(settings)) {
+  clock.SetBeforePause([this] { deco.CatchUp(); });
   previousClock_ = protocol::SetClock(&clock);
   protocol::MainWindowHandle() = &recorder;
   protocol::BaseTimeout() = protocol::StandardBaseTimeout;

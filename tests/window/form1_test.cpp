@@ -107,6 +107,7 @@ struct WorkerDoneCounter : QObject {
 class WindowTest : public ::testing::Test {
  protected:
   explicit WindowTest(const sim::Settings& settings = sim::Settings()) : deco(settings) {
+    clock.SetBeforePause([this] { deco.CatchUp(); });
     previousClock = protocol::SetClock(&clock);
     folderBefore = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(dir.Path()));
