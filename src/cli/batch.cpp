@@ -83,6 +83,8 @@ std::string BatchRefusal(const JobOptions& options, const std::vector<std::strin
 int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
              const std::atomic<bool>& interrupted, std::FILE* out, std::FILE* err) {
   std::vector<PortRun> runs(ports.size());
+  // The locale's formats are read here, once, not by several port threads at the same time.
+  transfer::LoadTimeFormats();
   std::vector<std::thread> threads;
   for (size_t i = 0; i < ports.size(); ++i) {
     threads.emplace_back([&, i] {

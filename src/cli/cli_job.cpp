@@ -20,6 +20,8 @@
 #include "transfer/final_check.h"
 #include "transfer/io_thread.h"
 #include "transfer/job_setup.h"
+#include "transfer/own_files.h"
+#include "transfer/scope_exit.h"
 
 namespace cli {
 
@@ -39,7 +41,9 @@ std::string Quoted(const std::string& text) {
   return text.find_first_of(" \t'\"") == std::string::npos ? text : "'" + text + "'";
 }
 
-// The command that writes the same files again into a deco that is still in service mode.
+// The command that writes the same files again into a deco that is still in service mode. It
+// runs without questions (a script has no terminal to answer them) and by Different blocks, so
+// that a long WRITE goes on from what is already in the flash instead of starting over.
 std::string WriteAgainCommand(const JobOptions& options) {
   const transfer::JobSelection& s = options.selection;
   std::string command = "pyrelink-cli --port " + Quoted(options.port) + " --service --baud " +
@@ -47,16 +51,49 @@ std::string WriteAgainCommand(const JobOptions& options) {
   if (s.Firmware) command += " --firmware " + Quoted(s.FirmwareFile);
   if (s.Eeprom) command += " --eeprom " + Quoted(s.EepromFile);
   if (s.Channel) command += " --channel " + Quoted(s.ChannelFile);
-  return command + " --method " + options.method;
+  return command + " --method diff --yes";
+}
+
+std::string Hex8(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+// What the flash passes of a WRITE changed, for the message of one that did not finish.
+std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes) {
+  std::vector<int> erased, written;
+  uint32_t stoppedAt = 0;
+  for (const transfer::WritePass& pass : passes) {
+    erased.insert(erased.end(), pass.Erased.begin(), pass.Erased.end());
+    written.insert(written.end(), pass.Sectors.begin(), pass.Sectors.end());
+    if (!pass.Complete) stoppedAt = pass.StoppedAt;
+  }
+  if (erased.empty()) return "no flash sector was erased";
+  std::string text = "sector(s) " + transfer::SectorNumbers(erased) + " erased, " +
+                     (written.empty() ? std::string("none") : transfer::SectorNumbers(written)) +
+                     " written in full";
+  if (stoppedAt) text += "; the WRITE stopped at " + Hex8(stoppedAt);
+  return text;
 }
 
 // A WRITE that did not finish leaves the deco as it is, in service mode, so that it can be
 // written again at once; returning it to standby with a half-written flash could leave it dead.
-void KeepServiceMode(const JobOptions& options, ConsoleHost& host) {
+void KeepServiceMode(const JobOptions& options, ConsoleHost& host, bool jobStarted,
+                     const JobOutcome& outcome) {
   protocol::SerialLink().reset();  // closes the port without a word to the deco
-  host.Message(std::string(MessagePrefix) + "the deco is still in service mode (-SE-) at " +
-               options.baud + " baud. Do not switch it off: its memory may be incomplete.");
+  std::string state = std::string(MessagePrefix) + "the deco is still in service mode (-SE-) at " +
+                      options.baud + " baud. ";
+  if (!jobStarted) {
+    host.Message(state + "Nothing was written: its memory is unchanged.");
+  } else {
+    host.Message(state + "Do not switch it off: its memory may be incomplete (" +
+                 WhatWasWritten(outcome.Passes) + ").");
+  }
   host.Message(std::string(MessagePrefix) + "write again with: " + WriteAgainCommand(options));
+  host.Message(std::string(MessagePrefix) +
+               "(--method diff reads the flash first and writes only the sectors that still "
+               "differ)");
 }
 
 // Runs the prepared job on the worker; the interrupt is the Abort.
@@ -69,9 +106,9 @@ int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
     if (interrupted && !worker.Terminated()) worker.Terminate();
   }
   worker.WaitFor();
-  outcome.LastPass = worker.LastWritePass();
   outcome.Passes = worker.WritePasses();
   outcome.Comparisons = worker.Comparisons();
+  outcome.Check = worker.FinalCheckDone();
   outcome.Error = worker.ErrorText();
   if (outcome.Error.empty()) outcome.Error = worker.Shortfall();
   if (worker.Terminated() && !host.Done()) {
@@ -94,103 +131,109 @@ int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
   return ExitDone;
 }
 
-std::string Numbers(const std::vector<int>& sectors) {
-  std::string text;
-  for (int s : sectors) {
-    if (!text.empty()) text += ' ';
-    text += std::to_string(s);
-  }
-  return text;
-}
-
-// Reads back what the WRITE wrote last (all of its sectors for Normal, what the rewrite or the
-// Different blocks pass wrote otherwise; what a comparison already proved is not read again)
-// and the EEPROM; the exit status of the WRITE.
-int FinalCheck(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome) {
-  if (!options.finalCheck) {
-    host.AddLogLine("Final check skipped (--no-final-check).");
-    outcome.FinalCheck = "skipped";
-    return ExitDone;
-  }
-  int result = ExitDone;
-  const transfer::JobSelection& s = options.selection;
-  const transfer::WritePass& lastPass = outcome.LastPass;
-  outcome.CheckedSectors = lastPass.Sectors;
-  if (s.Firmware || s.Channel) {
-    if (lastPass.Sectors.empty()) {
-      host.AddLogLine("Final check: no flash sector was written after the last comparison.");
-    } else {
-      std::vector<int> differing =
-          transfer::SectorsDifferingFromWrite(lastPass.ImageFile, lastPass.Sectors);
-      outcome.DifferingSectors = differing;
-      if (differing.empty()) {
-        host.AddLogLine("Final check: sector(s) " + Numbers(lastPass.Sectors) +
-                        " hold what was written.");
-      } else {
-        host.AddLogLine("Final check FAILED: sector(s) " + Numbers(differing) + " differ from " +
-                        protocol::BareFileName(lastPass.ImageFile) + ".");
-        host.Message(std::string(MessagePrefix) + "the final check found sector(s) " +
-                     Numbers(differing) + " different from what was written");
-        result = ExitJobFailed;
-      }
-    }
-  }
-  if (s.Eeprom) {
-    outcome.EepromChecked = true;
-    outcome.EepromEqual = transfer::EepromHolds(s.EepromFile);
-    if (outcome.EepromEqual) {
-      host.AddLogLine("Final check: the EEPROM holds " + protocol::BareFileName(s.EepromFile) +
-                      ".");
-    } else {
-      host.AddLogLine("Final check FAILED: the EEPROM differs from " +
-                      protocol::BareFileName(s.EepromFile) + ".");
-      host.Message(std::string(MessagePrefix) + "the final check found the EEPROM different from " +
-                   s.EepromFile);
-      result = ExitJobFailed;
-    }
-  }
-  outcome.FinalCheck = result == ExitDone ? "passed" : "failed";
-  if (result != ExitDone) outcome.Error = "the final check found a difference";
-  return result;
-}
-
 // A READ's dumps go to FILE.partial; only a complete dump takes FILE's name, so a READ that fails
-// never leaves a shortened dump under the name of a good one.
-transfer::JobSelection PartialDumps(const transfer::JobSelection& selection) {
+// never leaves a shortened dump under the name of a good one. A .partial left by an earlier run
+// goes first; each is then created afresh, and a name another run holds gives way to the next.
+transfer::JobSelection ClaimPartialDumps(const transfer::JobSelection& selection,
+                                         ConsoleHost& host) {
   transfer::JobSelection partial = selection;
-  partial.FirmwareFile += PartialSuffix;
-  partial.EepromFile += PartialSuffix;
-  partial.ChannelFile += PartialSuffix;
+  const std::pair<bool, std::string*> dumps[] = {{partial.Firmware, &partial.FirmwareFile},
+                                                 {partial.Eeprom, &partial.EepromFile},
+                                                 {partial.Channel, &partial.ChannelFile}};
+  for (const auto& [ticked, file] : dumps) {
+    if (!ticked) continue;
+    std::string wanted = *file + PartialSuffix;
+    std::error_code error;
+    if (std::filesystem::remove(wanted, error))
+      host.AddLogLine("Removed " + wanted + ", left by an earlier READ.");
+    *file = transfer::ClaimOwnFile(wanted);
+    if (*file != wanted) host.AddLogLine(wanted + " is in use: this READ writes " + *file);
+  }
   return partial;
 }
 
-void NameCompleteDumps(const transfer::JobSelection& selection) {
-  for (const std::string& file : transfer::TickedFiles(selection)) {
+void NameCompleteDumps(const transfer::JobSelection& partial,
+                       const transfer::JobSelection& selection) {
+  std::vector<std::string> from = transfer::TickedFiles(partial);
+  std::vector<std::string> to = transfer::TickedFiles(selection);
+  for (size_t i = 0; i < to.size(); ++i) {
     std::error_code error;
-    std::filesystem::rename(file + PartialSuffix, file, error);
-    if (error) throw protocol::EFileError("Cannot rename", file + PartialSuffix, error.message());
+    std::filesystem::rename(from[i], to[i], error);
+    if (error) throw protocol::EFileError("Cannot rename", from[i], error.message());
   }
 }
 
-void TellWherePartialDumpsAre(const transfer::JobSelection& selection, ConsoleHost& host) {
-  for (const std::string& file : transfer::TickedFiles(selection)) {
+// After a READ that did not finish: where its data is, and no empty partial file left behind.
+void TellWherePartialDumpsAre(const transfer::JobSelection& partial,
+                              const transfer::JobSelection& selection, ConsoleHost& host) {
+  std::vector<std::string> from = transfer::TickedFiles(partial);
+  std::vector<std::string> to = transfer::TickedFiles(selection);
+  for (size_t i = 0; i < to.size(); ++i) {
     std::error_code error;
-    if (!std::filesystem::exists(file + PartialSuffix, error)) continue;
-    host.Message(std::string(MessagePrefix) + "the READ did not finish: " + file +
-                 " is unchanged; what was read is in " + file + PartialSuffix);
+    if (!std::filesystem::exists(from[i], error)) continue;
+    if (protocol::FileSize64(from[i]) == 0) {
+      std::filesystem::remove(from[i], error);
+      continue;
+    }
+    host.Message(std::string(MessagePrefix) + "the READ did not finish: " + to[i] +
+                 " is unchanged; what was read is in " + from[i]);
   }
 }
 
-// FILE.sha256 beside each dump, in the form `sha256sum -c` reads (run it where the READ ran).
+// FILE.sha256 beside each dump, in the form `sha256sum -c` reads in the dump's folder.
 void WriteChecksums(const transfer::JobSelection& selection, ConsoleHost& host) {
   for (const std::string& file : transfer::TickedFiles(selection)) {
     std::string sums = file + ".sha256";
     std::ofstream out(sums, std::ios::binary | std::ios::trunc);
-    out << Sha256OfFile(file) << "  " << file << "\n";
+    out << Sha256OfFile(file) << "  " << protocol::BareFileName(file) << "\n";
     out.close();
     if (!out) throw protocol::EFileError("Cannot write", sums, errno);
     host.AddLogLine("SHA-256 of " + file + " is in " + sums);
   }
+}
+
+// Why the run could not write a file into folder ("" when it can): tried by creating one.
+std::string FolderRefusal(const std::filesystem::path& folder) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error))
+    return "the folder " + folder.string() + " does not exist";
+  try {
+    std::string probe = transfer::ClaimOwnFile((folder / ".pyrelink-probe").string());
+    std::filesystem::remove(probe, error);
+  } catch (const std::exception& failure) {
+    return std::string("cannot write in ") + folder.string() + ": " + failure.what();
+  }
+  return "";
+}
+
+std::filesystem::path FolderOf(const std::string& file) {
+  std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+// The run's own outputs are checked before anything is sent: a report or read-back that cannot
+// be written would otherwise fail the run after the deco's work is done.
+bool CheckRunOutputs(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome) {
+  auto refuse = [&](const std::string& what, const std::string& why) {
+    outcome.Error = what + ": " + why;
+    host.Message(std::string(MessagePrefix) + outcome.Error);
+    return false;
+  };
+  if (!options.reportFile.empty()) {
+    std::error_code error;
+    if (std::filesystem::is_directory(options.reportFile, error))
+      return refuse("--report " + options.reportFile, "a folder, not a file");
+    std::string why = FolderRefusal(FolderOf(options.reportFile));
+    if (!why.empty()) return refuse("--report " + options.reportFile, why);
+  }
+  const transfer::JobSelection& s = options.selection;
+  bool readsBack = options.method != "normal";
+  bool merges = s.Firmware && s.Channel;
+  if (options.write && (readsBack || merges)) {
+    std::string why = FolderRefusal(FolderOf(transfer::FirmwareReadBackName()));
+    if (!why.empty()) return refuse("the WRITE's read-back and merged image", why);
+  }
+  return true;
 }
 
 bool Connect(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome) {
@@ -210,13 +253,15 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
         RunRecord& record, JobOutcome& outcome) {
   protocol::MainWindowHandle() = &host;
   protocol::FillFlashTables();
+  const transfer::JobSelection& selection = options.selection;
+  const bool writesFlash = options.write && (selection.Firmware || selection.Channel);
   protocol::DoubleRead() = options.doubleRead && !options.write;
   protocol::Rereads() = 0;
-  transfer::SkipBlankWords() = options.skipBlankWords && options.write;
+  transfer::SkipBlankWords() = options.skipBlankWords && writesFlash;
   transfer::SkippedBlankWords() = 0;
+  transfer::FinalCheck() = options.finalCheck;
   transfer::SetTimeStampedNames(transfer::LocalTimeStamp() +
-                                 (options.nameTag.empty() ? "" : "_" + options.nameTag));
-  const transfer::JobSelection& selection = options.selection;
+                                (options.nameTag.empty() ? "" : "_" + options.nameTag));
 
   if (options.write) {
     outcome.Error = "refused before the job";
@@ -228,6 +273,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     outcome.Error = "refused before the job";
     return ExitJobFailed;
   }
+  if (!CheckRunOutputs(options, host, outcome)) return ExitJobFailed;
   outcome.Error.clear();
   if (!Connect(options, host, outcome)) return ExitJobFailed;
   if (options.verbose)
@@ -248,12 +294,17 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
   // fails comes before any work on the deco and disconnects as usual.
   bool writeUnderWay = false;
-  const transfer::JobSelection job = options.write ? selection : PartialDumps(selection);
+  bool jobStarted = false;
+  bool dumpsClaimed = false;
+  transfer::JobSelection job = selection;
   try {
     if (options.write) {
       transfer::MergeAndSetWriteJobValues(job, host);
       writeUnderWay = true;
     } else {
+      job = ClaimPartialDumps(selection, host);
+      dumpsClaimed = true;
+      outcome.Written = job;
       transfer::SetReadJobValues(job);
     }
     if (interrupted) {
@@ -261,16 +312,22 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       host.Message(std::string(MessagePrefix) + "interrupted before the job started");
       result = ExitAborted;
     } else {
+      jobStarted = true;
       result = RunJob(host, job, interrupted, outcome);
-      if (options.skipBlankWords && options.write)
+      if (writesFlash && options.skipBlankWords)
         host.AddLogLine("Blank words skipped: " + std::to_string(transfer::SkippedBlankWords()) +
                         " (FFFFFFFF, already held by the erased sectors).");
-      if (options.write && result == ExitDone) result = FinalCheck(options, host, outcome);
+      if (options.write && result == ExitDone && !options.finalCheck) {
+        host.AddLogLine("Final check skipped (--no-final-check).");
+        outcome.Check.Result = "skipped";
+      }
       if (!options.write && result == ExitDone) {
         if (options.doubleRead)
           host.AddLogLine("Double read: every block read twice and equal; " +
                           std::to_string(protocol::Rereads()) + " more read(s) to settle.");
-        NameCompleteDumps(selection);
+        NameCompleteDumps(job, selection);
+        outcome.Written = selection;
+        outcome.DumpsComplete = true;
         if (options.checksums) WriteChecksums(selection, host);
       }
     }
@@ -279,10 +336,10 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     if (outcome.Error.empty()) outcome.Error = failure.what();
     result = ExitJobFailed;
   }
-  if (!options.write && result != ExitDone) TellWherePartialDumpsAre(selection, host);
+  if (dumpsClaimed && result != ExitDone) TellWherePartialDumpsAre(job, selection, host);
 
   if (writeUnderWay && result != ExitDone) {
-    KeepServiceMode(options, host);
+    KeepServiceMode(options, host, jobStarted, outcome);
   } else {
     try {
       transfer::DisconnectDeco();
@@ -311,7 +368,23 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
   }
   host.OnRecord = [&record](const std::string& text, bool message) { record->Line(text, message); };
   JobOutcome outcome;
-  int result = Run(options, host, interrupted, *record, outcome);
+  int result;
+  {
+    // Ctrl-C is answered at once; the job itself stops at its next check point, which can be a
+    // few seconds away (an erase pause, a reply's time-out).
+    std::atomic<bool> ran{false};
+    std::thread announcer([&] {
+      while (!ran && !interrupted) std::this_thread::sleep_for(AbortPollInterval);
+      if (interrupted && !ran)
+        host.Message(std::string(MessagePrefix) +
+                     "Ctrl-C: stopping at the next safe point, please wait");
+    });
+    transfer::ScopeExit joinAnnouncer([&] {
+      ran = true;
+      announcer.join();
+    });
+    result = Run(options, host, interrupted, *record, outcome);
+  }
   if (errorText) *errorText = result == ExitDone ? "" : outcome.Error;
   if (options.verbose) {
     for (const PhaseRecord& phase : record->Phases()) {

@@ -40,6 +40,9 @@ int main(int argc, char** argv) {
       "messages to stderr. Exit status: 0 every step of the job done, 1 job failed, incomplete "
       "or refused (diff: different), 2 usage or file error, 130 aborted (Ctrl-C).\nA WRITE that "
       "does not finish leaves the deco in service mode and says how to write again."};
+  // The port, speed and record options may also follow the subcommand (its subcommands inherit
+  // this as they are made).
+  app.fallthrough();
   cli::JobOptions options;
   bool yes = false;
   std::vector<std::string> portNames;
@@ -106,7 +109,12 @@ int main(int argc, char** argv) {
   extract->add_option("channel", channel, "The channel list image to create")->required();
   extract->footer("Example: pyrelink-cli extract Fw.bin Ch.bin");
   app.require_subcommand(1);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // Help is no error; every mistake in the command line is a usage error, exit 2.
+    return app.exit(error) == 0 ? cli::ExitDone : cli::ExitUsage;
+  }
 
   cli::ConsoleHost host(yes);
   if (app.got_subcommand(ports)) {
@@ -120,6 +128,12 @@ int main(int argc, char** argv) {
   if (app.got_subcommand(merge)) return cli::MergeCommand(channel, firmware, output, host);
   if (app.got_subcommand(extract)) return cli::ExtractCommand(firmware, channel, host);
 
+  const transfer::JobSelection& chosen = options.selection;
+  if (!chosen.Firmware && !chosen.Eeprom && !chosen.Channel) {
+    std::cerr << cli::MessagePrefix << (app.got_subcommand(write) ? "write" : "read")
+              << " needs at least one memory: --firmware, --eeprom or --channel\n";
+    return cli::ExitUsage;
+  }
   if (portNames.empty()) {
     std::cerr << cli::MessagePrefix << "--port is required for read and write\n";
     return cli::ExitUsage;

@@ -81,6 +81,90 @@ bool SizeIs(const std::string& file, int64_t expected, const char* what, Console
   return false;
 }
 
+// Why two files cannot be compared as an image and its read-back ("" when they can): an EEPROM
+// compares with an EEPROM only; a flash image (any whole number of double words, as Different
+// blocks accepts) with a read-back of the firmware or of the channel list that covers it.
+std::string DiffRefusal(const std::string& image, int64_t imageSize, const std::string& readBack,
+                        int64_t readBackSize) {
+  auto described = [](const std::string& file, int64_t size) {
+    const char* kind = KindOf(size);
+    return file + " (" + std::to_string(size) + " bytes" + (kind ? std::string(", ") + kind : "") +
+           ")";
+  };
+  bool imageIsEeprom = imageSize == protocol::EepromImageBytes;
+  bool readBackIsEeprom = readBackSize == protocol::EepromImageBytes;
+  if (imageIsEeprom || readBackIsEeprom) {
+    if (imageIsEeprom && readBackIsEeprom) return "";
+    return "an EEPROM image compares only with an EEPROM image: " + described(image, imageSize) +
+           ", " + described(readBack, readBackSize);
+  }
+  if (readBackSize != protocol::FirmwareImageBytes && readBackSize != protocol::ChannelImageBytes)
+    return described(readBack, readBackSize) +
+           " is no read-back of the flash: it holds 2097152 (firmware) or 524288 (channel list) "
+           "bytes";
+  if (imageSize <= 0 || imageSize % 8 != 0)
+    return described(image, imageSize) + " is no flash image: its size is no multiple of 8";
+  if (imageSize > readBackSize)
+    return described(image, imageSize) + " is longer than the read-back " +
+           described(readBack, readBackSize) + ": compare it with a read-back of the firmware";
+  return "";
+}
+
+constexpr int ListedDifferences = 8;
+
+// The first differing words of the sectors the comparison counted, with both values.
+void ListFirstDifferences(const std::string& image, const std::string& readBack,
+                          const transfer::VerifyDetail& detail, int32_t differing,
+                          ConsoleHost& host) {
+  std::string a = protocol::ReadWholeFile(image, protocol::FirmwareImageBytes);
+  std::string b = protocol::ReadWholeFile(readBack, protocol::FirmwareImageBytes);
+  auto word = [](const std::string& bytes, size_t at) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+  };
+  int listed = 0;
+  size_t sector = 0;
+  for (size_t at = 0; at + 4 <= a.size() && at + 4 <= b.size() && listed < ListedDifferences;
+       at += 4) {
+    uint32_t address = protocol::FlashBase + static_cast<uint32_t>(at);
+    while (sector + 1 < protocol::SectorCount && address >= protocol::SectorBase()[sector + 1])
+      ++sector;
+    if (detail.DifferingWords[sector] == 0 || word(a, at) == word(b, at)) continue;
+    host.AddLogLine("  " + Hex8(address) + ": image " + Hex8(word(a, at)) + ", read-back " +
+                    Hex8(word(b, at)));
+    ++listed;
+  }
+  if (differing > listed)
+    host.AddLogLine("  ... and " + std::to_string(differing - listed) + " more differing word(s)");
+}
+
+// Two EEPROM images byte by byte.
+int DiffEeproms(const std::string& image, const std::string& readBack, ConsoleHost& host) {
+  std::string a = protocol::ReadWholeFile(image, protocol::EepromImageBytes);
+  std::string b = protocol::ReadWholeFile(readBack, protocol::EepromImageBytes);
+  int differing = 0;
+  for (size_t at = 0; at < a.size(); ++at) {
+    if (a[at] == b[at]) continue;
+    if (differing < ListedDifferences) {
+      char line[64];
+      std::snprintf(line, sizeof line, "  %04X: image %02X, read-back %02X",
+                    static_cast<unsigned>(at), static_cast<uint8_t>(a[at]),
+                    static_cast<uint8_t>(b[at]));
+      host.AddLogLine(line);
+    }
+    ++differing;
+  }
+  if (differing == 0) {
+    host.AddLogLine("EEPROM images equal.");
+    return ExitEqual;
+  }
+  if (differing > ListedDifferences)
+    host.AddLogLine("  ... and " + std::to_string(differing - ListedDifferences) +
+                    " more differing byte(s)");
+  host.AddLogLine("EEPROM images differ in " + std::to_string(differing) + " byte(s).");
+  return ExitDifferent;
+}
+
 }  // namespace
 
 int InfoCommand(const std::vector<std::string>& files, ConsoleHost& host) {
@@ -122,6 +206,16 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
         throw protocol::EFileError("Cannot open", file, "no such file");
     }
     protocol::FillFlashTables();
+    const int64_t imageSize = protocol::FileSize64(image);
+    const int64_t readBackSize = protocol::FileSize64(readBack);
+    if (std::string why = DiffRefusal(image, imageSize, readBack, readBackSize); !why.empty()) {
+      host.Message(std::string(MessagePrefix) + why);
+      return ExitError;
+    }
+    if (imageSize == protocol::EepromImageBytes) return DiffEeproms(image, readBack, host);
+    if (imageSize == protocol::ChannelImageBytes && readBackSize == protocol::FirmwareImageBytes)
+      host.AddLogLine("Comparing the channel region (sectors 0-6, the first 512 KB) of " +
+                      readBack + " with the channel list " + image + ".");
     protocol::Block18Protected() = isProtected;
     protocol::MainWindowHandle() = &host;
     transfer::VerifyDetail detail;
@@ -133,6 +227,7 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
         host.AddLogLine("  sector " + std::to_string(s) + ": " + std::to_string(words) +
                         " differing word(s)");
     }
+    if (differing > 0) ListFirstDifferences(image, readBack, detail, differing, host);
     return differing == 0 && detail.WholeImage ? ExitEqual : ExitDifferent;
   });
 }

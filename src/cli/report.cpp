@@ -1,5 +1,7 @@
 #include "cli/report.h"
 
+#include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -17,6 +19,12 @@ constexpr const char* ModelQueryLine = "Display of deco must show -SE-";
 
 nlohmann::json FileEntry(const std::string& role, const std::string& name) {
   nlohmann::json entry{{"role", role}, {"name", name}};
+  std::error_code error;
+  if (!std::filesystem::exists(name, error)) {
+    entry["size"] = nullptr;
+    entry["sha256"] = nullptr;
+    return entry;
+  }
   int64_t size = protocol::FileSize64(name);
   entry["size"] = size;
   if (size >= 0) {
@@ -50,38 +58,50 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
   run["protected"] = protocol::Block18Protected().load();
   run["job"] = options.write ? "write" : "read";
   run["method"] = options.write ? nlohmann::json(options.method) : nlohmann::json(nullptr);
-  if (options.skipBlankWords && options.write)
+  if (options.skipBlankWords && options.write && (s.Firmware || s.Channel))
     run["skipped_blank_words"] = transfer::SkippedBlankWords();
   if (options.doubleRead && !options.write)
     run["double_read"] = {{"rereads", protocol::Rereads().load()}};
 
+  // A WRITE names the files it wrote from; a READ what it wrote itself: its dumps, or the
+  // partial files of a READ that did not finish (never an earlier dump of the same name).
+  const transfer::JobSelection& named = options.write ? s : outcome.Written;
   nlohmann::json files = nlohmann::json::array();
-  if (s.Firmware) files.push_back(FileEntry("firmware", s.FirmwareFile));
-  if (s.Eeprom) files.push_back(FileEntry("eeprom", s.EepromFile));
-  if (s.Channel) files.push_back(FileEntry("channel", s.ChannelFile));
+  if (s.Firmware) files.push_back(FileEntry("firmware", named.FirmwareFile));
+  if (s.Eeprom) files.push_back(FileEntry("eeprom", named.EepromFile));
+  if (s.Channel) files.push_back(FileEntry("channel", named.ChannelFile));
+  if (!options.write)
+    for (nlohmann::json& entry : files) entry["complete"] = outcome.DumpsComplete;
   run["files"] = files;
 
   std::set<int> erased;
   std::vector<int> written, rewritten;
+  nlohmann::json stoppedAt = nullptr;
   for (size_t pass = 0; pass < outcome.Passes.size(); ++pass) {
-    for (int sector : outcome.Passes[pass].Sectors) {
-      erased.insert(sector);
-      (pass == 0 ? written : rewritten).push_back(sector);
+    const transfer::WritePass& record = outcome.Passes[pass];
+    erased.insert(record.Erased.begin(), record.Erased.end());
+    for (int sector : record.Sectors) (pass == 0 ? written : rewritten).push_back(sector);
+    if (!record.Complete) {
+      char address[16];
+      std::snprintf(address, sizeof address, "%08X", static_cast<unsigned>(record.StoppedAt));
+      stoppedAt = address;
     }
   }
   run["sectors"] = {{"erased", std::vector<int>(erased.begin(), erased.end())},
                     {"written", written},
-                    {"rewritten", rewritten}};
+                    {"rewritten", rewritten},
+                    {"stopped_at", stoppedAt}};
   nlohmann::json comparisons = nlohmann::json::array();
   for (const std::vector<int>& differing : outcome.Comparisons)
     comparisons.push_back({{"differing_sectors", differing}});
   run["comparisons"] = comparisons;
+  const transfer::FinalCheckResult& check = outcome.Check;
   run["final_check"] = {
-      {"result", outcome.FinalCheck},
-      {"sectors", outcome.CheckedSectors},
-      {"differing_sectors", outcome.DifferingSectors},
-      {"eeprom", outcome.EepromChecked ? nlohmann::json(outcome.EepromEqual ? "equal" : "differs")
-                                       : nlohmann::json(nullptr)}};
+      {"result", check.Result},
+      {"sectors", check.CheckedSectors},
+      {"differing_sectors", check.DifferingSectors},
+      {"eeprom", check.EepromChecked ? nlohmann::json(check.EepromEqual ? "equal" : "differs")
+                                     : nlohmann::json(nullptr)}};
   nlohmann::json phases = nlohmann::json::array();
   for (const PhaseRecord& phase : record.Phases()) {
     double perSecond =
@@ -98,7 +118,9 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
 
   nlohmann::json report{{"tool", "pyrelink-cli"}, {"version", ToolVersion}};
   report["runs"] = nlohmann::json::array({run});
-  return report.dump(2);
+  // File names from old media and replies can hold bytes that are not UTF-8: such a byte becomes
+  // U+FFFD rather than costing the report.
+  return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace cli

@@ -11,14 +11,12 @@
 namespace cli {
 
 struct JobOutcome {
-  transfer::WritePass LastPass;
   std::vector<transfer::WritePass> Passes;
   std::vector<std::vector<int>> Comparisons;  // the differing sectors of each comparison
-  std::string FinalCheck = "not run";         // passed, failed, skipped, not run
-  std::vector<int> CheckedSectors;
-  std::vector<int> DifferingSectors;
-  bool EepromChecked = false;
-  bool EepromEqual = false;
+  transfer::FinalCheckResult Check;
+  // The files this run wrote: a READ's dumps, or their partial files when it failed.
+  transfer::JobSelection Written;
+  bool DumpsComplete = false;
   std::string Error;  // what ended or shortened the job
 };
 

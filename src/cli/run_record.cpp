@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "protocol/protocol_error.h"
+#include "transfer/job_values.h"
 
 namespace cli {
 
@@ -16,9 +17,9 @@ constexpr const char* PhaseEnd = " is finished 100% (";
 constexpr const char* TemporarySuffix = ".tmp";
 
 std::string WallClockStamp() {
-  std::time_t now = std::time(nullptr);
+  std::tm local = transfer::LocalCalendarTime(std::time(nullptr));
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;
 }
 

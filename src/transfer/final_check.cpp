@@ -8,6 +8,7 @@
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
+#include "protocol/transaction.h"
 
 namespace transfer {
 
@@ -57,6 +58,62 @@ std::vector<int> SectorsDifferingFromWrite(const std::string& imageFile,
 bool EepromHolds(const std::string& eepromFile) {
   std::string expected = protocol::ReadWholeFile(eepromFile, protocol::EepromBytes);
   return protocol::ReadEepromImage() == expected;
+}
+
+std::string SectorNumbers(const std::vector<int>& sectors) {
+  std::string text;
+  for (int s : sectors) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(s);
+  }
+  return text;
+}
+
+FinalCheckResult RunFinalCheck(const WritePass& lastPass, const JobSelection& selection) {
+  FinalCheckResult result;
+  bool equal = true;
+  if (selection.Firmware || selection.Channel) {
+    result.CheckedSectors = lastPass.Sectors;
+    if (lastPass.Sectors.empty()) {
+      protocol::PostStatus("Final check: no flash sector was written after the last comparison.");
+    } else {
+      result.DifferingSectors = SectorsDifferingFromWrite(lastPass.ImageFile, lastPass.Sectors);
+      if (result.DifferingSectors.empty()) {
+        protocol::PostStatus("Final check: sector(s) " + SectorNumbers(lastPass.Sectors) +
+                             " hold what was written.");
+      } else {
+        equal = false;
+        protocol::PostStatus("Final check FAILED: sector(s) " +
+                             SectorNumbers(result.DifferingSectors) + " differ from " +
+                             protocol::BareFileName(lastPass.ImageFile) + ".");
+      }
+    }
+  }
+  if (selection.Eeprom) {
+    result.EepromChecked = true;
+    result.EepromEqual = EepromHolds(selection.EepromFile);
+    if (result.EepromEqual) {
+      protocol::PostStatus("Final check: the EEPROM holds " +
+                           protocol::BareFileName(selection.EepromFile) + ".");
+    } else {
+      equal = false;
+      protocol::PostStatus("Final check FAILED: the EEPROM differs from " +
+                           protocol::BareFileName(selection.EepromFile) + ".");
+    }
+  }
+  result.Result = equal ? "passed" : "failed";
+  return result;
+}
+
+std::string FinalCheckFailure(const FinalCheckResult& result, const JobSelection& selection) {
+  std::string text;
+  if (!result.DifferingSectors.empty())
+    text = "the final check found sector(s) " + SectorNumbers(result.DifferingSectors) +
+           " different from what was written";
+  if (result.EepromChecked && !result.EepromEqual)
+    text += (text.empty() ? "the final check found " : "; and ") +
+            std::string("the EEPROM different from ") + selection.EepromFile;
+  return text;
 }
 
 }  // namespace transfer

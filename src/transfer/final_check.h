@@ -1,9 +1,12 @@
 // What the deco holds after a WRITE, read back and compared with what the write promised to put
-// there. Runs on the thread that owns the link, after the job.
+// there. The worker runs it at the end of every WRITE, for the window and the command line.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "transfer/job_results.h"
+#include "transfer/job_values.h"
 
 namespace transfer {
 
@@ -14,5 +17,14 @@ std::vector<int> SectorsDifferingFromWrite(const std::string& imageFile,
                                            const std::vector<int>& sectors);
 // Whether the EEPROM holds the first 2 KB of eepromFile.
 bool EepromHolds(const std::string& eepromFile);
+
+// Reads back the sectors of the last write pass (none when a comparison already proved it) and
+// the EEPROM when the job wrote it, and logs "Final check: ..." lines; Result "failed" on a
+// difference.
+FinalCheckResult RunFinalCheck(const WritePass& lastPass, const JobSelection& selection);
+// The words that say which sectors differ, for the job's error text.
+std::string FinalCheckFailure(const FinalCheckResult& result, const JobSelection& selection);
+// "3 4 5" for sectors 3, 4 and 5.
+std::string SectorNumbers(const std::vector<int>& sectors);
 
 }  // namespace transfer

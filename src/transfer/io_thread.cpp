@@ -11,6 +11,8 @@
 #include "protocol/protocol_error.h"
 #include "protocol/service_mode.h"
 #include "protocol/transaction.h"
+#include "transfer/final_check.h"
+#include "transfer/own_files.h"
 #include "transfer/thread_setup.h"
 #include "transfer/verify.h"
 
@@ -78,7 +80,7 @@ std::string TIOThread::ErrorText() const {
 
 WritePass TIOThread::LastWritePass() const {
   std::lock_guard<std::mutex> lock(errorMutex_);
-  if (passes_.empty() || comparedSinceLastPass_) return WritePass{};
+  if (passes_.empty() || comparedSinceLastPass_ || !passes_.back().Complete) return WritePass{};
   return passes_.back();
 }
 
@@ -206,6 +208,11 @@ std::string TIOThread::PickImageFile() const {
   return name;
 }
 
+void TIOThread::RecordPass(const std::function<void(WritePass&)>& change) {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  change(passes_.back());
+}
+
 bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
   using protocol::SectorFlags;
   if (terminated_ || blockCount == 0) return false;
@@ -219,16 +226,15 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
   std::string startText = "Write " + protocol::BareFileName(fileName) + " to deco ...";
   protocol::PostStatus(startText);
   FlashWriteActive() = true;
+  // However the pass ends, the front ends stop wording their questions for a flash write.
+  ScopeExit writeEnds([] { FlashWriteActive() = false; });
   std::ifstream file(fileName, std::ios::binary);
-  if (!file) {
-    FlashWriteActive() = false;
-    throw protocol::EFileError("Cannot open", fileName, errno);
-  }
+  if (!file) throw protocol::EFileError("Cannot open", fileName, errno);
 
   int last = blockCount == ChannelBlocks
                  ? protocol::LastChannelSector
                  : (protocol::Block18Protected() ? protocol::ProtectedSector - 1
-                                               : protocol::ProtectedSector);
+                                                 : protocol::ProtectedSector);
   // A sector is erased only when the image holds all of it: an erased sector that cannot be
   // programmed back from the file would be lost.
   int64_t imageBytes = protocol::FileSize64(fileName);
@@ -250,63 +256,76 @@ bool TIOThread::WriteFlash(int32_t blockCount, uint32_t colour) {
     wordsTotal += SectorSize(s) / 4;
   }
 
+  {
+    std::lock_guard<std::mutex> lock(errorMutex_);
+    passes_.push_back(WritePass{fileName, {}, {}, false, protocol::FlashBase});
+  }
+  // Where the pass is: the next sector to erase or word to program. A pass that ends early by
+  // an error or an abort records it as where it stopped.
+  uint32_t address = protocol::FlashBase;
+  ScopeExit recordStop([&] { RecordPass([&](WritePass& pass) { pass.StoppedAt = address; }); });
+  auto erase = [&](int s) {
+    address = protocol::SectorBase()[static_cast<size_t>(s)];
+    protocol::EraseSector(s);
+    RecordPass([s](WritePass& pass) { pass.Erased.push_back(s); });
+  };
+  auto written = [&](int s) { RecordPass([s](WritePass& pass) { pass.Sectors.push_back(s); }); };
+
   Phase phase;
   phase.start = protocol::ClockReading();
   uint64_t wordsDone = 0;
-  auto stopHere = [&] {
-    if (!terminated_) return false;
-    FlashWriteActive() = false;
-    return true;
-  };
 
+  std::vector<int> erasedOnly;
   for (int s = 0; s < protocol::FirstProgrammedSector && s <= last; ++s) {
     if (!SectorFlags()[static_cast<size_t>(s)]) continue;
-    protocol::EraseSector(s);
+    erase(s);
+    erasedOnly.push_back(s);
     wordsDone += SectorSize(s) / 4;
     ShowProgress(phase, wordsDone, wordsTotal);
-    if (stopHere()) return false;
+    if (terminated_) return false;
     protocol::WaitSeconds(EraseWaitSeconds);
   }
   if (SectorFlags()[0]) {
-    for (int k = 0; k < protocol::ZeroWordsAtStart; ++k)
-      protocol::ProgramWord(protocol::FlashBase + 4 * static_cast<uint32_t>(k), 0);
+    for (int k = 0; k < protocol::ZeroWordsAtStart; ++k) {
+      address = protocol::FlashBase + 4 * static_cast<uint32_t>(k);
+      protocol::ProgramWord(address, 0);
+    }
   }
+  // Below the first programmed sector a write leaves erased flash (and the zero words).
+  for (int s : erasedOnly) written(s);
 
   std::vector<uint8_t> chunk(ProgramChunkBytes);
   for (int s = protocol::FirstProgrammedSector; s <= last; ++s) {
     if (!SectorFlags()[static_cast<size_t>(s)]) continue;
-    protocol::EraseSector(s);
+    erase(s);
     protocol::WaitSeconds(EraseWaitSeconds);
-    uint32_t address = protocol::SectorBase()[static_cast<size_t>(s)];
     file.clear();
     file.seekg(static_cast<std::streamoff>(address - protocol::FlashBase));
     for (uint32_t c = 0; c < SectorSize(s) / ProgramChunkBytes; ++c) {
       file.read(reinterpret_cast<char*>(chunk.data()), ProgramChunkBytes);
-      if (static_cast<uint32_t>(file.gcount()) != ProgramChunkBytes) {
-        FlashWriteActive() = false;
+      if (static_cast<uint32_t>(file.gcount()) != ProgramChunkBytes)
         throw protocol::EFileError("Cannot read all of", fileName, errno);
-      }
       for (uint32_t w = 0; w < ProgramChunkBytes; w += 4) {
         uint32_t word = LittleEndianWord(&chunk[w]);
         // The sector was erased just now: an erased word already holds FFFFFFFF.
-        if (SkipBlankWords() && word == ErasedWord) ++SkippedBlankWords();
-        else protocol::ProgramWord(address, word);
+        if (SkipBlankWords() && word == ErasedWord)
+          ++SkippedBlankWords();
+        else
+          protocol::ProgramWord(address, word);
         ++wordsDone;
         address += 4;
         ShowProgress(phase, wordsDone, wordsTotal);
-        if (stopHere()) return false;
+        if (terminated_) return false;
       }
     }
+    written(s);
   }
   file.close();
   FinishPhase(phase, startText);
-  FlashWriteActive() = false;
+  recordStop.Dismiss();
   {
     std::lock_guard<std::mutex> lock(errorMutex_);
-    WritePass pass{fileName, {}};
-    for (int s = 0; s <= last; ++s)
-      if (SectorFlags()[static_cast<size_t>(s)]) pass.Sectors.push_back(s);
-    passes_.push_back(pass);
+    passes_.back().Complete = true;
     comparedSinceLastPass_ = false;
   }
   return !skipped;
@@ -322,9 +341,10 @@ void TIOThread::RunWriteJob() {
     protocol::WaitSeconds(PhaseWaitSeconds);
   }
   if (selection_.Firmware || selection_.Channel) {
+    const std::string image = ChannelMerged() ? MergedImageFile() : PickImageFile();
     bool verify = DifferentBlocksMethod();
     if (!DifferentBlocksMethod()) {
-      ImageFileName() = ChannelMerged() ? MergedFileName() : PickImageFile();
+      ImageFileName() = image;
       protocol::SetSectorFlags(1);
       bool written = WriteFlash(BlockCount(), ColourWrite);
       if (written && SafeMethod()) {
@@ -333,16 +353,20 @@ void TIOThread::RunWriteJob() {
         protocol::WaitSeconds(PhaseWaitSeconds);
       }
     }
-    if (verify) {
+    if (verify && !terminated_) {
       protocol::WaitSeconds(PhaseWaitSeconds);
-      std::string readBack = selection_.Firmware ? FirmwareReadBackName() : ChannelReadBackName();
+      const std::string& plannedReadBack =
+          selection_.Firmware ? FirmwareReadBackName() : ChannelReadBackName();
+      std::string readBack = ClaimOwnFile(plannedReadBack);
+      if (readBack != plannedReadBack)
+        protocol::PostStatus(plannedReadBack + " exists already: the read-back is " + readBack);
       BlockCount() = selection_.Firmware ? FirmwareBlocks : ChannelBlocks;
       ImageFileName() = readBack;
       if (ReadFlash(BlockCount(), ColourReadBack) && !terminated_) {
         protocol::WaitSeconds(PhaseWaitSeconds);
-        ImageFileName() = ChannelMerged() ? MergedFileName() : PickImageFile();
+        ImageFileName() = image;
         VerifyDetail detail;
-        int32_t differing = VerifyBlocks(ImageFileName(), readBack, &detail);
+        int32_t differing = VerifyBlocks(image, readBack, &detail);
         {
           // What was written before this comparison is proven by it.
           std::lock_guard<std::mutex> lock(errorMutex_);
@@ -353,7 +377,7 @@ void TIOThread::RunWriteJob() {
           comparisons_.push_back(flagged);
         }
         if (!detail.WholeImage)
-          NoteShortfall(protocol::BareFileName(ImageFileName()) +
+          NoteShortfall(protocol::BareFileName(image) +
                         " is longer than the flash read back; its rest was not compared");
         if (differing > 0) {
           protocol::WaitSeconds(RewriteWaitSeconds);
@@ -362,7 +386,23 @@ void TIOThread::RunWriteJob() {
       }
     }
   }
-  if (!terminated_) host_.PostWorkerDone();
+  if (terminated_) return;
+  if (FinalCheck() && Shortfall().empty()) {
+    host_.SetBarColour(ColourReadBack);
+    FinalCheckResult check = RunFinalCheck(LastWritePass(), selection_);
+    {
+      std::lock_guard<std::mutex> lock(errorMutex_);
+      finalCheck_ = check;
+    }
+    // A WRITE whose result differs from its image has failed, whatever its passes said.
+    if (check.Result == "failed") throw std::runtime_error(FinalCheckFailure(check, selection_));
+  }
+  host_.PostWorkerDone();
+}
+
+FinalCheckResult TIOThread::FinalCheckDone() const {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return finalCheck_;
 }
 
 }  // namespace transfer

@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "transfer/job_results.h"
 #include "transfer/job_values.h"
+#include "transfer/scope_exit.h"
 #include "transfer/transfer_host.h"
 
 namespace transfer {
@@ -17,13 +20,6 @@ namespace transfer {
 inline constexpr const char* WorkerThreadName = "KVTIOProgressBar";
 // The pause after each sector erase, for the deco to finish it.
 inline constexpr unsigned EraseWaitSeconds = 5;
-
-// One complete pass of a flash write: the image it wrote and the sectors it erased and
-// programmed from it.
-struct WritePass {
-  std::string ImageFile;
-  std::vector<int> Sectors;
-};
 
 class TIOThread {
  public:
@@ -48,9 +44,12 @@ class TIOThread {
   // The job's last complete flash write pass; no sectors when none was made or when a
   // comparison with the flash followed it.
   WritePass LastWritePass() const;
-  // Every complete flash write pass, in order, and the differing sectors of every comparison.
+  // Every flash write pass, in order (the last one may be unfinished), and the differing
+  // sectors of every comparison.
   std::vector<WritePass> WritePasses() const;
   std::vector<std::vector<int>> Comparisons() const;
+  // The final check at the end of a WRITE; Result "not run" when none was made.
+  FinalCheckResult FinalCheckDone() const;
 
   // The job's steps, as the worker runs them.
   void SetThreadName();
@@ -74,6 +73,8 @@ class TIOThread {
   void FinishPhase(const Phase& phase, const std::string& startText);
   void RaiseAboveNormalPriority();
   void NoteShortfall(const std::string& reason);
+  // Changes the pass under way; the front ends read the passes while the job runs.
+  void RecordPass(const std::function<void(WritePass&)>& change);
 
   TransferHost& host_;
   JobSelection selection_;
@@ -85,6 +86,7 @@ class TIOThread {
   std::vector<WritePass> passes_;
   bool comparedSinceLastPass_ = false;
   std::vector<std::vector<int>> comparisons_;
+  FinalCheckResult finalCheck_;
   JobContext& job_;
   protocol::LinkContext& link_;
   std::thread thread_;

@@ -8,6 +8,7 @@
 
 #include "protocol/image_files.h"
 #include "transfer/file_size_limit.h"
+#include "transfer/own_files.h"
 
 namespace transfer {
 
@@ -185,11 +186,22 @@ bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs) {
 
 void MergeAndSetWriteJobValues(const JobSelection& selection, JobDialogs& dialogs) {
   ChannelMerged() = false;
+  MergedImageFile().clear();
   if (selection.Firmware && selection.Channel) {
     dialogs.AddLogLine("Inserting Channel into Firmware file ...");
-    protocol::MergeChannelIntoFirmware(selection.ChannelFile, selection.FirmwareFile,
-                                       MergedFileName(),
-                                       [&](const std::string& line) { dialogs.AddLogLine(line); });
+    std::string merged = ClaimOwnFile(MergedFileName());
+    if (merged != MergedFileName())
+      dialogs.AddLogLine(MergedFileName() + " exists already: the merged image is " + merged);
+    try {
+      protocol::MergeChannelIntoFirmware(
+          selection.ChannelFile, selection.FirmwareFile, merged,
+          [&](const std::string& line) { dialogs.AddLogLine(line); });
+    } catch (const std::exception&) {
+      std::error_code ignored;
+      fs::remove(merged, ignored);  // claimed above, nothing of value in it
+      throw;
+    }
+    MergedImageFile() = merged;
     ChannelMerged() = true;
   }
   IsWriteJob() = true;

@@ -30,11 +30,13 @@ bool& SafeMethod() { return CurrentJob().SafeMethod; }
 bool& DifferentBlocksMethod() { return CurrentJob().DifferentBlocksMethod; }
 bool& ChannelMerged() { return CurrentJob().ChannelMerged; }
 std::string& MergedFileName() { return CurrentJob().MergedFileName; }
+std::string& MergedImageFile() { return CurrentJob().MergedImageFile; }
 std::string& FirmwareReadBackName() { return CurrentJob().FirmwareReadBackName; }
 std::string& ChannelReadBackName() { return CurrentJob().ChannelReadBackName; }
 std::atomic<bool>& FlashWriteActive() { return CurrentJob().FlashWriteActive; }
 bool& SkipBlankWords() { return CurrentJob().SkipBlankWords; }
 uint64_t& SkippedBlankWords() { return CurrentJob().SkippedBlankWords; }
+bool& FinalCheck() { return CurrentJob().FinalCheck; }
 
 std::vector<std::string> TickedFiles(const JobSelection& selection) {
   std::vector<std::string> files;

@@ -25,6 +25,8 @@ struct JobContext {
   bool DifferentBlocksMethod = false;
   bool ChannelMerged = false;
   std::string MergedFileName;
+  // The merged image this job created: MergedFileName, or the next free name when it was taken.
+  std::string MergedImageFile;
   std::string FirmwareReadBackName;
   std::string ChannelReadBackName;
   // Set while a write job writes flash; the front ends word their Abort and close questions by it.
@@ -32,6 +34,8 @@ struct JobContext {
   // A write leaves out the words that equal erased flash (FFFFFFFF), and counts them.
   bool SkipBlankWords = false;
   uint64_t SkippedBlankWords = 0;
+  // A WRITE ends by reading back what it wrote last, and the EEPROM.
+  bool FinalCheck = true;
 };
 
 // The set installed on this thread, or else the process's one.
@@ -57,11 +61,13 @@ bool& SafeMethod();
 bool& DifferentBlocksMethod();
 bool& ChannelMerged();
 std::string& MergedFileName();
+std::string& MergedImageFile();
 std::string& FirmwareReadBackName();
 std::string& ChannelReadBackName();
 std::atomic<bool>& FlashWriteActive();
 bool& SkipBlankWords();
 uint64_t& SkippedBlankWords();
+bool& FinalCheck();
 
 // The job's check boxes and file names, taken when the job starts (the front end keeps them
 // unchanged while the job runs).
@@ -87,6 +93,10 @@ std::string BuildTimeStamp(const std::string& shortDate, const std::string& long
 std::string FormatTimeStamp(const std::tm& when, std::string dateFormat, std::string timeFormat);
 // The stamp of this moment in the user's date and time formats; both front ends use it.
 std::string LocalTimeStamp();
+// Reads the user's date and time formats; called before any thread that makes stamps starts.
+void LoadTimeFormats();
+// `when` in local time, with a call that shares no buffer between threads.
+std::tm LocalCalendarTime(std::time_t when);
 // The three time-stamped names of a run.
 void SetTimeStampedNames(const std::string& timeStamp);
 

@@ -1,6 +1,7 @@
 // The user's short date and long time formats from the Windows regional settings.
 #include <windows.h>
 
+#include <ctime>
 #include <string>
 
 #include "transfer/job_values.h"
@@ -24,6 +25,15 @@ std::string FourDigitYear(const std::string& format) {
   return result;
 }
 }  // namespace
+
+// The regional settings are read per call, with calls that share no buffer.
+void LoadTimeFormats() {}
+
+std::tm LocalCalendarTime(std::time_t when) {
+  std::tm local{};
+  localtime_s(&local, &when);
+  return local;
+}
 
 std::string LocalTimeStamp() {
   char format[128] = {0};

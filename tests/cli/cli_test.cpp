@@ -13,9 +13,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "capturing_host.h"
 #include "cli/batch.h"
@@ -46,9 +48,9 @@ struct CliRun {
 };
 
 CliRun RunCli(const std::string& arguments, const std::string& folder,
-              const std::string& runAs = "") {
+              const std::string& runAs = "", const std::string& errFile = "stderr.txt") {
   std::string command = "cd " + folder + " && " + runAs + PYRELINK_CLI_PATH + " " + arguments +
-                        " 2>" + folder + "/stderr.txt";
+                        " 2>" + folder + "/" + errFile;
   FILE* pipe = ::popen(command.c_str(), "r");
   std::string out;
   char buffer[4096];
@@ -90,37 +92,49 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     bool leftInService;
     const char* reason;   // on stderr
     const char* logLine;  // on stdout
+    const char* erased;   // the report's erased sectors
   } rows[] = {
-      {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, false, 0, false, "",
-       "Final check: the EEPROM holds E.bin."},
+      // Blank words concern flash only: an EEPROM WRITE says nothing of them.
+      {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, true, false, 0, false, "",
+       "Final check: the EEPROM holds E.bin.", "[]"},
       {"write done, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false,
-       "", "Final check: sector(s) 3 hold what was written."},
+       "", "Final check: sector(s) 3 hold what was written.", "[3]"},
       {"write done, flash differs after it", true, "diff", Files::FirmwareDifferingInSector3, 0,
        100, 0, 0, false, false, 1, true,
        "the final check found sector(s) 3 different from what was written",
-       "Final check FAILED: sector(s) 3 differ from Fw.bin."},
+       "Final check FAILED: sector(s) 3 differ from Fw.bin.", "[3]"},
       {"write leaves the blank words to the erase, proven", true, "diff",
        Files::BlankHalfOfSector3, 0, 0, 0, 0, true, false, 0, false, "",
-       "Blank words skipped: 8192 (FFFFFFFF, already held by the erased sectors)."},
+       "Blank words skipped: 8192 (FFFFFFFF, already held by the erased sectors).", "[3]"},
       {"write skips a sector", true, "diff", Files::ShortFirmware, 0, 0, 0, 0, false, false, 1, true,
-       "job incomplete: Block 4 skipped: Fw.bin does not cover it fully.", ""},
+       "job incomplete: Block 4 skipped: Fw.bin does not cover it fully.", "", "[]"},
       {"write fails", true, "normal", Files::Eeprom, ConnectLines + 5, 0, 0, 0, false, false, 1, true,
-       "job failed: Communication error 9997", ""},
+       "job failed: Communication error 9997", "", "[]"},
+      // Sectors 0-2 erased (18 commands) with the zero words (32), sector 3 erased (6), then
+      // the 101st word of sector 3 gets no reply.
+      {"write fails while programming", true, "normal", Files::FirmwareDifferingInSector3,
+       ConnectLines + 56 + 4 * 100 + 4, 0, 0, 0, false, false, 1, true,
+       "memory may be incomplete (sector(s) 0 1 2 3 erased, 0 1 2 written in full; the WRITE "
+       "stopped at 7FE10190)",
+       "", "[0,1,2,3]"},
       {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, true,
-       "interrupted before the job started", ""},
+       "interrupted before the job started", "", "[]"},
       {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, false,
-       "interrupted before the job started", ""},
+       "interrupted before the job started", "", "[]"},
       {"read done", false, "normal", Files::Dumps, 0, 0, 0, 0, false, false, 0, false, "",
-       "Read FIRMWARE ... is finished"},
+       "Read FIRMWARE ... is finished", "[]"},
       {"read fails", false, "normal", Files::Dumps, ConnectLines + 16 + 50, 0, 0, 0, false, false, 1, false,
-       "the READ did not finish: Fw.bin is unchanged; what was read is in Fw.bin.partial", ""},
+       "the READ did not finish: Fw.bin is unchanged; what was read is in Fw.bin.partial", "", "[]"},
+      // Nothing of the flash was read: the partial dump an earlier READ left is not this one's.
+      {"read fails in the EEPROM", false, "normal", Files::Dumps, ConnectLines + 5, 0, 0, 0, false,
+       false, 1, false, "job failed: Communication error 9997", "", "[]"},
       // A two-bit error in a firmware block: the second read disagrees, a third settles it.
       {"double read settles a corrupted block", false, "normal", Files::Dumps, 0, 0,
        ConnectLines + 2 * 16 + 21, 1, true, false, 0, false, "",
-       "Double read: every block read twice and equal; 1 more read(s) to settle."},
+       "Double read: every block read twice and equal; 1 more read(s) to settle.", "[]"},
       {"double read, a block that never reads the same", false, "normal", Files::Dumps, 0, 0,
        ConnectLines + 2 * 16 + 21, 5, true, false, 1, false,
-       " reads of the flash block at 7FE00A00 never agreed", ""},
+       " reads of the flash block at 7FE00A00 never agreed", "", "[]"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -141,6 +155,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     cli::JobOptions options;
     options.port = session.deco.SlavePath();
     options.service = true;
+    options.reportFile = "run.json";
     options.write = row.write;
     options.method = row.method;
     options.doubleRead = row.doubleRead && !row.write;
@@ -155,7 +170,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       image = flash.substr(0, 0x30000);  // ends inside sector 4, which differs
       image[0x28000] = static_cast<char>(image[0x28000] ^ 1);
     }
-    if (row.files == Files::Dumps) image = "an earlier dump";
+    if (row.files == Files::Dumps) {
+      image = "an earlier dump";
+      testing_support::WriteFile(s.FirmwareFile + ".partial", "left by an earlier READ");
+    }
     if (row.files == Files::BlankHalfOfSector3) image.replace(0x18000, 0x8000, 0x8000, '\xFF');
     if (row.files == Files::FirmwareDifferingInSector3)
       image[WeakWord - sim::FlashBase] = static_cast<char>(image[WeakWord - sim::FlashBase] ^ 0x81);
@@ -178,11 +196,27 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     EXPECT_NE(out.find(row.logLine), std::string::npos) << out;
     EXPECT_EQ(session.deco.Model().InService(), row.leftInService);
     EXPECT_EQ(CountStarting(commands, "100"), row.leftInService ? 0u : 1u);
-    bool toldHowToGoOn = err.find(
-                             "still in service mode (-SE-) at 115200 baud. Do not switch it "
-                             "off") != std::string::npos &&
-                         err.find("--service --baud 115200 write --") != std::string::npos;
+    bool toldHowToGoOn =
+        err.find("still in service mode (-SE-) at 115200 baud. ") != std::string::npos &&
+        err.find("--service --baud 115200 write --") != std::string::npos &&
+        err.find(" --method diff --yes") != std::string::npos;
     EXPECT_EQ(toldHowToGoOn, row.leftInService) << err;
+    // Only a WRITE that sent something may have changed the deco.
+    bool wroteNothing = row.write && row.interruptWhileConnecting;
+    EXPECT_EQ(err.find("Nothing was written: its memory is unchanged.") != std::string::npos,
+              wroteNothing)
+        << err;
+    EXPECT_EQ(err.find("Do not switch it off") != std::string::npos,
+              row.leftInService && !wroteNothing)
+        << err;
+    EXPECT_EQ(out.find("Blank words skipped") != std::string::npos,
+              row.write && row.doubleRead && s.Firmware)
+        << out;
+    auto report = nlohmann::json::parse(ReadFile("run.json"))["runs"][0];
+    EXPECT_EQ(report["exit_status"], row.exitCode);
+    EXPECT_EQ(report["sectors"]["erased"], nlohmann::json::parse(row.erased));
+    EXPECT_EQ(report["sectors"]["stopped_at"].is_null(),
+              std::string(row.reason).find("stopped at") == std::string::npos);
     if (row.interruptWhileConnecting) {
       EXPECT_EQ(CountStarting(commands, "060"), 0u);   // no EEPROM write
       EXPECT_EQ(CountStarting(commands, "0610"), 0u);  // no EEPROM read
@@ -196,7 +230,17 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       bool done = row.exitCode == 0;
       EXPECT_EQ(ReadFile(s.FirmwareFile) == flash, done);
       EXPECT_EQ(ReadFile(s.FirmwareFile) == image, !done);
-      EXPECT_EQ(std::filesystem::exists(s.FirmwareFile + ".partial"), !done);
+      // The report and the messages name what this run wrote, never the earlier files.
+      std::string partial = s.FirmwareFile + ".partial";
+      bool partialLeft = std::filesystem::exists(partial);
+      EXPECT_FALSE(done && partialLeft);
+      if (partialLeft) {
+        EXPECT_NE(ReadFile(partial), "left by an earlier READ");
+      }
+      EXPECT_EQ(err.find(partial) != std::string::npos, partialLeft) << err;
+      EXPECT_EQ(report["files"][0]["name"], done ? s.FirmwareFile : partial);
+      EXPECT_EQ(report["files"][0]["complete"], done);
+      EXPECT_NE(report["files"][0]["sha256"], cli::Sha256Of(image));
     }
     std::filesystem::current_path(folderBefore);
   }
@@ -215,15 +259,21 @@ TEST(CliJobTest, LogReportAndChecksums) {
   read.reportFile = "read.json";
   read.checksums = true;
   read.selection.Firmware = read.selection.Eeprom = true;
+  // A dump in a folder: its checksum file works where it lies. A name from old media in
+  // Latin-1 is no UTF-8: the report must still be written.
+  std::filesystem::create_directory("sub");
+  read.selection.FirmwareFile = "sub/Fw.bin";
+  read.selection.EepromFile = "E\xE9.bin";
   CapturingHost readHost;
   ASSERT_EQ(cli::RunReadOrWrite(read, readHost, interrupted), 0) << readHost.Err();
   std::string flash = AsText(session.deco.Model().Flash());
-  EXPECT_EQ(ReadFile("Fw.bin.sha256"), cli::Sha256Of(flash) + "  Fw.bin\n");
+  EXPECT_EQ(ReadFile("sub/Fw.bin.sha256"), cli::Sha256Of(flash) + "  Fw.bin\n");
   auto readReport = nlohmann::json::parse(ReadFile("read.json"))["runs"][0];
   EXPECT_EQ(readReport["model"], sim::DefaultModel);
   EXPECT_EQ(readReport["result"], "done");
   EXPECT_EQ(readReport["files"][0]["sha256"], cli::Sha256Of(flash));
   EXPECT_EQ(readReport["files"][1]["size"], 2048);
+  EXPECT_EQ(readReport["files"][1]["name"], "E\uFFFD.bin");
   EXPECT_EQ(readReport["phases"][0]["characters"],
             8192 * (16 + 516));  // command + CR LF, reply + CR
 
@@ -235,7 +285,7 @@ TEST(CliJobTest, LogReportAndChecksums) {
   write.selection.Eeprom = false;
   std::string image = flash;
   image[0x10004] = static_cast<char>(image[0x10004] ^ 0x10);  // sector 3
-  testing_support::WriteFile("Fw.bin", image);
+  testing_support::WriteFile("sub/Fw.bin", image);
   CapturingHost writeHost;
   ASSERT_EQ(cli::RunReadOrWrite(write, writeHost, interrupted), 0) << writeHost.Err();
   auto writeReport = nlohmann::json::parse(ReadFile("write.json"))["runs"][0];
@@ -334,10 +384,16 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
   sector3[0x10005] = static_cast<char>(sector3[0x10005] ^ 1);
   sector18[0x1F0000] = static_cast<char>(sector18[0x1F0000] ^ 1);
   std::string otherChannel = flash.substr(0x100, 524288);
+  std::string eeprom(2048, '\x5A'), otherEeprom = eeprom;
+  otherEeprom[0x7FF] = 'E';
   const std::pair<const char*, std::string> files[] = {{"Fw.bin", firmware},
                                                        {"Sector3.bin", sector3},
                                                        {"Sector18.bin", sector18},
                                                        {"Ch.bin", otherChannel},
+                                                       {"Ch0.bin", firmware.substr(0, 524288)},
+                                                       {"E.bin", eeprom},
+                                                       {"E2.bin", otherEeprom},
+                                                       {"Short.bin", std::string(1000, 'x')},
                                                        {"abc.txt", "abc"}};
   for (const auto& [name, bytes] : files) testing_support::WriteFile(dir.File(name), bytes);
   auto f = [&](const char* name) { return dir.File(name); };
@@ -369,7 +425,31 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
          return cli::DiffCommand(f("Sector3.bin"), f("Fw.bin"), false, h);
        },
        1,
-       {"Diff in block(s) 3 ", "  sector 3: 1 differing word(s)"}},
+       {"Diff in block(s) 3 ", "  sector 3: 1 differing word(s)", "  7FE10004: image "}},
+      // Compared only as the write methods would compare them, or refused with the reason.
+      {"diff, a channel list with a firmware read-back",
+       [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("Ch0.bin"), f("Fw.bin"), false, h); },
+       0,
+       {"Comparing the channel region (sectors 0-6, the first 512 KB) of " + f("Fw.bin"),
+        "Verifing done. No different bytes found!"}},
+      {"diff, EEPROMs",
+       [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("E.bin"), f("E2.bin"), false, h); },
+       1,
+       {"  07FF: image 5A, read-back 45", "EEPROM images differ in 1 byte(s)."}},
+      {"diff, an EEPROM with a firmware",
+       [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("E.bin"), f("Fw.bin"), false, h); },
+       2,
+       {}},
+      {"diff, a firmware with a short file",
+       [&](cli::ConsoleHost& h) {
+         return cli::DiffCommand(f("Fw.bin"), f("Short.bin"), false, h);
+       },
+       2,
+       {}},
+      {"diff, a firmware with a channel read-back",
+       [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("Fw.bin"), f("Ch.bin"), false, h); },
+       2,
+       {}},
       {"diff, protected",
        [&](cli::ConsoleHost& h) {
          return cli::DiffCommand(f("Sector18.bin"), f("Fw.bin"), true, h);
@@ -438,32 +518,101 @@ TEST(CliTest, ReadEndToEnd) {
   EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("progress 100%"), std::string::npos);
 }
 
+// A shop starts one run per deco from a script: two runs in one folder, in the same second, each
+// merging its own channel list into the same firmware. Each writes its own deco with its own
+// merged image and compares with its own read-back.
+TEST(CliTest, TwoRunsStartedTogetherKeepTheirOwnFiles) {
+  TempDir dir;
+  const std::string flash = AsText(sim::DecoModel::PatternFlash());
+  testing_support::WriteFile(dir.File("Fw.bin"), flash);
+  const char* names[] = {"A", "B"};
+  std::vector<std::unique_ptr<SimProcess>> decos;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 2; ++i) {
+    // Each channel list differs from the deco in sector 3 alone, and from the other one.
+    std::string channel = flash.substr(0, 524288);
+    channel[0x10000 + i] = static_cast<char>(channel[0x10000 + i] ^ 0x5A);
+    testing_support::WriteFile(dir.File(std::string("Ch") + names[i] + ".bin"), channel);
+    expected.push_back(channel + flash.substr(524288));
+    decos.push_back(std::make_unique<SimProcess>("--in-service --save-flash " +
+                                                 dir.File(std::string("flash") + names[i])));
+  }
+  CliRun runs[2];
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 2; ++i) {
+    threads.emplace_back([&, i] {
+      runs[i] = RunCli("--port " + decos[static_cast<size_t>(i)]->Port() +
+                           " --service write --firmware Fw.bin --channel Ch" + names[i] +
+                           ".bin --method diff --yes",
+                       dir.Path(), "", std::string("stderr") + names[i] + ".txt");
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(runs[i].exitCode, 0) << ReadFile(dir.File(std::string("stderr") + names[i] + ".txt"));
+    EXPECT_NE(runs[i].out.find("Final check: sector(s) 3 hold what was written."),
+              std::string::npos)
+        << runs[i].out;
+    EXPECT_EQ(decos[static_cast<size_t>(i)]->Finish(), 0);
+    EXPECT_TRUE(ReadFile(dir.File(std::string("flash") + names[i])) ==
+                expected[static_cast<size_t>(i)]);
+  }
+  // Two merged images and two read-backs, whatever their stamps.
+  size_t merged = 0, readBacks = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    std::string name = entry.path().filename().string();
+    merged += name.rfind("_2MB_MERGED_", 0) == 0;
+    readBacks += name.rfind("_2MB_", 0) == 0 && name.rfind("_2MB_MERGED_", 0) != 0;
+  }
+  EXPECT_EQ(merged, 2u);
+  EXPECT_EQ(readBacks, 2u);
+}
+
 TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   TempDir dir;
   testing_support::WriteFile(dir.File("E.bin"), "short");
-  CliRun wrongSize = RunCli("--port /dev/null write --eeprom E.bin --yes", dir.Path());
-  EXPECT_EQ(wrongSize.exitCode, 1);
-  EXPECT_NE(ReadFile(dir.File("stderr.txt"))
-                .find("E.bin does not exist or has wrong size. WRITE aborted!"),
-            std::string::npos);
-
-  CliRun notConfirmed = RunCli("--port /dev/null write --eeprom E.bin < /dev/null", dir.Path());
-  EXPECT_EQ(notConfirmed.exitCode, 1);
-
-  CliRun noPort = RunCli("--port /dev/pyrelink-missing read --eeprom New.bin", dir.Path());
-  EXPECT_EQ(noPort.exitCode, 1);
-  EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("No such file or directory"), std::string::npos);
-  EXPECT_EQ(RunCli("read --eeprom x", dir.Path()).exitCode, 2);
-  // Options that cannot be served: no comparison after skipping words, one dump for two decos.
-  EXPECT_EQ(RunCli("--port a write --eeprom E.bin --skip-blank-words --no-final-check --yes",
-                   dir.Path())
-                .exitCode,
-            2);
-  EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("--skip-blank-words needs a comparison"),
-            std::string::npos);
-  EXPECT_EQ(RunCli("--port a --port b read --eeprom E.bin --yes", dir.Path()).exitCode, 2);
-  EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("every READ file needs {port}"),
-            std::string::npos);
+  struct Row {
+    const char* arguments;
+    int exitCode;
+    const char* reason;  // on stderr
+    const char* absent;  // not on stderr: what would show the deco was reached
+  } rows[] = {
+      {"--port /dev/null write --eeprom E.bin --yes", 1,
+       "E.bin does not exist or has wrong size. WRITE aborted!", ""},
+      {"--port /dev/null write --eeprom E.bin < /dev/null", 1, "-> No", ""},
+      {"--port /dev/pyrelink-missing read --eeprom New.bin", 1, "No such file or directory", ""},
+      // Options of the whole run are taken after the subcommand too.
+      {"read --eeprom New.bin --port /dev/pyrelink-missing", 1, "No such file or directory", ""},
+      // Outputs that cannot be written are refused before the port is opened.
+      {"--port /dev/pyrelink-missing --report nodir/r.json read --eeprom New.bin --yes", 1,
+       "--report nodir/r.json: the folder nodir does not exist", "connect failed"},
+      {"--port /dev/pyrelink-missing --report . read --eeprom New.bin --yes", 1,
+       "--report .: a folder, not a file", "connect failed"},
+      // Usage errors, all exit 2.
+      {"read --eeprom x", 2, "--port is required", ""},
+      {"", 2, "A subcommand is required", ""},
+      {"--port a read --eeprom x --frobnicate", 2, "--frobnicate", ""},
+      {"--port a --baud 57600 read --eeprom x", 2, "57600", ""},
+      {"--port a write --eeprom E.bin --method fast", 2, "fast", ""},
+      {"--port a read", 2, "read needs at least one memory: --firmware, --eeprom or --channel", ""},
+      {"--port a write --yes", 2, "write needs at least one memory", ""},
+      // Options that cannot be served: no comparison after skipping words, one dump for two decos.
+      {"--port a write --eeprom E.bin --skip-blank-words --no-final-check --yes", 2,
+       "--skip-blank-words needs a comparison", ""},
+      {"--port a --port b read --eeprom E.bin --yes", 2, "every READ file needs {port}", ""},
+      {"read --help", 0, "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments);
+    CliRun run = RunCli(row.arguments, dir.Path());
+    std::string err = ReadFile(dir.File("stderr.txt"));
+    EXPECT_EQ(run.exitCode, row.exitCode) << err;
+    EXPECT_NE(err.find(row.reason), std::string::npos) << err;
+    if (*row.absent) {
+      EXPECT_EQ(err.find(row.absent), std::string::npos) << err;
+    }
+  }
 
   // A port this user may not open: the system's text, then how to get access. Root may open
   // anything, so the CLI then runs as nobody.

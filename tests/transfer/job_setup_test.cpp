@@ -136,6 +136,20 @@ TEST(JobSetupTest, WriteMergesWhenFirmwareAndChannelAreBoth) {
   EXPECT_EQ(dialogs.log, (std::vector<std::string>{
                              "Inserting Channel into Firmware file ...",
                              "CHANNEL is inserted into FIRMWARE file: " + MergedFileName() + " !"}));
+
+  // A second run of the same second (another process, or the window's next WRITE) finds the
+  // name taken: its merged image goes beside the first, which stays as it was.
+  std::string first = testing_support::ReadFile(MergedFileName());
+  WriteFile(selection.ChannelFile, std::string(524288, 'B'));
+  dialogs.log.clear();
+  MergeAndSetWriteJobValues(selection, dialogs);
+  EXPECT_EQ(MergedImageFile(), dir.File("_2MB_MERGED_stamp_2.BIN"));
+  EXPECT_EQ(testing_support::ReadFile(MergedFileName()), first);
+  EXPECT_EQ(testing_support::ReadFile(MergedImageFile()).substr(0, 524288),
+            std::string(524288, 'B'));
+  ASSERT_EQ(dialogs.log.size(), 3u);
+  EXPECT_EQ(dialogs.log[1],
+            MergedFileName() + " exists already: the merged image is " + MergedImageFile());
 }
 
 TEST(JobSetupTest, ReadQuestionsInOrderAndNoStops) {

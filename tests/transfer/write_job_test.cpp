@@ -67,6 +67,17 @@ size_t Count(const std::vector<std::string>& lines, const std::string& prefix) {
   for (const auto& line : lines) n += line.rfind(prefix, 0) == 0;
   return n;
 }
+
+// The last flash write command of a job (the final check's reads come after it).
+std::string LastWriteCommand(const std::vector<std::string>& commands) {
+  for (auto it = commands.rbegin(); it != commands.rend(); ++it)
+    if (it->rfind("0220", 0) == 0) return *it;
+  return "";
+}
+
+bool Logged(const std::vector<std::string>& log, const std::string& line) {
+  return std::find(log.begin(), log.end(), line) != log.end();
+}
 }  // namespace
 
 TEST(WriteJobTest, NormalChannelWrite) {
@@ -80,14 +91,15 @@ TEST(WriteJobTest, NormalChannelWrite) {
   EXPECT_EQ(flash.substr(0, Channel), ErasedStart(image));
   EXPECT_EQ(flash.substr(Channel), AsText(sim::DecoModel::PatternFlash()).substr(Channel));
   EXPECT_EQ(session.host.Log(),
-            (std::vector<std::string>{"Write Ch.bin to deco ...",
-                                      "Write Ch.bin to deco ... is finished 100% (35 sec.)"}));
-  EXPECT_EQ(session.host.Colours(), std::vector<uint32_t>{ColourWrite});
+            (std::vector<std::string>{
+                "Write Ch.bin to deco ...", "Write Ch.bin to deco ... is finished 100% (35 sec.)",
+                "Final check: sector(s) 0 1 2 3 4 5 6 hold what was written."}));
+  EXPECT_EQ(session.host.Colours(), (std::vector<uint32_t>{ColourWrite, ColourReadBack}));
   EXPECT_EQ(session.shortfall, "");
   auto commands = session.CommandsSinceJobStart();
   EXPECT_EQ(Count(commands, "02207FE0155400010080"), 7u);  // seven sector erases
   EXPECT_EQ(commands[5], "02207FE00000000C0030");
-  EXPECT_EQ(commands.back(),
+  EXPECT_EQ(LastWriteCommand(commands),
             "02207FE7FFFC" + protocol::ToHex(static_cast<uint8_t>(image[Channel - 1]) << 24 |
                                                  static_cast<uint8_t>(image[Channel - 2]) << 16 |
                                                  static_cast<uint8_t>(image[Channel - 3]) << 8 |
@@ -99,26 +111,46 @@ TEST(WriteJobTest, NormalChannelWrite) {
   EXPECT_FALSE(FlashWriteActive());
 }
 
+// A word that ignores programming once is mended by the rewrite; one that ignores it twice is
+// left wrong, and the final check makes that the job's failure instead of a finished WRITE.
 TEST(WriteJobTest, SafeMethodRewritesOnlyTheWeakSector) {
-  sim::Settings settings = testing_support::InService();
-  settings.Fault.WeakWordAddress = 0x7FE10010u;  // sector 3
-  JobSession session(settings);
-  std::string image = ErasedStart(NewImage(Channel, 2));
-  JobSelection selection = ChannelJob(session, image);
-  Prepare(session, selection, WriteMethod::Safe);
-  EXPECT_EQ(session.Run(selection), "");
-  EXPECT_EQ(AsText(session.deco.Model().Flash()).substr(0, Channel), image);
-  auto log = session.host.Log();
-  ASSERT_EQ(log.size(), 7u);
-  EXPECT_EQ(log[0], "Write Ch.bin to deco ...");
-  EXPECT_EQ(log[2], "Read CHANNEL ...");
-  EXPECT_EQ(log[4], "Diff in block(s) 3 ");
-  EXPECT_EQ(log[5], "Write Ch.bin to deco ...");
-  EXPECT_EQ(log[6], "Write Ch.bin to deco ... is finished 100% (5 sec.)");
-  EXPECT_EQ(session.host.Colours(),
-            (std::vector<uint32_t>{ColourWrite, ColourReadBack, ColourRewrite}));
-  EXPECT_EQ(protocol::FileSizeOf(ChannelReadBackName()), static_cast<int32_t>(Channel));
-  EXPECT_EQ(session.host.DoneCount(), 1);
+  struct Row {
+    int weakWordFailures;
+    const char* finalCheckLine;
+    const char* error;
+  } rows[] = {
+      {1, "Final check: sector(s) 3 hold what was written.", ""},
+      {2, "Final check FAILED: sector(s) 3 differ from Ch.bin.",
+       "the final check found sector(s) 3 different from what was written"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.weakWordFailures);
+    sim::Settings settings = testing_support::InService();
+    settings.Fault.WeakWordAddress = 0x7FE10010u;  // sector 3
+    settings.Fault.WeakWordFailures = row.weakWordFailures;
+    JobSession session(settings);
+    std::string image = ErasedStart(NewImage(Channel, 2));
+    JobSelection selection = ChannelJob(session, image);
+    Prepare(session, selection, WriteMethod::Safe);
+    EXPECT_EQ(session.Run(selection), row.error);
+    bool mended = *row.error == 0;
+    EXPECT_EQ(AsText(session.deco.Model().Flash()).substr(0, Channel) == image, mended);
+    auto log = session.host.Log();
+    ASSERT_EQ(log.size(), mended ? 8u : 9u);
+    EXPECT_EQ(log[0], "Write Ch.bin to deco ...");
+    EXPECT_EQ(log[2], "Read CHANNEL ...");
+    EXPECT_EQ(log[4], "Diff in block(s) 3 ");
+    EXPECT_EQ(log[5], "Write Ch.bin to deco ...");
+    EXPECT_EQ(log[6], "Write Ch.bin to deco ... is finished 100% (5 sec.)");
+    EXPECT_EQ(log[7], row.finalCheckLine);
+    if (!mended) {
+      EXPECT_EQ(log[8], std::string("ERROR: ") + row.error);
+    }
+    EXPECT_EQ(session.host.Colours(),
+              (std::vector<uint32_t>{ColourWrite, ColourReadBack, ColourRewrite, ColourReadBack}));
+    EXPECT_EQ(protocol::FileSizeOf(ChannelReadBackName()), static_cast<int32_t>(Channel));
+    EXPECT_EQ(session.host.DoneCount(), mended ? 1 : 0);
+  }
 }
 
 TEST(WriteJobTest, DifferentBlocksWritesOnlyTheDifferingSector) {
@@ -129,16 +161,17 @@ TEST(WriteJobTest, DifferentBlocksWritesOnlyTheDifferingSector) {
   Prepare(session, selection, WriteMethod::DifferentBlocks);
   EXPECT_EQ(session.Run(selection), "");
   auto log = session.host.Log();
-  ASSERT_EQ(log.size(), 5u);
+  ASSERT_EQ(log.size(), 6u);
   EXPECT_EQ(log[0], "Read FIRMWARE ...");
   EXPECT_EQ(log[2], "Diff in block(s) 1 ");
   EXPECT_EQ(log[3], "Write Fw.bin to deco ...");
+  EXPECT_EQ(log[5], "Final check: sector(s) 1 hold what was written.");
   EXPECT_EQ(session.host.Progress().back(), 100);
   auto progress = session.host.Progress();
   EXPECT_EQ(progress[progress.size() - 2], 100);  // the erase of sector 1 alone brings 100
   auto commands = session.CommandsSinceJobStart();
   EXPECT_EQ(Count(commands, "02207FE0155400010080"), 1u);
-  EXPECT_EQ(commands.back(), "02207FE08000000C0030");
+  EXPECT_EQ(LastWriteCommand(commands), "02207FE08000000C0030");
 }
 
 TEST(WriteJobTest, DifferentBlocksEqualImageWritesNothing) {
@@ -146,7 +179,9 @@ TEST(WriteJobTest, DifferentBlocksEqualImageWritesNothing) {
   JobSelection selection = FirmwareJob(session, AsText(session.deco.Model().Flash()));
   Prepare(session, selection, WriteMethod::DifferentBlocks);
   EXPECT_EQ(session.Run(selection), "");
-  EXPECT_EQ(session.host.Log().back(), "Verifing done. No different bytes found!");
+  EXPECT_TRUE(Logged(session.host.Log(), "Verifing done. No different bytes found!"));
+  EXPECT_EQ(session.host.Log().back(),
+            "Final check: no flash sector was written after the last comparison.");
   EXPECT_EQ(Count(session.CommandsSinceJobStart(), "0220"), 0u);
   EXPECT_EQ(session.host.DoneCount(), 1);
 }
@@ -164,7 +199,7 @@ TEST(WriteJobTest, ProtectedSector18IsNeverWritten) {
     EXPECT_EQ(session.Run(selection), "");
     std::string flash = AsText(session.deco.Model().Flash());
     if (isProtected) {
-      EXPECT_EQ(session.host.Log().back(), "Verifing done. No different bytes found!");
+      EXPECT_TRUE(Logged(session.host.Log(), "Verifing done. No different bytes found!"));
       EXPECT_NE(flash, image);
     } else {
       EXPECT_EQ(session.host.Log()[2], "Diff in block(s) 18 ");
@@ -182,8 +217,7 @@ TEST(WriteJobTest, ShortImageNeverErasesWhatItCannotRestore) {
   Prepare(session, selection, WriteMethod::DifferentBlocks);
   EXPECT_EQ(session.Run(selection), "");
   auto log = session.host.Log();
-  EXPECT_NE(std::find(log.begin(), log.end(), "Block 4 skipped: Fw.bin does not cover it fully."),
-            log.end());
+  EXPECT_TRUE(Logged(log, "Block 4 skipped: Fw.bin does not cover it fully."));
   EXPECT_EQ(session.shortfall, "Block 4 skipped: Fw.bin does not cover it fully.");
   EXPECT_EQ(AsText(session.deco.Model().Flash()), flash);
 }
@@ -199,7 +233,7 @@ TEST(WriteJobTest, EepromOnlyTwiceWithSafe) {
   uint64_t slept = session.clock.TotalSleptMs();
   EXPECT_EQ(session.Run(selection), "");
   EXPECT_EQ(session.clock.TotalSleptMs() - slept, 4000u);
-  EXPECT_EQ(session.CommandsSinceJobStart().size(), 32u);
+  EXPECT_EQ(session.CommandsSinceJobStart().size(), 48u);  // and the final check's 16 reads
   EXPECT_EQ(AsText(session.deco.Model().Eeprom()), image);
   EXPECT_EQ(session.host.DoneCount(), 1);
   EXPECT_TRUE(FlashWriteActive());  // a job without flash work leaves it set, as designed
