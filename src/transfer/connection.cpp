@@ -34,6 +34,8 @@ bool ConnectDeco(const std::string& portName, const std::string& baudText, bool 
 
 void DisconnectDeco() {
   protocol::BaseTimeout() = protocol::StandardBaseTimeout;
+  // A reply that came after its time-out would be taken as the deco's answer to the exit.
+  if (protocol::SerialLink()) protocol::SerialLink()->DiscardBuffers();
   protocol::LeaveServiceMode();
   protocol::WaitSeconds(ConnectSettleSeconds);
   protocol::SerialLink().reset();

@@ -20,8 +20,8 @@ struct ConnectError {
 // own errors are dropped, the pause, the link destroyed), fills error and answers false.
 bool ConnectDeco(const std::string& portName, const std::string& baudText, bool decoInStandby,
                  ConnectError& error);
-// Leaves service mode, pauses and destroys the link; an error of the exit escapes and leaves
-// the link in place, so the user can try again.
+// Drops stale input, leaves service mode, pauses and destroys the link; an error of the exit
+// escapes and leaves the link in place, so the user can try again.
 void DisconnectDeco();
 
 }  // namespace transfer

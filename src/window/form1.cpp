@@ -17,10 +17,12 @@
 #include <QTimer>
 
 #include "protocol/flash_map.h"
+#include "protocol/image_files.h"
 #include "protocol/service_mode.h"
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
 #include "transfer/connection.h"
+#include "transfer/scope_exit.h"
 
 namespace window {
 
@@ -72,6 +74,37 @@ QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
 
+// Input a user gives; what else comes meanwhile (paint, timers, the worker's calls) goes on.
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// text as a sentence: with a full stop at its end.
+std::string Sentence(const std::string& text) {
+  return !text.empty() && text.back() == '.' ? text : text + ".";
+}
+
+// A device that only spells the port name out ("\\.\COM3" for COM3) adds nothing to it.
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 }  // namespace
 
 TForm1::TForm1(Dialogs* dialogs, std::unique_ptr<instance::InstanceLock> instanceLock)
@@ -94,6 +127,9 @@ TForm1::TForm1(Dialogs* dialogs, std::unique_ptr<instance::InstanceLock> instanc
   setFixedSize(ClientWidth, ClientHeight);
   BuildControls();
   SetTabOrder();
+  workerWatch_ = new QTimer(this);
+  workerWatch_->setInterval(WorkerPollMs);
+  connect(workerWatch_, &QTimer::timeout, this, [this] { Guarded([this] { CheckWorkerEnd(); }); });
 
   // Loading the layout creates the guard, which checks for a running copy before FormCreate.
   OneInstance1 = std::make_unique<instance::TOneInstance>(
@@ -368,9 +404,48 @@ void TForm1::PostWorkerDone() {
 void TForm1::WorkerDone() {
   if (FWorker) {
     WaitForWorkerEnd();
+    CheckWorkerEnd();
     FWorker.reset();
   }
   SetButtons(true);
+}
+
+// A job that ends by an error posts no done message: the window waits for Abort. Once the worker
+// has ended, the log says, once, what the job left behind and how to go on.
+void TForm1::CheckWorkerEnd() {
+  if (FWorker && !FWorker->Finished()) return;
+  workerWatch_->stop();
+  if (!FWorker || workerEndTold_) return;
+  workerEndTold_ = true;
+  if (!FWorker->ErrorText().empty()) TellWhatTheJobLeft(FWorker->Terminated());
+}
+
+void TForm1::TellWhatTheJobLeft(bool aborting) {
+  if (transfer::IsWriteJob()) {
+    std::string speed;
+    if (protocol::SerialLink())
+      speed = " at " + std::to_string(protocol::SerialLink()->LineSettings.BaudRate) + " baud";
+    AddLogLine("The deco is still in Service mode (-SE-)" + speed +
+               ". Do not switch it off: its memory may be incomplete.");
+    AddLogLine(aborting
+                   ? "It can be written again with [WRITE]."
+                   : "It can be written again: press [Abort] to return to idle, then [WRITE].");
+    return;
+  }
+  for (const ReadTarget& target : readTargets_) {
+    const FileState now = StateOf(target.File);
+    const std::string name = protocol::BareFileName(target.File);
+    if (now == target.Before) {
+      AddLogLine(now.Exists ? name + " was not read: the file is as it was."
+                            : name + " was not read.");
+    } else if (static_cast<int64_t>(now.Size) < target.ImageBytes) {
+      AddLogLine(name + " is incomplete: " + std::to_string(now.Size) + " of " +
+                 std::to_string(target.ImageBytes) + " bytes.");
+    } else {
+      AddLogLine(name + " is complete: " + std::to_string(now.Size) + " bytes.");
+    }
+  }
+  if (!aborting) AddLogLine("Press [Abort] to return to idle.");
 }
 
 // ---- job dialogs and instance host ------------------------------------------------------------
@@ -424,17 +499,29 @@ void TForm1::ShowConnected(bool connected) {
   Button4->setText(connected ? "Disconnect" : "Connect");
   RadioButton4->setEnabled(!connected);
   RadioButton5->setEnabled(!connected);
+  // A drop-down list that cannot be typed in is drawn as a button, and grey while disabled,
+  // whatever its palette says. A style sheet with a border of its own makes the style fill the
+  // face flat, in every state and style.
   if (connected) {
-    Tint(ComboBox1, QPalette::Base, LimeGreen);
+    ComboBox1->setStyleSheet(
+        QString("QComboBox { background-color: %1; border: 1px solid gray; padding-left: 3px; }")
+            .arg(LimeGreen.name()));
   } else {
+    ComboBox1->setStyleSheet(QString());
+    // The style sheet leaves its palette and font behind; empty ones inherit the window's again.
     ComboBox1->setPalette(QPalette());
+    ComboBox1->setFont(QFont());
   }
   ComboBox1->setEnabled(!connected);
   ComboBox2->setEnabled(!connected);
 }
 
 void TForm1::Button4Click() {
-  if (FWorker) return;
+  if (FWorker || holdingInput_) return;
+  HoldInput([this] { ConnectOrDisconnect(); });
+}
+
+void TForm1::ConnectOrDisconnect() {
   protocol::BaseTimeout() = protocol::StandardBaseTimeout;
   bool standby = RadioButton4->isChecked();
   protocol::DecoInStandby() = standby;
@@ -448,13 +535,33 @@ void TForm1::Button4Click() {
   ShowConnected(true);
   repaint();
   transfer::ConnectError error;
-  if (transfer::ConnectDeco(ComboBox1->currentText().toStdString(),
-                            ComboBox2->currentText().toStdString(), standby, error)) {
+  const std::string port = ComboBox1->currentText().toStdString();
+  if (transfer::ConnectDeco(port, ComboBox2->currentText().toStdString(), standby, error)) {
     AddLogLine("OK");
     return;
   }
   Connected = false;
   ShowConnected(false);
+  // The exit attempt's lines alone leave the technician guessing: why, and what to check.
+  std::string where = port.empty() ? "(none is selected)" : port;
+  if (!error.Device.empty() && !EndsWith(error.Device, port)) where += " (" + error.Device + ")";
+  AddLogLine("Connect failed: " + Sentence(error.Text) + " Check the port " + where +
+             ", the Baud and the Status of deco (" + RadioButton4->text().toStdString() + " or " +
+             RadioButton5->text().toStdString() + ").");
+}
+
+// Connect and Disconnect keep the window's thread for seconds while the log shows their lines.
+// Input is dropped until they end, also what is still queued then: a click meant for "Connect"
+// would otherwise run as Disconnect once the caption has changed.
+void TForm1::HoldInput(const std::function<void()>& exchange) {
+  holdingInput_ = true;
+  qApp->installEventFilter(this);
+  transfer::ScopeExit release([this] {
+    QCoreApplication::processEvents();  // what was queued meets the filter now
+    qApp->removeEventFilter(this);
+    holdingInput_ = false;
+  });
+  exchange();
 }
 
 transfer::JobSelection TForm1::Snapshot() const {
@@ -471,9 +578,45 @@ transfer::JobSelection TForm1::Snapshot() const {
 void TForm1::StartWorker(const transfer::JobSelection& selection) {
   protocol::DecoInStandby() = RadioButton4->isChecked();
   bool writeJob = transfer::IsWriteJob();
+  if (writeJob) {
+    readTargets_.clear();
+  } else {
+    NoteReadTargets(selection);
+  }
   FWorker = std::make_unique<transfer::TIOThread>(*this, selection);
   transfer::IsWriteJob() = writeJob;
+  workerEndTold_ = false;
+  workerWatch_->start();
   FWorker->Resume();
+}
+
+void TForm1::NoteReadTargets(const transfer::JobSelection& selection) {
+  struct Memory {
+    bool ticked;
+    const std::string& file;
+    int64_t imageBytes;
+  } memories[] = {
+      {selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes},
+      {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes},
+      {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes},
+  };
+  readTargets_.clear();
+  for (const Memory& memory : memories) {
+    if (memory.ticked)
+      readTargets_.push_back({memory.file, memory.imageBytes, StateOf(memory.file)});
+  }
+}
+
+TForm1::FileState TForm1::StateOf(const std::string& file) {
+  namespace fs = std::filesystem;
+  FileState state;
+  std::error_code error;
+  state.Exists = fs::exists(file, error);
+  if (!state.Exists) return state;
+  state.Size = fs::file_size(file, error);
+  if (error) state.Size = 0;
+  state.Time = fs::last_write_time(file, error);
+  return state;
 }
 
 void TForm1::Button5Click() {
@@ -525,6 +668,7 @@ void TForm1::Button1Click() {
   if (!FWorker) return;
   FWorker->Terminate();
   WaitForWorkerEnd();
+  CheckWorkerEnd();
   FWorker.reset();
   protocol::WaitSeconds(AbortSettleSeconds);
   dialogs_->Message("Thread Aborted");
@@ -551,6 +695,7 @@ void TForm1::Edit3DblClick() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (holdingInput_ && IsUserInput(event->type())) return true;
   if (event->type() == QEvent::MouseButtonDblClick) {
     if (watched == Edit1) Guarded([this] { Edit1DblClick(); });
     if (watched == Edit2) Guarded([this] { Edit2DblClick(); });
@@ -567,6 +712,7 @@ bool TForm1::FormCloseQuery() {
   if (canClose && FWorker) {
     FWorker->Terminate();
     WaitForWorkerEnd();
+    CheckWorkerEnd();
     FWorker.reset();
   }
   if (protocol::SerialLink() && !dialogs_->Warning(PortQuestion)) canClose = false;

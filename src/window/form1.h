@@ -5,9 +5,12 @@
 
 #include <QEvent>
 #include <QWidget>
+#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "instance/one_instance.h"
 #include "protocol/transaction.h"
@@ -24,6 +27,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 
 namespace window {
 
@@ -132,6 +136,11 @@ class TForm1 : public QWidget,
   transfer::JobSelection Snapshot() const;
   void PickFile(QLineEdit* field, const char* title);
   void ShowConnected(bool connected);
+  void HoldInput(const std::function<void()>& exchange);
+  void ConnectOrDisconnect();
+  void NoteReadTargets(const transfer::JobSelection& selection);
+  void CheckWorkerEnd();
+  void TellWhatTheJobLeft(bool aborting);
 
   std::unique_ptr<Dialogs> ownDialogs_;
   Dialogs* dialogs_;
@@ -140,6 +149,25 @@ class TForm1 : public QWidget,
   bool terminationRequested_ = false;
   bool waitingForWorker_ = false;
   bool workerDoneDeferred_ = false;
+  // Set while Connect or Disconnect holds the window's thread: user input is dropped.
+  bool holdingInput_ = false;
+  // Looks for the end of a job that ended by an error, which posts no done message.
+  QTimer* workerWatch_;
+  bool workerEndTold_ = false;
+  // A READ's files as they were before it started, to tell what the READ wrote into them.
+  struct FileState {
+    bool Exists = false;
+    uintmax_t Size = 0;
+    std::filesystem::file_time_type Time;
+    bool operator==(const FileState&) const = default;
+  };
+  struct ReadTarget {
+    std::string File;
+    int64_t ImageBytes = 0;
+    FileState Before;
+  };
+  static FileState StateOf(const std::string& file);
+  std::vector<ReadTarget> readTargets_;
 };
 
 }  // namespace window

@@ -11,6 +11,7 @@
 #include <QDate>
 #include <QDir>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -46,6 +47,9 @@ using window::TForm1;
 namespace {
 
 constexpr int JobTimeoutMs = 60000;
+// Reply time-outs a fifth of their length, as the fault matrix has them, for tests that wait
+// them out.
+constexpr unsigned QuickTimeOuts = 5;
 
 struct ScriptedDialogs : window::Dialogs {
   std::deque<bool> answers;  // Yes when empty
@@ -104,9 +108,20 @@ struct WorkerDoneCounter : QObject {
   int count = 0;
 };
 
+// The share of a control's pixels, as drawn, that are lime green (red 0, green 255, blue 0).
+double LimeShare(QWidget* control) {
+  QImage image = control->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  int64_t lime = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixel(x, y) == qRgb(0, 255, 0)) ++lime;
+  return static_cast<double>(lime) / (image.width() * image.height());
+}
+
 class WindowTest : public ::testing::Test {
  protected:
-  explicit WindowTest(const sim::Settings& settings = sim::Settings()) : deco(settings) {
+  explicit WindowTest(const sim::Settings& settings = sim::Settings(), unsigned timeoutDivisor = 1)
+      : deco(settings), clock(testing_support::TestClockDivisor, timeoutDivisor) {
     clock.SetBeforePause([this] { deco.CatchUp(); });
     previousClock = protocol::SetClock(&clock);
     folderBefore = QDir::currentPath();
@@ -129,6 +144,19 @@ class WindowTest : public ::testing::Test {
     return std::vector<QString>(lines.begin(), lines.end());
   }
   QString LastMemoLine() const { return MemoLines().back(); }
+  // The log lines from the index'th on.
+  std::vector<std::string> MemoLinesFrom(size_t index) const {
+    std::vector<std::string> lines;
+    for (const QString& line : MemoLines()) lines.push_back(line.toStdString());
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(index));
+    return lines;
+  }
+  // On screen, for input through the mouse and keys.
+  void ShowForm() {
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  }
+  void Click(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
   void Connect() {
     form->Button4->click();
     ASSERT_TRUE(window::Connected) << LastMemoLine().toStdString();
@@ -143,7 +171,7 @@ class WindowTest : public ::testing::Test {
   }
 
   sim::PtyDeco deco;
-  protocol::FastClock clock{testing_support::TestClockDivisor};
+  protocol::FastClock clock;
   protocol::Clock* previousClock;
   TempDir dir;
   QString folderBefore;
@@ -166,6 +194,12 @@ class SilentExitTest : public WindowTest {
     return settings;
   }
   SilentExitTest() : WindowTest(DropsTheExitReply()) { form->RadioButton5->setChecked(true); }
+};
+
+// A deco in standby, and reply time-outs that cost little to wait out.
+class QuickTimeOutTest : public WindowTest {
+ protected:
+  QuickTimeOutTest() : WindowTest(sim::Settings(), QuickTimeOuts) {}
 };
 
 }  // namespace
@@ -291,40 +325,131 @@ TEST_F(WindowTest, StatusLinesTheEmptyOneAddsNothing) {
 }
 
 TEST_F(WindowTest, ConnectAndDisconnect) {
-  Connect();
+  ShowForm();
+  const QImage idle = form->ComboBox1->grab().toImage();
+  EXPECT_EQ(LimeShare(form->ComboBox1), 0.0);
+  Click(form->Button4);
+  ASSERT_TRUE(window::Connected) << LastMemoLine().toStdString();
   EXPECT_EQ(form->Button4->text(), "Disconnect");
   EXPECT_FALSE(form->ComboBox1->isEnabled());
   EXPECT_FALSE(form->ComboBox2->isEnabled());
   EXPECT_FALSE(form->RadioButton4->isEnabled());
-  EXPECT_EQ(form->ComboBox1->palette().color(QPalette::Base), QColor(0, 255, 0));
+  // Lime green as drawn, although disabled: most of the port list's face.
+  EXPECT_GT(LimeShare(form->ComboBox1), 0.5);
   auto lines = MemoLines();
   EXPECT_EQ(lines[3], "Display of deco must show -SE-");
   EXPECT_EQ(lines.back(), "OK");
   EXPECT_EQ(lines[lines.size() - 2], "Initializing deco ...");
-  form->Button4->click();
+  Click(form->Button4);
   EXPECT_FALSE(window::Connected);
   EXPECT_EQ(protocol::SerialLink(), nullptr);
   EXPECT_EQ(form->Button4->text(), "Connect");
   EXPECT_TRUE(form->ComboBox1->isEnabled());
-  EXPECT_NE(form->ComboBox1->palette().color(QPalette::Base), QColor(0, 255, 0));
+  EXPECT_EQ(form->ComboBox1->grab().toImage(), idle);  // its own colours again
   EXPECT_EQ(LastMemoLine(), "==============================");
   EXPECT_FALSE(deco.Model().InService());
   EXPECT_TRUE(dialogs.texts.empty());
 }
 
-TEST_F(WindowTest, FailedConnectsReturnToIdleWithoutAMessage) {
-  form->ComboBox1->addItem("/dev/pyrelink-missing");
-  form->ComboBox1->setCurrentText("/dev/pyrelink-missing");
-  form->Button4->click();
-  EXPECT_FALSE(window::Connected);
-  EXPECT_EQ(protocol::SerialLink(), nullptr);
-  EXPECT_EQ(form->Button4->text(), "Connect");
-  EXPECT_TRUE(form->ComboBox1->isEnabled());
-  EXPECT_TRUE(dialogs.texts.empty());
-  EXPECT_EQ(LastMemoLine(), "Exit -SE-");
+// Each failed connect: back to "Connect" with no message box, and one log line with the reason
+// and what to check.
+TEST_F(QuickTimeOutTest, FailedConnectsSayWhyAndReturnToIdleWithoutAMessage) {
+  ShowForm();
+  struct Row {
+    const char* name;
+    std::string port;
+    QRadioButton* status;
+    std::string reason;
+  } rows[] = {
+      {"a missing port", "/dev/pyrelink-missing", form->RadioButton4,
+       "Communication error 2: No such file or directory"},
+      {"a deco in standby, taken to show -SE-", deco.SlavePath(), form->RadioButton5,
+       "Communication error 9997: Timeout during operation"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    QString port = QString::fromStdString(row.port);
+    if (form->ComboBox1->findText(port) < 0) form->ComboBox1->addItem(port);
+    form->ComboBox1->setCurrentText(port);
+    Click(row.status);
+    ASSERT_TRUE(row.status->isChecked());
+    Click(form->Button4);
+    EXPECT_FALSE(window::Connected);
+    EXPECT_EQ(protocol::SerialLink(), nullptr);
+    EXPECT_EQ(form->Button4->text(), "Connect");
+    EXPECT_TRUE(form->ComboBox1->isEnabled());
+    EXPECT_EQ(LimeShare(form->ComboBox1), 0.0);
+    EXPECT_TRUE(dialogs.texts.empty());
+    EXPECT_EQ(LastMemoLine().toStdString(),
+              "Connect failed: " + row.reason + ". Check the port " + row.port +
+                  ", the Baud and the Status of deco (Standby --:-- or Service -SE-).");
+    EXPECT_FALSE(deco.Model().InService());
+  }
+}
+
+// Connect and Disconnect hold the window's thread for seconds. A click or key meant for the old
+// caption, queued meanwhile or delivered while a log line is shown, must not run against the
+// new one once the exchange is over.
+TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) {
+  ShowForm();
+  enum class Arrives { Queued, During };
+  struct Row {
+    const char* name;
+    bool connecting;
+    Arrives arrives;
+    bool key;
+  } rows[] = {
+      {"a click queued during the connect", true, Arrives::Queued, false},
+      {"a space bar press queued during the connect", true, Arrives::Queued, true},
+      {"a click queued during the disconnect", false, Arrives::Queued, false},
+      {"a click delivered during the connect", true, Arrives::During, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (window::Connected == row.connecting) Click(form->Button4);
+    ASSERT_NE(window::Connected, row.connecting);
+    if (!window::Connected)
+      (deco.Model().InService() ? form->RadioButton5 : form->RadioButton4)->setChecked(true);
+    const QString shownMeanwhile = row.connecting ? "Initializing deco ..." : "Exit -SE-";
+    bool injected = false;
+    bool delivered = false;
+    auto press = [&] {
+      if (row.key) {
+        QTest::keyClick(form->Button4, Qt::Key_Space);
+      } else {
+        Click(form->Button4);
+      }
+      delivered = true;
+    };
+    QMetaObject::Connection hook =
+        QObject::connect(form->Memo1, &QPlainTextEdit::textChanged, form.get(), [&] {
+          if (injected || form->Memo1->document()->lastBlock().text() != shownMeanwhile) return;
+          injected = true;
+          if (row.arrives == Arrives::During) {
+            press();
+          } else {
+            QTimer::singleShot(0, form.get(), press);
+          }
+        });
+    const size_t before = MemoLines().size();
+    Click(form->Button4);
+    QCoreApplication::processEvents();  // what was queued comes now at the latest
+    QObject::disconnect(hook);
+    ASSERT_TRUE(injected);
+    ASSERT_TRUE(delivered);
+    EXPECT_EQ(window::Connected, row.connecting);
+    EXPECT_EQ(form->Button4->text().toStdString(), row.connecting ? "Disconnect" : "Connect");
+    EXPECT_EQ(deco.Model().InService(), row.connecting);
+    std::vector<std::string> lines = MemoLinesFrom(before);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), row.connecting ? "OK" : "==============================");
+    const char* opposite = row.connecting ? "Exit -SE-" : "Display of deco must show -SE-";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), opposite), 0);
+  }
 }
 
 TEST_F(ServiceWindowTest, ReadAllThreeWithQuestions) {
+  ShowForm();
   form->RadioButton4->setChecked(true);
   form->RadioButton5->setChecked(true);
   form->Button5->click();
@@ -354,7 +479,7 @@ TEST_F(ServiceWindowTest, ReadAllThreeWithQuestions) {
   EXPECT_EQ(form->Label4->text(), "100%");
   // Job ended while connected: lists enabled again, port list still lime, "Disconnect".
   EXPECT_TRUE(form->ComboBox1->isEnabled());
-  EXPECT_EQ(form->ComboBox1->palette().color(QPalette::Base), QColor(0, 255, 0));
+  EXPECT_GT(LimeShare(form->ComboBox1), 0.5);
   EXPECT_EQ(form->Button4->text(), "Disconnect");
   EXPECT_TRUE(form->Button1->isHidden());
 }
@@ -388,7 +513,10 @@ TEST_F(ServiceWindowTest, WriteConfirmationChecksAndMerge) {
   EXPECT_TRUE(transfer::ChannelMerged());
   EXPECT_EQ(transfer::BlockCount(), transfer::FirmwareBlocks);
   ASSERT_TRUE(WaitForJobEnd());
-  EXPECT_EQ(LastMemoLine(), "Verifing done. No different bytes found!");
+  // The comparison found nothing to write, so the final check has nothing to read back.
+  lines = MemoLines();
+  EXPECT_EQ(lines[lines.size() - 2], "Verifing done. No different bytes found!");
+  EXPECT_EQ(lines.back(), "Final check: no flash sector was written after the last comparison.");
 }
 
 TEST_F(ServiceWindowTest, AbortDuringReadAndDuringWrite) {
@@ -716,3 +844,203 @@ TEST_F(ServiceWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
     EXPECT_EQ(deco.Model().CommandLog().size(), commandsBefore);
   }
 }
+
+namespace {
+
+enum class Fault { DropReply, SlowReply, WeakWord };
+// What a row does once Abort has returned the window to idle.
+enum class ThenDo { Disconnect, WriteAgain, StayConnected };
+
+// A job that ends by an error: the worker logs "ERROR: ..." and posts no done message, so the
+// window waits for Abort.
+struct JobErrorRow {
+  const char* name;
+  const char* ticks;  // F firmware, E EEPROM, C channel
+  bool write = false;
+  bool safe = false;
+  Fault fault;
+  int at = 0;  // the job's command that the fault hits, from 1
+  unsigned timeoutDivisor = QuickTimeOuts;
+  int waitMs = JobTimeoutMs;
+  std::vector<std::string> before{};  // lines the job logs before its error line
+  std::string error{};                // how its error line begins
+  std::vector<std::string> after{};   // the lines right after it
+  ThenDo then;
+};
+
+void PrintTo(const JobErrorRow& row, std::ostream* out) {
+  *out << row.name;
+}
+
+class JobErrorTest : public WindowTest, public ::testing::WithParamInterface<JobErrorRow> {
+ protected:
+  JobErrorTest() : WindowTest(testing_support::InService(), GetParam().timeoutDivisor) {
+    form->RadioButton5->setChecked(true);
+  }
+};
+
+constexpr const char* AbortLine = "Press [Abort] to return to idle.";
+constexpr const char* StillInService =
+    "The deco is still in Service mode (-SE-) at 115200 baud. Do not switch it off: its memory "
+    "may be incomplete.";
+constexpr const char* WriteAgain =
+    "It can be written again: press [Abort] to return to idle, then [WRITE].";
+constexpr const char* TimeoutError = "ERROR: Communication error 9997: Timeout during operation";
+constexpr int EepromReadCommands = 16;
+constexpr uint32_t WeakWordInSector3 = 0x7FE10100u;
+constexpr uint32_t WeakWordValue = 0x12345678u;
+
+}  // namespace
+
+TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
+  const JobErrorRow& row = GetParam();
+  const std::string ticks = row.ticks;
+  ShowForm();
+  Connect();
+  if (ticks.find('F') != std::string::npos) Tick(form->CheckBox1, form->Edit1, "Fw.bin");
+  if (ticks.find('E') != std::string::npos) {
+    Tick(form->CheckBox2, form->Edit2, "E.bin");
+    std::string image(static_cast<size_t>(protocol::EepromImageBytes), '\0');
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 5 + 1);
+    if (row.write) WriteFile(dir.File("E.bin"), image);
+  }
+  if (ticks.find('C') != std::string::npos) {
+    Tick(form->CheckBox3, form->Edit3, "Ch.bin");
+    std::vector<uint8_t> flash = deco.Model().Flash();
+    std::string image(flash.begin(), flash.begin() + protocol::ChannelImageBytes);
+    for (int b = 0; b < 4; ++b)
+      image[WeakWordInSector3 - protocol::FlashBase + static_cast<uint32_t>(b)] =
+          static_cast<char>(WeakWordValue >> (8 * b));
+    // A READ's target from an earlier run, which this one must not call its own.
+    WriteFile(dir.File("Ch.bin"), row.write ? image : std::string(image.size(), 'x'));
+  }
+  if (row.safe) form->RadioButton2->setChecked(true);
+  sim::Faults faults;
+  const int at = deco.Model().CommandCount() + row.at;
+  switch (row.fault) {
+    case Fault::DropReply: faults.DropReplyAt = at; break;
+    case Fault::SlowReply:
+      // Twice the wait for a reply's first byte.
+      faults.SlowReplyAt = at;
+      faults.SlowReplyMs =
+          clock.TimeoutMs(2 * protocol::FirstByteTimeoutFactor * protocol::StandardBaseTimeout);
+      break;
+    case Fault::WeakWord:
+      faults.WeakWordAddress = WeakWordInSector3;
+      faults.WeakWordFailures = 2;
+      break;
+  }
+  deco.Model().SetFaults(faults);
+
+  const size_t start = MemoLines().size();
+  Click(row.write ? form->Button6 : form->Button5);
+  ASSERT_NE(form->Worker(), nullptr);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return !form->Worker() || form->Worker()->Finished(); }, row.waitMs));
+  // The window notices the end at its next look.
+  const std::string lastLine = row.after.empty() ? row.error : row.after.back();
+  (void)QTest::qWaitFor(
+      [&] {
+        std::vector<std::string> lines = MemoLinesFrom(start);
+        return std::find(lines.begin(), lines.end(), lastLine) != lines.end();
+      },
+      1000);
+  ASSERT_NE(form->Worker(), nullptr) << "the job ended as if it had succeeded";
+
+  std::vector<std::string> lines = MemoLinesFrom(start);
+  auto error = std::find_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("ERROR: ", 0) == 0; });
+  ASSERT_NE(error, lines.end()) << testing::PrintToString(lines);
+  EXPECT_EQ(error->rfind(row.error, 0), 0u) << *error;
+  for (const std::string& line : row.before)
+    EXPECT_NE(std::find(lines.begin(), error, line), error) << line;
+  EXPECT_EQ(std::vector<std::string>(error + 1, lines.end()), row.after);
+
+  // Abort: the window idle again, still connected, and nothing said twice.
+  dialogs.texts.clear();
+  Click(form->Button1);
+  ASSERT_FALSE(dialogs.texts.empty());
+  EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
+  EXPECT_EQ(form->Worker(), nullptr);
+  EXPECT_FALSE(form->Button5->isHidden());
+  EXPECT_TRUE(form->Button1->isHidden());
+  EXPECT_TRUE(window::Connected);
+  EXPECT_EQ(form->Button4->text(), "Disconnect");
+  EXPECT_TRUE(deco.Model().InService());
+  EXPECT_EQ(MemoLinesFrom(start).size(), lines.size());
+
+  deco.Model().SetFaults(sim::Faults());
+  const size_t afterAbort = MemoLines().size();
+  switch (row.then) {
+    case ThenDo::Disconnect: {
+      if (row.fault == Fault::SlowReply) {
+        ASSERT_TRUE(
+            QTest::qWaitFor([] { return protocol::SerialLink()->PendingCountAll() > 0; }, 5000))
+            << "the late reply did not come";
+      }
+      Click(form->Button4);
+      std::vector<std::string> exit = MemoLinesFrom(afterAbort);
+      EXPECT_EQ(std::count(exit.begin(), exit.end(), "ERROR when Exit -SE-"), 0);
+      EXPECT_EQ(std::count(exit.begin(), exit.end(), "OK : Deco must be Standby now!"), 1);
+      EXPECT_FALSE(window::Connected);
+      EXPECT_FALSE(deco.Model().InService());
+      break;
+    }
+    case ThenDo::WriteAgain: {
+      Click(form->Button6);
+      ASSERT_TRUE(WaitForJobEnd());
+      std::vector<uint8_t> eeprom = deco.Model().Eeprom();
+      EXPECT_EQ(std::string(eeprom.begin(), eeprom.end()), ReadFile(dir.File("E.bin")));
+      EXPECT_TRUE(window::Connected);
+      break;
+    }
+    case ThenDo::StayConnected:
+      EXPECT_NE(protocol::SerialLink(), nullptr);
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JobErrorTest,
+    ::testing::Values(
+        // The EEPROM is read, the firmware stops at block 50, the channel list is not reached.
+        JobErrorRow{.name = "ReadTimesOut",
+                    .ticks = "FEC",
+                    .fault = Fault::DropReply,
+                    .at = EepromReadCommands + 50,
+                    .error = TimeoutError,
+                    .after = {"Fw.bin is incomplete: 12544 of 2097152 bytes.",
+                              "E.bin is complete: 2048 bytes.",
+                              "Ch.bin was not read: the file is as it was.", AbortLine},
+                    .then = ThenDo::Disconnect},
+        // The reply to block 20 comes after its time-out, and must not be taken as the deco's
+        // answer to the exit.
+        JobErrorRow{.name = "ReadGetsALateReplyThenDisconnect",
+                    .ticks = "F",
+                    .fault = Fault::SlowReply,
+                    .at = 20,
+                    .error = TimeoutError,
+                    .after = {"Fw.bin is incomplete: 4864 of 2097152 bytes.", AbortLine},
+                    .then = ThenDo::Disconnect},
+        JobErrorRow{.name = "EepromWriteTimesOut",
+                    .ticks = "E",
+                    .write = true,
+                    .fault = Fault::DropReply,
+                    .at = 5,
+                    .error = TimeoutError,
+                    .after = {StillInService, WriteAgain},
+                    .then = ThenDo::WriteAgain},
+        // A word in sector 3 ignores its programming twice: the Safe method's rewrite does not
+        // mend it, and the final check finds it. No time-out is waited for: real ones.
+        JobErrorRow{.name = "SafeChannelWriteFinalCheckFindsAWeakWord",
+                    .ticks = "C",
+                    .write = true,
+                    .safe = true,
+                    .fault = Fault::WeakWord,
+                    .timeoutDivisor = 1,
+                    .waitMs = 5 * JobTimeoutMs,
+                    .before = {"Final check FAILED: sector(s) 3 differ from Ch.bin."},
+                    .error = "ERROR: the final check found",
+                    .after = {StillInService, WriteAgain},
+                    .then = ThenDo::StayConnected}),
+    [](const ::testing::TestParamInfo<JobErrorRow>& info) { return std::string(info.param.name); });
