@@ -66,6 +66,41 @@ inline constexpr uint32_t ModemDsr = 0x0020;
 inline constexpr uint32_t ModemRing = 0x0040;
 inline constexpr uint32_t ModemCarrier = 0x0080;
 
+// Line errors of a system that reports them with its queue counts, to whichever query comes
+// first, rather than with the read of the bytes they came with. They are kept until the query
+// that follows the next read (receive errors) or write (a full output queue) hands them over, so
+// that they fail that transfer, as a backend that finds them in the read itself does; a count
+// query made meanwhile (the port object discards what those report) would lose them.
+class LineErrorLatch {
+ public:
+  static constexpr uint32_t ReceiveErrors =
+      LineErrRxOver | LineErrOverrun | LineErrParity | LineErrFrame;
+
+  void Clear() {
+    held_ = 0;
+    after_ = 0;
+  }
+  void Seen(uint32_t flags) { held_ |= flags; }
+  void Read() { after_ = ReceiveErrors; }
+  void Wrote() { after_ = LineErrTxFull; }
+  // What the latest read or write is to report; nothing for a query without one just before.
+  uint32_t HandOver() {
+    uint32_t due = held_ & after_;
+    held_ &= ~due;
+    after_ = 0;
+    return due;
+  }
+  // Bytes purged take their errors with them.
+  void Purged(uint32_t purgeFlags) {
+    if (purgeFlags & (PurgeRxAbort | PurgeRxClear)) held_ &= ~ReceiveErrors;
+    if (purgeFlags & (PurgeTxAbort | PurgeTxClear)) held_ &= ~LineErrTxFull;
+  }
+
+ private:
+  uint32_t held_ = 0;
+  uint32_t after_ = 0;  // the errors the next query reports
+};
+
 class PortBackend {
  public:
   virtual ~PortBackend() = default;
@@ -79,7 +114,8 @@ class PortBackend {
   virtual int Apply(const LineSettingsRecord& settings) = 0;
   virtual int Fetch(LineSettingsRecord& settings) = 0;
 
-  // Byte counts of both queues; hands over and clears the line error flags gathered so far.
+  // Byte counts of both queues; hands over the line error flags due: those found since the last
+  // hand-over, or (LineErrorLatch) those that the read or write just before is to report.
   virtual int QueueCounts(uint32_t& inputCount, uint32_t& outputCount, uint32_t& lineErrors) = 0;
   // Reads at most count bytes, waiting at most timeoutMs for the first; answers ErrTimeout on
   // expiry. Only a device that went away is a hang-up, never an empty queue.
@@ -95,11 +131,17 @@ class PortBackend {
   virtual void SetRts(bool on) = 0;
   virtual int ModemStatus(uint32_t& status) = 0;
   virtual int SetBreak(bool on) = 0;
-  // What the backend did at Open to make the line answer quickly; "" when nothing applies.
+  // What the backend did at Open to make the line answer quickly, or a line format it had to
+  // change, for the user; "" when nothing applies.
   virtual std::string LatencyNote() const { return ""; }
 };
 
 std::unique_ptr<PortBackend> MakePortBackend();
+#ifdef _WIN32
+// The Windows backend, told whether it runs on Wine (MakePortBackend finds out by itself); only
+// there may a refused 7E1 become 8N1.
+std::unique_ptr<PortBackend> MakeWindowsPortBackend(bool onWine);
+#endif
 
 // The device that the zero-based port number index stands for on this system.
 std::string DevicePathForPortIndex(int32_t index);

@@ -1,12 +1,11 @@
-// Serial ports from sysfs: every tty with a device behind it, except legacy 8250 ports that
-// the driver registered although no UART answered at their address. Nothing is opened: a probe
-// would pulse DTR and RTS on whatever is attached, and would hide a port that is busy or that
-// this user may not open, where a clear error at Connect is what helps.
+// Serial ports from sysfs: every tty with a device behind it, except ports that a driver
+// registered although no UART answered at their address (legacy 8250 ports, mostly). Nothing is
+// opened: a probe would pulse DTR and RTS on whatever is attached, and would hide a port that is
+// busy or that this user may not open, where a clear error at Connect is what helps.
 #include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -21,26 +20,16 @@ namespace serial {
 namespace {
 
 constexpr const char* TtyClassDir = "/sys/class/tty";
-constexpr const char* LegacyDriver = "serial8250";
 // The UART type serial_core reports for a port without hardware.
 constexpr const char* UnknownUartType = "0";
-
-std::string DriverName(const std::string& ttyDir) {
-  std::string link = ttyDir + "/device/driver";
-  char target[PATH_MAX];
-  ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-  if (n <= 0) return "";
-  target[n] = 0;
-  std::string path(target);
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool HasDevice(const std::string& ttyDir) {
   return ::access((ttyDir + "/device").c_str(), F_OK) == 0;
 }
 
-bool IsPhantom8250(const std::string& ttyDir) {
+// Only ports of serial_core have a type. The driver link cannot tell: it named serial8250 for
+// the legacy ports until kernel 6.5 and names the serial-base bus's "port" driver since.
+bool IsPhantom(const std::string& ttyDir) {
   std::ifstream typeFile(ttyDir + "/type");
   std::string type;
   return typeFile >> type && type == UnknownUartType;
@@ -67,7 +56,7 @@ std::vector<std::string> SysfsSerialPorts(const std::string& ttyClassDir) {
       if (name == "." || name == "..") continue;
       std::string ttyDir = ttyClassDir + "/" + name;
       if (!HasDevice(ttyDir)) continue;
-      if (DriverName(ttyDir) == LegacyDriver && IsPhantom8250(ttyDir)) continue;
+      if (IsPhantom(ttyDir)) continue;
       ttys.push_back(name);
     }
     ::closedir(dir);

@@ -19,9 +19,25 @@ static_assert(sizeof(DCB) == sizeof(LineSettingsRecord), "the record is the syst
 constexpr DWORD ReadIntervalTimeoutMs = 0xFFFF;
 // Wine cancels an event wait on a pseudo-terminal at once with an empty event set (its modem
 // status query fails there). An empty set before the deadline is therefore not trusted; once the
-// system has done this, the wait asks the queue instead, yielding the processor between looks,
-// until the deadline. Real Windows never ends a wait early and never takes this path.
-constexpr DWORD EmptyEventRetryMs = 0;
+// system has done this, the wait asks the queue instead, sleeping this long between looks, until
+// the deadline. Real Windows never ends a wait early and never takes this path.
+constexpr DWORD EmptyEventRetryMs = 1;
+
+// Wine, not Windows: its ntdll has an export of its own.
+bool RunningOnWine() {
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// "7E1" and the like, for the note of a line format that had to change.
+std::string FormatText(const DCB& dcb) {
+  static const char* const parities = "NOEMS";
+  static const char* const stopBits[] = {"1", "1.5", "2"};
+  std::string text = std::to_string(dcb.ByteSize);
+  text += dcb.Parity < 5 ? parities[dcb.Parity] : '?';
+  text += dcb.StopBits < 3 ? stopBits[dcb.StopBits] : "?";
+  return text;
+}
 
 // The completion record of one kind of overlapped operation, with its manual-reset event made
 // once for the life of the open port.
@@ -55,6 +71,7 @@ DWORD WaitMs(int32_t timeoutMs) {
 
 class WindowsPortBackend : public PortBackend {
  public:
+  explicit WindowsPortBackend(bool onWine) : onWine_(onWine) {}
   ~WindowsPortBackend() override { Close(); }
 
   int Open(const std::string& path) override {
@@ -69,6 +86,8 @@ class WindowsPortBackend : public PortBackend {
     ::SetCommTimeouts(handle, &timeouts);
     handle_ = handle;
     eventWaitsCancelled_ = false;
+    lineErrors_.Clear();
+    note_.clear();
     return 0;
   }
 
@@ -78,6 +97,8 @@ class WindowsPortBackend : public PortBackend {
   }
 
   intptr_t NativeHandle() const override { return reinterpret_cast<intptr_t>(handle_); }
+  // Shown where the low-latency steps of other systems are: a line format that had to change.
+  std::string LatencyNote() const override { return note_; }
 
   int SetQueueSizes(int32_t inputSize) override {
     return ::SetupComm(handle_, static_cast<DWORD>(inputSize), 0) ? 0 : LastError();
@@ -90,12 +111,16 @@ class WindowsPortBackend : public PortBackend {
     int error = LastError();
     // Wine on a pseudo-terminal: the kernel forces 8N1 there and the C library then reports the
     // whole setting as invalid, so the speed and flow settings after it are never applied.
-    // Such a line carries 7-bit text unchanged at 8N1; a real port takes 7E1 at the first try.
-    if (error != ERROR_INVALID_PARAMETER || dcb.ByteSize == 8) return error;
+    // Such a line carries 7-bit text unchanged at 8N1. On a real line 8N1 would hand every
+    // parity bit over as data bit 7, so anywhere but Wine the refusal stands.
+    if (!onWine_ || error != ERROR_INVALID_PARAMETER || dcb.ByteSize == 8) return error;
+    std::string asked = FormatText(dcb);
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.fParity = FALSE;
-    return ::SetCommState(handle_, &dcb) ? 0 : error;
+    if (!::SetCommState(handle_, &dcb)) return error;
+    note_ = "line set to " + FormatText(dcb) + ": Wine on a pseudo-terminal refused " + asked;
+    return 0;
   }
 
   int Fetch(LineSettingsRecord& settings) override {
@@ -106,19 +131,24 @@ class WindowsPortBackend : public PortBackend {
     return 0;
   }
 
+  // The system reports line errors to whichever query comes first, often the port object's
+  // look at the queue before the read of the bytes they came with; they are held for that read.
   int QueueCounts(uint32_t& inputCount, uint32_t& outputCount, uint32_t& lineErrors) override {
     int error = Counts(inputCount, outputCount);
-    lineErrors = lineErrors_;
-    lineErrors_ = 0;
+    lineErrors = lineErrors_.HandOver();
     return error;
   }
 
   int Read(uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
-    return Transfer(false, buffer, count, timeoutMs, done);
+    int error = Transfer(false, buffer, count, timeoutMs, done);
+    lineErrors_.Read();
+    return error;
   }
 
   int Write(const uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
-    return Transfer(true, const_cast<uint8_t*>(buffer), count, timeoutMs, done);
+    int error = Transfer(true, const_cast<uint8_t*>(buffer), count, timeoutMs, done);
+    lineErrors_.Wrote();
+    return error;
   }
 
   int WaitEvent(uint32_t mask, int32_t timeoutMs, bool& happened) override {
@@ -126,31 +156,34 @@ class WindowsPortBackend : public PortBackend {
     DWORD start = ::GetTickCount();
     for (;;) {
       if (!eventWaitsCancelled_) {
-        DWORD events = 0;
-        bool endedBySystem = false;
-        int error = WaitOnce(mask, timeoutMs, events, endedBySystem);
+        WaitEnd end = WaitEnd::EndedEarly;
+        int error = WaitOnce(mask, timeoutMs, end);
         if (error != 0) return error;
-        if ((events & mask) == mask) {
+        if (end == WaitEnd::Happened) {
           happened = true;
           return 0;
         }
-        eventWaitsCancelled_ = endedBySystem && events == 0;
+        // Its whole time-out is over: one last look, no second wait of that length.
+        if (end == WaitEnd::TimedOut) return QueueShows(mask, happened);
+        eventWaitsCancelled_ = true;
       }
-      // An empty set: the wait ran out, or the system cancelled it early (see above).
-      uint32_t input = 0, output = 0;
-      int error = Counts(input, output);
-      if (error != 0) return error;
-      if ((mask == EventRxChar && input > 0) || (mask == EventTxEmpty && output == 0)) {
-        happened = true;
-        return 0;
-      }
+      // The system cancelled the wait early (see above).
+      int error = QueueShows(mask, happened);
+      if (error != 0 || happened) return error;
       DWORD spent = ::GetTickCount() - start;
       if (timeoutMs >= 0 && spent >= static_cast<DWORD>(timeoutMs)) return 0;
       ::Sleep(EmptyEventRetryMs);
     }
   }
 
-  int Purge(uint32_t flags) override { return ::PurgeComm(handle_, flags) ? 0 : LastError(); }
+  int Purge(uint32_t flags) override {
+    // The flags go with the purged bytes. Taken before the purge: an error that comes between
+    // the two then fails the next reply rather than passing with a byte that stayed.
+    uint32_t input = 0, output = 0;
+    Counts(input, output);
+    lineErrors_.Purged(flags);
+    return ::PurgeComm(handle_, flags) ? 0 : LastError();
+  }
 
   int Drain(int32_t) override { return ::FlushFileBuffers(handle_) ? 0 : LastError(); }
 
@@ -179,8 +212,17 @@ class WindowsPortBackend : public PortBackend {
     if (!::ClearCommError(handle_, &errors, &status)) return LastError();
     inputCount = status.cbInQue;
     outputCount = status.cbOutQue;
-    lineErrors_ |= errors;  // the CE_ flags are the line error flags
+    lineErrors_.Seen(errors);  // the CE_ flags are the line error flags
     return 0;
+  }
+
+  // Whether the queues already show what the event of mask would tell.
+  int QueueShows(uint32_t mask, bool& shows) {
+    uint32_t input = 0, output = 0;
+    int error = Counts(input, output);
+    shows =
+        error == 0 && ((mask == EventRxChar && input > 0) || (mask == EventTxEmpty && output == 0));
+    return error;
   }
 
   // One overlapped read or write, bounded by timeoutMs; on expiry the pending operation is
@@ -212,19 +254,32 @@ class WindowsPortBackend : public PortBackend {
     return error;
   }
 
-  // One WaitCommEvent for mask, ended after timeoutMs by clearing the mask. endedBySystem: the
-  // wait ended before its time-out without our doing.
-  int WaitOnce(uint32_t mask, int32_t timeoutMs, DWORD& events, bool& endedBySystem) {
-    events = 0;
-    endedBySystem = true;
+  enum class WaitEnd {
+    Happened,
+    TimedOut,
+    EndedEarly,  // by the system, before the time-out and without the event
+  };
+
+  // One WaitCommEvent for mask, ended after timeoutMs by clearing the mask.
+  int WaitOnce(uint32_t mask, int32_t timeoutMs, WaitEnd& end) {
+    end = WaitEnd::EndedEarly;
     Overlapped& op = waiting_;
     if (!op.valid()) return LastError();
     if (!::SetCommMask(handle_, mask)) return LastError();
+    DWORD events = 0;
     int error = 0;
     if (!::WaitCommEvent(handle_, &events, op.Start())) {
       DWORD started = ::GetLastError();
       if (started == ERROR_IO_PENDING) {
-        endedBySystem = ::WaitForSingleObject(op.event(), WaitMs(timeoutMs)) == WAIT_OBJECT_0;
+        // Armed: from here on a byte (or the output running empty) raises the event. Only now
+        // can the queues be asked without missing what lands between the look and the wait.
+        bool shows = false;
+        error = QueueShows(mask, shows);
+        if (shows)
+          end = WaitEnd::Happened;
+        else if (error == 0 &&
+                 ::WaitForSingleObject(op.event(), WaitMs(timeoutMs)) != WAIT_OBJECT_0)
+          end = WaitEnd::TimedOut;
         ::SetCommMask(handle_, 0);  // ends a wait still pending, with an empty set
         DWORD ignored = 0;
         ::GetOverlappedResult(handle_, op.get(), &ignored, TRUE);
@@ -233,19 +288,26 @@ class WindowsPortBackend : public PortBackend {
       }
     }
     ::SetCommMask(handle_, 0);
+    if ((events & mask) == mask) end = WaitEnd::Happened;
     return error;
   }
 
+  const bool onWine_;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
-  uint32_t lineErrors_ = 0;
+  LineErrorLatch lineErrors_;
   bool eventWaitsCancelled_ = false;
+  std::string note_;
   Overlapped reading_, writing_, waiting_;
 };
 
 }  // namespace
 
 std::unique_ptr<PortBackend> MakePortBackend() {
-  return std::make_unique<WindowsPortBackend>();
+  return MakeWindowsPortBackend(RunningOnWine());
+}
+
+std::unique_ptr<PortBackend> MakeWindowsPortBackend(bool onWine) {
+  return std::make_unique<WindowsPortBackend>(onWine);
 }
 
 std::string DevicePathForPortIndex(int32_t index) {

@@ -16,16 +16,22 @@ using testing_support::ScriptedBackend;
 using testing_support::SerialErrorCodeOf;
 
 // What a line error does to a reply: the code names the error, and every byte received with it
-// or before it stays in the line buffer for whoever looks next.
+// or before it stays in the line buffer for whoever looks next. Also where the system reports
+// the error to the count query that finds the bytes waiting, before they are read (Windows).
 TEST(LineErrorTest, CodesAndTheBytesReceivedWithThem) {
   struct Row {
     uint32_t flags;
     int32_t code;
-  } rows[] = {{serial::LineErrParity, 10002}, {serial::LineErrFrame, 9999},
-              {serial::LineErrOverrun, 10000}, {serial::LineErrRxOver, 10001}};
+    bool withCounts;
+  } rows[] = {{serial::LineErrParity, 10002, false},  {serial::LineErrFrame, 9999, false},
+              {serial::LineErrOverrun, 10000, false}, {serial::LineErrRxOver, 10001, false},
+              {serial::LineErrParity, 10002, true},   {serial::LineErrFrame, 9999, true},
+              {serial::LineErrOverrun, 10000, true},  {serial::LineErrRxOver, 10001, true}};
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.withCounts ? "errors with the counts" : "errors with the read");
     auto backend = std::make_unique<ScriptedBackend>();
     ScriptedBackend& device = *backend;
+    device.errorsWithCounts = row.withCounts;
     TBlockSerial port(std::move(backend));
     port.RaiseExcept = true;
     port.OpenPort("COM1");
@@ -47,6 +53,44 @@ TEST(LineErrorTest, AWriteThatCannotDrainIsATimeout) {
   port.OpenPort("COM1");
   EXPECT_FALSE(port.WaitWritable(10));
   EXPECT_EQ(SerialErrorCodeOf([&] { port.SendText("09\r\n"); }), serial::ErrTimeout);
+}
+
+// Line errors reported with the counts wait for the transfer they belong to: receive errors for
+// the next read, a full output queue for the next write; a purge takes them with its bytes.
+TEST(LineErrorTest, HeldUntilTheTransferTheyBelongTo) {
+  using serial::LineErrFrame, serial::LineErrParity, serial::LineErrTxFull;
+  enum Transfer { None, Read, Wrote };
+  struct Row {
+    uint32_t seen;
+    uint32_t purge;
+    Transfer transfer;
+    uint32_t reported;
+    uint32_t later;  // reported by a read and a write after that
+  } rows[] = {{LineErrParity, 0, None, 0, LineErrParity},
+              {LineErrParity, 0, Read, LineErrParity, 0},
+              {LineErrParity, 0, Wrote, 0, LineErrParity},
+              {LineErrTxFull, 0, Wrote, LineErrTxFull, 0},
+              {LineErrTxFull, 0, Read, 0, LineErrTxFull},
+              {LineErrFrame | LineErrTxFull, 0, Read, LineErrFrame, LineErrTxFull},
+              {LineErrParity, serial::PurgeRxClear, Read, 0, 0},
+              {LineErrParity, serial::PurgeTxClear, Read, LineErrParity, 0},
+              {LineErrFrame | LineErrTxFull, serial::PurgeAll, Wrote, 0, 0}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message()
+                 << row.seen << " purge " << row.purge << " transfer " << row.transfer);
+    serial::LineErrorLatch latch;
+    latch.Seen(row.seen);
+    EXPECT_EQ(latch.HandOver(), 0u);  // a count query without a transfer before it
+    latch.Purged(row.purge);
+    if (row.transfer == Read) latch.Read();
+    if (row.transfer == Wrote) latch.Wrote();
+    EXPECT_EQ(latch.HandOver(), row.reported);
+    latch.Read();
+    uint32_t later = latch.HandOver();
+    latch.Wrote();
+    later |= latch.HandOver();
+    EXPECT_EQ(later, row.later);
+  }
 }
 
 TEST(PortNameTest, RecognisesPortNumbers) {

@@ -12,7 +12,9 @@
 #include "support/pty_pair.h"
 
 // A made-up sysfs tree: the list must come from its attributes alone, so a device node that
-// does not exist (as here) or cannot be opened still shows up.
+// does not exist (as here) or cannot be opened still shows up. A UART type of 0 means no UART
+// answered, whatever driver registered the port: kernels before 6.5 link a legacy port's device
+// to the serial8250 driver, later ones to the serial-base bus's "port" driver.
 TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
   namespace fs = std::filesystem;
   fs::path root = fs::temp_directory_path() / ("pyrelink-sysfs-" + std::to_string(::getpid()));
@@ -23,8 +25,9 @@ TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
     const char* type;    // nullptr: no type attribute
   } rows[] = {{"ttyS0", "serial8250", "4"},     {"ttyS1", "serial8250", "0"},
               {"ttyS10", "serial8250", "4"},    {"ttyS2", "serial8250", "4"},
+              {"ttyS3", "port", "0"},           {"ttyS4", "port", "4"},
               {"ttyUSB0", "ftdi_sio", nullptr}, {"ttySC0", "sc16is7xx", "0"},
-              {"tty1", nullptr, nullptr}};
+              {"ttySC1", "sc16is7xx", "4"},     {"tty1", nullptr, nullptr}};
   for (const Row& row : rows) {
     fs::path tty = root / "class" / row.tty;
     fs::create_directories(tty);
@@ -35,8 +38,8 @@ TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
     fs::create_directory_symlink(drivers / row.driver, tty / "device" / "driver");
   }
   EXPECT_EQ(serial::SysfsSerialPorts((root / "class").string()),
-            (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyS2", "/dev/ttyS10", "/dev/ttySC0",
-                                      "/dev/ttyUSB0"}));
+            (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyS2", "/dev/ttyS4", "/dev/ttyS10",
+                                      "/dev/ttySC1", "/dev/ttyUSB0"}));
   fs::remove_all(root);
 }
 

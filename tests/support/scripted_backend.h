@@ -20,6 +20,10 @@ class ScriptedBackend : public serial::PortBackend {
   };
   std::deque<Chunk> chunks;
   bool writesDrain = true;
+  // As on Windows: a chunk's line errors show at the first count query that finds it waiting
+  // (the query after a read is that read's own), not with its read, and are held as the Windows
+  // backend holds them.
+  bool errorsWithCounts = false;
 
   int Open(const std::string&) override { return 0; }
   void Close() override {}
@@ -30,6 +34,12 @@ class ScriptedBackend : public serial::PortBackend {
   int QueueCounts(uint32_t& input, uint32_t& output, uint32_t& lineErrors) override {
     input = chunks.empty() ? 0 : static_cast<uint32_t>(chunks.front().bytes.size());
     output = writesDrain ? 0 : 1;
+    if (errorsWithCounts) {
+      if (!justRead_) FlagFront();
+      justRead_ = false;
+      lineErrors = latch_.HandOver();
+      return 0;
+    }
     lineErrors = pendingErrors_;
     pendingErrors_ = 0;
     return 0;
@@ -37,14 +47,21 @@ class ScriptedBackend : public serial::PortBackend {
   int Read(uint8_t* buffer, int32_t count, int32_t, int32_t& done) override {
     done = 0;
     if (chunks.empty()) return serial::ErrTimeout;
+    if (errorsWithCounts) {
+      FlagFront();
+      latch_.Read();
+      justRead_ = true;
+      frontFlagged_ = false;
+    }
     Chunk chunk = chunks.front();
     chunks.pop_front();
     done = std::min(count, static_cast<int32_t>(chunk.bytes.size()));
     std::copy(chunk.bytes.begin(), chunk.bytes.begin() + done, buffer);
-    pendingErrors_ = chunk.lineErrors;
+    if (!errorsWithCounts) pendingErrors_ = chunk.lineErrors;
     return 0;
   }
   int Write(const uint8_t*, int32_t count, int32_t, int32_t& done) override {
+    if (errorsWithCounts) latch_.Wrote();
     done = writesDrain ? count : 0;
     return writesDrain ? 0 : serial::ErrTimeout;
   }
@@ -63,7 +80,16 @@ class ScriptedBackend : public serial::PortBackend {
   int SetBreak(bool) override { return 0; }
 
  private:
+  void FlagFront() {
+    if (chunks.empty() || frontFlagged_) return;
+    latch_.Seen(chunks.front().lineErrors);
+    frontFlagged_ = true;
+  }
+
   uint32_t pendingErrors_ = 0;
+  serial::LineErrorLatch latch_;
+  bool frontFlagged_ = false;
+  bool justRead_ = false;
 };
 
 }  // namespace testing_support

@@ -89,9 +89,13 @@ start_sim --drop-reply 12
 # A READ of all three memories.
 start_sim
 read_all=(read --firmware Fw.bin --eeprom E.bin --channel Ch.bin --yes)
-run_windows "$work/read-windows" "${read_all[@]}"
+run_windows "$work/read-windows" --verbose "${read_all[@]}"
 run_linux "$work/read-linux" "${read_all[@]}"
 same_run "READ" "$work/read-windows" "$work/read-linux" Fw.bin E.bin Ch.bin
+# Wine cannot set 7E1 on a pseudo-terminal: --verbose says which line format it set instead.
+grep -qF "; line set to 8N1: Wine on a pseudo-terminal refused 7E1" "$work/read-windows/err.txt" ||
+  fail "--verbose does not tell the line format: $(tr -d '\r' <"$work/read-windows/err.txt")"
+echo "ok: --verbose tells the line format that Wine set"
 # SHA-256 through BCrypt, as sha256sum computes it.
 digest=$(cd "$work/read-windows" && "$wine" "$cli_exe" info Fw.bin | tr -d '\r' |
   sed -n 's/^  SHA-256 //p')

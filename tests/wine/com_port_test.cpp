@@ -2,6 +2,7 @@
 // Wine the port is a link to the simulator's pseudo-terminal). The simulator is started in
 // standby by the script that runs this program, with its 12th command's reply dropped.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -27,6 +28,18 @@ struct Lines : StatusSink {
   std::vector<std::string> lines;
   void ShowStatusText(const std::string& line) override { lines.push_back(line); }
 };
+
+// Processor time of the calling thread, in milliseconds.
+double ThreadCpuMs() {
+  FILETIME created, exited, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return -1;
+  auto ms = [](const FILETIME& time) {
+    return static_cast<double>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                               time.dwLowDateTime) /
+           10000.0;
+  };
+  return ms(kernel) + ms(user);
+}
 
 }  // namespace
 
@@ -72,6 +85,47 @@ TEST(ComPortTest, ConnectReadLostReplyAndLeave) {
   EXPECT_TRUE(LeaveServiceMode());
   SerialLink().reset();
   MainWindowHandle() = nullptr;
+}
+
+// 7E1 refused (Wine refuses it on a pseudo-terminal, at the latest from an open's second setting):
+// only on Wine may the line become 8N1, and the note says so; anywhere else 8N1 would turn every
+// parity bit into data, so the refusal is the error.
+TEST(ComPortTest, RefusedLineFormatFallsBackOnlyOnWine) {
+  struct Row {
+    bool onWine;
+    int32_t code;
+    const char* note;
+  } rows[] = {{true, 0, "line set to 8N1: Wine on a pseudo-terminal refused 7E1"},
+              {false, ERROR_INVALID_PARAMETER, ""}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.onWine ? "Wine" : "Windows");
+    serial::TBlockSerial port(serial::MakeWindowsPortBackend(row.onWine));
+    port.RaiseExcept = true;
+    port.OpenPort(PortName());
+    ASSERT_EQ(port.LastErrorCode, 0);
+    SerialErrorCodeOf([&] { port.ConfigureLine(9600, 7, 'E', 0, false, false); });
+    EXPECT_EQ(SerialErrorCodeOf([&] { port.ConfigureLine(115200, 7, 'E', 0, false, false); }),
+              row.code);
+    EXPECT_EQ(port.LatencyNote(), row.note);
+  }
+}
+
+// A wait for data that does not come leaves the processor to others (on Wine the event wait
+// ends at once, and the queue is looked at in short sleeps), and lasts its time-out.
+TEST(ComPortTest, AWaitForNothingLeavesTheProcessorFree) {
+  serial::TBlockSerial port;
+  port.RaiseExcept = true;
+  port.OpenPort(PortName());
+  constexpr int32_t WaitMs = 400;
+  double cpuBefore = ThreadCpuMs();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(port.WaitReadable(WaitMs));
+  double elapsedMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  double cpuMs = ThreadCpuMs() - cpuBefore;
+  EXPECT_GE(elapsedMs, WaitMs - 20);
+  EXPECT_GE(cpuMs, 0);
+  EXPECT_LT(cpuMs, elapsedMs / 4) << "ms of processor time in a wait of " << elapsedMs << " ms";
 }
 
 TEST(ComPortTest, NamesAndErrors) {
