@@ -1,5 +1,6 @@
 // The main window, offscreen, with scripted dialogs, against the simulated deco on a pty.
-#include "window/form1.h"
+#include "window/qt_main_window.h"
+#include "window/qt_dialogs.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -42,7 +43,7 @@ using testing_support::AsText;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
-using window::TForm1;
+using window::QtMainWindow;
 
 namespace {
 
@@ -53,36 +54,36 @@ constexpr unsigned QuickTimeOuts = 5;
 
 struct ScriptedDialogs : window::Dialogs {
   std::deque<bool> answers;  // Yes when empty
-  std::vector<QString> texts;
-  std::vector<QString> kinds;
-  std::optional<QString> chosenFile;
-  QString fileTitle, fileFilter, fileLast;
+  std::vector<std::string> texts;
+  std::vector<std::string> kinds;
+  std::optional<std::string> chosenFile;
+  std::string fileTitle, fileFilter, fileLast;
   bool Answer() {
     bool answer = answers.empty() ? true : answers.front();
     if (!answers.empty()) answers.pop_front();
     return answer;
   }
-  bool Confirm(const QString& text) override {
+  bool Confirm(const std::string& text) override {
     kinds.push_back("Confirm");
     texts.push_back(text);
     return Answer();
   }
-  bool Warning(const QString& text) override {
+  bool Warning(const std::string& text) override {
     kinds.push_back("Warning");
     texts.push_back(text);
     return Answer();
   }
-  void Message(const QString& text) override {
+  void Message(const std::string& text) override {
     kinds.push_back("Message");
     texts.push_back(text);
   }
-  void WarningMessage(const QString& text) override { Message(text); }
-  void ErrorReport(const QString& text) override {
+  void WarningMessage(const std::string& text) override { Message(text); }
+  void ErrorReport(const std::string& text) override {
     kinds.push_back("Error");
     texts.push_back(text);
   }
-  std::optional<QString> OpenFile(const QString& title, const QString& filter,
-                                  const QString& last) override {
+  std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
+                                  const std::string& last) override {
     fileTitle = title;
     fileFilter = filter;
     fileLast = last;
@@ -126,7 +127,7 @@ class WindowTest : public ::testing::Test {
     previousClock = protocol::SetClock(&clock);
     folderBefore = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(dir.Path()));
-    form = std::make_unique<TForm1>(&dialogs, std::make_unique<FreeLock>());
+    form = std::make_unique<QtMainWindow>(&dialogs, std::make_unique<FreeLock>());
     int index = form->ComboBox1->findText(QString::fromStdString(deco.SlavePath()));
     if (index < 0) form->ComboBox1->addItem(QString::fromStdString(deco.SlavePath()));
     form->ComboBox1->setCurrentText(QString::fromStdString(deco.SlavePath()));
@@ -159,10 +160,10 @@ class WindowTest : public ::testing::Test {
   void Click(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
   void Connect() {
     form->Button4->click();
-    ASSERT_TRUE(window::Connected) << LastMemoLine().toStdString();
+    ASSERT_TRUE(form->Form().Connected()) << LastMemoLine().toStdString();
   }
   bool WaitForJobEnd() {
-    return QTest::qWaitFor([&] { return form->Worker() == nullptr && !form->Button5->isHidden(); },
+    return QTest::qWaitFor([&] { return form->Form().Worker() == nullptr && !form->Button5->isHidden(); },
                            JobTimeoutMs);
   }
   void Tick(QCheckBox* box, QLineEdit* edit, const std::string& name) {
@@ -176,7 +177,7 @@ class WindowTest : public ::testing::Test {
   TempDir dir;
   QString folderBefore;
   ScriptedDialogs dialogs;
-  std::unique_ptr<TForm1> form;
+  std::unique_ptr<QtMainWindow> form;
 };
 
 class ServiceWindowTest : public WindowTest {
@@ -275,7 +276,7 @@ TEST_F(WindowTest, ControlTableAndInitialState) {
       << transfer::FirmwareReadBackName();
   EXPECT_EQ(transfer::FirmwareReadBackName().find("UTC"), std::string::npos);
   EXPECT_EQ(form->GroupBox1->nextInFocusChain()->objectName(), "ComboBox1");
-  EXPECT_FALSE(window::Connected);
+  EXPECT_FALSE(form->Form().Connected());
 }
 
 TEST_F(WindowTest, RadioButtonsExcludeEachOtherUnderTheMouse) {
@@ -329,7 +330,7 @@ TEST_F(WindowTest, ConnectAndDisconnect) {
   const QImage idle = form->ComboBox1->grab().toImage();
   EXPECT_EQ(LimeShare(form->ComboBox1), 0.0);
   Click(form->Button4);
-  ASSERT_TRUE(window::Connected) << LastMemoLine().toStdString();
+  ASSERT_TRUE(form->Form().Connected()) << LastMemoLine().toStdString();
   EXPECT_EQ(form->Button4->text(), "Disconnect");
   EXPECT_FALSE(form->ComboBox1->isEnabled());
   EXPECT_FALSE(form->ComboBox2->isEnabled());
@@ -341,7 +342,7 @@ TEST_F(WindowTest, ConnectAndDisconnect) {
   EXPECT_EQ(lines.back(), "OK");
   EXPECT_EQ(lines[lines.size() - 2], "Initializing deco ...");
   Click(form->Button4);
-  EXPECT_FALSE(window::Connected);
+  EXPECT_FALSE(form->Form().Connected());
   EXPECT_EQ(protocol::SerialLink(), nullptr);
   EXPECT_EQ(form->Button4->text(), "Connect");
   EXPECT_TRUE(form->ComboBox1->isEnabled());
@@ -374,7 +375,7 @@ TEST_F(QuickTimeOutTest, FailedConnectsSayWhyAndReturnToIdleWithoutAMessage) {
     Click(row.status);
     ASSERT_TRUE(row.status->isChecked());
     Click(form->Button4);
-    EXPECT_FALSE(window::Connected);
+    EXPECT_FALSE(form->Form().Connected());
     EXPECT_EQ(protocol::SerialLink(), nullptr);
     EXPECT_EQ(form->Button4->text(), "Connect");
     EXPECT_TRUE(form->ComboBox1->isEnabled());
@@ -406,9 +407,9 @@ TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) 
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    if (window::Connected == row.connecting) Click(form->Button4);
-    ASSERT_NE(window::Connected, row.connecting);
-    if (!window::Connected)
+    if (form->Form().Connected() == row.connecting) Click(form->Button4);
+    ASSERT_NE(form->Form().Connected(), row.connecting);
+    if (!form->Form().Connected())
       (deco.Model().InService() ? form->RadioButton5 : form->RadioButton4)->setChecked(true);
     const QString shownMeanwhile = row.connecting ? "Initializing deco ..." : "Exit -SE-";
     bool injected = false;
@@ -437,7 +438,7 @@ TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) 
     QObject::disconnect(hook);
     ASSERT_TRUE(injected);
     ASSERT_TRUE(delivered);
-    EXPECT_EQ(window::Connected, row.connecting);
+    EXPECT_EQ(form->Form().Connected(), row.connecting);
     EXPECT_EQ(form->Button4->text().toStdString(), row.connecting ? "Disconnect" : "Connect");
     EXPECT_EQ(deco.Model().InService(), row.connecting);
     std::vector<std::string> lines = MemoLinesFrom(before);
@@ -466,7 +467,7 @@ TEST_F(ServiceWindowTest, ReadAllThreeWithQuestions) {
   EXPECT_EQ(dialogs.texts[1], "Do you really want to overwrite   Fw.bin ?");
   EXPECT_EQ(dialogs.texts[2], "Do you really want to overwrite   E.bin ?");
   EXPECT_EQ(dialogs.texts[3], "READ ignored!");
-  EXPECT_EQ(form->Worker(), nullptr);
+  EXPECT_EQ(form->Form().Worker(), nullptr);
 
   form->Button5->click();
   EXPECT_FALSE(form->Button1->isHidden());
@@ -530,7 +531,7 @@ TEST_F(ServiceWindowTest, AbortDuringReadAndDuringWrite) {
   EXPECT_EQ(dialogs.texts[dialogs.texts.size() - 2],
             "READ is still active.\r\nExtracted file will be incomplete.\r\nAre you sure to quit?");
   EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
-  EXPECT_EQ(form->Worker(), nullptr);
+  EXPECT_EQ(form->Form().Worker(), nullptr);
   EXPECT_FALSE(form->Button5->isHidden());
   EXPECT_EQ(protocol::FileSizeOf(dir.File("Fw.bin")) % 256, 0);
   WorkerDoneCounter doneMessages(form.get());
@@ -552,21 +553,21 @@ TEST_F(ServiceWindowTest, AbortDuringReadAndDuringWrite) {
 TEST_F(ServiceWindowTest, AbortOrCloseWithTheJobDoneMessageAlreadyQueued) {
   for (bool closing : {false, true}) {
     SCOPED_TRACE(closing ? "close" : "Abort");
-    if (!window::Connected) Connect();
+    if (!form->Form().Connected()) Connect();
     Tick(form->CheckBox1, form->Edit1, "Fw.bin");
     form->Button5->click();
-    ASSERT_NE(form->Worker(), nullptr);
+    ASSERT_NE(form->Form().Worker(), nullptr);
     // The worker's last act is to post this; it may be queued when the user stops the job.
     QCoreApplication::postEvent(form.get(), new QEvent(window::MsgWorkerDone));
     // Yes to the job question; No to the port question that closing asks next.
     dialogs.answers = closing ? std::deque<bool>{true, false} : std::deque<bool>{true};
     if (closing) {
-      EXPECT_FALSE(form->FormCloseQuery());
+      EXPECT_FALSE(form->Form().FormCloseQuery());
     } else {
       form->Button1->click();
       EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
     }
-    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_EQ(form->Form().Worker(), nullptr);
     QCoreApplication::sendPostedEvents(form.get());  // handled with no worker: controls back
     EXPECT_FALSE(form->Button5->isHidden());
     EXPECT_TRUE(form->Button1->isHidden());
@@ -577,7 +578,7 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
   std::vector<std::string> phases;  // each phase's first line and the colour the bar shows
   QObject::connect(form->Memo1, &QPlainTextEdit::textChanged, form.get(), [&] {
     QString line = form->Memo1->document()->lastBlock().text();
-    if (window::Connected && line.endsWith(" ..."))
+    if (form->Form().Connected() && line.endsWith(" ..."))
       phases.push_back(
           (line + " " + form->ProgressBar1->palette().color(QPalette::Highlight).name())
               .toStdString());
@@ -640,11 +641,11 @@ TEST_F(WindowTest, MessageBoxesShowTheirIconTitleAndButtons) {
 }
 
 TEST_F(ServiceWindowTest, CloseProtection) {
-  EXPECT_TRUE(form->FormCloseQuery());  // idle, not connected: nothing asked
+  EXPECT_TRUE(form->Form().FormCloseQuery());  // idle, not connected: nothing asked
   EXPECT_TRUE(dialogs.texts.empty());
   Connect();
   dialogs.answers = {false};
-  EXPECT_FALSE(form->FormCloseQuery());
+  EXPECT_FALSE(form->Form().FormCloseQuery());
   EXPECT_EQ(dialogs.kinds.back(), "Warning");
   EXPECT_EQ(dialogs.texts.back(),
             "Serial port is not disconnected.\r\nDeco is still in Service mode.\r\nQuit anyway ?");
@@ -653,13 +654,13 @@ TEST_F(ServiceWindowTest, CloseProtection) {
   form->Button5->click();
   dialogs.texts.clear();
   dialogs.answers = {false, true};
-  EXPECT_FALSE(form->FormCloseQuery());  // job question refused; the port question still comes
+  EXPECT_FALSE(form->Form().FormCloseQuery());  // job question refused; the port question still comes
   ASSERT_EQ(dialogs.texts.size(), 2u);
-  EXPECT_NE(form->Worker(), nullptr);
+  EXPECT_NE(form->Form().Worker(), nullptr);
   dialogs.texts.clear();
-  EXPECT_TRUE(form->FormCloseQuery());  // Yes to both: the job stops
+  EXPECT_TRUE(form->Form().FormCloseQuery());  // Yes to both: the job stops
   EXPECT_EQ(dialogs.texts.size(), 2u);
-  EXPECT_EQ(form->Worker(), nullptr);
+  EXPECT_EQ(form->Form().Worker(), nullptr);
   EXPECT_TRUE(form->Button5->isHidden());  // the window is about to close: no SetButtons
 }
 
@@ -668,13 +669,13 @@ TEST_F(SilentExitTest, DisconnectErrorGoesToTheErrorReportAndKeepsTheConnection)
   form->Button4->click();
   ASSERT_EQ(dialogs.kinds.back(), "Error");
   EXPECT_EQ(dialogs.texts.back(), "Communication error 9997: Timeout during operation");
-  EXPECT_TRUE(window::Connected);
+  EXPECT_TRUE(form->Form().Connected());
   EXPECT_NE(protocol::SerialLink(), nullptr);
   EXPECT_EQ(form->Button4->text(), "Disconnect");
 }
 
 TEST_F(WindowTest, WorkerDoneWithoutAWorkerStillEnablesTheControls) {
-  form->SetButtons(false);
+  form->Form().SetButtons(false);
   QEvent done(window::MsgWorkerDone);
   QCoreApplication::sendEvent(form.get(), &done);
   EXPECT_TRUE(form->Button1->isHidden());
@@ -684,12 +685,12 @@ TEST_F(WindowTest, WorkerDoneWithoutAWorkerStillEnablesTheControls) {
 
 TEST_F(WindowTest, FilePickersRememberTheLastName) {
   dialogs.chosenFile = "/data/dumps/Fw1.bin";
-  form->Edit1DblClick();
+  form->Form().Edit1DblClick();
   EXPECT_EQ(dialogs.fileTitle, "Open FIRMWARE File (2MB)");
-  EXPECT_EQ(dialogs.fileFilter, "Binary files (*.bin) (*.bin *.BIN)");
+  EXPECT_EQ(dialogs.fileFilter, "Binary files (*.bin)|*.bin;*.BIN;");
   EXPECT_EQ(form->Edit1->text(), "/data/dumps/Fw1.bin");
   dialogs.chosenFile.reset();
-  form->Edit3DblClick();
+  form->Form().Edit3DblClick();
   EXPECT_EQ(dialogs.fileTitle, "Open CHANNEL File (512KB)");
   EXPECT_EQ(dialogs.fileLast, "/data/dumps/Fw1.bin");
   EXPECT_EQ(form->Edit3->text(), "Ch.bin");
@@ -824,9 +825,9 @@ TEST_F(ServiceWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
     dialogs.texts.clear();
     (row.write ? form->Button6 : form->Button5)->click();
     ASSERT_FALSE(dialogs.texts.empty());
-    EXPECT_NE(dialogs.texts.back().toStdString().find(row.message), std::string::npos)
-        << dialogs.texts.back().toStdString();
-    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_NE(dialogs.texts.back().find(row.message), std::string::npos)
+        << dialogs.texts.back();
+    EXPECT_EQ(form->Form().Worker(), nullptr);
 
     cli::JobOptions options;
     options.port = deco.SlavePath();
@@ -934,9 +935,9 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
 
   const size_t start = MemoLines().size();
   Click(row.write ? form->Button6 : form->Button5);
-  ASSERT_NE(form->Worker(), nullptr);
+  ASSERT_NE(form->Form().Worker(), nullptr);
   ASSERT_TRUE(
-      QTest::qWaitFor([&] { return !form->Worker() || form->Worker()->Finished(); }, row.waitMs));
+      QTest::qWaitFor([&] { return !form->Form().Worker() || form->Form().Worker()->Finished(); }, row.waitMs));
   // The window notices the end at its next look.
   const std::string lastLine = row.after.empty() ? row.error : row.after.back();
   (void)QTest::qWaitFor(
@@ -945,7 +946,7 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
         return std::find(lines.begin(), lines.end(), lastLine) != lines.end();
       },
       1000);
-  ASSERT_NE(form->Worker(), nullptr) << "the job ended as if it had succeeded";
+  ASSERT_NE(form->Form().Worker(), nullptr) << "the job ended as if it had succeeded";
 
   std::vector<std::string> lines = MemoLinesFrom(start);
   auto error = std::find_if(lines.begin(), lines.end(),
@@ -961,10 +962,10 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
   Click(form->Button1);
   ASSERT_FALSE(dialogs.texts.empty());
   EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
-  EXPECT_EQ(form->Worker(), nullptr);
+  EXPECT_EQ(form->Form().Worker(), nullptr);
   EXPECT_FALSE(form->Button5->isHidden());
   EXPECT_TRUE(form->Button1->isHidden());
-  EXPECT_TRUE(window::Connected);
+  EXPECT_TRUE(form->Form().Connected());
   EXPECT_EQ(form->Button4->text(), "Disconnect");
   EXPECT_TRUE(deco.Model().InService());
   EXPECT_EQ(MemoLinesFrom(start).size(), lines.size());
@@ -982,7 +983,7 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
       std::vector<std::string> exit = MemoLinesFrom(afterAbort);
       EXPECT_EQ(std::count(exit.begin(), exit.end(), "ERROR when Exit -SE-"), 0);
       EXPECT_EQ(std::count(exit.begin(), exit.end(), "OK : Deco must be Standby now!"), 1);
-      EXPECT_FALSE(window::Connected);
+      EXPECT_FALSE(form->Form().Connected());
       EXPECT_FALSE(deco.Model().InService());
       break;
     }
@@ -991,7 +992,7 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
       ASSERT_TRUE(WaitForJobEnd());
       std::vector<uint8_t> eeprom = deco.Model().Eeprom();
       EXPECT_EQ(std::string(eeprom.begin(), eeprom.end()), ReadFile(dir.File("E.bin")));
-      EXPECT_TRUE(window::Connected);
+      EXPECT_TRUE(form->Form().Connected());
       break;
     }
     case ThenDo::StayConnected:
