@@ -8,6 +8,7 @@
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
 #include "transfer/connection.h"
+#include "transfer/scope_exit.h"
 
 namespace window {
 
@@ -31,19 +32,6 @@ std::string Sentence(const std::string& text) {
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
-
-// Runs its action when the scope ends, also by an exception.
-template <typename Action>
-class AtScopeEnd {
- public:
-  explicit AtScopeEnd(Action action) : action_(std::move(action)) {}
-  ~AtScopeEnd() { action_(); }
-  AtScopeEnd(const AtScopeEnd&) = delete;
-  AtScopeEnd& operator=(const AtScopeEnd&) = delete;
-
- private:
-  Action action_;
-};
 
 }  // namespace
 
@@ -258,7 +246,7 @@ void TForm1::Button4Click() {
     // "Connect" would otherwise run as Disconnect once the caption has changed.
     holdingInput_ = true;
     view_.HoldInput(true);
-    AtScopeEnd release([this] {
+    transfer::ScopeExit release([this] {
       view_.HoldInput(false);
       holdingInput_ = false;
     });
