@@ -1,11 +1,9 @@
-// The window's message boxes and file dialog behind one small interface, so that tests can
-// script the answers and read the texts.
+// The window's message boxes and file dialog behind one small interface, so that each view
+// supplies its own and tests script the answers and read the texts.
 #pragma once
 
-#include <QString>
 #include <optional>
-
-class QWidget;
+#include <string>
 
 namespace window {
 
@@ -13,36 +11,19 @@ class Dialogs {
  public:
   virtual ~Dialogs() = default;
   // Title "Confirm", question icon, Yes and No; true for Yes.
-  virtual bool Confirm(const QString& text) = 0;
+  virtual bool Confirm(const std::string& text) = 0;
   // Title "Warning", warning icon, Yes and No; true for Yes.
-  virtual bool Warning(const QString& text) = 0;
+  virtual bool Warning(const std::string& text) = 0;
   // A plain message with an OK button.
-  virtual void Message(const QString& text) = 0;
+  virtual void Message(const std::string& text) = 0;
   // Title "Warning", warning icon, an OK button.
-  virtual void WarningMessage(const QString& text) = 0;
+  virtual void WarningMessage(const std::string& text) = 0;
   // The application's standard error report for an error that escaped a handler.
-  virtual void ErrorReport(const QString& text) = 0;
-  // The file-open dialog; the chosen file's full path, or nothing when cancelled.
-  virtual std::optional<QString> OpenFile(const QString& title, const QString& filter,
-                                          const QString& lastName) = 0;
+  virtual void ErrorReport(const std::string& text) = 0;
+  // The file-open dialog; the chosen file's full path, or nothing when cancelled. filter is in
+  // the classic form "description|pattern;pattern;" (more pairs follow after "|").
+  virtual std::optional<std::string> OpenFile(const std::string& title, const std::string& filter,
+                                              const std::string& lastName) = 0;
 };
-
-class QtDialogs : public Dialogs {
- public:
-  explicit QtDialogs(QWidget* parent) : parent_(parent) {}
-  bool Confirm(const QString& text) override;
-  bool Warning(const QString& text) override;
-  void Message(const QString& text) override;
-  void WarningMessage(const QString& text) override;
-  void ErrorReport(const QString& text) override;
-  std::optional<QString> OpenFile(const QString& title, const QString& filter,
-                                  const QString& lastName) override;
-
- private:
-  QWidget* parent_;
-};
-
-// "Binary files (*.bin)|*.bin;*.BIN;" (description|patterns separated by ";") as a Qt filter.
-QString QtFilterFromClassic(const QString& classic);
 
 }  // namespace window

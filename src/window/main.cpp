@@ -3,7 +3,7 @@
 #include <QStyleFactory>
 #include <csignal>
 
-#include "window/form1.h"
+#include "window/qt_main_window.h"
 
 int main(int argc, char** argv) {
 #ifdef SIGXFSZ
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // A style that honours the palette, so the bar colours and the lime port list show.
   application.setStyle(QStyleFactory::create("Fusion"));
-  window::TForm1 form;
+  window::QtMainWindow form;
   if (form.TerminationRequested()) return 0;  // a second copy ends silently
   form.show();
   return application.exec();

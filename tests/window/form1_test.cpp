@@ -1,14 +1,12 @@
-// The main window, offscreen, with scripted dialogs, against the simulated deco on a pty.
-#include "window/form1.h"
-
+// The Qt view of the main window, offscreen, with scripted dialogs, against the simulated deco on
+// a pty: the controls as the layout table builds them, and what a person's clicks, keys and
+// double-clicks do. The behaviour behind them is tested without a toolkit
+// (main_window_test.cpp and its siblings).
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDate>
 #include <QDir>
 #include <QGroupBox>
 #include <QImage>
@@ -23,26 +21,23 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <algorithm>
-#include <csignal>
-#include <filesystem>
 #include <deque>
 #include <functional>
 #include <optional>
 
-#include "cli/capturing_host.h"
-#include "cli/cli_job.h"
 #include "protocol/clock.h"
-#include "protocol/flash_map.h"
 #include "protocol/image_files.h"
-#include "serial/announced_ports.h"
 #include "sim/pty_deco.h"
 #include "support/sim_session.h"
+#include "window/fake_dialogs.h"
+#include "window/qt_dialogs.h"
+#include "window/qt_main_window.h"
 
 using testing_support::AsText;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
-using window::TForm1;
+using window::QtMainWindow;
 
 namespace {
 
@@ -51,61 +46,12 @@ constexpr int JobTimeoutMs = 60000;
 // them out.
 constexpr unsigned QuickTimeOuts = 5;
 
-struct ScriptedDialogs : window::Dialogs {
-  std::deque<bool> answers;  // Yes when empty
-  std::vector<QString> texts;
-  std::vector<QString> kinds;
-  std::optional<QString> chosenFile;
-  QString fileTitle, fileFilter, fileLast;
-  bool Answer() {
-    bool answer = answers.empty() ? true : answers.front();
-    if (!answers.empty()) answers.pop_front();
-    return answer;
-  }
-  bool Confirm(const QString& text) override {
-    kinds.push_back("Confirm");
-    texts.push_back(text);
-    return Answer();
-  }
-  bool Warning(const QString& text) override {
-    kinds.push_back("Warning");
-    texts.push_back(text);
-    return Answer();
-  }
-  void Message(const QString& text) override {
-    kinds.push_back("Message");
-    texts.push_back(text);
-  }
-  void WarningMessage(const QString& text) override { Message(text); }
-  void ErrorReport(const QString& text) override {
-    kinds.push_back("Error");
-    texts.push_back(text);
-  }
-  std::optional<QString> OpenFile(const QString& title, const QString& filter,
-                                  const QString& last) override {
-    fileTitle = title;
-    fileFilter = filter;
-    fileLast = last;
-    return chosenFile;
-  }
-};
-
 // A lock nobody else holds: window tests must not see each other as a second copy.
 struct FreeLock : instance::InstanceLock {
   bool held = false;
   bool ExistsOrTake(const std::string&) override { return !(held = true); }
   void Release() override { held = false; }
   bool Held() const override { return held; }
-};
-
-// Counts the MsgWorkerDone messages that reach a window.
-struct WorkerDoneCounter : QObject {
-  explicit WorkerDoneCounter(QObject* window) { window->installEventFilter(this); }
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == window::MsgWorkerDone) ++count;
-    return false;
-  }
-  int count = 0;
 };
 
 // The share of a control's pixels, as drawn, that are lime green (red 0, green 255, blue 0).
@@ -126,7 +72,7 @@ class WindowTest : public ::testing::Test {
     previousClock = protocol::SetClock(&clock);
     folderBefore = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(dir.Path()));
-    form = std::make_unique<TForm1>(&dialogs, std::make_unique<FreeLock>());
+    form = std::make_unique<QtMainWindow>(&dialogs, std::make_unique<FreeLock>());
     int index = form->ComboBox1->findText(QString::fromStdString(deco.SlavePath()));
     if (index < 0) form->ComboBox1->addItem(QString::fromStdString(deco.SlavePath()));
     form->ComboBox1->setCurrentText(QString::fromStdString(deco.SlavePath()));
@@ -158,12 +104,13 @@ class WindowTest : public ::testing::Test {
   }
   void Click(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
   void Connect() {
-    form->Button4->click();
-    ASSERT_TRUE(window::Connected) << LastMemoLine().toStdString();
+    Click(form->Button4);
+    ASSERT_TRUE(form->Form().Connected()) << LastMemoLine().toStdString();
   }
   bool WaitForJobEnd() {
-    return QTest::qWaitFor([&] { return form->Worker() == nullptr && !form->Button5->isHidden(); },
-                           JobTimeoutMs);
+    return QTest::qWaitFor(
+        [&] { return form->Form().Worker() == nullptr && !form->Button5->isHidden(); },
+        JobTimeoutMs);
   }
   void Tick(QCheckBox* box, QLineEdit* edit, const std::string& name) {
     box->setChecked(true);
@@ -175,8 +122,8 @@ class WindowTest : public ::testing::Test {
   protocol::Clock* previousClock;
   TempDir dir;
   QString folderBefore;
-  ScriptedDialogs dialogs;
-  std::unique_ptr<TForm1> form;
+  testing_support::FakeDialogs dialogs;
+  std::unique_ptr<QtMainWindow> form;
 };
 
 class ServiceWindowTest : public WindowTest {
@@ -186,20 +133,12 @@ class ServiceWindowTest : public WindowTest {
   }
 };
 
-class SilentExitTest : public WindowTest {
- protected:
-  static sim::Settings DropsTheExitReply() {
-    sim::Settings settings = testing_support::InService();
-    settings.Fault.DropReplyAt = 12;  // 11 lines to connect, then "100"
-    return settings;
-  }
-  SilentExitTest() : WindowTest(DropsTheExitReply()) { form->RadioButton5->setChecked(true); }
-};
-
-// A deco in standby, and reply time-outs that cost little to wait out.
+// A deco that shows -SE-, and reply time-outs that cost little to wait out.
 class QuickTimeOutTest : public WindowTest {
  protected:
-  QuickTimeOutTest() : WindowTest(sim::Settings(), QuickTimeOuts) {}
+  QuickTimeOutTest() : WindowTest(testing_support::InService(), QuickTimeOuts) {
+    form->RadioButton5->setChecked(true);
+  }
 };
 
 }  // namespace
@@ -261,21 +200,14 @@ TEST_F(WindowTest, ControlTableAndInitialState) {
   EXPECT_TRUE(form->Button1->isHidden());
   EXPECT_TRUE(form->RadioButton1->isChecked());
   EXPECT_TRUE(form->RadioButton4->isChecked());
+  // Start-up chose the last speed in the list as shown.
   EXPECT_EQ(form->ComboBox2->currentText(), "115200");
-  EXPECT_EQ(form->ComboBox1->currentText().toStdString(), deco.SlavePath());
   EXPECT_EQ(form->Memo1->toPlainText(),
             "***      Close all other active applications       ***\n"
             "***      Deco must be standby or -SE-            ***\n"
             "***   [Connect] before [READ] or [WRITE]    ***");
   EXPECT_EQ(form->Memo1->palette().color(QPalette::Text), QColor(Qt::red));
-  EXPECT_EQ(protocol::SectorBase()[19], 0x80000000u);
-  // The run's time stamp, as the command line builds it: a four-digit year, no zone word.
-  std::string year = QString::number(QDate::currentDate().year()).toStdString();
-  EXPECT_NE(transfer::FirmwareReadBackName().find(year), std::string::npos)
-      << transfer::FirmwareReadBackName();
-  EXPECT_EQ(transfer::FirmwareReadBackName().find("UTC"), std::string::npos);
   EXPECT_EQ(form->GroupBox1->nextInFocusChain()->objectName(), "ComboBox1");
-  EXPECT_FALSE(window::Connected);
 }
 
 TEST_F(WindowTest, RadioButtonsExcludeEachOtherUnderTheMouse) {
@@ -316,20 +248,12 @@ TEST_F(WindowTest, RadioButtonsExcludeEachOtherUnderTheMouse) {
   } while (std::next_permutation(std::begin(order), std::end(order)));
 }
 
-TEST_F(WindowTest, StatusLinesTheEmptyOneAddsNothing) {
-  size_t before = MemoLines().size();
-  protocol::PostStatus("");
-  protocol::PostStatus("one line");
-  EXPECT_EQ(MemoLines().size(), before + 1);
-  EXPECT_EQ(LastMemoLine(), "one line");
-}
-
 TEST_F(WindowTest, ConnectAndDisconnect) {
   ShowForm();
   const QImage idle = form->ComboBox1->grab().toImage();
   EXPECT_EQ(LimeShare(form->ComboBox1), 0.0);
   Click(form->Button4);
-  ASSERT_TRUE(window::Connected) << LastMemoLine().toStdString();
+  ASSERT_TRUE(form->Form().Connected()) << LastMemoLine().toStdString();
   EXPECT_EQ(form->Button4->text(), "Disconnect");
   EXPECT_FALSE(form->ComboBox1->isEnabled());
   EXPECT_FALSE(form->ComboBox2->isEnabled());
@@ -341,50 +265,14 @@ TEST_F(WindowTest, ConnectAndDisconnect) {
   EXPECT_EQ(lines.back(), "OK");
   EXPECT_EQ(lines[lines.size() - 2], "Initializing deco ...");
   Click(form->Button4);
-  EXPECT_FALSE(window::Connected);
+  EXPECT_FALSE(form->Form().Connected());
   EXPECT_EQ(protocol::SerialLink(), nullptr);
   EXPECT_EQ(form->Button4->text(), "Connect");
   EXPECT_TRUE(form->ComboBox1->isEnabled());
   EXPECT_EQ(form->ComboBox1->grab().toImage(), idle);  // its own colours again
   EXPECT_EQ(LastMemoLine(), "==============================");
   EXPECT_FALSE(deco.Model().InService());
-  EXPECT_TRUE(dialogs.texts.empty());
-}
-
-// Each failed connect: back to "Connect" with no message box, and one log line with the reason
-// and what to check.
-TEST_F(QuickTimeOutTest, FailedConnectsSayWhyAndReturnToIdleWithoutAMessage) {
-  ShowForm();
-  struct Row {
-    const char* name;
-    std::string port;
-    QRadioButton* status;
-    std::string reason;
-  } rows[] = {
-      {"a missing port", "/dev/pyrelink-missing", form->RadioButton4,
-       "Communication error 2: No such file or directory"},
-      {"a deco in standby, taken to show -SE-", deco.SlavePath(), form->RadioButton5,
-       "Communication error 9997: Timeout during operation"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    QString port = QString::fromStdString(row.port);
-    if (form->ComboBox1->findText(port) < 0) form->ComboBox1->addItem(port);
-    form->ComboBox1->setCurrentText(port);
-    Click(row.status);
-    ASSERT_TRUE(row.status->isChecked());
-    Click(form->Button4);
-    EXPECT_FALSE(window::Connected);
-    EXPECT_EQ(protocol::SerialLink(), nullptr);
-    EXPECT_EQ(form->Button4->text(), "Connect");
-    EXPECT_TRUE(form->ComboBox1->isEnabled());
-    EXPECT_EQ(LimeShare(form->ComboBox1), 0.0);
-    EXPECT_TRUE(dialogs.texts.empty());
-    EXPECT_EQ(LastMemoLine().toStdString(),
-              "Connect failed: " + row.reason + ". Check the port " + row.port +
-                  ", the Baud and the Status of deco (Standby --:-- or Service -SE-).");
-    EXPECT_FALSE(deco.Model().InService());
-  }
+  EXPECT_TRUE(dialogs.asked.empty());
 }
 
 // Connect and Disconnect hold the window's thread for seconds. A click or key meant for the old
@@ -398,26 +286,30 @@ TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) 
     bool connecting;
     Arrives arrives;
     bool key;
+    QPushButton* target;
   } rows[] = {
-      {"a click queued during the connect", true, Arrives::Queued, false},
-      {"a space bar press queued during the connect", true, Arrives::Queued, true},
-      {"a click queued during the disconnect", false, Arrives::Queued, false},
-      {"a click delivered during the connect", true, Arrives::During, false},
+      {"a click queued during the connect", true, Arrives::Queued, false, form->Button4},
+      {"a space bar press queued during the connect", true, Arrives::Queued, true, form->Button4},
+      {"a click queued during the disconnect", false, Arrives::Queued, false, form->Button4},
+      {"a click delivered during the connect", true, Arrives::During, false, form->Button4},
+      // READ is shown and enabled meanwhile, and the window counts as connected.
+      {"a click on READ delivered during the connect", true, Arrives::During, false, form->Button5},
+      {"a click on READ queued during the connect", true, Arrives::Queued, false, form->Button5},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    if (window::Connected == row.connecting) Click(form->Button4);
-    ASSERT_NE(window::Connected, row.connecting);
-    if (!window::Connected)
+    if (form->Form().Connected() == row.connecting) Click(form->Button4);
+    ASSERT_NE(form->Form().Connected(), row.connecting);
+    if (!form->Form().Connected())
       (deco.Model().InService() ? form->RadioButton5 : form->RadioButton4)->setChecked(true);
     const QString shownMeanwhile = row.connecting ? "Initializing deco ..." : "Exit -SE-";
     bool injected = false;
     bool delivered = false;
     auto press = [&] {
       if (row.key) {
-        QTest::keyClick(form->Button4, Qt::Key_Space);
+        QTest::keyClick(row.target, Qt::Key_Space);
       } else {
-        Click(form->Button4);
+        Click(row.target);
       }
       delivered = true;
     };
@@ -432,12 +324,13 @@ TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) 
           }
         });
     const size_t before = MemoLines().size();
+    dialogs.asked.clear();
     Click(form->Button4);
     QCoreApplication::processEvents();  // what was queued comes now at the latest
     QObject::disconnect(hook);
     ASSERT_TRUE(injected);
     ASSERT_TRUE(delivered);
-    EXPECT_EQ(window::Connected, row.connecting);
+    EXPECT_EQ(form->Form().Connected(), row.connecting);
     EXPECT_EQ(form->Button4->text().toStdString(), row.connecting ? "Disconnect" : "Connect");
     EXPECT_EQ(deco.Model().InService(), row.connecting);
     std::vector<std::string> lines = MemoLinesFrom(before);
@@ -445,30 +338,20 @@ TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) 
     EXPECT_EQ(lines.back(), row.connecting ? "OK" : "==============================");
     const char* opposite = row.connecting ? "Exit -SE-" : "Display of deco must show -SE-";
     EXPECT_EQ(std::count(lines.begin(), lines.end(), opposite), 0);
+    EXPECT_TRUE(dialogs.asked.empty()) << dialogs.asked.front().text;
+    EXPECT_EQ(form->Form().Worker(), nullptr);
   }
 }
 
-TEST_F(ServiceWindowTest, ReadAllThreeWithQuestions) {
+TEST_F(ServiceWindowTest, ReadByClick) {
   ShowForm();
-  form->RadioButton4->setChecked(true);
-  form->RadioButton5->setChecked(true);
-  form->Button5->click();
-  EXPECT_EQ(dialogs.texts.back(), "Please [Connect] before READING");
   Connect();
   Tick(form->CheckBox1, form->Edit1, "Fw.bin");
-  Tick(form->CheckBox2, form->Edit2, "E.bin");
   Tick(form->CheckBox3, form->Edit3, "Ch.bin");
   WriteFile(dir.File("Fw.bin"), "old");
-  WriteFile(dir.File("E.bin"), "old");
-  dialogs.answers = {true, false};
-  form->Button5->click();
-  ASSERT_EQ(dialogs.texts.size(), 4u);
-  EXPECT_EQ(dialogs.texts[1], "Do you really want to overwrite   Fw.bin ?");
-  EXPECT_EQ(dialogs.texts[2], "Do you really want to overwrite   E.bin ?");
-  EXPECT_EQ(dialogs.texts[3], "READ ignored!");
-  EXPECT_EQ(form->Worker(), nullptr);
-
-  form->Button5->click();
+  Click(form->Button5);
+  EXPECT_EQ(dialogs.AskedTexts(),
+            std::vector<std::string>{"Do you really want to overwrite   Fw.bin ?"});
   EXPECT_FALSE(form->Button1->isHidden());
   EXPECT_TRUE(form->Button5->isHidden());
   EXPECT_FALSE(form->Button4->isEnabled());
@@ -476,6 +359,7 @@ TEST_F(ServiceWindowTest, ReadAllThreeWithQuestions) {
   EXPECT_EQ(ReadFile(dir.File("Fw.bin")), AsText(deco.Model().Flash()));
   EXPECT_EQ(ReadFile(dir.File("Ch.bin")), AsText(deco.Model().Flash()).substr(0, 524288));
   EXPECT_EQ(LastMemoLine(), "CHANNEL is extracted from FIRMWARE. OK!");
+  EXPECT_EQ(form->ProgressBar1->value(), 100);
   EXPECT_EQ(form->Label4->text(), "100%");
   // Job ended while connected: lists enabled again, port list still lime, "Disconnect".
   EXPECT_TRUE(form->ComboBox1->isEnabled());
@@ -484,100 +368,14 @@ TEST_F(ServiceWindowTest, ReadAllThreeWithQuestions) {
   EXPECT_TRUE(form->Button1->isHidden());
 }
 
-TEST_F(ServiceWindowTest, WriteConfirmationChecksAndMerge) {
-  form->Button6->click();
-  EXPECT_EQ(dialogs.texts.back(), "Please [Connect] before WRITING");
-  Connect();
-  form->ProgressBar1->setValue(42);
-  dialogs.answers = {false};
-  form->Button6->click();
-  EXPECT_EQ(dialogs.texts.back(), "Patch deco is risky.  Continue?");
-  EXPECT_EQ(form->ProgressBar1->value(), 42);
-
-  form->RadioButton3->setChecked(true);
-  Tick(form->CheckBox1, form->Edit1, "Fw.bin");
-  form->Button6->click();
-  EXPECT_EQ(dialogs.texts.back(), "Fw.bin does not exist or has wrong size. WRITE aborted!");
-  EXPECT_EQ(form->ProgressBar1->value(), 0);
-  EXPECT_TRUE(transfer::DifferentBlocksMethod());
-
-  std::string flash = AsText(deco.Model().Flash());
-  WriteFile(dir.File("Fw.bin"), flash);
-  WriteFile(dir.File("Ch.bin"), flash.substr(0, 524288));
-  Tick(form->CheckBox3, form->Edit3, "Ch.bin");
-  form->Button6->click();
-  auto lines = MemoLines();
-  EXPECT_EQ(lines[lines.size() - 2], "Inserting Channel into Firmware file ...");
-  EXPECT_EQ(lines.back().toStdString(),
-            "CHANNEL is inserted into FIRMWARE file: " + transfer::MergedFileName() + " !");
-  EXPECT_TRUE(transfer::ChannelMerged());
-  EXPECT_EQ(transfer::BlockCount(), transfer::FirmwareBlocks);
-  ASSERT_TRUE(WaitForJobEnd());
-  // The comparison found nothing to write, so the final check has nothing to read back.
-  lines = MemoLines();
-  EXPECT_EQ(lines[lines.size() - 2], "Verifing done. No different bytes found!");
-  EXPECT_EQ(lines.back(), "Final check: no flash sector was written after the last comparison.");
-}
-
-TEST_F(ServiceWindowTest, AbortDuringReadAndDuringWrite) {
-  Connect();
-  Tick(form->CheckBox1, form->Edit1, "Fw.bin");
-  form->Button5->click();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form->ProgressBar1->value() >= 5; }, 3000))
-      << form->Memo1->toPlainText().toStdString();
-  form->Button1->click();
-  ASSERT_GE(dialogs.texts.size(), 2u);
-  EXPECT_EQ(dialogs.texts[dialogs.texts.size() - 2],
-            "READ is still active.\r\nExtracted file will be incomplete.\r\nAre you sure to quit?");
-  EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
-  EXPECT_EQ(form->Worker(), nullptr);
-  EXPECT_FALSE(form->Button5->isHidden());
-  EXPECT_EQ(protocol::FileSizeOf(dir.File("Fw.bin")) % 256, 0);
-  WorkerDoneCounter doneMessages(form.get());
-  QCoreApplication::sendPostedEvents(form.get());  // the worker has ended: all it posted is here
-  EXPECT_EQ(doneMessages.count, 0);                // no MsgWorkerDone follows an abort
-
-  form->CheckBox1->setChecked(false);
-  Tick(form->CheckBox3, form->Edit3, "Ch.bin");
-  WriteFile(dir.File("Ch.bin"), AsText(deco.Model().Flash()).substr(0, 524288));
-  form->Button6->click();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form->ProgressBar1->value() >= 13; }, JobTimeoutMs));
-  form->Button1->click();
-  EXPECT_EQ(dialogs.texts[dialogs.texts.size() - 2],
-            "WRITE is still active.\r\nYour deco will be dead if quit.\r\n Are you sure to quit?");
-  EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
-  EXPECT_FALSE(transfer::FlashWriteActive());
-}
-
-TEST_F(ServiceWindowTest, AbortOrCloseWithTheJobDoneMessageAlreadyQueued) {
-  for (bool closing : {false, true}) {
-    SCOPED_TRACE(closing ? "close" : "Abort");
-    if (!window::Connected) Connect();
-    Tick(form->CheckBox1, form->Edit1, "Fw.bin");
-    form->Button5->click();
-    ASSERT_NE(form->Worker(), nullptr);
-    // The worker's last act is to post this; it may be queued when the user stops the job.
-    QCoreApplication::postEvent(form.get(), new QEvent(window::MsgWorkerDone));
-    // Yes to the job question; No to the port question that closing asks next.
-    dialogs.answers = closing ? std::deque<bool>{true, false} : std::deque<bool>{true};
-    if (closing) {
-      EXPECT_FALSE(form->FormCloseQuery());
-    } else {
-      form->Button1->click();
-      EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
-    }
-    EXPECT_EQ(form->Worker(), nullptr);
-    QCoreApplication::sendPostedEvents(form.get());  // handled with no worker: controls back
-    EXPECT_FALSE(form->Button5->isHidden());
-    EXPECT_TRUE(form->Button1->isHidden());
-  }
-}
-
+// The bar's colour as the view shows each phase's 0x00BBGGRR value; READ, WRITE, Abort and the
+// write method by the mouse.
 TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
+  ShowForm();
   std::vector<std::string> phases;  // each phase's first line and the colour the bar shows
   QObject::connect(form->Memo1, &QPlainTextEdit::textChanged, form.get(), [&] {
     QString line = form->Memo1->document()->lastBlock().text();
-    if (window::Connected && line.endsWith(" ..."))
+    if (form->Form().Connected() && line.endsWith(" ..."))
       phases.push_back(
           (line + " " + form->ProgressBar1->palette().color(QPalette::Highlight).name())
               .toStdString());
@@ -585,16 +383,20 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
   Connect();
   phases.clear();
   Tick(form->CheckBox3, form->Edit3, "Ch.bin");
-  form->Button5->click();  // READ
+  Click(form->Button5);  // READ
   ASSERT_TRUE(WaitForJobEnd());
-  form->Button6->click();  // WRITE, Normal: stopped once its first pass has begun
+  Click(form->Button6);  // WRITE, Normal: stopped once its first pass has begun
   ASSERT_TRUE(QTest::qWaitFor([&] { return phases.size() == 2; }, JobTimeoutMs));
-  form->Button1->click();
+  Click(form->Button1);
+  EXPECT_EQ(dialogs.asked.back().text, "Thread Aborted");
+  EXPECT_FALSE(form->Button5->isHidden());
   std::string image = ReadFile(dir.File("Ch.bin"));
   image[0x100] = static_cast<char>(image[0x100] ^ 1);  // sector 0: erase only, quickly done
   WriteFile(dir.File("Ch.bin"), image);
-  form->RadioButton3->click();  // Different blocks: read back, then write what differs
-  form->Button6->click();
+  // Different blocks: read back, then write what differs.
+  QTest::mouseClick(form->RadioButton3, Qt::LeftButton, {},
+                    QPoint(6, form->RadioButton3->height() / 2));
+  Click(form->Button6);
   ASSERT_TRUE(WaitForJobEnd());
   EXPECT_EQ(phases,
             (std::vector<std::string>{"Read CHANNEL ... #0000ff",          // read job: blue
@@ -639,60 +441,60 @@ TEST_F(WindowTest, MessageBoxesShowTheirIconTitleAndButtons) {
   }
 }
 
-TEST_F(ServiceWindowTest, CloseProtection) {
-  EXPECT_TRUE(form->FormCloseQuery());  // idle, not connected: nothing asked
-  EXPECT_TRUE(dialogs.texts.empty());
+TEST_F(QuickTimeOutTest, AJobEndedByAnErrorIsToldWithoutAClickAndAbortReturnsToIdle) {
+  ShowForm();
+  Connect();
+  Tick(form->CheckBox2, form->Edit2, "E.bin");
+  sim::Faults faults;
+  faults.DropReplyAt = deco.Model().CommandCount() + 3;  // the third EEPROM block
+  deco.Model().SetFaults(faults);
+  Click(form->Button5);
+  // The view's timer lets the behaviour notice the end; no message comes from the worker.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return LastMemoLine() == "Press [Abort] to return to idle."; },
+                              JobTimeoutMs))
+      << form->Memo1->toPlainText().toStdString();
+  EXPECT_FALSE(form->Button1->isHidden());
+  Click(form->Button1);
+  ASSERT_FALSE(dialogs.asked.empty());
+  EXPECT_EQ(dialogs.asked.back().text, "Thread Aborted");
+  EXPECT_EQ(form->Form().Worker(), nullptr);
+  EXPECT_FALSE(form->Button5->isHidden());
+  EXPECT_TRUE(form->Button1->isHidden());
+}
+
+// Closing the window asks the behaviour; a No keeps the window open, and closing during a job
+// waits for the worker's end while the window serves it.
+TEST_F(ServiceWindowTest, TheCloseQuestion) {
+  ShowForm();
   Connect();
   dialogs.answers = {false};
-  EXPECT_FALSE(form->FormCloseQuery());
-  EXPECT_EQ(dialogs.kinds.back(), "Warning");
-  EXPECT_EQ(dialogs.texts.back(),
-            "Serial port is not disconnected.\r\nDeco is still in Service mode.\r\nQuit anyway ?");
+  EXPECT_FALSE(form->close());
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(dialogs.asked, (std::vector<testing_support::FakeDialogs::Asked>{
+                               {"Warning",
+                                "Serial port is not disconnected.\r\nDeco is still in Service "
+                                "mode.\r\nQuit anyway ?"}}));
 
   Tick(form->CheckBox1, form->Edit1, "Fw.bin");
-  form->Button5->click();
-  dialogs.texts.clear();
-  dialogs.answers = {false, true};
-  EXPECT_FALSE(form->FormCloseQuery());  // job question refused; the port question still comes
-  ASSERT_EQ(dialogs.texts.size(), 2u);
-  EXPECT_NE(form->Worker(), nullptr);
-  dialogs.texts.clear();
-  EXPECT_TRUE(form->FormCloseQuery());  // Yes to both: the job stops
-  EXPECT_EQ(dialogs.texts.size(), 2u);
-  EXPECT_EQ(form->Worker(), nullptr);
-  EXPECT_TRUE(form->Button5->isHidden());  // the window is about to close: no SetButtons
+  Click(form->Button5);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return form->ProgressBar1->value() >= 5; }, JobTimeoutMs));
+  dialogs.asked.clear();
+  dialogs.answers = {true, true};
+  EXPECT_TRUE(form->close());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(dialogs.asked.size(), 2u);
+  EXPECT_EQ(form->Form().Worker(), nullptr);
 }
 
-TEST_F(SilentExitTest, DisconnectErrorGoesToTheErrorReportAndKeepsTheConnection) {
-  Connect();
-  form->Button4->click();
-  ASSERT_EQ(dialogs.kinds.back(), "Error");
-  EXPECT_EQ(dialogs.texts.back(), "Communication error 9997: Timeout during operation");
-  EXPECT_TRUE(window::Connected);
-  EXPECT_NE(protocol::SerialLink(), nullptr);
-  EXPECT_EQ(form->Button4->text(), "Disconnect");
-}
-
-TEST_F(WindowTest, WorkerDoneWithoutAWorkerStillEnablesTheControls) {
-  form->SetButtons(false);
-  QEvent done(window::MsgWorkerDone);
-  QCoreApplication::sendEvent(form.get(), &done);
-  EXPECT_TRUE(form->Button1->isHidden());
-  EXPECT_FALSE(form->Button5->isHidden());
-  EXPECT_TRUE(form->Edit1->isEnabled());
-}
-
-TEST_F(WindowTest, FilePickersRememberTheLastName) {
-  dialogs.chosenFile = "/data/dumps/Fw1.bin";
-  form->Edit1DblClick();
-  EXPECT_EQ(dialogs.fileTitle, "Open FIRMWARE File (2MB)");
-  EXPECT_EQ(dialogs.fileFilter, "Binary files (*.bin) (*.bin *.BIN)");
-  EXPECT_EQ(form->Edit1->text(), "/data/dumps/Fw1.bin");
-  dialogs.chosenFile.reset();
-  form->Edit3DblClick();
-  EXPECT_EQ(dialogs.fileTitle, "Open CHANNEL File (512KB)");
-  EXPECT_EQ(dialogs.fileLast, "/data/dumps/Fw1.bin");
-  EXPECT_EQ(form->Edit3->text(), "Ch.bin");
+TEST_F(WindowTest, DoubleClickOnAFileFieldOpensItsPicker) {
+  ShowForm();
+  dialogs.chosenFile = "/data/dumps/E1.bin";
+  QTest::mouseDClick(form->Edit2, Qt::LeftButton);
+  EXPECT_EQ(dialogs.fileTitle, "Open EEPROM File (2KB)");
+  EXPECT_EQ(form->Edit2->text(), "/data/dumps/E1.bin");
+  // The classic filter as the Qt file dialog takes it.
+  EXPECT_EQ(window::QtFilterFromClassic(dialogs.fileFilter.c_str()),
+            "Binary files (*.bin) (*.bin *.BIN)");
   EXPECT_EQ(window::QtFilterFromClassic("A|*.a;|B|*.b;*.c"), "A (*.a);;B (*.b *.c)");
 }
 
@@ -702,345 +504,3 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
-
-namespace {
-
-// Runs as an ordinary user when the tests run as root, who may read and write anything.
-class AsOrdinaryUser {
- public:
-  AsOrdinaryUser() : switched_(::geteuid() == 0) {
-    if (switched_ && ::seteuid(NobodyId) != 0) switched_ = false;
-  }
-  ~AsOrdinaryUser() {
-    if (switched_ && ::seteuid(0) != 0) std::abort();
-  }
-
- private:
-  static constexpr uid_t NobodyId = 65534;
-  bool switched_;
-};
-
-// A limit on the size of the files this process writes, as a full disk would set one.
-class FileSizeLimitOf {
- public:
-  explicit FileSizeLimitOf(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &before_);
-    rlimit limit = before_;
-    limit.rlim_cur = bytes;
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimitOf() {
-    ::setrlimit(RLIMIT_FSIZE, &before_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-
- private:
-  rlimit before_{};
-  void (*previousHandler_)(int);
-};
-
-}  // namespace
-
-// Each bad input through the window's buttons and through the command line: the same clear
-// message from both, and not one command line to the deco.
-TEST_F(ServiceWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
-  namespace fs = std::filesystem;
-  constexpr int64_t Firmware = protocol::FirmwareImageBytes;
-  enum class Setup { None, Size, Sparse, Folder, Unreadable, FileSizeLimit };
-  struct Row {
-    const char* name;
-    bool write;
-    const char* method;
-    const char* firmware;  // the name in the row's folder
-    const char* channel;   // "" = not ticked
-    Setup setup;
-    int64_t size;
-    const char* message;
-  } rows[] = {
-      {"missing", true, "normal", "Fw.bin", "", Setup::None, 0,
-       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
-      {"empty", true, "normal", "Fw.bin", "", Setup::Size, 0,
-       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
-      {"one byte short", true, "safe", "Fw.bin", "", Setup::Size, Firmware - 1,
-       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
-      {"one byte long", true, "normal", "Fw.bin", "", Setup::Size, Firmware + 1,
-       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
-      {"4 GiB + 2 MiB sparse (2 MiB in 32 bits)", true, "normal", "Fw.bin", "", Setup::Sparse,
-       (int64_t{4} << 30) + Firmware, "Fw.bin does not exist or has wrong size. WRITE aborted!"},
-      {"a folder to write", true, "normal", "Fw.bin", "", Setup::Folder, 0,
-       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
-      {"unreadable", true, "normal", "Fw.bin", "", Setup::Unreadable, Firmware,
-       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
-      {"the same file as firmware and channel", true, "normal", "Fw.bin", "Fw.bin", Setup::Size,
-       Firmware, "Fw.bin does not exist or has wrong size. WRITE aborted!"},
-      {"the same file to read into twice", false, "normal", "Same.bin", "Same.bin", Setup::None, 0,
-       "Same.bin is named for two memories: each needs its own file. READ ignored!"},
-      {"an output folder that does not exist", false, "normal", "missing/Fw.bin", "", Setup::None,
-       0, "The folder of Fw.bin does not exist: "},
-      {"a folder to read into", false, "normal", "Fw.bin", "", Setup::Folder, 0,
-       "Fw.bin is a folder, not a file. READ ignored!"},
-      {"an unwritable dump", false, "normal", "Fw.bin", "", Setup::Unreadable, 16,
-       "Cannot write Fw.bin: Permission denied. READ ignored!"},
-      {"a full disk", false, "normal", "Fw.bin", "", Setup::FileSizeLimit, 0,
-       "Fw.bin needs 2048 KB, but this program may write files of 1024 KB only. READ ignored!"},
-  };
-  Connect();
-  fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::others_exec | fs::perms::group_exec);
-  int number = 0;
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    const std::string folder = dir.File("row" + std::to_string(++number));
-    fs::create_directory(folder);
-    fs::permissions(folder, fs::perms::all);
-    const std::string firmware = folder + "/" + row.firmware;
-    const std::string channel = *row.channel ? folder + "/" + row.channel : "";
-    switch (row.setup) {
-      case Setup::Size: WriteFile(firmware, std::string(static_cast<size_t>(row.size), '\x11')); break;
-      case Setup::Sparse:
-        WriteFile(firmware, "");
-        fs::resize_file(firmware, static_cast<uintmax_t>(row.size));
-        break;
-      case Setup::Folder: fs::create_directory(firmware); break;
-      case Setup::Unreadable:
-        WriteFile(firmware, std::string(static_cast<size_t>(row.size), '\x11'));
-        fs::permissions(firmware, fs::perms::none);
-        break;
-      case Setup::None:
-      case Setup::FileSizeLimit: break;
-    }
-    AsOrdinaryUser ordinaryUser;
-    std::optional<FileSizeLimitOf> limit;
-    if (row.setup == Setup::FileSizeLimit) limit.emplace(Firmware / 2);
-    const size_t commandsBefore = deco.Model().CommandLog().size();
-
-    form->RadioButton1->setChecked(std::string(row.method) == "normal");
-    form->RadioButton2->setChecked(std::string(row.method) == "safe");
-    form->RadioButton3->setChecked(std::string(row.method) == "diff");
-    form->CheckBox1->setChecked(true);
-    form->Edit1->setText(QString::fromStdString(firmware));
-    form->CheckBox3->setChecked(!channel.empty());
-    form->Edit3->setText(QString::fromStdString(channel));
-    dialogs.texts.clear();
-    (row.write ? form->Button6 : form->Button5)->click();
-    ASSERT_FALSE(dialogs.texts.empty());
-    EXPECT_NE(dialogs.texts.back().toStdString().find(row.message), std::string::npos)
-        << dialogs.texts.back().toStdString();
-    EXPECT_EQ(form->Worker(), nullptr);
-
-    cli::JobOptions options;
-    options.port = deco.SlavePath();
-    options.service = true;
-    options.write = row.write;
-    options.method = row.method;
-    options.selection.Firmware = true;
-    options.selection.FirmwareFile = firmware;
-    options.selection.Channel = !channel.empty();
-    options.selection.ChannelFile = channel;
-    testing_support::CapturingHost host;
-    std::atomic<bool> interrupted{false};
-    EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted), cli::ExitJobFailed);
-    EXPECT_NE(host.Err().find(row.message), std::string::npos) << host.Err();
-    EXPECT_EQ(deco.Model().CommandLog().size(), commandsBefore);
-  }
-}
-
-namespace {
-
-enum class Fault { DropReply, SlowReply, WeakWord };
-// What a row does once Abort has returned the window to idle.
-enum class ThenDo { Disconnect, WriteAgain, StayConnected };
-
-// A job that ends by an error: the worker logs "ERROR: ..." and posts no done message, so the
-// window waits for Abort.
-struct JobErrorRow {
-  const char* name;
-  const char* ticks;  // F firmware, E EEPROM, C channel
-  bool write = false;
-  bool safe = false;
-  Fault fault;
-  int at = 0;  // the job's command that the fault hits, from 1
-  unsigned timeoutDivisor = QuickTimeOuts;
-  int waitMs = JobTimeoutMs;
-  std::vector<std::string> before{};  // lines the job logs before its error line
-  std::string error{};                // how its error line begins
-  std::vector<std::string> after{};   // the lines right after it
-  ThenDo then;
-};
-
-void PrintTo(const JobErrorRow& row, std::ostream* out) {
-  *out << row.name;
-}
-
-class JobErrorTest : public WindowTest, public ::testing::WithParamInterface<JobErrorRow> {
- protected:
-  JobErrorTest() : WindowTest(testing_support::InService(), GetParam().timeoutDivisor) {
-    form->RadioButton5->setChecked(true);
-  }
-};
-
-constexpr const char* AbortLine = "Press [Abort] to return to idle.";
-constexpr const char* StillInService =
-    "The deco is still in Service mode (-SE-) at 115200 baud. Do not switch it off: its memory "
-    "may be incomplete.";
-constexpr const char* WriteAgain =
-    "It can be written again: press [Abort] to return to idle, then [WRITE].";
-constexpr const char* TimeoutError = "ERROR: Communication error 9997: Timeout during operation";
-constexpr int EepromReadCommands = 16;
-constexpr uint32_t WeakWordInSector3 = 0x7FE10100u;
-constexpr uint32_t WeakWordValue = 0x12345678u;
-
-}  // namespace
-
-TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
-  const JobErrorRow& row = GetParam();
-  const std::string ticks = row.ticks;
-  ShowForm();
-  Connect();
-  if (ticks.find('F') != std::string::npos) Tick(form->CheckBox1, form->Edit1, "Fw.bin");
-  if (ticks.find('E') != std::string::npos) {
-    Tick(form->CheckBox2, form->Edit2, "E.bin");
-    std::string image(static_cast<size_t>(protocol::EepromImageBytes), '\0');
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 5 + 1);
-    if (row.write) WriteFile(dir.File("E.bin"), image);
-  }
-  if (ticks.find('C') != std::string::npos) {
-    Tick(form->CheckBox3, form->Edit3, "Ch.bin");
-    std::vector<uint8_t> flash = deco.Model().Flash();
-    std::string image(flash.begin(), flash.begin() + protocol::ChannelImageBytes);
-    for (int b = 0; b < 4; ++b)
-      image[WeakWordInSector3 - protocol::FlashBase + static_cast<uint32_t>(b)] =
-          static_cast<char>(WeakWordValue >> (8 * b));
-    // A READ's target from an earlier run, which this one must not call its own.
-    WriteFile(dir.File("Ch.bin"), row.write ? image : std::string(image.size(), 'x'));
-  }
-  if (row.safe) form->RadioButton2->setChecked(true);
-  sim::Faults faults;
-  const int at = deco.Model().CommandCount() + row.at;
-  switch (row.fault) {
-    case Fault::DropReply: faults.DropReplyAt = at; break;
-    case Fault::SlowReply:
-      // Twice the wait for a reply's first byte.
-      faults.SlowReplyAt = at;
-      faults.SlowReplyMs =
-          clock.TimeoutMs(2 * protocol::FirstByteTimeoutFactor * protocol::StandardBaseTimeout);
-      break;
-    case Fault::WeakWord:
-      faults.WeakWordAddress = WeakWordInSector3;
-      faults.WeakWordFailures = 2;
-      break;
-  }
-  deco.Model().SetFaults(faults);
-
-  const size_t start = MemoLines().size();
-  Click(row.write ? form->Button6 : form->Button5);
-  ASSERT_NE(form->Worker(), nullptr);
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return !form->Worker() || form->Worker()->Finished(); }, row.waitMs));
-  // The window notices the end at its next look.
-  const std::string lastLine = row.after.empty() ? row.error : row.after.back();
-  (void)QTest::qWaitFor(
-      [&] {
-        std::vector<std::string> lines = MemoLinesFrom(start);
-        return std::find(lines.begin(), lines.end(), lastLine) != lines.end();
-      },
-      1000);
-  ASSERT_NE(form->Worker(), nullptr) << "the job ended as if it had succeeded";
-
-  std::vector<std::string> lines = MemoLinesFrom(start);
-  auto error = std::find_if(lines.begin(), lines.end(),
-                            [](const std::string& line) { return line.rfind("ERROR: ", 0) == 0; });
-  ASSERT_NE(error, lines.end()) << testing::PrintToString(lines);
-  EXPECT_EQ(error->rfind(row.error, 0), 0u) << *error;
-  for (const std::string& line : row.before)
-    EXPECT_NE(std::find(lines.begin(), error, line), error) << line;
-  EXPECT_EQ(std::vector<std::string>(error + 1, lines.end()), row.after);
-
-  // Abort: the window idle again, still connected, and nothing said twice.
-  dialogs.texts.clear();
-  Click(form->Button1);
-  ASSERT_FALSE(dialogs.texts.empty());
-  EXPECT_EQ(dialogs.texts.back(), "Thread Aborted");
-  EXPECT_EQ(form->Worker(), nullptr);
-  EXPECT_FALSE(form->Button5->isHidden());
-  EXPECT_TRUE(form->Button1->isHidden());
-  EXPECT_TRUE(window::Connected);
-  EXPECT_EQ(form->Button4->text(), "Disconnect");
-  EXPECT_TRUE(deco.Model().InService());
-  EXPECT_EQ(MemoLinesFrom(start).size(), lines.size());
-
-  deco.Model().SetFaults(sim::Faults());
-  const size_t afterAbort = MemoLines().size();
-  switch (row.then) {
-    case ThenDo::Disconnect: {
-      if (row.fault == Fault::SlowReply) {
-        ASSERT_TRUE(
-            QTest::qWaitFor([] { return protocol::SerialLink()->PendingCountAll() > 0; }, 5000))
-            << "the late reply did not come";
-      }
-      Click(form->Button4);
-      std::vector<std::string> exit = MemoLinesFrom(afterAbort);
-      EXPECT_EQ(std::count(exit.begin(), exit.end(), "ERROR when Exit -SE-"), 0);
-      EXPECT_EQ(std::count(exit.begin(), exit.end(), "OK : Deco must be Standby now!"), 1);
-      EXPECT_FALSE(window::Connected);
-      EXPECT_FALSE(deco.Model().InService());
-      break;
-    }
-    case ThenDo::WriteAgain: {
-      Click(form->Button6);
-      ASSERT_TRUE(WaitForJobEnd());
-      std::vector<uint8_t> eeprom = deco.Model().Eeprom();
-      EXPECT_EQ(std::string(eeprom.begin(), eeprom.end()), ReadFile(dir.File("E.bin")));
-      EXPECT_TRUE(window::Connected);
-      break;
-    }
-    case ThenDo::StayConnected:
-      EXPECT_NE(protocol::SerialLink(), nullptr);
-      break;
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, JobErrorTest,
-    ::testing::Values(
-        // The EEPROM is read, the firmware stops at block 50, the channel list is not reached.
-        JobErrorRow{.name = "ReadTimesOut",
-                    .ticks = "FEC",
-                    .fault = Fault::DropReply,
-                    .at = EepromReadCommands + 50,
-                    .error = TimeoutError,
-                    .after = {"Fw.bin is incomplete: 12544 of 2097152 bytes.",
-                              "E.bin is complete: 2048 bytes.",
-                              "Ch.bin was not read: the file is as it was.", AbortLine},
-                    .then = ThenDo::Disconnect},
-        // The reply to block 20 comes after its time-out, and must not be taken as the deco's
-        // answer to the exit.
-        JobErrorRow{.name = "ReadGetsALateReplyThenDisconnect",
-                    .ticks = "F",
-                    .fault = Fault::SlowReply,
-                    .at = 20,
-                    .error = TimeoutError,
-                    .after = {"Fw.bin is incomplete: 4864 of 2097152 bytes.", AbortLine},
-                    .then = ThenDo::Disconnect},
-        JobErrorRow{.name = "EepromWriteTimesOut",
-                    .ticks = "E",
-                    .write = true,
-                    .fault = Fault::DropReply,
-                    .at = 5,
-                    .error = TimeoutError,
-                    .after = {StillInService, WriteAgain},
-                    .then = ThenDo::WriteAgain},
-        // A word in sector 3 ignores its programming twice: the Safe method's rewrite does not
-        // mend it, and the final check finds it. No time-out is waited for: real ones.
-        JobErrorRow{.name = "SafeChannelWriteFinalCheckFindsAWeakWord",
-                    .ticks = "C",
-                    .write = true,
-                    .safe = true,
-                    .fault = Fault::WeakWord,
-                    .timeoutDivisor = 1,
-                    .waitMs = 5 * JobTimeoutMs,
-                    .before = {"Final check FAILED: sector(s) 3 differ from Ch.bin."},
-                    .error = "ERROR: the final check found",
-                    .after = {StillInService, WriteAgain},
-                    .then = ThenDo::StayConnected}),
-    [](const ::testing::TestParamInfo<JobErrorRow>& info) { return std::string(info.param.name); });

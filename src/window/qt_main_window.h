@@ -1,0 +1,124 @@
+// QtMainWindow: the main window's Qt view. It builds the controls of the layout table, forwards
+// their events to the window's behaviour (TForm1) and shows what the behaviour sets. It also
+// hosts the single-instance guard, which asks the application and its windows.
+#pragma once
+
+#include <QEvent>
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "instance/one_instance.h"
+#include "window/dialogs.h"
+#include "window/main_window.h"
+#include "window/main_window_view.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace window {
+
+inline constexpr QEvent::Type MsgWorkerDone = static_cast<QEvent::Type>(21845);
+
+inline constexpr const char* WindowCaption = "Pyrelink 607X  v1.0.0";
+
+class QtMainWindow : public QWidget, public MainWindowView, public instance::InstanceHost {
+  Q_OBJECT
+
+ public:
+  // dialogs: the message boxes to use; null means real ones. instanceLock: the single-instance
+  // lock; null means the system's.
+  explicit QtMainWindow(Dialogs* dialogs = nullptr,
+                        std::unique_ptr<instance::InstanceLock> instanceLock = nullptr);
+  ~QtMainWindow() override;
+
+  // The window's behaviour.
+  TForm1& Form() { return *form_; }
+  bool TerminationRequested() const { return terminationRequested_; }
+
+  // Controls, named and built as the layout table gives them.
+  QPlainTextEdit* Memo1;
+  QGroupBox* GroupBox1;
+  QComboBox* ComboBox1;
+  QComboBox* ComboBox2;
+  QLabel* Label1;
+  QLabel* Label2;
+  QGroupBox* GroupBox2;
+  QCheckBox* CheckBox1;
+  QCheckBox* CheckBox2;
+  QCheckBox* CheckBox3;
+  QLineEdit* Edit1;
+  QLineEdit* Edit2;
+  QLineEdit* Edit3;
+  QPushButton* Button4;
+  QPushButton* Button5;
+  QPushButton* Button6;
+  QGroupBox* RadioGroup1;
+  QRadioButton* RadioButton1;
+  QRadioButton* RadioButton2;
+  std::unique_ptr<instance::TOneInstance> OneInstance1;
+  QRadioButton* RadioButton3;
+  QProgressBar* ProgressBar1;
+  QPushButton* Button1;
+  QLabel* Label4;
+  QGroupBox* RadioGroup2;
+  QRadioButton* RadioButton4;
+  QRadioButton* RadioButton5;
+
+  // MainWindowView
+  bool Checked(Control control) const override;
+  std::string Text(Control control) const override;
+  void SetText(Control control, const std::string& text) override;
+  void SetEnabled(Control control, bool enabled) override;
+  void SetVisible(Control control, bool visible) override;
+  void SetItems(Control control, const std::vector<std::string>& items) override;
+  void ChooseLastItem(Control control) override;
+  void ShowPortConnected(bool connected) override;
+  void AddLogLine(const std::string& line) override;
+  void SetProgress(int32_t position) override;
+  void SetBarColour(uint32_t colour) override;
+  void Repaint() override;
+  void RunOnWindowThread(const std::function<void()>& action) override;
+  void PostWorkerDone() override;
+  void ServeUntil(const std::function<bool()>& done) override;
+  void WatchWorker(bool on) override;
+  void HoldInput(bool hold) override;
+
+  // instance::InstanceHost
+  std::string OwnerName() override;
+  bool OwnerHasGuard() override { return OneInstance1 != nullptr; }
+  std::string ApplicationTitle() override;
+  void SetApplicationTitle(const std::string& title) override;
+  void Terminate() override;
+  void ShowErrorReport(const std::string& text) override;
+  void ShowWarning(const std::string& text) override;
+  bool RaiseWindowTitled(const std::string& title) override;
+
+ protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildControls();
+  void SetTabOrder();
+  QWidget* Widget(Control control) const;
+
+  std::unique_ptr<Dialogs> ownDialogs_;
+  Dialogs* dialogs_;
+  std::unique_ptr<TForm1> form_;
+  bool terminationRequested_ = false;
+  bool holdingInput_ = false;
+  QTimer* workerWatch_;
+};
+
+}  // namespace window
