@@ -45,16 +45,16 @@ double RawLoop(const std::string& path, int count) {
 }
 
 double ThroughSendCommand(const std::string& path, int count) {
-  protocol::SerialLink() = std::make_unique<serial::TBlockSerial>();
-  protocol::SerialLink()->RaiseExcept = true;
-  protocol::SerialLink()->OpenPort(path);
-  protocol::SerialLink()->ConfigureLine(115200, 7, 'E', 0, false, false);
+  protocol::DecoLink link;
+  link.SerialLink = std::make_unique<serial::TBlockSerial>();
+  link.SerialLink->RaiseExcept = true;
+  link.SerialLink->OpenPort(path);
+  link.SerialLink->ConfigureLine(115200, 7, 'E', 0, false, false);
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) {
-    if (protocol::SendCommand(ReadCommand, 1).size() != 515) std::abort();
+    if (protocol::SendCommand(link, ReadCommand, 1).size() != 515) std::abort();
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  protocol::SerialLink().reset();
   return seconds;
 }
 

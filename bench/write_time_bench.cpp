@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "protocol/deco_link.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
-#include "protocol/link_context.h"
 #include "sim/pty_deco.h"
 #include "transfer/io_thread.h"
 
@@ -32,23 +32,24 @@ double SecondsPerWord(int latencyMs, int words) {
   settings.AdapterLatencyMs = latencyMs;
   settings.KeepCommandLog = false;
   sim::PtyDeco deco(settings);
-  protocol::FillFlashTables();
-  protocol::SerialLink() = std::make_unique<serial::TBlockSerial>();
-  protocol::SerialLink()->RaiseExcept = true;
-  protocol::SerialLink()->OpenPort(deco.SlavePath());
-  protocol::SerialLink()->ConfigureLine(Baud, 7, 'E', 0, false, false);
+  protocol::DecoLink link;
+  link.SerialLink = std::make_unique<serial::TBlockSerial>();
+  link.SerialLink->RaiseExcept = true;
+  link.SerialLink->OpenPort(deco.SlavePath());
+  link.SerialLink->ConfigureLine(Baud, 7, 'E', 0, false, false);
   auto start = std::chrono::steady_clock::now();
   for (int w = 0; w < words; ++w)
-    protocol::ProgramWord(protocol::FlashBase + ProgrammedFrom + 4 * static_cast<uint32_t>(w), 0);
+    protocol::ProgramWord(link, protocol::FlashBase + ProgrammedFrom + 4 * static_cast<uint32_t>(w),
+                          0);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  protocol::SerialLink().reset();
   return seconds / words;
 }
 
 }  // namespace
 
 int main() {
-  const double wire = CyclesPerWord * (CommandCharacters + ReplyCharacters) * BitsPerCharacter / Baud;
+  const double wire =
+      CyclesPerWord * (CommandCharacters + ReplyCharacters) * BitsPerCharacter / Baud;
   const double ideal = SecondsPerWord(0, 300);
   const double fast = SecondsPerWord(1, 200);
   const double slow = SecondsPerWord(16, 40);
@@ -65,9 +66,10 @@ int main() {
   auto minutes = [&](double perWord, uint32_t programmed) {
     return (pauses + perWord * programmed) / 60;
   };
-  std::printf("full firmware WRITE (Normal), %u words from sector 3, %u of them code (%.0f%% of the "
-              "image), the rest FFFFFFFF:\n",
-              words, codeWords, CodeShare * 100);
+  std::printf(
+      "full firmware WRITE (Normal), %u words from sector 3, %u of them code (%.0f%% of the "
+      "image), the rest FFFFFFFF:\n",
+      words, codeWords, CodeShare * 100);
   std::printf("  wire time                       %7.1f min\n", minutes(wire, words));
   std::printf("  ideal line                      %7.1f min, with --skip-blank-words %6.1f min\n",
               minutes(ideal, words), minutes(ideal, codeWords));

@@ -43,19 +43,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     backend->replies.push_back({std::string(reinterpret_cast<const char*>(data) + i, length), 0});
     i += length;
   }
-  protocol::SerialLink() = std::make_unique<serial::TBlockSerial>(std::move(backend));
-  protocol::SerialLink()->RaiseExcept = true;
-  protocol::DecoInStandby() = (mode & 1) != 0;
+  protocol::DecoLink link;
+  link.SerialLink = std::make_unique<serial::TBlockSerial>(std::move(backend));
+  link.SerialLink->RaiseExcept = true;
+  link.DecoInStandby = (mode & 1) != 0;
   const char* const bauds[] = {"9600", "38400", "115200"};
   try {
-    protocol::EnterServiceMode("fuzz", bauds[(mode >> 1) % 3]);
+    protocol::EnterServiceMode(link, "fuzz", bauds[(mode >> 1) % 3]);
     uint8_t block[protocol::ReadBlockBytes];
-    std::string reply = protocol::SendCommand("0221FF7FE00000", 1);
+    std::string reply = protocol::SendCommand(link, "0221FF7FE00000", 1);
     protocol::DecodeHexWords256(reply, 3, block);
-    protocol::LeaveServiceMode();
+    protocol::LeaveServiceMode(link);
   } catch (const std::exception&) {
     // A deco that answers nonsense ends the connect with a reportable error.
   }
-  protocol::SerialLink().reset();
   return 0;
 }

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "serial/baud_codes_posix.h"
+
 namespace sim {
 
 namespace {
@@ -20,14 +22,6 @@ constexpr int BitsPerCharacter = 10;  // start, 7 data, parity, stop
 constexpr int TrickleIntervalMs = 20;
 constexpr size_t UsbPacketBytes = 62;  // what an FTDI adapter passes on at once
 constexpr size_t ReadChunk = 4096;
-
-struct BaudEntry {
-  speed_t code;
-  uint32_t rate;
-};
-constexpr BaudEntry Bauds[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},
-                               {B9600, 9600},   {B19200, 19200}, {B38400, 38400},
-                               {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
 
 double WireSeconds(size_t characters, uint32_t baud) {
   return baud ? static_cast<double>(characters) * BitsPerCharacter / baud : 0.0;
@@ -38,11 +32,13 @@ double WireSeconds(size_t characters, uint32_t baud) {
 PtyDeco::PtyDeco(const Settings& settings) : model_(settings) {
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
-    throw std::runtime_error(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
+    throw std::runtime_error(std::string("cannot create a pseudo-terminal: ") +
+                             std::strerror(errno));
   slavePath_ = ::ptsname(master_);
   keepSlave_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (keepSlave_ < 0 || ::pipe2(stopPipe_, O_CLOEXEC) != 0)
-    throw std::runtime_error(std::string("cannot open the pseudo-terminal: ") + std::strerror(errno));
+    throw std::runtime_error(std::string("cannot open the pseudo-terminal: ") +
+                             std::strerror(errno));
   termios tio{};
   ::tcgetattr(keepSlave_, &tio);
   ::cfmakeraw(&tio);
@@ -72,11 +68,7 @@ void PtyDeco::Stop() {
 uint32_t PtyDeco::PcBaud() const {
   termios tio{};
   if (::tcgetattr(master_, &tio) != 0) return 0;
-  speed_t code = cfgetispeed(&tio);
-  for (const auto& entry : Bauds) {
-    if (entry.code == code) return entry.rate;
-  }
-  return 0;
+  return serial::BaudRate(cfgetispeed(&tio));
 }
 
 void PtyDeco::CatchUp() {
@@ -129,8 +121,10 @@ void PtyDeco::Deliver(const Reply& reply, size_t commandLength) {
   const int latencyMs = model_.Config().AdapterLatencyMs;
   const std::string& bytes = reply.Bytes;
   size_t whole = latencyMs > 0 ? bytes.size() / UsbPacketBytes * UsbPacketBytes : bytes.size();
-  if (faults.Pace) SendPaced(bytes.substr(0, whole), reply.SentAtBaud);
-  else WriteAll(bytes.substr(0, whole));
+  if (faults.Pace)
+    SendPaced(bytes.substr(0, whole), reply.SentAtBaud);
+  else
+    WriteAll(bytes.substr(0, whole));
   if (whole == bytes.size()) return;
   // The adapter holds the last packet until its timer runs out after the packet's last byte.
   if (faults.Pace) Pause(WireSeconds(bytes.size() - whole, reply.SentAtBaud));
@@ -145,7 +139,8 @@ void PtyDeco::SendPaced(const std::string& bytes, uint32_t baud) {
   const auto start = std::chrono::steady_clock::now();
   size_t sent = 0;
   while (sent < bytes.size()) {
-    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     size_t due = perCharacter > 0 ? static_cast<size_t>(elapsed / perCharacter) : bytes.size();
     if (due > bytes.size()) due = bytes.size();
     if (due > sent) {

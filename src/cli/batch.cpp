@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "cli/console_host.h"
-#include "protocol/link_context.h"
-#include "transfer/job_values.h"
+#include "serial/serial_util.h"
+#include "transfer/time_stamp.h"
 
 namespace cli {
 
@@ -30,8 +30,8 @@ const char* ResultOf(int exitCode) {
 }  // namespace
 
 std::string PortFileName(const std::string& port) {
-  std::string name = port.rfind(DevicePrefix, 0) == 0 ? port.substr(std::string(DevicePrefix).size())
-                                                       : port;
+  std::string name =
+      port.rfind(DevicePrefix, 0) == 0 ? port.substr(std::string(DevicePrefix).size()) : port;
   for (char& c : name) {
     if (c == '/') c = '-';
   }
@@ -94,15 +94,12 @@ int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
       mine.port = ports[i];
       mine.nameTag = PortFileName(ports[i]);
       ExpandPortInNames(mine);
-      // Every port has its own engine state; this thread and its worker use it.
-      protocol::LinkContext link;
-      transfer::JobContext job;
-      transfer::JobScope scope(job, link);
+      // The run makes its own deco link, plan and worker: nothing is shared between ports.
       ConsoleHost host(true, out, err);
       host.SetLinePrefix("[" + mine.nameTag + "] ");
-      auto start = std::chrono::steady_clock::now();
+      uint64_t startMs = serial::MonotonicMs();
       run.exitCode = RunReadOrWrite(mine, host, interrupted, &run.reason);
-      run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      run.seconds = static_cast<double>(serial::MonotonicMs() - startMs) / 1000.0;
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -115,8 +112,10 @@ int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
   for (const PortRun& run : runs) {
     std::fprintf(out, "%-*s  %-7s  %8.1f  %s\n", static_cast<int>(width), run.port.c_str(),
                  ResultOf(run.exitCode), run.seconds, run.reason.c_str());
-    if (run.exitCode == ExitAborted) result = ExitAborted;
-    else if (run.exitCode != ExitDone && result == ExitDone) result = ExitJobFailed;
+    if (run.exitCode == ExitAborted)
+      result = ExitAborted;
+    else if (run.exitCode != ExitDone && result == ExitDone)
+      result = ExitJobFailed;
   }
   std::fflush(out);
   return result;

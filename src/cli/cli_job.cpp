@@ -22,6 +22,7 @@
 #include "transfer/job_setup.h"
 #include "transfer/own_files.h"
 #include "transfer/scope_exit.h"
+#include "transfer/time_stamp.h"
 
 namespace cli {
 
@@ -79,53 +80,51 @@ std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes) {
 
 // A WRITE that did not finish leaves the deco as it is, in service mode, so that it can be
 // written again at once; returning it to standby with a half-written flash could leave it dead.
-void KeepServiceMode(const JobOptions& options, ConsoleHost& host, bool jobStarted,
-                     const JobOutcome& outcome) {
-  protocol::SerialLink().reset();  // closes the port without a word to the deco
-  std::string state = std::string(MessagePrefix) + "the deco is still in service mode (-SE-) at " +
-                      options.baud + " baud. ";
+void KeepServiceMode(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+                     bool jobStarted, const JobOutcome& outcome) {
+  link.SerialLink.reset();  // closes the port without a word to the deco
+  std::string state = "the deco is still in service mode (-SE-) at " + options.baud + " baud. ";
   if (!jobStarted) {
-    host.Message(state + "Nothing was written: its memory is unchanged.");
+    host.Tell(state + "Nothing was written: its memory is unchanged.");
   } else {
-    host.Message(state + "Do not switch it off: its memory may be incomplete (" +
-                 WhatWasWritten(outcome.Passes) + ").");
+    host.Tell(state + "Do not switch it off: its memory may be incomplete (" +
+              WhatWasWritten(outcome.Passes) + ").");
   }
-  host.Message(std::string(MessagePrefix) + "write again with: " + WriteAgainCommand(options));
-  host.Message(std::string(MessagePrefix) +
-               "(--method diff reads the flash first and writes only the sectors that still "
-               "differ)");
+  host.Tell("write again with: " + WriteAgainCommand(options));
+  host.Tell("(--method diff reads the flash first and writes only the sectors that still differ)");
 }
 
 // Runs the prepared job on the worker; the interrupt is the Abort.
-int RunJob(ConsoleHost& host, const transfer::JobSelection& selection,
+int RunJob(ConsoleHost& host, protocol::DecoLink& link, const transfer::JobPlan& plan,
            const std::atomic<bool>& interrupted, JobOutcome& outcome) {
-  transfer::TIOThread worker(host, selection);
+  transfer::TIOThread worker(host, link, plan);
   worker.Resume();
   while (!worker.Finished()) {
     std::this_thread::sleep_for(AbortPollInterval);
     if (interrupted && !worker.Terminated()) worker.Terminate();
   }
   worker.WaitFor();
-  outcome.Passes = worker.WritePasses();
-  outcome.Comparisons = worker.Comparisons();
-  outcome.Check = worker.FinalCheckDone();
-  outcome.Error = worker.ErrorText();
-  if (outcome.Error.empty()) outcome.Error = worker.Shortfall();
+  const transfer::JobResult result = worker.Result();
+  outcome.Passes = result.Passes;
+  outcome.Comparisons = result.Comparisons;
+  outcome.Check = result.FinalCheck;
+  outcome.SkippedBlankWords = result.SkippedBlankWords;
+  outcome.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
   if (worker.Terminated() && !host.Done()) {
     protocol::WaitSeconds(AbortSettleSeconds);
     host.Message("Thread Aborted");
     return ExitAborted;
   }
-  if (!worker.ErrorText().empty()) {
-    host.Message(std::string(MessagePrefix) + "job failed: " + worker.ErrorText());
+  if (!result.ErrorText.empty()) {
+    host.Tell("job failed: " + result.ErrorText);
     return ExitJobFailed;
   }
-  if (!worker.Shortfall().empty()) {
-    host.Message(std::string(MessagePrefix) + "job incomplete: " + worker.Shortfall());
+  if (!result.Shortfall.empty()) {
+    host.Tell("job incomplete: " + result.Shortfall);
     return ExitJobFailed;
   }
   if (!host.Done()) {
-    host.Message(std::string(MessagePrefix) + "job did not finish");
+    host.Tell("job did not finish");
     return ExitJobFailed;
   }
   return ExitDone;
@@ -175,8 +174,8 @@ void TellWherePartialDumpsAre(const transfer::JobSelection& partial,
       std::filesystem::remove(from[i], error);
       continue;
     }
-    host.Message(std::string(MessagePrefix) + "the READ did not finish: " + to[i] +
-                 " is unchanged; what was read is in " + from[i]);
+    host.Tell("the READ did not finish: " + to[i] + " is unchanged; what was read is in " +
+              from[i]);
   }
 }
 
@@ -213,10 +212,11 @@ std::filesystem::path FolderOf(const std::string& file) {
 
 // The run's own outputs are checked before anything is sent: a report or read-back that cannot
 // be written would otherwise fail the run after the deco's work is done.
-bool CheckRunOutputs(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome) {
+bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names, ConsoleHost& host,
+                     JobOutcome& outcome) {
   auto refuse = [&](const std::string& what, const std::string& why) {
     outcome.Error = what + ": " + why;
-    host.Message(std::string(MessagePrefix) + outcome.Error);
+    host.Tell(outcome.Error);
     return false;
   };
   if (!options.reportFile.empty()) {
@@ -230,65 +230,62 @@ bool CheckRunOutputs(const JobOptions& options, ConsoleHost& host, JobOutcome& o
   bool readsBack = options.method != "normal";
   bool merges = s.Firmware && s.Channel;
   if (options.write && (readsBack || merges)) {
-    std::string why = FolderRefusal(FolderOf(transfer::FirmwareReadBackName()));
+    std::string why = FolderRefusal(FolderOf(names.FirmwareReadBackName));
     if (!why.empty()) return refuse("the WRITE's read-back and merged image", why);
   }
   return true;
 }
 
-bool Connect(const JobOptions& options, ConsoleHost& host, JobOutcome& outcome) {
+bool Connect(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+             JobOutcome& outcome) {
   transfer::ConnectError error;
-  if (transfer::ConnectDeco(options.port, options.baud, !options.service, error)) {
+  bool connected = transfer::ConnectDeco(link, options.port, options.baud, !options.service, error);
+  outcome.Model = link.Model;
+  outcome.Protected = link.Block18Protected;
+  if (connected) {
     host.AddLogLine("OK");
     return true;
   }
   outcome.Error = "connect failed: " + error.Text;
-  host.Message(std::string(MessagePrefix) + "connect failed: " + error.Text);
+  host.Tell("connect failed: " + error.Text);
   std::string hint = AccessHint(error.Code, error.Device.empty() ? options.port : error.Device);
-  if (!hint.empty()) host.Message(MessagePrefix + hint);
+  if (!hint.empty()) host.Tell(hint);
   return false;
 }
 
 int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
         RunRecord& record, JobOutcome& outcome) {
-  protocol::MainWindowHandle() = &host;
-  protocol::FillFlashTables();
+  protocol::DecoLink link(&host);
   const transfer::JobSelection& selection = options.selection;
   const bool writesFlash = options.write && (selection.Firmware || selection.Channel);
-  protocol::DoubleRead() = options.doubleRead && !options.write;
-  protocol::Rereads() = 0;
-  transfer::SkipBlankWords() = options.skipBlankWords && writesFlash;
-  transfer::SkippedBlankWords() = 0;
-  transfer::FinalCheck() = options.finalCheck;
-  transfer::SetTimeStampedNames(transfer::LocalTimeStamp() +
-                                (options.nameTag.empty() ? "" : "_" + options.nameTag));
+  link.DoubleRead = options.doubleRead && !options.write;
+  const transfer::RunNames names = transfer::TimeStampedNames(
+      transfer::LocalTimeStamp() + (options.nameTag.empty() ? "" : "_" + options.nameTag));
+  const transfer::WriteMethod method = MethodOf(options.method);
 
   if (options.write) {
     outcome.Error = "refused before the job";
     if (!host.Confirm("Patch deco is risky.  Continue?")) return ExitJobFailed;
-    transfer::SetWriteMethod(MethodOf(options.method));
-    if (!transfer::CheckWriteFiles(selection, host)) return ExitJobFailed;
+    if (!transfer::CheckWriteFiles(selection, method, names, host)) return ExitJobFailed;
   } else if (!transfer::CheckReadFiles(selection, host) ||
              !transfer::AskReadOverwrites(selection, host)) {
     outcome.Error = "refused before the job";
     return ExitJobFailed;
   }
-  if (!CheckRunOutputs(options, host, outcome)) return ExitJobFailed;
+  if (!CheckRunOutputs(options, names, host, outcome)) return ExitJobFailed;
   outcome.Error.clear();
-  if (!Connect(options, host, outcome)) return ExitJobFailed;
+  if (!Connect(link, options, host, outcome)) return ExitJobFailed;
+  serial::TBlockSerial& port = *link.SerialLink;
   if (options.verbose)
-    host.Message(std::string(MessagePrefix) + "connected through " +
-                 protocol::SerialLink()->DevicePath + " at " +
-                 std::to_string(protocol::SerialLink()->LineSettings.BaudRate) + " baud" +
-                 (protocol::SerialLink()->LatencyNote().empty()
-                      ? ""
-                      : "; " + protocol::SerialLink()->LatencyNote()));
+    host.Tell("connected through " + port.DevicePath + " at " +
+              std::to_string(port.LineSettings.BaudRate) + " baud" +
+              (port.LatencyNote().empty() ? "" : "; " + port.LatencyNote()));
   // Every character on the line, for the report's figures.
-  protocol::SerialLink()->OnStatus =
-      [&record](serial::TBlockSerial*, serial::THookSerialReason reason, const std::string& value) {
-        if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
-          record.Characters(std::stoull(value));
-      };
+  port.OnStatus = [&record](serial::TBlockSerial*, serial::THookSerialReason reason,
+                            const std::string& value) {
+    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
+      record.Characters(std::stoull(value));
+  };
 
   int result = ExitJobFailed;
   // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
@@ -298,24 +295,27 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   bool dumpsClaimed = false;
   transfer::JobSelection job = selection;
   try {
+    transfer::JobPlan plan;
     if (options.write) {
-      transfer::MergeAndSetWriteJobValues(job, host);
+      plan = transfer::WriteJobPlan(selection, method, names, host);
+      plan.SkipBlankWords = options.skipBlankWords && writesFlash;
+      plan.FinalCheck = options.finalCheck;
       writeUnderWay = true;
     } else {
       job = ClaimPartialDumps(selection, host);
       dumpsClaimed = true;
       outcome.Written = job;
-      transfer::SetReadJobValues(job);
+      plan = transfer::ReadJobPlan(job);
     }
     if (interrupted) {
       // Ctrl-C while connecting: no step of the job may follow.
-      host.Message(std::string(MessagePrefix) + "interrupted before the job started");
+      host.Tell("interrupted before the job started");
       result = ExitAborted;
     } else {
       jobStarted = true;
-      result = RunJob(host, job, interrupted, outcome);
+      result = RunJob(host, link, plan, interrupted, outcome);
       if (writesFlash && options.skipBlankWords)
-        host.AddLogLine("Blank words skipped: " + std::to_string(transfer::SkippedBlankWords()) +
+        host.AddLogLine("Blank words skipped: " + std::to_string(outcome.SkippedBlankWords) +
                         " (FFFFFFFF, already held by the erased sectors).");
       if (options.write && result == ExitDone && !options.finalCheck) {
         host.AddLogLine("Final check skipped (--no-final-check).");
@@ -324,7 +324,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       if (!options.write && result == ExitDone) {
         if (options.doubleRead)
           host.AddLogLine("Double read: every block read twice and equal; " +
-                          std::to_string(protocol::Rereads()) + " more read(s) to settle.");
+                          std::to_string(link.Rereads) + " more read(s) to settle.");
         NameCompleteDumps(job, selection);
         outcome.Written = selection;
         outcome.DumpsComplete = true;
@@ -332,25 +332,23 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       }
     }
   } catch (const std::exception& failure) {
-    host.Message(std::string(MessagePrefix) + failure.what());
+    host.Tell(failure.what());
     if (outcome.Error.empty()) outcome.Error = failure.what();
     result = ExitJobFailed;
   }
   if (dumpsClaimed && result != ExitDone) TellWherePartialDumpsAre(job, selection, host);
 
   if (writeUnderWay && result != ExitDone) {
-    KeepServiceMode(options, host, jobStarted, outcome);
+    KeepServiceMode(link, options, host, jobStarted, outcome);
   } else {
     try {
-      transfer::DisconnectDeco();
+      transfer::DisconnectDeco(link);
     } catch (const std::exception& failure) {
-      host.Message(std::string(MessagePrefix) + "disconnect failed: " + failure.what());
+      host.Tell(std::string("disconnect failed: ") + failure.what());
       if (result == ExitDone) result = ExitJobFailed;
     }
   }
-  // A link kept after a failed exit must not call into this run's record later.
-  if (protocol::SerialLink()) protocol::SerialLink()->OnStatus = nullptr;
-  protocol::MainWindowHandle() = nullptr;
+  outcome.Rereads = link.Rereads;
   return result;
 }
 
@@ -362,11 +360,18 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
   try {
     record = std::make_unique<RunRecord>(options.logFile, options.reportFile);
   } catch (const std::exception& failure) {
-    host.Message(std::string(MessagePrefix) + failure.what());
+    host.Tell(failure.what());
     if (errorText) *errorText = failure.what();
     return ExitJobFailed;
   }
   host.OnRecord = [&record](const std::string& text, bool message) { record->Line(text, message); };
+  host.OnPhase = [&record](const std::string& label, bool started) {
+    if (started) {
+      record->PhaseStarted(label);
+    } else {
+      record->PhaseEnded();
+    }
+  };
   JobOutcome outcome;
   int result;
   {
@@ -375,9 +380,7 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
     std::atomic<bool> ran{false};
     std::thread announcer([&] {
       while (!ran && !interrupted) std::this_thread::sleep_for(AbortPollInterval);
-      if (interrupted && !ran)
-        host.Message(std::string(MessagePrefix) +
-                     "Ctrl-C: stopping at the next safe point, please wait");
+      if (interrupted && !ran) host.Tell("Ctrl-C: stopping at the next safe point, please wait");
     });
     transfer::ScopeExit joinAnnouncer([&] {
       ran = true;
@@ -392,18 +395,19 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
       std::snprintf(
           figures, sizeof figures, ": %.1f s, %.0f characters/s", phase.Seconds,
           phase.Seconds > 0 ? static_cast<double>(phase.Characters) / phase.Seconds : 0.0);
-      host.Message(std::string(MessagePrefix) + phase.Name + figures);
+      host.Tell(phase.Name + figures);
     }
   }
   if (record->WantsReport()) {
     try {
       record->WriteReport(ReportJson(options, outcome, *record, result));
     } catch (const std::exception& failure) {
-      host.Message(std::string(MessagePrefix) + "no report: " + failure.what());
+      host.Tell(std::string("no report: ") + failure.what());
       if (result == ExitDone) result = ExitJobFailed;
     }
   }
   host.OnRecord = nullptr;
+  host.OnPhase = nullptr;
   return result;
 }
 

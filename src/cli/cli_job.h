@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/console_host.h"
-#include "transfer/job_values.h"
+#include "transfer/job_plan.h"
 
 namespace cli {
 

@@ -130,24 +130,24 @@ int main(int argc, char** argv) {
 
   const transfer::JobSelection& chosen = options.selection;
   if (!chosen.Firmware && !chosen.Eeprom && !chosen.Channel) {
-    std::cerr << cli::MessagePrefix << (app.got_subcommand(write) ? "write" : "read")
-              << " needs at least one memory: --firmware, --eeprom or --channel\n";
+    host.Tell(std::string(app.got_subcommand(write) ? "write" : "read") +
+              " needs at least one memory: --firmware, --eeprom or --channel");
     return cli::ExitUsage;
   }
   if (portNames.empty()) {
-    std::cerr << cli::MessagePrefix << "--port is required for read and write\n";
+    host.Tell("--port is required for read and write");
     return cli::ExitUsage;
   }
   options.write = app.got_subcommand(write);
   if (options.skipBlankWords && options.method != "safe" && !options.finalCheck) {
-    std::cerr << cli::MessagePrefix
-              << "--skip-blank-words needs a comparison after the WRITE: --method safe or the "
-                 "final check (drop --no-final-check)\n";
+    host.Tell(
+        "--skip-blank-words needs a comparison after the WRITE: --method safe or the final "
+        "check (drop --no-final-check)");
     return cli::ExitUsage;
   }
   std::string refusal = cli::BatchRefusal(options, portNames, yes);
   if (!refusal.empty()) {
-    std::cerr << cli::MessagePrefix << refusal << "\n";
+    host.Tell(refusal);
     return cli::ExitUsage;
   }
   std::signal(SIGINT, OnInterrupt);

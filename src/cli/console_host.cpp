@@ -2,27 +2,17 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 
-#include "cli/run_record.h"
-#include "transfer/job_values.h"
+#include "serial/serial_util.h"
 
 namespace cli {
 
 namespace {
 constexpr int BarWidth = 30;
 constexpr int PlainProgressStep = 10;
-constexpr uint64_t FirmwareBytes = 2097152;
-constexpr uint64_t ChannelBytes = 524288;
-constexpr uint64_t ReadBlockBytes = 256;
 
-uint64_t NowMs() {
-  using namespace std::chrono;
-  return static_cast<uint64_t>(
-      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
 }  // namespace
 
 ConsoleHost::ConsoleHost(bool assumeYes, std::FILE* out, std::FILE* err)
@@ -49,21 +39,22 @@ void ConsoleHost::PrintLine(const std::string& line) {
   std::fflush(out_);
 }
 
-void ConsoleHost::StartPhase(const std::string& startText) {
-  if (!IsPhaseStart(startText)) return;
-  // The size of what the phase moves, for the throughput figure.
-  if (startText.rfind("Read FIRMWARE", 0) == 0)
-    phaseBytes_ = FirmwareBytes;
-  else if (startText.rfind("Read CHANNEL", 0) == 0)
-    phaseBytes_ = ChannelBytes;
-  else
-    phaseBytes_ = static_cast<uint64_t>(transfer::BlockCount()) * ReadBlockBytes;
-  phaseStartMs_ = NowMs();
+void ConsoleHost::PhaseStarted(transfer::PhaseKind, uint64_t bytes, const std::string& label) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The size of what the phase moves, for the throughput figure.
+    phaseBytes_ = bytes;
+    phaseStartMs_ = serial::MonotonicMs();
+  }
+  if (OnPhase) OnPhase(label, true);
+}
+
+void ConsoleHost::PhaseEnded(transfer::PhaseKind, const std::string& label) {
+  if (OnPhase) OnPhase(label, false);
 }
 
 void ConsoleHost::ShowStatusText(const std::string& line) {
   if (line.empty()) return;
-  StartPhase(line);
   PrintLine(line);
 }
 
@@ -81,7 +72,7 @@ void ConsoleHost::UpdateProgress(int32_t progress, const std::string& message) {
       std::fprintf(err_, "%sprogress %d%%\n", linePrefix_.c_str(), progress);
     return;
   }
-  double seconds = static_cast<double>(NowMs() - phaseStartMs_) / 1000.0;
+  double seconds = static_cast<double>(serial::MonotonicMs() - phaseStartMs_) / 1000.0;
   double done = static_cast<double>(phaseBytes_) * progress / 100.0;
   double rate = seconds > 0 ? done / seconds : 0;
   int filled = progress * BarWidth / 100;

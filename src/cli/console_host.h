@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "protocol/transaction.h"
+#include "protocol/deco_link.h"
 #include "transfer/job_setup.h"
 #include "transfer/transfer_host.h"
 
@@ -29,10 +29,14 @@ class ConsoleHost : public protocol::StatusSink,
   void ShowStatusText(const std::string& line) override;
   void UpdateProgress(int32_t progress, const std::string& message) override;
   void SetBarColour(uint32_t colour) override;
+  void PhaseStarted(transfer::PhaseKind kind, uint64_t bytes, const std::string& label) override;
+  void PhaseEnded(transfer::PhaseKind kind, const std::string& label) override;
   void PostWorkerDone() override { done_ = true; }
   bool Confirm(const std::string& text) override;
   void Message(const std::string& text) override;
   void AddLogLine(const std::string& text) override;
+  // A message of the command line's own, after its prefix: what failed and why, what to do.
+  void Tell(const std::string& text) { Message(MessagePrefix + text); }
 
   bool Done() const { return done_; }
   // Starts every line with prefix (one deco of several); progress then comes as plain lines.
@@ -40,11 +44,12 @@ class ConsoleHost : public protocol::StatusSink,
 
   // Sees every log line (message false) and every message (message true) as it is shown.
   std::function<void(const std::string& text, bool message)> OnRecord;
+  // Sees every flash phase start (started true, with its label) and end.
+  std::function<void(const std::string& label, bool started)> OnPhase;
 
  private:
   void PrintLine(const std::string& line);
   void ClearBar();
-  void StartPhase(const std::string& startText);
 
   bool assumeYes_;
   std::FILE* out_;

@@ -7,11 +7,10 @@
 #include <system_error>
 
 #include "cli/sha256.h"
+#include "protocol/deco_link.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
-#include "protocol/service_mode.h"
-#include "protocol/transaction.h"
 #include "transfer/verify.h"
 
 namespace cli {
@@ -47,8 +46,8 @@ void ShowSectors(const std::string& file, int64_t size, ConsoleHost& host) {
   std::ifstream in(file, std::ios::binary);
   host.AddLogLine("  sector  addresses          state     SHA-256 (first 16)");
   for (int s = 0; s < protocol::SectorCount; ++s) {
-    uint32_t first = protocol::SectorBase()[static_cast<size_t>(s)];
-    uint32_t end = protocol::SectorBase()[static_cast<size_t>(s) + 1];
+    uint32_t first = protocol::SectorBase[static_cast<size_t>(s)];
+    uint32_t end = protocol::SectorBase[static_cast<size_t>(s) + 1];
     if (end - protocol::FlashBase > static_cast<uint64_t>(size)) break;
     std::string bytes(end - first, '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -68,7 +67,7 @@ int Guarded(ConsoleHost& host, Body&& body) {
   try {
     return body();
   } catch (const std::exception& error) {
-    host.Message(std::string(MessagePrefix) + error.what());
+    host.Tell(error.what());
     return ExitError;
   }
 }
@@ -76,8 +75,8 @@ int Guarded(ConsoleHost& host, Body&& body) {
 bool SizeIs(const std::string& file, int64_t expected, const char* what, ConsoleHost& host) {
   int64_t size = protocol::FileSize64(file);
   if (size == expected) return true;
-  host.Message(std::string(MessagePrefix) + file + " is no " + what + ": it has " +
-               std::to_string(size) + " bytes, a " + what + " has " + std::to_string(expected));
+  host.Tell(file + " is no " + what + ": it has " + std::to_string(size) + " bytes, a " + what +
+            " has " + std::to_string(expected));
   return false;
 }
 
@@ -114,7 +113,7 @@ constexpr int ListedDifferences = 8;
 
 // The first differing words of the sectors the comparison counted, with both values.
 void ListFirstDifferences(const std::string& image, const std::string& readBack,
-                          const transfer::VerifyDetail& detail, int32_t differing,
+                          const transfer::VerifyResult& detail, int32_t differing,
                           ConsoleHost& host) {
   std::string a = protocol::ReadWholeFile(image, protocol::FirmwareImageBytes);
   std::string b = protocol::ReadWholeFile(readBack, protocol::FirmwareImageBytes);
@@ -127,7 +126,7 @@ void ListFirstDifferences(const std::string& image, const std::string& readBack,
   for (size_t at = 0; at + 4 <= a.size() && at + 4 <= b.size() && listed < ListedDifferences;
        at += 4) {
     uint32_t address = protocol::FlashBase + static_cast<uint32_t>(at);
-    while (sector + 1 < protocol::SectorCount && address >= protocol::SectorBase()[sector + 1])
+    while (sector + 1 < protocol::SectorCount && address >= protocol::SectorBase[sector + 1])
       ++sector;
     if (detail.DifferingWords[sector] == 0 || word(a, at) == word(b, at)) continue;
     host.AddLogLine("  " + Hex8(address) + ": image " + Hex8(word(a, at)) + ", read-back " +
@@ -168,7 +167,6 @@ int DiffEeproms(const std::string& image, const std::string& readBack, ConsoleHo
 }  // namespace
 
 int InfoCommand(const std::vector<std::string>& files, ConsoleHost& host) {
-  protocol::FillFlashTables();
   int result = ExitEqual;
   for (const std::string& file : files) {
     int status = Guarded(host, [&] {
@@ -205,22 +203,21 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
       if (!std::filesystem::is_regular_file(file, error))
         throw protocol::EFileError("Cannot open", file, "no such file");
     }
-    protocol::FillFlashTables();
     const int64_t imageSize = protocol::FileSize64(image);
     const int64_t readBackSize = protocol::FileSize64(readBack);
     if (std::string why = DiffRefusal(image, imageSize, readBack, readBackSize); !why.empty()) {
-      host.Message(std::string(MessagePrefix) + why);
+      host.Tell(why);
       return ExitError;
     }
     if (imageSize == protocol::EepromImageBytes) return DiffEeproms(image, readBack, host);
     if (imageSize == protocol::ChannelImageBytes && readBackSize == protocol::FirmwareImageBytes)
       host.AddLogLine("Comparing the channel region (sectors 0-6, the first 512 KB) of " +
                       readBack + " with the channel list " + image + ".");
-    protocol::Block18Protected() = isProtected;
-    protocol::MainWindowHandle() = &host;
-    transfer::VerifyDetail detail;
-    int32_t differing = transfer::VerifyBlocks(image, readBack, &detail);
-    protocol::MainWindowHandle() = nullptr;
+    // The comparison as the write methods make it for a deco of this kind, with no port.
+    protocol::DecoLink offline(&host);
+    offline.Block18Protected = isProtected;
+    const transfer::VerifyResult detail = transfer::VerifyBlocks(offline, image, readBack);
+    const int32_t differing = detail.Count;
     for (int s = 0; s < protocol::SectorCount; ++s) {
       int64_t words = detail.DifferingWords[static_cast<size_t>(s)];
       if (words > 0)
@@ -239,8 +236,7 @@ int MergeCommand(const std::string& channel, const std::string& firmware, const 
         !SizeIs(firmware, protocol::FirmwareImageBytes, "firmware image", host))
       return ExitError;
     if (protocol::SameFile(output, channel) || protocol::SameFile(output, firmware)) {
-      host.Message(std::string(MessagePrefix) + output +
-                   " is one of the inputs; name another output");
+      host.Tell(output + " is one of the inputs; name another output");
       return ExitError;
     }
     host.AddLogLine("Inserting Channel into Firmware file ...");
@@ -254,8 +250,7 @@ int ExtractCommand(const std::string& firmware, const std::string& channel, Cons
   return Guarded(host, [&] {
     if (!SizeIs(firmware, protocol::FirmwareImageBytes, "firmware image", host)) return ExitError;
     if (protocol::SameFile(channel, firmware)) {
-      host.Message(std::string(MessagePrefix) + channel +
-                   " is the firmware image; name another output");
+      host.Tell(channel + " is the firmware image; name another output");
       return ExitError;
     }
     protocol::CopyLeadingWords(firmware, channel, protocol::ChannelWords);

@@ -6,16 +6,13 @@
 #include <set>
 
 #include "cli/sha256.h"
-#include "protocol/block_read.h"
 #include "protocol/image_files.h"
-#include "protocol/service_mode.h"
 
 namespace cli {
 
 namespace {
 
 constexpr const char* ToolVersion = "1.0.0";
-constexpr const char* ModelQueryLine = "Display of deco must show -SE-";
 
 nlohmann::json FileEntry(const std::string& role, const std::string& name) {
   nlohmann::json entry{{"role", role}, {"name", name}};
@@ -48,20 +45,16 @@ std::string ResultOf(int exitCode) {
 std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
                        const RunRecord& record, int exitCode) {
   const transfer::JobSelection& s = options.selection;
-  std::vector<std::string> lines = record.Lines();
   nlohmann::json run;
   run["port"] = options.port;
   run["speed"] = std::stoi(options.baud);
-  run["model"] = nullptr;
-  for (size_t i = 0; i + 1 < lines.size(); ++i)
-    if (lines[i] == ModelQueryLine) run["model"] = lines[i + 1];
-  run["protected"] = protocol::Block18Protected().load();
+  run["model"] = outcome.Model.empty() ? nlohmann::json(nullptr) : nlohmann::json(outcome.Model);
+  run["protected"] = outcome.Protected;
   run["job"] = options.write ? "write" : "read";
   run["method"] = options.write ? nlohmann::json(options.method) : nlohmann::json(nullptr);
   if (options.skipBlankWords && options.write && (s.Firmware || s.Channel))
-    run["skipped_blank_words"] = transfer::SkippedBlankWords();
-  if (options.doubleRead && !options.write)
-    run["double_read"] = {{"rereads", protocol::Rereads().load()}};
+    run["skipped_blank_words"] = outcome.SkippedBlankWords;
+  if (options.doubleRead && !options.write) run["double_read"] = {{"rereads", outcome.Rereads}};
 
   // A WRITE names the files it wrote from; a READ what it wrote itself: its dumps, or the
   // partial files of a READ that did not finish (never an earlier dump of the same name).

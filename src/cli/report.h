@@ -1,12 +1,14 @@
 // What a command-line job did, and the JSON report made of it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "cli/cli_job.h"
 #include "cli/run_record.h"
-#include "transfer/io_thread.h"
+#include "transfer/job_plan.h"
+#include "transfer/job_results.h"
 
 namespace cli {
 
@@ -18,6 +20,11 @@ struct JobOutcome {
   transfer::JobSelection Written;
   bool DumpsComplete = false;
   std::string Error;  // what ended or shortened the job
+  // What Connect learned.
+  std::string Model;
+  bool Protected = false;
+  uint64_t Rereads = 0;            // reads beyond the second ones (double read)
+  uint64_t SkippedBlankWords = 0;  // FFFFFFFF words left to the erase
 };
 
 // The report of one run as JSON text: one entry under "runs" (a run on several ports has one

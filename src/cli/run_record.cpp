@@ -7,13 +7,13 @@
 #include <system_error>
 
 #include "protocol/protocol_error.h"
-#include "transfer/job_values.h"
+#include "serial/serial_util.h"
+#include "transfer/time_stamp.h"
 
 namespace cli {
 
 namespace {
 
-constexpr const char* PhaseEnd = " is finished 100% (";
 constexpr const char* TemporarySuffix = ".tmp";
 
 std::string WallClockStamp() {
@@ -24,13 +24,6 @@ std::string WallClockStamp() {
 }
 
 }  // namespace
-
-bool IsPhaseStart(const std::string& line) {
-  if (line == "Read FIRMWARE ..." || line == "Read CHANNEL ...") return true;
-  const std::string tail = " to deco ...";
-  return line.rfind("Write ", 0) == 0 && line.size() > tail.size() &&
-         line.compare(line.size() - tail.size(), tail.size(), tail) == 0;
-}
 
 RunRecord::RunRecord(const std::string& logFile, const std::string& reportFile)
     : reportFile_(reportFile) {
@@ -45,27 +38,25 @@ RunRecord::~RunRecord() {
 
 void RunRecord::Line(const std::string& text, bool message) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (log_) {
-    std::fprintf(log_, "%s %s%s\n", WallClockStamp().c_str(), message ? "! " : "", text.c_str());
-    std::fflush(log_);
-  }
-  if (message) return;
-  lines_.push_back(text);
-  if (IsPhaseStart(text)) {
-    inPhase_ = true;
-    phaseStart_ = Clock::now();
-    phaseCharacters_ = characters_;
-    phases_.push_back(PhaseRecord{text, 0, 0});
-  } else if (inPhase_ && text.rfind(phases_.back().Name + PhaseEnd, 0) == 0) {
-    inPhase_ = false;
-    phases_.back().Seconds = std::chrono::duration<double>(Clock::now() - phaseStart_).count();
-    phases_.back().Characters = characters_ - phaseCharacters_;
-  }
+  if (!log_) return;
+  std::fprintf(log_, "%s %s%s\n", WallClockStamp().c_str(), message ? "! " : "", text.c_str());
+  std::fflush(log_);
 }
 
-std::vector<std::string> RunRecord::Lines() const {
+void RunRecord::PhaseStarted(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return lines_;
+  inPhase_ = true;
+  phaseStartMs_ = serial::MonotonicMs();
+  phaseCharacters_ = characters_;
+  phases_.push_back(PhaseRecord{name, 0, 0});
+}
+
+void RunRecord::PhaseEnded() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!inPhase_) return;
+  inPhase_ = false;
+  phases_.back().Seconds = static_cast<double>(serial::MonotonicMs() - phaseStartMs_) / 1000.0;
+  phases_.back().Characters = characters_ - phaseCharacters_;
 }
 
 std::vector<PhaseRecord> RunRecord::Phases() const {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -12,10 +11,6 @@
 #include <vector>
 
 namespace cli {
-
-// Whether a log line starts a flash phase: "Read FIRMWARE ...", "Read CHANNEL ..." or
-// "Write FILE to deco ...".
-bool IsPhaseStart(const std::string& line);
 
 struct PhaseRecord {
   std::string Name;  // the phase's start line, "Read FIRMWARE ..." and the like
@@ -33,24 +28,24 @@ class RunRecord {
 
   // Every log line (message false) and every message for the user (message true).
   void Line(const std::string& text, bool message);
+  // A flash phase begins (its start line as its name), or the one begun last ended whole.
+  void PhaseStarted(const std::string& name);
+  void PhaseEnded();
   // Characters that crossed the line, from the serial port's status hook.
   void Characters(uint64_t count) { characters_ += count; }
 
-  std::vector<std::string> Lines() const;
   std::vector<PhaseRecord> Phases() const;
   bool WantsReport() const { return !reportFile_.empty(); }
   // Writes the report (a JSON text) to its file; throws on failure.
   void WriteReport(const std::string& json) const;
 
  private:
-  using Clock = std::chrono::steady_clock;
   mutable std::mutex mutex_;
   std::FILE* log_ = nullptr;
   std::string reportFile_;
-  std::vector<std::string> lines_;
   std::vector<PhaseRecord> phases_;
   bool inPhase_ = false;
-  Clock::time_point phaseStart_;
+  uint64_t phaseStartMs_ = 0;
   uint64_t phaseCharacters_ = 0;
   std::atomic<uint64_t> characters_{0};
 };

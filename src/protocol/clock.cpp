@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "serial/serial_util.h"
+
 namespace protocol {
 
 namespace {
@@ -13,13 +15,14 @@ std::atomic<Clock*> active{&realClock};
 std::mutex virtualMutex;
 }  // namespace
 
+// The serial layer's clock, so that protocol times and line time-outs read one clock.
 uint64_t RealClock::NowMs() {
-  using namespace std::chrono;
-  return static_cast<uint64_t>(
-      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  return serial::MonotonicMs();
 }
 
-void RealClock::SleepMs(uint64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void RealClock::SleepMs(uint64_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 uint64_t FastClock::NowMs() {
   std::lock_guard<std::mutex> lock(virtualMutex);
@@ -37,15 +40,21 @@ void FastClock::SleepMs(uint64_t ms) {
   if (divisor_ > 0) std::this_thread::sleep_for(std::chrono::microseconds(ms * 1000 / divisor_));
 }
 
-int32_t FastClock::TimeoutMs(int32_t ms) { return ms / static_cast<int32_t>(timeoutDivisor_); }
+int32_t FastClock::TimeoutMs(int32_t ms) {
+  return ms / static_cast<int32_t>(timeoutDivisor_);
+}
 
 uint64_t FastClock::TotalSleptMs() {
   std::lock_guard<std::mutex> lock(virtualMutex);
   return slept_;
 }
 
-Clock& ActiveClock() { return *active.load(); }
+Clock& ActiveClock() {
+  return *active.load();
+}
 
-Clock* SetClock(Clock* clock) { return active.exchange(clock ? clock : &realClock); }
+Clock* SetClock(Clock* clock) {
+  return active.exchange(clock ? clock : &realClock);
+}
 
 }  // namespace protocol

@@ -15,45 +15,46 @@ constexpr size_t ReplyDataOffset = 7;
 
 // Reads the sixteen lines, handing each one's 128 bytes to take as it comes.
 template <typename Take>
-void ReadEepromLines(Take&& take) {
+void ReadEepromLines(DecoLink& link, Take&& take) {
   for (int i = 0; i < EepromLines; ++i) {
     std::string command = "0610" + ToHex(static_cast<uint32_t>(8 * i), 2) + "080";
     auto lineName = [i] {
       return "the EEPROM line at " + ToHex(static_cast<uint32_t>(EepromLineBytes * i), 3);
     };
-    ReadBlock(command, lineName, EepromBuffer().data(), EepromLineBytes, [&](uint8_t* destination) {
-      std::string reply = SendCommand(command, 1);
-      HexData data = DecodeHexBytes128(reply, ReplyDataOffset, destination);
-      if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
-    });
-    take(EepromBuffer().data());
+    ReadBlock(link, command, lineName, link.EepromBuffer.data(), EepromLineBytes,
+              [&](uint8_t* destination) {
+                std::string reply = SendCommand(link, command, 1);
+                HexData data = DecodeHexBytes128(reply, ReplyDataOffset, destination);
+                if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+              });
+    take(link.EepromBuffer.data());
   }
 }
 }  // namespace
 
-bool ReadEeprom(const std::string& fileName) {
+bool ReadEeprom(DecoLink& link, const std::string& fileName) {
   std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
   if (!file) throw EFileError("Cannot create", fileName, errno);
   uint64_t start = ClockReading();
-  ReadEepromLines([&](const uint8_t* line) {
+  ReadEepromLines(link, [&](const uint8_t* line) {
     file.write(reinterpret_cast<const char*>(line), EepromLineBytes);
     if (!file) throw EFileError("Cannot write", fileName, errno);
   });
   uint64_t end = ClockReading();
   file.close();
   if (!file) throw EFileError("Cannot write", fileName, errno);
-  PostStatus("Read EEPROM is finished 100% (" + std::to_string(ElapsedSeconds(start, end)) +
-             " sec.)");
+  PostStatus(link, "Read EEPROM is finished 100% (" + std::to_string(ElapsedSeconds(start, end)) +
+                       " sec.)");
   return true;
 }
 
-std::string ReadEepromImage() {
+std::string ReadEepromImage(DecoLink& link) {
   std::string image;
-  ReadEepromLines([&](const uint8_t* line) { image.append(line, line + EepromLineBytes); });
+  ReadEepromLines(link, [&](const uint8_t* line) { image.append(line, line + EepromLineBytes); });
   return image;
 }
 
-bool WriteEeprom(const std::string& fileName) {
+bool WriteEeprom(DecoLink& link, const std::string& fileName) {
   // The whole image is read first: a missing or short file sends nothing at all.
   std::string image = ReadWholeFile(fileName, EepromBytes);
   if (image.size() < static_cast<size_t>(EepromBytes))
@@ -64,16 +65,17 @@ bool WriteEeprom(const std::string& fileName) {
   uint32_t offset = 0;
   for (int i = 0; i < EepromLines; ++i) {
     for (int b = 0; b < EepromLineBytes; ++b)
-      EepromBuffer()[b] = static_cast<uint8_t>(image[offset + static_cast<uint32_t>(b)]);
+      link.EepromBuffer[static_cast<size_t>(b)] =
+          static_cast<uint8_t>(image[offset + static_cast<uint32_t>(b)]);
     std::string data;
     data.reserve(2 * EepromLineBytes);
-    for (uint8_t byte : EepromBuffer()) data += ToHex(byte, 2);
-    SendCommand("060" + ToHex(offset, 4) + data, 1);
+    for (uint8_t byte : link.EepromBuffer) data += ToHex(byte, 2);
+    SendCommand(link, "060" + ToHex(offset, 4) + data, 1);
     offset += EepromLineBytes;
   }
   uint64_t end = ClockReading();
-  PostStatus("Write EEPROM to deco is finished 100% (" +
-             std::to_string(ElapsedSeconds(start, end)) + " sec.)");
+  PostStatus(link, "Write EEPROM to deco is finished 100% (" +
+                       std::to_string(ElapsedSeconds(start, end)) + " sec.)");
   return true;
 }
 

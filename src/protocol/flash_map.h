@@ -5,7 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "protocol/deco_link.h"
 
 namespace protocol {
 
@@ -19,19 +20,30 @@ inline constexpr int FirstProgrammedSector = 3;
 inline constexpr int ZeroWordsAtStart = 8;
 
 // Entries 0..18: first address of each sector; entry 19: the first address after the flash.
-std::array<uint32_t, SectorCount + 1>& SectorBase();
-// Nonzero: the sector is to be written (write job) or differs (verify).
-std::array<uint8_t, SectorCount + 1>& SectorFlags();
-std::vector<std::string>& EraseCommands();
-std::vector<std::string>& ProgramCommands();
+// Sectors 0..4 are of 32, 16, 16, 64 and 128 KB; the rest of 128 KB each.
+inline constexpr std::array<uint32_t, SectorCount + 1> SectorBase = {
+    0x7FE00000u, 0x7FE08000u, 0x7FE0C000u, 0x7FE10000u, 0x7FE20000u, 0x7FE40000u, 0x7FE60000u,
+    0x7FE80000u, 0x7FEA0000u, 0x7FEC0000u, 0x7FEE0000u, 0x7FF00000u, 0x7FF20000u, 0x7FF40000u,
+    0x7FF60000u, 0x7FF80000u, 0x7FFA0000u, 0x7FFC0000u, 0x7FFE0000u, 0x80000000u};
+// One flag per sector (and one for the end): nonzero = to be written, or found to differ.
+using SectorFlags = std::array<uint8_t, SectorCount + 1>;
 
-// Fills SectorBase(), clears SectorFlags() and fills the two command tables.
-void FillFlashTables();
-void SetSectorFlags(uint8_t value);
-void EraseSector(int sector);
-void ProgramWord(uint32_t address, uint32_t value);
+// The JEDEC unlock cycles before a sector erase and before programming a word.
+inline constexpr std::array<const char*, 5> EraseCommands = {
+    "02207FE01554005500AA", "02207FE00AA800AA0055", "02207FE0155400010080", "02207FE01554005500AA",
+    "02207FE00AA800AA0055"};
+inline constexpr std::array<const char*, 3> ProgramCommands = {
+    "02207FE01554005500AA", "02207FE00AA800AA0055", "02207FE01554000500A0"};
+
+// The size of sector s in bytes.
+constexpr uint32_t SectorSize(int s) {
+  return SectorBase[static_cast<size_t>(s) + 1] - SectorBase[static_cast<size_t>(s)];
+}
+
+void EraseSector(DecoLink& link, int sector);
+void ProgramWord(DecoLink& link, uint32_t address, uint32_t value);
 // Reads the 256 bytes at address into block (little-endian words, as image files hold them);
 // a reply that does not carry them throws EBadReply naming the command.
-void ReadFlashBlock(uint32_t address, uint8_t* block);
+void ReadFlashBlock(DecoLink& link, uint32_t address, uint8_t* block);
 
 }  // namespace protocol

@@ -7,7 +7,6 @@
 
 namespace protocol {
 
-
 namespace {
 
 constexpr int32_t StandbyBaud = 9600;
@@ -38,8 +37,8 @@ int32_t BaudOf(const std::string& text) {
   return value > 0 && value <= 0x7FFFFFFF ? static_cast<int32_t>(value) : StandbyBaud;
 }
 
-void Configure(int32_t baud) {
-  SerialLink()->ConfigureLine(baud, DataBits, Parity, OneStopBit, false, false);
+void Configure(serial::TBlockSerial& port, int32_t baud) {
+  port.ConfigureLine(baud, DataBits, Parity, OneStopBit, false, false);
 }
 
 std::string SpeedSwitchLine(const std::string& baudText) {
@@ -58,38 +57,39 @@ bool SwitchAnswerIsRight(const std::string& baudText, const std::string& receive
 
 }  // namespace
 
-bool EnterServiceMode(const std::string& portName, const std::string& baudText) {
-  if (!SerialLink()) throw serial::ESerialError(serial::ErrNotConnected);
-  serial::TBlockSerial& link = *SerialLink();
+bool EnterServiceMode(DecoLink& deco, const std::string& portName, const std::string& baudText) {
+  if (!deco.SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
+  serial::TBlockSerial& link = *deco.SerialLink;
   link.OpenPort(portName);
-  Configure(DecoInStandby() ? StandbyBaud : BaudOf(baudText));
-  PostStatus("Display of deco must show -SE-");
+  Configure(link, deco.DecoInStandby ? StandbyBaud : BaudOf(baudText));
+  PostStatus(deco, "Display of deco must show -SE-");
 
-  std::string model = SendCommand("VORTANE", ModelQueryTimeoutFactor);
-  Block18Protected() = model.find(ProtectedModelMark) != std::string::npos;
-  PostStatus(Block18Protected() ? model + " => Block 18 protected." : model);
+  deco.Model = SendCommand(deco, "VORTANE", ModelQueryTimeoutFactor);
+  deco.Block18Protected = deco.Model.find(ProtectedModelMark) != std::string::npos;
+  PostStatus(deco, deco.Block18Protected ? deco.Model + " => Block 18 protected." : deco.Model);
 
-  PostStatus("Set baudrate " + baudText + " ...");
+  PostStatus(deco, "Set baudrate " + baudText + " ...");
   if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(SpeedSwitchLine(baudText) + "\r\n");
   WaitSeconds(baudText == "38400" ? SwitchWaitSeconds38400 : SwitchWaitSeconds);
   int32_t pending = link.PendingCount();
   std::string received;
   for (int32_t i = 0; i < pending; ++i)
-    received += static_cast<char>(link.ReceiveByte(ActiveClock().TimeoutMs(SwitchReplyTimeoutFactor * BaseTimeout())));
-  if (pending > 0) PostStatus(SwitchAnswerIsRight(baudText, received) ? "OK" : "ERROR!");
-  Configure(BaudOf(baudText));
+    received += static_cast<char>(link.ReceiveByte(
+        ActiveClock().TimeoutMs(SwitchReplyTimeoutFactor * deco.BaseTimeout.load())));
+  if (pending > 0) PostStatus(deco, SwitchAnswerIsRight(baudText, received) ? "OK" : "ERROR!");
+  Configure(link, BaudOf(baudText));
 
-  PostStatus("Initializing deco ...");
-  for (const char* line : InitialisationLines) SendCommand(line, 1);
+  PostStatus(deco, "Initializing deco ...");
+  for (const char* line : InitialisationLines) SendCommand(deco, line, 1);
   return true;
 }
 
-bool LeaveServiceMode() {
-  PostStatus("Exit -SE-");
-  std::string reply = SendCommand("100", 1);
+bool LeaveServiceMode(DecoLink& deco) {
+  PostStatus(deco, "Exit -SE-");
+  std::string reply = SendCommand(deco, "100", 1);
   bool confirmed = reply == "100";
-  PostStatus(confirmed ? "OK : Deco must be Standby now!" : "ERROR when Exit -SE-");
-  PostStatus(std::string(30, '='));
+  PostStatus(deco, confirmed ? "OK : Deco must be Standby now!" : "ERROR when Exit -SE-");
+  PostStatus(deco, std::string(30, '='));
   return confirmed;
 }
 

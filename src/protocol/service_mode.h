@@ -1,21 +1,19 @@
 // Bringing the deco into service mode at the chosen line speed, and back to standby.
 #pragma once
 
-#include <atomic>
 #include <string>
+
+#include "protocol/deco_link.h"
 
 namespace protocol {
 
-// True: the deco shows standby and is first reached at 9600 baud.
-std::atomic<bool>& DecoInStandby();
-// The connected model protects flash sector 18; valid until the next Connect.
-std::atomic<bool>& Block18Protected();
-
 inline constexpr const char* ProtectedModelMark = "KVT6072";
 
-// Opens portName and configures it; every failure arrives as an exception.
-bool EnterServiceMode(const std::string& portName, const std::string& baudText);
+// Opens portName on the link's port object and configures it, starting at 9600 when the link
+// says the deco is in standby; learns the model and whether it protects sector 18 (the link's
+// Model and Block18Protected). Every failure arrives as an exception.
+bool EnterServiceMode(DecoLink& link, const std::string& portName, const std::string& baudText);
 // True when the deco confirmed the return to standby.
-bool LeaveServiceMode();
+bool LeaveServiceMode(DecoLink& link);
 
 }  // namespace protocol

@@ -1,15 +1,11 @@
 #include "protocol/transaction.h"
 
-#include <mutex>
-
 #include "protocol/clock.h"
-#include "protocol/link_context.h"
 #include "serial/serial_util.h"
 
 namespace protocol {
 
 namespace {
-constexpr int BitsPerCharacter = 10;
 
 // Puts the link's receive limits back however the transaction ends.
 class ReceiveLimits {
@@ -33,53 +29,41 @@ class ReceiveLimits {
 // is the tail of the previous reply's CR LF, so it is dropped and the wait goes on. A deco that
 // ends its lines with CR alone sees no change.
 bool AwaitReplyStart(serial::TBlockSerial& link, int32_t timeoutMs) {
-  uint32_t start = serial::CurrentTick();
-  int32_t left = timeoutMs;
+  serial::Deadline deadline(timeoutMs);
   bool lineFeedDropped = false;
-  while (link.WaitReadableBuffered(left)) {
+  while (link.WaitReadableBuffered(deadline.LeftMs())) {
     if (link.LineBuffer.empty()) link.LineBuffer = link.ReceiveAvailable(0);
     if (lineFeedDropped || link.LineBuffer.empty() || link.LineBuffer[0] != '\n') return true;
     link.LineBuffer.erase(0, 1);
     lineFeedDropped = true;
     if (!link.LineBuffer.empty()) return true;
-    left = timeoutMs - static_cast<int32_t>(serial::TickSpan(start, serial::CurrentTick()));
-    if (left <= 0) return false;
+    if (deadline.Passed()) return false;
   }
   return false;
 }
 }  // namespace
 
-std::string StatusText() {
-  LinkContext& link = CurrentLink();
-  std::lock_guard<std::mutex> lock(link.StatusMutex);
-  return link.StatusText;
-}
-
-std::string SendCommand(const std::string& command, int timeoutFactor) {
-  if (!SerialLink()) throw serial::ESerialError(serial::ErrNotConnected);
-  serial::TBlockSerial& link = *SerialLink();
+std::string SendCommand(DecoLink& deco, const std::string& command, int timeoutFactor) {
+  if (!deco.SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
+  serial::TBlockSerial& link = *deco.SerialLink;
   if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(command + "\r\n");
 
-  int32_t replyTimeout = ActiveClock().TimeoutMs(timeoutFactor * BaseTimeout().load());
+  int32_t replyTimeout = ActiveClock().TimeoutMs(timeoutFactor * deco.BaseTimeout.load());
   if (!AwaitReplyStart(link, FirstByteTimeoutFactor * replyTimeout)) {
     link.RecordAndRaise(serial::ErrTimeout);
     return "";
   }
   // The whole reply is bounded in time and length, so a deco that trickles bytes without a CR
   // cannot hold the caller: the time is the reply time-out plus the longest reply's wire time.
-  uint32_t baud = link.LineSettings.BaudRate ? link.LineSettings.BaudRate : 9600;
-  int32_t wireMs = static_cast<int32_t>(int64_t{MaxReplyLength} * BitsPerCharacter * 1000 / baud);
+  int32_t wireMs =
+      static_cast<int32_t>(serial::WireTimeMs(MaxReplyLength, link.LineSettings.BaudRate));
   ReceiveLimits limits(link, MaxReplyLength);
   return link.ReceiveUntil(replyTimeout + wireMs, "\r");
 }
 
-void PostStatus(const std::string& text) {
-  {
-    LinkContext& link = CurrentLink();
-    std::lock_guard<std::mutex> lock(link.StatusMutex);
-    link.StatusText = text;
-  }
-  if (StatusSink* sink = MainWindowHandle().load()) sink->ShowStatusText(text);
+void PostStatus(DecoLink& link, const std::string& text) {
+  link.SetStatusText(text);
+  if (StatusSink* sink = link.MainWindowHandle.load()) sink->ShowStatusText(text);
 }
 
 uint64_t ClockReading() {

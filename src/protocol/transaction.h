@@ -7,11 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "serial/block_serial.h"
+#include "protocol/deco_link.h"
 
 namespace protocol {
 
-inline constexpr int32_t StandardBaseTimeout = 500;
 // A reply must begin within this many reply time-outs; a deco that never answers must not
 // hold the caller for ever.
 inline constexpr int32_t FirstByteTimeoutFactor = 4;
@@ -19,27 +18,10 @@ inline constexpr int32_t FirstByteTimeoutFactor = 4;
 inline constexpr int32_t MaxReplyLength = 1024;
 inline constexpr int32_t ModelQueryTimeoutFactor = 5;
 
-// Base reply time-out in milliseconds; set to 500 at start-up, every Connect and every job.
-std::atomic<int32_t>& BaseTimeout();
-// The one open connection, null while disconnected.
-std::unique_ptr<serial::TBlockSerial>& SerialLink();
-
-// The window side of status lines: takes one line over, synchronously, on its own thread.
-class StatusSink {
- public:
-  virtual ~StatusSink() = default;
-  // Called by PostStatus; returns when the line has been taken over. Empty lines add nothing.
-  virtual void ShowStatusText(const std::string& line) = 0;
-};
-
-// Where PostStatus delivers; null drops the lines.
-std::atomic<StatusSink*>& MainWindowHandle();
-
-// The last line handed to PostStatus.
-std::string StatusText();
-
-std::string SendCommand(const std::string& command, int timeoutFactor);
-void PostStatus(const std::string& text);
+// Sends command and answers the deco's reply line, waiting timeoutFactor reply time-outs.
+std::string SendCommand(DecoLink& link, const std::string& command, int timeoutFactor);
+// A log line for the deco's owner.
+void PostStatus(DecoLink& link, const std::string& text);
 void WaitSeconds(unsigned seconds);
 // Whole seconds between two readings of ClockReading().
 int64_t ElapsedSeconds(uint64_t start, uint64_t end);

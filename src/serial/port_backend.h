@@ -149,8 +149,6 @@ std::string DevicePathForPortIndex(int32_t index);
 // The system's own message for an error code, as it comes.
 std::string SystemErrorMessage(int code);
 
-// Milliseconds since an arbitrary start, from a clock that never jumps.
-uint32_t SystemTick();
 void SleepMs(uint32_t ms);
 
 }  // namespace serial

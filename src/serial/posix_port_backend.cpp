@@ -1,11 +1,10 @@
 // POSIX serial backend: a non-blocking descriptor, raw termios, and every wait done with poll()
-// against a monotonic deadline.
+// against a Deadline on the monotonic clock.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "serial/baud_codes_posix.h"
 #include "serial/low_latency.h"
 #include "serial/parity_marks.h"
 #include "serial/port_backend.h"
 #include "serial/serial_error.h"
+#include "serial/serial_util.h"
 
 #ifdef __linux__
 #include <linux/serial.h>
@@ -26,50 +27,6 @@
 namespace serial {
 
 namespace {
-
-constexpr int BitsPerCharacter = 10;
-
-uint64_t MonotonicMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-}
-
-// Milliseconds left until deadline, for poll(); -1 stands for no limit.
-int RemainingMs(bool unlimited, uint64_t deadline) {
-  if (unlimited) return -1;
-  uint64_t now = MonotonicMs();
-  return now >= deadline ? 0 : static_cast<int>(deadline - now);
-}
-
-struct BaudEntry {
-  uint32_t rate;
-  speed_t code;
-};
-
-constexpr BaudEntry BaudTable[] = {
-    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
-    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
-};
-
-bool BaudCode(uint32_t rate, speed_t& code) {
-  for (const auto& entry : BaudTable) {
-    if (entry.rate == rate) {
-      code = entry.code;
-      return true;
-    }
-  }
-  return false;
-}
-
-uint32_t BaudRate(speed_t code) {
-  for (const auto& entry : BaudTable) {
-    if (entry.code == code) return entry.rate;
-  }
-  return 0;
-}
 
 class PosixPortBackend : public PortBackend {
  public:
@@ -255,7 +212,7 @@ class PosixPortBackend : public PortBackend {
   int Read(uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
     done = 0;
     if (count <= 0) return 0;
-    uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    Deadline deadline(timeoutMs);
     // One buffer for the life of the port: this runs once per reply.
     std::vector<uint8_t>& raw = scratch_;
     for (;;) {
@@ -274,7 +231,7 @@ class PosixPortBackend : public PortBackend {
       done = Unmark(raw, buffer, count);
       if (done > 0 || lineErrors_ != errorsBefore) return 0;
       // Nothing to hand over yet: a read of 0 alone is no hang-up, only the poll can tell.
-      int wait = RemainingMs(timeoutMs < 0, deadline);
+      int wait = deadline.LeftMs();
       if (wait == 0) return ErrTimeout;
       pollfd entry{fd_, POLLIN, 0};
       int ready = ::poll(&entry, 1, wait);
@@ -285,7 +242,7 @@ class PosixPortBackend : public PortBackend {
 
   int Write(const uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
     done = 0;
-    uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    Deadline deadline(timeoutMs);
     while (done < count) {
       ssize_t put = ::write(fd_, buffer + done, static_cast<size_t>(count - done));
       if (put > 0) {
@@ -293,7 +250,7 @@ class PosixPortBackend : public PortBackend {
         continue;
       }
       if (put < 0 && errno != EAGAIN && errno != EINTR) return errno;
-      int wait = RemainingMs(timeoutMs < 0, deadline);
+      int wait = deadline.LeftMs();
       if (wait == 0) {
         ::tcflush(fd_, TCOFLUSH);
         return ErrTimeout;
@@ -381,10 +338,10 @@ class PosixPortBackend : public PortBackend {
       happened = true;
       return 0;
     }
-    uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    Deadline deadline(timeoutMs);
     for (;;) {
       pollfd entry{fd_, POLLIN, 0};
-      int ready = ::poll(&entry, 1, RemainingMs(timeoutMs < 0, deadline));
+      int ready = ::poll(&entry, 1, deadline.LeftMs());
       if (ready < 0) {
         if (errno == EINTR) continue;
         return errno;
@@ -402,7 +359,7 @@ class PosixPortBackend : public PortBackend {
   // There is no "output empty" event on POSIX: sleep for the wire time of what is still queued
   // and look again, so the wait follows the line instead of spinning.
   int WaitDrained(int32_t timeoutMs, bool& happened) {
-    uint64_t deadline = MonotonicMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    Deadline deadline(timeoutMs);
     for (;;) {
       int queued = 0;
       if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return errno;
@@ -410,11 +367,9 @@ class PosixPortBackend : public PortBackend {
         happened = true;
         return 0;
       }
-      int left = RemainingMs(timeoutMs < 0, deadline);
+      int left = deadline.LeftMs();
       if (left == 0) return 0;
-      uint32_t baud = baud_ ? baud_ : 9600;
-      int wire =
-          static_cast<int>(static_cast<uint64_t>(queued) * BitsPerCharacter * 1000 / baud) + 1;
+      int wire = static_cast<int>(WireTimeMs(queued, baud_)) + 1;
       int nap = left < 0 ? wire : (wire < left ? wire : left);
       ::poll(nullptr, 0, nap);
     }
@@ -491,10 +446,6 @@ std::string SystemErrorMessage(int code) {
   if (strerror_r(code, buffer, sizeof buffer) != 0) return "Unknown error " + std::to_string(code);
   return buffer;
 #endif
-}
-
-uint32_t SystemTick() {
-  return static_cast<uint32_t>(MonotonicMs());
 }
 
 void SleepMs(uint32_t ms) {

@@ -1,20 +1,49 @@
 #include "serial/serial_util.h"
 
-#include "serial/port_backend.h"
+#include <chrono>
+#include <limits>
 
 namespace serial {
 
 namespace {
 constexpr uint32_t TopBit = 0x80000000u;
+constexpr int64_t BitsPerCharacter = 10;
+constexpr uint32_t UnsetBaud = 9600;
+}  // namespace
+
+// The standard's steady clock is monotonic by contract on every system the program builds for,
+// so the one clock needs no code of its own per system.
+uint64_t MonotonicMs() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-uint32_t CurrentTick() { return SystemTick(); }
+uint32_t CurrentTick() {
+  return static_cast<uint32_t>(MonotonicMs());
+}
 
 uint32_t TickSpan(uint32_t earlier, uint32_t later) {
   if (earlier == later) return 0;
   if (earlier < later) return later - earlier;
   if ((earlier & TopBit) == (later & TopBit)) return earlier - later;
   return later - earlier;  // unsigned arithmetic gives the distance across the wrap
+}
+
+Deadline::Deadline(int32_t timeoutMs, uint64_t startMs)
+    : endless_(timeoutMs < 0),
+      endMs_(startMs + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs)) {}
+
+int32_t Deadline::LeftMs(uint64_t nowMs) const {
+  if (endless_) return -1;
+  if (nowMs >= endMs_) return 0;
+  uint64_t left = endMs_ - nowMs;
+  constexpr uint64_t Longest = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+  return static_cast<int32_t>(left < Longest ? left : Longest);
+}
+
+int64_t WireTimeMs(int64_t characters, uint32_t baud) {
+  return characters * BitsPerCharacter * 1000 / (baud ? baud : UnsetBaud);
 }
 
 LineEnd FindLineEnd(const std::string& text) {

@@ -1,5 +1,6 @@
-// Small routines shared by the serial layer and its users: tick arithmetic, line ends, the
-// joined-text lists of port names and 32-bit byte order.
+// Small routines shared by the serial layer and its users: the monotonic clock and time-outs on
+// it, tick arithmetic, wire time, line ends, the joined-text lists of port names and 32-bit byte
+// order.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +9,39 @@
 
 namespace serial {
 
-// Milliseconds on the system's monotonic tick; wraps like the classic 32-bit counter.
+// Milliseconds from an arbitrary start on the program's one monotonic clock: it never jumps with
+// the wall clock and, being 64-bit, never wraps. Every time-out and duration reads this.
+uint64_t MonotonicMs();
+
+// The classic 32-bit tick: MonotonicMs cut to 32 bits, so it wraps as the classic counter does.
 uint32_t CurrentTick();
 
 // Milliseconds elapsed from earlier to later, with the wrap rule of the 32-bit tick.
 uint32_t TickSpan(uint32_t earlier, uint32_t later);
+
+// The end of a time-out that starts now (or at startMs), on MonotonicMs. A wait that goes in
+// steps asks it what is left rather than subtracting what each step took.
+class Deadline {
+ public:
+  // A negative time-out has no end.
+  explicit Deadline(int32_t timeoutMs) : Deadline(timeoutMs, MonotonicMs()) {}
+  Deadline(int32_t timeoutMs, uint64_t startMs);
+
+  // What is left for the next wait: never negative once there is an end (0 when it has
+  // passed); -1, the waits' "no limit", when there is none.
+  int32_t LeftMs() const { return LeftMs(MonotonicMs()); }
+  int32_t LeftMs(uint64_t nowMs) const;
+  bool Passed() const { return Passed(MonotonicMs()); }
+  bool Passed(uint64_t nowMs) const { return LeftMs(nowMs) == 0; }
+
+ private:
+  bool endless_;
+  uint64_t endMs_;
+};
+
+// Milliseconds the line takes for characters at baud, ten bits a character (start, seven data,
+// parity and stop; or eight data without parity); a speed not yet set (0) counts as 9600.
+int64_t WireTimeMs(int64_t characters, uint32_t baud);
 
 // The earliest line end in text: position is 1-based (0 = none), form is the end found
 // (CR LF, LF CR, CR or LF; empty when none).

@@ -7,6 +7,7 @@
 
 #include "serial/port_backend.h"
 #include "serial/serial_error.h"
+#include "serial/serial_util.h"
 
 namespace serial {
 
@@ -153,7 +154,7 @@ class WindowsPortBackend : public PortBackend {
 
   int WaitEvent(uint32_t mask, int32_t timeoutMs, bool& happened) override {
     happened = false;
-    DWORD start = ::GetTickCount();
+    Deadline deadline(timeoutMs);
     for (;;) {
       if (!eventWaitsCancelled_) {
         WaitEnd end = WaitEnd::EndedEarly;
@@ -170,8 +171,7 @@ class WindowsPortBackend : public PortBackend {
       // The system cancelled the wait early (see above).
       int error = QueueShows(mask, happened);
       if (error != 0 || happened) return error;
-      DWORD spent = ::GetTickCount() - start;
-      if (timeoutMs >= 0 && spent >= static_cast<DWORD>(timeoutMs)) return 0;
+      if (deadline.Passed()) return 0;
       ::Sleep(EmptyEventRetryMs);
     }
   }
@@ -320,10 +320,6 @@ std::string SystemErrorMessage(int code) {
                                   nullptr, static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
   if (length == 0) return "System error " + std::to_string(code);
   return std::string(text, length);
-}
-
-uint32_t SystemTick() {
-  return ::GetTickCount();
 }
 
 void SleepMs(uint32_t ms) {

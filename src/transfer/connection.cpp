@@ -5,14 +5,14 @@
 
 namespace transfer {
 
-bool ConnectDeco(const std::string& portName, const std::string& baudText, bool decoInStandby,
-                 ConnectError& error) {
-  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
-  protocol::DecoInStandby() = decoInStandby;
-  protocol::SerialLink() = std::make_unique<serial::TBlockSerial>();
-  protocol::SerialLink()->RaiseExcept = true;
+bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const std::string& baudText,
+                 bool decoInStandby, ConnectError& error) {
+  link.BaseTimeout = protocol::StandardBaseTimeout;
+  link.DecoInStandby = decoInStandby;
+  link.SerialLink = std::make_unique<serial::TBlockSerial>();
+  link.SerialLink->RaiseExcept = true;
   try {
-    protocol::EnterServiceMode(portName, baudText);
+    protocol::EnterServiceMode(link, portName, baudText);
     protocol::WaitSeconds(ConnectSettleSeconds);
     return true;
   } catch (const serial::ESerialError& failure) {
@@ -21,24 +21,24 @@ bool ConnectDeco(const std::string& portName, const std::string& baudText, bool 
   } catch (const std::exception& failure) {
     error.Text = failure.what();
   }
-  error.Device = protocol::SerialLink()->DevicePath;
+  error.Device = link.SerialLink->DevicePath;
   try {
-    protocol::LeaveServiceMode();
+    protocol::LeaveServiceMode(link);
   } catch (const std::exception&) {
     // The deco may be unreachable: the clean-up goes on regardless.
   }
   protocol::WaitSeconds(ConnectSettleSeconds);
-  protocol::SerialLink().reset();
+  link.SerialLink.reset();
   return false;
 }
 
-void DisconnectDeco() {
-  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
+void DisconnectDeco(protocol::DecoLink& link) {
+  link.BaseTimeout = protocol::StandardBaseTimeout;
   // A reply that came after its time-out would be taken as the deco's answer to the exit.
-  if (protocol::SerialLink()) protocol::SerialLink()->DiscardBuffers();
-  protocol::LeaveServiceMode();
+  if (link.SerialLink) link.SerialLink->DiscardBuffers();
+  protocol::LeaveServiceMode(link);
   protocol::WaitSeconds(ConnectSettleSeconds);
-  protocol::SerialLink().reset();
+  link.SerialLink.reset();
 }
 
 }  // namespace transfer

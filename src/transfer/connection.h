@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "protocol/deco_link.h"
+
 namespace transfer {
 
 inline constexpr unsigned ConnectSettleSeconds = 2;
@@ -18,10 +20,11 @@ struct ConnectError {
 
 // Creates the link and enters service mode. On failure runs the clean-up (exit attempt whose
 // own errors are dropped, the pause, the link destroyed), fills error and answers false.
-bool ConnectDeco(const std::string& portName, const std::string& baudText, bool decoInStandby,
-                 ConnectError& error);
+// What it learned stays on the link (its Model and Block18Protected).
+bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const std::string& baudText,
+                 bool decoInStandby, ConnectError& error);
 // Drops stale input, leaves service mode, pauses and destroys the link; an error of the exit
 // escapes and leaves the link in place, so the user can try again.
-void DisconnectDeco();
+void DisconnectDeco(protocol::DecoLink& link);
 
 }  // namespace transfer

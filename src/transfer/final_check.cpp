@@ -18,8 +18,8 @@ constexpr uint8_t ErasedByte = 0xFF;
 
 // The bytes a write leaves in sector s.
 std::string ExpectedSector(std::ifstream& image, const std::string& imageFile, int s) {
-  uint32_t first = protocol::SectorBase()[static_cast<size_t>(s)];
-  uint32_t size = protocol::SectorBase()[static_cast<size_t>(s) + 1] - first;
+  uint32_t first = protocol::SectorBase[static_cast<size_t>(s)];
+  uint32_t size = protocol::SectorSize(s);
   std::string bytes(size, static_cast<char>(ErasedByte));
   if (s >= protocol::FirstProgrammedSector) {
     image.clear();
@@ -35,7 +35,7 @@ std::string ExpectedSector(std::ifstream& image, const std::string& imageFile, i
 
 }  // namespace
 
-std::vector<int> SectorsDifferingFromWrite(const std::string& imageFile,
+std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
                                            const std::vector<int>& sectors) {
   std::ifstream image(imageFile, std::ios::binary);
   if (!image) throw protocol::EFileError("Cannot open", imageFile, errno);
@@ -43,9 +43,9 @@ std::vector<int> SectorsDifferingFromWrite(const std::string& imageFile,
   uint8_t block[protocol::ReadBlockBytes];
   for (int s : sectors) {
     std::string expected = ExpectedSector(image, imageFile, s);
-    uint32_t address = protocol::SectorBase()[static_cast<size_t>(s)];
+    uint32_t address = protocol::SectorBase[static_cast<size_t>(s)];
     for (size_t offset = 0; offset < expected.size(); offset += sizeof block) {
-      protocol::ReadFlashBlock(address + static_cast<uint32_t>(offset), block);
+      protocol::ReadFlashBlock(link, address + static_cast<uint32_t>(offset), block);
       if (std::memcmp(block, expected.data() + offset, sizeof block) != 0) {
         differing.push_back(s);
         break;
@@ -55,9 +55,9 @@ std::vector<int> SectorsDifferingFromWrite(const std::string& imageFile,
   return differing;
 }
 
-bool EepromHolds(const std::string& eepromFile) {
+bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile) {
   std::string expected = protocol::ReadWholeFile(eepromFile, protocol::EepromBytes);
-  return protocol::ReadEepromImage() == expected;
+  return protocol::ReadEepromImage(link) == expected;
 }
 
 std::string SectorNumbers(const std::vector<int>& sectors) {
@@ -69,36 +69,39 @@ std::string SectorNumbers(const std::vector<int>& sectors) {
   return text;
 }
 
-FinalCheckResult RunFinalCheck(const WritePass& lastPass, const JobSelection& selection) {
+FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
+                               const JobSelection& selection) {
   FinalCheckResult result;
   bool equal = true;
   if (selection.Firmware || selection.Channel) {
     result.CheckedSectors = lastPass.Sectors;
     if (lastPass.Sectors.empty()) {
-      protocol::PostStatus("Final check: no flash sector was written after the last comparison.");
+      protocol::PostStatus(link,
+                           "Final check: no flash sector was written after the last comparison.");
     } else {
-      result.DifferingSectors = SectorsDifferingFromWrite(lastPass.ImageFile, lastPass.Sectors);
+      result.DifferingSectors =
+          SectorsDifferingFromWrite(link, lastPass.ImageFile, lastPass.Sectors);
       if (result.DifferingSectors.empty()) {
-        protocol::PostStatus("Final check: sector(s) " + SectorNumbers(lastPass.Sectors) +
-                             " hold what was written.");
+        protocol::PostStatus(link, "Final check: sector(s) " + SectorNumbers(lastPass.Sectors) +
+                                       " hold what was written.");
       } else {
         equal = false;
-        protocol::PostStatus("Final check FAILED: sector(s) " +
-                             SectorNumbers(result.DifferingSectors) + " differ from " +
-                             protocol::BareFileName(lastPass.ImageFile) + ".");
+        protocol::PostStatus(link, "Final check FAILED: sector(s) " +
+                                       SectorNumbers(result.DifferingSectors) + " differ from " +
+                                       protocol::BareFileName(lastPass.ImageFile) + ".");
       }
     }
   }
   if (selection.Eeprom) {
     result.EepromChecked = true;
-    result.EepromEqual = EepromHolds(selection.EepromFile);
+    result.EepromEqual = EepromHolds(link, selection.EepromFile);
     if (result.EepromEqual) {
-      protocol::PostStatus("Final check: the EEPROM holds " +
-                           protocol::BareFileName(selection.EepromFile) + ".");
+      protocol::PostStatus(link, "Final check: the EEPROM holds " +
+                                     protocol::BareFileName(selection.EepromFile) + ".");
     } else {
       equal = false;
-      protocol::PostStatus("Final check FAILED: the EEPROM differs from " +
-                           protocol::BareFileName(selection.EepromFile) + ".");
+      protocol::PostStatus(link, "Final check FAILED: the EEPROM differs from " +
+                                     protocol::BareFileName(selection.EepromFile) + ".");
     }
   }
   result.Result = equal ? "passed" : "failed";

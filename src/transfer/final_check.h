@@ -5,23 +5,25 @@
 #include <string>
 #include <vector>
 
+#include "protocol/deco_link.h"
+#include "transfer/job_plan.h"
 #include "transfer/job_results.h"
-#include "transfer/job_values.h"
 
 namespace transfer {
 
 // The sectors among `sectors` whose flash differs from what a write of imageFile leaves there:
 // from the first programmed sector on, the image's words; below it, an erased sector, with the
 // zero words at the start of sector 0.
-std::vector<int> SectorsDifferingFromWrite(const std::string& imageFile,
+std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
                                            const std::vector<int>& sectors);
 // Whether the EEPROM holds the first 2 KB of eepromFile.
-bool EepromHolds(const std::string& eepromFile);
+bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile);
 
 // Reads back the sectors of the last write pass (none when a comparison already proved it) and
 // the EEPROM when the job wrote it, and logs "Final check: ..." lines; Result "failed" on a
 // difference.
-FinalCheckResult RunFinalCheck(const WritePass& lastPass, const JobSelection& selection);
+FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
+                               const JobSelection& selection);
 // The words that say which sectors differ, for the job's error text.
 std::string FinalCheckFailure(const FinalCheckResult& result, const JobSelection& selection);
 // "3 4 5" for sectors 3, 4 and 5.

@@ -28,4 +28,24 @@ struct FinalCheckResult {
   bool EepromEqual = false;
 };
 
+// What the worker did, as values: whole once the worker has ended.
+struct JobResult {
+  // The text of the error that ended the job; empty when none did.
+  std::string ErrorText;
+  // Why the job did less than it promises (a sector skipped, a write that could not start, a
+  // comparison that covered only part of the image); empty when it did every step.
+  std::string Shortfall;
+  // Every flash write pass, in order (the last one may be unfinished).
+  std::vector<WritePass> Passes;
+  // The differing sectors of every comparison of the image with the flash.
+  std::vector<std::vector<int>> Comparisons;
+  // Whether a comparison followed the last write pass (and so proved it).
+  bool ComparedSinceLastPass = false;
+  FinalCheckResult FinalCheck;
+  uint64_t SkippedBlankWords = 0;
+
+  // The last complete write pass that no comparison proved since; no sectors when none.
+  WritePass LastWritePass() const;
+};
+
 }  // namespace transfer

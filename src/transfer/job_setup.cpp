@@ -21,7 +21,9 @@ constexpr int64_t BytesPerKb = 1024;
 
 namespace fs = std::filesystem;
 
-std::string Kb(int64_t bytes) { return std::to_string(bytes / BytesPerKb) + " KB"; }
+std::string Kb(int64_t bytes) {
+  return std::to_string(bytes / BytesPerKb) + " KB";
+}
 
 // Opens the file for writing without changing it (or creates it and takes it away again);
 // answers the system's reason when that fails.
@@ -55,29 +57,32 @@ fs::path FolderOf(const std::string& file) {
   return folder.empty() ? fs::path(".") : folder;
 }
 
-void SetBlockCountAndImage(const JobSelection& selection) {
-  BlockCount() = 0;
+// The flash part of a plan: the firmware when ticked, else the channel list alone.
+void SetBlockCountAndImage(const JobSelection& selection, JobPlan& plan) {
+  plan.BlockCount = 0;
   if (selection.Channel) {
-    BlockCount() = ChannelBlocks;
-    ImageFileName() = selection.ChannelFile;
+    plan.BlockCount = ChannelBlocks;
+    plan.ImageFileName = selection.ChannelFile;
   }
   if (selection.Firmware) {
-    BlockCount() = FirmwareBlocks;
-    ImageFileName() = selection.FirmwareFile;
+    plan.BlockCount = FirmwareBlocks;
+    plan.ImageFileName = selection.FirmwareFile;
   }
 }
-// A WRITE creates its read-back and its merged image under the run's time-stamped names; an
-// image file that is one of them would be overwritten before it is used, and a comparison of
-// the flash with its own read-back finds nothing.
-bool CheckOwnOutputs(const JobSelection& selection, JobDialogs& dialogs) {
-  bool readsBack = SafeMethod() || DifferentBlocksMethod();
+
+bool ReadsBack(WriteMethod method) {
+  return method != WriteMethod::Normal;
+}
+
+bool CheckOwnOutputs(const JobSelection& selection, WriteMethod method, const RunNames& names,
+                     JobDialogs& dialogs) {
   bool merges = selection.Firmware && selection.Channel;
   for (const std::string& file : TickedFiles(selection)) {
     const char* overwrittenBy = nullptr;
-    if (readsBack && (protocol::SameFile(file, FirmwareReadBackName()) ||
-                      protocol::SameFile(file, ChannelReadBackName())))
+    if (ReadsBack(method) && (protocol::SameFile(file, names.FirmwareReadBackName) ||
+                              protocol::SameFile(file, names.ChannelReadBackName)))
       overwrittenBy = " is where this WRITE stores its read-back of the flash.";
-    if (merges && protocol::SameFile(file, MergedFileName()))
+    if (merges && protocol::SameFile(file, names.MergedFileName))
       overwrittenBy = " is where this WRITE stores the merged image.";
     if (overwrittenBy) {
       dialogs.Message(protocol::BareFileName(file) + overwrittenBy +
@@ -106,13 +111,15 @@ bool CheckReadFiles(const JobSelection& selection, JobDialogs& dialogs) {
     // One dump would overwrite the other: the later memory's read replaces the earlier's.
     fs::path full = fs::weakly_canonical(fs::absolute(target.file, error), error);
     for (const fs::path& other : seen) {
-      if (other == full) return refuse(name + " is named for two memories: each needs its own file.");
+      if (other == full)
+        return refuse(name + " is named for two memories: each needs its own file.");
     }
     seen.push_back(full);
     fs::path folder = FolderOf(target.file);
     if (!fs::is_directory(folder, error))
       return refuse("The folder of " + name + " does not exist: " + folder.string() + ".");
-    if (fs::is_directory(target.file, error)) return refuse(target.file + " is a folder, not a file.");
+    if (fs::is_directory(target.file, error))
+      return refuse(target.file + " is a folder, not a file.");
     std::string reason = WriteProbe(target.file);
     if (!reason.empty()) return refuse("Cannot write " + name + ": " + reason + ".");
     if (target.size > sizeLimit)
@@ -148,9 +155,11 @@ bool AskReadOverwrites(const JobSelection& selection, JobDialogs& dialogs) {
   return true;
 }
 
-void SetReadJobValues(const JobSelection& selection) {
-  IsWriteJob() = false;
-  SetBlockCountAndImage(selection);
+JobPlan ReadJobPlan(const JobSelection& selection) {
+  JobPlan plan;
+  plan.Selection = selection;
+  SetBlockCountAndImage(selection, plan);
+  return plan;
 }
 
 bool CheckWriteFile(const std::string& fileName, int64_t expectedSize, bool relaxed, bool& failed) {
@@ -163,16 +172,12 @@ bool CheckWriteFile(const std::string& fileName, int64_t expectedSize, bool rela
   return !failed;
 }
 
-void SetWriteMethod(WriteMethod method) {
-  SafeMethod() = method == WriteMethod::Safe;
-  DifferentBlocksMethod() = method == WriteMethod::DifferentBlocks;
-}
-
-bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs) {
+bool CheckWriteFiles(const JobSelection& selection, WriteMethod method, const RunNames& names,
+                     JobDialogs& dialogs) {
   bool failed = true;
   for (const MemoryFile& check : MemoryFiles(selection)) {
     if (!check.ticked) continue;
-    if (!CheckWriteFile(check.file, check.size, DifferentBlocksMethod(), failed)) {
+    if (!CheckWriteFile(check.file, check.size, method == WriteMethod::DifferentBlocks, failed)) {
       dialogs.Message(protocol::BareFileName(check.file) + WrongFileSuffix);
       return false;
     }
@@ -181,17 +186,24 @@ bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs) {
     dialogs.Message(std::string(NoBoxTicked) + WrongFileSuffix);
     return false;
   }
-  return CheckOwnOutputs(selection, dialogs);
+  return CheckOwnOutputs(selection, method, names, dialogs);
 }
 
-void MergeAndSetWriteJobValues(const JobSelection& selection, JobDialogs& dialogs) {
-  ChannelMerged() = false;
-  MergedImageFile().clear();
+JobPlan WriteJobPlan(const JobSelection& selection, WriteMethod method, const RunNames& names,
+                     JobDialogs& dialogs) {
+  JobPlan plan;
+  plan.IsWriteJob = true;
+  plan.Selection = selection;
+  plan.SafeMethod = method == WriteMethod::Safe;
+  plan.DifferentBlocksMethod = method == WriteMethod::DifferentBlocks;
+  plan.FirmwareReadBackName = names.FirmwareReadBackName;
+  plan.ChannelReadBackName = names.ChannelReadBackName;
+  SetBlockCountAndImage(selection, plan);
   if (selection.Firmware && selection.Channel) {
     dialogs.AddLogLine("Inserting Channel into Firmware file ...");
-    std::string merged = ClaimOwnFile(MergedFileName());
-    if (merged != MergedFileName())
-      dialogs.AddLogLine(MergedFileName() + " exists already: the merged image is " + merged);
+    std::string merged = ClaimOwnFile(names.MergedFileName);
+    if (merged != names.MergedFileName)
+      dialogs.AddLogLine(names.MergedFileName + " exists already: the merged image is " + merged);
     try {
       protocol::MergeChannelIntoFirmware(
           selection.ChannelFile, selection.FirmwareFile, merged,
@@ -201,11 +213,10 @@ void MergeAndSetWriteJobValues(const JobSelection& selection, JobDialogs& dialog
       fs::remove(merged, ignored);  // claimed above, nothing of value in it
       throw;
     }
-    MergedImageFile() = merged;
-    ChannelMerged() = true;
+    plan.MergedFileName = merged;
+    plan.ChannelMerged = true;
   }
-  IsWriteJob() = true;
-  SetBlockCountAndImage(selection);
+  return plan;
 }
 
 }  // namespace transfer

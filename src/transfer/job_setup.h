@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "transfer/job_values.h"
+#include "transfer/job_plan.h"
 
 namespace transfer {
 
@@ -29,17 +29,19 @@ bool CheckReadFiles(const JobSelection& selection, JobDialogs& dialogs);
 // Asks before overwriting each existing, non-empty target file (firmware, EEPROM, channel);
 // false, after "READ ignored!", when one answer is No or no box is ticked.
 bool AskReadOverwrites(const JobSelection& selection, JobDialogs& dialogs);
-void SetReadJobValues(const JobSelection& selection);
+// The plan of a READ of the ticked memories.
+JobPlan ReadJobPlan(const JobSelection& selection);
 
 // Size check of one WRITE file; relaxed accepts any non-empty multiple of 8 bytes.
 bool CheckWriteFile(const std::string& fileName, int64_t expectedSize, bool relaxed, bool& failed);
-void SetWriteMethod(WriteMethod method);
 // Checks every ticked file in the order firmware, EEPROM, channel; false, after the message
-// naming the first failing file, when a check fails, no box is ticked, or a file is one that
-// the job itself will overwrite (its read-back or merged image). Needs the write method set.
-bool CheckWriteFiles(const JobSelection& selection, JobDialogs& dialogs);
-// Merges the channel into a copy of the firmware when both are ticked (EFileError on failure)
-// and sets the write job's values.
-void MergeAndSetWriteJobValues(const JobSelection& selection, JobDialogs& dialogs);
+// naming the first failing file, when a check fails, no box is ticked, or a file is one of the
+// run's own (its read-back or merged image).
+bool CheckWriteFiles(const JobSelection& selection, WriteMethod method, const RunNames& names,
+                     JobDialogs& dialogs);
+// The plan of a WRITE; merges the channel into a copy of the firmware first when both are
+// ticked (EFileError on failure), under the run's merged name or the next free one.
+JobPlan WriteJobPlan(const JobSelection& selection, WriteMethod method, const RunNames& names,
+                     JobDialogs& dialogs);
 
 }  // namespace transfer

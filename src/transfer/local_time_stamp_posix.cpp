@@ -4,7 +4,7 @@
 #include <clocale>
 #include <ctime>
 
-#include "transfer/job_values.h"
+#include "transfer/time_stamp.h"
 
 namespace transfer {
 

@@ -13,9 +13,18 @@ inline constexpr uint32_t ColourWrite = 0x0000FF;     // red
 inline constexpr uint32_t ColourReadBack = 0x808000;  // teal
 inline constexpr uint32_t ColourRewrite = 0xFF00FF;   // magenta
 
+// The flash phases of a job, each with its start line ("Read FIRMWARE ...", "Write Fw.bin to
+// deco ...") as its label.
+enum class PhaseKind { ReadFlash, ReadBack, WriteFlash, Rewrite };
+
 class TransferHost {
  public:
   virtual ~TransferHost() = default;
+  // A flash phase begins: what it is, the bytes it moves, its start line. Runs on the worker's
+  // thread; the owner keeps what it needs (figures, the bar's throughput) and returns at once.
+  virtual void PhaseStarted(PhaseKind, uint64_t /*bytes*/, const std::string& /*label*/) {}
+  // The phase begun last ended whole ("... is finished 100%").
+  virtual void PhaseEnded(PhaseKind, const std::string& /*label*/) {}
   // Runs on the owner's thread while the worker waits: progress >= 0 moves the bar and its
   // label; a non-empty message becomes a new last log line.
   virtual void UpdateProgress(int32_t progress, const std::string& message) = 0;

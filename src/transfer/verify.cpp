@@ -9,7 +9,6 @@
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
-#include "protocol/service_mode.h"
 #include "protocol/transaction.h"
 
 namespace transfer {
@@ -24,18 +23,23 @@ void ReadChunk(std::ifstream& in, std::vector<char>& chunk, size_t bytes, const 
 }
 }  // namespace
 
-int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFile,
-                     VerifyDetail* detail) {
-  VerifyDetail found;
+std::vector<int> VerifyResult::DifferingSectors() const {
+  std::vector<int> sectors;
+  for (int s = 0; s < protocol::SectorCount; ++s)
+    if (SectorFlags[static_cast<size_t>(s)]) sectors.push_back(s);
+  return sectors;
+}
+
+VerifyResult VerifyBlocks(protocol::DecoLink& link, const std::string& imageFile,
+                          const std::string& readBackFile) {
+  VerifyResult found;
   using protocol::SectorBase;
   int64_t imageSize = protocol::FileSize64(imageFile);
   int64_t readBackSize = protocol::FileSize64(readBackFile);
-  protocol::SetSectorFlags(0);
-  uint32_t limit = protocol::Block18Protected() ? SectorBase()[protocol::ProtectedSector]
-                                              : SectorBase()[protocol::SectorCount];
+  uint32_t limit = link.Block18Protected ? SectorBase[protocol::ProtectedSector]
+                                         : SectorBase[protocol::SectorCount];
   // Words past the read-back's end have nothing to be compared with: they are not compared.
   int64_t words = std::max<int64_t>(0, std::min(imageSize, readBackSize)) / 4;
-  int32_t count = 0;
   if (words > 0) {
     std::ifstream image(imageFile, std::ios::binary);
     std::ifstream readBack(readBackFile, std::ios::binary);
@@ -49,10 +53,10 @@ int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFi
       ReadChunk(image, a, take * 4, imageFile);
       ReadChunk(readBack, b, take * 4, readBackFile);
       for (size_t w = 0; w < take; ++w, address += 4) {
-        if (sector < protocol::SectorCount && address >= SectorBase()[sector + 1]) ++sector;
+        if (sector < protocol::SectorCount && address >= SectorBase[sector + 1]) ++sector;
         if (address < limit && std::memcmp(&a[w * 4], &b[w * 4], 4) != 0) {
-          ++count;
-          protocol::SectorFlags()[sector] = 1;
+          ++found.Count;
+          found.SectorFlags[sector] = 1;
           ++found.DifferingWords[sector];
         }
       }
@@ -60,20 +64,17 @@ int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFi
     }
   }
   found.WholeImage = imageSize / 4 <= words;
-  if (detail) *detail = found;
   if (imageSize / 4 > words)
-    protocol::PostStatus("Verify: " + protocol::BareFileName(imageFile) +
-                         " is longer than the read-back; the rest was not compared.");
-  if (count == 0) {
-    protocol::PostStatus("Verifing done. No different bytes found!");
+    protocol::PostStatus(link, "Verify: " + protocol::BareFileName(imageFile) +
+                                   " is longer than the read-back; the rest was not compared.");
+  if (found.Count == 0) {
+    protocol::PostStatus(link, "Verifing done. No different bytes found!");
   } else {
     std::string line = "Diff in block(s) ";
-    for (int s = 0; s < protocol::SectorCount; ++s) {
-      if (protocol::SectorFlags()[static_cast<size_t>(s)]) line += std::to_string(s) + " ";
-    }
-    protocol::PostStatus(line);
+    for (int s : found.DifferingSectors()) line += std::to_string(s) + " ";
+    protocol::PostStatus(link, line);
   }
-  return count;
+  return found;
 }
 
 }  // namespace transfer

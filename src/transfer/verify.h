@@ -4,20 +4,26 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "protocol/flash_map.h"
 
 namespace transfer {
 
-// What a comparison found beyond its count.
-struct VerifyDetail {
-  bool WholeImage = true;  // the read-back was long enough to compare all of the image
+// What a comparison found.
+struct VerifyResult {
+  // The differing 32-bit words below the verification limit (sector 18 of a protected model is
+  // not compared).
+  int32_t Count = 0;
+  protocol::SectorFlags SectorFlags{};  // nonzero: the sector holds a differing word
   std::array<int64_t, protocol::SectorCount> DifferingWords{};  // per sector
+  bool WholeImage = true;  // the read-back was long enough to compare all of the image
+  std::vector<int> DifferingSectors() const;
 };
 
-// Flags every sector that holds a differing word and logs the result; answers the number of
-// differing 32-bit words below the verification limit.
-int32_t VerifyBlocks(const std::string& imageFile, const std::string& readBackFile,
-                     VerifyDetail* detail = nullptr);
+// Compares the image with the read-back word by word and logs the result through the link's
+// status line.
+VerifyResult VerifyBlocks(protocol::DecoLink& link, const std::string& imageFile,
+                          const std::string& readBackFile);
 
 }  // namespace transfer

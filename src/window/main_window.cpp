@@ -5,10 +5,12 @@
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "protocol/service_mode.h"
+#include "protocol/transaction.h"
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
 #include "transfer/connection.h"
 #include "transfer/scope_exit.h"
+#include "transfer/time_stamp.h"
 
 namespace window {
 
@@ -156,7 +158,7 @@ void TForm1::CheckWorkerEnd() {
   view_.WatchWorker(false);
   if (!FWorker || workerEndTold_) return;
   workerEndTold_ = true;
-  if (!FWorker->ErrorText().empty()) TellWhatTheJobLeft(FWorker->Terminated());
+  if (!FWorker->Result().ErrorText.empty()) TellWhatTheJobLeft(FWorker->Terminated());
 }
 
 void TForm1::TellWhatTheJobLeft(bool aborting) {
@@ -340,7 +342,7 @@ void TForm1::Button6Click() {
     SetButtons(false);
     view_.Repaint();
     try {
-      SetWriteJob(selection);
+      SetWriteJob(selection, ChosenWriteMethod());
     } catch (const std::exception& error) {
       // A merge that failed must stop the WRITE before any flash work.
       dialogs_.Message(std::string(error.what()) + ". WRITE aborted!");
@@ -408,17 +410,14 @@ bool TForm1::DecideClose() {
 // ---- the engine -----------------------------------------------------------------------------
 
 void TForm1::ResetEngineState() {
-  protocol::MainWindowHandle() = this;
-  transfer::IsWriteJob() = false;
-  transfer::FlashWriteActive() = false;
-  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
-  protocol::SerialLink().reset();
-  protocol::FillFlashTables();
-  transfer::SetTimeStampedNames(transfer::LocalTimeStamp());
+  plan_ = transfer::JobPlan();
+  link_.BaseTimeout = protocol::StandardBaseTimeout;
+  link_.SerialLink.reset();
+  names_ = transfer::TimeStampedNames(transfer::LocalTimeStamp());
 }
 
 void TForm1::ReleaseEngine() {
-  if (protocol::MainWindowHandle().load() == this) protocol::MainWindowHandle() = nullptr;
+  link_.MainWindowHandle = nullptr;
 }
 
 std::vector<std::string> TForm1::PortNames() {
@@ -428,38 +427,38 @@ std::vector<std::string> TForm1::PortNames() {
 }
 
 void TForm1::SetLinkDefaults(bool decoInStandby) {
-  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
-  protocol::DecoInStandby() = decoInStandby;
+  link_.BaseTimeout = protocol::StandardBaseTimeout;
+  link_.DecoInStandby = decoInStandby;
 }
 
 bool TForm1::OpenLink(const std::string& port, const std::string& baud, bool decoInStandby,
                       transfer::ConnectError& error) {
-  return transfer::ConnectDeco(port, baud, decoInStandby, error);
+  return transfer::ConnectDeco(link_, port, baud, decoInStandby, error);
 }
 
 void TForm1::CloseLink() {
-  transfer::DisconnectDeco();
+  transfer::DisconnectDeco(link_);
 }
 
-bool TForm1::LinkOpen() {
-  return protocol::SerialLink() != nullptr;
+bool TForm1::LinkOpen() const {
+  return link_.SerialLink != nullptr;
 }
 
-std::string TForm1::LinkSpeed() {
-  if (!protocol::SerialLink()) return "";
-  return " at " + std::to_string(protocol::SerialLink()->LineSettings.BaudRate) + " baud";
+std::string TForm1::LinkSpeed() const {
+  if (!link_.SerialLink) return "";
+  return " at " + std::to_string(link_.SerialLink->LineSettings.BaudRate) + " baud";
 }
 
-bool TForm1::WritingFlash() {
-  return transfer::FlashWriteActive();
+bool TForm1::WritingFlash() const {
+  return FWorker && FWorker->FlashWriteActive();
 }
 
-bool TForm1::WriteJobRuns() {
-  return transfer::IsWriteJob();
+bool TForm1::WriteJobRuns() const {
+  return plan_.IsWriteJob;
 }
 
-std::string TForm1::LastStatusLine() {
-  return protocol::StatusText();
+std::string TForm1::LastStatusLine() const {
+  return link_.StatusText();
 }
 
 void TForm1::Pause(unsigned seconds) {
@@ -472,28 +471,25 @@ bool TForm1::AcceptRead(const transfer::JobSelection& selection) {
 }
 
 void TForm1::SetReadJob(const transfer::JobSelection& selection) {
-  transfer::SetReadJobValues(selection);
+  plan_ = transfer::ReadJobPlan(selection);
 }
 
 bool TForm1::AcceptWrite(const transfer::JobSelection& selection, transfer::WriteMethod method) {
-  transfer::SetWriteMethod(method);
-  return transfer::CheckWriteFiles(selection, *this);
+  return transfer::CheckWriteFiles(selection, method, names_, *this);
 }
 
-void TForm1::SetWriteJob(const transfer::JobSelection& selection) {
-  transfer::MergeAndSetWriteJobValues(selection, *this);
+void TForm1::SetWriteJob(const transfer::JobSelection& selection, transfer::WriteMethod method) {
+  plan_ = transfer::WriteJobPlan(selection, method, names_, *this);
 }
 
 void TForm1::StartWorker(const transfer::JobSelection& selection) {
-  protocol::DecoInStandby() = view_.Checked(Control::RadioButton4);
-  const bool writeJob = transfer::IsWriteJob();
-  if (writeJob) {
+  link_.DecoInStandby = view_.Checked(Control::RadioButton4);
+  if (plan_.IsWriteJob) {
     readTargets_.clear();
   } else {
     NoteReadTargets(selection);
   }
-  FWorker = std::make_unique<transfer::TIOThread>(*this, selection);
-  transfer::IsWriteJob() = writeJob;
+  FWorker = std::make_unique<transfer::TIOThread>(*this, link_, plan_);
   workerEndTold_ = false;
   view_.WatchWorker(true);
   FWorker->Resume();

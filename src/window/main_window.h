@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/transaction.h"
+#include "protocol/deco_link.h"
 #include "transfer/io_thread.h"
 #include "transfer/job_setup.h"
 #include "window/dialogs.h"
@@ -41,6 +41,15 @@ class TForm1 : public protocol::StatusSink,
   // Set while Connect or Disconnect holds the window's thread.
   bool HoldingInput() const { return holdingInput_; }
   std::string LastChosenFile() const { return openDialogFileName_; }
+  // The deco link, the run's own file names, the job started last and the chosen write method,
+  // for the view and for tests to look at.
+  const protocol::DecoLink& Link() const { return link_; }
+  protocol::DecoLink& Link() { return link_; }
+  const transfer::RunNames& Names() const { return names_; }
+  const transfer::JobPlan& Plan() const { return plan_; }
+  transfer::WriteMethod ChosenWriteMethod() const;
+  // A job writes flash now: its Abort and close questions are worded for a WRITE.
+  bool WritingFlash() const;
 
   void SetButtons(bool enabled);
 
@@ -80,7 +89,6 @@ class TForm1 : public protocol::StatusSink,
   void ShowConnected(bool connected);
   std::string FailedConnectLine(const std::string& port, const transfer::ConnectError& error) const;
   transfer::JobSelection Snapshot() const;
-  transfer::WriteMethod ChosenWriteMethod() const;
   void ResetProgress();
   void PickFile(Control field, const char* title);
   bool DecideClose();
@@ -96,24 +104,29 @@ class TForm1 : public protocol::StatusSink,
   void ResetEngineState();
   void ReleaseEngine();
   static std::vector<std::string> PortNames();
-  static void SetLinkDefaults(bool decoInStandby);
-  static bool OpenLink(const std::string& port, const std::string& baud, bool decoInStandby,
-                       transfer::ConnectError& error);
-  static void CloseLink();
-  static bool LinkOpen();
-  static std::string LinkSpeed();
-  static bool WritingFlash();
-  static bool WriteJobRuns();
-  static std::string LastStatusLine();
+  void SetLinkDefaults(bool decoInStandby);
+  bool OpenLink(const std::string& port, const std::string& baud, bool decoInStandby,
+                transfer::ConnectError& error);
+  void CloseLink();
+  bool LinkOpen() const;
+  std::string LinkSpeed() const;
+  bool WriteJobRuns() const;
+  std::string LastStatusLine() const;
   static void Pause(unsigned seconds);
   bool AcceptRead(const transfer::JobSelection& selection);
   void SetReadJob(const transfer::JobSelection& selection);
   bool AcceptWrite(const transfer::JobSelection& selection, transfer::WriteMethod method);
-  void SetWriteJob(const transfer::JobSelection& selection);
+  void SetWriteJob(const transfer::JobSelection& selection, transfer::WriteMethod method);
   void StartWorker(const transfer::JobSelection& selection);
 
   MainWindowView& view_;
   Dialogs& dialogs_;
+  // The deco this window talks to; its status lines come here.
+  protocol::DecoLink link_{this};
+  // The run's own files, named by the stamp taken at start-up.
+  transfer::RunNames names_;
+  // The job started last.
+  transfer::JobPlan plan_;
   bool FConnected = false;
   std::unique_ptr<transfer::TIOThread> FWorker;
   std::string openDialogFileName_;

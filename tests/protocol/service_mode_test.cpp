@@ -11,9 +11,15 @@ using testing_support::InService;
 using testing_support::SimSession;
 
 namespace {
-const std::vector<std::string> InitialisationLines = {
-    "09",             "0221FF7FF7EC71", "0221FF7FF6D771", "0221FF7FF734FD", "0221FF7FF6FFD5",
-    "0221FF7FF70FF9", "0221FF7FF735C5", "0221FF7FF7817D", "0221FF7FF7CDDE"};
+const std::vector<std::string> InitialisationLines = {"09",
+                                                      "0221FF7FF7EC71",
+                                                      "0221FF7FF6D771",
+                                                      "0221FF7FF734FD",
+                                                      "0221FF7FF6FFD5",
+                                                      "0221FF7FF70FF9",
+                                                      "0221FF7FF735C5",
+                                                      "0221FF7FF7817D",
+                                                      "0221FF7FF7CDDE"};
 
 std::vector<std::string> Tail(const std::vector<std::string>& all, size_t n) {
   return std::vector<std::string>(all.end() - static_cast<std::ptrdiff_t>(n), all.end());
@@ -31,19 +37,19 @@ TEST(ServiceModeTest, FromStandbyAtEachSpeed) {
   for (const Row& row : rows) {
     SimSession session;
     session.Connect(row.baud, true);
-    EXPECT_EQ(SerialLink()->LineSettings.BaudRate, row.rate) << row.baud;
+    EXPECT_EQ(session.link.SerialLink->LineSettings.BaudRate, row.rate) << row.baud;
     EXPECT_EQ(session.deco.Model().ListenBaud(), row.rate);
-    EXPECT_EQ(session.Log(), (std::vector<std::string>{
-                                 "Display of deco must show -SE-", sim::DefaultModel,
-                                 std::string("Set baudrate ") + row.baud + " ...", "OK",
-                                 "Initializing deco ..."}))
+    EXPECT_EQ(session.Log(),
+              (std::vector<std::string>{"Display of deco must show -SE-", sim::DefaultModel,
+                                        std::string("Set baudrate ") + row.baud + " ...", "OK",
+                                        "Initializing deco ..."}))
         << row.baud;
     auto commands = session.deco.Model().CommandLog();
     ASSERT_EQ(commands.size(), 11u);
     EXPECT_EQ(commands[0], "VORTANE");
     EXPECT_EQ(commands[1], row.switchLine);
     EXPECT_EQ(Tail(commands, 9), InitialisationLines);
-    EXPECT_FALSE(Block18Protected());
+    EXPECT_FALSE(session.link.Block18Protected);
   }
 }
 
@@ -57,7 +63,7 @@ TEST(ServiceModeTest, FromServiceModeTheSwitchAnswerIsJudgedAsItComes) {
   for (const Row& row : rows) {
     SimSession session(InService(row.rate));
     session.Connect(row.baud, false);
-    EXPECT_EQ(SerialLink()->LineSettings.BaudRate, row.rate);
+    EXPECT_EQ(session.link.SerialLink->LineSettings.BaudRate, row.rate);
     auto log = session.Log();
     ASSERT_EQ(log.size(), 5u);
     EXPECT_EQ(log[3], row.judgement) << row.baud;
@@ -70,10 +76,10 @@ TEST(ServiceModeTest, ProtectedModelAndExit) {
   settings.Model = "xx KVT6072 yy";
   SimSession session(settings);
   session.Connect("115200", true);
-  EXPECT_TRUE(Block18Protected());
+  EXPECT_TRUE(session.link.Block18Protected);
   EXPECT_EQ(session.Log()[1], "xx KVT6072 yy => Block 18 protected.");
   session.recorder.Clear();
-  EXPECT_TRUE(LeaveServiceMode());
+  EXPECT_TRUE(LeaveServiceMode(session.link));
   EXPECT_EQ(session.Log(), (std::vector<std::string>{"Exit -SE-", "OK : Deco must be Standby now!",
                                                      std::string(30, '=')}));
   EXPECT_FALSE(session.deco.Model().InService());
@@ -83,9 +89,9 @@ TEST(ServiceModeTest, ExitNotConfirmed) {
   sim::Settings settings = InService();
   settings.Fault.GarbageReplyAt = 1;
   SimSession session(settings);
-  SerialLink()->OpenPort(session.deco.SlavePath());
-  SerialLink()->ConfigureLine(115200, 7, 'E', 0, false, false);
-  EXPECT_FALSE(LeaveServiceMode());
+  session.link.SerialLink->OpenPort(session.deco.SlavePath());
+  session.link.SerialLink->ConfigureLine(115200, 7, 'E', 0, false, false);
+  EXPECT_FALSE(LeaveServiceMode(session.link));
   EXPECT_EQ(session.Log()[1], "ERROR when Exit -SE-");
 }
 
@@ -94,7 +100,7 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
     sim::Settings settings;
     settings.Fault.DropReplyAt = 1;
     SimSession session(settings);
-    BaseTimeout() = 10;
+    session.link.BaseTimeout = 10;
     try {
       session.Connect("115200", true);
       FAIL() << "connected to a silent deco";
@@ -106,7 +112,7 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
   {
     // The deco shows -SE- at 115200 but the user says standby: 9600 is not understood.
     SimSession session(InService(115200));
-    BaseTimeout() = 10;
+    session.link.BaseTimeout = 10;
     EXPECT_THROW(session.Connect("115200", true), serial::ESerialError);
     EXPECT_TRUE(session.deco.Model().CommandLog().empty());
   }
@@ -114,9 +120,9 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
 
 TEST(ServiceModeTest, MissingPortRaisesTheSystemError) {
   SimSession session;
-  DecoInStandby() = true;
+  session.link.DecoInStandby = true;
   try {
-    EnterServiceMode("/dev/pyrelink-missing", "115200");
+    EnterServiceMode(session.link, "/dev/pyrelink-missing", "115200");
     FAIL();
   } catch (const serial::ESerialError& error) {
     EXPECT_EQ(error.Code, ENOENT);

@@ -18,8 +18,8 @@ using testing_support::SimSession;
 
 namespace {
 void OpenAt(SimSession& session, int32_t baud) {
-  SerialLink()->OpenPort(session.deco.SlavePath());
-  SerialLink()->ConfigureLine(baud, 7, 'E', 0, false, false);
+  session.link.SerialLink->OpenPort(session.deco.SlavePath());
+  session.link.SerialLink->ConfigureLine(baud, 7, 'E', 0, false, false);
 }
 
 }  // namespace
@@ -27,7 +27,7 @@ void OpenAt(SimSession& session, int32_t baud) {
 TEST(TransactionTest, FlashBlockDecodesToTheBytesTheDecoHolds) {
   SimSession session(InService());
   OpenAt(session, 115200);
-  std::string reply = SendCommand("0221FF7FE00000", 1);
+  std::string reply = SendCommand(session.link, "0221FF7FE00000", 1);
   ASSERT_EQ(reply.size(), 3u + 512u);
   uint8_t block[256];
   ASSERT_EQ(DecodeHexWords256(reply, 3, block), HexData::Good);
@@ -45,11 +45,11 @@ TEST(TransactionTest, LineFeedLeftFromCrLfIsNotPartOfTheNextReply) {
     settings.Fault.CrLfEndings = true;
     settings.Fault.SlowReplyMs = slowReplyMs;
     SimSession session(settings);
-    BaseTimeout() = 100;
+    session.link.BaseTimeout = 100;
     OpenAt(session, 115200);
-    EXPECT_EQ(SendCommand("09", 1), "021") << slowReplyMs;
-    EXPECT_EQ(SendCommand("09", 1), "021") << slowReplyMs;
-    std::string block = SendCommand("0221FF7FE00000", 1);
+    EXPECT_EQ(SendCommand(session.link, "09", 1), "021") << slowReplyMs;
+    EXPECT_EQ(SendCommand(session.link, "09", 1), "021") << slowReplyMs;
+    std::string block = SendCommand(session.link, "0221FF7FE00000", 1);
     EXPECT_EQ(block.size(), 3u + 512u) << slowReplyMs;
     EXPECT_EQ(block.substr(0, 3), "021") << slowReplyMs;
   }
@@ -59,44 +59,44 @@ TEST(TransactionTest, MissingReplyIsATimeoutWithinTheBound) {
   sim::Settings settings = InService();
   settings.Fault.DropReplyAt = 1;
   SimSession session(settings);
-  BaseTimeout() = 20;
+  session.link.BaseTimeout = 20;
   OpenAt(session, 115200);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), 9997);
+  EXPECT_EQ(SerialErrorCodeOf([&] { SendCommand(session.link, "09", 1); }), 9997);
   auto spent = std::chrono::steady_clock::now() - start;
   // Room for a loaded machine, yet below the wait a standard time-out would take.
   EXPECT_LT(spent, std::chrono::milliseconds(20 * FirstByteTimeoutFactor + 1200));
-  EXPECT_EQ(SendCommand("09", 1), "021");  // the deco answers the next command normally
+  EXPECT_EQ(SendCommand(session.link, "09", 1),
+            "021");  // the deco answers the next command normally
 }
 
 TEST(TransactionTest, TrickleWithoutCrIsBounded) {
   sim::Settings settings = InService();
   settings.Fault.TrickleAt = 1;
   SimSession session(settings);
-  BaseTimeout() = 50;
+  session.link.BaseTimeout = 50;
   OpenAt(session, 115200);
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), 9997);
+  EXPECT_EQ(SerialErrorCodeOf([&] { SendCommand(session.link, "09", 1); }), 9997);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
-  EXPECT_FALSE(SerialLink()->LineBuffer.empty());  // nothing received is lost
+  EXPECT_FALSE(session.link.SerialLink->LineBuffer.empty());  // nothing received is lost
 }
 
 TEST(TransactionTest, NoLinkIsAnError) {
-  SerialLink().reset();
-  EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), 9994);
+  DecoLink link;
+  EXPECT_EQ(SerialErrorCodeOf([&] { SendCommand(link, "09", 1); }), 9994);
 }
 
 TEST(StatusTest, LinesFromTwoThreadsArriveWholeAndInOrder) {
   testing_support::StatusRecorder recorder;
-  MainWindowHandle() = &recorder;
-  auto post = [](const std::string& prefix) {
-    for (int i = 0; i < 200; ++i) PostStatus(prefix + std::to_string(i));
+  DecoLink link(&recorder);
+  auto post = [&link](const std::string& prefix) {
+    for (int i = 0; i < 200; ++i) PostStatus(link, prefix + std::to_string(i));
   };
   std::thread worker(post, "w");
   post("m");
   worker.join();
-  PostStatus("");
-  MainWindowHandle() = nullptr;
+  PostStatus(link, "");
   auto lines = recorder.Lines();
   ASSERT_EQ(lines.size(), 400u);
   int nextW = 0, nextM = 0;
@@ -104,7 +104,7 @@ TEST(StatusTest, LinesFromTwoThreadsArriveWholeAndInOrder) {
     int& next = line[0] == 'w' ? nextW : nextM;
     EXPECT_EQ(line.substr(1), std::to_string(next++)) << line;
   }
-  EXPECT_EQ(StatusText(), "");
+  EXPECT_EQ(link.StatusText(), "");
 }
 
 TEST(WaitTest, WholeSecondsOnTheInstalledClock) {

@@ -1,4 +1,4 @@
-// The port object's rules that need no device: port names, error texts and codes, ticks.
+// The port object's rules that need no device: port names, error texts and codes, time-outs.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -144,9 +144,42 @@ TEST(ErrorModelTest, ClosedObjectAndNeverOpened) {
   EXPECT_EQ(reasons[0], serial::HR_SerialClose);
 }
 
-TEST(TickTest, Span) {
-  EXPECT_EQ(serial::TickSpan(0xFFFFFFF0u, 0x00000010u), 32u);
-  EXPECT_EQ(serial::TickSpan(100, 100), 0u);
-  EXPECT_EQ(serial::TickSpan(200, 100), 100u);
-  EXPECT_EQ(serial::TickSpan(100, 250), 150u);
+// A reply that comes in two chunks, the second one at once. With InterPacketTimeout on, the
+// time-out bounds each wait, so even 0 lets the second chunk in; off, it bounds the whole
+// receive, and a negative one is spent by the first wait. A receive that runs out of time
+// keeps what it collected in the line buffer; an exact-length one hands the surplus back there.
+TEST(ReceiveTimeoutTest, PerWaitOrTotal) {
+  struct Row {
+    bool perWait;
+    int32_t timeout;
+    int32_t code;
+    const char* line;   // ReceiveUntil with terminator CR
+    const char* kept;   // the line buffer after it
+    const char* three;  // ReceiveCount of three bytes
+  } rows[] = {{true, 0, 0, "ABC", "", "ABC"},
+              {true, -1, 0, "ABC", "", "ABC"},
+              {false, 10000, 0, "ABC", "", "ABC"},
+              {false, 0, 9997, "", "AB", ""},
+              {false, -1, 9997, "", "AB", ""}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << (row.perWait ? "per wait " : "total ") << row.timeout);
+    auto backend = std::make_unique<ScriptedBackend>();
+    ScriptedBackend& device = *backend;
+    TBlockSerial port(std::move(backend));
+    port.OpenPort("COM1");
+    port.InterPacketTimeout = row.perWait;
+
+    device.chunks = {{"AB", 0}, {"C\r", 0}};
+    EXPECT_EQ(port.ReceiveUntil(row.timeout, "\r"), row.line);
+    EXPECT_EQ(port.LastErrorCode, row.code);
+    EXPECT_EQ(port.LineBuffer, row.kept);
+
+    port.LineBuffer.clear();
+    device.chunks = {{"AB", 0}, {"CD", 0}};
+    EXPECT_EQ(port.ReceiveCount(3, row.timeout), row.three);
+    EXPECT_EQ(port.LastErrorCode, row.code);
+    if (row.code == 0) {
+      EXPECT_EQ(port.LineBuffer, "D");
+    }
+  }
 }

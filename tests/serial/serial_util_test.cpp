@@ -4,8 +4,74 @@
 
 #include "serial/parity_marks.h"
 
+using serial::Deadline;
 using serial::FindLineEnd;
 using serial::SplitList;
+
+// Read at fixed clock readings; the start lies just below 2^32 so that a deadline after it
+// shows that the 64-bit reading does not wrap where the classic tick does.
+TEST(DeadlineTest, TimeLeftAtEachReading) {
+  constexpr uint64_t Start = 0xFFFFFF00u;
+  struct Row {
+    int32_t timeoutMs;
+    uint64_t elapsedMs;
+    int32_t left;
+    bool passed;
+  } rows[] = {
+      {1000, 0, 1000, false},
+      {1000, 400, 600, false},
+      {1000, 999, 1, false},
+      {1000, 1000, 0, true},
+      {1000, 5000, 0, true},  // never negative once over
+      {0, 0, 0, true},
+      {-1, 0, -1, false},  // a negative time-out has no end
+      {-1, uint64_t{1} << 40, -1, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << row.timeoutMs << " ms after " << row.elapsedMs);
+    Deadline deadline(row.timeoutMs, Start);
+    EXPECT_EQ(deadline.LeftMs(Start + row.elapsedMs), row.left);
+    EXPECT_EQ(deadline.Passed(Start + row.elapsedMs), row.passed);
+  }
+}
+
+TEST(DeadlineTest, OnTheOneMonotonicClock) {
+  uint64_t before = serial::MonotonicMs();
+  uint32_t tick = serial::CurrentTick();
+  Deadline now(0);
+  Deadline never(-1);
+  constexpr int32_t Hour = 3600 * 1000;
+  Deadline hour(Hour);
+  uint64_t after = serial::MonotonicMs();
+  ASSERT_LE(before, after);
+  // The classic tick is the same clock, cut to 32 bits.
+  EXPECT_LE(serial::TickSpan(static_cast<uint32_t>(before), tick), after - before);
+  EXPECT_TRUE(now.Passed());
+  EXPECT_FALSE(never.Passed());
+  EXPECT_EQ(never.LeftMs(), -1);
+  EXPECT_FALSE(hour.Passed());
+  EXPECT_LE(hour.LeftMs(), Hour);
+  EXPECT_GT(hour.LeftMs(), Hour - 60 * 1000);
+}
+
+TEST(TickTest, SpanFollowsTheWrapRule) {
+  struct Row {
+    uint32_t earlier, later, span;
+  } rows[] = {{0xFFFFFFF0u, 0x00000010u, 32}, {100, 100, 0}, {200, 100, 100}, {100, 250, 150}};
+  for (const Row& row : rows)
+    EXPECT_EQ(serial::TickSpan(row.earlier, row.later), row.span)
+        << row.earlier << " " << row.later;
+}
+
+// Ten bits a character: a speed carries a tenth of its baud rate in characters each second.
+TEST(WireTimeTest, OneSecondOfLine) {
+  struct Row {
+    int64_t characters;
+    uint32_t baud;
+  } rows[] = {{960, 9600}, {3840, 38400}, {11520, 115200}, {960, 0}};  // 0: not yet set, 9600
+  for (const Row& row : rows)
+    EXPECT_EQ(serial::WireTimeMs(row.characters, row.baud), 1000) << row.baud;
+}
 
 TEST(FindLineEndTest, EarliestFormWinsAndPairsBeatSingles) {
   auto a = FindLineEnd("ab\n\rc");
@@ -63,7 +129,8 @@ TEST(ParityMarkTest, MarkersNeverReachTheCaller) {
   auto result = serial::RemoveParityMarks(raw, sizeof raw, out, sizeof out);
   EXPECT_TRUE(result.ParityError);
   ASSERT_EQ(result.Written, 4u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), std::string("AB\xFF" "C"));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), std::string("AB\xFF"
+                                                                      "C"));
   EXPECT_EQ(result.Consumed, 7u);  // the incomplete marker waits for its third byte
   EXPECT_EQ(serial::UnmarkedCount(raw, sizeof raw), result.Written);  // what is pending
 

@@ -32,22 +32,18 @@ sim::Settings OnTestClock(sim::Settings settings) {
 SimSession::SimSession(const sim::Settings& settings) : deco(OnTestClock(settings)) {
   clock.SetBeforePause([this] { deco.CatchUp(); });
   previousClock_ = protocol::SetClock(&clock);
-  protocol::MainWindowHandle() = &recorder;
-  protocol::BaseTimeout() = protocol::StandardBaseTimeout;
-  protocol::FillFlashTables();
-  protocol::SerialLink() = std::make_unique<serial::TBlockSerial>();
-  protocol::SerialLink()->RaiseExcept = true;
+  link.SerialLink = std::make_unique<serial::TBlockSerial>();
+  link.SerialLink->RaiseExcept = true;
 }
 
 SimSession::~SimSession() {
-  protocol::SerialLink().reset();
-  protocol::MainWindowHandle() = nullptr;
+  link.SerialLink.reset();
   protocol::SetClock(previousClock_);
 }
 
 void SimSession::Connect(const std::string& baud, bool standby) {
-  protocol::DecoInStandby() = standby;
-  protocol::EnterServiceMode(deco.SlavePath(), baud);
+  link.DecoInStandby = standby;
+  protocol::EnterServiceMode(link, deco.SlavePath(), baud);
 }
 
 sim::Settings InService(uint32_t baud) {

@@ -33,13 +33,15 @@ class SimSession {
   explicit SimSession(const sim::Settings& settings = sim::Settings());
   ~SimSession();
 
-  // Connects as the window would: DecoInStandby() from standby, then EnterServiceMode.
+  // Connects as the window would: the link's DecoInStandby from standby, then EnterServiceMode.
   void Connect(const std::string& baud = "115200", bool standby = true);
   std::vector<std::string> Log() const { return recorder.Lines(); }
 
   sim::PtyDeco deco;
   protocol::FastClock clock{TestClockDivisor};
   StatusRecorder recorder;
+  // The link to the simulated deco; its status lines go to the recorder.
+  protocol::DecoLink link{&recorder};
 
  private:
   protocol::Clock* previousClock_;

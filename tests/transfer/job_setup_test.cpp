@@ -7,7 +7,9 @@
 #include <deque>
 #include <filesystem>
 
+#include "protocol/image_files.h"
 #include "support/files.h"
+#include "transfer/time_stamp.h"
 
 using namespace transfer;
 using testing_support::TempDir;
@@ -61,28 +63,32 @@ TEST(JobSetupTest, WriteChecksStopAtTheFirstFailingFile) {
   selection.Firmware = selection.Eeprom = true;
   selection.FirmwareFile = dir.File("Fw.bin");
   selection.EepromFile = dir.File("bad/E.bin");
-  SetWriteMethod(WriteMethod::Normal);
+  const RunNames names = TimeStampedNames("stamp");
   ScriptedDialogs dialogs;
-  EXPECT_FALSE(CheckWriteFiles(selection, dialogs));
+  EXPECT_FALSE(CheckWriteFiles(selection, WriteMethod::Normal, names, dialogs));
   EXPECT_EQ(dialogs.messages,
             std::vector<std::string>{"Fw.bin does not exist or has wrong size. WRITE aborted!"});
 
   ScriptedDialogs none;
-  EXPECT_FALSE(CheckWriteFiles(JobSelection(), none));
+  EXPECT_FALSE(CheckWriteFiles(JobSelection(), WriteMethod::Normal, names, none));
   EXPECT_EQ(none.messages, std::vector<std::string>{"CheckBoxes are not checked or File does not "
                                                     "exist or has wrong size. WRITE aborted!"});
 }
 
 TEST(JobSetupTest, ImageThatTheWriteItselfOverwritesIsRefused) {
   TempDir dir;
-  std::filesystem::path folderBefore = std::filesystem::current_path();
-  std::filesystem::current_path(dir.Path());  // the time-stamped names are bare, as in a run
-  SetTimeStampedNames("stamp");
-  Sized(FirmwareReadBackName(), 2097152);
-  Sized(ChannelReadBackName(), 524288);
-  Sized(MergedFileName(), 2097152);
-  Sized("Fw.bin", 2097152);
-  Sized("Ch.bin", 524288);
+  RunNames names = TimeStampedNames("stamp");
+  for (std::string* name :
+       {&names.FirmwareReadBackName, &names.ChannelReadBackName, &names.MergedFileName})
+    *name = dir.File(*name);
+  Sized(names.FirmwareReadBackName, 2097152);
+  Sized(names.ChannelReadBackName, 524288);
+  Sized(names.MergedFileName, 2097152);
+  Sized(dir.File("Fw.bin"), 2097152);
+  Sized(dir.File("Ch.bin"), 524288);
+  const std::string firmwareReadBack = protocol::BareFileName(names.FirmwareReadBackName);
+  const std::string channelReadBack = protocol::BareFileName(names.ChannelReadBackName);
+  const std::string merged = protocol::BareFileName(names.MergedFileName);
   const std::string readBackText = " is where this WRITE stores its read-back of the flash.";
   const std::string mergedText = " is where this WRITE stores the merged image.";
   struct Row {
@@ -90,12 +96,11 @@ TEST(JobSetupTest, ImageThatTheWriteItselfOverwritesIsRefused) {
     std::string firmware, channel;  // empty: not ticked
     std::string refusal;            // empty: passes
   } rows[] = {
-      {WriteMethod::Safe, dir.File(FirmwareReadBackName()), "", FirmwareReadBackName() + readBackText},
-      {WriteMethod::DifferentBlocks, "", dir.File(ChannelReadBackName()),
-       ChannelReadBackName() + readBackText},
-      {WriteMethod::Normal, dir.File(FirmwareReadBackName()), "", ""},
-      {WriteMethod::Normal, MergedFileName(), "Ch.bin", MergedFileName() + mergedText},
-      {WriteMethod::Safe, "Fw.bin", "Ch.bin", ""},
+      {WriteMethod::Safe, names.FirmwareReadBackName, "", firmwareReadBack + readBackText},
+      {WriteMethod::DifferentBlocks, "", names.ChannelReadBackName, channelReadBack + readBackText},
+      {WriteMethod::Normal, names.FirmwareReadBackName, "", ""},
+      {WriteMethod::Normal, names.MergedFileName, dir.File("Ch.bin"), merged + mergedText},
+      {WriteMethod::Safe, dir.File("Fw.bin"), dir.File("Ch.bin"), ""},
   };
   for (const Row& row : rows) {
     JobSelection selection;
@@ -103,15 +108,14 @@ TEST(JobSetupTest, ImageThatTheWriteItselfOverwritesIsRefused) {
     selection.Channel = !row.channel.empty();
     selection.FirmwareFile = row.firmware;
     selection.ChannelFile = row.channel;
-    SetWriteMethod(row.method);
     ScriptedDialogs dialogs;
-    EXPECT_EQ(CheckWriteFiles(selection, dialogs), row.refusal.empty()) << row.firmware;
+    EXPECT_EQ(CheckWriteFiles(selection, row.method, names, dialogs), row.refusal.empty())
+        << row.firmware;
     std::vector<std::string> expected;
     if (!row.refusal.empty())
       expected.push_back(row.refusal + " Copy it to another name first. WRITE aborted!");
     EXPECT_EQ(dialogs.messages, expected);
   }
-  std::filesystem::current_path(folderBefore);
 }
 
 TEST(JobSetupTest, WriteMergesWhenFirmwareAndChannelAreBoth) {
@@ -122,34 +126,34 @@ TEST(JobSetupTest, WriteMergesWhenFirmwareAndChannelAreBoth) {
   selection.ChannelFile = dir.File("Ch.bin");
   Sized(selection.FirmwareFile, 2097152);
   Sized(selection.ChannelFile, 524288);
-  SetTimeStampedNames("stamp");
-  MergedFileName() = dir.File(MergedFileName());
-  SetWriteMethod(WriteMethod::Safe);
+  RunNames names = TimeStampedNames("stamp");
+  names.MergedFileName = dir.File(names.MergedFileName);
   ScriptedDialogs dialogs;
-  ASSERT_TRUE(CheckWriteFiles(selection, dialogs));
-  MergeAndSetWriteJobValues(selection, dialogs);
-  EXPECT_TRUE(ChannelMerged());
-  EXPECT_TRUE(IsWriteJob());
-  EXPECT_TRUE(SafeMethod());
-  EXPECT_EQ(BlockCount(), FirmwareBlocks);
-  EXPECT_EQ(ImageFileName(), selection.FirmwareFile);
-  EXPECT_EQ(dialogs.log, (std::vector<std::string>{
-                             "Inserting Channel into Firmware file ...",
-                             "CHANNEL is inserted into FIRMWARE file: " + MergedFileName() + " !"}));
+  ASSERT_TRUE(CheckWriteFiles(selection, WriteMethod::Safe, names, dialogs));
+  JobPlan plan = WriteJobPlan(selection, WriteMethod::Safe, names, dialogs);
+  EXPECT_TRUE(plan.ChannelMerged);
+  EXPECT_TRUE(plan.IsWriteJob);
+  EXPECT_TRUE(plan.SafeMethod);
+  EXPECT_EQ(plan.BlockCount, FirmwareBlocks);
+  EXPECT_EQ(plan.ImageFileName, selection.FirmwareFile);
+  EXPECT_EQ(plan.MergedFileName, names.MergedFileName);
+  EXPECT_EQ(dialogs.log, (std::vector<std::string>{"Inserting Channel into Firmware file ...",
+                                                   "CHANNEL is inserted into FIRMWARE file: " +
+                                                       names.MergedFileName + " !"}));
 
   // A second run of the same second (another process, or the window's next WRITE) finds the
   // name taken: its merged image goes beside the first, which stays as it was.
-  std::string first = testing_support::ReadFile(MergedFileName());
+  std::string first = testing_support::ReadFile(names.MergedFileName);
   WriteFile(selection.ChannelFile, std::string(524288, 'B'));
   dialogs.log.clear();
-  MergeAndSetWriteJobValues(selection, dialogs);
-  EXPECT_EQ(MergedImageFile(), dir.File("_2MB_MERGED_stamp_2.BIN"));
-  EXPECT_EQ(testing_support::ReadFile(MergedFileName()), first);
-  EXPECT_EQ(testing_support::ReadFile(MergedImageFile()).substr(0, 524288),
+  JobPlan second = WriteJobPlan(selection, WriteMethod::Safe, names, dialogs);
+  EXPECT_EQ(second.MergedFileName, dir.File("_2MB_MERGED_stamp_2.BIN"));
+  EXPECT_EQ(testing_support::ReadFile(names.MergedFileName), first);
+  EXPECT_EQ(testing_support::ReadFile(second.MergedFileName).substr(0, 524288),
             std::string(524288, 'B'));
   ASSERT_EQ(dialogs.log.size(), 3u);
   EXPECT_EQ(dialogs.log[1],
-            MergedFileName() + " exists already: the merged image is " + MergedImageFile());
+            names.MergedFileName + " exists already: the merged image is " + second.MergedFileName);
 }
 
 TEST(JobSetupTest, ReadQuestionsInOrderAndNoStops) {
@@ -173,9 +177,9 @@ TEST(JobSetupTest, ReadQuestionsInOrderAndNoStops) {
   ScriptedDialogs again;
   EXPECT_TRUE(AskReadOverwrites(selection, again));
   EXPECT_EQ(again.asked.size(), 2u);
-  SetReadJobValues(selection);
-  EXPECT_EQ(BlockCount(), FirmwareBlocks);
-  EXPECT_FALSE(IsWriteJob());
+  JobPlan plan = ReadJobPlan(selection);
+  EXPECT_EQ(plan.BlockCount, FirmwareBlocks);
+  EXPECT_FALSE(plan.IsWriteJob);
 
   ScriptedDialogs none;
   EXPECT_FALSE(AskReadOverwrites(JobSelection(), none));

@@ -37,9 +37,9 @@ TEST(ReadJobTest, FirmwareEepromAndChannel) {
     settings.Fault.CrLfEndings = crLf;
     JobSession session(settings);
     JobSelection selection = All(session);
-    SetReadJobValues(selection);
-    EXPECT_EQ(BlockCount(), FirmwareBlocks);
-    EXPECT_EQ(session.Run(selection), "");
+    JobPlan plan = ReadJobPlan(selection);
+    EXPECT_EQ(plan.BlockCount, FirmwareBlocks);
+    EXPECT_EQ(session.Run(plan), "");
     EXPECT_EQ(session.host.DoneCount(), 1);
     auto flash = AsText(session.deco.Model().Flash());
     EXPECT_EQ(ReadFile(selection.FirmwareFile), flash);
@@ -58,7 +58,7 @@ TEST(ReadJobTest, FirmwareEepromAndChannel) {
     for (int i = 0; i <= 100; ++i) EXPECT_EQ(progress[static_cast<size_t>(i)], i);
     EXPECT_EQ(session.host.Colours(), std::vector<uint32_t>{ColourReadJob});
     EXPECT_EQ(session.clock.TotalSleptMs(), 3000u + 3000u);  // speed switch 3, job 2 + 1
-    EXPECT_FALSE(FlashWriteActive());
+    EXPECT_FALSE(session.flashWriteActive);
   }
 }
 
@@ -67,9 +67,9 @@ TEST(ReadJobTest, ChannelOnlyAndEepromOnly) {
   JobSelection selection;
   selection.Channel = true;
   selection.ChannelFile = session.dir.File("Ch.bin");
-  SetReadJobValues(selection);
-  EXPECT_EQ(BlockCount(), ChannelBlocks);
-  EXPECT_EQ(session.Run(selection), "");
+  JobPlan plan = ReadJobPlan(selection);
+  EXPECT_EQ(plan.BlockCount, ChannelBlocks);
+  EXPECT_EQ(session.Run(plan), "");
   EXPECT_EQ(ReadFile(selection.ChannelFile),
             AsText(session.deco.Model().Flash()).substr(0, 524288));
   EXPECT_EQ(
@@ -80,10 +80,10 @@ TEST(ReadJobTest, ChannelOnlyAndEepromOnly) {
   JobSelection eeprom;
   eeprom.Eeprom = true;
   eeprom.EepromFile = session.dir.File("E.bin");
-  SetReadJobValues(eeprom);
-  EXPECT_EQ(BlockCount(), 0);
+  JobPlan eepromPlan = ReadJobPlan(eeprom);
+  EXPECT_EQ(eepromPlan.BlockCount, 0);
   uint64_t slept = session.clock.TotalSleptMs();
-  EXPECT_EQ(session.Run(eeprom), "");
+  EXPECT_EQ(session.Run(eepromPlan), "");
   EXPECT_EQ(session.clock.TotalSleptMs() - slept, 3000u);
   EXPECT_EQ(session.host.DoneCount(), 2);
 }
@@ -91,9 +91,9 @@ TEST(ReadJobTest, ChannelOnlyAndEepromOnly) {
 TEST(ReadJobTest, StopAfterABlockLeavesWholeBlocks) {
   JobSession session;
   JobSelection selection = All(session);
-  SetReadJobValues(selection);
+  JobPlan plan = ReadJobPlan(selection);
   session.host.StopWhen = [](const std::string& event) { return event == "progress 3"; };
-  EXPECT_EQ(session.Run(selection), "");
+  EXPECT_EQ(session.Run(plan), "");
   EXPECT_EQ(session.host.DoneCount(), 0);
   size_t blocks = FlashReads(session.CommandsSinceJobStart());
   EXPECT_GT(blocks, 0u);
@@ -107,13 +107,13 @@ TEST(ReadJobTest, StopAfterABlockLeavesWholeBlocks) {
 TEST(ReadJobTest, StopDuringEepromReadsOneBlock) {
   JobSession session;
   JobSelection selection = All(session);
-  SetReadJobValues(selection);
+  JobPlan plan = ReadJobPlan(selection);
   char threadName[16] = {0};
   session.host.StopWhen = [&](const std::string& event) {
     pthread_getname_np(pthread_self(), threadName, sizeof threadName);  // the worker's own name
     return event.rfind("Read EEPROM is finished", 0) == 0;
   };
-  session.Run(selection);
+  session.Run(plan);
   EXPECT_STREQ(threadName, "KVTIOProgressBa");  // "KVTIOProgressBar" cut to 15 characters
   EXPECT_EQ(FlashReads(session.CommandsSinceJobStart()), 1u);
   EXPECT_EQ(protocol::FileSizeOf(selection.FirmwareFile), 256);
@@ -127,8 +127,8 @@ TEST(ReadJobTest, BadReplyEndsTheJobWithoutStoringIt) {
   JobSelection selection;
   selection.Firmware = true;
   selection.FirmwareFile = session.dir.File("Fw.bin");
-  SetReadJobValues(selection);
-  std::string error = session.Run(selection);
+  JobPlan plan = ReadJobPlan(selection);
+  std::string error = session.Run(plan);
   EXPECT_NE(error.find("0221FF7FE03100"), std::string::npos) << error;
   EXPECT_EQ(protocol::FileSizeOf(selection.FirmwareFile), 49 * 256);
   EXPECT_EQ(session.host.Log().back(), "ERROR: " + error);
@@ -142,8 +142,8 @@ TEST(ReadJobTest, DroppedReplyEndsTheJobWithTheErrorLogged) {
   JobSelection selection;
   selection.Channel = true;
   selection.ChannelFile = session.dir.File("Ch.bin");
-  SetReadJobValues(selection);
-  std::string error = session.Run(selection);
+  JobPlan plan = ReadJobPlan(selection);
+  std::string error = session.Run(plan);
   EXPECT_EQ(error, "Communication error 9997: Timeout during operation");
   auto log = session.host.Log();
   EXPECT_EQ(log.back(), "ERROR: Communication error 9997: Timeout during operation");
@@ -156,8 +156,8 @@ TEST(ReadJobTest, UnwritableOutputEndsTheJob) {
   JobSelection selection;
   selection.Channel = true;
   selection.ChannelFile = session.dir.File("no/such/folder/Ch.bin");
-  SetReadJobValues(selection);
-  std::string error = session.Run(selection);
+  JobPlan plan = ReadJobPlan(selection);
+  std::string error = session.Run(plan);
   EXPECT_NE(error.find("Cannot create"), std::string::npos);
   EXPECT_TRUE(FlashReads(session.CommandsSinceJobStart()) == 0);
   EXPECT_EQ(session.host.DoneCount(), 0);

@@ -60,29 +60,29 @@ int RecordingHost::DoneCount() const {
 }
 
 JobSession::JobSession(const sim::Settings& settings) : SimSession(settings) {
-  char cwd[PATH_MAX];
-  previousDir_ = ::getcwd(cwd, sizeof cwd) ? cwd : ".";
-  // The write job's time-stamped files are bare names: keep them in the test's folder.
-  if (::chdir(dir.Path().c_str()) != 0) throw std::runtime_error("chdir failed");
   Connect("115200", !settings.StartInService);
-  protocol::MainWindowHandle() = &host;
-  transfer::SetTimeStampedNames("12-7-2026_1-18-29_AM");
+  link.MainWindowHandle = &host;
+  names = transfer::TimeStampedNames("12-7-2026_1-18-29_AM");
+  for (std::string* name :
+       {&names.FirmwareReadBackName, &names.ChannelReadBackName, &names.MergedFileName})
+    *name = dir.File(*name);
 }
 
 JobSession::~JobSession() {
-  protocol::MainWindowHandle() = nullptr;
-  if (::chdir(previousDir_.c_str()) != 0) std::abort();
+  link.MainWindowHandle = nullptr;
 }
 
-std::string JobSession::Run(const transfer::JobSelection& selection) {
+std::string JobSession::Run(const transfer::JobPlan& plan) {
   commandsBefore_ = deco.Model().CommandLog().size();
-  transfer::TIOThread worker(host, selection);
+  transfer::TIOThread worker(host, link, plan);
   host.Worker = &worker;
   worker.Resume();
   worker.WaitFor();
   host.Worker = nullptr;
-  shortfall = worker.Shortfall();
-  return worker.ErrorText();
+  result = worker.Result();
+  shortfall = result.Shortfall;
+  flashWriteActive = worker.FlashWriteActive();
+  return result.ErrorText;
 }
 
 std::vector<std::string> JobSession::CommandsSinceJobStart() const {

@@ -44,17 +44,20 @@ class JobSession : public SimSession {
   explicit JobSession(const sim::Settings& settings = InService());
   ~JobSession();
   // Runs the job; answers the worker's error text ("" when none).
-  std::string Run(const transfer::JobSelection& selection);
+  std::string Run(const transfer::JobPlan& plan);
   std::vector<std::string> CommandsSinceJobStart() const;
 
   RecordingHost host;
   TempDir dir;
-  // What the last job left undone, as the worker reports it.
+  // The run's own files, in the test's folder.
+  transfer::RunNames names;
+  // What the last job did, and whether it still counted as writing flash at its end.
+  transfer::JobResult result;
   std::string shortfall;
+  bool flashWriteActive = false;
 
  private:
   size_t commandsBefore_ = 0;
-  std::string previousDir_;
 };
 
 }  // namespace testing_support

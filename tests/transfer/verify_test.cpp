@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "protocol/flash_map.h"
-#include "protocol/service_mode.h"
 #include "protocol/transaction.h"
 #include "support/sim_session.h"
 
@@ -15,26 +14,17 @@ using testing_support::WriteFile;
 namespace {
 class VerifyTest : public ::testing::Test {
  protected:
-  VerifyTest() {
-    protocol::FillFlashTables();
-    protocol::MainWindowHandle() = &recorder;
-    protocol::Block18Protected() = false;
-  }
-  ~VerifyTest() override { protocol::MainWindowHandle() = nullptr; }
-
   int32_t Compare(const std::string& image, const std::string& readBack) {
     WriteFile(dir.File("image"), image);
     WriteFile(dir.File("back"), readBack);
-    return transfer::VerifyBlocks(dir.File("image"), dir.File("back"));
+    last = transfer::VerifyBlocks(link, dir.File("image"), dir.File("back"));
+    return last.Count;
   }
-  std::vector<int> Flagged() const {
-    std::vector<int> sectors;
-    for (int s = 0; s <= protocol::SectorCount; ++s)
-      if (protocol::SectorFlags()[static_cast<size_t>(s)]) sectors.push_back(s);
-    return sectors;
-  }
+  std::vector<int> Flagged() const { return last.DifferingSectors(); }
 
   StatusRecorder recorder;
+  protocol::DecoLink link{&recorder};
+  transfer::VerifyResult last;
   TempDir dir;
   std::string firmware = std::string(2097152, '\x5A');
 };
@@ -64,10 +54,9 @@ TEST_F(VerifyTest, Sector18OnlyWhenNotProtected) {
   std::string changed = Flip(firmware, {0x1E0000});
   EXPECT_EQ(Compare(firmware, changed), 1);
   EXPECT_EQ(recorder.Lines().back(), "Diff in block(s) 18 ");
-  protocol::Block18Protected() = true;
+  link.Block18Protected = true;
   EXPECT_EQ(Compare(firmware, changed), 0);
   EXPECT_EQ(recorder.Lines().back(), "Verifing done. No different bytes found!");
-  protocol::Block18Protected() = false;
 }
 
 TEST_F(VerifyTest, NothingBeyondTheReadBackIsUsed) {
@@ -79,6 +68,6 @@ TEST_F(VerifyTest, NothingBeyondTheReadBackIsUsed) {
   EXPECT_EQ(Compare(Flip(channel, {0x70000}), channel), 1);
   EXPECT_EQ(Flagged(), std::vector<int>{6});
   // A missing image compares nothing.
-  EXPECT_EQ(transfer::VerifyBlocks(dir.File("missing"), dir.File("back")), 0);
+  EXPECT_EQ(transfer::VerifyBlocks(link, dir.File("missing"), dir.File("back")).Count, 0);
   EXPECT_EQ(Compare("abc", "abd"), 0);  // less than one word
 }

@@ -50,16 +50,14 @@ JobSelection FirmwareJob(JobSession& session, const std::string& image) {
   return selection;
 }
 
-void Prepare(JobSession& session, const JobSelection& selection, WriteMethod method) {
-  SetWriteMethod(method);
+JobPlan Prepare(JobSession& session, const JobSelection& selection, WriteMethod method) {
   struct Quiet : JobDialogs {
     bool Confirm(const std::string&) override { return true; }
     void Message(const std::string& text) override { ADD_FAILURE() << text; }
     void AddLogLine(const std::string&) override {}
   } dialogs;
-  ASSERT_TRUE(CheckWriteFiles(selection, dialogs));
-  MergeAndSetWriteJobValues(selection, dialogs);
-  (void)session;
+  EXPECT_TRUE(CheckWriteFiles(selection, method, session.names, dialogs));
+  return WriteJobPlan(selection, method, session.names, dialogs);
 }
 
 size_t Count(const std::vector<std::string>& lines, const std::string& prefix) {
@@ -84,8 +82,8 @@ TEST(WriteJobTest, NormalChannelWrite) {
   JobSession session;
   std::string image = NewImage(Channel, 1);
   JobSelection selection = ChannelJob(session, image);
-  Prepare(session, selection, WriteMethod::Normal);
-  EXPECT_EQ(session.Run(selection), "");
+  JobPlan plan = Prepare(session, selection, WriteMethod::Normal);
+  EXPECT_EQ(session.Run(plan), "");
   EXPECT_EQ(session.host.DoneCount(), 1);
   std::string flash = AsText(session.deco.Model().Flash());
   EXPECT_EQ(flash.substr(0, Channel), ErasedStart(image));
@@ -108,7 +106,7 @@ TEST(WriteJobTest, NormalChannelWrite) {
   auto progress = session.host.Progress();
   EXPECT_EQ(progress.front(), 6);  // sector 0: 8192 of 131072 words
   EXPECT_EQ(progress.back(), 100);
-  EXPECT_FALSE(FlashWriteActive());
+  EXPECT_FALSE(session.flashWriteActive);
 }
 
 // A word that ignores programming once is mended by the rewrite, and the final check reads back
@@ -120,8 +118,8 @@ TEST(WriteJobTest, SafeMethodRewritesOnlyTheWeakSector) {
   JobSession session(settings);
   std::string image = ErasedStart(NewImage(Channel, 2));
   JobSelection selection = ChannelJob(session, image);
-  Prepare(session, selection, WriteMethod::Safe);
-  EXPECT_EQ(session.Run(selection), "");
+  JobPlan plan = Prepare(session, selection, WriteMethod::Safe);
+  EXPECT_EQ(session.Run(plan), "");
   EXPECT_EQ(AsText(session.deco.Model().Flash()).substr(0, Channel), image);
   auto log = session.host.Log();
   ASSERT_EQ(log.size(), 8u);
@@ -133,7 +131,7 @@ TEST(WriteJobTest, SafeMethodRewritesOnlyTheWeakSector) {
   EXPECT_EQ(log[7], "Final check: sector(s) 3 hold what was written.");
   EXPECT_EQ(session.host.Colours(),
             (std::vector<uint32_t>{ColourWrite, ColourReadBack, ColourRewrite, ColourReadBack}));
-  EXPECT_EQ(protocol::FileSizeOf(ChannelReadBackName()), static_cast<int32_t>(Channel));
+  EXPECT_EQ(protocol::FileSizeOf(session.names.ChannelReadBackName), static_cast<int32_t>(Channel));
   EXPECT_EQ(session.host.DoneCount(), 1);
 }
 
@@ -142,8 +140,8 @@ TEST(WriteJobTest, DifferentBlocksWritesOnlyTheDifferingSector) {
   std::string image = AsText(session.deco.Model().Flash());
   image[0x9000] = static_cast<char>(image[0x9000] ^ 0x01);  // sector 1
   JobSelection selection = FirmwareJob(session, image);
-  Prepare(session, selection, WriteMethod::DifferentBlocks);
-  EXPECT_EQ(session.Run(selection), "");
+  JobPlan plan = Prepare(session, selection, WriteMethod::DifferentBlocks);
+  EXPECT_EQ(session.Run(plan), "");
   auto log = session.host.Log();
   ASSERT_EQ(log.size(), 6u);
   EXPECT_EQ(log[0], "Read FIRMWARE ...");
@@ -161,8 +159,8 @@ TEST(WriteJobTest, DifferentBlocksWritesOnlyTheDifferingSector) {
 TEST(WriteJobTest, DifferentBlocksEqualImageWritesNothing) {
   JobSession session;
   JobSelection selection = FirmwareJob(session, AsText(session.deco.Model().Flash()));
-  Prepare(session, selection, WriteMethod::DifferentBlocks);
-  EXPECT_EQ(session.Run(selection), "");
+  JobPlan plan = Prepare(session, selection, WriteMethod::DifferentBlocks);
+  EXPECT_EQ(session.Run(plan), "");
   EXPECT_TRUE(Logged(session.host.Log(), "Verifing done. No different bytes found!"));
   EXPECT_EQ(session.host.Log().back(),
             "Final check: no flash sector was written after the last comparison.");
@@ -175,12 +173,12 @@ TEST(WriteJobTest, ProtectedSector18IsNeverWritten) {
     sim::Settings settings = testing_support::InService();
     if (isProtected) settings.Model = sim::ProtectedModel;
     JobSession session(settings);
-    EXPECT_EQ(protocol::Block18Protected().load(), isProtected);
+    EXPECT_EQ(session.link.Block18Protected.load(), isProtected);
     std::string image = AsText(session.deco.Model().Flash());
     image[0x1E0000] = static_cast<char>(image[0x1E0000] ^ 0x80);
     JobSelection selection = FirmwareJob(session, image);
-    Prepare(session, selection, WriteMethod::DifferentBlocks);
-    EXPECT_EQ(session.Run(selection), "");
+    JobPlan plan = Prepare(session, selection, WriteMethod::DifferentBlocks);
+    EXPECT_EQ(session.Run(plan), "");
     std::string flash = AsText(session.deco.Model().Flash());
     if (isProtected) {
       EXPECT_TRUE(Logged(session.host.Log(), "Verifing done. No different bytes found!"));
@@ -198,8 +196,8 @@ TEST(WriteJobTest, ShortImageNeverErasesWhatItCannotRestore) {
   std::string image = flash.substr(0, 0x30000);  // ends inside sector 4
   image[0x28000] = static_cast<char>(image[0x28000] ^ 1);
   JobSelection selection = FirmwareJob(session, image);
-  Prepare(session, selection, WriteMethod::DifferentBlocks);
-  EXPECT_EQ(session.Run(selection), "");
+  JobPlan plan = Prepare(session, selection, WriteMethod::DifferentBlocks);
+  EXPECT_EQ(session.Run(plan), "");
   auto log = session.host.Log();
   EXPECT_TRUE(Logged(log, "Block 4 skipped: Fw.bin does not cover it fully."));
   EXPECT_EQ(session.shortfall, "Block 4 skipped: Fw.bin does not cover it fully.");
@@ -213,14 +211,14 @@ TEST(WriteJobTest, EepromOnlyTwiceWithSafe) {
   selection.EepromFile = session.dir.File("E.bin");
   std::string image = NewImage(2048, 3);
   WriteFile(selection.EepromFile, image);
-  Prepare(session, selection, WriteMethod::Safe);
+  JobPlan plan = Prepare(session, selection, WriteMethod::Safe);
   uint64_t slept = session.clock.TotalSleptMs();
-  EXPECT_EQ(session.Run(selection), "");
+  EXPECT_EQ(session.Run(plan), "");
   EXPECT_EQ(session.clock.TotalSleptMs() - slept, 4000u);
   EXPECT_EQ(session.CommandsSinceJobStart().size(), 48u);  // and the final check's 16 reads
   EXPECT_EQ(AsText(session.deco.Model().Eeprom()), image);
   EXPECT_EQ(session.host.DoneCount(), 1);
-  EXPECT_TRUE(FlashWriteActive());  // a job without flash work leaves it set, as designed
+  EXPECT_TRUE(session.flashWriteActive);  // a job without flash work leaves it set, as designed
 }
 
 TEST(WriteJobTest, StopChecks) {
@@ -246,13 +244,13 @@ TEST(WriteJobTest, StopChecks) {
     selection.Eeprom = true;
     selection.EepromFile = session.dir.File("E.bin");
     WriteFile(selection.EepromFile, NewImage(2048, 5));
-    Prepare(session, selection, row.method);
+    JobPlan plan = Prepare(session, selection, row.method);
     session.host.StopWhen = row.stopWhen;
-    EXPECT_EQ(session.Run(selection), "") << row.name;
+    EXPECT_EQ(session.Run(plan), "") << row.name;
     auto commands = session.CommandsSinceJobStart();
     EXPECT_EQ(Count(commands, "02207FE0155400010080"), row.erases) << row.name;
     EXPECT_EQ(session.host.DoneCount(), 0) << row.name;
-    EXPECT_EQ(FlashWriteActive().load(), row.stillActive) << row.name;
+    EXPECT_EQ(session.flashWriteActive, row.stillActive) << row.name;
     for (const auto& line : session.host.Log())
       EXPECT_EQ(line.find("Diff in"), std::string::npos) << row.name;
   }

@@ -79,7 +79,6 @@ class WindowTest : public ::testing::Test {
   }
   ~WindowTest() override {
     dialogs.answers.clear();
-    protocol::SerialLink().reset();
     form.reset();
     QDir::setCurrent(folderBefore);
     protocol::SetClock(previousClock);
@@ -242,8 +241,9 @@ TEST_F(WindowTest, RadioButtonsExcludeEachOtherUnderTheMouse) {
         EXPECT_EQ(checked(status), std::vector<QRadioButton*>{status[0]});
       }
       form->Button6->click();  // no box ticked: the method is taken, then the job refused
-      EXPECT_EQ(transfer::SafeMethod(), index == 1);
-      EXPECT_EQ(transfer::DifferentBlocksMethod(), index == 2);
+      const transfer::WriteMethod chosen = form->Form().ChosenWriteMethod();
+      EXPECT_EQ(chosen == transfer::WriteMethod::Safe, index == 1);
+      EXPECT_EQ(chosen == transfer::WriteMethod::DifferentBlocks, index == 2);
     }
   } while (std::next_permutation(std::begin(order), std::end(order)));
 }
@@ -266,7 +266,7 @@ TEST_F(WindowTest, ConnectAndDisconnect) {
   EXPECT_EQ(lines[lines.size() - 2], "Initializing deco ...");
   Click(form->Button4);
   EXPECT_FALSE(form->Form().Connected());
-  EXPECT_EQ(protocol::SerialLink(), nullptr);
+  EXPECT_EQ(form->Form().Link().SerialLink, nullptr);
   EXPECT_EQ(form->Button4->text(), "Connect");
   EXPECT_TRUE(form->ComboBox1->isEnabled());
   EXPECT_EQ(form->ComboBox1->grab().toImage(), idle);  // its own colours again

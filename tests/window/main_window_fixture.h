@@ -44,7 +44,6 @@ class MainWindowTest : public ::testing::Test {
     view.onLogLine = nullptr;
     form.reset();
     view.Attach(nullptr);
-    protocol::SerialLink().reset();
     std::filesystem::current_path(folderBefore);
     protocol::SetClock(previousClock);
   }

@@ -8,7 +8,8 @@
 #include <filesystem>
 
 #include "protocol/image_files.h"
-#include "transfer/job_values.h"
+#include "transfer/job_plan.h"
+#include "transfer/time_stamp.h"
 #include "window/main_window_fixture.h"
 
 using testing_support::AsText;
@@ -197,9 +198,9 @@ TEST_F(ServiceMainWindowTest, WriteMergesTheChannelIntoTheFirmwareBeforeTheJob) 
   ASSERT_GE(view.log.size(), 2u);
   EXPECT_EQ(view.log[view.log.size() - 2], "Inserting Channel into Firmware file ...");
   EXPECT_EQ(view.log.back(),
-            "CHANNEL is inserted into FIRMWARE file: " + transfer::MergedFileName() + " !");
-  EXPECT_TRUE(transfer::ChannelMerged());
-  EXPECT_EQ(transfer::BlockCount(), transfer::FirmwareBlocks);
+            "CHANNEL is inserted into FIRMWARE file: " + form->Names().MergedFileName + " !");
+  EXPECT_TRUE(form->Plan().ChannelMerged);
+  EXPECT_EQ(form->Plan().BlockCount, transfer::FirmwareBlocks);
   ASSERT_TRUE(WaitForJobEnd());
   // The comparison found nothing to write, so the final check has nothing to read back.
   ASSERT_GE(view.log.size(), 2u);
@@ -264,7 +265,7 @@ TEST_F(ServiceMainWindowTest, AbortAsksByTheJobAndReturnsToIdle) {
       EXPECT_EQ(form->Worker(), nullptr);
       EXPECT_TRUE(view.State(Control::Button5).visible);
       EXPECT_FALSE(view.State(Control::Button1).visible);
-      EXPECT_FALSE(transfer::FlashWriteActive());
+      EXPECT_FALSE(form->WritingFlash());
       view.Pump();
       EXPECT_EQ(view.workerDonePosts, 0);  // a stopped worker posts no job-done message
       // A READ stops between blocks.

@@ -13,7 +13,8 @@
 #include "protocol/image_files.h"
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
-#include "transfer/job_values.h"
+#include "transfer/job_plan.h"
+#include "transfer/time_stamp.h"
 #include "window/main_window_fixture.h"
 
 using testing_support::FakeView;
@@ -89,14 +90,13 @@ TEST_F(MainWindowTest, StartUpListsThePortsChoosesTheLastAndNamesTheRunsFiles) {
                                       "ChooseLastItem ComboBox2"}));
   EXPECT_TRUE(fresh.log.empty());
   EXPECT_FALSE(created.Connected());
-  EXPECT_EQ(protocol::MainWindowHandle().load(), &created);
-  EXPECT_EQ(protocol::SectorBase()[19], 0x80000000u);
+  EXPECT_EQ(created.Link().MainWindowHandle.load(), &created);
   // The run's time stamp, as the command line builds it: a four-digit year, no zone word.
   const std::string year =
       std::to_string(transfer::LocalCalendarTime(std::time(nullptr)).tm_year + 1900);
-  EXPECT_NE(transfer::FirmwareReadBackName().find(year), std::string::npos)
-      << transfer::FirmwareReadBackName();
-  EXPECT_EQ(transfer::FirmwareReadBackName().find("UTC"), std::string::npos);
+  const std::string& readBack = created.Names().FirmwareReadBackName;
+  EXPECT_NE(readBack.find(year), std::string::npos) << readBack;
+  EXPECT_EQ(readBack.find("UTC"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, SetButtonsSetsItsControlsInOrderAndNothingElse) {
@@ -182,14 +182,14 @@ TEST_F(MainWindowTest, StatusLinesTheEmptyOneAddsNothing) {
     if (row.fromWorker) {
       std::atomic<bool> posted{false};
       std::thread worker([&] {
-        protocol::PostStatus(row.text);
+        protocol::PostStatus(form->Link(), row.text);
         posted = true;
       });
       // A sent message: the worker waits until the window's thread has taken the line.
       EXPECT_TRUE(view.PumpUntil([&] { return posted.load(); }, 5000));
       worker.join();
     } else {
-      protocol::PostStatus(row.text);
+      protocol::PostStatus(form->Link(), row.text);
     }
     EXPECT_EQ(LogFrom(before), row.added);
   }
@@ -224,7 +224,7 @@ TEST_F(QuickTimeOutTest, FailedConnectsSayWhyAndReturnToIdleWithoutAMessage) {
     view.journal.clear();
     form->Button4Click();
     EXPECT_FALSE(form->Connected());
-    EXPECT_EQ(protocol::SerialLink(), nullptr);
+    EXPECT_EQ(form->Link().SerialLink, nullptr);
     EXPECT_EQ(view.Text(Control::Button4), "Connect");
     // Shown as connecting during the exchange, then as not connected again.
     auto connecting = std::find(view.journal.begin(), view.journal.end(), "ShowPortConnected 1");
@@ -281,7 +281,7 @@ TEST_F(SilentExitTest, DisconnectErrorGoesToTheErrorReportAndKeepsTheConnection)
   EXPECT_EQ(view.asked.back(),
             (Asked{"Error", "Communication error 9997: Timeout during operation"}));
   EXPECT_TRUE(form->Connected());
-  EXPECT_NE(protocol::SerialLink(), nullptr);
+  EXPECT_NE(form->Link().SerialLink, nullptr);
   EXPECT_EQ(view.Text(Control::Button4), "Disconnect");
   // Input is given back before the report is shown, so that its OK button can be pressed.
   auto released = std::find(view.journal.begin(), view.journal.end(), "HoldInput 0");
@@ -415,8 +415,8 @@ TEST_F(ServiceMainWindowTest, CloseProtection) {
       (write ? form->Button6Click() : form->Button5Click());
       ASSERT_NE(form->Worker(), nullptr);
       if (write) {
-        ASSERT_TRUE(view.PumpUntil([] { return transfer::FlashWriteActive().load(); },
-                                   testing_support::JobTimeoutMs));
+        ASSERT_TRUE(
+            view.PumpUntil([&] { return form->WritingFlash(); }, testing_support::JobTimeoutMs));
       }
     }
     view.asked.clear();

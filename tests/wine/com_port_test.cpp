@@ -47,44 +47,42 @@ double ThreadCpuMs() {
 TEST(ComPortTest, ConnectReadLostReplyAndLeave) {
   // The real clock: the deco needs the pause after the speed switch before it listens again.
   Lines log;
-  MainWindowHandle() = &log;
-  SerialLink() = std::make_unique<serial::TBlockSerial>();
-  SerialLink()->RaiseExcept = true;
-  DecoInStandby() = true;
+  DecoLink link(&log);
+  link.SerialLink = std::make_unique<serial::TBlockSerial>();
+  link.SerialLink->RaiseExcept = true;
+  link.DecoInStandby = true;
 
-  EnterServiceMode(PortName(), "115200");
+  EnterServiceMode(link, PortName(), "115200");
   ASSERT_GE(log.lines.size(), 4u);
   EXPECT_EQ(log.lines[1], sim::DefaultModel);
   EXPECT_EQ(log.lines.back(), "Initializing deco ...");
-  EXPECT_EQ(SerialLink()->LineSettings.BaudRate, 115200u);
+  EXPECT_EQ(link.SerialLink->LineSettings.BaudRate, 115200u);
 
   // Command 12, after eleven to connect: no reply. A time-out within its bound, and the next
   // command is answered.
-  BaseTimeout() = 100;
+  link.BaseTimeout = 100;
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(SerialErrorCodeOf([] { SendCommand("09", 1); }), serial::ErrTimeout);
+  EXPECT_EQ(SerialErrorCodeOf([&] { SendCommand(link, "09", 1); }), serial::ErrTimeout);
   EXPECT_LT(std::chrono::steady_clock::now() - start,
             std::chrono::milliseconds(100 * FirstByteTimeoutFactor + 1000));
-  BaseTimeout() = StandardBaseTimeout;
-  EXPECT_EQ(SendCommand("09", 1), "021");
+  link.BaseTimeout = StandardBaseTimeout;
+  EXPECT_EQ(SendCommand(link, "09", 1), "021");
 
-  std::string reply = SendCommand("0221FF7FE00100", 1);
+  std::string reply = SendCommand(link, "0221FF7FE00100", 1);
   uint8_t block[256];
   ASSERT_EQ(DecodeHexWords256(reply, 3, block), HexData::Good) << reply;
   std::vector<uint8_t> flash = sim::DecoModel::PatternFlash();
   EXPECT_TRUE(std::equal(block, block + 256, flash.begin() + 0x100));
 
   // A read on an empty queue waits its time-out and says so; it is no hang-up.
-  SerialLink()->RaiseExcept = false;
-  SerialLink()->DeadlockTimeout = 100;
+  link.SerialLink->RaiseExcept = false;
+  link.SerialLink->DeadlockTimeout = 100;
   char byte = 0;
-  EXPECT_EQ(SerialLink()->ReadBytes(&byte, 1), 0);
-  EXPECT_EQ(SerialLink()->LastErrorCode, serial::ErrTimeout);
-  SerialLink()->RaiseExcept = true;
+  EXPECT_EQ(link.SerialLink->ReadBytes(&byte, 1), 0);
+  EXPECT_EQ(link.SerialLink->LastErrorCode, serial::ErrTimeout);
+  link.SerialLink->RaiseExcept = true;
 
-  EXPECT_TRUE(LeaveServiceMode());
-  SerialLink().reset();
-  MainWindowHandle() = nullptr;
+  EXPECT_TRUE(LeaveServiceMode(link));
 }
 
 // 7E1 refused (Wine refuses it on a pseudo-terminal, at the latest from an open's second setting):

@@ -1,0 +1,129 @@
+// The flash writer: erases and programs the sectors of a plan from the job's image, with
+// progress, stop and a record of each sector as it is erased and written.
+#include <cerrno>
+#include <fstream>
+#include <vector>
+
+#include "protocol/image_files.h"
+#include "protocol/protocol_error.h"
+#include "protocol/transaction.h"
+#include "serial/block_serial.h"
+#include "transfer/scope_exit.h"
+#include "transfer/sector_plan.h"
+#include "transfer/transfer_job.h"
+
+namespace transfer {
+
+namespace {
+constexpr uint32_t ProgramChunkBytes = 4096;
+constexpr uint32_t ErasedWord = 0xFFFFFFFFu;
+constexpr uint32_t PortReadyTimeoutMs = 5000;
+
+uint32_t LittleEndianWord(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+         uint32_t{bytes[3]} << 24;
+}
+}  // namespace
+
+bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind) {
+  if (stop_ || plan_.BlockCount == 0) return false;
+  if (!link_.SerialLink || !link_.SerialLink->WaitWritable(PortReadyTimeoutMs)) {
+    protocol::PostStatus(link_, "ERROR: cannot WRITE to deco.");
+    NoteShortfall("the port was not ready to write within 5 s; the flash was not written");
+    return false;
+  }
+  const std::string fileName = ImageToWrite();
+  SectorPlan plan = PlanSectors(wanted, plan_.BlockCount, link_.Block18Protected, fileName,
+                                protocol::FileSize64(fileName));
+  Phase phase = StartPhase(kind, plan.Words * 4,
+                           "Write " + protocol::BareFileName(fileName) + " to deco ...");
+  flashWriteActive_ = true;
+  // However the pass ends, the front ends stop wording their questions for a flash write.
+  ScopeExit writeEnds([this] { flashWriteActive_ = false; });
+  std::ifstream file(fileName, std::ios::binary);
+  if (!file) throw protocol::EFileError("Cannot open", fileName, errno);
+
+  for (const std::string& reason : plan.Skipped) {
+    protocol::PostStatus(link_, reason);
+    NoteShortfall(reason);
+  }
+
+  Record([&](JobResult& result) {
+    result.Passes.push_back(WritePass{fileName, {}, {}, false, protocol::FlashBase});
+  });
+  // Where the pass is: the next sector to erase or word to program. A pass that ends early by
+  // an error or a stop records it as where it stopped.
+  uint32_t address = protocol::FlashBase;
+  ScopeExit recordStop(
+      [&] { Record([&](JobResult& result) { result.Passes.back().StoppedAt = address; }); });
+  auto erase = [&](int s) {
+    address = protocol::SectorBase[static_cast<size_t>(s)];
+    protocol::EraseSector(link_, s);
+    Record([s](JobResult& result) { result.Passes.back().Erased.push_back(s); });
+  };
+  auto written = [&](int s) {
+    Record([s](JobResult& result) { result.Passes.back().Sectors.push_back(s); });
+  };
+
+  uint64_t wordsDone = 0;
+
+  // Below the first programmed sector a write leaves erased flash, and zero words at the start.
+  std::vector<int> erasedOnly;
+  for (int s : plan.Sectors) {
+    if (s >= protocol::FirstProgrammedSector) break;
+    erase(s);
+    erasedOnly.push_back(s);
+    wordsDone += protocol::SectorSize(s) / 4;
+    ShowProgress(phase, wordsDone, plan.Words);
+    if (stop_) return false;
+    protocol::WaitSeconds(EraseWaitSeconds);
+  }
+  if (!plan.Sectors.empty() && plan.Sectors.front() == 0) {
+    for (int k = 0; k < protocol::ZeroWordsAtStart; ++k) {
+      address = protocol::FlashBase + 4 * static_cast<uint32_t>(k);
+      protocol::ProgramWord(link_, address, 0);
+    }
+  }
+  for (int s : erasedOnly) written(s);
+
+  std::vector<uint8_t> chunk(ProgramChunkBytes);
+  uint64_t skippedBlank = 0;
+  ScopeExit countBlank(
+      [&] { Record([&](JobResult& result) { result.SkippedBlankWords += skippedBlank; }); });
+  for (int s : plan.Sectors) {
+    if (s < protocol::FirstProgrammedSector) continue;
+    erase(s);
+    protocol::WaitSeconds(EraseWaitSeconds);
+    file.clear();
+    file.seekg(static_cast<std::streamoff>(address - protocol::FlashBase));
+    for (uint32_t c = 0; c < protocol::SectorSize(s) / ProgramChunkBytes; ++c) {
+      file.read(reinterpret_cast<char*>(chunk.data()), ProgramChunkBytes);
+      if (static_cast<uint32_t>(file.gcount()) != ProgramChunkBytes)
+        throw protocol::EFileError("Cannot read all of", fileName, errno);
+      for (uint32_t w = 0; w < ProgramChunkBytes; w += 4) {
+        uint32_t word = LittleEndianWord(&chunk[w]);
+        // The sector was erased just now: an erased word already holds FFFFFFFF.
+        if (plan_.SkipBlankWords && word == ErasedWord) {
+          ++skippedBlank;
+        } else {
+          protocol::ProgramWord(link_, address, word);
+        }
+        ++wordsDone;
+        address += 4;
+        ShowProgress(phase, wordsDone, plan.Words);
+        if (stop_) return false;
+      }
+    }
+    written(s);
+  }
+  file.close();
+  FinishPhase(phase);
+  recordStop.Dismiss();
+  Record([](JobResult& result) {
+    result.Passes.back().Complete = true;
+    result.ComparedSinceLastPass = false;
+  });
+  return plan.Skipped.empty();
+}
+
+}  // namespace transfer

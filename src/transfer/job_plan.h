@@ -1,0 +1,58 @@
+// What a READ or WRITE job is to do: built by the job setup from the user's choice and handed to
+// the worker as a value, which nobody changes while the job runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace transfer {
+
+inline constexpr int32_t FirmwareBlocks = 8192;
+inline constexpr int32_t ChannelBlocks = 2048;
+
+// The job's check boxes and file names, taken when the job starts.
+struct JobSelection {
+  bool Firmware = false;  // "Firmware 2MB"
+  bool Eeprom = false;    // "Eeprom 2KB"
+  bool Channel = false;   // "Channel 512KB"
+  std::string FirmwareFile = "Fw.bin";
+  std::string EepromFile = "E.bin";
+  std::string ChannelFile = "Ch.bin";
+};
+
+// The files of the ticked boxes, in the order firmware, EEPROM, channel.
+std::vector<std::string> TickedFiles(const JobSelection& selection);
+
+enum class WriteMethod { Normal, Safe, DifferentBlocks };
+
+// The files a WRITE makes for itself, named by the run's time stamp.
+struct RunNames {
+  std::string FirmwareReadBackName;
+  std::string ChannelReadBackName;
+  std::string MergedFileName;
+};
+// "_2MB_<stamp>.BIN", "_512KB_<stamp>.BIN" and "_2MB_MERGED_<stamp>.BIN".
+RunNames TimeStampedNames(const std::string& timeStamp);
+
+struct JobPlan {
+  bool IsWriteJob = false;
+  JobSelection Selection;
+  // The flash blocks of the job: 8192 for the firmware, 2048 for the channel list alone, 0 none.
+  int32_t BlockCount = 0;
+  // A READ's flash dump, or the image a WRITE writes (the merged one when ChannelMerged).
+  std::string ImageFileName;
+  bool SafeMethod = false;
+  bool DifferentBlocksMethod = false;
+  bool ChannelMerged = false;
+  // The merged image this job made: the run's name, or the next free one when it was taken.
+  std::string MergedFileName;
+  std::string FirmwareReadBackName;
+  std::string ChannelReadBackName;
+  // Words that equal erased flash (FFFFFFFF) are left to the erase of their sector.
+  bool SkipBlankWords = false;
+  // A WRITE ends by reading back what it wrote last, and the EEPROM.
+  bool FinalCheck = true;
+};
+
+}  // namespace transfer

@@ -1,0 +1,213 @@
+#include "transfer/transfer_job.h"
+
+#include <stdexcept>
+
+#include "protocol/eeprom_transfer.h"
+#include "protocol/image_files.h"
+#include "protocol/transaction.h"
+#include "transfer/final_check.h"
+#include "transfer/own_files.h"
+#include "transfer/verify.h"
+
+namespace transfer {
+
+namespace {
+constexpr unsigned PhaseWaitSeconds = 2;
+constexpr unsigned RewriteWaitSeconds = 3;
+constexpr unsigned ReadJobEndWaitSeconds = 1;
+
+protocol::SectorFlags AllSectors() {
+  protocol::SectorFlags all;
+  all.fill(1);
+  return all;
+}
+}  // namespace
+
+int32_t PercentOf(uint64_t done, uint64_t total) {
+  if (total == 0) return 100;
+  uint64_t scaled = done * 100;
+  uint64_t quotient = scaled / total;
+  uint64_t twice = 2 * (scaled % total);
+  if (twice > total || (twice == total && (quotient & 1))) ++quotient;
+  return static_cast<int32_t>(quotient);
+}
+
+WritePass JobResult::LastWritePass() const {
+  if (Passes.empty() || ComparedSinceLastPass || !Passes.back().Complete) return WritePass{};
+  return Passes.back();
+}
+
+TransferJob::TransferJob(TransferHost& host, protocol::DecoLink& link, JobPlan plan,
+                         const std::atomic<bool>& stop)
+    : host_(host), link_(link), plan_(std::move(plan)), stop_(stop) {}
+
+JobResult TransferJob::Result() const {
+  std::lock_guard<std::mutex> lock(resultMutex_);
+  return result_;
+}
+
+void TransferJob::NoteError(const std::string& text) {
+  Record([&](JobResult& result) { result.ErrorText = text; });
+}
+
+void TransferJob::NoteShortfall(const std::string& reason) {
+  Record([&](JobResult& result) {
+    if (!result.Shortfall.empty()) result.Shortfall += "; ";
+    result.Shortfall += reason;
+  });
+}
+
+void TransferJob::Run() {
+  if (plan_.IsWriteJob) {
+    RunWriteJob();
+  } else {
+    RunReadJob();
+  }
+}
+
+void TransferJob::UpdateProgress() {
+  host_.UpdateProgress(FProgress, FMessage);
+}
+
+void TransferJob::ShowProgress(Phase& phase, uint64_t done, uint64_t total) {
+  int32_t percent = PercentOf(done, total);
+  FProgress = percent;
+  if (percent > phase.lastShown) {
+    FMessage.clear();
+    UpdateProgress();
+    phase.lastShown = percent;
+  }
+}
+
+TransferJob::Phase TransferJob::StartPhase(PhaseKind kind, uint64_t bytes,
+                                           const std::string& startText) {
+  static constexpr uint32_t Colours[] = {ColourReadJob, ColourReadBack, ColourWrite, ColourRewrite};
+  host_.SetBarColour(Colours[static_cast<int>(kind)]);
+  protocol::PostStatus(link_, startText);
+  host_.PhaseStarted(kind, bytes, startText);
+  return Phase{kind, startText, -1, protocol::ClockReading()};
+}
+
+void TransferJob::FinishPhase(const Phase& phase) {
+  uint64_t end = protocol::ClockReading();
+  FProgress = 100;
+  FMessage = phase.startText + " is finished 100% (" +
+             std::to_string(protocol::ElapsedSeconds(phase.start, end)) + " sec.)";
+  UpdateProgress();
+  host_.PhaseEnded(phase.kind, phase.startText);
+}
+
+// ---- the read job -------------------------------------------------------------------------------
+
+void TransferJob::RunReadJob() {
+  link_.BaseTimeout = protocol::StandardBaseTimeout;
+  const JobSelection& selection = plan_.Selection;
+  if (selection.Eeprom) {
+    protocol::ReadEeprom(link_, selection.EepromFile);
+    protocol::WaitSeconds(PhaseWaitSeconds);
+  }
+  if (selection.Firmware || selection.Channel) {
+    bool read = ReadFlash(plan_.BlockCount, plan_.ImageFileName, PhaseKind::ReadFlash);
+    if (read && plan_.BlockCount == FirmwareBlocks && selection.Channel) {
+      if (protocol::CopyLeadingWords(plan_.ImageFileName, selection.ChannelFile,
+                                     protocol::ChannelWords))
+        protocol::PostStatus(link_, "CHANNEL is extracted from FIRMWARE. OK!");
+    }
+  }
+  protocol::WaitSeconds(ReadJobEndWaitSeconds);
+  if (!stop_) host_.PostWorkerDone();
+}
+
+// ---- the write job ------------------------------------------------------------------------------
+
+std::string TransferJob::ImageToWrite() const {
+  return plan_.ChannelMerged ? plan_.MergedFileName : plan_.ImageFileName;
+}
+
+void TransferJob::RunWriteJob() {
+  link_.BaseTimeout = protocol::StandardBaseTimeout;
+  // An EEPROM-only job keeps it set to its end: its questions are those of a write.
+  flashWriteActive_ = true;
+  WriteEepromPart();
+  if (plan_.Selection.Firmware || plan_.Selection.Channel) {
+    if (plan_.DifferentBlocksMethod) {
+      WriteDifferentBlocks();
+    } else if (plan_.SafeMethod) {
+      WriteSafe();
+    } else {
+      WriteNormal();
+    }
+  }
+  if (stop_) return;
+  FinalCheck();
+  host_.PostWorkerDone();
+}
+
+void TransferJob::WriteEepromPart() {
+  if (!plan_.Selection.Eeprom) return;
+  protocol::WriteEeprom(link_, plan_.Selection.EepromFile);
+  protocol::WaitSeconds(PhaseWaitSeconds);
+  // Safe writes the EEPROM twice.
+  if (plan_.SafeMethod) protocol::WriteEeprom(link_, plan_.Selection.EepromFile);
+  protocol::WaitSeconds(PhaseWaitSeconds);
+}
+
+// Write once.
+void TransferJob::WriteNormal() {
+  WriteFlash(AllSectors(), PhaseKind::WriteFlash);
+  protocol::WaitSeconds(PhaseWaitSeconds);
+}
+
+// Write, verify, rewrite the differing sectors.
+void TransferJob::WriteSafe() {
+  if (!WriteFlash(AllSectors(), PhaseKind::WriteFlash)) {
+    protocol::WaitSeconds(PhaseWaitSeconds);
+    return;
+  }
+  VerifyAndRewrite();
+}
+
+// Verify first, write only the differing sectors.
+void TransferJob::WriteDifferentBlocks() {
+  VerifyAndRewrite();
+}
+
+void TransferJob::VerifyAndRewrite() {
+  if (stop_) return;
+  protocol::WaitSeconds(PhaseWaitSeconds);
+  const bool firmware = plan_.Selection.Firmware;
+  const std::string& plannedReadBack =
+      firmware ? plan_.FirmwareReadBackName : plan_.ChannelReadBackName;
+  // Created new: a read-back of another run in this folder is never overwritten or compared.
+  std::string readBack = ClaimOwnFile(plannedReadBack);
+  if (readBack != plannedReadBack)
+    protocol::PostStatus(link_, plannedReadBack + " exists already: the read-back is " + readBack);
+  if (!ReadFlash(firmware ? FirmwareBlocks : ChannelBlocks, readBack, PhaseKind::ReadBack) || stop_)
+    return;
+  protocol::WaitSeconds(PhaseWaitSeconds);
+  const std::string image = ImageToWrite();
+  VerifyResult found = VerifyBlocks(link_, image, readBack);
+  Record([&](JobResult& result) {
+    // What was written before this comparison is proven by it.
+    result.ComparedSinceLastPass = true;
+    result.Comparisons.push_back(found.DifferingSectors());
+  });
+  if (!found.WholeImage)
+    NoteShortfall(protocol::BareFileName(image) +
+                  " is longer than the flash read back; its rest was not compared");
+  if (found.Count > 0) {
+    protocol::WaitSeconds(RewriteWaitSeconds);
+    WriteFlash(found.SectorFlags, PhaseKind::Rewrite);
+  }
+}
+
+void TransferJob::FinalCheck() {
+  if (!plan_.FinalCheck || !Result().Shortfall.empty()) return;
+  host_.SetBarColour(ColourReadBack);
+  FinalCheckResult check = RunFinalCheck(link_, Result().LastWritePass(), plan_.Selection);
+  Record([&](JobResult& result) { result.FinalCheck = check; });
+  // A WRITE whose result differs from its image has failed, whatever its passes said.
+  if (check.Result == "failed") throw std::runtime_error(FinalCheckFailure(check, plan_.Selection));
+}
+
+}  // namespace transfer

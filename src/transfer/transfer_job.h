@@ -1,0 +1,87 @@
+// The steps of one READ or WRITE job, as the worker runs them on its thread: the read job, the
+// flash read, the three write methods over one flash writer, and the final check. Its results
+// are values the owner reads once the job has ended; a stop request ends it at its next check
+// point.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "protocol/deco_link.h"
+#include "protocol/flash_map.h"
+#include "transfer/job_plan.h"
+#include "transfer/job_results.h"
+#include "transfer/transfer_host.h"
+
+namespace transfer {
+
+// The pause after each sector erase, for the deco to finish it.
+inline constexpr unsigned EraseWaitSeconds = 5;
+
+class TransferJob {
+ public:
+  TransferJob(TransferHost& host, protocol::DecoLink& link, JobPlan plan,
+              const std::atomic<bool>& stop);
+  TransferJob(const TransferJob&) = delete;
+  TransferJob& operator=(const TransferJob&) = delete;
+
+  // Runs the job; an error leaves as an exception, after what was done is recorded.
+  void Run();
+  // Set while the job writes flash; the front ends word their Abort and close questions by it.
+  bool FlashWriteActive() const { return flashWriteActive_; }
+  JobResult Result() const;
+  // The error that ended the job, for its result.
+  void NoteError(const std::string& text);
+
+  int32_t FProgress = -1;
+  std::string FMessage;
+
+ private:
+  struct Phase {
+    PhaseKind kind;
+    std::string startText;
+    int32_t lastShown = -1;
+    uint64_t start = 0;
+  };
+  // Posts the phase's start line and tells the host.
+  Phase StartPhase(PhaseKind kind, uint64_t bytes, const std::string& startText);
+  void RunReadJob();
+  void RunWriteJob();
+  void WriteEepromPart();
+  void WriteNormal();
+  void WriteSafe();
+  void WriteDifferentBlocks();
+  void VerifyAndRewrite();
+  void FinalCheck();
+  // Reads blockCount blocks from the start of flash into fileName; false when stopped first.
+  bool ReadFlash(int32_t blockCount, const std::string& fileName, PhaseKind kind);
+  // Erases and programs the wanted sectors of the plan's image; false when stopped or when a
+  // sector had to be left out.
+  bool WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind);
+  std::string ImageToWrite() const;
+
+  void UpdateProgress();
+  void ShowProgress(Phase& phase, uint64_t done, uint64_t total);
+  void FinishPhase(const Phase& phase);
+  void NoteShortfall(const std::string& reason);
+  template <typename Change>
+  void Record(Change&& change) {
+    std::lock_guard<std::mutex> lock(resultMutex_);
+    change(result_);
+  }
+
+  TransferHost& host_;
+  protocol::DecoLink& link_;
+  const JobPlan plan_;
+  const std::atomic<bool>& stop_;
+  std::atomic<bool> flashWriteActive_{false};
+  mutable std::mutex resultMutex_;
+  JobResult result_;
+};
+
+// round(done / total * 100) with ties to even.
+int32_t PercentOf(uint64_t done, uint64_t total);
+
+}  // namespace transfer

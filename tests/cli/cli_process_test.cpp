@@ -1,0 +1,194 @@
+// pyrelink-cli as a user runs it: a subprocess against pyrelink-sim on a pty, on the real clock.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/deco_model.h"
+#include "sim/sim_process.h"
+#include "support/files.h"
+#include "support/pty_pair.h"
+
+using testing_support::AsText;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+namespace {
+
+class SimProcess : public sim::SimProcess {
+ public:
+  explicit SimProcess(const std::string& arguments)
+      : sim::SimProcess(PYRELINK_SIM_PATH, "--no-announce " + arguments) {}
+};
+
+struct CliRun {
+  int exitCode;
+  std::string out;
+};
+
+CliRun RunCli(const std::string& arguments, const std::string& folder,
+              const std::string& runAs = "", const std::string& errFile = "stderr.txt") {
+  std::string command = "cd " + folder + " && " + runAs + PYRELINK_CLI_PATH + " " + arguments +
+                        " 2>" + folder + "/" + errFile;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+// The CLI runs on the real clock, so a phase's seconds depend on the machine's load.
+std::string WithoutSeconds(const std::string& out) {
+  static const std::regex seconds(R"(\(\d+ sec\.\))");
+  return std::regex_replace(out, seconds, "(N sec.)");
+}
+
+}  // namespace
+
+TEST(CliTest, ReadEndToEnd) {
+  TempDir dir;
+  SimProcess sim("--save-eeprom " + dir.File("sim-eeprom.bin"));
+  CliRun run = RunCli("--port " + sim.Port() + " read --eeprom E.bin --channel Ch.bin", dir.Path());
+  EXPECT_EQ(run.exitCode, 0) << ReadFile(dir.File("stderr.txt"));
+  EXPECT_EQ(WithoutSeconds(run.out),
+            "Display of deco must show -SE-\n" + std::string(sim::DefaultModel) +
+                "\nSet baudrate 115200 ...\nOK\nInitializing deco ...\nOK\n"
+                "Read EEPROM is finished 100% (N sec.)\nRead CHANNEL ...\n"
+                "Read CHANNEL ... is finished 100% (N sec.)\nExit -SE-\n"
+                "OK : Deco must be Standby now!\n==============================\n");
+  EXPECT_EQ(sim.Finish(), 0);
+  EXPECT_EQ(ReadFile(dir.File("E.bin")), ReadFile(dir.File("sim-eeprom.bin")));
+  EXPECT_EQ(ReadFile(dir.File("Ch.bin")), AsText(sim::DecoModel::PatternFlash()).substr(0, 524288));
+  EXPECT_NE(ReadFile(dir.File("stderr.txt")).find("progress 100%"), std::string::npos);
+}
+
+// A shop starts one run per deco from a script: two runs in one folder, in the same second, each
+// merging its own channel list into the same firmware. Each writes its own deco with its own
+// merged image and compares with its own read-back.
+TEST(CliTest, TwoRunsStartedTogetherKeepTheirOwnFiles) {
+  TempDir dir;
+  const std::string flash = AsText(sim::DecoModel::PatternFlash());
+  testing_support::WriteFile(dir.File("Fw.bin"), flash);
+  const char* names[] = {"A", "B"};
+  std::vector<std::unique_ptr<SimProcess>> decos;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 2; ++i) {
+    // Each channel list differs from the deco in sector 3 alone, and from the other one.
+    std::string channel = flash.substr(0, 524288);
+    channel[0x10000 + i] = static_cast<char>(channel[0x10000 + i] ^ 0x5A);
+    testing_support::WriteFile(dir.File(std::string("Ch") + names[i] + ".bin"), channel);
+    expected.push_back(channel + flash.substr(524288));
+    decos.push_back(std::make_unique<SimProcess>("--in-service --save-flash " +
+                                                 dir.File(std::string("flash") + names[i])));
+  }
+  CliRun runs[2];
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 2; ++i) {
+    threads.emplace_back([&, i] {
+      runs[i] = RunCli("--port " + decos[static_cast<size_t>(i)]->Port() +
+                           " --service write --firmware Fw.bin --channel Ch" + names[i] +
+                           ".bin --method diff --yes",
+                       dir.Path(), "", std::string("stderr") + names[i] + ".txt");
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(runs[i].exitCode, 0) << ReadFile(dir.File(std::string("stderr") + names[i] + ".txt"));
+    EXPECT_NE(runs[i].out.find("Final check: sector(s) 3 hold what was written."),
+              std::string::npos)
+        << runs[i].out;
+    EXPECT_EQ(decos[static_cast<size_t>(i)]->Finish(), 0);
+    EXPECT_TRUE(ReadFile(dir.File(std::string("flash") + names[i])) ==
+                expected[static_cast<size_t>(i)]);
+  }
+  // Two merged images and two read-backs, whatever their stamps.
+  size_t merged = 0, readBacks = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    std::string name = entry.path().filename().string();
+    merged += name.rfind("_2MB_MERGED_", 0) == 0;
+    readBacks += name.rfind("_2MB_", 0) == 0 && name.rfind("_2MB_MERGED_", 0) != 0;
+  }
+  EXPECT_EQ(merged, 2u);
+  EXPECT_EQ(readBacks, 2u);
+}
+
+TEST(CliTest, RefusalsAndFailuresExitNonZero) {
+  TempDir dir;
+  testing_support::WriteFile(dir.File("E.bin"), "short");
+  struct Row {
+    const char* arguments;
+    int exitCode;
+    const char* reason;  // on stderr
+    const char* absent;  // not on stderr: what would show the deco was reached
+  } rows[] = {
+      {"--port /dev/null write --eeprom E.bin --yes", 1,
+       "E.bin does not exist or has wrong size. WRITE aborted!", ""},
+      {"--port /dev/null write --eeprom E.bin < /dev/null", 1, "-> No", ""},
+      {"--port /dev/pyrelink-missing read --eeprom New.bin", 1, "No such file or directory", ""},
+      // Options of the whole run are taken after the subcommand too.
+      {"read --eeprom New.bin --port /dev/pyrelink-missing", 1, "No such file or directory", ""},
+      // Outputs that cannot be written are refused before the port is opened.
+      {"--port /dev/pyrelink-missing --report nodir/r.json read --eeprom New.bin --yes", 1,
+       "--report nodir/r.json: the folder nodir does not exist", "connect failed"},
+      {"--port /dev/pyrelink-missing --report . read --eeprom New.bin --yes", 1,
+       "--report .: a folder, not a file", "connect failed"},
+      // Usage errors, all exit 2.
+      {"read --eeprom x", 2, "--port is required", ""},
+      {"", 2, "A subcommand is required", ""},
+      {"--port a read --eeprom x --frobnicate", 2, "--frobnicate", ""},
+      {"--port a --baud 57600 read --eeprom x", 2, "57600", ""},
+      {"--port a write --eeprom E.bin --method fast", 2, "fast", ""},
+      {"--port a read", 2, "read needs at least one memory: --firmware, --eeprom or --channel", ""},
+      {"--port a write --yes", 2, "write needs at least one memory", ""},
+      // Options that cannot be served: no comparison after skipping words, one dump for two decos.
+      {"--port a write --eeprom E.bin --skip-blank-words --no-final-check --yes", 2,
+       "--skip-blank-words needs a comparison", ""},
+      {"--port a --port b read --eeprom E.bin --yes", 2, "every READ file needs {port}", ""},
+      {"read --help", 0, "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments);
+    CliRun run = RunCli(row.arguments, dir.Path());
+    std::string err = ReadFile(dir.File("stderr.txt"));
+    EXPECT_EQ(run.exitCode, row.exitCode) << err;
+    EXPECT_NE(err.find(row.reason), std::string::npos) << err;
+    if (*row.absent) {
+      EXPECT_EQ(err.find(row.absent), std::string::npos) << err;
+    }
+  }
+
+  // A port this user may not open: the system's text, then how to get access. Root may open
+  // anything, so the CLI then runs as nobody.
+  testing_support::PtyPair pty;
+  std::string runAs;
+  if (::geteuid() == 0) {
+    runAs = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);  // for the dump
+  } else {
+    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
+  }
+  CliRun denied =
+      RunCli("--port " + pty.SlavePath() + " read --eeprom New.bin --yes", dir.Path(), runAs);
+  std::string err = ReadFile(dir.File("stderr.txt"));
+  EXPECT_EQ(denied.exitCode, 1);
+  EXPECT_NE(err.find("Communication error 13: Permission denied"), std::string::npos) << err;
+  struct stat device {};
+  ASSERT_EQ(::stat(pty.SlavePath().c_str(), &device), 0);
+  const group* owner = ::getgrgid(device.st_gid);
+  ASSERT_NE(owner, nullptr);
+  EXPECT_NE(err.find(pty.SlavePath() + " may be opened by the members of group " + owner->gr_name),
+            std::string::npos)
+      << err;
+}
