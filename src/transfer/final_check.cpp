@@ -13,27 +13,27 @@
 namespace transfer {
 
 namespace {
-
 constexpr uint8_t ErasedByte = 0xFF;
+}  // namespace
 
-// The bytes a write leaves in sector s.
-std::string ExpectedSector(std::ifstream& image, const std::string& imageFile, int s) {
-  uint32_t first = protocol::SectorBase[static_cast<size_t>(s)];
+std::string ImageSector(std::istream& image, const std::string& imageFile, int s) {
   uint32_t size = protocol::SectorSize(s);
-  std::string bytes(size, static_cast<char>(ErasedByte));
-  if (s >= protocol::FirstProgrammedSector) {
-    image.clear();
-    image.seekg(static_cast<std::streamoff>(first - protocol::FlashBase));
-    image.read(bytes.data(), static_cast<std::streamsize>(size));
-    if (static_cast<uint32_t>(image.gcount()) != size)
-      throw protocol::EFileError("Cannot read all of", imageFile, errno);
-  } else if (first == protocol::FlashBase) {
-    std::memset(bytes.data(), 0, 4 * protocol::ZeroWordsAtStart);
-  }
+  std::string bytes(size, '\0');
+  image.clear();
+  image.seekg(static_cast<std::streamoff>(protocol::SectorBase[static_cast<size_t>(s)] -
+                                          protocol::FlashBase));
+  image.read(bytes.data(), static_cast<std::streamsize>(size));
+  if (static_cast<uint32_t>(image.gcount()) != size)
+    throw protocol::EFileError("Cannot read all of", imageFile, errno);
   return bytes;
 }
 
-}  // namespace
+std::string SectorAsWritten(std::istream& image, const std::string& imageFile, int s) {
+  if (s >= protocol::FirstProgrammedSector) return ImageSector(image, imageFile, s);
+  std::string bytes(protocol::SectorSize(s), static_cast<char>(ErasedByte));
+  if (s == 0) std::memset(bytes.data(), 0, 4 * protocol::ZeroWordsAtStart);
+  return bytes;
+}
 
 std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
                                            const std::vector<int>& sectors) {
@@ -42,7 +42,7 @@ std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::
   std::vector<int> differing;
   uint8_t block[protocol::ReadBlockBytes];
   for (int s : sectors) {
-    std::string expected = ExpectedSector(image, imageFile, s);
+    std::string expected = SectorAsWritten(image, imageFile, s);
     uint32_t address = protocol::SectorBase[static_cast<size_t>(s)];
     for (size_t offset = 0; offset < expected.size(); offset += sizeof block) {
       protocol::ReadFlashBlock(link, address + static_cast<uint32_t>(offset), block);

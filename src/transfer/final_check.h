@@ -1,7 +1,9 @@
 // What the deco holds after a WRITE, read back and compared with what the write promised to put
-// there. The worker runs it at the end of every WRITE, for the window and the command line.
+// there. The worker runs it at the end of every WRITE, for the window and the command line; the
+// offline diff compares by the same rule.
 #pragma once
 
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -11,9 +13,12 @@
 
 namespace transfer {
 
-// The sectors among `sectors` whose flash differs from what a write of imageFile leaves there:
-// from the first programmed sector on, the image's words; below it, an erased sector, with the
-// zero words at the start of sector 0.
+// The image's bytes of sector s; EFileError when the image does not hold all of them.
+std::string ImageSector(std::istream& image, const std::string& imageFile, int s);
+// The bytes a write of the image leaves in sector s: from the first programmed sector on, the
+// image's; below it, an erased sector, with the zero words at the start of sector 0.
+std::string SectorAsWritten(std::istream& image, const std::string& imageFile, int s);
+// The sectors among `sectors` whose flash differs from what a write of imageFile leaves there.
 std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
                                            const std::vector<int>& sectors);
 // Whether the EEPROM holds the first 2 KB of eepromFile.

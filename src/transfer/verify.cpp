@@ -16,7 +16,7 @@ namespace transfer {
 namespace {
 constexpr size_t ChunkWords = 16384;
 
-void ReadChunk(std::ifstream& in, std::vector<char>& chunk, size_t bytes, const std::string& name) {
+void ReadChunk(std::istream& in, std::vector<char>& chunk, size_t bytes, const std::string& name) {
   in.read(chunk.data(), static_cast<std::streamsize>(bytes));
   if (static_cast<size_t>(in.gcount()) != bytes)
     throw protocol::EFileError("Cannot read all of", name, errno);
@@ -32,16 +32,21 @@ std::vector<int> VerifyResult::DifferingSectors() const {
 
 VerifyResult VerifyBlocks(protocol::DecoLink& link, const std::string& imageFile,
                           const std::string& readBackFile) {
+  int64_t imageSize = protocol::FileSize64(imageFile);
+  std::ifstream image(imageFile, std::ios::binary);
+  return VerifyBlocks(link, image, imageSize, imageFile, readBackFile);
+}
+
+VerifyResult VerifyBlocks(protocol::DecoLink& link, std::istream& image, int64_t imageSize,
+                          const std::string& imageFile, const std::string& readBackFile) {
   VerifyResult found;
   using protocol::SectorBase;
-  int64_t imageSize = protocol::FileSize64(imageFile);
   int64_t readBackSize = protocol::FileSize64(readBackFile);
   uint32_t limit = link.Block18Protected ? SectorBase[protocol::ProtectedSector]
                                          : SectorBase[protocol::SectorCount];
   // Words past the read-back's end have nothing to be compared with: they are not compared.
   int64_t words = std::max<int64_t>(0, std::min(imageSize, readBackSize)) / 4;
   if (words > 0) {
-    std::ifstream image(imageFile, std::ios::binary);
     std::ifstream readBack(readBackFile, std::ios::binary);
     if (!image) throw protocol::EFileError("Cannot open", imageFile, errno);
     if (!readBack) throw protocol::EFileError("Cannot open", readBackFile, errno);

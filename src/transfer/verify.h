@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -25,5 +26,9 @@ struct VerifyResult {
 // status line.
 VerifyResult VerifyBlocks(protocol::DecoLink& link, const std::string& imageFile,
                           const std::string& readBackFile);
+// The same with the image's imageSize bytes given as a stream (named imageFile in messages): an
+// image as a write leaves it, for one.
+VerifyResult VerifyBlocks(protocol::DecoLink& link, std::istream& image, int64_t imageSize,
+                          const std::string& imageFile, const std::string& readBackFile);
 
 }  // namespace transfer
