@@ -98,7 +98,14 @@ int main(int argc, char** argv) {
   diff->add_option("image", image, "Image file")->required();
   diff->add_option("readback", readBack, "Read-back of the flash")->required();
   diff->add_flag("--protected", isProtected, "Leave sector 18 out, as for a protected model");
-  diff->footer("Example: pyrelink-cli diff Fw.bin _2MB_12-7-2026_1-18-29_AM.BIN");
+  bool asWritten = false;
+  diff->add_flag(
+      "--as-written", asWritten,
+      "Compare with what a WRITE of the image leaves, as its final check does: "
+      "sectors 0-2 erased with the 8 zero words at 7FE00000, the image from sector 3 on");
+  diff->footer(
+      "Example: pyrelink-cli diff Fw.bin _2MB_12-7-2026_1-18-29_AM.BIN\n"
+      "Example: pyrelink-cli diff --as-written Fw.bin Fw_after_write.bin");
   CLI::App* merge = app.add_subcommand("merge", "Insert a channel list into a copy of a firmware");
   merge->add_option("channel", channel, "Channel list image (512 KB)")->required();
   merge->add_option("firmware", firmware, "Firmware image (2 MB)")->required();
@@ -124,7 +131,9 @@ int main(int argc, char** argv) {
     return cli::ExitDone;
   }
   if (app.got_subcommand(info)) return cli::InfoCommand(infoFiles, host);
-  if (app.got_subcommand(diff)) return cli::DiffCommand(image, readBack, isProtected, host);
+  if (app.got_subcommand(diff))
+    return cli::DiffCommand(image, readBack, isProtected, host,
+                            asWritten ? cli::DiffAs::Written : cli::DiffAs::Image);
   if (app.got_subcommand(merge)) return cli::MergeCommand(channel, firmware, output, host);
   if (app.got_subcommand(extract)) return cli::ExtractCommand(firmware, channel, host);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "cli/sha256.h"
@@ -11,6 +12,7 @@
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
+#include "transfer/final_check.h"
 #include "transfer/verify.h"
 
 namespace cli {
@@ -84,7 +86,7 @@ bool SizeIs(const std::string& file, int64_t expected, const char* what, Console
 // compares with an EEPROM only; a flash image (any whole number of double words, as Different
 // blocks accepts) with a read-back of the firmware or of the channel list that covers it.
 std::string DiffRefusal(const std::string& image, int64_t imageSize, const std::string& readBack,
-                        int64_t readBackSize) {
+                        int64_t readBackSize, DiffAs as) {
   auto described = [](const std::string& file, int64_t size) {
     const char* kind = KindOf(size);
     return file + " (" + std::to_string(size) + " bytes" + (kind ? std::string(", ") + kind : "") +
@@ -106,16 +108,37 @@ std::string DiffRefusal(const std::string& image, int64_t imageSize, const std::
   if (imageSize > readBackSize)
     return described(image, imageSize) + " is longer than the read-back " +
            described(readBack, readBackSize) + ": compare it with a read-back of the firmware";
+  // A write leaves out a sector the image does not hold in full: nothing says what it holds.
+  for (int s = 0; as == DiffAs::Written && s < protocol::SectorCount; ++s) {
+    int64_t end = protocol::SectorBase[static_cast<size_t>(s) + 1] - protocol::FlashBase;
+    if (imageSize < end && imageSize > end - protocol::SectorSize(s))
+      return described(image, imageSize) + " ends inside sector " + std::to_string(s) +
+             ", which a write leaves out: --as-written compares whole sectors";
+  }
   return "";
+}
+
+// The image as a write leaves it in the flash: the whole sectors it holds, by the final check's
+// rule.
+std::string ImageAsWritten(const std::string& image, int64_t imageSize) {
+  std::ifstream in(image, std::ios::binary);
+  if (!in) throw protocol::EFileError("Cannot open", image, errno);
+  std::string bytes;
+  for (int s = 0; s < protocol::SectorCount &&
+                  protocol::SectorBase[static_cast<size_t>(s) + 1] - protocol::FlashBase <=
+                      static_cast<uint64_t>(imageSize);
+       ++s)
+    bytes += transfer::SectorAsWritten(in, image, s);
+  return bytes;
 }
 
 constexpr int ListedDifferences = 8;
 
-// The first differing words of the sectors the comparison counted, with both values.
-void ListFirstDifferences(const std::string& image, const std::string& readBack,
-                          const transfer::VerifyResult& detail, int32_t differing,
-                          ConsoleHost& host) {
-  std::string a = protocol::ReadWholeFile(image, protocol::FirmwareImageBytes);
+// The first differing words of the sectors the comparison counted, with both values; a holds the
+// image's bytes (or what a write leaves), named by label.
+void ListFirstDifferences(const std::string& a, const std::string& label,
+                          const std::string& readBack, const transfer::VerifyResult& detail,
+                          int32_t differing, ConsoleHost& host) {
   std::string b = protocol::ReadWholeFile(readBack, protocol::FirmwareImageBytes);
   auto word = [](const std::string& bytes, size_t at) {
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
@@ -129,7 +152,7 @@ void ListFirstDifferences(const std::string& image, const std::string& readBack,
     while (sector + 1 < protocol::SectorCount && address >= protocol::SectorBase[sector + 1])
       ++sector;
     if (detail.DifferingWords[sector] == 0 || word(a, at) == word(b, at)) continue;
-    host.AddLogLine("  " + Hex8(address) + ": image " + Hex8(word(a, at)) + ", read-back " +
+    host.AddLogLine("  " + Hex8(address) + ": " + label + " " + Hex8(word(a, at)) + ", read-back " +
                     Hex8(word(b, at)));
     ++listed;
   }
@@ -196,7 +219,7 @@ int InfoCommand(const std::vector<std::string>& files, ConsoleHost& host) {
 }
 
 int DiffCommand(const std::string& image, const std::string& readBack, bool isProtected,
-                ConsoleHost& host) {
+                ConsoleHost& host, DiffAs as) {
   return Guarded(host, [&] {
     for (const std::string& file : {image, readBack}) {
       std::error_code error;
@@ -205,7 +228,7 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
     }
     const int64_t imageSize = protocol::FileSize64(image);
     const int64_t readBackSize = protocol::FileSize64(readBack);
-    if (std::string why = DiffRefusal(image, imageSize, readBack, readBackSize); !why.empty()) {
+    if (std::string why = DiffRefusal(image, imageSize, readBack, readBackSize, as); !why.empty()) {
       host.Tell(why);
       return ExitError;
     }
@@ -213,10 +236,23 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
     if (imageSize == protocol::ChannelImageBytes && readBackSize == protocol::FirmwareImageBytes)
       host.AddLogLine("Comparing the channel region (sectors 0-6, the first 512 KB) of " +
                       readBack + " with the channel list " + image + ".");
+    std::string bytes;
+    if (as == DiffAs::Written) {
+      const int firstProgrammed = protocol::FirstProgrammedSector;
+      host.AddLogLine("Comparing as written: sectors 0-" + std::to_string(firstProgrammed - 1) +
+                      " erased with the " + std::to_string(protocol::ZeroWordsAtStart) +
+                      " zero words at " + Hex8(protocol::FlashBase) + ", " + image +
+                      "'s bytes from sector " + std::to_string(firstProgrammed) + " on.");
+      bytes = ImageAsWritten(image, imageSize);
+    } else {
+      bytes = protocol::ReadWholeFile(image, protocol::FirmwareImageBytes);
+    }
     // The comparison as the write methods make it for a deco of this kind, with no port.
     protocol::DecoLink offline(&host);
     offline.Block18Protected = isProtected;
-    const transfer::VerifyResult detail = transfer::VerifyBlocks(offline, image, readBack);
+    std::istringstream stream(bytes);
+    const transfer::VerifyResult detail = transfer::VerifyBlocks(
+        offline, stream, static_cast<int64_t>(bytes.size()), image, readBack);
     const int32_t differing = detail.Count;
     for (int s = 0; s < protocol::SectorCount; ++s) {
       int64_t words = detail.DifferingWords[static_cast<size_t>(s)];
@@ -224,7 +260,9 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
         host.AddLogLine("  sector " + std::to_string(s) + ": " + std::to_string(words) +
                         " differing word(s)");
     }
-    if (differing > 0) ListFirstDifferences(image, readBack, detail, differing, host);
+    if (differing > 0)
+      ListFirstDifferences(bytes, as == DiffAs::Written ? "as written" : "image", readBack, detail,
+                           differing, host);
     return differing == 0 && detail.WholeImage ? ExitEqual : ExitDifferent;
   });
 }

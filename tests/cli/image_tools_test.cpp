@@ -26,12 +26,22 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
   std::string sector3 = firmware, sector18 = firmware;
   sector3[0x10005] = static_cast<char>(sector3[0x10005] ^ 1);
   sector18[0x1F0000] = static_cast<char>(sector18[0x1F0000] ^ 1);
+  // A read-back after a WRITE of flash: sectors 0-2 erased, with eight zero words at the start.
+  std::string written = flash;
+  std::fill(written.begin(), written.begin() + 0x10000, '\xFF');
+  std::fill(written.begin(), written.begin() + 32, '\0');
+  std::string writtenSector3 = written;
+  writtenSector3[0x10005] = static_cast<char>(writtenSector3[0x10005] ^ 1);
   std::string otherChannel = flash.substr(0x100, 524288);
   std::string eeprom(2048, '\x5A'), otherEeprom = eeprom;
   otherEeprom[0x7FF] = 'E';
   const std::pair<const char*, std::string> files[] = {{"Fw.bin", firmware},
                                                        {"Sector3.bin", sector3},
                                                        {"Sector18.bin", sector18},
+                                                       {"Flash.bin", flash},
+                                                       {"Written.bin", written},
+                                                       {"Written3.bin", writtenSector3},
+                                                       {"Part.bin", flash.substr(0, 0x18000)},
                                                        {"Ch.bin", otherChannel},
                                                        {"Ch0.bin", firmware.substr(0, 524288)},
                                                        {"E.bin", eeprom},
@@ -97,6 +107,35 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
        },
        0,
        {"Verifing done. No different bytes found!"}},
+      // After a WRITE sectors 0-2 hold the erase, not the image: only --as-written calls it equal.
+      {"diff, a read-back after a write",
+       [&](cli::ConsoleHost& h) {
+         return cli::DiffCommand(f("Flash.bin"), f("Written.bin"), false, h);
+       },
+       1,
+       {"Diff in block(s) 0 1 2 ", "  sector 0: 8192 differing word(s)",
+        "  sector 1: 4096 differing word(s)", "  sector 2: 4096 differing word(s)"}},
+      {"diff --as-written, a read-back after a write",
+       [&](cli::ConsoleHost& h) {
+         return cli::DiffCommand(f("Flash.bin"), f("Written.bin"), false, h, cli::DiffAs::Written);
+       },
+       0,
+       {"Comparing as written: sectors 0-2 erased with the 8 zero words at 7FE00000, " +
+            f("Flash.bin") + "'s bytes from sector 3 on.",
+        "Verifing done. No different bytes found!"}},
+      {"diff --as-written, a difference in sector 3",
+       [&](cli::ConsoleHost& h) {
+         return cli::DiffCommand(f("Flash.bin"), f("Written3.bin"), false, h, cli::DiffAs::Written);
+       },
+       1,
+       {"Diff in block(s) 3 ", "  sector 3: 1 differing word(s)", "  7FE10004: as written "}},
+      // A write leaves out a sector the image does not hold in full.
+      {"diff --as-written, an image ending inside sector 3",
+       [&](cli::ConsoleHost& h) {
+         return cli::DiffCommand(f("Part.bin"), f("Written.bin"), false, h, cli::DiffAs::Written);
+       },
+       2,
+       {}},
       {"diff, missing",
        [&](cli::ConsoleHost& h) { return cli::DiffCommand(f("no.bin"), f("Fw.bin"), false, h); },
        2,
