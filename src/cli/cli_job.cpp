@@ -1,5 +1,6 @@
 #include "cli/cli_job.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -76,6 +77,39 @@ std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes) {
                      " written in full";
   if (stoppedAt) text += "; the WRITE stopped at " + Hex8(stoppedAt);
   return text;
+}
+
+// Sectors 0-2 hold the erase and the zero words, not the image's bytes: a technician who compares
+// the image with a read-back sees them differ beside a passed final check, so the run says so
+// and how to compare by the write's rule.
+void TellSectorsLeftErased(const std::vector<transfer::WritePass>& passes, ConsoleHost& host) {
+  std::vector<int> sectors;
+  std::string imageFile;
+  try {
+    for (const transfer::WritePass& pass : passes) {
+      std::ifstream image(pass.ImageFile, std::ios::binary);
+      for (int s : pass.Sectors) {
+        if (s >= protocol::FirstProgrammedSector ||
+            std::find(sectors.begin(), sectors.end(), s) != sectors.end())
+          continue;
+        if (transfer::ImageSector(image, pass.ImageFile, s) ==
+            transfer::SectorAsWritten(image, pass.ImageFile, s))
+          continue;
+        sectors.push_back(s);
+        imageFile = pass.ImageFile;
+      }
+    }
+  } catch (const std::exception&) {
+    return;  // an image that cannot be read now leaves nothing sure to say; the verdict stands
+  }
+  if (sectors.empty()) return;
+  std::sort(sectors.begin(), sectors.end());
+  std::string line = "Sector(s) " + transfer::SectorNumbers(sectors) + " are erased";
+  if (sectors.front() == 0)
+    line += " and hold only the " + std::to_string(protocol::ZeroWordsAtStart) + " zero words at " +
+            Hex8(protocol::FlashBase);
+  host.AddLogLine(line + ", not " + protocol::BareFileName(imageFile) +
+                  "'s bytes there: compare with `pyrelink-cli diff --as-written`.");
 }
 
 // A WRITE that did not finish leaves the deco as it is, in service mode, so that it can be
@@ -321,6 +355,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
         host.AddLogLine("Final check skipped (--no-final-check).");
         outcome.Check.Result = "skipped";
       }
+      if (writesFlash) TellSectorsLeftErased(outcome.Passes, host);
       if (!options.write && result == ExitDone) {
         if (options.doubleRead)
           host.AddLogLine("Double read: every block read twice and equal; " +

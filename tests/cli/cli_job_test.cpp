@@ -33,7 +33,14 @@ size_t CountStarting(const std::vector<std::string>& lines, const std::string& p
 TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
   constexpr int ConnectLines = 11;            // from service mode, before the job's first command
   constexpr uint32_t WeakWord = 0x7FE10010u;  // in sector 3
-  enum class Files { Eeprom, ShortFirmware, FirmwareDifferingInSector3, BlankHalfOfSector3, Dumps };
+  enum class Files {
+    Eeprom,
+    ShortFirmware,
+    FirmwareDifferingInSector1,
+    FirmwareDifferingInSector3,
+    BlankHalfOfSector3,
+    Dumps
+  };
   struct Row {
     const char* name;
     bool write;
@@ -60,6 +67,12 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        100, 0, 0, false, false, 1, true,
        "the final check found sector(s) 3 different from what was written",
        "Final check FAILED: sector(s) 3 differ from Fw.bin.", "[3]"},
+      // Sector 1 is only erased: the image's bytes there are not what the deco holds.
+      {"write done, sector 1 left erased", true, "diff", Files::FirmwareDifferingInSector1, 0, 0, 0,
+       0, false, false, 0, false, "",
+       "Sector(s) 1 are erased, not Fw.bin's bytes there: compare with `pyrelink-cli diff "
+       "--as-written`.",
+       "[1]"},
       {"write leaves the blank words to the erase, proven", true, "diff",
        Files::BlankHalfOfSector3, 0, 0, 0, 0, true, false, 0, false, "",
        "Blank words skipped: 8192 (FFFFFFFF, already held by the erased sectors).", "[3]"},
@@ -132,6 +145,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       testing_support::WriteFile(s.FirmwareFile + ".partial", "left by an earlier READ");
     }
     if (row.files == Files::BlankHalfOfSector3) image.replace(0x18000, 0x8000, 0x8000, '\xFF');
+    if (row.files == Files::FirmwareDifferingInSector1)
+      image[0x8010] = static_cast<char>(image[0x8010] ^ 0x40);
     if (row.files == Files::FirmwareDifferingInSector3)
       image[WeakWord - sim::FlashBase] = static_cast<char>(image[WeakWord - sim::FlashBase] ^ 0x81);
     testing_support::WriteFile(s.FirmwareFile, image);
@@ -172,6 +187,11 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     auto report = nlohmann::json::parse(ReadFile("run.json"))["runs"][0];
     EXPECT_EQ(report["exit_status"], row.exitCode);
     EXPECT_EQ(report["sectors"]["erased"], nlohmann::json::parse(row.erased));
+    // Every image here holds data in sectors 0-2, which a WRITE leaves erased.
+    bool erasedLowSector = false;
+    for (int s : nlohmann::json::parse(row.erased)) erasedLowSector |= s < 3;
+    EXPECT_EQ(out.find("`pyrelink-cli diff --as-written`") != std::string::npos, erasedLowSector)
+        << out;
     EXPECT_EQ(report["sectors"]["stopped_at"].is_null(),
               std::string(row.reason).find("stopped at") == std::string::npos);
     if (row.interruptWhileConnecting) {
