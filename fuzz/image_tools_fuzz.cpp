@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::FILE* sink = std::fopen("/dev/null", "w");
   cli::ConsoleHost host(true, sink, sink);
   cli::InfoCommand({image}, host);
-  cli::DiffCommand(image, erased, (data[0] & 4) != 0, host);
+  cli::DiffCommand(image, erased, (data[0] & 4) != 0, host,
+                   (data[0] & 8) != 0 ? cli::DiffAs::Written : cli::DiffAs::Image);
   return 0;
 }
