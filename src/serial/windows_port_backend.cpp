@@ -23,6 +23,10 @@ constexpr DWORD ReadIntervalTimeoutMs = 0xFFFF;
 // system has done this, the wait asks the queue instead, sleeping this long between looks, until
 // the deadline. Real Windows never ends a wait early and never takes this path.
 constexpr DWORD EmptyEventRetryMs = 1;
+// A reply usually follows its command within a fraction of a millisecond: for this long the
+// looks only yield the processor, so that a transaction does not wait out a whole sleep; a
+// longer wait sleeps between looks and costs no processor time.
+constexpr uint64_t YieldingLooksMs = 2;
 
 // Wine, not Windows: its ntdll has an export of its own.
 bool RunningOnWine() {
@@ -155,6 +159,7 @@ class WindowsPortBackend : public PortBackend {
   int WaitEvent(uint32_t mask, int32_t timeoutMs, bool& happened) override {
     happened = false;
     Deadline deadline(timeoutMs);
+    const uint64_t startMs = MonotonicMs();
     for (;;) {
       if (!eventWaitsCancelled_) {
         WaitEnd end = WaitEnd::EndedEarly;
@@ -172,7 +177,7 @@ class WindowsPortBackend : public PortBackend {
       int error = QueueShows(mask, happened);
       if (error != 0 || happened) return error;
       if (deadline.Passed()) return 0;
-      ::Sleep(EmptyEventRetryMs);
+      ::Sleep(MonotonicMs() - startMs < YieldingLooksMs ? 0 : EmptyEventRetryMs);
     }
   }
 
