@@ -295,9 +295,29 @@ TEST(CliPortsTest, OneLinePerPortAndAJsonArray) {
 }
 
 TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
-  EXPECT_EQ(cli::PortFileName("/dev/pts/3"), "pts-3");
-  EXPECT_EQ(cli::PortFileName("/dev/ttyUSB0"), "ttyUSB0");
-  EXPECT_EQ(cli::PortFileName("COM3"), "COM3");
+  // {port} is a clean part of a file name: a stable name under /dev/serial by its last part,
+  // nothing outside [A-Za-z0-9._-], no leading '-' or '.', at most 64 characters.
+  const std::string byId = "usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+  struct {
+    std::string port;
+    std::string name;
+  } names[] = {{"/dev/pts/3", "pts-3"},
+               {"/dev/ttyUSB0", "ttyUSB0"},
+               {"COM3", "COM3"},
+               {"/dev/serial/by-id/" + byId, byId},
+               {"/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
+                "pci-0000-00-14.0-usb-0-2-1.0-port0"},
+               {"/tmp/my decos/deco*1", "tmp-my-decos-deco-1"},
+               {"\\\\.\\COM10", "COM10"},
+               {"../deco", "deco"}};
+  for (const auto& row : names) EXPECT_EQ(cli::PortFileName(row.port), row.name) << row.port;
+  // Two long names that differ only at the end stay apart within the limit.
+  const std::string longId = "/dev/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_"
+                             "Controller_0a1b2c3d4e5f60718293a4b5c6d7e8f9-if00-port0";
+  const std::string shortened = cli::PortFileName(longId);
+  EXPECT_EQ(shortened.size(), 64u);
+  EXPECT_EQ(shortened.rfind("usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_", 0), 0u) << shortened;
+  EXPECT_NE(shortened, cli::PortFileName(longId.substr(0, longId.size() - 1) + "1"));
   struct Row {
     size_t decos;
     size_t faulty;
