@@ -6,8 +6,18 @@
 
 namespace cli {
 
-// One line telling how to get access to devicePath after the open failed with the system's
-// error code; empty when the code is not about access or there is nothing to tell.
+// One line in plain words for a port that failed to open with the system's error code: the
+// port does not exist, another program holds it, or how to get access to it; empty when the
+// code is none of these or there is nothing to tell.
 std::string AccessHint(int code, const std::string& devicePath);
+
+// The words for a missing port and for one in use, the same on every system.
+inline std::string NoSuchPortHint(const std::string& devicePath) {
+  return devicePath + ": no such port: see `pyrelink-cli ports`";
+}
+inline std::string PortInUseHint(const std::string& devicePath) {
+  return devicePath + " is in use by another program (a terminal, a modem tool, another " +
+         "Pyrelink): close it and try again.";
+}
 
 }  // namespace cli

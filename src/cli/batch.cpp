@@ -1,6 +1,8 @@
 #include "cli/batch.h"
 
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -13,6 +15,9 @@ namespace cli {
 namespace {
 
 constexpr const char* DevicePrefix = "/dev/";
+// udev's stable names (by-id, by-path): the last part alone tells the port.
+constexpr const char* StableNameFolder = "/dev/serial/";
+constexpr size_t MaxPortFileName = 64;
 
 struct PortRun {
   std::string port;
@@ -30,12 +35,28 @@ const char* ResultOf(int exitCode) {
 }  // namespace
 
 std::string PortFileName(const std::string& port) {
-  std::string name =
-      port.rfind(DevicePrefix, 0) == 0 ? port.substr(std::string(DevicePrefix).size()) : port;
-  for (char& c : name) {
-    if (c == '/') c = '-';
+  std::string name = port;
+  if (port.rfind(StableNameFolder, 0) == 0) {
+    name = port.substr(port.rfind('/') + 1);
+  } else if (port.rfind(DevicePrefix, 0) == 0) {
+    name = port.substr(std::string(DevicePrefix).size());
   }
-  return name;
+  for (char& c : name) {
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                 c == '.' || c == '_' || c == '-';
+    if (!plain) c = '-';
+  }
+  // A leading '-' reads as an option to other tools, a leading '.' hides the file (or, as "..",
+  // leaves the folder).
+  name.erase(0, name.find_first_not_of("-."));
+  if (name.size() <= MaxPortFileName) return name;
+  // Adapters of one model differ only in the serial number near the end of their stable names:
+  // a hash of the whole name keeps such names apart.
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (char c : name) hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+  char suffix[10];
+  std::snprintf(suffix, sizeof suffix, "-%08x", static_cast<unsigned>(hash));
+  return name.substr(0, MaxPortFileName - std::strlen(suffix)) + suffix;
 }
 
 std::string ExpandPort(const std::string& name, const std::string& port) {

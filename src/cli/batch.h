@@ -14,8 +14,9 @@ namespace cli {
 // What stands for the port's name in file names.
 inline constexpr const char* PortPlaceholder = "{port}";
 
-// The port's name made safe for a file name: without a leading "/dev/", every "/" a "-"
-// ("/dev/pts/3" gives "pts-3", "COM3" stays "COM3").
+// The port's name made safe for a file name: without a leading "/dev/" (a stable name under
+// /dev/serial by its last part alone), every character outside [A-Za-z0-9._-] a "-", no leading
+// "-" or ".", at most 64 characters ("/dev/pts/3" gives "pts-3", "COM3" stays "COM3").
 std::string PortFileName(const std::string& port);
 // name with every {port} replaced by the port's file name.
 std::string ExpandPort(const std::string& name, const std::string& port);

@@ -9,8 +9,8 @@
 #include "cli/cli_job.h"
 #include "cli/console_host.h"
 #include "cli/image_tools.h"
-#include "serial/port_list.h"
-#include "serial/serial_util.h"
+#include "cli/port_listing.h"
+#include "serial/port_details.h"
 
 namespace {
 
@@ -84,8 +84,15 @@ int main(int argc, char** argv) {
                   "holds them); needs --method safe or the final check");
   write->footer(
       "Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe");
-  CLI::App* ports = app.add_subcommand("ports", "List the serial ports present, one per line");
-  ports->footer("Example: pyrelink-cli ports");
+  bool portsJson = false;
+  CLI::App* ports = app.add_subcommand(
+      "ports",
+      "List the serial ports present, one per line: the name, then the adapter's description, "
+      "USB vendor:product, serial number and stable name where known; nothing is opened");
+  ports->add_flag("--json", portsJson,
+                  "Print a JSON array of objects (name, description, vendor, product, serial, "
+                  "by_id) instead");
+  ports->footer("Example: pyrelink-cli ports --json");
 
   std::vector<std::string> infoFiles;
   CLI::App* info = app.add_subcommand("info", "What each file is: kind, size, SHA-256, sectors");
@@ -125,9 +132,12 @@ int main(int argc, char** argv) {
 
   cli::ConsoleHost host(yes);
   if (app.got_subcommand(ports)) {
-    std::vector<std::string> names;
-    serial::SplitList(serial::ListSerialPorts(), ',', names);
-    for (const std::string& name : names) std::cout << name << "\n";
+    const std::vector<serial::PortDetails> found = serial::ListPortDetails();
+    if (portsJson) {
+      std::cout << cli::PortsJson(found) << "\n";
+    } else {
+      for (const serial::PortDetails& port : found) std::cout << cli::PortLine(port) << "\n";
+    }
     return cli::ExitDone;
   }
   if (app.got_subcommand(info)) return cli::InfoCommand(infoFiles, host);

@@ -22,10 +22,14 @@ bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const st
     error.Text = failure.what();
   }
   error.Device = link.SerialLink->DevicePath;
-  try {
-    protocol::LeaveServiceMode(link);
-  } catch (const std::exception&) {
-    // The deco may be unreachable: the clean-up goes on regardless.
+  // A port that never opened reached no deco: there is nothing to leave, and an exit attempt
+  // would only log a dialogue that never happened.
+  if (link.SerialLink->PortOpen) {
+    try {
+      protocol::LeaveServiceMode(link);
+    } catch (const std::exception&) {
+      // The deco may be unreachable: the clean-up goes on regardless.
+    }
   }
   protocol::WaitSeconds(ConnectSettleSeconds);
   link.SerialLink.reset();

@@ -18,8 +18,9 @@ struct ConnectError {
   std::string Device;  // the device the port name stood for
 };
 
-// Creates the link and enters service mode. On failure runs the clean-up (exit attempt whose
-// own errors are dropped, the pause, the link destroyed), fills error and answers false.
+// Creates the link and enters service mode. On failure runs the clean-up (exit attempt, when
+// the port opened, whose own errors are dropped; the pause; the link destroyed), fills error and
+// answers false.
 // What it learned stays on the link (its Model and Block18Protected).
 bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const std::string& baudText,
                  bool decoInStandby, ConnectError& error);

@@ -12,6 +12,7 @@
 #include "capturing_host.h"
 #include "cli/batch.h"
 #include "cli/cli_job.h"
+#include "cli/port_listing.h"
 #include "cli/sha256.h"
 #include "sim/deco_model.h"
 #include "support/sim_session.h"
@@ -281,10 +282,62 @@ TEST(CliJobTest, LogReportAndChecksums) {
 
 // The same job on several decos at once, one of them faulty: it fails alone, the others finish
 // with their own deco's data in their own files.
+// The ports command: the name first and only what is known after it, on one line; the JSON
+// array gives every field, and a friendly name that is not UTF-8 does not cost the list.
+TEST(CliPortsTest, OneLinePerPortAndAJsonArray) {
+  const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+  struct Row {
+    serial::PortDetails port;
+    std::string line;
+  } rows[] = {
+      {{"/dev/ttyUSB0", "FT232R USB UART", "0403", "6001", "A1B2C3", byId},
+       "/dev/ttyUSB0  FT232R USB UART  0403:6001  serial A1B2C3  " + byId},
+      {{"/dev/ttyS0", "", "", "", "", ""}, "/dev/ttyS0"},
+      {{"COM3", "USB Serial Port (COM3)", "10c4", "ea60", "", ""},
+       "COM3  USB Serial Port (COM3)  10c4:ea60"},
+  };
+  std::vector<serial::PortDetails> ports;
+  for (const Row& row : rows) {
+    EXPECT_EQ(cli::PortLine(row.port), row.line);
+    ports.push_back(row.port);
+  }
+  ports.back().description = "P\xe9riph\xe9rique";  // Latin-1
+  const nlohmann::json list = nlohmann::json::parse(cli::PortsJson(ports));
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0], (nlohmann::json{{"name", "/dev/ttyUSB0"},
+                                     {"description", "FT232R USB UART"},
+                                     {"vendor", "0403"},
+                                     {"product", "6001"},
+                                     {"serial", "A1B2C3"},
+                                     {"by_id", byId}}));
+  EXPECT_EQ(list[1]["by_id"], "");
+  EXPECT_EQ(list[2]["description"], "P\uFFFDriph\uFFFDrique");
+}
+
 TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
-  EXPECT_EQ(cli::PortFileName("/dev/pts/3"), "pts-3");
-  EXPECT_EQ(cli::PortFileName("/dev/ttyUSB0"), "ttyUSB0");
-  EXPECT_EQ(cli::PortFileName("COM3"), "COM3");
+  // {port} is a clean part of a file name: a stable name under /dev/serial by its last part,
+  // nothing outside [A-Za-z0-9._-], no leading '-' or '.', at most 64 characters.
+  const std::string byId = "usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+  struct {
+    std::string port;
+    std::string name;
+  } names[] = {{"/dev/pts/3", "pts-3"},
+               {"/dev/ttyUSB0", "ttyUSB0"},
+               {"COM3", "COM3"},
+               {"/dev/serial/by-id/" + byId, byId},
+               {"/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
+                "pci-0000-00-14.0-usb-0-2-1.0-port0"},
+               {"/tmp/my decos/deco*1", "tmp-my-decos-deco-1"},
+               {"\\\\.\\COM10", "COM10"},
+               {"../deco", "deco"}};
+  for (const auto& row : names) EXPECT_EQ(cli::PortFileName(row.port), row.name) << row.port;
+  // Two long names that differ only at the end stay apart within the limit.
+  const std::string longId = "/dev/serial/by-id/usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_"
+                             "Controller_0a1b2c3d4e5f60718293a4b5c6d7e8f9-if00-port0";
+  const std::string shortened = cli::PortFileName(longId);
+  EXPECT_EQ(shortened.size(), 64u);
+  EXPECT_EQ(shortened.rfind("usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_", 0), 0u) << shortened;
+  EXPECT_NE(shortened, cli::PortFileName(longId.substr(0, longId.size() - 1) + "1"));
   struct Row {
     size_t decos;
     size_t faulty;

@@ -1,6 +1,8 @@
 // pyrelink-cli as a user runs it: a subprocess against pyrelink-sim on a pty, on the real clock.
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -127,11 +129,17 @@ TEST(CliTest, TwoRunsStartedTogetherKeepTheirOwnFiles) {
 TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   TempDir dir;
   testing_support::WriteFile(dir.File("E.bin"), "short");
+  // A port in use: held with the lock another program of this kind takes (root passes the
+  // tty's own exclusive mode).
+  SimProcess busy("");
+  const int held = ::open(busy.Port().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
   struct Row {
-    const char* arguments;
+    std::string arguments;
     int exitCode;
-    const char* reason;  // on stderr
-    const char* absent;  // not on stderr: what would show the deco was reached
+    std::string reason;  // on stderr
+    const char* absent;  // on neither stdout nor stderr: what would show the deco was reached
   } rows[] = {
       {"--port /dev/null write --eeprom E.bin --yes", 1,
        "E.bin does not exist or has wrong size. WRITE aborted!", ""},
@@ -139,6 +147,11 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       {"--port /dev/pyrelink-missing read --eeprom New.bin", 1, "No such file or directory", ""},
       // Options of the whole run are taken after the subcommand too.
       {"read --eeprom New.bin --port /dev/pyrelink-missing", 1, "No such file or directory", ""},
+      // A port that never opened is not asked to leave service mode.
+      {"--port /dev/pyrelink-missing --service read --eeprom New.bin --yes", 1,
+       "/dev/pyrelink-missing: no such port: see `pyrelink-cli ports`", "Exit -SE-"},
+      {"--port " + busy.Port() + " read --eeprom New.bin --yes", 1,
+       busy.Port() + " is in use by another program", "Exit -SE-"},
       // Outputs that cannot be written are refused before the port is opened.
       {"--port /dev/pyrelink-missing --report nodir/r.json read --eeprom New.bin --yes", 1,
        "--report nodir/r.json: the folder nodir does not exist", "connect failed"},
@@ -166,8 +179,10 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
     EXPECT_NE(err.find(row.reason), std::string::npos) << err;
     if (*row.absent) {
       EXPECT_EQ(err.find(row.absent), std::string::npos) << err;
+      EXPECT_EQ(run.out.find(row.absent), std::string::npos) << run.out;
     }
   }
+  ::close(held);
 
   // A port this user may not open: the system's text, then how to get access. Root may open
   // anything, so the CLI then runs as nobody.

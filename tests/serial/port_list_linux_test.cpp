@@ -12,13 +12,17 @@
 #include "support/pty_pair.h"
 
 // A made-up sysfs tree: the list must come from its attributes alone, so a device node that
-// does not exist (as here) or cannot be opened still shows up. A UART type of 0 means no UART
-// answered, whatever driver registered the port: kernels before 6.5 link a legacy port's device
-// to the serial8250 driver, later ones to the serial-base bus's "port" driver.
+// does not exist or cannot be opened still shows up. A UART type of 0 means no UART answered,
+// whatever driver registered the port: kernels before 6.5 link a legacy port's device to the
+// serial8250 driver, later ones to the serial-base bus's "port" driver. A USB adapter's details
+// come from the USB device above its tty (not from the hub above that), and its stable name
+// from the by-id link that leads to its own device node.
 TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
   namespace fs = std::filesystem;
-  fs::path root = fs::temp_directory_path() / ("pyrelink-sysfs-" + std::to_string(::getpid()));
-  fs::path drivers = root / "drivers";
+  testing_support::TempDir temp;
+  const fs::path root = temp.Path();
+  const fs::path drivers = root / "bus/drivers";
+  const fs::path byId = root / "dev/serial/by-id";
   struct Row {
     const char* tty;
     const char* driver;  // nullptr: no device behind the tty
@@ -26,21 +30,84 @@ TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
   } rows[] = {{"ttyS0", "serial8250", "4"},     {"ttyS1", "serial8250", "0"},
               {"ttyS10", "serial8250", "4"},    {"ttyS2", "serial8250", "4"},
               {"ttyS3", "port", "0"},           {"ttyS4", "port", "4"},
-              {"ttyUSB0", "ftdi_sio", nullptr}, {"ttySC0", "sc16is7xx", "0"},
-              {"ttySC1", "sc16is7xx", "4"},     {"tty1", nullptr, nullptr}};
+              {"ttyUSB0", "ftdi_sio", nullptr}, {"ttyACM0", "cdc_acm", nullptr},
+              {"ttySC0", "sc16is7xx", "0"},     {"ttySC1", "sc16is7xx", "4"},
+              {"tty1", nullptr, nullptr}};
+  // The tty's device below a USB device: usb-serial drivers put a folder of their own under the
+  // interface, an ACM port's device is the interface. nullptr: the device has no such file.
+  struct Usb {
+    const char* tty;
+    const char* usbDevice;
+    const char* ttyDevice;
+    const char* vendor;
+    const char* product;
+    const char* serial;
+    const char* productText;
+    const char* manufacturer;
+    const char* link;  // udev's name in by-id
+    const char* description;
+  } usbs[] = {{"ttyUSB0", "usb1/1-1", "usb1/1-1/1-1:1.0/ttyUSB0", "0403", "6001", "A1B2C3",
+               "FT232R USB UART", "FTDI", "usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0",
+               "FT232R USB UART"},
+              {"ttyACM0", "usb1/1-2", "usb1/1-2/1-2:1.0", "2341", "0043", nullptr, nullptr,
+               "Arduino (www.arduino.cc)", "usb-Arduino__www.arduino.cc__0043-if00",
+               "Arduino (www.arduino.cc)"}};
+  auto put = [](const fs::path& file, const char* text) {
+    if (text) std::ofstream(file) << text << "\n";
+  };
+  fs::create_directories(root / "devices/usb1");
+  put(root / "devices/usb1/idVendor", "1d6b");  // the root hub
+  fs::create_directories(byId);
+  auto usbOf = [&](const std::string& tty) -> const Usb* {
+    for (const Usb& usb : usbs) {
+      if (tty == usb.tty) return &usb;
+    }
+    return nullptr;
+  };
   for (const Row& row : rows) {
-    fs::path tty = root / "class" / row.tty;
+    fs::path tty = root / "class/tty" / row.tty;
     fs::create_directories(tty);
-    if (row.type) std::ofstream(tty / "type") << row.type << "\n";
+    put(tty / "type", row.type);
     if (!row.driver) continue;
-    fs::create_directories(tty / "device");
+    fs::path device = tty / "device";
+    if (const Usb* usb = usbOf(row.tty)) {
+      fs::path usbDevice = root / "devices" / usb->usbDevice;
+      device = root / "devices" / usb->ttyDevice;
+      fs::create_directories(device);
+      fs::create_directory_symlink(device, tty / "device");
+      put(usbDevice / "idVendor", usb->vendor);
+      put(usbDevice / "idProduct", usb->product);
+      put(usbDevice / "serial", usb->serial);
+      put(usbDevice / "product", usb->productText);
+      put(usbDevice / "manufacturer", usb->manufacturer);
+      fs::create_symlink(fs::path("../..") / row.tty, byId / usb->link);
+    }
+    fs::create_directories(device);
     fs::create_directories(drivers / row.driver);
-    fs::create_directory_symlink(drivers / row.driver, tty / "device" / "driver");
+    fs::create_directory_symlink(drivers / row.driver, device / "driver");
+    put(root / "dev" / row.tty, "");
   }
-  EXPECT_EQ(serial::SysfsSerialPorts((root / "class").string()),
-            (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyS2", "/dev/ttyS4", "/dev/ttyS10",
-                                      "/dev/ttySC1", "/dev/ttyUSB0"}));
-  fs::remove_all(root);
+  const std::vector<std::string> listed = serial::SysfsSerialPorts((root / "class/tty").string());
+  EXPECT_EQ(listed, (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyS2",
+                                              "/dev/ttyS4", "/dev/ttyS10", "/dev/ttySC1",
+                                              "/dev/ttyUSB0"}));
+  for (const std::string& port : listed) {
+    const std::string tty = fs::path(port).filename().string();
+    SCOPED_TRACE(tty);
+    const std::string node = (root / "dev" / tty).string();
+    const serial::PortDetails details =
+        serial::SysfsPortDetails(node, root.string(), byId.string());
+    const Usb* usb = usbOf(tty);
+    auto expected = [&](const char* Usb::*field) {
+      return usb && usb->*field ? std::string(usb->*field) : std::string();
+    };
+    EXPECT_EQ(details.name, node);
+    EXPECT_EQ(details.description, expected(&Usb::description));
+    EXPECT_EQ(details.vendor, expected(&Usb::vendor));
+    EXPECT_EQ(details.product, expected(&Usb::product));
+    EXPECT_EQ(details.serial, expected(&Usb::serial));
+    EXPECT_EQ(details.byId, usb ? (byId / usb->link).string() : "");
+  }
 }
 
 // An adapter's latency timer in a made-up sysfs tree: set to 1 ms at the open when it is longer,

@@ -1,0 +1,19 @@
+// The ports command's output: one line per port for people, a JSON array for scripts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "serial/port_details.h"
+
+namespace cli {
+
+// The port's name first, then what is known of it, two spaces apart:
+// "/dev/ttyUSB0  FT232R USB UART  0403:6001  serial A1B2C3  /dev/serial/by-id/usb-FTDI_...".
+std::string PortLine(const serial::PortDetails& port);
+
+// An array of objects with name, description, vendor, product, serial and by_id; what is not
+// known is "".
+std::string PortsJson(const std::vector<serial::PortDetails>& ports);
+
+}  // namespace cli

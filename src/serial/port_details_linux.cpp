@@ -1,0 +1,92 @@
+// Port details from sysfs: a USB adapter's tty hangs below one of the USB device's interfaces,
+// and the device's folder holds its ids and strings. The stable name is udev's link under
+// /dev/serial/by-id, which names the adapter rather than the order it was plugged in.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "serial/port_details.h"
+#include "serial/port_list.h"
+#include "serial/serial_util.h"
+#include "serial/sysfs_ports.h"
+
+namespace serial {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* SysfsRoot = "/sys";
+constexpr const char* ByIdFolder = "/dev/serial/by-id";
+
+std::string Attribute(const fs::path& folder, const char* name) {
+  std::ifstream in(folder / name);
+  std::string line;
+  std::getline(in, line);
+  while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.pop_back();
+  return line;
+}
+
+bool Within(const fs::path& path, const fs::path& root) {
+  return std::mismatch(root.begin(), root.end(), path.begin(), path.end()).first == root.end();
+}
+
+// The first folder above the tty's device that has a USB vendor id; none for a port that is
+// not on USB. The walk stays within the sysfs tree.
+fs::path UsbDeviceFolder(const fs::path& ttyFolder, const fs::path& root) {
+  std::error_code error;
+  fs::path folder = fs::canonical(ttyFolder / "device", error);
+  if (error) return {};
+  for (; Within(folder, root) && folder != root; folder = folder.parent_path()) {
+    if (fs::exists(folder / "idVendor", error)) return folder;
+  }
+  return {};
+}
+
+// The link in byIdDir that leads to the same device node; the first by name when several do.
+std::string ByIdLink(const std::string& devicePath, const std::string& byIdDir) {
+  std::vector<std::string> links;
+  std::error_code error;
+  for (fs::directory_iterator entry(byIdDir, error), end; !error && entry != end;
+       entry.increment(error)) {
+    std::error_code same;
+    if (fs::equivalent(entry->path(), devicePath, same)) links.push_back(entry->path().string());
+  }
+  return links.empty() ? "" : *std::min_element(links.begin(), links.end());
+}
+
+}  // namespace
+
+PortDetails SysfsPortDetails(const std::string& devicePath, const std::string& sysfsRoot,
+                             const std::string& byIdDir) {
+  PortDetails details;
+  details.name = devicePath;
+  std::error_code error;
+  fs::path root = fs::canonical(sysfsRoot, error);
+  if (error) return details;
+  fs::path node = fs::canonical(devicePath, error);
+  std::string tty = (error ? fs::path(devicePath) : node).filename().string();
+  fs::path usb = UsbDeviceFolder(root / "class" / "tty" / tty, root);
+  if (!usb.empty()) {
+    details.vendor = Attribute(usb, "idVendor");
+    details.product = Attribute(usb, "idProduct");
+    details.serial = Attribute(usb, "serial");
+    details.description = Attribute(usb, "product");
+    if (details.description.empty()) details.description = Attribute(usb, "manufacturer");
+  }
+  details.byId = ByIdLink(devicePath, byIdDir);
+  return details;
+}
+
+std::vector<PortDetails> ListPortDetails() {
+  std::vector<std::string> names;
+  SplitList(ListSerialPorts(), ',', names);
+  std::vector<PortDetails> ports;
+  for (const std::string& name : names)
+    ports.push_back(SysfsPortDetails(name, SysfsRoot, ByIdFolder));
+  return ports;
+}
+
+}  // namespace serial
