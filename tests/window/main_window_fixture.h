@@ -19,6 +19,14 @@
 
 namespace testing_support {
 
+// The window's questions, typed here again so that a changed text fails the tests.
+inline constexpr const char* ReadQuestion =
+    "READ is still active.\r\nExtracted file will be incomplete.\r\nAre you sure to quit?";
+inline constexpr const char* WriteQuestion =
+    "WRITE is still active.\r\nYour deco will be dead if quit.\r\n Are you sure to quit?";
+inline constexpr const char* PortQuestion =
+    "Serial port is not disconnected.\r\nDeco is still in Service mode.\r\nQuit anyway ?";
+
 inline constexpr int JobTimeoutMs = 60000;
 // Reply time-outs a fifth of their length, as the fault matrix has them, for tests that wait
 // them out.

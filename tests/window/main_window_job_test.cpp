@@ -17,16 +17,15 @@ using testing_support::FakeView;
 using testing_support::ReadFile;
 using testing_support::ServiceMainWindowTest;
 using testing_support::WriteFile;
+using testing_support::PortQuestion;
+using testing_support::ReadQuestion;
+using testing_support::WriteQuestion;
 using window::Control;
 
 namespace {
 
 using Asked = FakeView::Asked;
 
-constexpr const char* ReadQuestion =
-    "READ is still active.\r\nExtracted file will be incomplete.\r\nAre you sure to quit?";
-constexpr const char* WriteQuestion =
-    "WRITE is still active.\r\nYour deco will be dead if quit.\r\n Are you sure to quit?";
 constexpr const char* Risky = "Patch deco is risky.  Continue?";
 // Not a position the window ever sets: shows whether a command reset the progress display.
 constexpr int32_t Untouched = 42;

@@ -20,18 +20,15 @@
 using testing_support::FakeView;
 using testing_support::MainWindowTest;
 using testing_support::ServiceMainWindowTest;
+using testing_support::PortQuestion;
+using testing_support::ReadQuestion;
+using testing_support::WriteQuestion;
 using window::Control;
 
 namespace {
 
 using Asked = FakeView::Asked;
 
-constexpr const char* ReadQuestion =
-    "READ is still active.\r\nExtracted file will be incomplete.\r\nAre you sure to quit?";
-constexpr const char* WriteQuestion =
-    "WRITE is still active.\r\nYour deco will be dead if quit.\r\n Are you sure to quit?";
-constexpr const char* PortQuestion =
-    "Serial port is not disconnected.\r\nDeco is still in Service mode.\r\nQuit anyway ?";
 
 constexpr Control AllControls[] = {
     Control::ComboBox1,    Control::ComboBox2,    Control::CheckBox1,    Control::CheckBox2,
