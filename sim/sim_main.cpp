@@ -11,6 +11,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "pyrelink_version.h"
 #include "serial/announced_ports.h"
 #include "sim/pty_deco.h"
 
@@ -64,6 +65,7 @@ void WaitForEnd(bool ignoreStdin) {
 
 int main(int argc, char** argv) {
   CLI::App app{"Simulated 607X deco on a pseudo-terminal"};
+  app.set_version_flag("--version", std::string("pyrelink-sim ") + PyrelinkVersion);
   sim::Settings settings;
   bool isProtected = false;
   std::string flashFile, eepromFile, saveFlash, saveEeprom;

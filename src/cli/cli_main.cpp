@@ -10,6 +10,7 @@
 #include "cli/console_host.h"
 #include "cli/image_tools.h"
 #include "cli/port_listing.h"
+#include "pyrelink_version.h"
 #include "serial/port_details.h"
 
 namespace {
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
   // The port, speed and record options may also follow the subcommand (its subcommands inherit
   // this as they are made).
   app.fallthrough();
+  app.set_version_flag("--version", std::string("pyrelink-cli ") + PyrelinkVersion);
   cli::JobOptions options;
   bool yes = false;
   std::vector<std::string> portNames;

@@ -6,13 +6,12 @@
 #include <set>
 
 #include "cli/sha256.h"
+#include "pyrelink_version.h"
 #include "protocol/image_files.h"
 
 namespace cli {
 
 namespace {
-
-constexpr const char* ToolVersion = "1.0.0";
 
 nlohmann::json FileEntry(const std::string& role, const std::string& name) {
   nlohmann::json entry{{"role", role}, {"name", name}};
@@ -109,7 +108,7 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
   run["exit_status"] = exitCode;
   run["error"] = outcome.Error.empty() ? nlohmann::json(nullptr) : nlohmann::json(outcome.Error);
 
-  nlohmann::json report{{"tool", "pyrelink-cli"}, {"version", ToolVersion}};
+  nlohmann::json report{{"tool", "pyrelink-cli"}, {"version", PyrelinkVersion}};
   report["runs"] = nlohmann::json::array({run});
   // File names from old media and replies can hold bytes that are not UTF-8: such a byte becomes
   // U+FFFD rather than costing the report.

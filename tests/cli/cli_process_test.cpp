@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "pyrelink_version.h"
 #include "sim/deco_model.h"
 #include "sim/sim_process.h"
 #include "support/files.h"
@@ -124,6 +125,20 @@ TEST(CliTest, TwoRunsStartedTogetherKeepTheirOwnFiles) {
   }
   EXPECT_EQ(merged, 2u);
   EXPECT_EQ(readBacks, 2u);
+}
+
+TEST(CliTest, EveryProgramTellsItsVersion) {
+  for (const char* program : {PYRELINK_CLI_PATH, PYRELINK_SIM_PATH}) {
+    SCOPED_TRACE(program);
+    FILE* pipe = ::popen((std::string(program) + " --version").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[256];
+    std::string out(buffer, std::fread(buffer, 1, sizeof buffer, pipe));
+    int status = ::pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(out, std::filesystem::path(program).filename().string() + " " + PyrelinkVersion +
+                       "\n");
+  }
 }
 
 TEST(CliTest, RefusalsAndFailuresExitNonZero) {
