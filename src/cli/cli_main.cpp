@@ -48,10 +48,10 @@ int main(int argc, char** argv) {
   cli::JobOptions options;
   bool yes = false;
   std::vector<std::string> portNames;
-  app.add_option("--port", portNames,
+  app.add_option("-p,--port", portNames,
                  "Serial port, e.g. /dev/ttyUSB0 or COM1 (/dev/ttyS0); give it again for each "
                  "further deco: the job then runs on all at once, and file names take {port}");
-  app.add_option("--baud", options.baud, "Line speed in service mode")
+  app.add_option("-b,--baud", options.baud, "Line speed in service mode")
       ->check(CLI::IsMember({"9600", "38400", "115200"}))
       ->capture_default_str();
   app.add_flag("--service", options.service,

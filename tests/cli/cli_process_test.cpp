@@ -162,6 +162,8 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       {"--port /dev/pyrelink-missing read --eeprom New.bin", 1, "No such file or directory", ""},
       // Options of the whole run are taken after the subcommand too.
       {"read --eeprom New.bin --port /dev/pyrelink-missing", 1, "No such file or directory", ""},
+      {"-p /dev/pyrelink-missing -b 9600 read --eeprom New.bin", 1, "No such file or directory",
+       ""},
       // A port that never opened is not asked to leave service mode.
       {"--port /dev/pyrelink-missing --service read --eeprom New.bin --yes", 1,
        "/dev/pyrelink-missing: no such port: see `pyrelink-cli ports`", "Exit -SE-"},
