@@ -119,10 +119,12 @@ int main(int argc, char** argv) {
   merge->add_option("channel", channel, "Channel list image (512 KB)")->required();
   merge->add_option("firmware", firmware, "Firmware image (2 MB)")->required();
   merge->add_option("output", output, "The merged firmware image to create")->required();
+  merge->add_flag("--yes", yes, "Replace an existing output without asking");
   merge->footer("Example: pyrelink-cli merge Ch.bin Fw.bin Merged.bin");
   CLI::App* extract = app.add_subcommand("extract", "Cut the channel list out of a firmware");
   extract->add_option("firmware", firmware, "Firmware image (2 MB)")->required();
   extract->add_option("channel", channel, "The channel list image to create")->required();
+  extract->add_flag("--yes", yes, "Replace an existing output without asking");
   extract->footer("Example: pyrelink-cli extract Fw.bin Ch.bin");
   app.require_subcommand(1);
   try {

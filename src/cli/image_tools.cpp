@@ -22,6 +22,7 @@ namespace {
 constexpr int ExitEqual = 0;
 constexpr int ExitDifferent = 1;
 constexpr int ExitError = 2;
+constexpr int ExitRefused = 1;
 constexpr size_t ShortDigest = 16;
 
 const char* KindOf(int64_t size) {
@@ -79,6 +80,16 @@ bool SizeIs(const std::string& file, int64_t expected, const char* what, Console
   if (size == expected) return true;
   host.Tell(file + " is no " + what + ": it has " + std::to_string(size) + " bytes, a " + what +
             " has " + std::to_string(expected));
+  return false;
+}
+
+// An output that exists is replaced only when the user says so, as READ asks for its dumps.
+bool MayReplace(const std::string& output, ConsoleHost& host) {
+  std::error_code error;
+  if (!std::filesystem::exists(output, error)) return true;
+  if (host.Confirm("Do you really want to overwrite   " + protocol::BareFileName(output) + " ?"))
+    return true;
+  host.Tell(output + " exists and is kept: answer Yes or give --yes to replace it");
   return false;
 }
 
@@ -277,6 +288,7 @@ int MergeCommand(const std::string& channel, const std::string& firmware, const 
       host.Tell(output + " is one of the inputs; name another output");
       return ExitError;
     }
+    if (!MayReplace(output, host)) return ExitRefused;
     host.AddLogLine("Inserting Channel into Firmware file ...");
     protocol::MergeChannelIntoFirmware(channel, firmware, output,
                                        [&](const std::string& line) { host.AddLogLine(line); });
@@ -291,6 +303,7 @@ int ExtractCommand(const std::string& firmware, const std::string& channel, Cons
       host.Tell(channel + " is the firmware image; name another output");
       return ExitError;
     }
+    if (!MayReplace(channel, host)) return ExitRefused;
     protocol::CopyLeadingWords(firmware, channel, protocol::ChannelWords);
     host.AddLogLine("CHANNEL is extracted from FIRMWARE. OK!");
     return ExitEqual;

@@ -18,7 +18,7 @@ enum class DiffAs { Image, Written };
 // 0 equal, 1 different (or not all compared), 2 on error.
 int DiffCommand(const std::string& image, const std::string& readBack, bool isProtected,
                 ConsoleHost& host, DiffAs as = DiffAs::Image);
-// 0 done, 2 on error.
+// 0 done, 1 when the user keeps an existing output, 2 on error.
 int MergeCommand(const std::string& channel, const std::string& firmware, const std::string& output,
                  ConsoleHost& host);
 int ExtractCommand(const std::string& firmware, const std::string& channel, ConsoleHost& host);

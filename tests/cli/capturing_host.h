@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cli/console_host.h"
 
@@ -43,7 +44,14 @@ class CapturingHost : private MemoryStreams, public cli::ConsoleHost {
     std::fflush(outFile);
     return std::string(out, outSize);
   }
+  // Every question asked, answered with Answer.
+  bool Confirm(const std::string& text) override {
+    Questions.push_back(text);
+    return Answer;
+  }
   std::function<void(const std::string&)> OnLine;
+  bool Answer = true;
+  std::vector<std::string> Questions;
 };
 
 }  // namespace testing_support

@@ -186,6 +186,7 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       {"--port a write --eeprom E.bin --skip-blank-words --no-final-check --yes", 2,
        "--skip-blank-words needs a comparison", ""},
       {"--port a --port b read --eeprom E.bin --yes", 2, "every READ file needs {port}", ""},
+      {"extract --yes missing.bin Ch.bin", 2, "missing.bin", ""},
       {"read --help", 0, "", ""},
   };
   for (const Row& row : rows) {

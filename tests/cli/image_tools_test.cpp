@@ -47,7 +47,8 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
                                                        {"E.bin", eeprom},
                                                        {"E2.bin", otherEeprom},
                                                        {"Short.bin", std::string(1000, 'x')},
-                                                       {"abc.txt", "abc"}};
+                                                       {"abc.txt", "abc"},
+                                                       {"Old.bin", "old"}};
   for (const auto& [name, bytes] : files) testing_support::WriteFile(dir.File(name), bytes);
   auto f = [&](const char* name) { return dir.File(name); };
   struct Row {
@@ -55,6 +56,8 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
     std::function<int(cli::ConsoleHost&)> run;
     int exitCode;
     std::vector<std::string> lines;  // on stdout, in this order
+    std::string question = "";       // asked before the output is replaced
+    bool answer = true;
   } rows[] = {
       {"info",
        [&](cli::ConsoleHost& h) {
@@ -163,11 +166,39 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
        [&](cli::ConsoleHost& h) { return cli::ExtractCommand(f("M.bin"), f("Ch2.bin"), h); },
        0,
        {"CHANNEL is extracted from FIRMWARE. OK!"}},
+      // An existing output is replaced only when the user says so.
+      {"merge over an existing file",
+       [&](cli::ConsoleHost& h) {
+         return cli::MergeCommand(f("Ch0.bin"), f("Fw.bin"), f("Old.bin"), h);
+       },
+       0,
+       {"CHANNEL is inserted into FIRMWARE file: " + f("Old.bin") + " !"},
+       "Do you really want to overwrite   Old.bin ?"},
+      {"merge over an existing file, answered No",
+       [&](cli::ConsoleHost& h) {
+         return cli::MergeCommand(f("Ch0.bin"), f("Fw.bin"), f("M.bin"), h);
+       },
+       1,
+       {},
+       "Do you really want to overwrite   M.bin ?",
+       false},
+      {"extract over an existing file, answered No",
+       [&](cli::ConsoleHost& h) { return cli::ExtractCommand(f("Fw.bin"), f("Ch2.bin"), h); },
+       1,
+       {},
+       "Do you really want to overwrite   Ch2.bin ?",
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     CapturingHost host;
+    host.Answer = row.answer;
     EXPECT_EQ(row.run(host), row.exitCode) << host.Err();
+    EXPECT_EQ(host.Questions, row.question.empty() ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{row.question});
+    if (!row.answer) {
+      EXPECT_NE(host.Err().find("exists and is kept"), std::string::npos) << host.Err();
+    }
     std::string out = host.Out();
     size_t at = 0;
     for (const std::string& line : row.lines) {
@@ -178,5 +209,6 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
   EXPECT_EQ(ReadFile(dir.File("M.bin")), otherChannel + firmware.substr(524288));
   EXPECT_EQ(ReadFile(dir.File("Ch2.bin")), otherChannel);
   EXPECT_EQ(ReadFile(dir.File("Fw.bin")), firmware);
+  EXPECT_TRUE(ReadFile(dir.File("Old.bin")) == firmware);
   EXPECT_FALSE(std::filesystem::exists(dir.File("M2.bin")));
 }
