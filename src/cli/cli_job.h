@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "cli/console_host.h"
 #include "transfer/job_plan.h"
@@ -36,6 +37,7 @@ struct JobOptions {
   // Added to the time stamp of the files the run itself creates, so that runs on several
   // decos at once keep theirs apart; "" for one deco.
   std::string nameTag;
+  std::vector<std::string> commandLine;  // the program's arguments as given, for the report
   transfer::JobSelection selection;
 };
 

@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   app.fallthrough();
   app.set_version_flag("--version", std::string("pyrelink-cli ") + PyrelinkVersion);
   cli::JobOptions options;
+  options.commandLine.assign(argv, argv + argc);
   bool yes = false;
   std::vector<std::string> portNames;
   app.add_option("-p,--port", portNames,

@@ -1,6 +1,7 @@
 #include "cli/report.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -104,11 +105,16 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
                       {"characters_per_second", perSecond}});
   }
   run["phases"] = phases;
+  run["started"] = IsoLocalTime(record.Started());
+  run["ended"] = IsoLocalTime(std::time(nullptr));
+  run["seconds"] = record.Seconds();
   run["result"] = ResultOf(exitCode);
   run["exit_status"] = exitCode;
   run["error"] = outcome.Error.empty() ? nlohmann::json(nullptr) : nlohmann::json(outcome.Error);
 
-  nlohmann::json report{{"tool", "pyrelink-cli"}, {"version", PyrelinkVersion}};
+  nlohmann::json report{{"tool", "pyrelink-cli"},
+                        {"version", PyrelinkVersion},
+                        {"command_line", options.commandLine}};
   report["runs"] = nlohmann::json::array({run});
   // File names from old media and replies can hold bytes that are not UTF-8: such a byte becomes
   // U+FFFD rather than costing the report.

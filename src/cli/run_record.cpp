@@ -16,17 +16,25 @@ namespace {
 
 constexpr const char* TemporarySuffix = ".tmp";
 
-std::string WallClockStamp() {
-  std::tm local = transfer::LocalCalendarTime(std::time(nullptr));
+std::string LocalTimeText(std::time_t when, const char* format) {
+  std::tm local = transfer::LocalCalendarTime(when);
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  std::strftime(text, sizeof text, format, &local);
   return text;
+}
+
+std::string WallClockStamp() {
+  return LocalTimeText(std::time(nullptr), "%Y-%m-%d %H:%M:%S");
 }
 
 }  // namespace
 
+std::string IsoLocalTime(std::time_t when) {
+  return LocalTimeText(when, "%Y-%m-%dT%H:%M:%S");
+}
+
 RunRecord::RunRecord(const std::string& logFile, const std::string& reportFile)
-    : reportFile_(reportFile) {
+    : reportFile_(reportFile), started_(std::time(nullptr)), startMs_(serial::MonotonicMs()) {
   if (logFile.empty()) return;
   log_ = std::fopen(logFile.c_str(), "a");
   if (!log_) throw protocol::EFileError("Cannot open", logFile, errno);
@@ -57,6 +65,10 @@ void RunRecord::PhaseEnded() {
   inPhase_ = false;
   phases_.back().Seconds = static_cast<double>(serial::MonotonicMs() - phaseStartMs_) / 1000.0;
   phases_.back().Characters = characters_ - phaseCharacters_;
+}
+
+double RunRecord::Seconds() const {
+  return static_cast<double>(serial::MonotonicMs() - startMs_) / 1000.0;
 }
 
 std::vector<PhaseRecord> RunRecord::Phases() const {

@@ -6,11 +6,15 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace cli {
+
+// Local date and time in ISO 8601, 2026-12-08T07:18:29.
+std::string IsoLocalTime(std::time_t when);
 
 struct PhaseRecord {
   std::string Name;  // the phase's start line, "Read FIRMWARE ..." and the like
@@ -35,6 +39,9 @@ class RunRecord {
   void Characters(uint64_t count) { characters_ += count; }
 
   std::vector<PhaseRecord> Phases() const;
+  // When the run began (its record was made), and its seconds until now.
+  std::time_t Started() const { return started_; }
+  double Seconds() const;
   bool WantsReport() const { return !reportFile_.empty(); }
   // Writes the report (a JSON text) to its file; throws on failure.
   void WriteReport(const std::string& json) const;
@@ -43,6 +50,8 @@ class RunRecord {
   mutable std::mutex mutex_;
   std::FILE* log_ = nullptr;
   std::string reportFile_;
+  std::time_t started_;
+  uint64_t startMs_;
   std::vector<PhaseRecord> phases_;
   bool inPhase_ = false;
   uint64_t phaseStartMs_ = 0;

@@ -5,14 +5,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 
 #include "capturing_host.h"
 #include "cli/batch.h"
 #include "cli/cli_job.h"
 #include "cli/port_listing.h"
+#include "cli/run_record.h"
 #include "cli/sha256.h"
 #include "sim/deco_model.h"
 #include "support/sim_session.h"
@@ -242,11 +245,24 @@ TEST(CliJobTest, LogReportAndChecksums) {
   std::filesystem::create_directory("sub");
   read.selection.FirmwareFile = "sub/Fw.bin";
   read.selection.EepromFile = "E\xE9.bin";
+  read.commandLine = {"pyrelink-cli", "--report", "read.json", "read", "--firmware", "sub/Fw.bin"};
   CapturingHost readHost;
+  const std::time_t before = std::time(nullptr);
   ASSERT_EQ(cli::RunReadOrWrite(read, readHost, interrupted), 0) << readHost.Err();
   std::string flash = AsText(session.deco.Model().Flash());
   EXPECT_EQ(ReadFile("sub/Fw.bin.sha256"), cli::Sha256Of(flash) + "  Fw.bin\n");
-  auto readReport = nlohmann::json::parse(ReadFile("read.json"))["runs"][0];
+  const std::time_t after = std::time(nullptr);
+  auto readJson = nlohmann::json::parse(ReadFile("read.json"));
+  EXPECT_EQ(readJson["command_line"], read.commandLine);
+  auto readReport = readJson["runs"][0];
+  // Local times in ISO 8601, the run between them; its seconds no more than the wall clock's.
+  EXPECT_GE(readReport["started"].get<std::string>(), cli::IsoLocalTime(before));
+  EXPECT_LE(readReport["started"].get<std::string>(), readReport["ended"].get<std::string>());
+  EXPECT_LE(readReport["ended"].get<std::string>(), cli::IsoLocalTime(after));
+  EXPECT_TRUE(std::regex_match(readReport["ended"].get<std::string>(),
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")));
+  EXPECT_GE(readReport["seconds"].get<double>(), readReport["phases"][0]["seconds"].get<double>());
+  EXPECT_LE(readReport["seconds"].get<double>(), static_cast<double>(after - before) + 1);
   EXPECT_EQ(readReport["model"], sim::DefaultModel);
   EXPECT_EQ(readReport["result"], "done");
   EXPECT_EQ(readReport["files"][0]["sha256"], cli::Sha256Of(flash));
