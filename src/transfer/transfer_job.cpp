@@ -147,8 +147,14 @@ void TransferJob::WriteEepromPart() {
   if (!plan_.Selection.Eeprom) return;
   protocol::WriteEeprom(link_, plan_.Selection.EepromFile);
   protocol::WaitSeconds(PhaseWaitSeconds);
-  // Safe writes the EEPROM twice.
-  if (plan_.SafeMethod) protocol::WriteEeprom(link_, plan_.Selection.EepromFile);
+  // Safe writes the EEPROM twice, then reads it back; the final check decides on a difference.
+  if (plan_.SafeMethod) {
+    const std::string& file = plan_.Selection.EepromFile;
+    protocol::WriteEeprom(link_, file);
+    protocol::PostStatus(link_, std::string("Verify EEPROM: ") +
+                                    (EepromHolds(link_, file) ? "equal to " : "differs from ") +
+                                    protocol::BareFileName(file) + ".");
+  }
   protocol::WaitSeconds(PhaseWaitSeconds);
 }
 

@@ -215,10 +215,20 @@ TEST(WriteJobTest, EepromOnlyTwiceWithSafe) {
   uint64_t slept = session.clock.TotalSleptMs();
   EXPECT_EQ(session.Run(plan), "");
   EXPECT_EQ(session.clock.TotalSleptMs() - slept, 4000u);
-  EXPECT_EQ(session.CommandsSinceJobStart().size(), 48u);  // and the final check's 16 reads
+  // Two writes of 16 blocks, the verify's 16 reads and the final check's 16.
+  EXPECT_EQ(session.CommandsSinceJobStart().size(), 64u);
+  EXPECT_TRUE(Logged(session.host.Log(), "Verify EEPROM: equal to E.bin."));
   EXPECT_EQ(AsText(session.deco.Model().Eeprom()), image);
   EXPECT_EQ(session.host.DoneCount(), 1);
   EXPECT_TRUE(session.flashWriteActive);  // a job without flash work leaves it set, as designed
+
+  // A read-back spoilt on the line says so; the final check reads again and decides.
+  sim::Faults faults;
+  faults.CorruptReplyAt = session.deco.Model().CommandCount() + 2 * 16 + 1;
+  session.deco.Model().SetFaults(faults);
+  EXPECT_EQ(session.Run(plan), "");
+  EXPECT_TRUE(Logged(session.host.Log(), "Verify EEPROM: differs from E.bin."));
+  EXPECT_TRUE(Logged(session.host.Log(), "Final check: the EEPROM holds E.bin."));
 }
 
 TEST(WriteJobTest, StopChecks) {
