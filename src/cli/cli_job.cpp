@@ -293,6 +293,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   const transfer::JobSelection& selection = options.selection;
   const bool writesFlash = options.write && (selection.Firmware || selection.Channel);
   link.DoubleRead = options.doubleRead && !options.write;
+  link.ReadRetries = options.retries;
   const transfer::RunNames names = transfer::TimeStampedNames(
       transfer::LocalTimeStamp() + (options.nameTag.empty() ? "" : "_" + options.nameTag));
   const transfer::WriteMethod method = MethodOf(options.method);
@@ -348,6 +349,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     } else {
       jobStarted = true;
       result = RunJob(host, link, plan, interrupted, outcome);
+      if (link.Retries > 0)
+        host.AddLogLine("Retries: " + std::to_string(link.Retries) + " read(s) repeated.");
       if (writesFlash && options.skipBlankWords)
         host.AddLogLine("Blank words skipped: " + std::to_string(outcome.SkippedBlankWords) +
                         " (FFFFFFFF, already held by the erased sectors).");
@@ -384,6 +387,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     }
   }
   outcome.Rereads = link.Rereads;
+  outcome.Retries = link.Retries;
   return result;
 }
 

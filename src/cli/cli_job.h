@@ -29,6 +29,8 @@ struct JobOptions {
   bool checksums = false;
   // A READ reads every block until two reads agree.
   bool doubleRead = false;
+  // A block read that fails (no reply, a bad one, a line error) is sent again this often.
+  int retries = 2;
   // A WRITE leaves out the FFFFFFFF words of the sectors it erased; needs a comparison after it.
   bool skipBlankWords = false;
   std::string logFile;     // every line with a time stamp, appended; empty: none

@@ -61,6 +61,11 @@ int main(int argc, char** argv) {
                  "Append every log line and message, with date and time, to this file");
   app.add_option("--report", options.reportFile,
                  "Write a JSON report of the READ or WRITE to this file");
+  app.add_option("--retries", options.retries,
+                 "Send a block read again this often when its reply is missing or bad (a READ, "
+                 "a WRITE's read-backs); 0: the job fails at once")
+      ->check(CLI::Range(0, 100))
+      ->capture_default_str();
   app.add_flag("--verbose", options.verbose,
                "Also tell the device used and each phase's seconds and characters per second");
 

@@ -55,6 +55,7 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
   if (options.skipBlankWords && options.write && (s.Firmware || s.Channel))
     run["skipped_blank_words"] = outcome.SkippedBlankWords;
   if (options.doubleRead && !options.write) run["double_read"] = {{"rereads", outcome.Rereads}};
+  run["retries"] = outcome.Retries;
 
   // A WRITE names the files it wrote from; a READ what it wrote itself: its dumps, or the
   // partial files of a READ that did not finish (never an earlier dump of the same name).

@@ -24,6 +24,7 @@ struct JobOutcome {
   std::string Model;
   bool Protected = false;
   uint64_t Rereads = 0;            // reads beyond the second ones (double read)
+  uint64_t Retries = 0;            // failed reads sent again
   uint64_t SkippedBlankWords = 0;  // FFFFFFFF words left to the erase
 };
 

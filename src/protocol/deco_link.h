@@ -46,6 +46,10 @@ class DecoLink {
   // Every block is read until two reads agree; Rereads counts the reads beyond the second.
   std::atomic<bool> DoubleRead{false};
   std::atomic<uint64_t> Rereads{0};
+  // A block read that fails by a time-out, a bad reply or a line error is sent again, at most
+  // ReadRetries times per block (0: never, as the window does); Retries counts the repeats.
+  std::atomic<int> ReadRetries{0};
+  std::atomic<uint64_t> Retries{0};
   // The line buffer of the EEPROM transfer.
   std::array<uint8_t, EepromLineBytes> EepromBuffer{};
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -131,12 +132,16 @@ struct Cell {
   Fault fault;
   int number = 0;  // the command it strikes; 0 for the whole run
   uint32_t weakWord = 0;
+  int retries = cli::JobOptions().retries;
 };
 
 struct Outcome {
   std::vector<std::string> problems;
   double seconds = 0;
   std::vector<std::string> commands;
+  int exitCode = 0;
+  std::string out;
+  uint64_t retries = 0;  // as the report counts them
 };
 
 std::string Slice(const std::vector<uint8_t>& memory, Memory which) {
@@ -144,13 +149,9 @@ std::string Slice(const std::vector<uint8_t>& memory, Memory which) {
   return which == Memory::Channel ? text.substr(0, protocol::ChannelImageBytes) : text;
 }
 
-class FaultMatrix : public testing::TestWithParam<Job> {
- protected:
-  Outcome RunCell(const Cell& cell);
-};
+class FaultMatrix : public testing::TestWithParam<Job> {};
 
-Outcome FaultMatrix::RunCell(const Cell& cell) {
-  const Job& job = GetParam();
+Outcome RunCell(const Job& job, const Cell& cell) {
   sim::Settings settings;
   sim::Faults& f = settings.Fault;
   int slowMs = 0;
@@ -185,6 +186,8 @@ Outcome FaultMatrix::RunCell(const Cell& cell) {
   options.port = session.deco.SlavePath();
   options.write = job.write;
   options.method = job.method;
+  options.retries = cell.retries;
+  options.reportFile = "run.json";
   transfer::JobSelection& s = options.selection;
   std::string file;
   std::string promised;  // what the job's memory must hold after a WRITE
@@ -217,6 +220,9 @@ Outcome FaultMatrix::RunCell(const Cell& cell) {
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   outcome.commands = model.CommandLog();
   std::string err = host.Err();
+  outcome.exitCode = exitCode;
+  outcome.out = host.Out();
+  outcome.retries = nlohmann::json::parse(ReadFile("run.json"))["runs"][0]["retries"];
   auto problem = [&](const std::string& text) { outcome.problems.push_back(text); };
   if (exitCode != 0 && err.find(cli::MessagePrefix) == std::string::npos)
     problem("failed without saying why");
@@ -261,7 +267,7 @@ Outcome FaultMatrix::RunCell(const Cell& cell) {
 TEST_P(FaultMatrix, EveryFaultAtEveryPhase) {
   const Job& job = GetParam();
   const bool programsFlash = job.write && job.memory != Memory::Eeprom;
-  Outcome probe = RunCell({Fault::CrLf});
+  Outcome probe = RunCell(job, {Fault::CrLf});
   ASSERT_TRUE(probe.problems.empty()) << probe.problems.front();
   auto positions = PositionsOf(probe.commands);
 
@@ -288,7 +294,7 @@ TEST_P(FaultMatrix, EveryFaultAtEveryPhase) {
   std::map<Fault, std::pair<int, int>> tally;  // passed, total
   double slowest = 0;
   for (const Cell& cell : cells) {
-    Outcome outcome = RunCell(cell);
+    Outcome outcome = RunCell(job, cell);
     slowest = std::max(slowest, outcome.seconds);
     auto& [passed, total] = tally[cell.fault];
     ++total;
@@ -313,6 +319,37 @@ TEST_P(FaultMatrix, EveryFaultAtEveryPhase) {
     total += counts.second;
   }
   std::printf("  %-20s %3d / %3d cells passed, slowest cell %.2f s\n", "all", passed, total, slowest);
+}
+
+// One missing, garbled or short reply to a block read, in a READ and in a WRITE's verify: the
+// command line's retries get past it with a true dump or a proven WRITE; --retries 0 fails.
+TEST(ReadRetries, OneBadReplyToABlockReadIsSentAgain) {
+  const Job* const jobs[] = {&Jobs[1], &Jobs[6]};  // read_channel, write_channel_diff
+  for (const Job* job : jobs) {
+    Outcome probe = RunCell(*job, {Fault::CrLf});
+    ASSERT_TRUE(probe.problems.empty()) << probe.problems.front();
+    int number = 0;  // the middle flash read: for the WRITE, inside its verify
+    for (const Position& p : PositionsOf(probe.commands))
+      if (p.phase == "flash read" && std::string(p.where) == "middle") number = p.number;
+    ASSERT_GT(number, 0);
+    const std::string address = probe.commands[static_cast<size_t>(number) - 1].substr(6);
+    for (Fault fault : {Fault::Drop, Fault::Garbage, Fault::Short}) {
+      for (int retries : {2, 0}) {
+        SCOPED_TRACE(std::string(job->name) + ", " + FaultNames[static_cast<int>(fault)] +
+                     ", --retries " + std::to_string(retries));
+        Outcome outcome = RunCell(*job, {fault, number, 0, retries});
+        for (const auto& text : outcome.problems) ADD_FAILURE() << text;
+        EXPECT_EQ(outcome.exitCode, retries ? cli::ExitDone : cli::ExitJobFailed);
+        EXPECT_EQ(outcome.retries, retries ? 1u : 0u);
+        EXPECT_EQ(outcome.out.find("Retry 1 of 2: the flash block at " + address + " (") !=
+                      std::string::npos,
+                  retries > 0)
+            << outcome.out;
+        EXPECT_EQ(outcome.out.find("Retries: 1 read(s) repeated.") != std::string::npos,
+                  retries > 0);
+      }
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, FaultMatrix, testing::ValuesIn(Jobs),
