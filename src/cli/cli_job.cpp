@@ -14,6 +14,7 @@
 #include "cli/sha256.h"
 #include "protocol/block_read.h"
 #include "protocol/flash_map.h"
+#include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
@@ -56,12 +57,6 @@ std::string WriteAgainCommand(const JobOptions& options) {
   return command + " --method diff --yes";
 }
 
-std::string Hex8(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
-}
-
 // What the flash passes of a WRITE changed, for the message of one that did not finish.
 std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes) {
   std::vector<int> erased, written;
@@ -75,7 +70,7 @@ std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes) {
   std::string text = "sector(s) " + transfer::SectorNumbers(erased) + " erased, " +
                      (written.empty() ? std::string("none") : transfer::SectorNumbers(written)) +
                      " written in full";
-  if (stoppedAt) text += "; the WRITE stopped at " + Hex8(stoppedAt);
+  if (stoppedAt) text += "; the WRITE stopped at " + protocol::ToHex(stoppedAt, 8);
   return text;
 }
 
@@ -107,7 +102,7 @@ void TellSectorsLeftErased(const std::vector<transfer::WritePass>& passes, Conso
   std::string line = "Sector(s) " + transfer::SectorNumbers(sectors) + " are erased";
   if (sectors.front() == 0)
     line += " and hold only the " + std::to_string(protocol::ZeroWordsAtStart) + " zero words at " +
-            Hex8(protocol::FlashBase);
+            protocol::ToHex(protocol::FlashBase, 8);
   host.AddLogLine(line + ", not " + protocol::BareFileName(imageFile) +
                   "'s bytes there: compare with `pyrelink-cli diff --as-written`.");
 }

@@ -10,6 +10,7 @@
 #include "cli/sha256.h"
 #include "protocol/deco_link.h"
 #include "protocol/flash_map.h"
+#include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "transfer/final_check.h"
@@ -38,12 +39,6 @@ std::string SectorState(const std::string& bytes) {
   return "data";
 }
 
-std::string Hex8(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
-}
-
 // The sector table of a flash image: the sectors it covers, from sector 0.
 void ShowSectors(const std::string& file, int64_t size, ConsoleHost& host) {
   std::ifstream in(file, std::ios::binary);
@@ -57,8 +52,8 @@ void ShowSectors(const std::string& file, int64_t size, ConsoleHost& host) {
     if (static_cast<size_t>(in.gcount()) != bytes.size())
       throw protocol::EFileError("Cannot read all of", file, errno);
     char line[128];
-    std::snprintf(line, sizeof line, "  %6d  %s-%s  %-8s  %s", s, Hex8(first).c_str(),
-                  Hex8(end - 1).c_str(), SectorState(bytes).c_str(),
+    std::snprintf(line, sizeof line, "  %6d  %s-%s  %-8s  %s", s, protocol::ToHex(first, 8).c_str(),
+                  protocol::ToHex(end - 1, 8).c_str(), SectorState(bytes).c_str(),
                   Sha256Of(bytes).substr(0, ShortDigest).c_str());
     host.AddLogLine(line);
   }
@@ -163,8 +158,9 @@ void ListFirstDifferences(const std::string& a, const std::string& label,
     while (sector + 1 < protocol::SectorCount && address >= protocol::SectorBase[sector + 1])
       ++sector;
     if (detail.DifferingWords[sector] == 0 || word(a, at) == word(b, at)) continue;
-    host.AddLogLine("  " + Hex8(address) + ": " + label + " " + Hex8(word(a, at)) + ", read-back " +
-                    Hex8(word(b, at)));
+    host.AddLogLine("  " + protocol::ToHex(address, 8) + ": " + label + " " +
+                    protocol::ToHex(word(a, at), 8) + ", read-back " +
+                    protocol::ToHex(word(b, at), 8));
     ++listed;
   }
   if (differing > listed)
@@ -252,7 +248,7 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
       const int firstProgrammed = protocol::FirstProgrammedSector;
       host.AddLogLine("Comparing as written: sectors 0-" + std::to_string(firstProgrammed - 1) +
                       " erased with the " + std::to_string(protocol::ZeroWordsAtStart) +
-                      " zero words at " + Hex8(protocol::FlashBase) + ", " + image +
+                      " zero words at " + protocol::ToHex(protocol::FlashBase, 8) + ", " + image +
                       "'s bytes from sector " + std::to_string(firstProgrammed) + " on.");
       bytes = ImageAsWritten(image, imageSize);
     } else {

@@ -1,14 +1,14 @@
 #include "cli/report.h"
 
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "cli/sha256.h"
-#include "pyrelink_version.h"
+#include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
+#include "pyrelink_version.h"
 
 namespace cli {
 
@@ -75,11 +75,7 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
     const transfer::WritePass& record = outcome.Passes[pass];
     erased.insert(record.Erased.begin(), record.Erased.end());
     for (int sector : record.Sectors) (pass == 0 ? written : rewritten).push_back(sector);
-    if (!record.Complete) {
-      char address[16];
-      std::snprintf(address, sizeof address, "%08X", static_cast<unsigned>(record.StoppedAt));
-      stoppedAt = address;
-    }
+    if (!record.Complete) stoppedAt = protocol::ToHex(record.StoppedAt, 8);
   }
   run["sectors"] = {{"erased", std::vector<int>(erased.begin(), erased.end())},
                     {"written", written},

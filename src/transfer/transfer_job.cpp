@@ -208,9 +208,10 @@ void TransferJob::VerifyAndRewrite() {
 }
 
 void TransferJob::FinalCheck() {
-  if (!plan_.FinalCheck || !Result().Shortfall.empty()) return;
+  const JobResult sofar = Result();
+  if (!plan_.FinalCheck || !sofar.Shortfall.empty()) return;
   host_.SetBarColour(ColourReadBack);
-  FinalCheckResult check = RunFinalCheck(link_, Result().LastWritePass(), plan_.Selection);
+  FinalCheckResult check = RunFinalCheck(link_, sofar.LastWritePass(), plan_.Selection);
   Record([&](JobResult& result) { result.FinalCheck = check; });
   // A WRITE whose result differs from its image has failed, whatever its passes said.
   if (check.Result == "failed") throw std::runtime_error(FinalCheckFailure(check, plan_.Selection));
