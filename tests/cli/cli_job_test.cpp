@@ -228,6 +228,52 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
   }
 }
 
+// A deco that does not answer where the user said it was is looked for at the other speeds; the
+// advice must name where it answers, and a deco found in standby is left there.
+TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
+  struct Row {
+    const char* name;
+    uint32_t decoBaud;  // 0: the deco shows standby
+    int dropReplyAt;
+    bool service;
+    const char* baud;
+    int exitCode;
+    const char* message;
+  } rows[] = {
+      {"left in service mode by a failed WRITE", 38400, 0, false, "115200", 1,
+       "the deco answers in service mode at 38400: add --service --baud 38400"},
+      {"in service mode at another speed", 115200, 0, true, "38400", 1,
+       "the deco answers in service mode at 115200: use --baud 115200"},
+      {"in standby, told service mode", 0, 0, true, "115200", 1,
+       "the deco answers at 9600, as from standby: leave out --service"},
+      // The first command the deco hears is the probe at its speed.
+      {"silent at every speed", 38400, 1, false, "115200", 1,
+       "no answer at any speed: check the cable, the port and that the deco is powered"},
+      {"in service mode as told", 115200, 0, true, "115200", 0, "the switch went through"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings =
+        row.decoBaud ? testing_support::InService(row.decoBaud) : sim::Settings();
+    settings.Fault.DropReplyAt = row.dropReplyAt;
+    testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
+    TempDir dir;
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.service = row.service;
+    options.baud = row.baud;
+    options.selection.Eeprom = true;
+    options.selection.EepromFile = dir.Path() + "/E.bin";
+    CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted), row.exitCode) << host.Err();
+    EXPECT_NE(host.Err().find(row.message), std::string::npos) << host.Err();
+    EXPECT_EQ(host.Err().find("listening at the other speeds") != std::string::npos,
+              row.exitCode != 0);
+    EXPECT_FALSE(row.decoBaud == 0 && session.deco.Model().InService());
+  }
+}
+
 TEST(CliJobTest, LogReportAndChecksums) {
   testing_support::SimSession session(testing_support::InService());
   TempDir dir;
