@@ -9,9 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/access_hint.h"
-#include "cli/connect_diagnosis.h"
-#include "serial/serial_error.h"
+#include "cli/cli_connect.h"
 #include "cli/report.h"
 #include "cli/sha256.h"
 #include "protocol/block_read.h"
@@ -269,33 +267,10 @@ bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names,
 
 bool Connect(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
              const std::atomic<bool>& interrupted, JobOutcome& outcome) {
-  transfer::ConnectError error;
-  bool connected = transfer::ConnectDeco(link, options.port, options.baud, !options.service, error);
+  bool connected = ConnectFromCli(link, options, host, interrupted, outcome.Error);
   outcome.Model = link.Model;
   outcome.Protected = link.Block18Protected;
-  if (connected) {
-    host.AddLogLine("OK");
-    // A deco already in service mode answers the switch to its own speed plainly, which the
-    // dialogue judges wrong; the initialisation it then answered shows the line works.
-    if (options.service && link.SpeedSwitchAnswer == protocol::DecoLink::SwitchAnswer::Wrong)
-      host.Tell("the speed switch's \"ERROR!\" is the answer of a deco already in service mode: "
-                "it answered the initialisation at " + options.baud +
-                " baud, so the switch went through");
-    return true;
-  }
-  outcome.Error = "connect failed: " + error.Text;
-  host.Tell("connect failed: " + error.Text);
-  std::string hint = AccessHint(error.Code, error.Device.empty() ? options.port : error.Device);
-  if (!hint.empty()) host.Tell(hint);
-  if (error.Code == serial::ErrTimeout && !interrupted) {
-    host.Tell("the deco did not answer: listening at the other speeds ...");
-    std::string advice = DiagnoseSilentDeco(options.port, options.baud, options.service);
-    if (!advice.empty()) {
-      host.Tell(advice);
-      outcome.Error += "; " + advice;
-    }
-  }
-  return false;
+  return connected;
 }
 
 int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,

@@ -14,6 +14,7 @@
 #include "capturing_host.h"
 #include "cli/batch.h"
 #include "cli/cli_job.h"
+#include "cli/line_check.h"
 #include "cli/port_listing.h"
 #include "cli/run_record.h"
 #include "cli/sha256.h"
@@ -271,6 +272,55 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
     EXPECT_EQ(host.Err().find("listening at the other speeds") != std::string::npos,
               row.exitCode != 0);
     EXPECT_FALSE(row.decoBaud == 0 && session.deco.Model().InService());
+  }
+}
+
+// The line check reads and never writes, and every reply the line lost or garbled shows in its
+// figures and its exit status.
+TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
+  constexpr int ConnectLines = 11;  // from service mode
+  constexpr int Reads = 2;
+  struct Row {
+    const char* name;
+    int garbageAt;
+    int dropAt;
+    int hangUpAfter;
+    int retries;
+    int exitCode;
+    const char* figures;  // on stdout
+    const char* reason;   // on stderr
+  } rows[] = {
+      {"clean line", 0, 0, 0, 2, 0, "Reads repeated: 0, reads failed: 0", ""},
+      {"a garbled reply read again", ConnectLines + 5, 0, 0, 2, 1,
+       "Reads repeated: 1, reads failed: 0", "the line lost or garbled replies"},
+      {"a lost reply without retries", 0, ConnectLines + 20, 0, 0, 1,
+       "Reads repeated: 0, reads failed: 1", "the line lost or garbled replies"},
+      {"the line goes dead", 0, 0, ConnectLines + 3, 0, 1, "reads failed: 1",
+       "the line stopped answering"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings = testing_support::InService();
+    settings.Fault.GarbageReplyAt = row.garbageAt;
+    settings.Fault.DropReplyAt = row.dropAt;
+    settings.Fault.HangUpAfter = row.hangUpAfter;
+    testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
+    const std::string eeprom = AsText(session.deco.Model().Eeprom());
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.service = true;
+    options.retries = row.retries;
+    CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::LineCheck(options, Reads, host, interrupted), row.exitCode) << host.Err();
+    EXPECT_NE(host.Out().find(row.figures), std::string::npos) << host.Out();
+    EXPECT_NE(host.Err().find(row.reason), std::string::npos) << host.Err();
+    // Read-only: no EEPROM or flash write reached the deco.
+    for (const std::string& command : session.deco.Model().CommandLog()) {
+      EXPECT_NE(command.rfind("0220", 0), 0u) << command;
+      EXPECT_FALSE(command.rfind("060", 0) == 0 && command.size() > 9) << command;
+    }
+    EXPECT_EQ(AsText(session.deco.Model().Eeprom()), eeprom);
   }
 }
 
