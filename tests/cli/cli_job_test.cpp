@@ -455,7 +455,8 @@ TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
     size_t decos;
     size_t faulty;
     bool write;
-  } rows[] = {{2, 0, false}, {8, 5, false}, {8, 2, true}};
+    bool oneReport;  // --report without {port}: every port's run in one report
+  } rows[] = {{2, 0, false, false}, {8, 5, false, true}, {8, 2, true, false}};
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.decos) + (row.write ? " decos, write" : " decos, read"));
     protocol::FastClock clock(testing_support::TestClockDivisor);
@@ -480,7 +481,7 @@ TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
     options.selection.EepromFile = row.write ? dir.File("New.bin") : dir.File("E_{port}.bin");
     options.selection.Channel = !row.write;
     options.selection.ChannelFile = dir.File("Ch_{port}.bin");
-    options.reportFile = dir.File("report_{port}.json");
+    options.reportFile = dir.File(row.oneReport ? "report.json" : "report_{port}.json");
     if (row.write) testing_support::WriteFile(options.selection.EepromFile, std::string(2048, 'W'));
     ASSERT_EQ(cli::BatchRefusal(options, ports, true), "");
     testing_support::MemoryStreams streams;
@@ -502,7 +503,9 @@ TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
                   ok)
             << name;
       }
-      auto report = nlohmann::json::parse(ReadFile(dir.File("report_" + name + ".json")))["runs"][0];
+      auto report = row.oneReport
+                        ? nlohmann::json::parse(ReadFile(dir.File("report.json")))["runs"][i]
+                        : nlohmann::json::parse(ReadFile(dir.File("report_" + name + ".json")))["runs"][0];
       EXPECT_EQ(report["port"], ports[i]);
       EXPECT_EQ(report["exit_status"], ok ? 0 : 1);
       // The summary row: port, result, seconds, reason.
