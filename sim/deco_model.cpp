@@ -405,6 +405,10 @@ DecoModel::ChipAction DecoModel::ChipWrite(int lane, uint32_t address, uint8_t c
     default:
       break;
   }
+  if (chip.step == Program) {
+    chip.step = Idle;
+    return ChipAction::Program;  // the data cycle: any byte is data, F0 too
+  }
   if (command == ReadArray) {
     chip.step = Idle;
     return ChipAction::None;
@@ -433,9 +437,6 @@ DecoModel::ChipAction DecoModel::ChipWrite(int lane, uint32_t address, uint8_t c
       chip.step = Idle;
       return SectorStartingAt(address) >= 0 && command == SectorErase ? ChipAction::Erase
                                                                       : ChipAction::None;
-    case Program:
-      chip.step = Idle;
-      return ChipAction::Program;
     default:
       chip.step = unlock1 ? Unlocked1 : Idle;
       return ChipAction::None;
