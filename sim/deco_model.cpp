@@ -16,6 +16,11 @@ constexpr uint8_t UnlockData2 = 0x55;
 constexpr uint8_t EraseSetup = 0x80;
 constexpr uint8_t ProgramSetup = 0xA0;
 constexpr uint8_t SectorErase = 0x30;
+constexpr uint8_t AutoselectCommand = 0x90;
+constexpr uint8_t UnlockBypass = 0x20;
+constexpr uint8_t BypassReset = 0x90;
+constexpr uint8_t BypassResetData = 0x00;
+constexpr uint8_t ReadArray = 0xF0;
 constexpr uint32_t ReadBlockBytes = 256;
 constexpr uint32_t EepromLineBytes = 128;
 constexpr const char* SpeedSwitchPrefix = "021020004000";
@@ -23,6 +28,15 @@ constexpr const char* ShortAck = "021";
 
 // Steps of the NOR command sequence.
 enum NorStep { Idle, Unlocked1, Unlocked2, EraseSetupDone, EraseUnlocked1, EraseUnlocked2, Program };
+// What a chip does with reads and writes besides the command sequences.
+enum ChipMode { ReadingArray, Autoselect, Bypass, BypassProgram, BypassResetStarted };
+
+uint8_t ReverseBits(uint8_t byte) {
+  uint8_t reversed = 0;
+  for (int bit = 0; bit < 8; ++bit)
+    if (byte & (1u << bit)) reversed = static_cast<uint8_t>(reversed | (0x80u >> bit));
+  return reversed;
+}
 
 bool IsUpperHex(const std::string& text) {
   for (char c : text) {
@@ -285,72 +299,159 @@ std::string DecoModel::Answer(const std::string& line, uint32_t pcBaud, Reply& r
   return "?\r";
 }
 
-std::string DecoModel::FlashRead(uint32_t address) const {
+std::string DecoModel::FlashRead(uint32_t address) {
   if (address < FlashBase || address - FlashBase > FlashSize - ReadBlockBytes) return "?\r";
   std::string reply = ShortAck;
   reply.reserve(3 + 2 * ReadBlockBytes + 1);
   static const char Digits[] = "0123456789ABCDEF";
-  uint32_t offset = address - FlashBase;
   for (uint32_t word = 0; word < ReadBlockBytes; word += 4) {
-    // A word travels most significant digit first: the flash's little-endian bytes reversed.
-    for (int b = 3; b >= 0; --b) {
-      uint8_t byte = flash_[offset + word + static_cast<uint32_t>(b)];
-      reply += Digits[byte >> 4];
-      reply += Digits[byte & 15];
-    }
+    uint16_t lower = ChipRead(0, address + word);
+    uint16_t upper = ChipRead(1, address + word);
+    // The upper chip's bytes arrive on the bus with their bits in reverse order.
+    uint32_t value = uint32_t{ReverseBits(static_cast<uint8_t>(upper >> 8))} << 24 |
+                     uint32_t{ReverseBits(static_cast<uint8_t>(upper))} << 16 | lower;
+    // A word travels most significant digit first.
+    for (int shift = 28; shift >= 0; shift -= 4) reply += Digits[(value >> shift) & 15];
   }
   reply += '\r';
   return reply;
 }
 
+uint16_t DecoModel::ChipRead(int lane, uint32_t address) {
+  Chip& chip = chips_[lane];
+  if (chip.erasingUntilMs != 0 && settings_.Now() < chip.erasingUntilMs) {
+    // Erase status: DQ7 is the complement of erased data, DQ6 toggles, DQ3 says it has begun.
+    chip.toggle = !chip.toggle;
+    return static_cast<uint16_t>(0x08 | (chip.toggle ? 0x40 : 0));
+  }
+  chip.erasingUntilMs = 0;
+  uint32_t offset = address - FlashBase;
+  if (chip.mode == Autoselect) {
+    switch ((offset / 4) & 0xFF) {
+      case 0: return settings_.Chip.Manufacturer;
+      case 1: return settings_.Chip.Device;
+      default: return 0;  // sector protection and the rest: nothing protected
+    }
+  }
+  if (chip.mode != ReadingArray) ++readsInBypass_;
+  // The flash holds the bus's bits: the upper chip keeps them in its own reversed order.
+  uint32_t byte = offset + 2 * static_cast<uint32_t>(lane);
+  uint8_t low = flash_[byte], high = flash_[byte + 1];
+  if (lane == 1) {
+    low = ReverseBits(low);
+    high = ReverseBits(high);
+  }
+  return static_cast<uint16_t>(low | high << 8);
+}
+
 void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
-  uint8_t low = static_cast<uint8_t>(data & 0xFF);
-  auto unlock1 = address == UnlockAddress1 && low == UnlockData1;
-  auto unlock2 = address == UnlockAddress2 && low == UnlockData2;
-  switch (nor_) {
-    case Unlocked1:
-      nor_ = unlock2 ? Unlocked2 : Idle;
-      break;
-    case Unlocked2:
-      if (address == UnlockAddress1 && low == EraseSetup) nor_ = EraseSetupDone;
-      else if (address == UnlockAddress1 && low == ProgramSetup) nor_ = Program;
-      else nor_ = Idle;
-      break;
-    case EraseSetupDone:
-      nor_ = unlock1 ? EraseUnlocked1 : Idle;
-      break;
-    case EraseUnlocked1:
-      nor_ = unlock2 ? EraseUnlocked2 : Idle;
-      break;
-    case EraseUnlocked2: {
-      int sector = SectorStartingAt(address);
-      if (sector >= 0 && low == SectorErase) {
-        uint32_t first = SectorFirst(sector) - FlashBase;
-        for (uint32_t i = 0; i < SectorSize(sector); ++i) flash_[first + i] = 0xFF;
-        if (settings_.Fault.EraseBusyMs > 0)
-          busyUntilMs_ = settings_.Now() + static_cast<uint64_t>(settings_.Fault.EraseBusyMs);
+  ChipAction actions[2];
+  for (int lane = 0; lane < 2; ++lane) {
+    uint8_t command = lane == 0 ? static_cast<uint8_t>(data) : ReverseBits(static_cast<uint8_t>(data >> 16));
+    actions[lane] = ChipWrite(lane, address, command);
+  }
+  uint32_t offset = address - FlashBase;
+  if (actions[0] == ChipAction::Erase || actions[1] == ChipAction::Erase) {
+    int sector = SectorStartingAt(address);
+    uint32_t first = SectorFirst(sector) - FlashBase;
+    for (int lane = 0; lane < 2; ++lane) {
+      if (actions[lane] != ChipAction::Erase) continue;
+      for (uint32_t i = 0; i < SectorSize(sector); i += 4) {
+        flash_[first + i + 2 * static_cast<uint32_t>(lane)] = 0xFF;
+        flash_[first + i + 2 * static_cast<uint32_t>(lane) + 1] = 0xFF;
       }
-      nor_ = Idle;
-      break;
+      if (settings_.EraseTimeMs > 0)
+        chips_[lane].erasingUntilMs = settings_.Now() + settings_.EraseTimeMs;
     }
-    case Program: {
-      nor_ = Idle;
-      if (address < FlashBase || address - FlashBase >= FlashSize || address % 4 != 0) break;
-      // A flash still erasing ignores the program cycle, as a real NOR chip does.
-      if (busyUntilMs_ != 0 && settings_.Now() < busyUntilMs_) break;
-      if (address == settings_.Fault.WeakWordAddress && weakFailuresLeft_ > 0) {
-        --weakFailuresLeft_;
-        break;
-      }
-      uint32_t offset = address - FlashBase;
-      // NOR programming only clears bits.
-      for (int b = 0; b < 4; ++b) flash_[offset + static_cast<uint32_t>(b)] &= static_cast<uint8_t>(data >> (8 * b));
-      break;
-    }
+    if (settings_.Fault.EraseBusyMs > 0)
+      busyUntilMs_ = settings_.Now() + static_cast<uint64_t>(settings_.Fault.EraseBusyMs);
+  }
+  if (actions[0] != ChipAction::Program && actions[1] != ChipAction::Program) return;
+  if (address < FlashBase || offset >= FlashSize || address % 4 != 0) return;
+  // A flash still erasing ignores the program cycle, as a real NOR chip does.
+  if (busyUntilMs_ != 0 && settings_.Now() < busyUntilMs_) return;
+  if (address == settings_.Fault.WeakWordAddress && weakFailuresLeft_ > 0) {
+    --weakFailuresLeft_;
+    return;
+  }
+  // NOR programming only clears bits.
+  for (int lane = 0; lane < 2; ++lane) {
+    if (actions[lane] != ChipAction::Program) continue;
+    for (uint32_t b = 2 * static_cast<uint32_t>(lane); b < 2 * static_cast<uint32_t>(lane) + 2; ++b)
+      flash_[offset + b] &= static_cast<uint8_t>(data >> (8 * b));
+  }
+}
+
+DecoModel::ChipAction DecoModel::ChipWrite(int lane, uint32_t address, uint8_t command) {
+  Chip& chip = chips_[lane];
+  // An erasing chip ignores every write.
+  if (chip.erasingUntilMs != 0 && settings_.Now() < chip.erasingUntilMs) return ChipAction::None;
+  chip.erasingUntilMs = 0;
+  switch (chip.mode) {
+    case Autoselect:
+      if (command == ReadArray) chip.mode = ReadingArray;
+      return ChipAction::None;
+    // In unlock bypass only its program and reset commands are heard.
+    case Bypass:
+      if (command == ProgramSetup) chip.mode = BypassProgram;
+      else if (command == BypassReset) chip.mode = BypassResetStarted;
+      return ChipAction::None;
+    case BypassProgram:
+      chip.mode = Bypass;
+      return settings_.Fault.BypassIgnored ? ChipAction::None : ChipAction::Program;
+    case BypassResetStarted:
+      chip.mode = command == BypassResetData ? ReadingArray : Bypass;
+      return ChipAction::None;
     default:
-      nor_ = unlock1 ? Unlocked1 : Idle;
       break;
   }
+  if (chip.step == Program) {
+    chip.step = Idle;
+    return ChipAction::Program;  // the data cycle: any byte is data, F0 too
+  }
+  if (command == ReadArray) {
+    chip.step = Idle;
+    return ChipAction::None;
+  }
+  const bool unlock1 = address == UnlockAddress1 && command == UnlockData1;
+  const bool unlock2 = address == UnlockAddress2 && command == UnlockData2;
+  switch (chip.step) {
+    case Unlocked1:
+      chip.step = unlock2 ? Unlocked2 : Idle;
+      return ChipAction::None;
+    case Unlocked2:
+      chip.step = Idle;
+      if (address != UnlockAddress1) return ChipAction::None;
+      if (command == EraseSetup) chip.step = EraseSetupDone;
+      else if (command == ProgramSetup) chip.step = Program;
+      else if (command == AutoselectCommand) chip.mode = Autoselect;
+      else if (command == UnlockBypass && settings_.Chip.UnlockBypass) chip.mode = Bypass;
+      return ChipAction::None;
+    case EraseSetupDone:
+      chip.step = unlock1 ? EraseUnlocked1 : Idle;
+      return ChipAction::None;
+    case EraseUnlocked1:
+      chip.step = unlock2 ? EraseUnlocked2 : Idle;
+      return ChipAction::None;
+    case EraseUnlocked2:
+      chip.step = Idle;
+      return SectorStartingAt(address) >= 0 && command == SectorErase ? ChipAction::Erase
+                                                                      : ChipAction::None;
+    default:
+      chip.step = unlock1 ? Unlocked1 : Idle;
+      return ChipAction::None;
+  }
+}
+
+int DecoModel::ReadsInBypass() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return readsInBypass_;
+}
+
+const ChipPart* FindChipPart(const std::string& name) {
+  for (const ChipPart& part : ChipParts)
+    if (name == part.Name) return &part;
+  return nullptr;
 }
 
 }  // namespace sim

@@ -1,5 +1,7 @@
 // A model of a 607X deco's service interface: service mode and line speed, the NOR flash with
-// its unlock/erase/program state machine, the EEPROM, and faults that tests switch on.
+// its unlock/erase/program state machine, the EEPROM, and faults that tests switch on. The flash
+// is two 16-bit chips side by side, the upper one on bits 16-31 with each byte's data lines
+// reversed: each chip runs its own command state machine on the byte it sees.
 #pragma once
 
 #include <cstdint>
@@ -32,9 +34,25 @@ struct Faults {
   int SlowReplyMs = 0;          // pause before a reply
   int SlowReplyAt = 0;          // ... before this command's reply only (0 = before every reply)
   int EraseBusyMs = 0;          // after a sector erase, program cycles are ignored this long
+  bool BypassIgnored = false;   // the chips enter unlock bypass, but its programming never takes
   bool CrLfEndings = false;     // replies end with CR LF instead of CR
   bool Pace = false;            // deliver at the real line speed (10 bits per character)
 };
+
+// The flash chips: their autoselect codes and whether they have unlock bypass.
+struct ChipPart {
+  const char* Name;  // as --chip takes it
+  uint16_t Manufacturer;
+  uint16_t Device;
+  bool UnlockBypass;
+};
+inline constexpr ChipPart ChipParts[] = {
+    {"am29lv800bb", 0x0001, 0x225B, true},
+    {"am29f800bb", 0x0001, 0x2258, false},
+    {"unknown", 0x0037, 0x2299, true},  // not a part the tool knows
+};
+// The part called name, or null.
+const ChipPart* FindChipPart(const std::string& name);
 
 // Milliseconds from a clock that never jumps; tests hand in their virtual clock.
 using MsClock = std::function<uint64_t()>;
@@ -45,7 +63,11 @@ struct Settings {
   uint32_t ServiceBaud = 115200;  // the speed of the last speed switch
   bool StartInService = false;
   Faults Fault;
-  MsClock Now = SteadyMs;  // times the erase busy period
+  MsClock Now = SteadyMs;  // times the erase busy period and the erase
+  ChipPart Chip = ChipParts[0];
+  // How long a sector erase runs; meanwhile the erasing chips answer reads with status bits
+  // (DQ7 low, DQ6 toggling from read to read) and ignore every write. 0: done at once.
+  uint32_t EraseTimeMs = 0;
   bool KeepCommandLog = true;  // a long soak counts commands without keeping each line
   // A USB adapter's latency timer: the last, partly filled packet of a reply is passed on this
   // many ms after its last byte (a reply shorter than a packet waits whole).
@@ -86,6 +108,8 @@ class DecoModel {
   void SetFaults(const Faults& faults);
   Faults FaultsNow() const;
   int WeakWordFailuresLeft() const;
+  // Flash reads while a chip was in unlock bypass, where only its own two commands belong.
+  int ReadsInBypass() const;
   const Settings& Config() const { return settings_; }
 
   // Deterministic start contents, so tests can predict what a read returns.
@@ -94,8 +118,19 @@ class DecoModel {
 
  private:
   std::string Answer(const std::string& line, uint32_t pcBaud, Reply& reply);
-  std::string FlashRead(uint32_t address) const;
+  std::string FlashRead(uint32_t address);
   void FlashWrite(uint32_t address, uint32_t data);
+  // What chip lane (0 lower, 1 upper) answers to a read of the word at address, in its own bits.
+  uint16_t ChipRead(int lane, uint32_t address);
+  enum class ChipAction { None, Program, Erase };
+  ChipAction ChipWrite(int lane, uint32_t address, uint8_t command);
+
+  struct Chip {
+    int step = 0;  // position in the unlock / erase / program command sequence
+    int mode = 0;  // reading the array, autoselect, unlock bypass and its steps
+    uint64_t erasingUntilMs = 0;
+    bool toggle = false;  // DQ6 while erasing
+  };
   std::string ApplyFaults(std::string bytes, int number, Reply& reply) const;
 
   mutable std::mutex mutex_;
@@ -103,7 +138,8 @@ class DecoModel {
   bool service_;
   uint32_t listenBaud_;
   int commands_ = 0;
-  int nor_ = 0;  // position in the unlock / erase / program command sequence
+  Chip chips_[2];
+  int readsInBypass_ = 0;
   int weakFailuresLeft_;
   uint64_t busyUntilMs_ = 0;
   std::vector<uint8_t> flash_;

@@ -98,6 +98,18 @@ int main(int argc, char** argv) {
   app.add_option("--slow-reply-at", f.SlowReplyAt, "Only the n-th command's reply is slow");
   app.add_option("--erase-busy", f.EraseBusyMs,
                  "After a sector erase, ignore program cycles for this many ms");
+  std::string chip = settings.Chip.Name;
+  std::vector<std::string> chipNames;
+  for (const sim::ChipPart& part : sim::ChipParts) chipNames.push_back(part.Name);
+  app.add_option("--chip", chip,
+                 "The two flash chips: am29lv800bb (unlock bypass), am29f800bb (none), unknown "
+                 "(codes no tool knows)")
+      ->check(CLI::IsMember(chipNames))
+      ->capture_default_str();
+  app.add_option("--erase-time", settings.EraseTimeMs,
+                 "A sector erase takes this many ms; meanwhile reads answer status bits");
+  app.add_flag("--bypass-ignored", f.BypassIgnored,
+               "The chips enter unlock bypass, but its programming never takes");
   app.add_flag("--crlf", f.CrLfEndings, "End replies with CR LF instead of CR");
   app.add_flag("--pace", f.Pace, "Deliver at the real line speed (10 bits per character)");
   app.add_option("--adapter-latency", settings.AdapterLatencyMs,
@@ -107,6 +119,7 @@ int main(int argc, char** argv) {
   app.add_flag("--ignore-stdin", ignoreStdin, "Serve until killed, whatever stdin does");
   CLI11_PARSE(app, argc, argv);
   if (isProtected && !app.count("--model")) settings.Model = sim::ProtectedModel;
+  settings.Chip = *sim::FindChipPart(chip);
 
   std::vector<uint8_t> flash, eeprom;
   if (!flashFile.empty() && !LoadImage(flashFile, sim::FlashSize, flash)) return 2;

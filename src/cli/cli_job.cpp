@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/chip_command.h"
 #include "cli/cli_connect.h"
 #include "cli/report.h"
 #include "cli/sha256.h"
@@ -54,6 +55,9 @@ std::string WriteAgainCommand(const JobOptions& options) {
   if (s.Firmware) command += " --firmware " + Quoted(s.FirmwareFile);
   if (s.Eeprom) command += " --eeprom " + Quoted(s.EepromFile);
   if (s.Channel) command += " --channel " + Quoted(s.ChannelFile);
+  // A deco cut off while programming in unlock bypass hears nothing else until it leaves it,
+  // which a fast-programming WRITE's start does.
+  if (options.fastProgram) command += " --fast-program";
   return command + " --method diff --yes";
 }
 
@@ -138,6 +142,8 @@ int RunJob(ConsoleHost& host, protocol::DecoLink& link, const transfer::JobPlan&
   outcome.Comparisons = result.Comparisons;
   outcome.Check = result.FinalCheck;
   outcome.SkippedBlankWords = result.SkippedBlankWords;
+  outcome.FastProgrammedWords = result.FastProgrammedWords;
+  outcome.FastProgramFellBack = result.FastProgramFellBack;
   outcome.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
   if (worker.Terminated() && !host.Done()) {
     protocol::WaitSeconds(AbortSettleSeconds);
@@ -327,6 +333,12 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       plan = transfer::WriteJobPlan(selection, method, names, host);
       plan.SkipBlankWords = options.skipBlankWords && writesFlash;
       plan.FinalCheck = options.finalCheck;
+      plan.ErasePoll = options.erasePoll && writesFlash;
+      if (writesFlash && (options.fastProgram || options.verbose)) {
+        protocol::FlashChips chips;
+        plan.FastProgram = ChooseFastProgram(link, options, host, chips);
+        outcome.Chips = chips;
+      }
       writeUnderWay = true;
     } else {
       job = ClaimPartialDumps(selection, host);
@@ -351,6 +363,11 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
         outcome.Check.Result = "skipped";
       }
       if (writesFlash) TellSectorsLeftErased(outcome.Passes, host);
+      if (options.verbose)
+        for (const transfer::WritePass& pass : outcome.Passes)
+          for (const transfer::SectorErase& erase : pass.EraseTimes)
+            host.Tell("sector " + std::to_string(erase.Sector) + " erased in " +
+                      std::to_string(erase.Ms) + " ms");
       if (!options.write && result == ExitDone) {
         if (options.doubleRead)
           host.AddLogLine("Double read: every block read twice and equal; " +

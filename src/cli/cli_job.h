@@ -34,6 +34,10 @@ struct JobOptions {
   int retries = 2;
   // A WRITE leaves out the FFFFFFFF words of the sectors it erased; needs a comparison after it.
   bool skipBlankWords = false;
+  // A WRITE waits for each erase by reading the sector instead of a fixed pause.
+  bool erasePoll = false;
+  // A WRITE programs in unlock bypass when the flash chips offer it; needs a comparison after it.
+  bool fastProgram = false;
   std::string logFile;     // every line with a time stamp, appended; empty: none
   std::string reportFile;  // the JSON report of the run; empty: none
   bool verbose = false;    // also the device, its line settings and each phase's figures

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "cli/batch.h"
+#include "cli/chip_command.h"
 #include "cli/cli_job.h"
 #include "cli/console_host.h"
 #include "cli/image_tools.h"
@@ -101,8 +102,16 @@ int main(int argc, char** argv) {
   write->add_flag("--skip-blank-words", options.skipBlankWords,
                   "Do not program FFFFFFFF words into the sectors the WRITE erased (erased flash "
                   "holds them); needs --method safe or the final check");
+  write->add_flag("--erase-poll", options.erasePoll,
+                  "After each sector erase, read the sector until it is erased (20 s at most) "
+                  "instead of pausing 5 s; --verbose and the report give each erase's time");
+  write->add_flag("--fast-program", options.fastProgram,
+                  "Identify the flash chips and, when they offer unlock bypass, program each "
+                  "word by two commands instead of four; needs --method safe or the final check");
   write->footer(
-      "Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe");
+      "Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe\n"
+      "Example: pyrelink-cli --port /dev/ttyUSB0 write --firmware Fw.bin --erase-poll "
+      "--fast-program --skip-blank-words");
   int lineCheckReads = cli::DefaultLineCheckReads;
   CLI::App* lineCheck = app.add_subcommand(
       "line-check",
@@ -113,6 +122,11 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 1000))
       ->capture_default_str();
   lineCheck->footer("Example: pyrelink-cli --port /dev/ttyUSB0 line-check --reads 20");
+  CLI::App* chip = app.add_subcommand(
+      "chip",
+      "Identify the deco's two flash chips (manufacturer and device codes, the part, whether it "
+      "offers unlock bypass); the memory is not changed");
+  chip->footer("Example: pyrelink-cli --port /dev/ttyUSB0 chip");
   bool portsJson = false;
   CLI::App* ports = app.add_subcommand(
       "ports",
@@ -172,20 +186,24 @@ int main(int argc, char** argv) {
     return cli::ExitDone;
   }
   if (app.got_subcommand(info)) return cli::InfoCommand(infoFiles, host);
-  if (app.got_subcommand(lineCheck)) {
-    if (portNames.size() != 1) {
-      host.Tell("line-check needs one --port");
-      return cli::ExitUsage;
-    }
-    options.port = portNames.front();
-    CatchSignals();
-    return cli::LineCheck(options, lineCheckReads, host, interrupted);
-  }
   if (app.got_subcommand(diff))
     return cli::DiffCommand(image, readBack, isProtected, host,
                             asWritten ? cli::DiffAs::Written : cli::DiffAs::Image);
   if (app.got_subcommand(merge)) return cli::MergeCommand(channel, firmware, output, host);
   if (app.got_subcommand(extract)) return cli::ExtractCommand(firmware, channel, host);
+
+  // The deco's checks talk to one deco.
+  for (CLI::App* onePort : {lineCheck, chip}) {
+    if (!app.got_subcommand(onePort)) continue;
+    if (portNames.size() != 1) {
+      host.Tell(onePort->get_name() + " needs one --port");
+      return cli::ExitUsage;
+    }
+    options.port = portNames.front();
+    CatchSignals();
+    return onePort == chip ? cli::ChipCommand(options, host, interrupted)
+                           : cli::LineCheck(options, lineCheckReads, host, interrupted);
+  }
 
   const transfer::JobSelection& chosen = options.selection;
   if (!chosen.Firmware && !chosen.Eeprom && !chosen.Channel) {
@@ -202,6 +220,12 @@ int main(int argc, char** argv) {
     host.Tell(
         "--skip-blank-words needs a comparison after the WRITE: --method safe or the final "
         "check (drop --no-final-check)");
+    return cli::ExitUsage;
+  }
+  if (options.fastProgram && options.method != "safe" && !options.finalCheck) {
+    host.Tell(
+        "--fast-program needs a comparison after the WRITE: --method safe or the final check "
+        "(drop --no-final-check)");
     return cli::ExitUsage;
   }
   std::string refusal = cli::BatchRefusal(options, portNames, yes);

@@ -56,6 +56,29 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
     run["skipped_blank_words"] = outcome.SkippedBlankWords;
   if (options.doubleRead && !options.write) run["double_read"] = {{"rereads", outcome.Rereads}};
   run["retries"] = outcome.Retries;
+  if (outcome.Chips) {
+    const protocol::FlashChips& chips = *outcome.Chips;
+    auto codes = [](const protocol::ChipCodes& c) {
+      return nlohmann::json{{"manufacturer", protocol::ToHex(c.Manufacturer, 2)},
+                            {"device", protocol::ToHex(c.Device, 4)}};
+    };
+    run["flash_chips"] = {
+        {"lower", codes(chips.Lower)},
+        {"upper", codes(chips.Upper)},
+        {"part", chips.Part ? nlohmann::json(chips.Part->Name) : nlohmann::json(nullptr)},
+        {"unlock_bypass",
+         chips.Part ? nlohmann::json(chips.Part->UnlockBypass) : nlohmann::json(nullptr)}};
+  }
+  if (options.fastProgram && options.write)
+    run["fast_program"] = {{"words", outcome.FastProgrammedWords},
+                           {"fell_back", outcome.FastProgramFellBack}};
+  if (options.erasePoll && options.write) {
+    nlohmann::json erases = nlohmann::json::array();
+    for (const transfer::WritePass& pass : outcome.Passes)
+      for (const transfer::SectorErase& erase : pass.EraseTimes)
+        erases.push_back({{"sector", erase.Sector}, {"ms", erase.Ms}});
+    run["erase_times"] = erases;
+  }
 
   // A WRITE names the files it wrote from; a READ what it wrote itself: its dumps, or the
   // partial files of a READ that did not finish (never an earlier dump of the same name).

@@ -3,11 +3,13 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/cli_job.h"
 #include "cli/run_record.h"
+#include "protocol/flash_chips.h"
 #include "transfer/job_plan.h"
 #include "transfer/job_results.h"
 
@@ -27,6 +29,9 @@ struct JobOutcome {
   uint64_t Rereads = 0;            // reads beyond the second ones (double read)
   uint64_t Retries = 0;            // failed reads sent again
   uint64_t SkippedBlankWords = 0;  // FFFFFFFF words left to the erase
+  std::optional<protocol::FlashChips> Chips;  // when the WRITE identified them
+  uint64_t FastProgrammedWords = 0;
+  bool FastProgramFellBack = false;
 };
 
 // One port's run, an entry of the report's "runs".

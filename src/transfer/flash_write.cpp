@@ -1,9 +1,12 @@
 // The flash writer: erases and programs the sectors of a plan from the job's image, with
 // progress, stop and a record of each sector as it is erased and written.
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <vector>
 
+#include "protocol/flash_chips.h"
+#include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
@@ -24,6 +27,25 @@ uint32_t LittleEndianWord(const uint8_t* bytes) {
          uint32_t{bytes[3]} << 24;
 }
 }  // namespace
+
+TransferJob::FirstProgrammedBlock TransferJob::CheckFirstProgrammedBlock(std::ifstream& file,
+                                                                         const std::string& fileName,
+                                                                         int sector) {
+  std::vector<uint8_t> image(protocol::ReadBlockBytes), flash(protocol::ReadBlockBytes);
+  const uint32_t end = protocol::SectorBase[static_cast<size_t>(sector) + 1];
+  for (uint32_t block = protocol::SectorBase[static_cast<size_t>(sector)]; block < end;
+       block += protocol::ReadBlockBytes) {
+    file.clear();
+    file.seekg(static_cast<std::streamoff>(block - protocol::FlashBase));
+    file.read(reinterpret_cast<char*>(image.data()), protocol::ReadBlockBytes);
+    if (file.gcount() != protocol::ReadBlockBytes)
+      throw protocol::EFileError("Cannot read all of", fileName, errno);
+    if (std::all_of(image.begin(), image.end(), [](uint8_t b) { return b == 0xFF; })) continue;
+    protocol::ReadFlashBlock(link_, block, flash.data());
+    return {block, flash == image};
+  }
+  return {0, true};  // a blank sector: nothing was programmed, nothing is proven
+}
 
 bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind) {
   if (stop_ || plan_.BlockCount == 0) return false;
@@ -49,7 +71,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
   }
 
   Record([&](JobResult& result) {
-    result.Passes.push_back(WritePass{fileName, {}, {}, false, protocol::FlashBase});
+    result.Passes.push_back(WritePass{fileName, {}, {}, false, protocol::FlashBase, {}});
   });
   // Where the pass is: the next sector to erase or word to program. A pass that ends early by
   // an error or a stop records it as where it stopped.
@@ -59,7 +81,19 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
   auto erase = [&](int s) {
     address = protocol::SectorBase[static_cast<size_t>(s)];
     protocol::EraseSector(link_, s);
-    Record([s](JobResult& result) { result.Passes.back().Erased.push_back(s); });
+    Record([s](JobResult& result) {
+      std::vector<int>& erased = result.Passes.back().Erased;
+      if (erased.empty() || erased.back() != s) erased.push_back(s);  // not again for a rewrite
+    });
+  };
+  // The chips go on erasing after the command: wait for them by reading, or by the fixed pause.
+  auto settle = [&](int s) {
+    if (!plan_.ErasePoll) {
+      protocol::WaitSeconds(EraseWaitSeconds);
+      return;
+    }
+    uint32_t ms = protocol::WaitSectorErased(link_, s);
+    Record([&](JobResult& result) { result.Passes.back().EraseTimes.push_back({s, ms}); });
   };
   auto written = [&](int s) {
     Record([s](JobResult& result) { result.Passes.back().Sectors.push_back(s); });
@@ -76,7 +110,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
     wordsDone += protocol::SectorSize(s) / 4;
     ShowProgress(phase, wordsDone, plan.Words);
     if (stop_) return false;
-    protocol::WaitSeconds(EraseWaitSeconds);
+    settle(s);
   }
   if (!plan.Sectors.empty() && plan.Sectors.front() == 0) {
     for (int k = 0; k < protocol::ZeroWordsAtStart; ++k) {
@@ -88,14 +122,25 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
 
   std::vector<uint8_t> chunk(ProgramChunkBytes);
   uint64_t skippedBlank = 0;
-  ScopeExit countBlank(
-      [&] { Record([&](JobResult& result) { result.SkippedBlankWords += skippedBlank; }); });
-  for (int s : plan.Sectors) {
-    if (s < protocol::FirstProgrammedSector) continue;
+  uint64_t fastWords = 0;
+  ScopeExit countWords([&] {
+    Record([&](JobResult& result) {
+      result.SkippedBlankWords += skippedBlank;
+      result.FastProgrammedWords += fastWords;
+    });
+  });
+  // Erases sector s and programs it from the image, in unlock bypass when fast; false when
+  // stopped. Bypass is left at the sector's end, and on any way out before it.
+  auto writeSector = [&](int s, bool fast) {
     erase(s);
-    protocol::WaitSeconds(EraseWaitSeconds);
+    settle(s);
     file.clear();
     file.seekg(static_cast<std::streamoff>(address - protocol::FlashBase));
+    bool inBypass = fast;
+    ScopeExit leaveBypass([&] {
+      if (inBypass) protocol::LeaveUnlockBypassAfterFailure(link_, address);
+    });
+    if (fast) protocol::EnterUnlockBypass(link_);
     for (uint32_t c = 0; c < protocol::SectorSize(s) / ProgramChunkBytes; ++c) {
       file.read(reinterpret_cast<char*>(chunk.data()), ProgramChunkBytes);
       if (static_cast<uint32_t>(file.gcount()) != ProgramChunkBytes)
@@ -105,6 +150,9 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
         // The sector was erased just now: an erased word already holds FFFFFFFF.
         if (plan_.SkipBlankWords && word == ErasedWord) {
           ++skippedBlank;
+        } else if (fast) {
+          protocol::BypassProgramWord(link_, address, word);
+          ++fastWords;
         } else {
           protocol::ProgramWord(link_, address, word);
         }
@@ -112,6 +160,30 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
         address += 4;
         ShowProgress(phase, wordsDone, plan.Words);
         if (stop_) return false;
+      }
+    }
+    if (fast) protocol::LeaveUnlockBypass(link_);
+    inBypass = false;
+    return true;
+  };
+
+  for (int s : plan.Sectors) {
+    if (s < protocol::FirstProgrammedSector) continue;
+    const bool fast = plan_.FastProgram && !fastProgramRefused_;
+    if (!writeSector(s, fast)) return false;
+    if (fast && !fastProgramProven_) {
+      const FirstProgrammedBlock check = CheckFirstProgrammedBlock(file, fileName, s);
+      if (check.Holds) {
+        fastProgramProven_ = check.Address != 0;
+      } else {
+        protocol::PostStatus(link_, "Fast programming did not take in sector " +
+                                        std::to_string(s) + " (the block at " +
+                                        protocol::ToHex(check.Address, 8) +
+                                        " differs): it and the rest are written the usual way.");
+        fastProgramRefused_ = true;
+        Record([](JobResult& result) { result.FastProgramFellBack = true; });
+        wordsDone -= protocol::SectorSize(s) / 4;
+        if (!writeSector(s, false)) return false;
       }
     }
     written(s);

@@ -53,6 +53,12 @@ struct JobPlan {
   bool SkipBlankWords = false;
   // A WRITE ends by reading back what it wrote last, and the EEPROM.
   bool FinalCheck = true;
+  // After each sector erase, the flash is read until the sector is erased instead of a fixed
+  // pause.
+  bool ErasePoll = false;
+  // Words are programmed in unlock bypass (two cycles instead of four); only for chips known to
+  // offer it, and only with a comparison after the WRITE.
+  bool FastProgram = false;
 };
 
 }  // namespace transfer

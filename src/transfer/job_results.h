@@ -7,6 +7,12 @@
 
 namespace transfer {
 
+struct SectorErase {
+  int Sector = 0;
+  uint32_t Ms = 0;  // from the erase command until the sector read as erased
+  bool operator==(const SectorErase&) const = default;
+};
+
 // One flash write pass: the image it wrote from, the sectors it erased and those it wrote in
 // full, each recorded when it happened, so that a pass cut short still says what it changed.
 struct WritePass {
@@ -17,6 +23,8 @@ struct WritePass {
   // Where an unfinished pass stopped: the flash address of the next word it would have
   // programmed, or the sector it would have erased.
   uint32_t StoppedAt = 0;
+  // How long each erase took, when the write waited for it by reading.
+  std::vector<SectorErase> EraseTimes;
 };
 
 // The reading back, after a WRITE, of what it wrote last, and of the EEPROM.
@@ -43,6 +51,10 @@ struct JobResult {
   bool ComparedSinceLastPass = false;
   FinalCheckResult FinalCheck;
   uint64_t SkippedBlankWords = 0;
+  // Words programmed in unlock bypass; and whether a sector so written did not hold, so that
+  // the rest was written the usual way.
+  uint64_t FastProgrammedWords = 0;
+  bool FastProgramFellBack = false;
 
   // The last complete write pass that no comparison proved since; no sectors when none.
   WritePass LastWritePass() const;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <fstream>
 #include <mutex>
 #include <string>
 
@@ -61,6 +62,14 @@ class TransferJob {
   // sector had to be left out.
   bool WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind);
   std::string ImageToWrite() const;
+  // The first block of a sector the image does not leave blank (Address 0: none), and whether
+  // the flash holds it: the proof that programming in unlock bypass takes on these chips.
+  struct FirstProgrammedBlock {
+    uint32_t Address;
+    bool Holds;
+  };
+  FirstProgrammedBlock CheckFirstProgrammedBlock(std::ifstream& file, const std::string& fileName,
+                                                 int sector);
 
   void UpdateProgress();
   void ShowProgress(Phase& phase, uint64_t done, uint64_t total);
@@ -79,6 +88,9 @@ class TransferJob {
   std::atomic<bool> flashWriteActive_{false};
   mutable std::mutex resultMutex_;
   JobResult result_;
+  // Unlock bypass has been seen to take on these chips; or it did not, and is not used again.
+  bool fastProgramProven_ = false;
+  bool fastProgramRefused_ = false;
 };
 
 // round(done / total * 100) with ties to even.

@@ -18,6 +18,8 @@
 #include "cli/port_listing.h"
 #include "cli/run_record.h"
 #include "cli/sha256.h"
+#include "cli/chip_command.h"
+#include "protocol/hex_codec.h"
 #include "sim/deco_model.h"
 #include "support/sim_session.h"
 
@@ -62,6 +64,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     const char* reason;   // on stderr
     const char* logLine;  // on stdout
     const char* erased;   // the report's erased sectors
+    bool fast = false;    // --erase-poll --fast-program
+    const char* chip = "am29lv800bb";
   } rows[] = {
       // Blank words concern flash only: an EEPROM WRITE says nothing of them.
       {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, true, false, 0, false, "",
@@ -92,6 +96,27 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "memory may be incomplete (sector(s) 0 1 2 3 erased, 0 1 2 written in full; the WRITE "
        "stopped at 7FE10190)",
        "", "[0,1,2,3]"},
+      {"fast write, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false,
+       false, 0, false, "", "Fast programming: words are programmed in unlock bypass.", "[3]",
+       true},
+      {"fast write asked of a part without bypass", true, "diff",
+       Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false, "",
+       "Fast programming not used: AMD Am29F800BB has no unlock bypass; the words are "
+       "programmed the usual way.",
+       "[3]", true, "am29f800bb"},
+      {"fast write asked of an unknown part", true, "diff", Files::FirmwareDifferingInSector3, 0,
+       0, 0, 0, false, false, 0, false, "",
+       "Fast programming not used: the flash part is not known; the words are programmed the "
+       "usual way.",
+       "[3]", true, "unknown"},
+      // After connecting: the return to reading and the identification (10), the comparison
+      // (8192 reads), sector 3's erase (6) and its read (1), entering bypass (3); then the
+      // 101st word's program cycle gets no reply.
+      {"fast write fails inside bypass", true, "diff", Files::FirmwareDifferingInSector3,
+       ConnectLines + 10 + 8192 + 6 + 1 + 3 + 2 * 100 + 1, 0, 0, 0, false, false, 1, true,
+       "memory may be incomplete (sector(s) 3 erased, none written in full; the WRITE stopped "
+       "at 7FE10190)",
+       "", "[3]", true},
       {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, true,
        "interrupted before the job started", "", "[]"},
       {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, false,
@@ -117,6 +142,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     settings.Fault.DropReplyAt = row.dropReplyAt;
     settings.Fault.CorruptReplyAt = row.corruptAt;
     settings.Fault.CorruptReplyCount = row.corruptCount;
+    settings.Chip = *sim::FindChipPart(row.chip);
     if (row.weakWordFailures > 0) {
       settings.Fault.WeakWordAddress = WeakWord;
       settings.Fault.WeakWordFailures = row.weakWordFailures;
@@ -136,6 +162,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.method = row.method;
     options.doubleRead = row.doubleRead && !row.write;
     options.skipBlankWords = row.doubleRead && row.write;
+    options.erasePoll = options.fastProgram = row.fast;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
     s.EepromFile = "E.bin";
@@ -193,6 +220,14 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     auto report = nlohmann::json::parse(ReadFile("run.json"))["runs"][0];
     EXPECT_EQ(report["exit_status"], row.exitCode);
     EXPECT_EQ(report["sectors"]["erased"], nlohmann::json::parse(row.erased));
+    EXPECT_EQ(report.contains("erase_times"), row.fast);
+    if (row.fast) {
+      EXPECT_EQ(report["erase_times"], nlohmann::json::parse(R"([{"sector":3,"ms":0}])"));
+      EXPECT_EQ(report["flash_chips"]["lower"]["device"],
+                protocol::ToHex(sim::FindChipPart(row.chip)->Device, 4));
+      EXPECT_EQ(err.find(" --fast-program --method diff --yes") != std::string::npos,
+                row.leftInService);
+    }
     // Every image here holds data in sectors 0-2, which a WRITE leaves erased.
     bool erasedLowSector = false;
     for (int s : nlohmann::json::parse(row.erased)) erasedLowSector |= s < 3;
@@ -321,6 +356,43 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
       EXPECT_FALSE(command.rfind("060", 0) == 0 && command.size() > 9) << command;
     }
     EXPECT_EQ(AsText(session.deco.Model().Eeprom()), eeprom);
+  }
+}
+
+// `chip`: both chips' codes and the part, for each kind of chip pair; nothing in the flash
+// changes and the deco is back in standby.
+TEST(CliChipTest, NamesThePartAndChangesNothing) {
+  struct Row {
+    const char* chip;
+    const char* lines;
+  } rows[] = {
+      {"am29lv800bb",
+       "Lower flash chip: manufacturer 01, device 225B\nUpper flash chip: manufacturer 01, "
+       "device 225B\nFlash part: AMD Am29LV800BB (8 Mbit, bottom boot), two side by side; "
+       "unlock bypass: yes\n"},
+      {"am29f800bb",
+       "Lower flash chip: manufacturer 01, device 2258\nUpper flash chip: manufacturer 01, "
+       "device 2258\nFlash part: AMD Am29F800BB (8 Mbit, bottom boot), two side by side; "
+       "unlock bypass: no\n"},
+      {"unknown",
+       "Lower flash chip: manufacturer 37, device 2299\nUpper flash chip: manufacturer 37, "
+       "device 2299\nFlash part: unknown, not a common 8-Mbit bottom-boot part\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.chip);
+    sim::Settings settings = testing_support::InService();
+    settings.Chip = *sim::FindChipPart(row.chip);
+    testing_support::SimSession session(settings);
+    const auto flash = session.deco.Model().Flash();
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.service = true;
+    CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::ChipCommand(options, host, interrupted), cli::ExitDone) << host.Err();
+    EXPECT_NE(host.Out().find(row.lines), std::string::npos) << host.Out();
+    EXPECT_EQ(session.deco.Model().Flash(), flash);
+    EXPECT_FALSE(session.deco.Model().InService());
   }
 }
 

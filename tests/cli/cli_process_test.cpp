@@ -188,6 +188,9 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       // Options that cannot be served: no comparison after skipping words, one dump for two decos.
       {"--port a write --eeprom E.bin --skip-blank-words --no-final-check --yes", 2,
        "--skip-blank-words needs a comparison", ""},
+      {"--port a write --firmware Fw.bin --fast-program --no-final-check --yes", 2,
+       "--fast-program needs a comparison", ""},
+      {"--port a --port b chip", 2, "chip needs one --port", ""},
       {"--port a --port b read --eeprom E.bin --yes", 2, "every READ file needs {port}", ""},
       {"extract --yes missing.bin Ch.bin", 2, "missing.bin", ""},
       {"read --help", 0, "", ""},

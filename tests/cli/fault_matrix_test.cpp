@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <algorithm>
 #include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -47,6 +49,9 @@ struct Job {
   bool write;
   const char* method;
   Memory memory;
+  // --erase-poll --fast-program --skip-blank-words: faults strike only where the chips are read
+  // while erasing and programmed in bypass.
+  bool fast = false;
 };
 
 const Job Jobs[] = {
@@ -58,6 +63,8 @@ const Job Jobs[] = {
     {"write_eeprom_diff", true, "diff", Memory::Eeprom},
     // The image differs in sector 0 only: an erase and the eight zero words.
     {"write_channel_diff", true, "diff", Memory::Channel},
+    // ... and in sector 3, whose code (its first block; the rest blank) goes in by unlock bypass.
+    {"write_channel_fast", true, "diff", Memory::Channel, true},
 };
 
 void PrintTo(const Job& job, std::ostream* out) { *out << job.name; }
@@ -69,6 +76,13 @@ const char* const FaultNames[] = {"dropped reply", "garbage reply", "short reply
                                   "erase busy period"};
 constexpr Fault PositionedFaults[] = {Fault::Drop,  Fault::Garbage, Fault::Short, Fault::LowerCase,
                                       Fault::Slow,  Fault::Trickle, Fault::HangUp};
+constexpr Fault FastFaults[] = {Fault::Drop, Fault::Garbage, Fault::Short, Fault::HangUp};
+constexpr const char* FastKinds[] = {"erase poll", "bypass program"};
+constexpr uint32_t FastSector = 0x10000;  // sector 3
+constexpr uint32_t FastSectorSize = 0x10000;
+constexpr uint32_t FastCodeBytes = 256;
+// The simulated chips erase for this long; the tool reads until they are done.
+constexpr uint32_t EraseTimeMs = 1500;
 
 // What kind of work each command line of a run does; an erase is the six cycles around its
 // set-up cycle.
@@ -85,6 +99,21 @@ std::vector<std::string> KindsOf(const std::vector<std::string>& commands) {
   for (size_t i = 2; i + 3 < commands.size(); ++i) {
     if (commands[i] != "02207FE0155400010080") continue;
     for (size_t k = i - 2; k <= i + 3; ++k) kinds[k] = "erase";
+    // The reads of the erasing sector that follow.
+    for (size_t k = i + 4; k < commands.size() && commands[k].rfind("0221FF", 0) == 0 &&
+                           commands[k].substr(6) == commands[i + 3].substr(4, 8);
+         ++k)
+      kinds[k] = "erase poll";
+  }
+  // From entering unlock bypass to leaving it.
+  for (size_t i = 0; i < commands.size(); ++i) {
+    if (commands[i] != "02207FE0155400040020") continue;
+    for (size_t k = i - 2; k < commands.size(); ++k) {
+      kinds[k] = "bypass program";
+      if (commands[k].size() == 20 && commands[k].substr(12) == "00000000" &&
+          commands[k - 1].substr(12) == "00090090")
+        break;
+    }
   }
   return kinds;
 }
@@ -153,6 +182,7 @@ class FaultMatrix : public testing::TestWithParam<Job> {};
 
 Outcome RunCell(const Job& job, const Cell& cell) {
   sim::Settings settings;
+  if (job.fast) settings.EraseTimeMs = EraseTimeMs;
   sim::Faults& f = settings.Fault;
   int slowMs = 0;
   switch (cell.fault) {
@@ -200,6 +230,11 @@ Outcome RunCell(const Job& job, const Cell& cell) {
     file = s.ChannelFile = "Ch.bin";
     promised = flashBefore.substr(0, protocol::ChannelImageBytes);
     for (uint32_t i = 0; i < Sector0Size; ++i) promised[i] = static_cast<char>(i < ZeroBytesAtStart ? 0 : 0xFF);
+    if (job.fast) {
+      for (uint32_t i = FastSector; i < FastSector + FastSectorSize; ++i)
+        promised[i] = static_cast<char>(i < FastSector + FastCodeBytes ? promised[i] ^ 0x5A : 0xFF);
+      options.erasePoll = options.fastProgram = options.skipBlankWords = true;
+    }
   } else {
     s.Firmware = true;
     file = s.FirmwareFile = "Fw.bin";
@@ -240,7 +275,10 @@ Outcome RunCell(const Job& job, const Cell& cell) {
     if (flash != flashBefore) problem("an EEPROM write changed the flash");
     if (exitCode == 0 && eeprom != promised) problem("success with the EEPROM unlike the file");
   } else {
-    if (flash.substr(Sector0Size) != flashBefore.substr(Sector0Size))
+    const uint32_t untouchedFrom = job.fast ? FastSector + FastSectorSize : Sector0Size;
+    if (flash.substr(untouchedFrom) != flashBefore.substr(untouchedFrom) ||
+        flash.substr(Sector0Size, FastSector - Sector0Size) !=
+            flashBefore.substr(Sector0Size, FastSector - Sector0Size))
       problem("a sector the method does not write was changed");
     if (eeprom != eepromBefore) problem("a flash write changed the EEPROM");
     if (exitCode == 0 && flash.substr(0, protocol::ChannelImageBytes) != promised)
@@ -259,6 +297,24 @@ Outcome RunCell(const Job& job, const Cell& cell) {
     int secondExit = cli::RunReadOrWrite(again, secondHost, interrupted);
     if (secondExit != 0) problem("the next job failed: " + secondHost.Err());
     else if (ReadFile("After.bin") != AsText(model.Eeprom())) problem("the next job read false data");
+    if (job.fast && exitCode != 0) {
+      // The deco stays writable the usual way: the WRITE the failed run says to run next.
+      // Its code differs in every bit from the first image's, so only an erase heard lets it in.
+      std::string again = promised;
+      for (uint32_t i = FastSector; i < FastSector + FastCodeBytes; ++i)
+        again[i] = static_cast<char>(~again[i]);
+      cli::JobOptions usual = options;
+      usual.service = model.InService();
+      usual.erasePoll = usual.fastProgram = false;
+      usual.reportFile.clear();
+      usual.selection.ChannelFile = "Again.bin";
+      WriteFile(usual.selection.ChannelFile, again);
+      CapturingHost usualHost;
+      if (cli::RunReadOrWrite(usual, usualHost, interrupted) != 0)
+        problem("the usual WRITE after it failed: " + usualHost.Err());
+      else if (AsText(model.Flash()).substr(0, protocol::ChannelImageBytes) != again)
+        problem("the usual WRITE after it left the flash unlike its image");
+    }
   }
   std::filesystem::current_path(folderBefore);
   return outcome;
@@ -273,10 +329,19 @@ TEST_P(FaultMatrix, EveryFaultAtEveryPhase) {
 
   std::vector<Cell> cells;
   for (Fault fault : PositionedFaults) {
+    if (job.fast && std::find(std::begin(FastFaults), std::end(FastFaults), fault) == std::end(FastFaults))
+      continue;
     for (const Position& p : positions) {
       if (fault == Fault::HangUp && p.number == 1) continue;  // a line dead from the start is a drop
+      if (job.fast && std::find(std::begin(FastKinds), std::end(FastKinds), p.phase) == std::end(FastKinds))
+        continue;
       cells.push_back({fault, p.number});
     }
+  }
+  if (job.fast) {
+    std::set<std::string> kinds;
+    for (const Position& p : positions) kinds.insert(p.phase);
+    for (const char* kind : FastKinds) EXPECT_TRUE(kinds.count(kind)) << kind;
   }
   if (programsFlash) {
     auto kinds = KindsOf(probe.commands);

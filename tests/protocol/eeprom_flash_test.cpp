@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/eeprom_transfer.h"
+#include "protocol/flash_chips.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
@@ -112,4 +113,97 @@ TEST(FlashMapTest, EraseAndProgramOnTheDeco) {
   EXPECT_EQ(flash[0x10001], 0x56);
   EXPECT_EQ(flash[0x10002], 0x34);
   EXPECT_EQ(flash[0x10003], 0x12);
+}
+
+// The command byte in both lanes, the upper one bit-reversed, as the flash lines carry it.
+static_assert(ChipCommandWord(0xAA) == 0x005500AA && ChipCommandWord(0x55) == 0x00AA0055 &&
+              ChipCommandWord(0x80) == 0x00010080 && ChipCommandWord(0x30) == 0x000C0030 &&
+              ChipCommandWord(0xA0) == 0x000500A0);
+
+// Identifying each kind of chip pair, waiting for an erase by reading, programming in unlock
+// bypass and leaving it after a lost cycle, all against the simulated chips.
+TEST(FlashChipsTest, IdentifyWaitForTheEraseAndProgramInBypass) {
+  struct Row {
+    const char* chip;
+    ChipCodes codes;
+    const char* part;  // null: unknown
+    bool bypass;
+  } rows[] = {
+      {"am29lv800bb", {0x01, 0x225B}, "AMD Am29LV800BB", true},
+      {"am29f800bb", {0x01, 0x2258}, "AMD Am29F800BB", false},
+      {"unknown", {0x37, 0x2299}, nullptr, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.chip);
+    sim::Settings settings = InService();
+    settings.Chip = *sim::FindChipPart(row.chip);
+    settings.EraseTimeMs = 700;
+    SimSession session(settings);
+    OpenInService(session);
+    auto& deco = session.deco.Model();
+    const std::vector<uint8_t> before = deco.Flash();
+
+    FlashChips chips = IdentifyFlashChips(session.link);
+    EXPECT_EQ(chips.Lower, row.codes);
+    EXPECT_EQ(chips.Upper, row.codes);
+    EXPECT_EQ(chips.Part ? std::string(chips.Part->Name) : "", row.part ? row.part : "");
+    EXPECT_EQ(chips.Part && chips.Part->UnlockBypass, row.bypass);
+    EXPECT_EQ(deco.CommandLog(),
+              (std::vector<std::string>{"02207FE01554005500AA", "02207FE00AA800AA0055",
+                                        "02207FE0155400090090", "0221FF7FE00000",
+                                        "02207FE00000000F00F0"}));
+    EXPECT_EQ(deco.Flash(), before);
+
+    EraseSector(session.link, 3);
+    EXPECT_EQ(WaitSectorErased(session.link, 3), 700u);  // on the test's virtual clock
+    if (!row.bypass) continue;
+    EnterUnlockBypass(session.link);
+    BypassProgramWord(session.link, 0x7FE10000u, 0x12345678u);
+    BypassProgramWord(session.link, 0x7FE10004u, 0x0FF000F0u);
+    LeaveUnlockBypass(session.link);
+    std::vector<std::string> log = deco.CommandLog();
+    EXPECT_EQ(std::vector<std::string>(log.end() - 9, log.end()),
+              (std::vector<std::string>{"02207FE01554005500AA", "02207FE00AA800AA0055",
+                                        "02207FE0155400040020", "02207FE01554000500A0",
+                                        "02207FE1000012345678", "02207FE01554000500A0",
+                                        "02207FE100040FF000F0", "02207FE0000000090090",
+                                        "02207FE0000000000000"}));
+    uint8_t block[ReadBlockBytes];
+    ReadFlashBlock(session.link, 0x7FE10000u, block);
+    EXPECT_EQ(block[0], 0x78);
+    EXPECT_EQ(block[3], 0x12);
+    EXPECT_EQ(block[4], 0xF0);
+    EXPECT_EQ(block[7], 0x0F);
+    EXPECT_EQ(deco.ReadsInBypass(), 0);
+
+    // A program cycle lost with its reply leaves the chips waiting for a word's data: the
+    // leaving after a failure still brings them back to hear an erase.
+    EnterUnlockBypass(session.link);
+    SendCommand(session.link, ProgramCommands[2], 1);
+    LeaveUnlockBypassAfterFailure(session.link, 0x7FE10100u);
+    EraseSector(session.link, 3);
+    WaitSectorErased(session.link, 3);
+    ReadFlashBlock(session.link, 0x7FE10000u, block);
+    EXPECT_EQ(block[0], 0xFF);
+    // And chips a cut line left in bypass hear the erase again after ReturnChipsToRead.
+    EnterUnlockBypass(session.link);
+    ReturnChipsToRead(session.link);
+    BypassProgramWord(session.link, 0x7FE10000u, 0);  // outside bypass: a stray cycle
+    EXPECT_EQ(deco.Flash()[0x10000], 0xFF);
+  }
+}
+
+// A sector still erasing after 20 s fails the wait, naming the sector.
+TEST(FlashChipsTest, AnEraseThatNeverEndsFailsTheWait) {
+  sim::Settings settings = InService();
+  settings.EraseTimeMs = 60000;
+  SimSession session(settings);
+  OpenInService(session);
+  EraseSector(session.link, 4);
+  try {
+    WaitSectorErased(session.link, 4);
+    ADD_FAILURE() << "no failure";
+  } catch (const std::runtime_error& failure) {
+    EXPECT_STREQ(failure.what(), "Sector 4 was not erased within 20 s (7FE20000 reads 00120048)");
+  }
 }

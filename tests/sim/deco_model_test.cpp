@@ -158,6 +158,83 @@ TEST(DecoModelTest, WeakWordAndEraseBusyPeriodIgnoreProgramming) {
   EXPECT_EQ(erasing.Flash()[0x10000], 0x00);
 }
 
+// The two chips behind the 32-bit bus, each hearing its command byte in its own lane (the upper
+// one bit-reversed): autoselect codes, status while erasing, and unlock bypass where the part has
+// it.
+TEST(DecoModelTest, TwoChipsWithTheUpperLaneReversed) {
+  struct Row {
+    const char* chip;
+    const char* codes;  // the first two words of a read in autoselect mode
+    bool bypass;
+  } rows[] = {
+      {"am29lv800bb", "0080000144DA225B", true},
+      {"am29f800bb", "00800001441A2258", false},
+      {"unknown", "00EC003744992299", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.chip);
+    uint64_t now = 1000;
+    Settings settings;
+    settings.Chip = *sim::FindChipPart(row.chip);
+    settings.EraseTimeMs = 700;
+    settings.Now = [&now] { return now; };
+    DecoModel deco = InServiceModel(settings);
+    const std::string pattern = deco.Handle("0221FF7FE00000", Service).Bytes;
+    auto firstWords = [&](const std::string& address) {
+      return deco.Handle("0221FF" + address, Service).Bytes.substr(3, 16);
+    };
+
+    Write(deco, "7FE01554005500AA");
+    Write(deco, "7FE00AA800AA0055");
+    Write(deco, "7FE0155400090090");
+    EXPECT_EQ(firstWords("7FE00000"), row.codes);
+    Program(deco, "7FE00000", "00000000");  // not heard in autoselect mode
+    Write(deco, "7FE00000000F00F0");
+    EXPECT_EQ(deco.Handle("0221FF7FE00000", Service).Bytes, pattern);
+
+    // An erase whose last cycle carries the command in the lower lane only: one chip erases.
+    Write(deco, "7FE01554005500AA");
+    Write(deco, "7FE00AA800AA0055");
+    Write(deco, "7FE0155400010080");
+    Write(deco, "7FE01554005500AA");
+    Write(deco, "7FE00AA800AA0055");
+    Write(deco, "7FE1000000000030");
+    now += 700;
+    auto flash = deco.Flash();
+    EXPECT_EQ(flash[0x10000], 0xFF);
+    EXPECT_EQ(flash[0x1FFFD], 0xFF);
+    EXPECT_EQ(flash[0x10002], DecoModel::PatternFlash()[0x10002]);
+    EXPECT_EQ(flash[0x1FFFF], DecoModel::PatternFlash()[0x1FFFF]);
+
+    // Erasing: DQ7 low and DQ6 toggling from read to read, never erased data; writes unheard.
+    Erase(deco, "7FE10000");
+    EXPECT_EQ(firstWords("7FE10000"), "0012004800100008");
+    Program(deco, "7FE10000", "00000000");
+    now += 699;
+    EXPECT_EQ(firstWords("7FE10000").substr(0, 8), "00120048");
+    now += 1;
+    EXPECT_EQ(firstWords("7FE10000"), "FFFFFFFFFFFFFFFF");
+
+    Write(deco, "7FE01554005500AA");
+    Write(deco, "7FE00AA800AA0055");
+    Write(deco, "7FE0155400040020");
+    Write(deco, "7FE01554000500A0");
+    Write(deco, "7FE1000012345678");
+    Write(deco, "7FE01554000500A0");
+    Write(deco, "7FE1000800F00FF0");  // a data cycle takes any byte, a reset's too
+    EXPECT_EQ(deco.ReadsInBypass(), 0);
+    firstWords("7FE10000");
+    EXPECT_EQ(deco.ReadsInBypass(), row.bypass ? 2 * 64 : 0);
+    Erase(deco, "7FE10000");  // not heard in bypass
+    now += 700;
+    Write(deco, "7FE0000000090090");
+    Write(deco, "7FE0000000000000");
+    EXPECT_EQ(firstWords("7FE10000"), row.bypass ? "12345678FFFFFFFF" : "FFFFFFFFFFFFFFFF");
+    EXPECT_EQ(deco.Handle("0221FF7FE10008", Service).Bytes.substr(3, 8),
+              row.bypass ? "00F00FF0" : "FFFFFFFF");
+  }
+}
+
 // Replies in time as a real line and a USB adapter deliver them: a paced reply spreads over its
 // wire time; an adapter holds a short reply back for its latency timer.
 TEST(PtyDecoTest, RepliesTakeTheirTime) {

@@ -265,3 +265,71 @@ TEST(WriteJobTest, StopChecks) {
       EXPECT_EQ(line.find("Diff in"), std::string::npos) << row.name;
   }
 }
+
+// Waiting for each erase by reading, and programming in unlock bypass: proven on the first sector
+// so written, given up for the usual sequence when it does not take, and left on a stop.
+TEST(WriteJobTest, ErasePollAndFastProgram) {
+  constexpr uint64_t WordsPerSector = 64;  // the image's code; the rest of each sector is blank
+  struct Row {
+    const char* name;
+    bool bypassIgnored;
+    const char* stopAt;  // progress line; null: none
+    uint64_t fastWords;
+    bool fellBack;
+    size_t bypassEntries;
+    size_t erases;
+  } rows[] = {
+      {"bypass takes", false, nullptr, 4 * WordsPerSector, false, 4, 7},
+      // Sector 3 again and the rest by four cycles a word.
+      {"bypass does not take", true, nullptr, WordsPerSector, true, 1, 8},
+      {"stopped inside bypass", false, "progress 13", 1, false, 1, 4},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings = testing_support::InService();
+    settings.EraseTimeMs = 700;
+    settings.Fault.BypassIgnored = row.bypassIgnored;
+    JobSession session(settings);
+    std::string image = NewImage(Channel, 6);
+    for (int s = protocol::FirstProgrammedSector; s <= protocol::LastChannelSector; ++s) {
+      uint32_t first = protocol::SectorBase[static_cast<size_t>(s)] - protocol::FlashBase;
+      image.replace(first + 4 * WordsPerSector, protocol::SectorSize(s) - 4 * WordsPerSector,
+                    protocol::SectorSize(s) - 4 * WordsPerSector, '\xFF');
+    }
+    JobSelection selection = ChannelJob(session, image);
+    JobPlan plan = Prepare(session, selection, WriteMethod::Normal);
+    plan.SkipBlankWords = true;
+    plan.ErasePoll = true;
+    plan.FastProgram = true;
+    if (row.stopAt) session.host.StopWhen = [&](const std::string& e) { return e == row.stopAt; };
+    uint64_t slept = session.clock.TotalSleptMs();
+    EXPECT_EQ(session.Run(plan), "");
+    auto commands = session.CommandsSinceJobStart();
+    EXPECT_EQ(Count(commands, "02207FE0155400040020"), row.bypassEntries);
+    size_t resets = 0;  // leaving bypass: at the end of a sector, twice after a stop
+    for (const auto& c : commands) resets += c.size() == 20 && c.substr(12) == "00090090";
+    EXPECT_EQ(resets, row.stopAt ? 2u : row.bypassEntries);
+    EXPECT_EQ(Count(commands, "02207FE0155400010080"), row.erases);
+    EXPECT_EQ(session.deco.Model().ReadsInBypass(), 0);
+    EXPECT_EQ(session.result.FastProgrammedWords, row.fastWords);
+    EXPECT_EQ(session.result.FastProgramFellBack, row.fellBack);
+    EXPECT_EQ(Logged(session.host.Log(),
+                     "Fast programming did not take in sector 3 (the block at 7FE10000 differs): "
+                     "it and the rest are written the usual way."),
+              row.fellBack);
+    ASSERT_EQ(session.result.Passes.size(), 1u);
+    std::vector<SectorErase> erases;
+    for (size_t k = 0; k < row.erases; ++k)
+      erases.push_back({k < 4 ? static_cast<int>(k) : static_cast<int>(k) - row.fellBack, 700});
+    EXPECT_EQ(session.result.Passes[0].EraseTimes, erases);
+    if (row.stopAt) {
+      // Out of bypass: the deco hears an erase again.
+      protocol::EraseSector(session.link, 5);
+      EXPECT_EQ(session.deco.Model().Flash()[0x40000], 0xFF);
+      continue;
+    }
+    EXPECT_EQ(AsText(session.deco.Model().Flash()).substr(0, Channel), ErasedStart(image));
+    // Each erase waited for as long as it ran, not five seconds.
+    EXPECT_LT(session.clock.TotalSleptMs() - slept, 8 * 700u + 2000u + 8 * 20u);
+  }
+}

@@ -1,0 +1,69 @@
+#include "cli/chip_command.h"
+
+#include "cli/cli_connect.h"
+#include "transfer/connection.h"
+
+namespace cli {
+
+std::vector<std::string> ChipLines(const protocol::FlashChips& chips) {
+  auto chip = [](const char* which, const protocol::ChipCodes& codes) {
+    return std::string(which) + " flash chip: manufacturer " +
+           protocol::CodesText(codes).replace(2, 1, ", device ");
+  };
+  std::vector<std::string> lines{chip("Lower", chips.Lower), chip("Upper", chips.Upper)};
+  if (chips.Part) {
+    lines.push_back(std::string("Flash part: ") + chips.Part->Name +
+                    " (8 Mbit, bottom boot), two side by side; unlock bypass: " +
+                    (chips.Part->UnlockBypass ? "yes" : "no"));
+  } else if (!(chips.Lower == chips.Upper)) {
+    lines.push_back("Flash part: unknown, the two chips answer different codes");
+  } else {
+    lines.push_back("Flash part: unknown, not a common 8-Mbit bottom-boot part");
+  }
+  return lines;
+}
+
+int ChipCommand(const JobOptions& options, ConsoleHost& host,
+                const std::atomic<bool>& interrupted) {
+  protocol::DecoLink link(&host);
+  link.ReadRetries = options.retries;
+  std::string error;
+  if (!ConnectFromCli(link, options, host, interrupted, error)) return ExitJobFailed;
+  int result = ExitDone;
+  try {
+    for (const std::string& line : ChipLines(protocol::IdentifyFlashChips(link)))
+      host.AddLogLine(line);
+  } catch (const std::exception& failure) {
+    host.Tell(std::string("the flash chips could not be identified: ") + failure.what());
+    result = ExitJobFailed;
+  }
+  try {
+    transfer::DisconnectDeco(link);
+  } catch (const std::exception& failure) {
+    host.Tell(std::string("disconnect failed: ") + failure.what());
+    result = ExitJobFailed;
+  }
+  return result;
+}
+
+bool ChooseFastProgram(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+                       protocol::FlashChips& chips) {
+  if (options.fastProgram) protocol::ReturnChipsToRead(link);
+  chips = protocol::IdentifyFlashChips(link);
+  for (const std::string& line : ChipLines(chips)) host.AddLogLine(line);
+  if (!options.fastProgram) return false;
+  const std::string usual = "; the words are programmed the usual way.";
+  if (!chips.Part) {
+    host.AddLogLine("Fast programming not used: the flash part is not known" + usual);
+    return false;
+  }
+  if (!chips.Part->UnlockBypass) {
+    host.AddLogLine(std::string("Fast programming not used: ") + chips.Part->Name +
+                    " has no unlock bypass" + usual);
+    return false;
+  }
+  host.AddLogLine("Fast programming: words are programmed in unlock bypass.");
+  return true;
+}
+
+}  // namespace cli

@@ -1,0 +1,29 @@
+// What the deco's two flash chips are, told to a technician: the `chip` command, and the choice
+// of a WRITE's fast programming.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "cli/cli_job.h"
+#include "cli/console_host.h"
+#include "protocol/deco_link.h"
+#include "protocol/flash_chips.h"
+
+namespace cli {
+
+// Both chips' codes, and the part they are with whether it offers unlock bypass.
+std::vector<std::string> ChipLines(const protocol::FlashChips& chips);
+
+// Connects, identifies the chips, prints them and disconnects; the memory is not changed.
+int ChipCommand(const JobOptions& options, ConsoleHost& host,
+                const std::atomic<bool>& interrupted);
+
+// For a WRITE with fast programming asked for (or told verbosely): identifies the chips, logs
+// them, and answers whether the words may be programmed in unlock bypass. A deco that a line cut
+// off inside bypass is first brought back to reading the array.
+bool ChooseFastProgram(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+                       protocol::FlashChips& chips);
+
+}  // namespace cli

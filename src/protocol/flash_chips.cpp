@@ -1,0 +1,132 @@
+#include "protocol/flash_chips.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+#include "protocol/clock.h"
+#include "protocol/flash_map.h"
+#include "protocol/hex_codec.h"
+#include "protocol/transaction.h"
+
+namespace protocol {
+
+namespace {
+
+constexpr uint32_t UnlockAddress = FlashBase + 0x1554;  // word 555 of each chip
+constexpr uint8_t AutoselectCommand = 0x90;
+constexpr uint8_t ReadArrayCommand = 0xF0;
+constexpr uint8_t UnlockBypassCommand = 0x20;
+constexpr uint8_t BypassResetCommand = 0x90;
+constexpr uint8_t BypassResetData = 0x00;
+
+// Common 8-Mbit bottom-boot parts, as two of them make the deco's flash.
+constexpr std::array<FlashPart, 4> KnownParts = {{
+    {0x01, 0x225B, "AMD Am29LV800BB", true},
+    {0x01, 0x2258, "AMD Am29F800BB", false},
+    {0x04, 0x225B, "Fujitsu MBM29LV800BA", true},
+    {0x20, 0x225B, "ST M29W800DB", true},
+}};
+
+uint32_t WordAt(const uint8_t* block, int index) {
+  const uint8_t* b = block + 4 * index;
+  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+}
+
+void Unlock(DecoLink& link) {
+  SendCommand(link, ProgramCommands[0], 1);
+  SendCommand(link, ProgramCommands[1], 1);
+}
+
+}  // namespace
+
+std::string ChipCommandLine(uint32_t address, uint8_t command) {
+  return "0220" + ToHex(address, 8) + ToHex(ChipCommandWord(command), 8);
+}
+
+const FlashPart* FindFlashPart(const ChipCodes& codes) {
+  for (const FlashPart& part : KnownParts)
+    if (part.Manufacturer == codes.Manufacturer && part.Device == codes.Device) return &part;
+  return nullptr;
+}
+
+std::string CodesText(const ChipCodes& codes) {
+  return ToHex(codes.Manufacturer, 2) + " " + ToHex(codes.Device, 4);
+}
+
+FlashChips IdentifyFlashChips(DecoLink& link) {
+  std::array<uint8_t, ReadBlockBytes> block{};
+  try {
+    Unlock(link);
+    SendCommand(link, ChipCommandLine(UnlockAddress, AutoselectCommand), 1);
+    ReadFlashBlock(link, FlashBase, block.data());
+    SendCommand(link, ChipCommandLine(FlashBase, ReadArrayCommand), 1);
+  } catch (...) {
+    // Chips left in autoselect mode would hear no erase or program command.
+    try {
+      SendCommand(link, ChipCommandLine(FlashBase, ReadArrayCommand), 1);
+    } catch (...) {
+    }
+    throw;
+  }
+  const uint32_t manufacturer = WordAt(block.data(), 0);
+  const uint32_t device = WordAt(block.data(), 1);
+  FlashChips chips;
+  chips.Lower = {static_cast<uint16_t>(manufacturer), static_cast<uint16_t>(device)};
+  chips.Upper = {UpperLaneValue(manufacturer), UpperLaneValue(device)};
+  if (chips.Lower == chips.Upper) chips.Part = FindFlashPart(chips.Lower);
+  return chips;
+}
+
+uint32_t WaitSectorErased(DecoLink& link, int sector) {
+  const uint32_t address = SectorBase[static_cast<size_t>(sector)];
+  Clock& clock = ActiveClock();
+  const uint64_t start = clock.NowMs();
+  std::array<uint8_t, ReadBlockBytes> block{};
+  for (;;) {
+    ReadFlashBlock(link, address, block.data());
+    const uint64_t elapsed = clock.NowMs() - start;
+    if (std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == 0xFF; }))
+      return static_cast<uint32_t>(elapsed);
+    if (elapsed >= EraseTimeLimitMs)
+      throw std::runtime_error("Sector " + std::to_string(sector) + " was not erased within " +
+                               std::to_string(EraseTimeLimitMs / 1000) + " s (" +
+                               ToHex(address, 8) + " reads " + ToHex(WordAt(block.data(), 0), 8) +
+                               ")");
+    clock.SleepMs(ErasePollIntervalMs);
+  }
+}
+
+void EnterUnlockBypass(DecoLink& link) {
+  Unlock(link);
+  SendCommand(link, ChipCommandLine(UnlockAddress, UnlockBypassCommand), 1);
+}
+
+void BypassProgramWord(DecoLink& link, uint32_t address, uint32_t value) {
+  SendCommand(link, ProgramCommands[2], 1);
+  SendCommand(link, "0220" + ToHex(address, 8) + ToHex(value, 8), 1);
+}
+
+void LeaveUnlockBypass(DecoLink& link) {
+  SendCommand(link, ChipCommandLine(FlashBase, BypassResetCommand), 1);
+  SendCommand(link, ChipCommandLine(FlashBase, BypassResetData), 1);
+}
+
+void LeaveUnlockBypassAfterFailure(DecoLink& link, uint32_t address) noexcept {
+  for (int round = 0; round < 2; ++round) {
+    for (uint8_t command : {BypassResetCommand, BypassResetData}) {
+      try {
+        SendCommand(link, ChipCommandLine(address, command), 1);
+      } catch (...) {
+        // A line that is gone or still failing: the next job's start leaves bypass instead.
+      }
+    }
+  }
+}
+
+void ReturnChipsToRead(DecoLink& link) {
+  for (int round = 0; round < 2; ++round) LeaveUnlockBypass(link);
+  SendCommand(link, ChipCommandLine(FlashBase, ReadArrayCommand), 1);
+}
+
+}  // namespace protocol
