@@ -39,10 +39,10 @@ programs=(pyrelink-cli pyrelink-sim)
 [[ $(cache PYRELINK_GUI) == ON ]] && programs+=(pyrelink)
 echo "== .deb of $build (version $version; ${programs[*]})"
 
-rm -rf "$build/packages"
+deb=$build/packages/pyrelink_${version}_$(dpkg --print-architecture).deb
+rm -f "$deb"
 (cd "$build" && cpack -G DEB -B "$build/packages") >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; echo "FAILED: cpack -G DEB" >&2; exit 1; }
-deb=$build/packages/pyrelink_${version}_$(dpkg --print-architecture).deb
 [[ -f $deb ]] || { ls "$build/packages" >&2; echo "FAILED: no $(basename "$deb")" >&2; exit 1; }
 ok "cpack made $(basename "$deb")"
 

@@ -33,11 +33,11 @@ if [[ -n $(find "$build" -name pyrelink.exe -not -path "$build/packages/*" -prin
 fi
 echo "== zip of $build (version $version; ${programs[*]})"
 
-rm -rf "$build/packages"
-(cd "$build" && cpack -G ZIP -B "$build/packages") >"$work/cpack.log" 2>&1 ||
-  { cat "$work/cpack.log"; echo "FAILED: cpack -G ZIP" >&2; exit 1; }
 top=pyrelink-$version-win64
 zip=$build/packages/$top.zip
+rm -f "$zip"
+(cd "$build" && cpack -G ZIP -B "$build/packages") >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; echo "FAILED: cpack -G ZIP" >&2; exit 1; }
 [[ -f $zip ]] || { ls "$build/packages" >&2; echo "FAILED: no $(basename "$zip")" >&2; exit 1; }
 ok "cpack made $(basename "$zip")"
 
@@ -52,7 +52,7 @@ ok "holds $(echo $(sed "s|^$top/||" "$work/expected")) in $top/"
 
 # The resource's strings are UTF-16: each name is followed by its value.
 resource_value() {  # exe, name
-  strings -el "$1" | grep -A1 -xF "$2" | sed -n 2p
+  { strings -el "$1" | grep -A1 -xF "$2" || true; } | sed -n 2p
 }
 for program in "${programs[@]}"; do
   exe=$work/unpacked/$top/$program
