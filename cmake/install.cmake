@@ -28,7 +28,10 @@ endif()
 # Debian looks for the licence under this name.
 install(FILES LICENSE DESTINATION ${PYRELINK_INSTALL_DOCDIR} RENAME copyright)
 
-# The man pages carry the project's version.
+# The man pages carry the project's version; gzip -9n as Debian keeps them (the same bytes at
+# every build), plain where there is no gzip.
+find_program(PYRELINK_GZIP gzip)
+mark_as_advanced(PYRELINK_GZIP)
 set(PYRELINK_MAN_PAGES pyrelink-cli)
 if(TARGET pyrelink)
   list(APPEND PYRELINK_MAN_PAGES pyrelink)
@@ -37,8 +40,14 @@ if(TARGET pyrelink-sim)
   list(APPEND PYRELINK_MAN_PAGES pyrelink-sim)
 endif()
 foreach(page IN LISTS PYRELINK_MAN_PAGES)
-  configure_file(data/man/${page}.1.in ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/man/${page}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  set(man_page ${PROJECT_BINARY_DIR}/man/${page}.1)
+  configure_file(data/man/${page}.1.in ${man_page} @ONLY)
+  if(PYRELINK_GZIP)
+    execute_process(COMMAND ${PYRELINK_GZIP} -9nc INPUT_FILE ${man_page} OUTPUT_FILE ${man_page}.gz
+                    COMMAND_ERROR_IS_FATAL ANY)
+    set(man_page ${man_page}.gz)
+  endif()
+  install(FILES ${man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
 if(TARGET pyrelink)

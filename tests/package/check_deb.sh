@@ -85,7 +85,7 @@ dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|' >"$work/contents"
 expected=(/usr/share/doc/pyrelink/README.md /usr/share/doc/pyrelink/LICENSE
           /usr/share/doc/pyrelink/copyright)
 for program in "${programs[@]}"; do
-  expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1")
+  expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1.gz")
 done
 if [[ " ${programs[*]} " == *" pyrelink "* ]]; then
   expected+=(/usr/share/applications/pyrelink.desktop
@@ -131,7 +131,7 @@ for program in "${programs[@]}"; do
   [[ $said == "$program $version" ]] || fail "$program --version says '$said'"
   missing_libraries=$(ldd "$root/usr/bin/$program" | grep 'not found' || true)
   [[ -z $missing_libraries ]] || fail "$program: $missing_libraries"
-  page=$root/usr/share/man/man1/$program.1
+  page=$root/usr/share/man/man1/$program.1.gz
   MANPAGER=cat MANWIDTH=80 man --warnings -l -Tutf8 "$page" >"$work/$program.man" \
     2>"$work/$program.man-warnings" || fail "man -l $program.1 exits $?"
   [[ ! -s $work/$program.man-warnings ]] ||
@@ -139,7 +139,7 @@ for program in "${programs[@]}"; do
   sed 's/.\x08//g' "$work/$program.man" >"$work/$program.txt"
   grep -qE "^ +$program +- " "$work/$program.txt" || fail "$program.1 has no NAME line for $program"
   grep -qF "Pyrelink $version" "$work/$program.txt" || fail "$program.1 does not carry $version"
-  grep -qE '@[A-Z_]+@' "$page" && fail "$program.1 holds an unconfigured @VARIABLE@"
+  zgrep -qE '@[A-Z_]+@' "$page" && fail "$program.1 holds an unconfigured @VARIABLE@"
 done
 ok "${programs[*]}: --version says $version, every library found, man -l renders without warnings"
 
