@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "cli/console_host.h"
+#include "cli/report.h"
 #include "serial/serial_util.h"
 #include "transfer/time_stamp.h"
 
@@ -23,7 +24,7 @@ struct PortRun {
   std::string port;
   int exitCode = ExitJobFailed;
   double seconds = 0;
-  std::string reason;
+  RunEnd end;
 };
 
 const char* ResultOf(int exitCode) {
@@ -90,9 +91,9 @@ std::string BatchRefusal(const JobOptions& options, const std::vector<std::strin
                " in its name (" + file + ")";
     }
   }
-  if (lacks(options.logFile) || lacks(options.reportFile))
-    return "with several ports --log and --report need " + std::string(PortPlaceholder) +
-           " in their names";
+  // Lines of several decos would interleave in one log; one report holds every port's run.
+  if (lacks(options.logFile))
+    return "with several ports --log needs " + std::string(PortPlaceholder) + " in its name";
   for (size_t i = 0; i < ports.size(); ++i) {
     for (size_t k = i + 1; k < ports.size(); ++k) {
       if (PortFileName(ports[i]) == PortFileName(ports[k])) return ports[i] + " is given twice";
@@ -103,6 +104,16 @@ std::string BatchRefusal(const JobOptions& options, const std::vector<std::strin
 
 int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
              const std::atomic<bool>& interrupted, std::FILE* out, std::FILE* err) {
+  // A report name without {port} is one report of every port's run, written when all ended.
+  const bool oneReport = options.reportFile.find(PortPlaceholder) == std::string::npos;
+  if (oneReport) {
+    std::string why = ReportRefusal(options.reportFile);
+    if (!why.empty()) {
+      std::fprintf(err, "%s--report %s: %s\n", MessagePrefix, options.reportFile.c_str(),
+                   why.c_str());
+      return ExitJobFailed;
+    }
+  }
   std::vector<PortRun> runs(ports.size());
   // The locale's formats are read here, once, not by several port threads at the same time.
   transfer::LoadTimeFormats();
@@ -114,25 +125,36 @@ int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
       JobOptions mine = options;
       mine.port = ports[i];
       mine.nameTag = PortFileName(ports[i]);
+      if (oneReport) mine.reportFile.clear();
       ExpandPortInNames(mine);
       // The run makes its own deco link, plan and worker: nothing is shared between ports.
       ConsoleHost host(true, out, err);
       host.SetLinePrefix("[" + mine.nameTag + "] ");
       uint64_t startMs = serial::MonotonicMs();
-      run.exitCode = RunReadOrWrite(mine, host, interrupted, &run.reason);
+      run.exitCode = RunReadOrWrite(mine, host, interrupted, &run.end);
       run.seconds = static_cast<double>(serial::MonotonicMs() - startMs) / 1000.0;
     });
   }
   for (std::thread& thread : threads) thread.join();
 
   int result = ExitDone;
+  if (oneReport && !options.reportFile.empty()) {
+    std::vector<nlohmann::json> entries;
+    for (const PortRun& run : runs) entries.push_back(run.end.Report);
+    try {
+      WriteReportFile(options.reportFile, ReportJson(options.commandLine, entries));
+    } catch (const std::exception& failure) {
+      std::fprintf(err, "%sno report: %s\n", MessagePrefix, failure.what());
+      result = ExitJobFailed;
+    }
+  }
   size_t width = 4;
   for (const PortRun& run : runs) width = std::max(width, run.port.size());
   std::fprintf(out, "%-*s  %-7s  %8s  %s\n", static_cast<int>(width), "port", "result", "seconds",
                "reason");
   for (const PortRun& run : runs) {
     std::fprintf(out, "%-*s  %-7s  %8.1f  %s\n", static_cast<int>(width), run.port.c_str(),
-                 ResultOf(run.exitCode), run.seconds, run.reason.c_str());
+                 ResultOf(run.exitCode), run.seconds, run.end.Error.c_str());
     if (run.exitCode == ExitAborted)
       result = ExitAborted;
     else if (run.exitCode != ExitDone && result == ExitDone)

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/access_hint.h"
+#include "cli/cli_connect.h"
 #include "cli/report.h"
 #include "cli/sha256.h"
 #include "protocol/block_read.h"
@@ -239,6 +239,17 @@ std::filesystem::path FolderOf(const std::string& file) {
   return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
+}  // namespace
+
+std::string ReportRefusal(const std::string& reportFile) {
+  if (reportFile.empty()) return "";
+  std::error_code error;
+  if (std::filesystem::is_directory(reportFile, error)) return "a folder, not a file";
+  return FolderRefusal(FolderOf(reportFile));
+}
+
+namespace {
+
 // The run's own outputs are checked before anything is sent: a report or read-back that cannot
 // be written would otherwise fail the run after the deco's work is done.
 bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names, ConsoleHost& host,
@@ -248,13 +259,8 @@ bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names,
     host.Tell(outcome.Error);
     return false;
   };
-  if (!options.reportFile.empty()) {
-    std::error_code error;
-    if (std::filesystem::is_directory(options.reportFile, error))
-      return refuse("--report " + options.reportFile, "a folder, not a file");
-    std::string why = FolderRefusal(FolderOf(options.reportFile));
-    if (!why.empty()) return refuse("--report " + options.reportFile, why);
-  }
+  std::string why = ReportRefusal(options.reportFile);
+  if (!why.empty()) return refuse("--report " + options.reportFile, why);
   const transfer::JobSelection& s = options.selection;
   bool readsBack = options.method != "normal";
   bool merges = s.Firmware && s.Channel;
@@ -266,20 +272,11 @@ bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names,
 }
 
 bool Connect(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-             JobOutcome& outcome) {
-  transfer::ConnectError error;
-  bool connected = transfer::ConnectDeco(link, options.port, options.baud, !options.service, error);
+             const std::atomic<bool>& interrupted, JobOutcome& outcome) {
+  bool connected = ConnectFromCli(link, options, host, interrupted, outcome.Error);
   outcome.Model = link.Model;
   outcome.Protected = link.Block18Protected;
-  if (connected) {
-    host.AddLogLine("OK");
-    return true;
-  }
-  outcome.Error = "connect failed: " + error.Text;
-  host.Tell("connect failed: " + error.Text);
-  std::string hint = AccessHint(error.Code, error.Device.empty() ? options.port : error.Device);
-  if (!hint.empty()) host.Tell(hint);
-  return false;
+  return connected;
 }
 
 int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
@@ -304,7 +301,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   }
   if (!CheckRunOutputs(options, names, host, outcome)) return ExitJobFailed;
   outcome.Error.clear();
-  if (!Connect(link, options, host, outcome)) return ExitJobFailed;
+  if (!Connect(link, options, host, interrupted, outcome)) return ExitJobFailed;
   serial::TBlockSerial& port = *link.SerialLink;
   if (options.verbose)
     host.Tell("connected through " + port.DevicePath + " at " +
@@ -389,13 +386,18 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
 }  // namespace
 
 int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
-                   const std::atomic<bool>& interrupted, std::string* errorText) {
+                   const std::atomic<bool>& interrupted, RunEnd* end) {
   std::unique_ptr<RunRecord> record;
   try {
-    record = std::make_unique<RunRecord>(options.logFile, options.reportFile);
+    record = std::make_unique<RunRecord>(options.logFile);
   } catch (const std::exception& failure) {
     host.Tell(failure.what());
-    if (errorText) *errorText = failure.what();
+    if (end) {
+      JobOutcome outcome;
+      outcome.Error = failure.what();
+      end->Error = outcome.Error;
+      end->Report = ReportRun(options, outcome, RunRecord(""), ExitJobFailed);
+    }
     return ExitJobFailed;
   }
   host.OnRecord = [&record](const std::string& text, bool message) { record->Line(text, message); };
@@ -422,7 +424,6 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
     });
     result = Run(options, host, interrupted, *record, outcome);
   }
-  if (errorText) *errorText = result == ExitDone ? "" : outcome.Error;
   if (options.verbose) {
     for (const PhaseRecord& phase : record->Phases()) {
       char figures[96];
@@ -432,13 +433,18 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
       host.Tell(phase.Name + figures);
     }
   }
-  if (record->WantsReport()) {
+  nlohmann::json report = ReportRun(options, outcome, *record, result);
+  if (!options.reportFile.empty()) {
     try {
-      record->WriteReport(ReportJson(options, outcome, *record, result));
+      WriteReportFile(options.reportFile, ReportJson(options.commandLine, {report}));
     } catch (const std::exception& failure) {
       host.Tell(std::string("no report: ") + failure.what());
       if (result == ExitDone) result = ExitJobFailed;
     }
+  }
+  if (end) {
+    end->Error = result == ExitDone ? "" : outcome.Error;
+    end->Report = std::move(report);
   }
   host.OnRecord = nullptr;
   host.OnPhase = nullptr;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -43,10 +44,20 @@ struct JobOptions {
   transfer::JobSelection selection;
 };
 
+// What a run leaves for a caller that sums up several runs.
+struct RunEnd {
+  std::string Error;      // why the run failed ("" when it did not)
+  nlohmann::json Report;  // the run's entry in a report's "runs"
+};
+
 // Runs the job; interrupted is the user's Ctrl-C, which stops it at its next check point (or
-// before it starts). errorText, when given, receives why the run failed ("" when it did not).
+// before it starts). Writes the report when options name one; end, when given, receives the
+// run's end.
 int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
-                   const std::atomic<bool>& interrupted, std::string* errorText = nullptr);
+                   const std::atomic<bool>& interrupted, RunEnd* end = nullptr);
+
+// Why the report cannot be written there ("" when it can): tried before the deco is touched.
+std::string ReportRefusal(const std::string& reportFile);
 
 // The write method a --method value names.
 transfer::WriteMethod MethodOf(const std::string& name);

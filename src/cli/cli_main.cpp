@@ -9,6 +9,7 @@
 #include "cli/cli_job.h"
 #include "cli/console_host.h"
 #include "cli/image_tools.h"
+#include "cli/line_check.h"
 #include "cli/port_listing.h"
 #include "pyrelink_version.h"
 #include "serial/port_details.h"
@@ -19,6 +20,16 @@ std::atomic<bool> interrupted{false};
 
 void OnInterrupt(int) {
   interrupted = true;
+}
+
+// Ctrl-C and a termination stop the job at its next safe point.
+void CatchSignals() {
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+#ifdef SIGXFSZ
+  // A file that outgrows the size limit is a write error with its reason, not a killed program.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 void AddFileOptions(CLI::App* command, cli::JobOptions& options, bool& yes) {
@@ -92,6 +103,16 @@ int main(int argc, char** argv) {
                   "holds them); needs --method safe or the final check");
   write->footer(
       "Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe");
+  int lineCheckReads = cli::DefaultLineCheckReads;
+  CLI::App* lineCheck = app.add_subcommand(
+      "line-check",
+      "Check the cable and adapter before a long WRITE: read the EEPROM again and again (nothing "
+      "is written), then tell the reply times, the reads repeated or failed and the characters "
+      "per second against the wire's; exit 1 when a read was repeated or failed");
+  lineCheck->add_option("--reads", lineCheckReads, "How often to read the whole EEPROM")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
+  lineCheck->footer("Example: pyrelink-cli --port /dev/ttyUSB0 line-check --reads 20");
   bool portsJson = false;
   CLI::App* ports = app.add_subcommand(
       "ports",
@@ -151,6 +172,15 @@ int main(int argc, char** argv) {
     return cli::ExitDone;
   }
   if (app.got_subcommand(info)) return cli::InfoCommand(infoFiles, host);
+  if (app.got_subcommand(lineCheck)) {
+    if (portNames.size() != 1) {
+      host.Tell("line-check needs one --port");
+      return cli::ExitUsage;
+    }
+    options.port = portNames.front();
+    CatchSignals();
+    return cli::LineCheck(options, lineCheckReads, host, interrupted);
+  }
   if (app.got_subcommand(diff))
     return cli::DiffCommand(image, readBack, isProtected, host,
                             asWritten ? cli::DiffAs::Written : cli::DiffAs::Image);
@@ -179,12 +209,7 @@ int main(int argc, char** argv) {
     host.Tell(refusal);
     return cli::ExitUsage;
   }
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
-#ifdef SIGXFSZ
-  // A file that outgrows the size limit is a write error with its reason, not a killed program.
-  std::signal(SIGXFSZ, SIG_IGN);
-#endif
+  CatchSignals();
   if (portNames.size() > 1) return cli::RunBatch(options, portNames, interrupted);
   options.port = portNames.front();
   cli::ExpandPortInNames(options);

@@ -42,8 +42,8 @@ std::string ResultOf(int exitCode) {
 
 }  // namespace
 
-std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
-                       const RunRecord& record, int exitCode) {
+nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
+                         const RunRecord& record, int exitCode) {
   const transfer::JobSelection& s = options.selection;
   nlohmann::json run;
   run["port"] = options.port;
@@ -108,11 +108,15 @@ std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
   run["result"] = ResultOf(exitCode);
   run["exit_status"] = exitCode;
   run["error"] = outcome.Error.empty() ? nlohmann::json(nullptr) : nlohmann::json(outcome.Error);
+  return run;
+}
 
+std::string ReportJson(const std::vector<std::string>& commandLine,
+                       const std::vector<nlohmann::json>& runs) {
   nlohmann::json report{{"tool", "pyrelink-cli"},
                         {"version", PyrelinkVersion},
-                        {"command_line", options.commandLine}};
-  report["runs"] = nlohmann::json::array({run});
+                        {"command_line", commandLine},
+                        {"runs", runs}};
   // File names from old media and replies can hold bytes that are not UTF-8: such a byte becomes
   // U+FFFD rather than costing the report.
   return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,11 @@ struct JobOutcome {
   uint64_t SkippedBlankWords = 0;  // FFFFFFFF words left to the erase
 };
 
-// The report of one run as JSON text: one entry under "runs" (a run on several ports has one
-// entry per port).
-std::string ReportJson(const JobOptions& options, const JobOutcome& outcome,
-                       const RunRecord& record, int exitCode);
+// One port's run, an entry of the report's "runs".
+nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
+                         const RunRecord& record, int exitCode);
+// The report as JSON text: the tool, its version, the command line and the runs, one per port.
+std::string ReportJson(const std::vector<std::string>& commandLine,
+                       const std::vector<nlohmann::json>& runs);
 
 }  // namespace cli

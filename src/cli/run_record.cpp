@@ -33,8 +33,8 @@ std::string IsoLocalTime(std::time_t when) {
   return LocalTimeText(when, "%Y-%m-%dT%H:%M:%S");
 }
 
-RunRecord::RunRecord(const std::string& logFile, const std::string& reportFile)
-    : reportFile_(reportFile), started_(std::time(nullptr)), startMs_(serial::MonotonicMs()) {
+RunRecord::RunRecord(const std::string& logFile)
+    : started_(std::time(nullptr)), startMs_(serial::MonotonicMs()) {
   if (logFile.empty()) return;
   log_ = std::fopen(logFile.c_str(), "a");
   if (!log_) throw protocol::EFileError("Cannot open", logFile, errno);
@@ -76,8 +76,8 @@ std::vector<PhaseRecord> RunRecord::Phases() const {
   return phases_;
 }
 
-void RunRecord::WriteReport(const std::string& json) const {
-  std::string temporary = reportFile_ + TemporarySuffix;
+void WriteReportFile(const std::string& file, const std::string& json) {
+  std::string temporary = file + TemporarySuffix;
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << json << "\n";
@@ -85,10 +85,10 @@ void RunRecord::WriteReport(const std::string& json) const {
     if (!out) throw protocol::EFileError("Cannot write", temporary, errno);
   }
   std::error_code error;
-  std::filesystem::rename(temporary, reportFile_, error);
+  std::filesystem::rename(temporary, file, error);
   if (error) {
     std::filesystem::remove(temporary, error);
-    throw protocol::EFileError("Cannot rename", temporary, "to " + reportFile_);
+    throw protocol::EFileError("Cannot rename", temporary, "to " + file);
   }
 }
 

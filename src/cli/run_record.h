@@ -1,6 +1,5 @@
 // The record of one command-line run: every log line and message with a time stamp in the log
-// file (appended), and a JSON report of the run written at its end (temporary file, then a
-// rename, so that a report is either whole or absent).
+// file (appended), and the figures of its phases for the report.
 #pragma once
 
 #include <atomic>
@@ -15,6 +14,9 @@ namespace cli {
 
 // Local date and time in ISO 8601, 2026-12-08T07:18:29.
 std::string IsoLocalTime(std::time_t when);
+// Writes a report (a JSON text) to file through a temporary file and a rename, so that it is
+// either whole or absent; throws on failure.
+void WriteReportFile(const std::string& file, const std::string& json);
 
 struct PhaseRecord {
   std::string Name;  // the phase's start line, "Read FIRMWARE ..." and the like
@@ -24,8 +26,8 @@ struct PhaseRecord {
 
 class RunRecord {
  public:
-  // Empty names: no log file, no report. Throws when the log file cannot be opened.
-  RunRecord(const std::string& logFile, const std::string& reportFile);
+  // An empty name: no log file. Throws when the log file cannot be opened.
+  explicit RunRecord(const std::string& logFile);
   ~RunRecord();
   RunRecord(const RunRecord&) = delete;
   RunRecord& operator=(const RunRecord&) = delete;
@@ -42,14 +44,10 @@ class RunRecord {
   // When the run began (its record was made), and its seconds until now.
   std::time_t Started() const { return started_; }
   double Seconds() const;
-  bool WantsReport() const { return !reportFile_.empty(); }
-  // Writes the report (a JSON text) to its file; throws on failure.
-  void WriteReport(const std::string& json) const;
 
  private:
   mutable std::mutex mutex_;
   std::FILE* log_ = nullptr;
-  std::string reportFile_;
   std::time_t started_;
   uint64_t startMs_;
   std::vector<PhaseRecord> phases_;

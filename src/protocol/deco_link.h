@@ -43,6 +43,10 @@ class DecoLink {
   // What Connect learned: the model text, and whether that model protects flash sector 18.
   std::atomic<bool> Block18Protected{false};
   std::string Model;
+  // How the deco answered the speed switch: not at all, as expected from standby, or otherwise
+  // (a deco already in service mode at the chosen speed answers plainly, which reads as wrong).
+  enum class SwitchAnswer { None, Right, Wrong };
+  std::atomic<SwitchAnswer> SpeedSwitchAnswer{SwitchAnswer::None};
   // Every block is read until two reads agree; Rereads counts the reads beyond the second.
   std::atomic<bool> DoubleRead{false};
   std::atomic<uint64_t> Rereads{0};

@@ -17,20 +17,24 @@ constexpr size_t ReplyDataOffset = 7;
 template <typename Take>
 void ReadEepromLines(DecoLink& link, Take&& take) {
   for (int i = 0; i < EepromLines; ++i) {
-    std::string command = "0610" + ToHex(static_cast<uint32_t>(8 * i), 2) + "080";
-    auto lineName = [i] {
-      return "the EEPROM line at " + ToHex(static_cast<uint32_t>(EepromLineBytes * i), 3);
-    };
-    ReadBlock(link, command, lineName, link.EepromBuffer.data(), EepromLineBytes,
-              [&](uint8_t* destination) {
-                std::string reply = SendCommand(link, command, 1);
-                HexData data = DecodeHexBytes128(reply, ReplyDataOffset, destination);
-                if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
-              });
+    ReadEepromLine(link, i);
     take(link.EepromBuffer.data());
   }
 }
 }  // namespace
+
+void ReadEepromLine(DecoLink& link, int line) {
+  std::string command = "0610" + ToHex(static_cast<uint32_t>(8 * line), 2) + "080";
+  auto lineName = [line] {
+    return "the EEPROM line at " + ToHex(static_cast<uint32_t>(EepromLineBytes * line), 3);
+  };
+  ReadBlock(link, command, lineName, link.EepromBuffer.data(), EepromLineBytes,
+            [&](uint8_t* destination) {
+              std::string reply = SendCommand(link, command, 1);
+              HexData data = DecodeHexBytes128(reply, ReplyDataOffset, destination);
+              if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+            });
+}
 
 bool ReadEeprom(DecoLink& link, const std::string& fileName) {
   std::ofstream file(fileName, std::ios::binary | std::ios::trunc);

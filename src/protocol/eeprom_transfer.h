@@ -11,6 +11,8 @@ namespace protocol {
 inline constexpr int EepromLines = 16;
 inline constexpr int EepromBytes = EepromLines * EepromLineBytes;
 
+// Reads line (0-15) into the link's EepromBuffer, repeating a failed read as the link allows.
+void ReadEepromLine(DecoLink& link, int line);
 // Reads the EEPROM into fileName. Throws on a serial error, a bad reply or a file error.
 bool ReadEeprom(DecoLink& link, const std::string& fileName);
 // The EEPROM's 2 KB, read without a file or a log line.

@@ -17,6 +17,8 @@ constexpr int32_t SwitchReplyTimeoutFactor = 5;
 constexpr unsigned SwitchWaitSeconds = 3;
 constexpr unsigned SwitchWaitSeconds38400 = 6;
 constexpr uint8_t Switch115200Answer = 127;
+// A deco listening at the speed tried answers the model query well within a second.
+constexpr int32_t ProbeTimeoutFactor = 1;
 
 const char* const InitialisationLines[] = {
     "09",
@@ -76,11 +78,29 @@ bool EnterServiceMode(DecoLink& deco, const std::string& portName, const std::st
   for (int32_t i = 0; i < pending; ++i)
     received += static_cast<char>(link.ReceiveByte(
         ActiveClock().TimeoutMs(SwitchReplyTimeoutFactor * deco.BaseTimeout.load())));
-  if (pending > 0) PostStatus(deco, SwitchAnswerIsRight(baudText, received) ? "OK" : "ERROR!");
+  deco.SpeedSwitchAnswer = DecoLink::SwitchAnswer::None;
+  if (pending > 0) {
+    bool right = SwitchAnswerIsRight(baudText, received);
+    deco.SpeedSwitchAnswer = right ? DecoLink::SwitchAnswer::Right : DecoLink::SwitchAnswer::Wrong;
+    PostStatus(deco, right ? "OK" : "ERROR!");
+  }
   Configure(link, BaudOf(baudText));
 
   PostStatus(deco, "Initializing deco ...");
   for (const char* line : InitialisationLines) SendCommand(deco, line, 1);
+  return true;
+}
+
+bool DecoAnswersAt(DecoLink& deco, const std::string& baudText) {
+  serial::TBlockSerial& link = *deco.SerialLink;
+  Configure(link, BaudOf(baudText));
+  link.DiscardBuffers();
+  try {
+    SendCommand(deco, "VORTANE", ProbeTimeoutFactor);
+  } catch (const serial::ESerialError&) {
+    // Silence, or noise from a line at another speed: no answer here.
+    return false;
+  }
   return true;
 }
 

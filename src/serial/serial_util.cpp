@@ -7,7 +7,6 @@ namespace serial {
 
 namespace {
 constexpr uint32_t TopBit = 0x80000000u;
-constexpr int64_t BitsPerCharacter = 10;
 constexpr uint32_t UnsetBaud = 9600;
 }  // namespace
 

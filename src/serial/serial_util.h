@@ -39,8 +39,10 @@ class Deadline {
   uint64_t endMs_;
 };
 
-// Milliseconds the line takes for characters at baud, ten bits a character (start, seven data,
-// parity and stop; or eight data without parity); a speed not yet set (0) counts as 9600.
+// What a character takes on the line: start, seven data, parity and stop (or eight data without
+// parity).
+inline constexpr int64_t BitsPerCharacter = 10;
+// Milliseconds the line takes for characters at baud; a speed not yet set (0) counts as 9600.
 int64_t WireTimeMs(int64_t characters, uint32_t baud);
 
 // The earliest line end in text: position is 1-based (0 = none), form is the end found

@@ -14,6 +14,7 @@
 #include "capturing_host.h"
 #include "cli/batch.h"
 #include "cli/cli_job.h"
+#include "cli/line_check.h"
 #include "cli/port_listing.h"
 #include "cli/run_record.h"
 #include "cli/sha256.h"
@@ -228,6 +229,101 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
   }
 }
 
+// A deco that does not answer where the user said it was is looked for at the other speeds; the
+// advice must name where it answers, and a deco found in standby is left there.
+TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
+  struct Row {
+    const char* name;
+    uint32_t decoBaud;  // 0: the deco shows standby
+    int dropReplyAt;
+    bool service;
+    const char* baud;
+    int exitCode;
+    const char* message;
+  } rows[] = {
+      {"left in service mode by a failed WRITE", 38400, 0, false, "115200", 1,
+       "the deco answers in service mode at 38400: add --service --baud 38400"},
+      {"in service mode at another speed", 115200, 0, true, "38400", 1,
+       "the deco answers in service mode at 115200: use --baud 115200"},
+      {"in standby, told service mode", 0, 0, true, "115200", 1,
+       "the deco answers at 9600, as from standby: leave out --service"},
+      // The first command the deco hears is the probe at its speed.
+      {"silent at every speed", 38400, 1, false, "115200", 1,
+       "no answer at any speed: check the cable, the port and that the deco is powered"},
+      {"in service mode as told", 115200, 0, true, "115200", 0, "the switch went through"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings =
+        row.decoBaud ? testing_support::InService(row.decoBaud) : sim::Settings();
+    settings.Fault.DropReplyAt = row.dropReplyAt;
+    testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
+    TempDir dir;
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.service = row.service;
+    options.baud = row.baud;
+    options.selection.Eeprom = true;
+    options.selection.EepromFile = dir.Path() + "/E.bin";
+    CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted), row.exitCode) << host.Err();
+    EXPECT_NE(host.Err().find(row.message), std::string::npos) << host.Err();
+    EXPECT_EQ(host.Err().find("listening at the other speeds") != std::string::npos,
+              row.exitCode != 0);
+    EXPECT_FALSE(row.decoBaud == 0 && session.deco.Model().InService());
+  }
+}
+
+// The line check reads and never writes, and every reply the line lost or garbled shows in its
+// figures and its exit status.
+TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
+  constexpr int ConnectLines = 11;  // from service mode
+  constexpr int Reads = 2;
+  struct Row {
+    const char* name;
+    int garbageAt;
+    int dropAt;
+    int hangUpAfter;
+    int retries;
+    int exitCode;
+    const char* figures;  // on stdout
+    const char* reason;   // on stderr
+  } rows[] = {
+      {"clean line", 0, 0, 0, 2, 0, "Reads repeated: 0, reads failed: 0", ""},
+      {"a garbled reply read again", ConnectLines + 5, 0, 0, 2, 1,
+       "Reads repeated: 1, reads failed: 0", "the line lost or garbled replies"},
+      {"a lost reply without retries", 0, ConnectLines + 20, 0, 0, 1,
+       "Reads repeated: 0, reads failed: 1", "the line lost or garbled replies"},
+      {"the line goes dead", 0, 0, ConnectLines + 3, 0, 1, "reads failed: 1",
+       "the line stopped answering"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings = testing_support::InService();
+    settings.Fault.GarbageReplyAt = row.garbageAt;
+    settings.Fault.DropReplyAt = row.dropAt;
+    settings.Fault.HangUpAfter = row.hangUpAfter;
+    testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
+    const std::string eeprom = AsText(session.deco.Model().Eeprom());
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.service = true;
+    options.retries = row.retries;
+    CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::LineCheck(options, Reads, host, interrupted), row.exitCode) << host.Err();
+    EXPECT_NE(host.Out().find(row.figures), std::string::npos) << host.Out();
+    EXPECT_NE(host.Err().find(row.reason), std::string::npos) << host.Err();
+    // Read-only: no EEPROM or flash write reached the deco.
+    for (const std::string& command : session.deco.Model().CommandLog()) {
+      EXPECT_NE(command.rfind("0220", 0), 0u) << command;
+      EXPECT_FALSE(command.rfind("060", 0) == 0 && command.size() > 9) << command;
+    }
+    EXPECT_EQ(AsText(session.deco.Model().Eeprom()), eeprom);
+  }
+}
+
 TEST(CliJobTest, LogReportAndChecksums) {
   testing_support::SimSession session(testing_support::InService());
   TempDir dir;
@@ -359,7 +455,8 @@ TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
     size_t decos;
     size_t faulty;
     bool write;
-  } rows[] = {{2, 0, false}, {8, 5, false}, {8, 2, true}};
+    bool oneReport;  // --report without {port}: every port's run in one report
+  } rows[] = {{2, 0, false, false}, {8, 5, false, true}, {8, 2, true, false}};
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.decos) + (row.write ? " decos, write" : " decos, read"));
     protocol::FastClock clock(testing_support::TestClockDivisor);
@@ -384,7 +481,7 @@ TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
     options.selection.EepromFile = row.write ? dir.File("New.bin") : dir.File("E_{port}.bin");
     options.selection.Channel = !row.write;
     options.selection.ChannelFile = dir.File("Ch_{port}.bin");
-    options.reportFile = dir.File("report_{port}.json");
+    options.reportFile = dir.File(row.oneReport ? "report.json" : "report_{port}.json");
     if (row.write) testing_support::WriteFile(options.selection.EepromFile, std::string(2048, 'W'));
     ASSERT_EQ(cli::BatchRefusal(options, ports, true), "");
     testing_support::MemoryStreams streams;
@@ -406,7 +503,9 @@ TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
                   ok)
             << name;
       }
-      auto report = nlohmann::json::parse(ReadFile(dir.File("report_" + name + ".json")))["runs"][0];
+      auto report = row.oneReport
+                        ? nlohmann::json::parse(ReadFile(dir.File("report.json")))["runs"][i]
+                        : nlohmann::json::parse(ReadFile(dir.File("report_" + name + ".json")))["runs"][0];
       EXPECT_EQ(report["port"], ports[i]);
       EXPECT_EQ(report["exit_status"], ok ? 0 : 1);
       // The summary row: port, result, seconds, reason.

@@ -174,6 +174,9 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
        "--report nodir/r.json: the folder nodir does not exist", "connect failed"},
       {"--port /dev/pyrelink-missing --report . read --eeprom New.bin --yes", 1,
        "--report .: a folder, not a file", "connect failed"},
+      {"--port /dev/pyrelink-a --port /dev/pyrelink-b --report nodir/r.json read --eeprom "
+       "E_{port}.bin --yes",
+       1, "--report nodir/r.json: the folder nodir does not exist", "connect failed"},
       // Usage errors, all exit 2.
       {"read --eeprom x", 2, "--port is required", ""},
       {"", 2, "A subcommand is required", ""},

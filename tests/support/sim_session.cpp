@@ -29,7 +29,8 @@ sim::Settings OnTestClock(sim::Settings settings) {
 }
 }  // namespace
 
-SimSession::SimSession(const sim::Settings& settings) : deco(OnTestClock(settings)) {
+SimSession::SimSession(const sim::Settings& settings, unsigned timeoutDivisor)
+    : deco(OnTestClock(settings)), clock(TestClockDivisor, timeoutDivisor) {
   clock.SetBeforePause([this] { deco.CatchUp(); });
   previousClock_ = protocol::SetClock(&clock);
   link.SerialLink = std::make_unique<serial::TBlockSerial>();

@@ -27,10 +27,15 @@ class StatusRecorder : public protocol::StatusSink {
 
 // Real waits are divided by this in tests: a 5-second erase pause costs 50 ms.
 inline constexpr unsigned TestClockDivisor = 100;
+// Reply time-outs a fifth of their length, as the fault matrix has them, for tests that wait
+// them out.
+inline constexpr unsigned QuickTimeOuts = 5;
 
 class SimSession {
  public:
-  explicit SimSession(const sim::Settings& settings = sim::Settings());
+  // Reply time-outs last 1/timeoutDivisor of their length.
+  explicit SimSession(const sim::Settings& settings = sim::Settings(),
+                      unsigned timeoutDivisor = 1);
   ~SimSession();
 
   // Connects as the window would: the link's DecoInStandby from standby, then EnterServiceMode.
@@ -38,7 +43,7 @@ class SimSession {
   std::vector<std::string> Log() const { return recorder.Lines(); }
 
   sim::PtyDeco deco;
-  protocol::FastClock clock{TestClockDivisor};
+  protocol::FastClock clock;
   StatusRecorder recorder;
   // The link to the simulated deco; its status lines go to the recorder.
   protocol::DecoLink link{&recorder};

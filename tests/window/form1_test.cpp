@@ -34,6 +34,7 @@
 #include "window/qt_main_window.h"
 
 using testing_support::AsText;
+using testing_support::QuickTimeOuts;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
@@ -42,9 +43,6 @@ using window::QtMainWindow;
 namespace {
 
 constexpr int JobTimeoutMs = 60000;
-// Reply time-outs a fifth of their length, as the fault matrix has them, for tests that wait
-// them out.
-constexpr unsigned QuickTimeOuts = 5;
 
 // A lock nobody else holds: window tests must not see each other as a second copy.
 struct FreeLock : instance::InstanceLock {

@@ -28,9 +28,6 @@ inline constexpr const char* PortQuestion =
     "Serial port is not disconnected.\r\nDeco is still in Service mode.\r\nQuit anyway ?";
 
 inline constexpr int JobTimeoutMs = 60000;
-// Reply time-outs a fifth of their length, as the fault matrix has them, for tests that wait
-// them out.
-inline constexpr unsigned QuickTimeOuts = 5;
 
 class MainWindowTest : public ::testing::Test {
  protected:

@@ -1,0 +1,25 @@
+// Connect from the command line: the engine's connect, what failed in plain words, and where a
+// deco that did not answer can be heard instead.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "cli/cli_job.h"
+#include "cli/console_host.h"
+#include "protocol/deco_link.h"
+
+namespace cli {
+
+// Connects link to the deco of options (port, speed, standby or service mode) and logs "OK". On
+// failure tells why and what to do, puts it in error, and answers false.
+bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+                    const std::atomic<bool>& interrupted, std::string& error);
+
+// Listens once at each state and speed the connect did not try (standby at 9600, service mode at
+// 9600, 38400 and 115200), a model query of about two seconds each, and says what to change:
+// "the deco answers in service mode at 38400: add --service --baud 38400", or that nothing
+// answered. A deco found at 9600 is returned to standby. "" when the port cannot be opened again.
+std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service);
+
+}  // namespace cli

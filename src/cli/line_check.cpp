@@ -1,0 +1,110 @@
+#include "cli/line_check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "cli/cli_connect.h"
+#include "protocol/eeprom_transfer.h"
+#include "protocol/protocol_error.h"
+#include "serial/serial_util.h"
+#include "transfer/connection.h"
+
+namespace cli {
+
+namespace {
+
+// A line that fails this often in a row is gone, not noisy: the check stops there.
+constexpr int MaxFailuresInARow = 3;
+
+std::string Figure(const char* format, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
+int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
+              const std::atomic<bool>& interrupted) {
+  protocol::DecoLink link(&host);
+  link.ReadRetries = options.retries;
+  std::string error;
+  if (!ConnectFromCli(link, options, host, interrupted, error)) return ExitJobFailed;
+  serial::TBlockSerial& port = *link.SerialLink;
+  uint64_t characters = 0;
+  port.OnStatus = [&characters](serial::TBlockSerial*, serial::THookSerialReason reason,
+                                const std::string& value) {
+    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
+      characters += std::stoull(value);
+  };
+
+  std::vector<double> replyMs;
+  int failed = 0;
+  int failuresInARow = 0;
+  int read = 0;
+  uint64_t startMs = serial::MonotonicMs();
+  for (; read < reads && failuresInARow < MaxFailuresInARow && !interrupted; ++read) {
+    for (int line = 0; line < protocol::EepromLines && failuresInARow < MaxFailuresInARow; ++line) {
+      uint64_t sentMs = serial::MonotonicMs();
+      try {
+        protocol::ReadEepromLine(link, line);
+        replyMs.push_back(static_cast<double>(serial::MonotonicMs() - sentMs));
+        failuresInARow = 0;
+      } catch (const std::exception& failure) {
+        ++failed;
+        ++failuresInARow;
+        host.Tell("read failed: " + std::string(failure.what()));
+        try {
+          // A late reply must not be taken for the next line's.
+          port.DiscardBuffers();
+        } catch (const std::exception&) {
+          failuresInARow = MaxFailuresInARow;  // the port itself is gone
+        }
+      }
+    }
+  }
+  double seconds = static_cast<double>(serial::MonotonicMs() - startMs) / 1000.0;
+  port.OnStatus = nullptr;
+  const uint32_t baud = static_cast<uint32_t>(port.LineSettings.BaudRate);
+  const size_t replies = replyMs.size() + static_cast<size_t>(failed);
+
+  host.AddLogLine("Line check: " + std::to_string(read) + " read(s) of the EEPROM, " +
+                  std::to_string(replies) + " replies, at " + std::to_string(baud) +
+                  " baud through " + port.DevicePath);
+  if (!replyMs.empty()) {
+    std::sort(replyMs.begin(), replyMs.end());
+    double perTransaction = static_cast<double>(characters) / static_cast<double>(replies);
+    double wireMs = perTransaction * serial::BitsPerCharacter * 1000.0 / baud;
+    host.AddLogLine("Reply time: median" + Figure(" %.1f ms", replyMs[replyMs.size() / 2]) +
+                    ", worst" + Figure(" %.1f ms", replyMs.back()) + " (the wire alone needs" +
+                    Figure(" %.1f ms", wireMs) + ")");
+  }
+  const double wireRate = static_cast<double>(baud) / serial::BitsPerCharacter;
+  double rate = seconds > 0 ? static_cast<double>(characters) / seconds : 0.0;
+  host.AddLogLine("Characters per second:" + Figure(" %.0f", rate) + ", the wire carries" +
+                  Figure(" %.0f", wireRate) + Figure(" (%.0f %%)", 100.0 * rate / wireRate));
+  host.AddLogLine("Reads repeated: " + std::to_string(link.Retries) +
+                  ", reads failed: " + std::to_string(failed));
+
+  int result = ExitDone;
+  if (interrupted) {
+    host.Tell("line check interrupted");
+    result = ExitAborted;
+  } else if (failuresInARow >= MaxFailuresInARow) {
+    host.Tell("the line stopped answering: check the cable and the adapter");
+    result = ExitJobFailed;
+  } else if (failed > 0 || link.Retries > 0) {
+    host.Tell("the line lost or garbled replies: check the cable and the adapter before a WRITE");
+    result = ExitJobFailed;
+  }
+  try {
+    transfer::DisconnectDeco(link);
+  } catch (const std::exception& failure) {
+    host.Tell(std::string("disconnect failed: ") + failure.what());
+    if (result == ExitDone) result = ExitJobFailed;
+  }
+  return result;
+}
+
+}  // namespace cli
