@@ -19,7 +19,8 @@ said=$("$program" --version) || fail "$name --version exits $?"
 help=$("$program" --help)
 for subcommand in "$@"; do
   help+=$'\n'$("$program" "$subcommand" --help)
-  grep -qx "\.SS $subcommand\( .*\)\?" "$page" || fail "$page has no section for '$subcommand'"
+  sed 's/\\-/-/g' "$page" | grep -qx "\.SS $subcommand\( .*\)\?" ||
+    fail "$page has no section for '$subcommand'"
 done
 # The subcommands that --help lists are exactly those given.
 listed=$(sed -n '/^Subcommands:/,/^$/p' <<<"$help" | sed -n 's/^  \([a-z][a-z-]*\) .*/\1/p' |
