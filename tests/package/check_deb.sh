@@ -56,9 +56,9 @@ done
 depends=$(field Depends)
 needed=(libc6 libstdc++6 libssl3)
 [[ " ${programs[*]} " == *" pyrelink "* ]] && needed+=(libqt6widgets6 qt6-qpa-plugins)
+depends_names=$(tr ',' '\n' <<<"$depends" | awk '{print $1}')
 for package in "${needed[@]}"; do
-  tr ',' '\n' <<<"$depends" | awk '{print $1}' | grep -qxF "$package" ||
-    fail "Depends lacks $package: $depends"
+  grep -qxF "$package" <<<"$depends_names" || fail "Depends lacks $package: $depends"
 done
 ok "control: $(field Package) $(field Version), section $(field Section); Depends: $depends"
 
@@ -139,7 +139,7 @@ for program in "${programs[@]}"; do
   sed 's/.\x08//g' "$work/$program.man" >"$work/$program.txt"
   grep -qE "^ +$program +- " "$work/$program.txt" || fail "$program.1 has no NAME line for $program"
   grep -qF "Pyrelink $version" "$work/$program.txt" || fail "$program.1 does not carry $version"
-  zgrep -qE '@[A-Z_]+@' "$page" && fail "$program.1 holds an unconfigured @VARIABLE@"
+  grep -qE '@[A-Z_]+@' "$work/$program.txt" && fail "$program.1 holds an unconfigured @VARIABLE@"
 done
 ok "${programs[*]}: --version says $version, every library found, man -l renders without warnings"
 

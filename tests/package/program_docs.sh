@@ -16,11 +16,13 @@ fail() {
 said=$("$program" --version) || fail "$name --version exits $?"
 [[ $said == "$name $version" ]] || fail "$name --version says '$said', expected '$name $version'"
 
+# In roff a hyphen is written \-. (No grep -q at the end of a pipe: it may leave the writer
+# before it is done, and pipefail counts that writer's SIGPIPE as a failure.)
+text=$(sed 's/\\-/-/g' "$page")
 help=$("$program" --help)
 for subcommand in "$@"; do
   help+=$'\n'$("$program" "$subcommand" --help)
-  sed 's/\\-/-/g' "$page" | grep -qx "\.SS $subcommand\( .*\)\?" ||
-    fail "$page has no section for '$subcommand'"
+  grep -qx "\.SS $subcommand\( .*\)\?" <<<"$text" || fail "$page has no section for '$subcommand'"
 done
 # The subcommands that --help lists are exactly those given.
 listed=$(sed -n '/^Subcommands:/,/^$/p' <<<"$help" | sed -n 's/^  \([a-z][a-z-]*\) .*/\1/p' |
@@ -29,9 +31,8 @@ listed=$(sed -n '/^Subcommands:/,/^$/p' <<<"$help" | sed -n 's/^  \([a-z][a-z-]*
   fail "$name --help lists subcommands '$(echo $listed)', the man page was checked for '$*'"
 
 from_help=$({ grep -oE -- '--[a-z][a-z0-9-]*' <<<"$help" || true; } | sort -u)
-# In roff a hyphen is written \-; an example line that runs another of our programs has that
-# program's options.
-from_page=$(sed 's/\\-/-/g' "$page" | awk -v self="$name" '!($1 ~ /^pyrelink/ && $1 != self)' |
+# An example line that runs another of our programs has that program's options.
+from_page=$(awk -v self="$name" '!($1 ~ /^pyrelink/ && $1 != self)' <<<"$text" |
   { grep -oE -- '--[a-z][a-z0-9-]*' || true; } | sort -u)
 missing=$(comm -23 <(echo "$from_help") <(echo "$from_page"))
 unknown=$(comm -13 <(echo "$from_help") <(echo "$from_page"))
