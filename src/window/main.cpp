@@ -2,14 +2,44 @@
 #include <QApplication>
 #include <QStyleFactory>
 #include <csignal>
+#include <cstring>
+#include <iostream>
 
+#include "pyrelink_version.h"
 #include "window/qt_main_window.h"
+
+namespace {
+
+constexpr const char* Help =
+    "Pyrelink: read and write the firmware, EEPROM and channel list of a 607X deco over a serial\n"
+    "port, in a window.\n"
+    "Usage: pyrelink [OPTIONS]\n"
+    "\n"
+    "Options:\n"
+    "  -h,--help   Print this help message and exit\n"
+    "  --version   Display program version information and exit\n"
+    "\n"
+    "The window keeps no settings. Qt's own options (e.g. -platform offscreen) are accepted.\n"
+    "The command line: pyrelink-cli; a simulated deco: pyrelink-sim.\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
 #ifdef SIGXFSZ
   // A file that outgrows the size limit is a write error with its reason, not a killed program.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+  // Answered before Qt starts: they need no display, and touch no running copy.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::cout << "pyrelink " << PyrelinkVersion << "\n";
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << Help;
+      return 0;
+    }
+  }
   QApplication application(argc, argv);
   // A style that honours the palette, so the bar colours and the lime port list show.
   application.setStyle(QStyleFactory::create("Fusion"));
