@@ -23,8 +23,11 @@ uint32_t TickSpan(uint32_t earlier, uint32_t later);
 // steps asks it what is left rather than subtracting what each step took.
 class Deadline {
  public:
-  // A negative time-out has no end.
-  explicit Deadline(int32_t timeoutMs) : Deadline(timeoutMs, MonotonicMs()) {}
+  // A negative time-out has no end. The clock reads whole milliseconds: the wait begins up to
+  // one after the reading, so a time-out from now lasts one more, never less than asked.
+  explicit Deadline(int32_t timeoutMs)
+      : Deadline(timeoutMs > 0 && timeoutMs < INT32_MAX ? timeoutMs + 1 : timeoutMs,
+                 MonotonicMs()) {}
   Deadline(int32_t timeoutMs, uint64_t startMs);
 
   // What is left for the next wait: never negative once there is an end (0 when it has
