@@ -1,9 +1,10 @@
 # Debian packages the build, the tests and the run need; sourced by scripts/test and scripts/run.
 PYRELINK_PACKAGES=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev libssl-dev qt6-base-dev
                    fonts-urw-base35)
-# Only the tests need these: the second compiler with libFuzzer, and the Windows cross-build
-# with Wine.
-PYRELINK_TEST_PACKAGES=(clang libfuzzer-14-dev googletest g++-mingw-w64-x86-64-posix wine64)
+# Only the tests need these: the second compiler with libFuzzer, the Windows cross-build with
+# Wine, and a virtual X server with mouse and keyboard for the Windows window under Wine.
+PYRELINK_TEST_PACKAGES=(clang libfuzzer-14-dev googletest g++-mingw-w64-x86-64-posix wine64
+                        xvfb xauth xdotool)
 
 # Installs the packages above that are missing, and those named as arguments.
 install_deps() {

@@ -3,6 +3,7 @@
 //   window_probe text CONTROL     the control's text (WM_GETTEXT), as it is
 //   window_probe where CONTROL    the screen position of the control's centre: "x y"
 //   window_probe state CONTROL    "shown" or "hidden", then "enabled" or "disabled"
+//   window_probe checked CONTROL  1 for a ticked check box or chosen radio button, else 0
 //   window_probe click CONTROL    presses a button by its click message (BM_CLICK)
 //   window_probe windows          how many windows of the program exist
 //   window_probe boxes            each message box shown: "title|text" with CR LF as "\n"
@@ -134,6 +135,8 @@ int main(int argc, char** argv) {
   } else if (command == "state") {
     std::printf("%s %s\n", ::IsWindowVisible(control) ? "shown" : "hidden",
                 ::IsWindowEnabled(control) ? "enabled" : "disabled");
+  } else if (command == "checked") {
+    std::printf("%d\n", ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
   } else if (command == "click") {
     ::SendMessageA(control, BM_CLICK, 0, 0);
   } else {
