@@ -75,10 +75,7 @@ Win32MainWindow::Win32MainWindow(HINSTANCE instance)
                                   WS_CLIPCHILDREN,
                               WindowLeft, WindowTop, WindowWidth, WindowHeight, nullptr, nullptr,
                               instance_, this);
-  // The classic face; Wine and Windows both have it.
-  font_ = ::CreateFontA(-FontPixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+  font_ = PickFont();
   ::SendMessageA(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   BuildControls();
   SetTabOrder();
@@ -89,6 +86,43 @@ Win32MainWindow::Win32MainWindow(HINSTANCE instance)
   OneInstance1->RaisePriorInstance = false;
   OneInstance1->Loaded();
   form_ = std::make_unique<TForm1>(*this, *dialogs_);
+}
+
+// The classic face first. Where it is only a stand-in whose captions outgrow the fixed control
+// sizes (Wine maps it to a wider face), narrow faces of the system keep them inside.
+HFONT Win32MainWindow::PickFont() {
+  const char* const faces[] = {"MS Sans Serif", "Nimbus Sans Narrow", "Liberation Sans Narrow",
+                               "DejaVu Sans Condensed"};
+  // The widest caption beside its button: the room a radio button leaves for its text.
+  const std::string widest = "Safe (Write, Verify, Rewrite diff. blocks)";
+  constexpr int Room = 209 - 18;
+  HFONT first = nullptr;
+  HDC dc = ::GetDC(window_);
+  for (const char* face : faces) {
+    HFONT font = ::CreateFontA(-FontPixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                               DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, face);
+    HGDIOBJ old = ::SelectObject(dc, font);
+    char chosen[LF_FACESIZE] = {0};
+    ::GetTextFaceA(dc, sizeof chosen, chosen);
+    SIZE extent{};
+    ::GetTextExtentPoint32A(dc, widest.c_str(), static_cast<int>(widest.size()), &extent);
+    ::SelectObject(dc, old);
+    const bool present = _stricmp(chosen, face) == 0;
+    if (!first) {
+      first = font;
+      if (extent.cx <= Room) break;
+      continue;
+    }
+    if (present && extent.cx <= Room) {
+      ::DeleteObject(first);
+      first = font;
+      break;
+    }
+    ::DeleteObject(font);
+  }
+  ::ReleaseDC(window_, dc);
+  return first;
 }
 
 Win32MainWindow::~Win32MainWindow() {

@@ -74,6 +74,7 @@ class Win32MainWindow : public MainWindowView, public instance::InstanceHost {
   LRESULT HandleControl(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
   HWND Make(HWND parent, const char* kind, const char* text, DWORD style, int left, int top,
             int width, int height, int id = 0);
+  HFONT PickFont();
   void BuildControls();
   void SetTabOrder();
   void Hint(HWND control, const char* text);
