@@ -571,6 +571,11 @@ LRESULT Win32MainWindow::HandleControl(HWND control, UINT message, WPARAM wParam
       // The frames that hold controls pass their notifications on to the window.
       if (frame) return ::SendMessageA(window_, message, wParam, lParam);
       break;
+    case WM_NCHITTEST:
+      // A frame lets the mouse through to what lies below it; this one has a hint of its own.
+      // The radio buttons standing on it lie above it and still take their clicks.
+      if (control == RadioGroup2) return HTCLIENT;
+      break;
     case WM_LBUTTONDBLCLK:
       if (field && form_) {
         if (control == Edit1) form_->Edit1DblClick();
