@@ -6,7 +6,8 @@
 //   window_probe checked CONTROL  1 for a ticked check box or chosen radio button, else 0
 //   window_probe click CONTROL    presses a button by its click message (BM_CLICK)
 //   window_probe windows          how many windows of the program exist
-//   window_probe boxes            each message box shown: "title|text" with CR LF as "\n"
+//   window_probe boxes            each message box shown: "title|text" with CR LF as "\n"; a
+//                                 file dialog: "title|its chosen file type"
 // CONTROL is a name of the layout table (Memo1, Button4, ComboBox1, ...). Exit 2: no window, or
 // no such control.
 #include <windows.h>
@@ -93,9 +94,15 @@ void PrintBoxes() {
         char name[64] = {0};
         ::GetClassNameA(window, name, sizeof name);
         if (std::strcmp(name, "#32770") != 0 || !::IsWindowVisible(window)) return TRUE;
-        // A message box shows its text in the static control of id 0xFFFF.
+        // A message box shows its text in the static control of id 0xFFFF; for the file-open
+        // dialog, its chosen file type (the list of id cmb1) stands there.
+        constexpr int MessageText = 0xFFFF, FileTypes = 0x470;
         std::string text;
-        if (HWND message = ::GetDlgItem(window, 0xFFFF)) text = TextOf(message);
+        if (HWND message = ::GetDlgItem(window, MessageText)) {
+          text = TextOf(message);
+        } else if (HWND types = ::GetDlgItem(window, FileTypes)) {
+          text = TextOf(types);
+        }
         std::string line = TextOf(window) + "|";
         for (char c : text) {
           if (c == '\r') continue;

@@ -183,7 +183,8 @@ cmp -s "$image" "$run/Ch.bin" && fail "the new channel image equals the deco's"
 # Chosen with the file picker, opened by a double click.
 click Edit3 --repeat 2 --delay 80
 wait_for 20 "the file picker" box_open
-[[ $(probe boxes) == "Open CHANNEL File (512KB)|" ]] || fail "file picker: '$(probe boxes)'"
+[[ $(probe boxes) == "Open CHANNEL File (512KB)|Binary files (*.bin)" ]] ||
+  fail "file picker: '$(probe boxes)'"
 xdotool type --delay 20 NewCh.bin
 xdotool key Return
 wait_for 20 "the file picker to close" no_box
