@@ -1,13 +1,9 @@
 // pyrelink.exe: the desktop window on Windows.
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include "window/win32_main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-  ::InitCommonControlsEx(&controls);
   window::Win32MainWindow form(instance);
   if (form.TerminationRequested()) return 0;  // a second copy ends silently
   ::ShowWindow(form.Handle(), show);

@@ -2,9 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <iterator>
-
 #include "window/win32_control_ids.h"
 #include "window/win32_dialogs.h"
 
@@ -38,7 +35,8 @@ int IdOf(Control control) {
 
 std::string WindowText(HWND window) {
   std::string text(static_cast<size_t>(::GetWindowTextLengthA(window)) + 1, '\0');
-  text.resize(static_cast<size_t>(::GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<size_t>(::GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
@@ -61,6 +59,10 @@ Win32MainWindow::Win32MainWindow(HINSTANCE instance)
   if (size_t dot = title_.find_last_of('.'); dot != std::string::npos) title_.resize(dot);
   dialogs_ = std::make_unique<Win32Dialogs>([this] { return window_; }, [this] { return title_; });
 
+  // The progress bar and the hints are common controls.
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+  ::InitCommonControlsEx(&controls);
+
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProc;
@@ -70,11 +72,10 @@ Win32MainWindow::Win32MainWindow(HINSTANCE instance)
   windowClass.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
   windowClass.lpszClassName = Win32WindowClass;
   ::RegisterClassExA(&windowClass);
-  window_ = ::CreateWindowExA(0, Win32WindowClass, Win32WindowCaption,
-                              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
-                                  WS_CLIPCHILDREN,
-                              WindowLeft, WindowTop, WindowWidth, WindowHeight, nullptr, nullptr,
-                              instance_, this);
+  window_ = ::CreateWindowExA(
+      0, Win32WindowClass, Win32WindowCaption,
+      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, WindowLeft,
+      WindowTop, WindowWidth, WindowHeight, nullptr, nullptr, instance_, this);
   font_ = PickFont();
   ::SendMessageA(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   BuildControls();
@@ -139,9 +140,9 @@ HWND Win32MainWindow::Make(HWND parent, const char* kind, const char* text, DWOR
                            int top, int width, int height, int id) {
   DWORD extended = 0;
   if (std::string(kind) == WC_EDITA) extended = WS_EX_CLIENTEDGE;
-  HWND control = ::CreateWindowExA(extended, kind, text, WS_CHILD | style, left, top, width,
-                                   height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                   instance_, nullptr);
+  HWND control =
+      ::CreateWindowExA(extended, kind, text, WS_CHILD | style, left, top, width, height, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
   ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   return control;
 }
@@ -155,8 +156,9 @@ void Win32MainWindow::BuildControls() {
   constexpr DWORD Check = Shown | BS_AUTOCHECKBOX | WS_TABSTOP;
   constexpr DWORD Field = Shown | ES_AUTOHSCROLL | WS_TABSTOP;
 
-  Memo1 = Make(window_, WC_EDITA, "", Shown | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
-                                          ES_AUTOHSCROLL | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
+  Memo1 = Make(window_, WC_EDITA, "",
+               Shown | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_VSCROLL |
+                   WS_HSCROLL | WS_TABSTOP,
                288, 248, 273, 145, Memo1Id);
   // Children's notifications reach the window through the frames that hold them.
   GroupBox1 = Make(window_, WC_BUTTONA, "COMMUNICATION", Frame | WS_CLIPCHILDREN, 24, 16, 537, 81);
@@ -178,31 +180,31 @@ void Win32MainWindow::BuildControls() {
   ::SetWindowLongPtrA(GroupBox2, GWL_EXSTYLE, WS_EX_CONTROLPARENT);
   CheckBox1 = Make(GroupBox2, WC_BUTTONA, "Firmware 2MB", Check | WS_GROUP, 24, 24, 97, 17,
                    IdOf(Control::CheckBox1));
-  CheckBox2 = Make(GroupBox2, WC_BUTTONA, "Eeprom 2KB", Check, 24, 56, 97, 17,
-                   IdOf(Control::CheckBox2));
-  CheckBox3 = Make(GroupBox2, WC_BUTTONA, "Channel 512KB", Check, 24, 88, 97, 17,
-                   IdOf(Control::CheckBox3));
+  CheckBox2 =
+      Make(GroupBox2, WC_BUTTONA, "Eeprom 2KB", Check, 24, 56, 97, 17, IdOf(Control::CheckBox2));
+  CheckBox3 =
+      Make(GroupBox2, WC_BUTTONA, "Channel 512KB", Check, 24, 88, 97, 17, IdOf(Control::CheckBox3));
   Edit1 = Make(GroupBox2, WC_EDITA, "Fw.bin", Field, 128, 24, 393, 21, IdOf(Control::Edit1));
   Edit2 = Make(GroupBox2, WC_EDITA, "E.bin", Field, 128, 56, 393, 21, IdOf(Control::Edit2));
   Edit3 = Make(GroupBox2, WC_EDITA, "Ch.bin", Field, 128, 88, 393, 21, IdOf(Control::Edit3));
   Button4 = Make(GroupBox1, WC_BUTTONA, "Connect", Push, 440, 32, 81, 25, IdOf(Control::Button4));
-  Button5 = Make(window_, WC_BUTTONA, "READ", Push | WS_GROUP, 24, 360, 73, 33,
-                 IdOf(Control::Button5));
-  Button6 = Make(window_, WC_BUTTONA, "WRITE", Push | WS_GROUP, 168, 360, 73, 33,
-                 IdOf(Control::Button6));
+  Button5 =
+      Make(window_, WC_BUTTONA, "READ", Push | WS_GROUP, 24, 360, 73, 33, IdOf(Control::Button5));
+  Button6 =
+      Make(window_, WC_BUTTONA, "WRITE", Push | WS_GROUP, 168, 360, 73, 33, IdOf(Control::Button6));
   RadioGroup1 = Make(window_, WC_BUTTONA, "WRITE METHOD", Frame, 24, 248, 249, 97);
-  RadioButton1 = Make(window_, WC_BUTTONA, "Normal (Write once)", Radio | WS_GROUP | WS_TABSTOP,
-                      48, 272, 209, 17, IdOf(Control::RadioButton1));
-  RadioButton2 = Make(window_, WC_BUTTONA, "Safe (Write, Verify, Rewrite diff. blocks)", Radio,
-                      48, 296, 209, 17, IdOf(Control::RadioButton2));
+  RadioButton1 = Make(window_, WC_BUTTONA, "Normal (Write once)", Radio | WS_GROUP | WS_TABSTOP, 48,
+                      272, 209, 17, IdOf(Control::RadioButton1));
+  RadioButton2 = Make(window_, WC_BUTTONA, "Safe (Write, Verify, Rewrite diff. blocks)", Radio, 48,
+                      296, 209, 17, IdOf(Control::RadioButton2));
   RadioButton3 = Make(window_, WC_BUTTONA, "Different blocks (Verify before Writing)", Radio, 48,
                       320, 209, 17, IdOf(Control::RadioButton3));
   ProgressBar1 = Make(window_, PROGRESS_CLASSA, "", Shown | WS_GROUP, 24, 400, 505, 17);
   ::SendMessageA(ProgressBar1, PBM_SETRANGE32, 0, 100);
   ::SendMessageA(ProgressBar1, PBM_SETPOS, 0, 0);
   // Hidden until a job runs.
-  Button1 = Make(window_, WC_BUTTONA, "Abort", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 104, 360,
-                 57, 33, IdOf(Control::Button1));
+  Button1 = Make(window_, WC_BUTTONA, "Abort", BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP, 104, 360, 57,
+                 33, IdOf(Control::Button1));
   Label4 = Make(window_, WC_STATICA, " ", Shown | SS_CENTER | WS_GROUP, 528, 400, 33, 17,
                 IdOf(Control::Label4));
   RadioGroup2 = Make(GroupBox1, WC_BUTTONA, "Status of deco", Frame, 320, 16, 105, 57);
@@ -231,10 +233,12 @@ void Win32MainWindow::BuildControls() {
 
   ::SendMessageA(Memo1, EM_SETLIMITTEXT, 0, 0);  // the log is never trimmed
   std::string opening;
-  for (const char* line : OpeningLines) opening += (opening.empty() ? "" : "\r\n") + std::string(line);
+  for (const char* line : OpeningLines)
+    opening += (opening.empty() ? "" : "\r\n") + std::string(line);
   ::SetWindowTextA(Memo1, opening.c_str());
 
-  for (HWND control : {GroupBox1, GroupBox2, RadioGroup1, RadioGroup2, Edit1, Edit2, Edit3, Button1})
+  for (HWND control :
+       {GroupBox1, GroupBox2, RadioGroup1, RadioGroup2, Edit1, Edit2, Edit3, Button1})
     Subclass(control);
 
   tips_ = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
@@ -477,8 +481,7 @@ LRESULT CALLBACK Win32MainWindow::WindowProc(HWND window, UINT message, WPARAM w
                                              LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-    ::SetWindowLongPtrA(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     reinterpret_cast<Win32MainWindow*>(create->lpCreateParams)->window_ = window;
   }
   auto* self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -503,8 +506,8 @@ LRESULT Win32MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
-      if (LRESULT brush = Colour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
-                                 message))
+      if (LRESULT brush =
+              Colour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam), message))
         return brush;
       break;
     case WM_CLOSE:
