@@ -1,6 +1,7 @@
 #include "window/win32_main_window.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 #include "window/win32_control_ids.h"
 #include "window/win32_dialogs.h"
@@ -199,7 +200,11 @@ void Win32MainWindow::BuildControls() {
                       296, 209, 17, IdOf(Control::RadioButton2));
   RadioButton3 = Make(window_, WC_BUTTONA, "Different blocks (Verify before Writing)", Radio, 48,
                       320, 209, 17, IdOf(Control::RadioButton3));
-  ProgressBar1 = Make(window_, PROGRESS_CLASSA, "", Shown | WS_GROUP, 24, 400, 505, 17);
+  ProgressBar1 =
+      Make(window_, PROGRESS_CLASSA, "", Shown | WS_GROUP, 24, 400, 505, 17, ProgressBar1Id);
+  // A themed bar is drawn in the theme's colour whatever it is told: the phases' colours need
+  // the classic one.
+  ::SetWindowTheme(ProgressBar1, L" ", L" ");
   ::SendMessageA(ProgressBar1, PBM_SETRANGE32, 0, 100);
   ::SendMessageA(ProgressBar1, PBM_SETPOS, 0, 0);
   // Hidden until a job runs.

@@ -4,7 +4,8 @@
 //   window_probe where CONTROL    the screen position of the control's centre: "x y"
 //   window_probe state CONTROL    "shown" or "hidden", then "enabled" or "disabled"
 //   window_probe checked CONTROL  1 for a ticked check box or chosen radio button, else 0
-//   window_probe click CONTROL    presses a button by its click message (BM_CLICK)
+//   window_probe colours CONTROL  the colours drawn along the control's middle line, each once,
+//                                 as RRGGBB
 //   window_probe windows          how many windows of the program exist
 //   window_probe boxes            each message box shown: "title|text" with CR LF as "\n"; a
 //                                 file dialog: "title|its chosen file type"
@@ -46,6 +47,7 @@ const Named Controls[] = {
     {"RadioButton4", window::ControlId(Control::RadioButton4)},
     {"RadioButton5", window::ControlId(Control::RadioButton5)},
     {"Label4", window::ControlId(Control::Label4)},
+    {"ProgressBar1", window::ProgressBar1Id},
 };
 
 std::string TextOf(HWND window) {
@@ -144,8 +146,22 @@ int main(int argc, char** argv) {
                 ::IsWindowEnabled(control) ? "enabled" : "disabled");
   } else if (command == "checked") {
     std::printf("%d\n", ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
-  } else if (command == "click") {
-    ::SendMessageA(control, BM_CLICK, 0, 0);
+  } else if (command == "colours") {
+    // A classic bar is drawn in blocks with gaps: every colour along its middle line.
+    // Read from the screen: another program's window DC does not give back what it drew.
+    RECT rect;
+    ::GetWindowRect(control, &rect);
+    HDC dc = ::GetDC(nullptr);
+    std::string seen;
+    for (int x = rect.left; x < rect.right; ++x) {
+      COLORREF colour = ::GetPixel(dc, x, (rect.top + rect.bottom) / 2);
+      char text[8];
+      std::snprintf(text, sizeof text, "%02X%02X%02X", GetRValue(colour), GetGValue(colour),
+                    GetBValue(colour));
+      if (seen.find(text) == std::string::npos) seen += std::string(seen.empty() ? "" : " ") + text;
+    }
+    ::ReleaseDC(nullptr, dc);
+    std::printf("%s\n", seen.c_str());
   } else {
     return 2;
   }

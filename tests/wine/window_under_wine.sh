@@ -169,6 +169,9 @@ cmp "$run/E.bin" "$eeprom" || fail "E.bin differs from the simulator's EEPROM"
 cmp "$run/Ch.bin" <(head -c $((512 * 1024)) "$flash") ||
   fail "Ch.bin differs from the simulator's channel list"
 echo "ok: READ of EEPROM and channel list gives the simulator's memories"
+bar_shows() { [[ " $(probe colours ProgressBar1) " == *" $1 "* ]]; }
+bar_shows 0000FF || fail "the bar of a READ is not blue: $(probe colours ProgressBar1)"
+echo "ok: the progress bar of a READ is blue"
 
 # A channel list that differs from the deco's in sector 3. Its first sectors hold what the write
 # leaves there (erased, eight zero words), so the flash must equal it after.
@@ -198,6 +201,8 @@ click RadioButton2
 click Button6
 answer "Confirm|Patch deco is risky.  Continue?" Return
 wait_for 30 "the WRITE to start (Abort shown)" state_is Button1 "shown enabled"
+wait_for 120 "the bar to turn red while writing" bar_shows FF0000
+echo "ok: the progress bar turns red while the flash is written"
 wait_for 600 "the WRITE to end" job_ended
 echo "ok: a Safe WRITE ran from the window"
 
