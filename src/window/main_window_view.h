@@ -11,6 +11,9 @@
 
 namespace window {
 
+// The main window's caption, the same on every system.
+inline constexpr const char* WindowCaption = "Pyrelink 607X  v1.0.0";
+
 // The controls the behaviour reads or changes, by their names in the layout table.
 enum class Control {
   ComboBox1,  // serial port

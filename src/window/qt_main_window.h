@@ -29,7 +29,6 @@ namespace window {
 
 inline constexpr QEvent::Type MsgWorkerDone = static_cast<QEvent::Type>(21845);
 
-inline constexpr const char* WindowCaption = "Pyrelink 607X  v1.0.0";
 
 class QtMainWindow : public QWidget, public MainWindowView, public instance::InstanceHost {
   Q_OBJECT

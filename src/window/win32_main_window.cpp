@@ -74,7 +74,7 @@ Win32MainWindow::Win32MainWindow(HINSTANCE instance)
   windowClass.lpszClassName = Win32WindowClass;
   ::RegisterClassExA(&windowClass);
   window_ = ::CreateWindowExA(
-      0, Win32WindowClass, Win32WindowCaption,
+      0, Win32WindowClass, WindowCaption,
       WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, WindowLeft,
       WindowTop, WindowWidth, WindowHeight, nullptr, nullptr, instance_, this);
   font_ = PickFont();

@@ -22,7 +22,6 @@ namespace window {
 inline constexpr UINT MsgWorkerDone = 0x5555;
 inline constexpr UINT MsgStatusText = 0x5556;
 
-inline constexpr const char* Win32WindowCaption = "Pyrelink 607X  v1.0.0";
 // The window class; tests find the window by it.
 inline constexpr const char* Win32WindowClass = "TForm1";
 
