@@ -36,6 +36,50 @@ enum class Control {
   Label4,  // percent beside the progress bar
 };
 
+// The control of a view that names its controls as the layout table does (both views do).
+template <typename Handle, typename View>
+Handle NamedControl(const View& view, Control control) {
+  switch (control) {
+    case Control::ComboBox1:
+      return view.ComboBox1;
+    case Control::ComboBox2:
+      return view.ComboBox2;
+    case Control::CheckBox1:
+      return view.CheckBox1;
+    case Control::CheckBox2:
+      return view.CheckBox2;
+    case Control::CheckBox3:
+      return view.CheckBox3;
+    case Control::Edit1:
+      return view.Edit1;
+    case Control::Edit2:
+      return view.Edit2;
+    case Control::Edit3:
+      return view.Edit3;
+    case Control::Button1:
+      return view.Button1;
+    case Control::Button4:
+      return view.Button4;
+    case Control::Button5:
+      return view.Button5;
+    case Control::Button6:
+      return view.Button6;
+    case Control::RadioButton1:
+      return view.RadioButton1;
+    case Control::RadioButton2:
+      return view.RadioButton2;
+    case Control::RadioButton3:
+      return view.RadioButton3;
+    case Control::RadioButton4:
+      return view.RadioButton4;
+    case Control::RadioButton5:
+      return view.RadioButton5;
+    case Control::Label4:
+      return view.Label4;
+  }
+  return nullptr;
+}
+
 class MainWindowView {
  public:
   virtual ~MainWindowView() = default;

@@ -247,45 +247,7 @@ void QtMainWindow::SetTabOrder() {
 }
 
 QWidget* QtMainWindow::Widget(Control control) const {
-  switch (control) {
-    case Control::ComboBox1:
-      return ComboBox1;
-    case Control::ComboBox2:
-      return ComboBox2;
-    case Control::CheckBox1:
-      return CheckBox1;
-    case Control::CheckBox2:
-      return CheckBox2;
-    case Control::CheckBox3:
-      return CheckBox3;
-    case Control::Edit1:
-      return Edit1;
-    case Control::Edit2:
-      return Edit2;
-    case Control::Edit3:
-      return Edit3;
-    case Control::Button1:
-      return Button1;
-    case Control::Button4:
-      return Button4;
-    case Control::Button5:
-      return Button5;
-    case Control::Button6:
-      return Button6;
-    case Control::RadioButton1:
-      return RadioButton1;
-    case Control::RadioButton2:
-      return RadioButton2;
-    case Control::RadioButton3:
-      return RadioButton3;
-    case Control::RadioButton4:
-      return RadioButton4;
-    case Control::RadioButton5:
-      return RadioButton5;
-    case Control::Label4:
-      return Label4;
-  }
-  return nullptr;
+  return NamedControl<QWidget*>(*this, control);
 }
 
 // ---- the view -------------------------------------------------------------------------------

@@ -20,21 +20,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
-# Says what a group of checks found, when none of them failed.
-reported=0
-ok() {
-  ((failures == reported)) && echo "ok: $*"
-  reported=$failures
-}
-
-cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-version=$(cache CMAKE_PROJECT_VERSION)
-[[ -n $version ]] || { echo "FAILED: $build is not a configured build tree" >&2; exit 1; }
+# shellcheck source=package_checks.sh
+source "$source_dir/tests/package/package_checks.sh"
 programs=(pyrelink-cli pyrelink-sim)
 [[ $(cache PYRELINK_GUI) == ON ]] && programs+=(pyrelink)
 echo "== .deb of $build (version $version; ${programs[*]})"

@@ -12,20 +12,8 @@ build=$(cd "${1:-$source_dir/build-windows}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
-reported=0
-ok() {
-  ((failures == reported)) && echo "ok: $*"
-  reported=$failures
-}
-
-cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-version=$(cache CMAKE_PROJECT_VERSION)
-[[ -n $version ]] || { echo "FAILED: $build is not a configured build tree" >&2; exit 1; }
+# shellcheck source=package_checks.sh
+source "$source_dir/tests/package/package_checks.sh"
 programs=(pyrelink-cli.exe)
 # The window, where this build makes one.
 if [[ -n $(find "$build" -name pyrelink.exe -not -path "$build/packages/*" -print -quit) ]]; then

@@ -13,42 +13,15 @@ cli=$native/src/cli/pyrelink-cli
 export WINEDEBUG=-all
 
 work=$(mktemp -d)
-sim_pid=""
-port=""
+# shellcheck source=sim_on_com1.sh
+source "$(dirname "$0")/sim_on_com1.sh"
 
-stop_sim() {
-  if [[ -n $sim_pid ]]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  sim_pid=""
-}
 # The Wine server started here must not outlive the test (nor write to its output later).
 trap 'stop_sim; "$wineserver" -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 
 fail() {
   echo "FAILED: $*" >&2
   exit 1
-}
-
-# Starts a simulated deco with the given options and maps COM1 to its pseudo-terminal. Wine
-# rebuilds its COM links from HKLM\Software\Wine\Ports when its server starts, so the server is
-# restarted after the change.
-start_sim() {
-  stop_sim
-  "$sim" --no-announce --ignore-stdin "$@" >"$work/sim.out" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    port=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
-    [[ $port == /dev/* ]] && break
-    sleep 0.05
-  done
-  [[ $port == /dev/* ]] || fail "the simulator did not start: $(cat "$work/sim.out")"
-  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$port" /f >/dev/null 2>&1
-  "$wineserver" -k >/dev/null 2>&1 || true
-  "$wineserver" -w >/dev/null 2>&1
-  # Started here, not by the next program: its diagnostics on exit stay out of the test output.
-  "$wineserver" >/dev/null 2>&1
 }
 
 # Log lines without what legitimately differs between two runs: the seconds a phase took and

@@ -16,17 +16,10 @@ sim=$native/sim/pyrelink-sim
 export WINEDEBUG=-all
 
 work=$(mktemp -d)
-sim_pid=""
+# shellcheck source=sim_on_com1.sh
+source "$(dirname "$0")/sim_on_com1.sh"
 window_pid=""
-port=""
 
-stop_sim() {
-  if [[ -n $sim_pid ]]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  sim_pid=""
-}
 stop_window() {
   if [[ -n $window_pid ]]; then
     kill "$window_pid" 2>/dev/null || true
@@ -87,22 +80,6 @@ answer() {  # "title|text" (line breaks as \n), key
   [[ $shown == "$1" ]] || fail "message box: got '$shown', expected '$1'"
   xdotool key "$2"
   wait_for 20 "the box '$1' to close" no_box
-}
-
-start_sim() {
-  stop_sim
-  "$sim" --no-announce --ignore-stdin "$@" >"$work/sim.out" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    port=$(head -n 1 "$work/sim.out" 2>/dev/null || true)
-    [[ $port == /dev/* ]] && break
-    sleep 0.05
-  done
-  [[ $port == /dev/* ]] || fail "the simulator did not start: $(cat "$work/sim.out")"
-  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$port" /f >/dev/null 2>&1
-  "$wineserver" -k >/dev/null 2>&1 || true
-  "$wineserver" -w >/dev/null 2>&1
-  "$wineserver" >/dev/null 2>&1
 }
 
 window_count_is() { [[ $(probe windows) == "$1" ]]; }
