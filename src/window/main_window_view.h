@@ -13,6 +13,12 @@ namespace window {
 
 // The main window's caption, the same on every system.
 inline constexpr const char* WindowCaption = "Pyrelink 607X  v1.0.0";
+// What the log pane shows when the window opens.
+inline constexpr const char* OpeningLines[] = {
+    "***      Close all other active applications       ***",
+    "***      Deco must be standby or -SE-            ***",
+    "***   [Connect] before [READ] or [WRITE]    ***",
+};
 
 // The controls the behaviour reads or changes, by their names in the layout table.
 enum class Control {

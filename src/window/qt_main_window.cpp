@@ -33,12 +33,6 @@ const QColor Silver(0xC0, 0xC0, 0xC0);
 const QColor ActiveBorder(0xD4, 0xD0, 0xC8);
 const QColor LimeGreen(0, 255, 0);
 
-const char* const OpeningLines[] = {
-    "***      Close all other active applications       ***",
-    "***      Deco must be standby or -SE-            ***",
-    "***   [Connect] before [READ] or [WRITE]    ***",
-};
-
 template <typename Control>
 Control* Make(QWidget* parent, const char* name, int left, int top, int width, int height) {
   auto* control = new Control(parent);

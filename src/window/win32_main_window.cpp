@@ -24,12 +24,6 @@ constexpr COLORREF Silver = RGB(0xC0, 0xC0, 0xC0);
 constexpr COLORREF LimeGreen = RGB(0, 255, 0);
 constexpr COLORREF Red = RGB(255, 0, 0);
 
-const char* const OpeningLines[] = {
-    "***      Close all other active applications       ***",
-    "***      Deco must be standby or -SE-            ***",
-    "***   [Connect] before [READ] or [WRITE]    ***",
-};
-
 int IdOf(Control control) {
   return ControlId(control);
 }
