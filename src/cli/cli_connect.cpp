@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "cli/access_hint.h"
+#include "protocol/resync.h"
 #include "protocol/service_mode.h"
 #include "serial/serial_error.h"
 #include "transfer/connection.h"
@@ -13,6 +14,23 @@ namespace {
 
 constexpr const char* StandbyBaud = "9600";
 constexpr const char* Speeds[] = {"9600", "38400", "115200"};
+
+// A reply that comes late to the connect's initialisation must not be taken for the job's
+// first: the job starts once the line is proven in step.
+bool StartInStep(protocol::DecoLink& link, ConsoleHost& host, std::string& error) {
+  try {
+    protocol::ResyncResult resync = protocol::Resynchronise(link);
+    if (resync.InStep) {
+      if (resync.Discarded > 0) host.AddLogLine(protocol::DiscardedNote(resync));
+      return true;
+    }
+    error = "the deco's replies are out of step after the connect: " + resync.Why;
+  } catch (const std::exception& failure) {
+    error = std::string("the line failed after the connect: ") + failure.what();
+  }
+  host.Tell(error);
+  return false;
+}
 
 }  // namespace
 
@@ -26,22 +44,18 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
   } catch (const std::exception&) {
     return "";
   }
+  // From standby the connect's model query at 9600 was answered by neither state there.
   const std::string tried = service ? baud : StandbyBaud;
   for (const std::string speed : Speeds) {
-    if (speed == tried || !protocol::DecoAnswersAt(link, speed)) continue;
-    if (speed == StandbyBaud) {
-      // Standby, or service mode at 9600: a connect from standby reaches the deco either way,
-      // and the model query may have left it in service mode, so it goes back to standby.
-      try {
-        protocol::LeaveServiceMode(link);
-      } catch (const std::exception&) {
-        // It answered a moment ago; a connect from standby still finds it in either state.
-      }
-      return "the deco answers at 9600, as from standby: leave out --service";
-    }
+    if (speed == tried || !protocol::DecoAnswersInServiceAt(link, speed)) continue;
     return "the deco answers in service mode at " + speed + ": " +
            (service ? "use --baud " : "add --service --baud ") + speed;
   }
+  // Only the model query reaches a deco in standby, and it would put the deco into service
+  // mode: the probes leave a deco in standby as it is, so the advice names both states.
+  if (service)
+    return "no answer in service mode at any speed: if the deco shows -SE-, check the cable, "
+           "the port and that the deco is powered; if it shows standby, leave out --service";
   return "no answer at any speed: check the cable, the port and that the deco is powered";
 }
 
@@ -50,6 +64,7 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, Console
   transfer::ConnectError failure;
   if (transfer::ConnectDeco(link, options.port, options.baud, !options.service, failure)) {
     host.AddLogLine("OK");
+    if (!interrupted && !StartInStep(link, host, error)) return false;
     // A deco already in service mode answers the switch to its own speed plainly, which the
     // dialogue judges wrong; the initialisation it then answered shows the line works.
     if (options.service && link.SpeedSwitchAnswer == protocol::DecoLink::SwitchAnswer::Wrong)

@@ -16,10 +16,10 @@ namespace cli {
 bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                     const std::atomic<bool>& interrupted, std::string& error);
 
-// Listens once at each state and speed the connect did not try (standby at 9600, service mode at
-// 9600, 38400 and 115200), a model query of about two seconds each, and says what to change:
+// Listens once in service mode at each speed the connect did not try (9600, 38400, 115200), by
+// a read that changes nothing in the deco (about two seconds each), and says what to change:
 // "the deco answers in service mode at 38400: add --service --baud 38400", or that nothing
-// answered. A deco found at 9600 is returned to standby. "" when the port cannot be opened again.
+// answered. It never changes the deco's mode or speed. "" when the port cannot be opened again.
 std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service);
 
 }  // namespace cli

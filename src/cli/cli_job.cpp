@@ -148,6 +148,8 @@ int RunJob(ConsoleHost& host, protocol::DecoLink& link, const transfer::JobPlan&
   if (worker.Terminated() && !host.Done()) {
     protocol::WaitSeconds(AbortSettleSeconds);
     host.Message("Thread Aborted");
+    if (result.FinalCheck.Result == "interrupted")
+      host.Tell("the final check was interrupted: what was written is not proven");
     return ExitAborted;
   }
   if (!result.ErrorText.empty()) {

@@ -7,6 +7,7 @@
 #include "cli/cli_connect.h"
 #include "protocol/eeprom_transfer.h"
 #include "protocol/protocol_error.h"
+#include "protocol/resync.h"
 #include "serial/serial_util.h"
 #include "transfer/connection.h"
 
@@ -57,7 +58,11 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
         host.Tell("read failed: " + std::string(failure.what()));
         try {
           // A late reply must not be taken for the next line's.
-          port.DiscardBuffers();
+          protocol::ResyncResult resync = protocol::Resynchronise(link);
+          if (!resync.InStep) {
+            host.Tell("the line did not come back in step: " + resync.Why);
+            failuresInARow = MaxFailuresInARow;
+          }
         } catch (const std::exception&) {
           failuresInARow = MaxFailuresInARow;  // the port itself is gone
         }

@@ -4,51 +4,12 @@
 #include <cstring>
 #include <vector>
 
-#include "protocol/clock.h"
 #include "protocol/protocol_error.h"
+#include "protocol/resync.h"
 #include "protocol/transaction.h"
 #include "serial/serial_error.h"
-#include "serial/serial_util.h"
 
 namespace protocol {
-
-namespace {
-
-// The serial errors a repeated read can cure: a reply that did not come, came too long, or
-// came damaged on the line. A port that failed or went away is not among them.
-bool Repeatable(int32_t code) {
-  switch (code) {
-    case serial::ErrTimeout:
-    case serial::ErrMaxBuffer:
-    case serial::ErrFrame:
-    case serial::ErrOverrun:
-    case serial::ErrRxOver:
-    case serial::ErrRxParity:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// Empties the line once it has been quiet for a first-byte wait, so that a late reply to the
-// failed read cannot stand in for the next one. False when it still talks after the longest
-// reply's time: then a retry is not safe.
-bool SettleLine(DecoLink& link) {
-  if (!link.SerialLink) return false;
-  serial::TBlockSerial& port = *link.SerialLink;
-  int32_t quietMs = ActiveClock().TimeoutMs(FirstByteTimeoutFactor * link.BaseTimeout.load());
-  serial::Deadline talking(
-      quietMs +
-      static_cast<int32_t>(serial::WireTimeMs(MaxReplyLength, port.LineSettings.BaudRate)));
-  port.DiscardBuffers();
-  while (port.WaitReadable(quietMs)) {
-    if (talking.Passed()) return false;
-    port.DiscardBuffers();
-  }
-  return true;
-}
-
-}  // namespace
 
 void ReadBlock(DecoLink& link, const std::string& command,
                const std::function<std::string()>& blockName, uint8_t* block, size_t size,
@@ -56,7 +17,13 @@ void ReadBlock(DecoLink& link, const std::string& command,
   const int allowed = link.ReadRetries;
   int made = 0;
   auto retry = [&](const std::exception& failure) {
-    if (made >= allowed || !SettleLine(link)) return false;
+    if (made >= allowed) return false;
+    // A late reply to the failed read must not stand in for the repeat's.
+    ResyncResult resync = Resynchronise(link, command);
+    if (!resync.InStep)
+      throw EBadReply(command, blockName() + " failed (" + failure.what() +
+                                   ") and the line did not come back in step: " + resync.Why);
+    if (resync.Discarded > 0) PostStatus(link, DiscardedNote(resync));
     ++made;
     ++link.Retries;
     PostStatus(link, "Retry " + std::to_string(made) + " of " + std::to_string(allowed) + ": " +
@@ -71,7 +38,7 @@ void ReadBlock(DecoLink& link, const std::string& command,
       } catch (const EBadReply& failure) {
         if (!retry(failure)) throw;
       } catch (const serial::ESerialError& failure) {
-        if (!Repeatable(failure.Code) || !retry(failure)) throw;
+        if (!DamagedReply(failure.Code) || !retry(failure)) throw;
       }
     }
   };

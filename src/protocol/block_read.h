@@ -19,10 +19,9 @@ inline constexpr int DoubleReadExtraReads = 3;
 // DoubleReadExtraReads more times; then EBadReply names the block (blockName, asked only
 // then) and the reads.
 // A read is safe to repeat: one that fails by a time-out, a bad reply or a line error is sent
-// again once the line has gone quiet and been emptied, at most the link's ReadRetries times
+// again once the line is back in step (Resynchronise), at most the link's ReadRetries times
 // for the whole block (double reading's reads share them; a failed read is not one of its
-// reads), each one logged. A line that keeps talking is not retried: a late character could
-// shift the next reply.
+// reads), each one logged. A line that does not come back in step fails the block.
 void ReadBlock(DecoLink& link, const std::string& command,
                const std::function<std::string()>& blockName, uint8_t* block, size_t size,
                const std::function<void(uint8_t*)>& readOnce);

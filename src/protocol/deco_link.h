@@ -54,6 +54,8 @@ class DecoLink {
   // ReadRetries times per block (0: never, as the window does); Retries counts the repeats.
   std::atomic<int> ReadRetries{0};
   std::atomic<uint64_t> Retries{0};
+  // Which EEPROM line the next resynchronisation probe reads; each probe takes the next.
+  int NextProbeLine = 0;
   // The line buffer of the EEPROM transfer.
   std::array<uint8_t, EepromLineBytes> EepromBuffer{};
 

@@ -6,6 +6,7 @@
 #include "protocol/block_read.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
+#include "protocol/resync.h"
 #include "protocol/transaction.h"
 
 namespace protocol {
@@ -24,7 +25,7 @@ void ReadEepromLines(DecoLink& link, Take&& take) {
 }  // namespace
 
 void ReadEepromLine(DecoLink& link, int line) {
-  std::string command = "0610" + ToHex(static_cast<uint32_t>(8 * line), 2) + "080";
+  std::string command = EepromLineCommand(line);
   auto lineName = [line] {
     return "the EEPROM line at " + ToHex(static_cast<uint32_t>(EepromLineBytes * line), 3);
   };
@@ -33,6 +34,10 @@ void ReadEepromLine(DecoLink& link, int line) {
               std::string reply = SendCommand(link, command, 1);
               HexData data = DecodeHexBytes128(reply, ReplyDataOffset, destination);
               if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+              // Another line's data under this line's name would be stored as good.
+              if (!EchoesEepromRead(reply, command))
+                throw EBadReply(command, "the reply echoes " + reply.substr(0, ReplyDataOffset) +
+                                             ", another line's read");
             });
 }
 

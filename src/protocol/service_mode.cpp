@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "protocol/clock.h"
+#include "protocol/resync.h"
 #include "protocol/transaction.h"
 
 namespace protocol {
@@ -91,17 +92,17 @@ bool EnterServiceMode(DecoLink& deco, const std::string& portName, const std::st
   return true;
 }
 
-bool DecoAnswersAt(DecoLink& deco, const std::string& baudText) {
+bool DecoAnswersInServiceAt(DecoLink& deco, const std::string& baudText) {
   serial::TBlockSerial& link = *deco.SerialLink;
   Configure(link, BaudOf(baudText));
   link.DiscardBuffers();
+  const std::string probe = EepromLineCommand(0);
   try {
-    SendCommand(deco, "VORTANE", ProbeTimeoutFactor);
+    return EchoesEepromRead(SendCommand(deco, probe, ProbeTimeoutFactor), probe);
   } catch (const serial::ESerialError&) {
     // Silence, or noise from a line at another speed: no answer here.
     return false;
   }
-  return true;
 }
 
 bool LeaveServiceMode(DecoLink& deco) {

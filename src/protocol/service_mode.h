@@ -13,10 +13,10 @@ inline constexpr const char* ProtectedModelMark = "KVT6072";
 // says the deco is in standby; learns the model and whether it protects sector 18 (the link's
 // Model and Block18Protected). Every failure arrives as an exception.
 bool EnterServiceMode(DecoLink& link, const std::string& portName, const std::string& baudText);
-// Whether the deco answers the model query at baudText on the link's open port: for finding a
-// deco that did not answer where the user said it was. A deco in standby that hears it enters
-// service mode at 9600, as at a connect.
-bool DecoAnswersAt(DecoLink& link, const std::string& baudText);
+// Whether a deco in service mode answers at baudText on the link's open port, asked by an
+// EEPROM line read: it changes nothing in the deco, and a deco in standby does not hear it. For
+// finding a deco that did not answer where the user said it was.
+bool DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText);
 // True when the deco confirmed the return to standby.
 bool LeaveServiceMode(DecoLink& link);
 

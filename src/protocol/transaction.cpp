@@ -43,22 +43,33 @@ bool AwaitReplyStart(serial::TBlockSerial& link, int32_t timeoutMs) {
 }
 }  // namespace
 
-std::string SendCommand(DecoLink& deco, const std::string& command, int timeoutFactor) {
+int32_t ReplyTimeoutMs(const DecoLink& link, int timeoutFactor) {
+  return ActiveClock().TimeoutMs(timeoutFactor * link.BaseTimeout.load());
+}
+
+bool ReceiveReply(DecoLink& deco, int32_t firstByteMs, int32_t replyTimeoutMs, std::string& reply) {
   if (!deco.SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
   serial::TBlockSerial& link = *deco.SerialLink;
-  if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(command + "\r\n");
-
-  int32_t replyTimeout = ActiveClock().TimeoutMs(timeoutFactor * deco.BaseTimeout.load());
-  if (!AwaitReplyStart(link, FirstByteTimeoutFactor * replyTimeout)) {
-    link.RecordAndRaise(serial::ErrTimeout);
-    return "";
-  }
+  if (!AwaitReplyStart(link, firstByteMs)) return false;
   // The whole reply is bounded in time and length, so a deco that trickles bytes without a CR
   // cannot hold the caller: the time is the reply time-out plus the longest reply's wire time.
   int32_t wireMs =
       static_cast<int32_t>(serial::WireTimeMs(MaxReplyLength, link.LineSettings.BaudRate));
   ReceiveLimits limits(link, MaxReplyLength);
-  return link.ReceiveUntil(replyTimeout + wireMs, "\r");
+  reply = link.ReceiveUntil(replyTimeoutMs + wireMs, "\r");
+  return true;
+}
+
+std::string SendCommand(DecoLink& deco, const std::string& command, int timeoutFactor) {
+  if (!deco.SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
+  serial::TBlockSerial& link = *deco.SerialLink;
+  if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(command + "\r\n");
+
+  int32_t replyTimeout = ReplyTimeoutMs(deco, timeoutFactor);
+  std::string reply;
+  if (!ReceiveReply(deco, FirstByteTimeoutFactor * replyTimeout, replyTimeout, reply))
+    link.RecordAndRaise(serial::ErrTimeout);
+  return reply;
 }
 
 void PostStatus(DecoLink& link, const std::string& text) {

@@ -20,6 +20,11 @@ inline constexpr int32_t ModelQueryTimeoutFactor = 5;
 
 // Sends command and answers the deco's reply line, waiting timeoutFactor reply time-outs.
 std::string SendCommand(DecoLink& link, const std::string& command, int timeoutFactor);
+// The reply time-out of timeoutFactor base time-outs, on the active clock.
+int32_t ReplyTimeoutMs(const DecoLink& link, int timeoutFactor);
+// Waits up to firstByteMs for a reply to begin and then takes its line, bounded in time and
+// length as SendCommand's is. False when no reply began; a serial error passes through.
+bool ReceiveReply(DecoLink& link, int32_t firstByteMs, int32_t replyTimeoutMs, std::string& reply);
 // A log line for the deco's owner.
 void PostStatus(DecoLink& link, const std::string& text);
 void WaitSeconds(unsigned seconds);

@@ -36,7 +36,8 @@ std::string SectorAsWritten(std::istream& image, const std::string& imageFile, i
 }
 
 std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
-                                           const std::vector<int>& sectors) {
+                                           const std::vector<int>& sectors,
+                                           const std::atomic<bool>& stop, bool& stopped) {
   std::ifstream image(imageFile, std::ios::binary);
   if (!image) throw protocol::EFileError("Cannot open", imageFile, errno);
   std::vector<int> differing;
@@ -45,6 +46,10 @@ std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::
     std::string expected = SectorAsWritten(image, imageFile, s);
     uint32_t address = protocol::SectorBase[static_cast<size_t>(s)];
     for (size_t offset = 0; offset < expected.size(); offset += sizeof block) {
+      if (stop) {
+        stopped = true;
+        return differing;
+      }
       protocol::ReadFlashBlock(link, address + static_cast<uint32_t>(offset), block);
       if (std::memcmp(block, expected.data() + offset, sizeof block) != 0) {
         differing.push_back(s);
@@ -70,9 +75,10 @@ std::string SectorNumbers(const std::vector<int>& sectors) {
 }
 
 FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
-                               const JobSelection& selection) {
+                               const JobSelection& selection, const std::atomic<bool>& stop) {
   FinalCheckResult result;
   bool equal = true;
+  bool stopped = false;
   if (selection.Firmware || selection.Channel) {
     result.CheckedSectors = lastPass.Sectors;
     if (lastPass.Sectors.empty()) {
@@ -80,7 +86,11 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
                            "Final check: no flash sector was written after the last comparison.");
     } else {
       result.DifferingSectors =
-          SectorsDifferingFromWrite(link, lastPass.ImageFile, lastPass.Sectors);
+          SectorsDifferingFromWrite(link, lastPass.ImageFile, lastPass.Sectors, stop, stopped);
+      if (stopped) {
+        result.Result = "interrupted";
+        return result;
+      }
       if (result.DifferingSectors.empty()) {
         protocol::PostStatus(link, "Final check: sector(s) " + SectorNumbers(lastPass.Sectors) +
                                        " hold what was written.");
@@ -93,6 +103,10 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
     }
   }
   if (selection.Eeprom) {
+    if (stop) {
+      result.Result = "interrupted";
+      return result;
+    }
     result.EepromChecked = true;
     result.EepromEqual = EepromHolds(link, selection.EepromFile);
     if (result.EepromEqual) {

@@ -3,6 +3,7 @@
 // offline diff compares by the same rule.
 #pragma once
 
+#include <atomic>
 #include <istream>
 #include <string>
 #include <vector>
@@ -19,16 +20,18 @@ std::string ImageSector(std::istream& image, const std::string& imageFile, int s
 // image's; below it, an erased sector, with the zero words at the start of sector 0.
 std::string SectorAsWritten(std::istream& image, const std::string& imageFile, int s);
 // The sectors among `sectors` whose flash differs from what a write of imageFile leaves there.
+// A stop request ends the reading at the next block; stopped then tells so.
 std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
-                                           const std::vector<int>& sectors);
+                                           const std::vector<int>& sectors,
+                                           const std::atomic<bool>& stop, bool& stopped);
 // Whether the EEPROM holds the first 2 KB of eepromFile.
 bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile);
 
 // Reads back the sectors of the last write pass (none when a comparison already proved it) and
 // the EEPROM when the job wrote it, and logs "Final check: ..." lines; Result "failed" on a
-// difference.
+// difference, "interrupted" when stop was asked for before it ended.
 FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
-                               const JobSelection& selection);
+                               const JobSelection& selection, const std::atomic<bool>& stop);
 // The words that say which sectors differ, for the job's error text.
 std::string FinalCheckFailure(const FinalCheckResult& result, const JobSelection& selection);
 // "3 4 5" for sectors 3, 4 and 5.

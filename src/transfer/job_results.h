@@ -29,7 +29,7 @@ struct WritePass {
 
 // The reading back, after a WRITE, of what it wrote last, and of the EEPROM.
 struct FinalCheckResult {
-  std::string Result = "not run";  // passed, failed, skipped, not run
+  std::string Result = "not run";  // passed, failed, interrupted, skipped, not run
   std::vector<int> CheckedSectors;
   std::vector<int> DifferingSectors;
   bool EepromChecked = false;

@@ -128,7 +128,7 @@ void TransferJob::RunWriteJob() {
   link_.BaseTimeout = protocol::StandardBaseTimeout;
   // An EEPROM-only job keeps it set to its end: its questions are those of a write.
   flashWriteActive_ = true;
-  WriteEepromPart();
+  const bool eepromVerified = WriteEepromPart();
   if (plan_.Selection.Firmware || plan_.Selection.Channel) {
     if (plan_.DifferentBlocksMethod) {
       WriteDifferentBlocks();
@@ -140,22 +140,30 @@ void TransferJob::RunWriteJob() {
   }
   if (stop_) return;
   FinalCheck();
+  // A stop during the final check leaves the WRITE unproven: it is not done.
+  if (stop_) return;
+  if (!eepromVerified)
+    throw std::runtime_error("the EEPROM differs from " + plan_.Selection.EepromFile +
+                             " after it was written twice");
   host_.PostWorkerDone();
 }
 
-void TransferJob::WriteEepromPart() {
-  if (!plan_.Selection.Eeprom) return;
+bool TransferJob::WriteEepromPart() {
+  if (!plan_.Selection.Eeprom) return true;
   protocol::WriteEeprom(link_, plan_.Selection.EepromFile);
   protocol::WaitSeconds(PhaseWaitSeconds);
-  // Safe writes the EEPROM twice, then reads it back; the final check decides on a difference.
+  // Safe writes the EEPROM twice, then reads it back; a difference fails the WRITE.
+  bool verified = true;
   if (plan_.SafeMethod) {
     const std::string& file = plan_.Selection.EepromFile;
     protocol::WriteEeprom(link_, file);
+    verified = EepromHolds(link_, file);
     protocol::PostStatus(link_, std::string("Verify EEPROM: ") +
-                                    (EepromHolds(link_, file) ? "equal to " : "differs from ") +
+                                    (verified ? "equal to " : "differs from ") +
                                     protocol::BareFileName(file) + ".");
   }
   protocol::WaitSeconds(PhaseWaitSeconds);
+  return verified;
 }
 
 // Write once.
@@ -211,7 +219,7 @@ void TransferJob::FinalCheck() {
   const JobResult sofar = Result();
   if (!plan_.FinalCheck || !sofar.Shortfall.empty()) return;
   host_.SetBarColour(ColourReadBack);
-  FinalCheckResult check = RunFinalCheck(link_, sofar.LastWritePass(), plan_.Selection);
+  FinalCheckResult check = RunFinalCheck(link_, sofar.LastWritePass(), plan_.Selection, stop_);
   Record([&](JobResult& result) { result.FinalCheck = check; });
   // A WRITE whose result differs from its image has failed, whatever its passes said.
   if (check.Result == "failed") throw std::runtime_error(FinalCheckFailure(check, plan_.Selection));

@@ -50,7 +50,8 @@ class TransferJob {
   Phase StartPhase(PhaseKind kind, uint64_t bytes, const std::string& startText);
   void RunReadJob();
   void RunWriteJob();
-  void WriteEepromPart();
+  // False when Safe's read-back of the EEPROM differs from its file.
+  bool WriteEepromPart();
   void WriteNormal();
   void WriteSafe();
   void WriteDifferentBlocks();

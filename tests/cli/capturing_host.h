@@ -36,6 +36,9 @@ class CapturingHost : private MemoryStreams, public cli::ConsoleHost {
     if (OnLine) OnLine(line);
     ConsoleHost::ShowStatusText(line);
   }
+  void SetBarColour(uint32_t colour) override {
+    if (OnBarColour) OnBarColour(colour);
+  }
   std::string Err() {
     std::fflush(errFile);
     return std::string(err, errSize);
@@ -50,6 +53,7 @@ class CapturingHost : private MemoryStreams, public cli::ConsoleHost {
     return Answer;
   }
   std::function<void(const std::string&)> OnLine;
+  std::function<void(uint32_t)> OnBarColour;
   bool Answer = true;
   std::vector<std::string> Questions;
 };

@@ -38,7 +38,8 @@ size_t CountStarting(const std::vector<std::string>& lines, const std::string& p
 }  // namespace
 
 TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
-  constexpr int ConnectLines = 11;            // from service mode, before the job's first command
+  // From service mode, with the read that proves the line in step, before the job's first command.
+  constexpr int ConnectLines = 12;
   constexpr uint32_t WeakWord = 0x7FE10010u;  // in sector 3
   enum class Files {
     Eeprom,
@@ -66,6 +67,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     const char* erased;   // the report's erased sectors
     bool fast = false;    // --erase-poll --fast-program
     const char* chip = "am29lv800bb";
+    bool interruptInFinalCheck = false;
+    bool finalCheck = true;
   } rows[] = {
       // Blank words concern flash only: an EEPROM WRITE says nothing of them.
       {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, true, false, 0, false, "",
@@ -117,6 +120,14 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "memory may be incomplete (sector(s) 3 erased, none written in full; the WRITE stopped "
        "at 7FE10190)",
        "", "[3]", true},
+      {"Ctrl-C during the final check", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0,
+       0, false, false, 130, true, "the final check was interrupted: what was written is not proven",
+       "", "[3]", false, "am29lv800bb", true},
+      // The second line of Safe's EEPROM read-back comes with a two-bit error that parity misses.
+      {"safe EEPROM write whose verify differs, no final check", true, "safe", Files::Eeprom, 0, 0,
+       ConnectLines + 2 * 16 + 2, 1, false, false, 1, true,
+       "job failed: the EEPROM differs from E.bin after it was written twice",
+       "Verify EEPROM: differs from E.bin.", "[]", false, "am29lv800bb", false, false},
       {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, true,
        "interrupted before the job started", "", "[]"},
       {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, false,
@@ -163,6 +174,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.doubleRead = row.doubleRead && !row.write;
     options.skipBlankWords = row.doubleRead && row.write;
     options.erasePoll = options.fastProgram = row.fast;
+    options.finalCheck = row.finalCheck;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
     s.EepromFile = "E.bin";
@@ -187,6 +199,13 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     std::atomic<bool> interrupted{false};
     host.OnLine = [&](const std::string& line) {
       if (row.interruptWhileConnecting && line == "Initializing deco ...") interrupted = true;
+    };
+    // The final check is the first reading back after the flash was written.
+    bool written = false;
+    host.OnBarColour = [&](uint32_t colour) {
+      written |= colour == transfer::ColourWrite || colour == transfer::ColourRewrite;
+      if (row.interruptInFinalCheck && written && colour == transfer::ColourReadBack)
+        interrupted = true;
     };
     size_t commandsBefore = session.deco.Model().CommandLog().size();
     int exitCode = cli::RunReadOrWrite(options, host, interrupted);
@@ -219,6 +238,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
         << out;
     auto report = nlohmann::json::parse(ReadFile("run.json"))["runs"][0];
     EXPECT_EQ(report["exit_status"], row.exitCode);
+    if (row.interruptInFinalCheck) {
+      EXPECT_EQ(report["final_check"]["result"], "interrupted");
+    }
     EXPECT_EQ(report["sectors"]["erased"], nlohmann::json::parse(row.erased));
     EXPECT_EQ(report.contains("erase_times"), row.fast);
     if (row.fast) {
@@ -239,7 +261,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(CountStarting(commands, "060"), 0u);   // no EEPROM write
       EXPECT_EQ(CountStarting(commands, "0610"), 0u);  // no EEPROM read
     }
-    if (row.write && s.Eeprom) {
+    // A read-back with a two-bit error says nothing of what the EEPROM holds.
+    if (row.write && s.Eeprom && row.corruptAt == 0) {
       EXPECT_EQ(AsText(session.deco.Model().Eeprom()) == std::string(2048, '\x5A'),
                 row.exitCode == 0);
     }
@@ -265,7 +288,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
 }
 
 // A deco that does not answer where the user said it was is looked for at the other speeds; the
-// advice must name where it answers, and a deco found in standby is left there.
+// advice must name where it answers, and the deco is left in the mode and at the speed it was.
 TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
   struct Row {
     const char* name;
@@ -281,7 +304,11 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
       {"in service mode at another speed", 115200, 0, true, "38400", 1,
        "the deco answers in service mode at 115200: use --baud 115200"},
       {"in standby, told service mode", 0, 0, true, "115200", 1,
-       "the deco answers at 9600, as from standby: leave out --service"},
+       "no answer in service mode at any speed: if the deco shows -SE-, check the cable, the port "
+       "and that the deco is powered; if it shows standby, leave out --service"},
+      // A half-written deco answers a model query at 9600 as one in standby does.
+      {"left in service mode at 9600 by a failed WRITE", 9600, 0, true, "115200", 1,
+       "the deco answers in service mode at 9600: use --baud 9600"},
       // The first command the deco hears is the probe at its speed.
       {"silent at every speed", 38400, 1, false, "115200", 1,
        "no answer at any speed: check the cable, the port and that the deco is powered"},
@@ -306,14 +333,17 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
     EXPECT_NE(host.Err().find(row.message), std::string::npos) << host.Err();
     EXPECT_EQ(host.Err().find("listening at the other speeds") != std::string::npos,
               row.exitCode != 0);
-    EXPECT_FALSE(row.decoBaud == 0 && session.deco.Model().InService());
+    if (row.exitCode != 0) {
+      EXPECT_EQ(session.deco.Model().InService(), row.decoBaud != 0);
+      EXPECT_EQ(session.deco.Model().ListenBaud(), row.decoBaud ? row.decoBaud : sim::StandbyBaud);
+    }
   }
 }
 
 // The line check reads and never writes, and every reply the line lost or garbled shows in its
 // figures and its exit status.
 TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
-  constexpr int ConnectLines = 11;  // from service mode
+  constexpr int ConnectLines = 12;  // from service mode, with the read that proves the line in step
   constexpr int Reads = 2;
   struct Row {
     const char* name;

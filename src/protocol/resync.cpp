@@ -1,0 +1,105 @@
+#include "protocol/resync.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "protocol/clock.h"
+#include "protocol/eeprom_transfer.h"
+#include "protocol/hex_codec.h"
+#include "protocol/transaction.h"
+#include "serial/serial_error.h"
+#include "serial/serial_util.h"
+
+namespace protocol {
+
+namespace {
+
+// The command and the first character of the line's data field: "0610" + offset + "0".
+constexpr size_t EchoLength = 7;
+// A probe unanswered for this many first-byte waits is sent again under another offset: the
+// first may have been lost on the line.
+constexpr int ProbeGapFactor = 2;
+
+}  // namespace
+
+bool DamagedReply(int32_t code) {
+  switch (code) {
+    case serial::ErrTimeout:
+    case serial::ErrMaxBuffer:
+    case serial::ErrFrame:
+    case serial::ErrOverrun:
+    case serial::ErrRxOver:
+    case serial::ErrRxParity:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string EepromLineCommand(int line) {
+  return "0610" + ToHex(static_cast<uint32_t>(8 * line), 2) + "080";
+}
+
+bool EchoesEepromRead(const std::string& reply, const std::string& command) {
+  return reply.size() >= EchoLength && reply.compare(0, EchoLength, command, 0, EchoLength) == 0;
+}
+
+std::string DiscardedNote(const ResyncResult& result) {
+  if (result.Discarded == 0) return "";
+  return "Line back in step: " + std::to_string(result.Discarded) +
+         " late reply line(s) thrown away.";
+}
+
+ResyncResult Resynchronise(DecoLink& link, const std::string& failedCommand) {
+  if (!link.SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
+  serial::TBlockSerial& port = *link.SerialLink;
+  const int32_t replyMs = ReplyTimeoutMs(link, 1);
+  const int32_t gapMs = ProbeGapFactor * FirstByteTimeoutFactor * replyMs;
+  serial::Deadline limit(ReplyTimeoutMs(link, ResyncTimeoutFactor));
+  ResyncResult result;
+  std::vector<std::string> sent;
+  std::string probe;
+  auto sendProbe = [&] {
+    // Each probe of one resynchronisation asks for another line, so that an earlier probe's
+    // late echo is never taken for the last one's.
+    for (int tries = 0; tries < EepromLines; ++tries) {
+      probe = EepromLineCommand(link.NextProbeLine++ % EepromLines);
+      if (probe != failedCommand && std::find(sent.begin(), sent.end(), probe) == sent.end()) break;
+    }
+    sent.push_back(probe);
+    if (port.WaitWritable(port.DeadlockTimeout)) port.SendText(probe + "\r\n");
+  };
+
+  port.DiscardBuffers();
+  sendProbe();
+  for (;;) {
+    if (limit.Passed()) break;
+    std::string reply;
+    bool began = false;
+    try {
+      began = ReceiveReply(link, std::min(gapMs, limit.LeftMs()), replyMs, reply);
+    } catch (const serial::ESerialError& failure) {
+      if (!DamagedReply(failure.Code)) throw;
+      port.LineBuffer.clear();
+      ++result.Discarded;
+      continue;
+    }
+    if (!began) {
+      if (limit.Passed() || sent.size() >= static_cast<size_t>(EepromLines) - 1) break;
+      sendProbe();
+      continue;
+    }
+    if (EchoesEepromRead(reply, probe)) {
+      result.InStep = true;
+      return result;
+    }
+    ++result.Discarded;
+  }
+  const int32_t seconds = ResyncTimeoutFactor * link.BaseTimeout.load() / 1000;
+  result.Why = "no reply to " + std::to_string(sent.size()) + " EEPROM line read(s) within " +
+               std::to_string(seconds) + " s (" + std::to_string(result.Discarded) +
+               " other reply line(s) thrown away)";
+  return result;
+}
+
+}  // namespace protocol
