@@ -69,11 +69,15 @@ const Job Jobs[] = {
 
 void PrintTo(const Job& job, std::ostream* out) { *out << job.name; }
 
-enum class Fault { Drop, Garbage, Short, LowerCase, Slow, Trickle, HangUp, WeakWord, CrLf, EraseBusy };
+enum class Fault { Drop, Garbage, Short, LowerCase, Slow, Trickle, HangUp, WeakWord, CrLf, EraseBusy, Late };
 const char* const FaultNames[] = {"dropped reply", "garbage reply", "short reply",
                                   "lower-case reply", "slow reply", "trickle without CR",
                                   "hang-up", "weak flash word", "CR LF endings",
-                                  "erase busy period"};
+                                  "erase busy period", "late reply"};
+// Late replies cost their lateness in real time: their cells shorten every wait twenty times,
+// which still leaves a loaded machine 100 ms for a reply to begin (and a block read that loses
+// that race is read again: these cells check the rules, not a count of retries).
+constexpr unsigned LateTimeoutDivisor = 20;
 constexpr Fault PositionedFaults[] = {Fault::Drop,  Fault::Garbage, Fault::Short, Fault::LowerCase,
                                       Fault::Slow,  Fault::Trickle, Fault::HangUp};
 constexpr Fault FastFaults[] = {Fault::Drop, Fault::Garbage, Fault::Short, Fault::HangUp};
@@ -146,14 +150,15 @@ std::vector<Position> PositionsOf(const std::vector<std::string>& commands) {
 // The fast clock with shortened reply time-outs, for the life of one cell.
 class CellClock {
  public:
-  explicit CellClock(testing_support::SimSession& session) : restore_(session.clock) {
+  CellClock(testing_support::SimSession& session, unsigned timeoutDivisor)
+      : fast_(testing_support::TestClockDivisor, timeoutDivisor), restore_(session.clock) {
     fast_.SetBeforePause([&session] { session.deco.CatchUp(); });
     protocol::SetClock(&fast_);
   }
   ~CellClock() { protocol::SetClock(&restore_); }
 
  private:
-  protocol::FastClock fast_{testing_support::TestClockDivisor, TimeoutDivisor};
+  protocol::FastClock fast_;
   protocol::Clock& restore_;
 };
 
@@ -162,6 +167,7 @@ struct Cell {
   int number = 0;  // the command it strikes; 0 for the whole run
   uint32_t weakWord = 0;
   int retries = cli::JobOptions().retries;
+  int lateMs = 0;  // for Fault::Late: how late the reply comes, on the tool's clock
 };
 
 struct Outcome {
@@ -201,9 +207,14 @@ Outcome RunCell(const Job& job, const Cell& cell) {
     case Fault::WeakWord: f.WeakWordAddress = cell.weakWord; break;
     case Fault::CrLf: f.CrLfEndings = true; break;
     case Fault::EraseBusy: f.EraseBusyMs = EraseBusyMs; break;
+    case Fault::Late:
+      slowMs = cell.lateMs / static_cast<int>(LateTimeoutDivisor);
+      f.SlowReplyAt = cell.number;
+      f.SlowReplyMs = slowMs;
+      break;
   }
   testing_support::SimSession session(settings);
-  CellClock clock(session);
+  CellClock clock(session, cell.fault == Fault::Late ? LateTimeoutDivisor : TimeoutDivisor);
   TempDir dir;
   std::filesystem::path folderBefore = std::filesystem::current_path();
   std::filesystem::current_path(dir.Path());
@@ -287,7 +298,10 @@ Outcome RunCell(const Job& job, const Cell& cell) {
 
   // A second job on the same deco, once a late reply has had its time to arrive.
   if (!session.deco.HungUp()) {
-    if (slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(slowMs + 100));
+    // A job that ended well after a late reply has proven the line in step.
+    bool lateReplyWaitedOut = cell.fault == Fault::Late && exitCode == 0;
+    if (slowMs > 0 && !lateReplyWaitedOut)
+      std::this_thread::sleep_for(std::chrono::milliseconds(slowMs + 100));
     cli::JobOptions again;
     again.port = options.port;
     again.service = model.InService();
@@ -416,6 +430,58 @@ TEST(ReadRetries, OneBadReplyToABlockReadIsSentAgain) {
     }
   }
 }
+
+// A reply that comes after the read was given up, however late, is never taken for another
+// request's: with retries the line comes back in step and the job ends with true data; without,
+// the job fails; and the next job on the deco reads true data either way.
+class LateReplies : public testing::TestWithParam<std::pair<const Job*, const char*>> {};
+
+TEST_P(LateReplies, AreNeverTakenForAnotherRequests) {
+  const auto [job, phase] = GetParam();
+  Outcome probe = RunCell(*job, {Fault::CrLf});
+  ASSERT_TRUE(probe.problems.empty()) << probe.problems.front();
+  auto kinds = KindsOf(probe.commands);
+  // A WRITE's flash reads before its first program cycle are its verify, those after its last
+  // are its final check; the job's first EEPROM read is the one that proves the line in step.
+  const std::string wanted = job->write ? "flash read" : phase;
+  const auto first = std::find(kinds.begin(), kinds.end(), "program") - kinds.begin();
+  const auto last = kinds.rend() - std::find(kinds.rbegin(), kinds.rend(), "program");
+  std::vector<int> numbers;
+  for (long i = 0; i < static_cast<long>(kinds.size()); ++i) {
+    if (kinds[static_cast<size_t>(i)] != wanted) continue;
+    if (job->write && (std::string(phase) == "verify" ? i >= first : i < last)) continue;
+    numbers.push_back(static_cast<int>(i) + 1);
+  }
+  if (wanted == "eeprom read") numbers.erase(numbers.begin());
+  ASSERT_GT(numbers.size(), 2u);
+  const std::vector<Position> positions = {{phase, "start", numbers.front()},
+                                           {phase, "middle", numbers[numbers.size() / 2]},
+                                           {phase, "end", numbers.back()}};
+  for (const Position& p : positions) {
+    for (int lateMs : {2500, 4500, 10000, 30000}) {
+      for (int retries : {0, 1, 2}) {
+        SCOPED_TRACE(std::string(job->name) + ", " + phase + " " + p.where + ", " +
+                     std::to_string(lateMs) + " ms late, --retries " + std::to_string(retries));
+        Outcome outcome = RunCell(*job, {Fault::Late, p.number, 0, retries, lateMs});
+        for (const auto& text : outcome.problems) ADD_FAILURE() << text;
+        EXPECT_EQ(outcome.exitCode, retries ? cli::ExitDone : cli::ExitJobFailed) << outcome.out;
+        EXPECT_EQ(outcome.out.find("Line back in step: ") != std::string::npos,
+                  retries > 0)
+            << outcome.out;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, LateReplies,
+    testing::Values(std::make_pair(&Jobs[1], "flash read"), std::make_pair(&Jobs[0], "eeprom read"),
+                    std::make_pair(&Jobs[6], "verify"), std::make_pair(&Jobs[6], "final check")),
+    [](const testing::TestParamInfo<std::pair<const Job*, const char*>>& info) {
+      std::string name = std::string(info.param.first->name) + "_" + info.param.second;
+      std::replace(name.begin(), name.end(), ' ', '_');
+      return name;
+    });
 
 INSTANTIATE_TEST_SUITE_P(Jobs, FaultMatrix, testing::ValuesIn(Jobs),
                          [](const testing::TestParamInfo<Job>& info) { return info.param.name; });
