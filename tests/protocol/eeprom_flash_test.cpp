@@ -1,6 +1,8 @@
 // EEPROM transfer and the flash erase and program sequences against the simulated deco.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "protocol/eeprom_transfer.h"
 #include "protocol/flash_chips.h"
 #include "protocol/flash_map.h"
@@ -70,6 +72,28 @@ TEST(EepromTest, BadReplyStoresNothingCorrupted) {
     }
     auto eeprom = session.deco.Model().Eeprom();
     EXPECT_EQ(ReadFile(dir.File("E.bin")), std::string(eeprom.begin(), eeprom.begin() + 256));
+  }
+}
+
+// A late reply to another line's read, waiting on the line, names that line: it is never stored
+// as this line's; with a retry allowed the line comes back in step and the true line is read.
+TEST(EepromTest, AnotherLinesReplyIsNeverTakenForThisOnes) {
+  for (int retries : {0, 1}) {
+    SimSession session(InService());
+    OpenInService(session);
+    session.link.ReadRetries = retries;
+    session.link.SerialLink->SendText("061038080\r\n");
+    auto eeprom = session.deco.Model().Eeprom();
+    try {
+      ReadEepromLine(session.link, 2);
+      EXPECT_EQ(retries, 1);
+      EXPECT_TRUE(std::equal(session.link.EepromBuffer.begin(), session.link.EepromBuffer.end(),
+                             eeprom.begin() + 256));
+    } catch (const EBadReply& error) {
+      EXPECT_EQ(retries, 0);
+      EXPECT_EQ(error.Command, "061010080");
+      EXPECT_NE(std::string(error.what()).find("echoes 0610380"), std::string::npos) << error.what();
+    }
   }
 }
 
