@@ -267,9 +267,11 @@ TEST(WriteJobTest, StopChecks) {
 }
 
 // Waiting for each erase by reading, and programming in unlock bypass: proven on the first sector
-// so written, given up for the usual sequence when it does not take, and left on a stop.
+// so written, given up for the usual sequence when it does not take, and left on a stop; an
+// erase that reads blank once too early is still waited for.
 TEST(WriteJobTest, ErasePollAndFastProgram) {
   constexpr uint64_t WordsPerSector = 64;  // the image's code; the rest of each sector is blank
+  constexpr size_t FirmwareSectors = protocol::SectorCount;
   struct Row {
     const char* name;
     bool bypassIgnored;
@@ -278,25 +280,35 @@ TEST(WriteJobTest, ErasePollAndFastProgram) {
     bool fellBack;
     size_t bypassEntries;
     size_t erases;
+    int earlyBlankReads = 0;
+    bool firmware = false;  // a firmware image, to the flash's end; else a channel list
   } rows[] = {
       {"bypass takes", false, nullptr, 4 * WordsPerSector, false, 4, 7},
       // Sector 3 again and the rest by four cycles a word.
       {"bypass does not take", true, nullptr, WordsPerSector, true, 1, 8},
       {"stopped inside bypass", false, "progress 13", 1, false, 1, 4},
+      {"an erase reads blank once too early", false, nullptr, 4 * WordsPerSector, false, 4, 7, 1},
+      // After the flash's last word: bypass is left inside the flash, not past its end.
+      {"stopped inside bypass at the flash's end", false, "progress 100",
+       (FirmwareSectors - 3) * WordsPerSector, false, FirmwareSectors - 3, FirmwareSectors, 0,
+       true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     sim::Settings settings = testing_support::InService();
     settings.EraseTimeMs = 700;
     settings.Fault.BypassIgnored = row.bypassIgnored;
+    settings.Fault.EarlyBlankReads = row.earlyBlankReads;
     JobSession session(settings);
-    std::string image = NewImage(Channel, 6);
-    for (int s = protocol::FirstProgrammedSector; s <= protocol::LastChannelSector; ++s) {
+    std::string image = NewImage(row.firmware ? sim::FlashSize : Channel, 6);
+    const int lastSector = row.firmware ? protocol::SectorCount - 1 : protocol::LastChannelSector;
+    for (int s = protocol::FirstProgrammedSector; s <= lastSector; ++s) {
       uint32_t first = protocol::SectorBase[static_cast<size_t>(s)] - protocol::FlashBase;
       image.replace(first + 4 * WordsPerSector, protocol::SectorSize(s) - 4 * WordsPerSector,
                     protocol::SectorSize(s) - 4 * WordsPerSector, '\xFF');
     }
-    JobSelection selection = ChannelJob(session, image);
+    JobSelection selection =
+        row.firmware ? FirmwareJob(session, image) : ChannelJob(session, image);
     JobPlan plan = Prepare(session, selection, WriteMethod::Normal);
     plan.SkipBlankWords = true;
     plan.ErasePoll = true;
@@ -308,7 +320,12 @@ TEST(WriteJobTest, ErasePollAndFastProgram) {
     EXPECT_EQ(Count(commands, "02207FE0155400040020"), row.bypassEntries);
     size_t resets = 0;  // leaving bypass: at the end of a sector, twice after a stop
     for (const auto& c : commands) resets += c.size() == 20 && c.substr(12) == "00090090";
-    EXPECT_EQ(resets, row.stopAt ? 2u : row.bypassEntries);
+    EXPECT_EQ(resets, row.bypassEntries + (row.stopAt ? 1u : 0u));
+    for (const auto& c : commands) {
+      if (c.rfind("0220", 0) != 0) continue;
+      const uint32_t address = static_cast<uint32_t>(std::stoul(c.substr(4, 8), nullptr, 16));
+      EXPECT_LT(address - protocol::FlashBase, sim::FlashSize) << c;
+    }
     EXPECT_EQ(Count(commands, "02207FE0155400010080"), row.erases);
     EXPECT_EQ(session.deco.Model().ReadsInBypass(), 0);
     EXPECT_EQ(session.result.FastProgrammedWords, row.fastWords);
