@@ -96,9 +96,10 @@ void LeaveUnlockBypass(DecoLink& link);
 // with its reply may have left the chips waiting for a word's data, which then takes the reset's
 // first cycle: a word of the unfinished sector, at address), and never throws.
 void LeaveUnlockBypassAfterFailure(DecoLink& link, uint32_t address) noexcept;
-// Before a write that may follow one cut off inside bypass (a line that went dead): leaves
-// bypass and autoselect, so that the chips hear the erase and program commands again. Chips
-// already reading the array take the cycles as stray writes and ignore them.
+// Before a flash job that may follow one cut off inside bypass or identification (a line that
+// went dead): leaves bypass and autoselect, so that the chips answer with the array and hear the
+// erase and program commands again. Chips already reading the array take the cycles as stray
+// writes and ignore them.
 void ReturnChipsToRead(DecoLink& link);
 
 }  // namespace protocol
