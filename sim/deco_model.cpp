@@ -303,12 +303,18 @@ std::string DecoModel::FlashRead(uint32_t address) {
   if (address < FlashBase || address - FlashBase > FlashSize - ReadBlockBytes) return "?\r";
   std::string reply = ShortAck;
   reply.reserve(3 + 2 * ReadBlockBytes + 1);
+  const uint64_t now = settings_.Now();
+  const bool erasing = now < chips_[0].erasingUntilMs || now < chips_[1].erasingUntilMs;
+  if (erasing && earlyBlankReadsLeft_ > 0) {
+    --earlyBlankReadsLeft_;
+    return reply + std::string(2 * ReadBlockBytes, 'F') + "\r";
+  }
   static const char Digits[] = "0123456789ABCDEF";
   for (uint32_t word = 0; word < ReadBlockBytes; word += 4) {
     uint16_t lower = ChipRead(0, address + word);
     uint16_t upper = ChipRead(1, address + word);
-    // The upper chip's bytes arrive on the bus with their bits in reverse order.
-    uint32_t value = uint32_t{ReverseBits(static_cast<uint8_t>(upper >> 8))} << 24 |
+    // The upper chip's low byte arrives on the bus with its bits in reverse order.
+    uint32_t value = uint32_t{UpperHighBusByte(static_cast<uint8_t>(upper >> 8))} << 24 |
                      uint32_t{ReverseBits(static_cast<uint8_t>(upper))} << 16 | lower;
     // A word travels most significant digit first.
     for (int shift = 28; shift >= 0; shift -= 4) reply += Digits[(value >> shift) & 15];
@@ -334,12 +340,12 @@ uint16_t DecoModel::ChipRead(int lane, uint32_t address) {
     }
   }
   if (chip.mode != ReadingArray) ++readsInBypass_;
-  // The flash holds the bus's bits: the upper chip keeps them in its own reversed order.
+  // The flash holds the bus's bits: the upper chip keeps them in its own order, through its wiring.
   uint32_t byte = offset + 2 * static_cast<uint32_t>(lane);
   uint8_t low = flash_[byte], high = flash_[byte + 1];
   if (lane == 1) {
     low = ReverseBits(low);
-    high = ReverseBits(high);
+    high = UpperHighBusByte(high);
   }
   return static_cast<uint16_t>(low | high << 8);
 }
@@ -363,6 +369,7 @@ void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
       if (settings_.EraseTimeMs > 0)
         chips_[lane].erasingUntilMs = settings_.Now() + settings_.EraseTimeMs;
     }
+    earlyBlankReadsLeft_ = settings_.Fault.EarlyBlankReads;
     if (settings_.Fault.EraseBusyMs > 0)
       busyUntilMs_ = settings_.Now() + static_cast<uint64_t>(settings_.Fault.EraseBusyMs);
   }
@@ -441,6 +448,10 @@ DecoModel::ChipAction DecoModel::ChipWrite(int lane, uint32_t address, uint8_t c
       chip.step = unlock1 ? Unlocked1 : Idle;
       return ChipAction::None;
   }
+}
+
+uint8_t DecoModel::UpperHighBusByte(uint8_t byte) const {
+  return settings_.UpperHighByteReversed ? ReverseBits(byte) : byte;
 }
 
 int DecoModel::ReadsInBypass() const {

@@ -1,7 +1,8 @@
 // A model of a 607X deco's service interface: service mode and line speed, the NOR flash with
 // its unlock/erase/program state machine, the EEPROM, and faults that tests switch on. The flash
 // is two 16-bit chips side by side, the upper one on bits 16-31 with each byte's data lines
-// reversed: each chip runs its own command state machine on the byte it sees.
+// reversed (its high byte's either way): each chip runs its own command state machine on the
+// byte it sees.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,7 @@ struct Faults {
   int SlowReplyMs = 0;          // pause before a reply
   int SlowReplyAt = 0;          // ... before this command's reply only (0 = before every reply)
   int EraseBusyMs = 0;          // after a sector erase, program cycles are ignored this long
+  int EarlyBlankReads = 0;      // while a sector erases, its first reads answer all FF as if done
   bool BypassIgnored = false;   // the chips enter unlock bypass, but its programming never takes
   bool CrLfEndings = false;     // replies end with CR LF instead of CR
   bool Pace = false;            // deliver at the real line speed (10 bits per character)
@@ -65,6 +67,8 @@ struct Settings {
   Faults Fault;
   MsClock Now = SteadyMs;  // times the erase busy period and the erase
   ChipPart Chip = ChipParts[0];
+  // The upper chip's high data byte (bits 24-31) wired in reverse, like its low byte; or straight.
+  bool UpperHighByteReversed = true;
   // How long a sector erase runs; meanwhile the erasing chips answer reads with status bits
   // (DQ7 low, DQ6 toggling from read to read) and ignore every write. 0: done at once.
   uint32_t EraseTimeMs = 0;
@@ -122,6 +126,8 @@ class DecoModel {
   void FlashWrite(uint32_t address, uint32_t data);
   // What chip lane (0 lower, 1 upper) answers to a read of the word at address, in its own bits.
   uint16_t ChipRead(int lane, uint32_t address);
+  // The upper chip's high byte as the bus sees it, and back: its wiring undoes itself.
+  uint8_t UpperHighBusByte(uint8_t byte) const;
   enum class ChipAction { None, Program, Erase };
   ChipAction ChipWrite(int lane, uint32_t address, uint8_t command);
 
@@ -140,6 +146,7 @@ class DecoModel {
   int commands_ = 0;
   Chip chips_[2];
   int readsInBypass_ = 0;
+  int earlyBlankReadsLeft_ = 0;
   int weakFailuresLeft_;
   uint64_t busyUntilMs_ = 0;
   std::vector<uint8_t> flash_;

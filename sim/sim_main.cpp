@@ -108,6 +108,14 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--erase-time", settings.EraseTimeMs,
                  "A sector erase takes this many ms; meanwhile reads answer status bits");
+  app.add_option("--early-blank-reads", f.EarlyBlankReads,
+                 "While a sector erases (--erase-time), its first n reads answer all FF as if done");
+  std::string upperHighByte = "reversed";
+  app.add_option("--upper-high-byte", upperHighByte,
+                 "How the upper chip's high data byte is wired: reversed, like its low byte, or "
+                 "straight")
+      ->check(CLI::IsMember({"reversed", "straight"}))
+      ->capture_default_str();
   app.add_flag("--bypass-ignored", f.BypassIgnored,
                "The chips enter unlock bypass, but its programming never takes");
   app.add_flag("--crlf", f.CrLfEndings, "End replies with CR LF instead of CR");
@@ -120,6 +128,7 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   if (isProtected && !app.count("--model")) settings.Model = sim::ProtectedModel;
   settings.Chip = *sim::FindChipPart(chip);
+  settings.UpperHighByteReversed = upperHighByte == "reversed";
 
   std::vector<uint8_t> flash, eeprom;
   if (!flashFile.empty() && !LoadImage(flashFile, sim::FlashSize, flash)) return 2;

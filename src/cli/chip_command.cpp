@@ -11,11 +11,18 @@ std::vector<std::string> ChipLines(const protocol::FlashChips& chips) {
            protocol::CodesText(codes).replace(2, 1, ", device ");
   };
   std::vector<std::string> lines{chip("Lower", chips.Lower), chip("Upper", chips.Upper)};
+  if (chips.UpperHighByte) {
+    const protocol::HighByteWiring wiring = *chips.UpperHighByte;
+    lines.push_back(std::string("Upper flash chip's high data byte: wired ") +
+                    (wiring == protocol::HighByteWiring::Either
+                         ? "either way (these codes read the same both ways)"
+                         : protocol::WiringName(wiring)));
+  }
   if (chips.Part) {
     lines.push_back(std::string("Flash part: ") + chips.Part->Name +
                     " (8 Mbit, bottom boot), two side by side; unlock bypass: " +
                     (chips.Part->UnlockBypass ? "yes" : "no"));
-  } else if (!(chips.Lower == chips.Upper)) {
+  } else if (!chips.UpperHighByte) {
     lines.push_back("Flash part: unknown, the two chips answer different codes");
   } else {
     lines.push_back("Flash part: unknown, not a common 8-Mbit bottom-boot part");
@@ -35,6 +42,8 @@ int ChipCommand(const JobOptions& options, ConsoleHost& host,
       host.AddLogLine(line);
   } catch (const std::exception& failure) {
     host.Tell(std::string("the flash chips could not be identified: ") + failure.what());
+    host.Tell("they may still be in identification mode: the next READ or WRITE of the flash "
+              "returns them to reading first");
     result = ExitJobFailed;
   }
   try {
@@ -48,7 +57,6 @@ int ChipCommand(const JobOptions& options, ConsoleHost& host,
 
 bool ChooseFastProgram(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                        protocol::FlashChips& chips) {
-  if (options.fastProgram) protocol::ReturnChipsToRead(link);
   chips = protocol::IdentifyFlashChips(link);
   for (const std::string& line : ChipLines(chips)) host.AddLogLine(line);
   if (!options.fastProgram) return false;

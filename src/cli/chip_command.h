@@ -13,7 +13,8 @@
 
 namespace cli {
 
-// Both chips' codes, and the part they are with whether it offers unlock bypass.
+// Both chips' codes, how the upper chip's high byte is wired, and the part they are with whether
+// it offers unlock bypass.
 std::vector<std::string> ChipLines(const protocol::FlashChips& chips);
 
 // Connects, identifies the chips, prints them and disconnects; the memory is not changed.
@@ -21,8 +22,7 @@ int ChipCommand(const JobOptions& options, ConsoleHost& host,
                 const std::atomic<bool>& interrupted);
 
 // For a WRITE with fast programming asked for (or told verbosely): identifies the chips, logs
-// them, and answers whether the words may be programmed in unlock bypass. A deco that a line cut
-// off inside bypass is first brought back to reading the array.
+// them, and answers whether the words may be programmed in unlock bypass.
 bool ChooseFastProgram(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                        protocol::FlashChips& chips);
 

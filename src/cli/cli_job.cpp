@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "cli/report.h"
 #include "cli/sha256.h"
 #include "protocol/block_read.h"
+#include "protocol/flash_chips.h"
 #include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
@@ -55,8 +57,7 @@ std::string WriteAgainCommand(const JobOptions& options) {
   if (s.Firmware) command += " --firmware " + Quoted(s.FirmwareFile);
   if (s.Eeprom) command += " --eeprom " + Quoted(s.EepromFile);
   if (s.Channel) command += " --channel " + Quoted(s.ChannelFile);
-  // A deco cut off while programming in unlock bypass hears nothing else until it leaves it,
-  // which a fast-programming WRITE's start does.
+  if (options.erasePoll) command += " --erase-poll";
   if (options.fastProgram) command += " --fast-program";
   return command + " --method diff --yes";
 }
@@ -279,6 +280,18 @@ bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names,
   return true;
 }
 
+// `chip` or a fast WRITE that a dead line cut off leaves the chips in identification mode or
+// unlock bypass, where a READ would store their codes as the flash and a WRITE go unheard.
+void ReturnChipsToReading(protocol::DecoLink& link, const transfer::JobSelection& selection) {
+  if (!selection.Firmware && !selection.Channel) return;
+  try {
+    protocol::ReturnChipsToRead(link);
+  } catch (const std::exception& failure) {
+    throw std::runtime_error(std::string("the flash chips could not be returned to reading: ") +
+                             failure.what());
+  }
+}
+
 bool Connect(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
              const std::atomic<bool>& interrupted, JobOutcome& outcome) {
   bool connected = ConnectFromCli(link, options, host, interrupted, outcome.Error);
@@ -330,6 +343,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   bool dumpsClaimed = false;
   transfer::JobSelection job = selection;
   try {
+    ReturnChipsToReading(link, selection);
     transfer::JobPlan plan;
     if (options.write) {
       plan = transfer::WriteJobPlan(selection, method, names, host);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <csignal>
 #include <iostream>
+#include <utility>
 
 #include "cli/batch.h"
 #include "cli/chip_command.h"
@@ -104,7 +105,8 @@ int main(int argc, char** argv) {
                   "holds them); needs --method safe or the final check");
   write->add_flag("--erase-poll", options.erasePoll,
                   "After each sector erase, read the sector until it is erased (20 s at most) "
-                  "instead of pausing 5 s; --verbose and the report give each erase's time");
+                  "instead of pausing 5 s; --verbose and the report give each erase's time; "
+                  "needs --method safe or the final check");
   write->add_flag("--fast-program", options.fastProgram,
                   "Identify the flash chips and, when they offer unlock bypass, program each "
                   "word by two commands instead of four; needs --method safe or the final check");
@@ -216,16 +218,15 @@ int main(int argc, char** argv) {
     return cli::ExitUsage;
   }
   options.write = app.got_subcommand(write);
-  if (options.skipBlankWords && options.method != "safe" && !options.finalCheck) {
-    host.Tell(
-        "--skip-blank-words needs a comparison after the WRITE: --method safe or the final "
-        "check (drop --no-final-check)");
-    return cli::ExitUsage;
-  }
-  if (options.fastProgram && options.method != "safe" && !options.finalCheck) {
-    host.Tell(
-        "--fast-program needs a comparison after the WRITE: --method safe or the final check "
-        "(drop --no-final-check)");
+  // What these options leave out or take on trust only a comparison after the WRITE proves.
+  const std::pair<bool, const char*> trusting[] = {{options.skipBlankWords, "--skip-blank-words"},
+                                                   {options.erasePoll, "--erase-poll"},
+                                                   {options.fastProgram, "--fast-program"}};
+  for (const auto& [asked, option] : trusting) {
+    if (!asked || options.method == "safe" || options.finalCheck) continue;
+    host.Tell(std::string(option) +
+              " needs a comparison after the WRITE: --method safe or the final check (drop "
+              "--no-final-check)");
     return cli::ExitUsage;
   }
   std::string refusal = cli::BatchRefusal(options, portNames, yes);

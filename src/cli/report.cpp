@@ -65,6 +65,9 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
     run["flash_chips"] = {
         {"lower", codes(chips.Lower)},
         {"upper", codes(chips.Upper)},
+        {"upper_high_byte", chips.UpperHighByte
+                                ? nlohmann::json(protocol::WiringName(*chips.UpperHighByte))
+                                : nlohmann::json(nullptr)},
         {"part", chips.Part ? nlohmann::json(chips.Part->Name) : nlohmann::json(nullptr)},
         {"unlock_bypass",
          chips.Part ? nlohmann::json(chips.Part->UnlockBypass) : nlohmann::json(nullptr)}};

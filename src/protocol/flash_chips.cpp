@@ -50,6 +50,15 @@ const FlashPart* FindFlashPart(const ChipCodes& codes) {
   return nullptr;
 }
 
+const char* WiringName(HighByteWiring wiring) {
+  switch (wiring) {
+    case HighByteWiring::Reversed: return "reversed";
+    case HighByteWiring::Straight: return "straight";
+    case HighByteWiring::Either: break;
+  }
+  return "either";
+}
+
 std::string CodesText(const ChipCodes& codes) {
   return ToHex(codes.Manufacturer, 2) + " " + ToHex(codes.Device, 4);
 }
@@ -73,8 +82,18 @@ FlashChips IdentifyFlashChips(DecoLink& link) {
   const uint32_t device = WordAt(block.data(), 1);
   FlashChips chips;
   chips.Lower = {static_cast<uint16_t>(manufacturer), static_cast<uint16_t>(device)};
-  chips.Upper = {UpperLaneValue(manufacturer), UpperLaneValue(device)};
-  if (chips.Lower == chips.Upper) chips.Part = FindFlashPart(chips.Lower);
+  auto upper = [&](HighByteWiring wiring) {
+    return ChipCodes{UpperLaneValue(manufacturer, wiring), UpperLaneValue(device, wiring)};
+  };
+  const bool reversed = upper(HighByteWiring::Reversed) == chips.Lower;
+  const bool straight = upper(HighByteWiring::Straight) == chips.Lower;
+  chips.Upper = upper(straight && !reversed ? HighByteWiring::Straight : HighByteWiring::Reversed);
+  if (reversed || straight) {
+    chips.UpperHighByte = reversed && straight ? HighByteWiring::Either
+                          : reversed           ? HighByteWiring::Reversed
+                                               : HighByteWiring::Straight;
+    chips.Part = FindFlashPart(chips.Lower);
+  }
   return chips;
 }
 
@@ -83,11 +102,17 @@ uint32_t WaitSectorErased(DecoLink& link, int sector) {
   Clock& clock = ActiveClock();
   const uint64_t start = clock.NowMs();
   std::array<uint8_t, ReadBlockBytes> block{};
+  bool erasedBefore = false;
   for (;;) {
     ReadFlashBlock(link, address, block.data());
     const uint64_t elapsed = clock.NowMs() - start;
-    if (std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == 0xFF; }))
-      return static_cast<uint32_t>(elapsed);
+    const bool erased =
+        std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == 0xFF; });
+    // One all-FF read may come before the erase is done; the status's toggle bits stand still
+    // only once it is, so the read right after it must agree.
+    if (erased && erasedBefore) return static_cast<uint32_t>(elapsed);
+    erasedBefore = erased;
+    if (erased) continue;
     if (elapsed >= EraseTimeLimitMs)
       throw std::runtime_error("Sector " + std::to_string(sector) + " was not erased within " +
                                std::to_string(EraseTimeLimitMs / 1000) + " s (" +
@@ -125,6 +150,9 @@ void LeaveUnlockBypassAfterFailure(DecoLink& link, uint32_t address) noexcept {
 }
 
 void ReturnChipsToRead(DecoLink& link) {
+  // Chips cut off after a program set-up take the next cycle as the word's data: all ones,
+  // which programming cannot add to any word, so that a READ never changes the flash.
+  SendCommand(link, "0220" + ToHex(FlashBase, 8) + ToHex(UnchangingData, 8), 1);
   for (int round = 0; round < 2; ++round) LeaveUnlockBypass(link);
   SendCommand(link, ChipCommandLine(FlashBase, ReadArrayCommand), 1);
 }

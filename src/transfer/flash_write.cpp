@@ -137,8 +137,10 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
     file.clear();
     file.seekg(static_cast<std::streamoff>(address - protocol::FlashBase));
     bool inBypass = fast;
+    // Past the sector's last word lies the next sector, or after sector 18 no flash at all.
+    const uint32_t lastWord = address + protocol::SectorSize(s) - 4;
     ScopeExit leaveBypass([&] {
-      if (inBypass) protocol::LeaveUnlockBypassAfterFailure(link_, address);
+      if (inBypass) protocol::LeaveUnlockBypassAfterFailure(link_, std::min(address, lastWord));
     });
     if (fast) protocol::EnterUnlockBypass(link_);
     for (uint32_t c = 0; c < protocol::SectorSize(s) / ProgramChunkBytes; ++c) {

@@ -40,6 +40,7 @@ size_t CountStarting(const std::vector<std::string>& lines, const std::string& p
 TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
   // From service mode, with the read that proves the line in step, before the job's first command.
   constexpr int ConnectLines = 12;
+  constexpr int ResetLines = 6;  // a flash job first returns the chips to reading
   constexpr uint32_t WeakWord = 0x7FE10010u;  // in sector 3
   enum class Files {
     Eeprom,
@@ -49,6 +50,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     BlankHalfOfSector3,
     Dumps
   };
+  // The mode an earlier run that a dead line cut off left the chips in.
+  enum class ChipsLeftIn { Reading, Autoselect, UnlockBypass };
   struct Row {
     const char* name;
     bool write;
@@ -67,6 +70,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     const char* erased;   // the report's erased sectors
     bool fast = false;    // --erase-poll --fast-program
     const char* chip = "am29lv800bb";
+    ChipsLeftIn chipsLeftIn = ChipsLeftIn::Reading;
+    bool straightHighByte = false;  // the upper chip's high data byte wired straight
     bool interruptInFinalCheck = false;
     bool finalCheck = true;
   } rows[] = {
@@ -95,13 +100,19 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       // Sectors 0-2 erased (18 commands) with the zero words (32), sector 3 erased (6), then
       // the 101st word of sector 3 gets no reply.
       {"write fails while programming", true, "normal", Files::FirmwareDifferingInSector3,
-       ConnectLines + 56 + 4 * 100 + 4, 0, 0, 0, false, false, 1, true,
+       ConnectLines + ResetLines + 56 + 4 * 100 + 4, 0, 0, 0, false, false, 1, true,
        "memory may be incomplete (sector(s) 0 1 2 3 erased, 0 1 2 written in full; the WRITE "
        "stopped at 7FE10190)",
        "", "[0,1,2,3]"},
       {"fast write, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false,
        false, 0, false, "", "Fast programming: words are programmed in unlock bypass.", "[3]",
        true},
+      {"fast write, the upper chip's high byte wired straight", true, "diff",
+       Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false, "",
+       "Upper flash chip's high data byte: wired straight\nFlash part: AMD Am29LV800BB (8 Mbit, "
+       "bottom boot), two side by side; unlock bypass: yes\nFast programming: words are "
+       "programmed in unlock bypass.",
+       "[3]", true, "am29lv800bb", ChipsLeftIn::Reading, true},
       {"fast write asked of a part without bypass", true, "diff",
        Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false, "",
        "Fast programming not used: AMD Am29F800BB has no unlock bypass; the words are "
@@ -112,40 +123,51 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "Fast programming not used: the flash part is not known; the words are programmed the "
        "usual way.",
        "[3]", true, "unknown"},
-      // After connecting: the return to reading and the identification (10), the comparison
-      // (8192 reads), sector 3's erase (6) and its read (1), entering bypass (3); then the
+      // After connecting: the return to reading, the identification (5), the comparison
+      // (8192 reads), sector 3's erase (6) and its two reads, entering bypass (3); then the
       // 101st word's program cycle gets no reply.
       {"fast write fails inside bypass", true, "diff", Files::FirmwareDifferingInSector3,
-       ConnectLines + 10 + 8192 + 6 + 1 + 3 + 2 * 100 + 1, 0, 0, 0, false, false, 1, true,
+       ConnectLines + ResetLines + 5 + 8192 + 6 + 2 + 3 + 2 * 100 + 1, 0, 0, 0, false, false, 1,
+       true,
        "memory may be incomplete (sector(s) 3 erased, none written in full; the WRITE stopped "
        "at 7FE10190)",
        "", "[3]", true},
       {"Ctrl-C during the final check", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0,
        0, false, false, 130, true, "the final check was interrupted: what was written is not proven",
-       "", "[3]", false, "am29lv800bb", true},
+       "", "[3]", false, "am29lv800bb", ChipsLeftIn::Reading, false, true},
       // The second line of Safe's EEPROM read-back comes with a two-bit error that parity misses.
       {"safe EEPROM write whose verify differs, no final check", true, "safe", Files::Eeprom, 0, 0,
        ConnectLines + 2 * 16 + 2, 1, false, false, 1, true,
        "job failed: the EEPROM differs from E.bin after it was written twice",
-       "Verify EEPROM: differs from E.bin.", "[]", false, "am29lv800bb", false, false},
+       "Verify EEPROM: differs from E.bin.", "[]", false, "am29lv800bb", ChipsLeftIn::Reading, false,
+       false, false},
       {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, true,
        "interrupted before the job started", "", "[]"},
       {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, false,
        "interrupted before the job started", "", "[]"},
       {"read done", false, "normal", Files::Dumps, 0, 0, 0, 0, false, false, 0, false, "",
        "Read FIRMWARE ... is finished", "[]"},
-      {"read fails", false, "normal", Files::Dumps, ConnectLines + 16 + 50, 0, 0, 0, false, false, 1, false,
+      {"read fails", false, "normal", Files::Dumps, ConnectLines + ResetLines + 16 + 50, 0, 0, 0,
+       false, false, 1, false,
        "the READ did not finish: Fw.bin is unchanged; what was read is in Fw.bin.partial", "", "[]"},
       // Nothing of the flash was read: the partial dump an earlier READ left is not this one's.
-      {"read fails in the EEPROM", false, "normal", Files::Dumps, ConnectLines + 5, 0, 0, 0, false,
+      {"read fails in the EEPROM", false, "normal", Files::Dumps, ConnectLines + ResetLines + 5, 0,
+       0, 0, false,
        false, 1, false, "job failed: Communication error 9997", "", "[]"},
       // A two-bit error in a firmware block: the second read disagrees, a third settles it.
       {"double read settles a corrupted block", false, "normal", Files::Dumps, 0, 0,
-       ConnectLines + 2 * 16 + 21, 1, true, false, 0, false, "",
+       ConnectLines + ResetLines + 2 * 16 + 21, 1, true, false, 0, false, "",
        "Double read: every block read twice and equal; 1 more read(s) to settle.", "[]"},
       {"double read, a block that never reads the same", false, "normal", Files::Dumps, 0, 0,
-       ConnectLines + 2 * 16 + 21, 5, true, false, 1, false,
+       ConnectLines + ResetLines + 2 * 16 + 21, 5, true, false, 1, false,
        " reads of the flash block at 7FE00A00 never agreed", "", "[]"},
+      // A `chip` or fast WRITE cut off by a dead line: the READ still dumps the flash.
+      {"read after chips were left identifying", false, "normal", Files::Dumps, 0, 0, 0, 0,
+       false, false, 0, false, "", "Read FIRMWARE ... is finished", "[]", false, "am29lv800bb",
+       ChipsLeftIn::Autoselect},
+      {"read after chips were left in bypass", false, "normal", Files::Dumps, 0, 0, 0, 0, false,
+       false, 0, false, "", "Read FIRMWARE ... is finished", "[]", false, "am29lv800bb",
+       ChipsLeftIn::UnlockBypass},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -154,6 +176,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     settings.Fault.CorruptReplyAt = row.corruptAt;
     settings.Fault.CorruptReplyCount = row.corruptCount;
     settings.Chip = *sim::FindChipPart(row.chip);
+    settings.UpperHighByteReversed = !row.straightHighByte;
     if (row.weakWordFailures > 0) {
       settings.Fault.WeakWordAddress = WeakWord;
       settings.Fault.WeakWordFailures = row.weakWordFailures;
@@ -207,6 +230,14 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       if (row.interruptInFinalCheck && written && colour == transfer::ColourReadBack)
         interrupted = true;
     };
+    if (row.chipsLeftIn != ChipsLeftIn::Reading) {
+      const uint32_t baud = session.deco.Model().ListenBaud();
+      for (const char* cycle : {"02207FE01554005500AA", "02207FE00AA800AA0055",
+                                row.chipsLeftIn == ChipsLeftIn::Autoselect
+                                    ? "02207FE0155400090090"
+                                    : "02207FE0155400040020"})
+        session.deco.Model().Handle(cycle, baud);
+    }
     size_t commandsBefore = session.deco.Model().CommandLog().size();
     int exitCode = cli::RunReadOrWrite(options, host, interrupted);
     std::string err = host.Err();
@@ -216,6 +247,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
 
     EXPECT_EQ(exitCode, row.exitCode) << err;
     EXPECT_NE(err.find(row.reason), std::string::npos) << err;
+    EXPECT_EQ(session.deco.Model().ReadsInBypass(), 0);
     std::string out = host.Out();
     EXPECT_NE(out.find(row.logLine), std::string::npos) << out;
     EXPECT_EQ(session.deco.Model().InService(), row.leftInService);
@@ -247,7 +279,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(report["erase_times"], nlohmann::json::parse(R"([{"sector":3,"ms":0}])"));
       EXPECT_EQ(report["flash_chips"]["lower"]["device"],
                 protocol::ToHex(sim::FindChipPart(row.chip)->Device, 4));
-      EXPECT_EQ(err.find(" --fast-program --method diff --yes") != std::string::npos,
+      EXPECT_EQ(report["flash_chips"]["upper_high_byte"],
+                row.straightHighByte ? "straight" : "reversed");
+      EXPECT_EQ(err.find(" --erase-poll --fast-program --method diff --yes") != std::string::npos,
                 row.leftInService);
     }
     // Every image here holds data in sectors 0-2, which a WRITE leaves erased.
@@ -392,26 +426,44 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
 // `chip`: both chips' codes and the part, for each kind of chip pair; nothing in the flash
 // changes and the deco is back in standby.
 TEST(CliChipTest, NamesThePartAndChangesNothing) {
+  constexpr int ConnectLines = 11;  // from service mode
   struct Row {
     const char* chip;
     const char* lines;
+    bool straightHighByte = false;  // the upper chip's high data byte wired straight
+    int dropReplyAt = 0;
+    int exitCode = cli::ExitDone;
+    const char* reason = "";  // on stderr
   } rows[] = {
       {"am29lv800bb",
        "Lower flash chip: manufacturer 01, device 225B\nUpper flash chip: manufacturer 01, "
-       "device 225B\nFlash part: AMD Am29LV800BB (8 Mbit, bottom boot), two side by side; "
-       "unlock bypass: yes\n"},
+       "device 225B\nUpper flash chip's high data byte: wired reversed\nFlash part: AMD "
+       "Am29LV800BB (8 Mbit, bottom boot), two side by side; unlock bypass: yes\n"},
+      {"am29lv800bb",
+       "Lower flash chip: manufacturer 01, device 225B\nUpper flash chip: manufacturer 01, "
+       "device 225B\nUpper flash chip's high data byte: wired straight\nFlash part: AMD "
+       "Am29LV800BB (8 Mbit, bottom boot), two side by side; unlock bypass: yes\n",
+       true},
       {"am29f800bb",
        "Lower flash chip: manufacturer 01, device 2258\nUpper flash chip: manufacturer 01, "
-       "device 2258\nFlash part: AMD Am29F800BB (8 Mbit, bottom boot), two side by side; "
-       "unlock bypass: no\n"},
+       "device 2258\nUpper flash chip's high data byte: wired reversed\nFlash part: AMD "
+       "Am29F800BB (8 Mbit, bottom boot), two side by side; unlock bypass: no\n"},
       {"unknown",
        "Lower flash chip: manufacturer 37, device 2299\nUpper flash chip: manufacturer 37, "
-       "device 2299\nFlash part: unknown, not a common 8-Mbit bottom-boot part\n"},
+       "device 2299\nUpper flash chip's high data byte: wired straight\nFlash part: unknown, "
+       "not a common 8-Mbit bottom-boot part\n",
+       true},
+      // The autoselect command's reply lost: the chips may be left identifying.
+      {"am29lv800bb", "", false, ConnectLines + 3, cli::ExitJobFailed,
+       "pyrelink-cli: they may still be in identification mode: the next READ or WRITE of the "
+       "flash returns them to reading first"},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.chip);
+    SCOPED_TRACE(std::string(row.chip) + (row.straightHighByte ? ", straight" : ", reversed"));
     sim::Settings settings = testing_support::InService();
     settings.Chip = *sim::FindChipPart(row.chip);
+    settings.UpperHighByteReversed = !row.straightHighByte;
+    settings.Fault.DropReplyAt = row.dropReplyAt;
     testing_support::SimSession session(settings);
     const auto flash = session.deco.Model().Flash();
     cli::JobOptions options;
@@ -419,8 +471,9 @@ TEST(CliChipTest, NamesThePartAndChangesNothing) {
     options.service = true;
     CapturingHost host;
     std::atomic<bool> interrupted{false};
-    EXPECT_EQ(cli::ChipCommand(options, host, interrupted), cli::ExitDone) << host.Err();
+    EXPECT_EQ(cli::ChipCommand(options, host, interrupted), row.exitCode) << host.Err();
     EXPECT_NE(host.Out().find(row.lines), std::string::npos) << host.Out();
+    EXPECT_NE(host.Err().find(row.reason), std::string::npos) << host.Err();
     EXPECT_EQ(session.deco.Model().Flash(), flash);
     EXPECT_FALSE(session.deco.Model().InService());
   }

@@ -190,6 +190,8 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
        "--skip-blank-words needs a comparison", ""},
       {"--port a write --firmware Fw.bin --fast-program --no-final-check --yes", 2,
        "--fast-program needs a comparison", ""},
+      {"--port a write --channel Ch.bin --erase-poll --no-final-check --yes", 2,
+       "--erase-poll needs a comparison", ""},
       {"--port a --port b chip", 2, "chip needs one --port", ""},
       {"--port a --port b read --eeprom E.bin --yes", 2, "every READ file needs {port}", ""},
       {"extract --yes missing.bin Ch.bin", 2, "missing.bin", ""},

@@ -152,15 +152,19 @@ TEST(FlashChipsTest, IdentifyWaitForTheEraseAndProgramInBypass) {
     ChipCodes codes;
     const char* part;  // null: unknown
     bool bypass;
+    HighByteWiring wiring = HighByteWiring::Reversed;  // the upper chip's high data byte
   } rows[] = {
       {"am29lv800bb", {0x01, 0x225B}, "AMD Am29LV800BB", true},
+      {"am29lv800bb", {0x01, 0x225B}, "AMD Am29LV800BB", true, HighByteWiring::Straight},
       {"am29f800bb", {0x01, 0x2258}, "AMD Am29F800BB", false},
       {"unknown", {0x37, 0x2299}, nullptr, false},
+      {"unknown", {0x37, 0x2299}, nullptr, false, HighByteWiring::Straight},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.chip);
+    SCOPED_TRACE(std::string(row.chip) + ", " + WiringName(row.wiring));
     sim::Settings settings = InService();
     settings.Chip = *sim::FindChipPart(row.chip);
+    settings.UpperHighByteReversed = row.wiring == HighByteWiring::Reversed;
     settings.EraseTimeMs = 700;
     SimSession session(settings);
     OpenInService(session);
@@ -170,6 +174,7 @@ TEST(FlashChipsTest, IdentifyWaitForTheEraseAndProgramInBypass) {
     FlashChips chips = IdentifyFlashChips(session.link);
     EXPECT_EQ(chips.Lower, row.codes);
     EXPECT_EQ(chips.Upper, row.codes);
+    EXPECT_EQ(chips.UpperHighByte, row.wiring);
     EXPECT_EQ(chips.Part ? std::string(chips.Part->Name) : "", row.part ? row.part : "");
     EXPECT_EQ(chips.Part && chips.Part->UnlockBypass, row.bypass);
     EXPECT_EQ(deco.CommandLog(),

@@ -159,23 +159,29 @@ TEST(DecoModelTest, WeakWordAndEraseBusyPeriodIgnoreProgramming) {
 }
 
 // The two chips behind the 32-bit bus, each hearing its command byte in its own lane (the upper
-// one bit-reversed): autoselect codes, status while erasing, and unlock bypass where the part has
-// it.
+// one bit-reversed, its high byte either way): autoselect codes, status while erasing (and a chip
+// that reads blank too early), and unlock bypass where the part has it.
 TEST(DecoModelTest, TwoChipsWithTheUpperLaneReversed) {
   struct Row {
     const char* chip;
     const char* codes;  // the first two words of a read in autoselect mode
     bool bypass;
+    bool straightHighByte = false;
+    int earlyBlankReads = 0;
   } rows[] = {
       {"am29lv800bb", "0080000144DA225B", true},
+      {"am29lv800bb", "0080000122DA225B", true, true},
       {"am29f800bb", "00800001441A2258", false},
       {"unknown", "00EC003744992299", true},
+      {"unknown", "00EC003722992299", true, true, 1},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.chip);
+    SCOPED_TRACE(std::string(row.chip) + (row.straightHighByte ? ", straight" : ", reversed"));
     uint64_t now = 1000;
     Settings settings;
     settings.Chip = *sim::FindChipPart(row.chip);
+    settings.UpperHighByteReversed = !row.straightHighByte;
+    settings.Fault.EarlyBlankReads = row.earlyBlankReads;
     settings.EraseTimeMs = 700;
     settings.Now = [&now] { return now; };
     DecoModel deco = InServiceModel(settings);
@@ -208,6 +214,9 @@ TEST(DecoModelTest, TwoChipsWithTheUpperLaneReversed) {
 
     // Erasing: DQ7 low and DQ6 toggling from read to read, never erased data; writes unheard.
     Erase(deco, "7FE10000");
+    if (row.earlyBlankReads) {
+      EXPECT_EQ(firstWords("7FE10000"), "FFFFFFFFFFFFFFFF");
+    }
     EXPECT_EQ(firstWords("7FE10000"), "0012004800100008");
     Program(deco, "7FE10000", "00000000");
     now += 699;

@@ -1,6 +1,8 @@
 // The write job by each method against the simulated deco.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
@@ -222,11 +224,13 @@ TEST(WriteJobTest, EepromOnlyTwiceWithSafe) {
   EXPECT_EQ(session.host.DoneCount(), 1);
   EXPECT_TRUE(session.flashWriteActive);  // a job without flash work leaves it set, as designed
 
-  // A read-back spoilt on the line says so; the final check reads again and decides.
+  // A read-back that differs fails the Safe WRITE, whatever the final check then reads: a WRITE
+  // without one would otherwise end in success with the EEPROM unproven.
   sim::Faults faults;
   faults.CorruptReplyAt = session.deco.Model().CommandCount() + 2 * 16 + 1;
   session.deco.Model().SetFaults(faults);
-  EXPECT_EQ(session.Run(plan), "");
+  EXPECT_EQ(session.Run(plan),
+            "the EEPROM differs from " + selection.EepromFile + " after it was written twice");
   EXPECT_TRUE(Logged(session.host.Log(), "Verify EEPROM: differs from E.bin."));
   EXPECT_TRUE(Logged(session.host.Log(), "Final check: the EEPROM holds E.bin."));
 }
@@ -267,9 +271,11 @@ TEST(WriteJobTest, StopChecks) {
 }
 
 // Waiting for each erase by reading, and programming in unlock bypass: proven on the first sector
-// so written, given up for the usual sequence when it does not take, and left on a stop.
+// so written, given up for the usual sequence when it does not take, and left on a stop; an
+// erase that reads blank once too early is still waited for.
 TEST(WriteJobTest, ErasePollAndFastProgram) {
   constexpr uint64_t WordsPerSector = 64;  // the image's code; the rest of each sector is blank
+  constexpr size_t FirmwareSectors = protocol::SectorCount;
   struct Row {
     const char* name;
     bool bypassIgnored;
@@ -278,37 +284,71 @@ TEST(WriteJobTest, ErasePollAndFastProgram) {
     bool fellBack;
     size_t bypassEntries;
     size_t erases;
+    int earlyBlankReads = 0;
+    // A firmware image, to the flash's end, whose leaving of bypass after the last sector loses
+    // its first cycle's reply; else a channel list.
+    bool firmwareLosingLastLeave = false;
   } rows[] = {
       {"bypass takes", false, nullptr, 4 * WordsPerSector, false, 4, 7},
       // Sector 3 again and the rest by four cycles a word.
       {"bypass does not take", true, nullptr, WordsPerSector, true, 1, 8},
       {"stopped inside bypass", false, "progress 13", 1, false, 1, 4},
+      {"an erase reads blank once too early", false, nullptr, 4 * WordsPerSector, false, 4, 7, 1},
+      // After the flash's last word: bypass is left inside the flash, not past its end.
+      {"leaving bypass fails at the flash's end", false, nullptr,
+       (FirmwareSectors - 3) * WordsPerSector, false, FirmwareSectors - 3, FirmwareSectors, 0,
+       true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    const bool firmware = row.firmwareLosingLastLeave;
     sim::Settings settings = testing_support::InService();
     settings.EraseTimeMs = 700;
     settings.Fault.BypassIgnored = row.bypassIgnored;
-    JobSession session(settings);
-    std::string image = NewImage(Channel, 6);
-    for (int s = protocol::FirstProgrammedSector; s <= protocol::LastChannelSector; ++s) {
+    settings.Fault.EarlyBlankReads = row.earlyBlankReads;
+    std::string image = NewImage(firmware ? sim::FlashSize : Channel, 6);
+    const int lastSector = firmware ? protocol::SectorCount - 1 : protocol::LastChannelSector;
+    for (int s = protocol::FirstProgrammedSector; s <= lastSector; ++s) {
       uint32_t first = protocol::SectorBase[static_cast<size_t>(s)] - protocol::FlashBase;
       image.replace(first + 4 * WordsPerSector, protocol::SectorSize(s) - 4 * WordsPerSector,
                     protocol::SectorSize(s) - 4 * WordsPerSector, '\xFF');
     }
-    JobSelection selection = ChannelJob(session, image);
-    JobPlan plan = Prepare(session, selection, WriteMethod::Normal);
-    plan.SkipBlankWords = true;
-    plan.ErasePoll = true;
-    plan.FastProgram = true;
+    auto prepare = [&](JobSession& on) {
+      JobSelection selection = firmware ? FirmwareJob(on, image) : ChannelJob(on, image);
+      JobPlan plan = Prepare(on, selection, WriteMethod::Normal);
+      plan.SkipBlankWords = true;
+      plan.ErasePoll = true;
+      plan.FastProgram = true;
+      return plan;
+    };
+    JobSession session(settings);
+    JobPlan plan = prepare(session);
+    if (firmware) {
+      // Where the last leaving of bypass starts, from a run of the same job without the fault.
+      JobSession probe(settings);
+      EXPECT_EQ(probe.Run(prepare(probe)), "");
+      const auto probed = probe.CommandsSinceJobStart();
+      const auto lastLeave = std::find_if(probed.rbegin(), probed.rend(), [](const std::string& c) {
+        return c.size() == 20 && c.substr(12) == "00090090";
+      });
+      sim::Faults faults = settings.Fault;
+      faults.DropReplyAt = session.deco.Model().CommandCount() +
+                           static_cast<int>(probed.rend() - lastLeave);
+      session.deco.Model().SetFaults(faults);
+    }
     if (row.stopAt) session.host.StopWhen = [&](const std::string& e) { return e == row.stopAt; };
     uint64_t slept = session.clock.TotalSleptMs();
-    EXPECT_EQ(session.Run(plan), "");
+    EXPECT_EQ(session.Run(plan).empty(), !firmware);
     auto commands = session.CommandsSinceJobStart();
     EXPECT_EQ(Count(commands, "02207FE0155400040020"), row.bypassEntries);
-    size_t resets = 0;  // leaving bypass: at the end of a sector, twice after a stop
+    size_t resets = 0;  // leaving bypass: at the end of a sector, twice after a stop or failure
     for (const auto& c : commands) resets += c.size() == 20 && c.substr(12) == "00090090";
-    EXPECT_EQ(resets, row.stopAt ? 2u : row.bypassEntries);
+    EXPECT_EQ(resets, row.bypassEntries + (row.stopAt ? 1u : 0u) + (firmware ? 2u : 0u));
+    for (const auto& c : commands) {
+      if (c.rfind("0220", 0) != 0) continue;
+      const uint32_t address = static_cast<uint32_t>(std::stoul(c.substr(4, 8), nullptr, 16));
+      EXPECT_LT(address - protocol::FlashBase, sim::FlashSize) << c;
+    }
     EXPECT_EQ(Count(commands, "02207FE0155400010080"), row.erases);
     EXPECT_EQ(session.deco.Model().ReadsInBypass(), 0);
     EXPECT_EQ(session.result.FastProgrammedWords, row.fastWords);
@@ -322,7 +362,7 @@ TEST(WriteJobTest, ErasePollAndFastProgram) {
     for (size_t k = 0; k < row.erases; ++k)
       erases.push_back({k < 4 ? static_cast<int>(k) : static_cast<int>(k) - row.fellBack, 700});
     EXPECT_EQ(session.result.Passes[0].EraseTimes, erases);
-    if (row.stopAt) {
+    if (row.stopAt || firmware) {
       // Out of bypass: the deco hears an erase again.
       protocol::EraseSector(session.link, 5);
       EXPECT_EQ(session.deco.Model().Flash()[0x40000], 0xFF);
