@@ -51,7 +51,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     Dumps
   };
   // The mode an earlier run that a dead line cut off left the chips in.
-  enum class ChipsLeftIn { Reading, Autoselect, UnlockBypass };
+  enum class ChipsLeftIn { Reading, Autoselect, UnlockBypass, ProgramSetUp };
   struct Row {
     const char* name;
     bool write;
@@ -168,6 +168,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       {"read after chips were left in bypass", false, "normal", Files::Dumps, 0, 0, 0, 0, false,
        false, 0, false, "", "Read FIRMWARE ... is finished", "[]", false, "am29lv800bb",
        ChipsLeftIn::UnlockBypass},
+      // Waiting for a word's data: the return to reading must not program one.
+      {"read after chips were left after a program set-up", false, "normal", Files::Dumps, 0, 0, 0,
+       0, false, false, 0, false, "", "Read FIRMWARE ... is finished", "[]", false, "am29lv800bb",
+       ChipsLeftIn::ProgramSetUp},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -232,10 +236,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     };
     if (row.chipsLeftIn != ChipsLeftIn::Reading) {
       const uint32_t baud = session.deco.Model().ListenBaud();
+      const char* const lastCycle[] = {"", "02207FE0155400090090", "02207FE0155400040020",
+                                       "02207FE01554000500A0"};
       for (const char* cycle : {"02207FE01554005500AA", "02207FE00AA800AA0055",
-                                row.chipsLeftIn == ChipsLeftIn::Autoselect
-                                    ? "02207FE0155400090090"
-                                    : "02207FE0155400040020"})
+                                lastCycle[static_cast<int>(row.chipsLeftIn)]})
         session.deco.Model().Handle(cycle, baud);
     }
     size_t commandsBefore = session.deco.Model().CommandLog().size();
