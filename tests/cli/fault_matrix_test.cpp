@@ -441,10 +441,11 @@ TEST_P(LateReplies, AreNeverTakenForAnotherRequests) {
   Outcome probe = RunCell(*job, {Fault::CrLf});
   ASSERT_TRUE(probe.problems.empty()) << probe.problems.front();
   auto kinds = KindsOf(probe.commands);
-  // A WRITE's flash reads before its first program cycle are its verify, those after its last
-  // are its final check; the job's first EEPROM read is the one that proves the line in step.
+  // A WRITE's flash reads before its first erase are its verify, those after its last program
+  // cycle are its final check; the job's first EEPROM read is the one that proves the line in
+  // step.
   const std::string wanted = job->write ? "flash read" : phase;
-  const auto first = std::find(kinds.begin(), kinds.end(), "program") - kinds.begin();
+  const auto first = std::find(kinds.begin(), kinds.end(), "erase") - kinds.begin();
   const auto last = kinds.rend() - std::find(kinds.rbegin(), kinds.rend(), "program");
   std::vector<int> numbers;
   for (long i = 0; i < static_cast<long>(kinds.size()); ++i) {
