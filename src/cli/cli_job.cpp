@@ -169,24 +169,42 @@ int RunJob(ConsoleHost& host, protocol::DecoLink& link, const transfer::JobPlan&
 }
 
 // A READ's dumps go to FILE.partial; only a complete dump takes FILE's name, so a READ that fails
-// never leaves a shortened dump under the name of a good one. A .partial left by an earlier run
-// goes first; each is then created afresh, and a name another run holds gives way to the next.
-transfer::JobSelection ClaimPartialDumps(const transfer::JobSelection& selection,
-                                         ConsoleHost& host) {
-  transfer::JobSelection partial = selection;
+// never leaves a shortened dump under the name of a good one. Each is created afresh and held
+// until it is renamed or cleared away; one an ended run left goes first, one a live run holds
+// refuses the READ (before the deco is asked anything): both runs would mean the same dump.
+bool ClaimPartialDumps(const transfer::JobSelection& selection, ConsoleHost& host,
+                       transfer::JobSelection& partial, std::vector<transfer::HeldFile>& held,
+                       JobOutcome& outcome) {
+  partial = selection;
   const std::pair<bool, std::string*> dumps[] = {{partial.Firmware, &partial.FirmwareFile},
                                                  {partial.Eeprom, &partial.EepromFile},
                                                  {partial.Channel, &partial.ChannelFile}};
-  for (const auto& [ticked, file] : dumps) {
-    if (!ticked) continue;
-    std::string wanted = *file + PartialSuffix;
-    std::error_code error;
-    if (std::filesystem::remove(wanted, error))
-      host.AddLogLine("Removed " + wanted + ", left by an earlier READ.");
-    *file = transfer::ClaimOwnFile(wanted);
-    if (*file != wanted) host.AddLogLine(wanted + " is in use: this READ writes " + *file);
+  try {
+    for (const auto& [ticked, file] : dumps) {
+      if (!ticked) continue;
+      std::string wanted = *file + PartialSuffix;
+      transfer::LeftFile left = transfer::RemoveUnlessHeld(wanted);
+      if (left == transfer::LeftFile::Held)
+        throw protocol::EFileError("Cannot read into", *file,
+                                   "another run is writing " + wanted + " now");
+      if (left == transfer::LeftFile::Removed)
+        host.AddLogLine("Removed " + wanted + ", left by an earlier READ.");
+      held.push_back(transfer::ClaimHeldFile(wanted));
+      *file = held.back().Name();
+      if (*file != wanted) host.AddLogLine(wanted + " is in use: this READ writes " + *file);
+    }
+  } catch (const std::exception& failure) {
+    for (const transfer::HeldFile& own : held) {
+      std::error_code error;
+      std::filesystem::remove(own.Name(), error);
+    }
+    held.clear();
+    partial = selection;
+    outcome.Error = failure.what();
+    host.Tell(outcome.Error);
+    return false;
   }
-  return partial;
+  return true;
 }
 
 void NameCompleteDumps(const transfer::JobSelection& partial,
@@ -321,8 +339,25 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     return ExitJobFailed;
   }
   if (!CheckRunOutputs(options, names, host, outcome)) return ExitJobFailed;
+  transfer::JobSelection job = selection;
+  std::vector<transfer::HeldFile> heldDumps;  // released after the rename or the clearing away
+  const bool dumpsClaimed = !options.write;
+  if (dumpsClaimed) {
+    if (!ClaimPartialDumps(selection, host, job, heldDumps, outcome)) return ExitJobFailed;
+    outcome.Written = job;
+  }
+  // A READ that never reached the deco leaves no empty partial dump behind.
+  transfer::ScopeExit clearUnusedDumps([&] {
+    if (!dumpsClaimed) return;
+    try {
+      TellWherePartialDumpsAre(job, selection, host);
+    } catch (const std::exception& failure) {
+      host.Tell(failure.what());
+    }
+  });
   outcome.Error.clear();
   if (!Connect(link, options, host, interrupted, outcome)) return ExitJobFailed;
+  clearUnusedDumps.Dismiss();
   serial::TBlockSerial& port = *link.SerialLink;
   if (options.verbose)
     host.Tell("connected through " + port.DevicePath + " at " +
@@ -340,8 +375,6 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   // fails comes before any work on the deco and disconnects as usual.
   bool writeUnderWay = false;
   bool jobStarted = false;
-  bool dumpsClaimed = false;
-  transfer::JobSelection job = selection;
   try {
     ReturnChipsToReading(link, selection);
     transfer::JobPlan plan;
@@ -357,9 +390,6 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       }
       writeUnderWay = true;
     } else {
-      job = ClaimPartialDumps(selection, host);
-      dumpsClaimed = true;
-      outcome.Written = job;
       plan = transfer::ReadJobPlan(job);
     }
     if (interrupted) {
@@ -400,6 +430,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     result = ExitJobFailed;
   }
   if (dumpsClaimed && result != ExitDone) TellWherePartialDumpsAre(job, selection, host);
+  heldDumps.clear();
 
   if (writeUnderWay && result != ExitDone) {
     KeepServiceMode(link, options, host, jobStarted, outcome);

@@ -8,6 +8,7 @@
 
 #include "protocol/protocol_error.h"
 #include "serial/serial_util.h"
+#include "transfer/own_files.h"
 #include "transfer/time_stamp.h"
 
 namespace cli {
@@ -77,7 +78,8 @@ std::vector<PhaseRecord> RunRecord::Phases() const {
 }
 
 void WriteReportFile(const std::string& file, const std::string& json) {
-  std::string temporary = file + TemporarySuffix;
+  // Created exclusively: another run reporting to the same name keeps its own temporary file.
+  std::string temporary = transfer::ClaimOwnFile(file + TemporarySuffix);
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << json << "\n";

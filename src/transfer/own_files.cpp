@@ -1,5 +1,7 @@
 #include "transfer/own_files.h"
 
+#include <utility>
+
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 
@@ -17,15 +19,45 @@ std::string NumberedName(const std::string& name, int n) {
   return name.substr(0, dot) + "_" + std::to_string(n) + name.substr(dot);
 }
 
-std::string ClaimOwnFile(const std::string& name) {
-  if (CreateNewFile(name)) return name;
+namespace {
+
+// The first free name of name's form that create (one of the Create... below) made.
+template <typename Create>
+std::string ClaimFirstFree(const std::string& name, Create create) {
+  if (create(name)) return name;
   for (int n = 2; n <= MaxNumberedNames; ++n) {
     std::string numbered = NumberedName(name, n);
-    if (CreateNewFile(numbered)) return numbered;
+    if (create(numbered)) return numbered;
   }
   throw protocol::EFileError(
       "Cannot create", name,
       "it and " + std::to_string(MaxNumberedNames - 1) + " numbered names like it exist already");
+}
+
+}  // namespace
+
+std::string ClaimOwnFile(const std::string& name) {
+  return ClaimFirstFree(name, CreateNewFile);
+}
+
+HeldFile ClaimHeldFile(const std::string& name) {
+  HeldFile held;
+  ClaimFirstFree(name, [&held](const std::string& candidate) {
+    return CreateHeldFile(candidate, held);
+  });
+  return held;
+}
+
+HeldFile::HeldFile(HeldFile&& other) noexcept
+    : name_(std::move(other.name_)), lock_(std::exchange(other.lock_, NoLock)) {}
+
+HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
+  if (this != &other) {
+    Release();
+    name_ = std::move(other.name_);
+    lock_ = std::exchange(other.lock_, NoLock);
+  }
+  return *this;
 }
 
 }  // namespace transfer

@@ -317,6 +317,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
         EXPECT_NE(ReadFile(partial), "left by an earlier READ");
       }
       EXPECT_EQ(err.find(partial) != std::string::npos, partialLeft) << err;
+      EXPECT_NE(out.find("Removed Fw.bin.partial, left by an earlier READ."), std::string::npos)
+          << out;
       EXPECT_EQ(report["files"][0]["name"], done ? s.FirmwareFile : partial);
       EXPECT_EQ(report["files"][0]["complete"], done);
       EXPECT_NE(report["files"][0]["sha256"], cli::Sha256Of(image));
@@ -536,6 +538,7 @@ TEST(CliJobTest, LogReportAndChecksums) {
   std::string image = flash;
   image[0x10004] = static_cast<char>(image[0x10004] ^ 0x10);  // sector 3
   testing_support::WriteFile("sub/Fw.bin", image);
+  testing_support::WriteFile("write.json.tmp", "another run's report");
   CapturingHost writeHost;
   ASSERT_EQ(cli::RunReadOrWrite(write, writeHost, interrupted), 0) << writeHost.Err();
   auto writeReport = nlohmann::json::parse(ReadFile("write.json"))["runs"][0];
@@ -548,7 +551,9 @@ TEST(CliJobTest, LogReportAndChecksums) {
   std::string log = ReadFile("run.log");  // both runs, appended
   EXPECT_NE(log.find(" Read FIRMWARE ... is finished 100% ("), std::string::npos);
   EXPECT_NE(log.find(" Final check: sector(s) 3 hold what was written."), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists("write.json.tmp"));
+  // The report went through a temporary file of its own, and left none behind.
+  EXPECT_EQ(ReadFile("write.json.tmp"), "another run's report");
+  EXPECT_FALSE(std::filesystem::exists("write.json_2.tmp"));
   std::filesystem::current_path(folderBefore);
 }
 

@@ -150,6 +150,12 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   const int held = ::open(busy.Port().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(held, 0);
   ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  // A dump another run is writing: its partial file held with the lock such a run takes.
+  const std::string othersDump = dir.File("Busy.bin.partial");
+  testing_support::WriteFile(othersDump, "another run's dump");
+  const int writing = ::open(othersDump.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(writing, 0);
+  ASSERT_EQ(::flock(writing, LOCK_EX | LOCK_NB), 0);
   struct Row {
     std::string arguments;
     int exitCode;
@@ -169,6 +175,9 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
        "/dev/pyrelink-missing: no such port: see `pyrelink-cli ports`", "Exit -SE-"},
       {"--port " + busy.Port() + " read --eeprom New.bin --yes", 1,
        busy.Port() + " is in use by another program", "Exit -SE-"},
+      // Refused before the port is opened, and the other run's dump left alone.
+      {"--port /dev/pyrelink-missing read --eeprom Busy.bin --yes", 1,
+       "Cannot read into Busy.bin: another run is writing Busy.bin.partial now", "no such port"},
       // Outputs that cannot be written are refused before the port is opened.
       {"--port /dev/pyrelink-missing --report nodir/r.json read --eeprom New.bin --yes", 1,
        "--report nodir/r.json: the folder nodir does not exist", "connect failed"},
@@ -209,6 +218,10 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
     }
   }
   ::close(held);
+  EXPECT_EQ(ReadFile(othersDump), "another run's dump");
+  ::close(writing);
+  // A READ that never reached a deco leaves no partial dump of its own.
+  EXPECT_FALSE(std::filesystem::exists(dir.File("New.bin.partial")));
 
   // A port this user may not open: the system's text, then how to get access. Root may open
   // anything, so the CLI then runs as nobody.

@@ -9,6 +9,7 @@
 
 #include "protocol/image_files.h"
 #include "support/files.h"
+#include "transfer/own_files.h"
 #include "transfer/time_stamp.h"
 
 using namespace transfer;
@@ -207,4 +208,45 @@ TEST(JobSetupTest, TimeStampHasAFourDigitYearAndNoZone) {
   std::time_t now = std::time(nullptr);
   std::string year = std::to_string(1900 + std::localtime(&now)->tm_year);
   EXPECT_NE(LocalTimeStamp().find(year), std::string::npos) << LocalTimeStamp();
+}
+
+// A file a live run holds is never taken for one an ended run left; a released one is.
+TEST(JobSetupTest, HeldFilesAreLeftAloneUntilReleased) {
+  TempDir dir;
+  enum class Before { Nothing, LeftByAnEndedRun, HeldByALiveRun, HeldThenReleased };
+  struct Row {
+    const char* name;
+    Before before;
+    LeftFile found;
+    bool stays;
+  } rows[] = {
+      {"nothing there", Before::Nothing, LeftFile::None, false},
+      {"left by an ended run", Before::LeftByAnEndedRun, LeftFile::Removed, false},
+      {"held by a live run", Before::HeldByALiveRun, LeftFile::Held, true},
+      {"held, then released", Before::HeldThenReleased, LeftFile::Removed, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string file = dir.File("Fw.bin.partial");
+    HeldFile held;
+    if (row.before == Before::LeftByAnEndedRun) WriteFile(file, "an ended run's dump");
+    if (row.before == Before::HeldByALiveRun || row.before == Before::HeldThenReleased) {
+      held = ClaimHeldFile(file);
+      ASSERT_EQ(held.Name(), file);
+      // The holder writes it by its name, as the transfer layer does.
+      WriteFile(file, "a live run's dump");
+    }
+    if (row.before == Before::HeldThenReleased) held.Release();
+    EXPECT_EQ(RemoveUnlessHeld(file), row.found);
+    EXPECT_EQ(std::filesystem::exists(file), row.stays);
+    if (row.stays) {
+      // Taken: another claim of the name gives way to the next one of its form.
+      HeldFile other = ClaimHeldFile(file);
+      EXPECT_EQ(other.Name(), dir.File("Fw.bin_2.partial"));
+      other.Release();
+      std::filesystem::remove(other.Name());
+    }
+    held.Release();
+    std::filesystem::remove(file);
+  }
 }

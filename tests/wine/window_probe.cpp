@@ -6,7 +6,10 @@
 //   window_probe checked CONTROL  1 for a ticked check box or chosen radio button, else 0
 //   window_probe colours CONTROL  the colours drawn along the control's middle line, each once,
 //                                 as RRGGBB
+//   window_probe dropped CONTROL  1 while the combo box's list is open, else 0
 //   window_probe windows          how many windows of the program exist
+//   window_probe foreground       the class of the window that has the keyboard ("TForm1" for
+//                                 the main window, "#32770" for a message box or file dialog)
 //   window_probe boxes            each message box shown: "title|text" with CR LF as "\n"; a
 //                                 file dialog: "title|its chosen file type"
 // CONTROL is a name of the layout table (Memo1, Button4, ComboBox1, ...). Exit 2: no window, or
@@ -129,6 +132,12 @@ int main(int argc, char** argv) {
     PrintBoxes();
     return 0;
   }
+  if (command == "foreground") {
+    char name[64] = {0};
+    if (HWND foreground = ::GetForegroundWindow()) ::GetClassNameA(foreground, name, sizeof name);
+    std::printf("%s\n", name);
+    return 0;
+  }
   HWND form = ::FindWindowA("TForm1", nullptr);
   if (!form || argc < 3) return 2;
   HWND control = nullptr;
@@ -146,6 +155,8 @@ int main(int argc, char** argv) {
                 ::IsWindowEnabled(control) ? "enabled" : "disabled");
   } else if (command == "checked") {
     std::printf("%d\n", ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+  } else if (command == "dropped") {
+    std::printf("%d\n", ::SendMessageA(control, CB_GETDROPPEDSTATE, 0, 0) ? 1 : 0);
   } else if (command == "colours") {
     // A classic bar is drawn in blocks with gaps: every colour along its middle line.
     // Read from the screen: another program's window DC does not give back what it drew.

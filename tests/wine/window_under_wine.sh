@@ -64,6 +64,11 @@ click() {
 }
 
 state_is() { [[ $(probe state "$1") == "$2" ]]; }
+text_is() { [[ $(probe text "$1") == "$2" ]]; }
+checked_is() { [[ $(probe checked "$1") == "$2" ]]; }
+dropped_is() { [[ $(probe dropped "$1") == "$2" ]]; }
+# Keys go where the keyboard is: each is sent only once the window meant for it has it.
+foreground_is() { [[ $(probe foreground) == "$1" ]]; }
 last_lines_are() {  # the log pane ends with these lines (one argument each)
   local expected
   expected=$(printf '%s\n' "$@")
@@ -71,10 +76,11 @@ last_lines_are() {  # the log pane ends with these lines (one argument each)
 }
 box_open() { [[ -n $(probe boxes) ]]; }
 no_box() { [[ -z $(probe boxes) ]]; }
+box_has_keyboard() { box_open && foreground_is '#32770'; }
 
 # Waits for the one open message box, checks its title and text, answers with a key.
 answer() {  # "title|text" (line breaks as \n), key
-  wait_for 20 "a message box '$1'" box_open
+  wait_for 20 "a message box '$1' with the keyboard" box_has_keyboard
   local shown
   shown=$(probe boxes)
   [[ $shown == "$1" ]] || fail "message box: got '$shown', expected '$1'"
@@ -91,11 +97,14 @@ start_window() {  # folder
   wait_for 60 "the window to appear" window_count_is 1
 }
 
-# Chooses COM1 in the port list with the mouse and the keyboard, and connects.
+# Chooses COM1 in the port list with the mouse and the keyboard, and connects. The keys wait for
+# the list to open; the choice is read once the list has closed.
 connect_com1() {
   click ComboBox1
+  wait_for 20 "the port list to open" dropped_is ComboBox1 1
   xdotool key Home Return
-  [[ $(probe text ComboBox1) == COM1 ]] || fail "COM1 not chosen: '$(probe text ComboBox1)'"
+  wait_for 20 "the port list to close" dropped_is ComboBox1 0
+  text_is ComboBox1 COM1 || fail "COM1 not chosen: '$(probe text ComboBox1)'"
   click Button4
   # The window's thread answers the probe only once Connect has ended.
   wait_for 60 "Connect to end with OK" last_lines_are "Initializing deco ..." "OK"
@@ -117,7 +126,7 @@ tick() {  # check boxes to tick with the mouse; the others are unticked
     [[ " $* " == *" $box "* ]] && want=1
     now=$(probe checked "$box")
     [[ $now == "$want" ]] || click "$box"
-    [[ $(probe checked "$box") == "$want" ]] || fail "$box did not take the click"
+    wait_for 20 "$box to take the click" checked_is "$box" "$want"
   done
 }
 
@@ -162,19 +171,20 @@ printf '\x5a\xa5' | dd of="$image" bs=1 seek=$((0x30100)) conv=notrunc status=no
 cmp -s "$image" "$run/Ch.bin" && fail "the new channel image equals the deco's"
 # Chosen with the file picker, opened by a double click.
 click Edit3 --repeat 2 --delay 80
-wait_for 20 "the file picker" box_open
+wait_for 20 "the file picker with the keyboard" box_has_keyboard
 [[ $(probe boxes) == "Open CHANNEL File (512KB)|Binary files (*.bin)" ]] ||
   fail "file picker: '$(probe boxes)'"
 xdotool type --delay 20 NewCh.bin
 xdotool key Return
 wait_for 20 "the file picker to close" no_box
-[[ $(probe text Edit3) == *'\NewCh.bin' ]] || fail "Edit3 reads '$(probe text Edit3)'"
+edit3_names_the_file() { [[ $(probe text Edit3) == *'\NewCh.bin' ]]; }
+wait_for 20 "Edit3 to name NewCh.bin" edit3_names_the_file
 echo "ok: the file picker puts the chosen file into Edit3"
 
 tick CheckBox3
 click RadioButton2
-[[ $(probe checked RadioButton2) == 1 && $(probe checked RadioButton1) == 0 ]] ||
-  fail "Safe is not the chosen method"
+wait_for 20 "Safe to be the chosen method" checked_is RadioButton2 1
+checked_is RadioButton1 0 || fail "Normal is still chosen beside Safe"
 click Button6
 answer "Confirm|Patch deco is risky.  Continue?" Return
 wait_for 30 "the WRITE to start (Abort shown)" state_is Button1 "shown enabled"
@@ -185,10 +195,12 @@ echo "ok: a Safe WRITE ran from the window"
 
 # Closing while in service mode asks first; No keeps the window.
 xdotool mousemove $(probe where Memo1)
+wait_for 20 "the window to have the keyboard" foreground_is TForm1
 xdotool key alt+F4
 port_question='Warning|Serial port is not disconnected.\nDeco is still in Service mode.\nQuit anyway ?'
 answer "$port_question" n
 window_count_is 1 || fail "the window closed on No"
+wait_for 20 "the window to have the keyboard again" foreground_is TForm1
 xdotool key alt+F4
 answer "$port_question" Return
 wait_for 30 "the program to end after Yes" window_gone
