@@ -113,7 +113,10 @@ DecoModel::DecoModel(const Settings& settings)
       listenBaud_(settings.StartInService ? settings.ServiceBaud : StandbyBaud),
       weakFailuresLeft_(settings.Fault.WeakWordFailures),
       flash_(PatternFlash()),
-      eeprom_(PatternEeprom()) {}
+      eeprom_(PatternEeprom()),
+      random_(settings.Random) {
+  StartChipsIn(random_.StartMode());
+}
 
 std::vector<uint8_t> DecoModel::PatternFlash() {
   std::vector<uint8_t> image(FlashSize);
@@ -175,6 +178,9 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   std::lock_guard<std::mutex> lock(mutex_);
   Reply reply;
   if (pcBaud != listenBaud_) return reply;  // noise at the wrong speed: nothing understood
+  if (random_.Deaf(line)) return reply;
+  const Strike strike = random_.Draw(line, commands_ + 1);
+  if (strike.Kind == RandomFault::Deaf) return reply;
   if (settings_.KeepCommandLog) log_.push_back(line);
   int number = ++commands_;
   reply.Number = number;
@@ -182,6 +188,9 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   std::string bytes = Answer(line, pcBaud, reply);
   if (!bytes.empty() && settings_.Fault.CrLfEndings && bytes.back() == '\r') bytes += '\n';
   reply.Bytes = ApplyFaults(bytes, number, reply);
+  random_.Apply(strike, line, reply.Bytes);
+  reply.DelayMs = strike.DelayMs;
+  reply.HangUp = strike.Kind == RandomFault::HangUp;
   if (settings_.Fault.HangUpAfter > 0 && number > settings_.Fault.HangUpAfter) {
     // The line goes dead instead of answering: like a cable pulled between two commands.
     reply.HangUp = true;
@@ -441,6 +450,25 @@ DecoModel::ChipAction DecoModel::ChipWrite(int lane, uint32_t address, uint8_t c
       chip.step = unlock1 ? Unlocked1 : Idle;
       return ChipAction::None;
   }
+}
+
+void DecoModel::StopRandomFaults() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  random_.Stop();
+}
+
+std::vector<std::string> DecoModel::RandomFaultLog() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return random_.Log();
+}
+
+void DecoModel::StartChipsIn(StartChipMode mode) {
+  // As an earlier program left both chips: after their autoselect or unlock bypass command.
+  const int chipMode = mode == StartChipMode::Identification ? Autoselect
+                       : mode == StartChipMode::UnlockBypass && settings_.Chip.UnlockBypass
+                           ? Bypass
+                           : ReadingArray;
+  for (Chip& chip : chips_) chip.mode = chipMode;
 }
 
 int DecoModel::ReadsInBypass() const {
