@@ -14,9 +14,11 @@ int main(int argc, char** argv) {
   uint32_t count = 1000;
   uint32_t first = 0;
   bool quiet = false;
+  bool everyRun = false;
   app.add_option("--count", count, "Number of seeds")->check(CLI::PositiveNumber)->capture_default_str();
   app.add_option("--first", first, "The first seed")->capture_default_str();
   app.add_flag("--quiet", quiet, "Name failing seeds only, without their faults");
+  app.add_flag("--every-run", everyRun, "Show every run with its exit status and faults");
   CLI11_PARSE(app, argc, argv);
 
   std::map<std::string, int> perRule;  // failing runs per rule broken
@@ -29,6 +31,10 @@ int main(int argc, char** argv) {
     jobSeconds += run.Seconds;
     auto& [runs, failed] = perJob[run.Job];
     ++runs;
+    if (everyRun && run.Broken.empty()) {
+      std::printf("seed %u, %s: kept the rules\n%s", seed, run.Job.c_str(),
+                  testing_support::Describe(run).c_str());
+    }
     if (run.Broken.empty()) continue;
     ++failed;
     ++failures;

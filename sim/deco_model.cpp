@@ -190,6 +190,8 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   reply.Bytes = ApplyFaults(bytes, number, reply);
   random_.Apply(strike, line, reply.Bytes);
   reply.DelayMs = strike.DelayMs;
+  if (strike.Kind == RandomFault::EraseRunsOn)
+    busyUntilMs_ = settings_.Now() + static_cast<uint64_t>(strike.BusyMs);
   reply.HangUp = strike.Kind == RandomFault::HangUp;
   if (settings_.Fault.HangUpAfter > 0 && number > settings_.Fault.HangUpAfter) {
     // The line goes dead instead of answering: like a cable pulled between two commands.
@@ -378,7 +380,10 @@ void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
   if (actions[0] != ChipAction::Program && actions[1] != ChipAction::Program) return;
   if (address < FlashBase || offset >= FlashSize || address % 4 != 0) return;
   // A flash still erasing ignores the program cycle, as a real NOR chip does.
-  if (busyUntilMs_ != 0 && settings_.Now() < busyUntilMs_) return;
+  if (busyUntilMs_ != 0 && settings_.Now() < busyUntilMs_) {
+    ++programsWhileErasing_;
+    return;
+  }
   if (address == settings_.Fault.WeakWordAddress && weakFailuresLeft_ > 0) {
     --weakFailuresLeft_;
     return;
@@ -394,7 +399,10 @@ void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
 DecoModel::ChipAction DecoModel::ChipWrite(int lane, uint32_t address, uint8_t command) {
   Chip& chip = chips_[lane];
   // An erasing chip ignores every write.
-  if (chip.erasingUntilMs != 0 && settings_.Now() < chip.erasingUntilMs) return ChipAction::None;
+  if (chip.erasingUntilMs != 0 && settings_.Now() < chip.erasingUntilMs) {
+    ++programsWhileErasing_;
+    return ChipAction::None;
+  }
   chip.erasingUntilMs = 0;
   switch (chip.mode) {
     case Autoselect:
@@ -450,6 +458,11 @@ DecoModel::ChipAction DecoModel::ChipWrite(int lane, uint32_t address, uint8_t c
       chip.step = unlock1 ? Unlocked1 : Idle;
       return ChipAction::None;
   }
+}
+
+int DecoModel::ProgramsWhileErasing() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return programsWhileErasing_;
 }
 
 void DecoModel::StopRandomFaults() {

@@ -115,6 +115,8 @@ class DecoModel {
   // Flash reads while a chip was in unlock bypass, where only its own two commands belong.
   int ReadsInBypass() const;
   const Settings& Config() const { return settings_; }
+  // Program cycles and writes that came while the flash was still erasing, and were ignored.
+  int ProgramsWhileErasing() const;
   // Random faults off from now on; what they did so far, one line each.
   void StopRandomFaults();
   std::vector<std::string> RandomFaultLog() const;
@@ -148,6 +150,7 @@ class DecoModel {
   int commands_ = 0;
   Chip chips_[2];
   int readsInBypass_ = 0;
+  int programsWhileErasing_ = 0;
   int weakFailuresLeft_;
   uint64_t busyUntilMs_ = 0;
   std::vector<uint8_t> flash_;

@@ -27,6 +27,14 @@ constexpr int BypassOneIn = 8;
 // changed.
 constexpr int ErasedLookOneIn = 4;
 constexpr char GarbageCharacters[] = "GHKXZ?*#";
+// One sector erase in this many runs on after the chips read erased, for this long: less than
+// the fixed pause after an erase, more than the chips show their erase status.
+constexpr int EraseRunsOnOneIn = 3;
+constexpr int EraseRunsOnMs[] = {2000, 4500};
+
+bool IsSectorErase(const std::string& line) {
+  return line.size() == 20 && line.rfind("0220", 0) == 0 && line.substr(12) == "00300030";
+}
 
 // Where the data of a reply to line starts, or npos for a reply without data.
 size_t DataStart(const std::string& line, const std::string& bytes) {
@@ -77,7 +85,16 @@ bool RandomFaults::Deaf(const std::string& line) {
 
 Strike RandomFaults::Draw(const std::string& line, int number) {
   Strike strike;
-  if (!settings_.On || Below(settings_.FaultEvery) != 0) return strike;
+  if (!settings_.On) return strike;
+  strike.Where = "command " + std::to_string(number) + " " + line;
+  if (IsSectorErase(line) && Below(EraseRunsOnOneIn) == 0) {
+    strike.Kind = RandomFault::EraseRunsOn;
+    strike.BusyMs = EraseRunsOnMs[0] + Below(EraseRunsOnMs[1] - EraseRunsOnMs[0]);
+    Note(strike.Where, "the erase runs on " + std::to_string(strike.BusyMs) +
+                           " ms, the chips reading erased");
+    return strike;
+  }
+  if (Below(settings_.FaultEvery) != 0) return strike;
   const int wrongData = settings_.WrongData ? WrongDataWeight : 0;
   int pick = Below(LateWeight + DroppedWeight + GarbageWeight + wrongData + HangUpWeight + DeafWeight);
   auto within = [&](int weight) {
@@ -85,7 +102,6 @@ Strike RandomFaults::Draw(const std::string& line, int number) {
     pick -= weight;
     return hit;
   };
-  strike.Where = "command " + std::to_string(number) + " " + line;
   if (within(LateWeight)) {
     int lateMs;
     if (Below(2) == 0) lateMs = LateWithinMs[0] + Below(LateWithinMs[1] - LateWithinMs[0]);

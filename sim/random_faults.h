@@ -25,12 +25,15 @@ struct RandomFaultSettings {
 // What the flash chips are found in when the job starts, left there by an earlier program.
 enum class StartChipMode { ReadingArray, Identification, UnlockBypass };
 
-enum class RandomFault { None, Late, Dropped, Garbage, WrongData, HangUp, Deaf };
+enum class RandomFault { None, Late, Dropped, Garbage, WrongData, HangUp, Deaf, EraseRunsOn };
 
 // What a fault does to one reply.
 struct Strike {
   RandomFault Kind = RandomFault::None;
   int DelayMs = 0;  // real ms before the reply
+  // EraseRunsOn: the chips read erased, but ignore programming this long after the erase (ms on
+  // the deco's clock), as a chip whose erase is not done yet.
+  int BusyMs = 0;
   std::string Where;  // the command, for the log
 };
 

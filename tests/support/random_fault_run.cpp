@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 #include "cli/capturing_host.h"
 #include "cli/chip_command.h"
@@ -12,6 +14,7 @@
 #include "protocol/image_files.h"
 #include "sim/deco_model.h"
 #include "support/files.h"
+#include "transfer/final_check.h"
 #include "support/sim_session.h"
 
 namespace testing_support {
@@ -64,6 +67,7 @@ constexpr uint32_t FastCodeBytes = 256;
 constexpr uint32_t EepromChanges[] = {0x100, 0x101, 0x6FF};
 constexpr const char* EarlierDump = "an earlier dump";
 constexpr size_t FaultLinesShown = 12;
+constexpr int ThrewExit = -1;  // the job's exception reached its caller
 
 bool TouchesFlash(const JobKind& job) { return job.memory != Memory::Eeprom; }
 
@@ -90,9 +94,11 @@ struct Checked {
   int exitCode = 0;
   double seconds = 0;
   std::vector<std::string> faults;
+  std::string said;  // the job's messages
 };
 
-Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random) {
+// followUp: a clean job after it, which a fault-free probe needs not.
+Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random, bool followUp) {
   sim::Settings settings;
   settings.Random = random;
   if (job.fast) settings.EraseTimeMs = EraseTimeMs;
@@ -137,8 +143,9 @@ Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random) 
     s.Firmware = true;
     file = s.FirmwareFile = "Fw.bin";
   }
+  std::string image;  // what a WRITE is given
   if (job.kind == Kind::Write) {
-    std::string image = promised;
+    image = promised;
     // Sector 0 is only erased by a write: the image's own bytes there never reach the flash.
     if (job.memory == Memory::Channel) image[0x100] = static_cast<char>(image[0x100] ^ 1);
     WriteFile(file, image);
@@ -150,30 +157,39 @@ Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random) 
   std::atomic<bool> interrupted{false};
   cli::RunEnd end;
   const auto start = std::chrono::steady_clock::now();
-  const int exitCode = job.kind == Kind::Chip ? cli::ChipCommand(options, host, interrupted)
-                                              : cli::RunReadOrWrite(options, host, interrupted, &end);
+  int exitCode = ThrewExit;
+  try {
+    exitCode = job.kind == Kind::Chip ? cli::ChipCommand(options, host, interrupted)
+                                      : cli::RunReadOrWrite(options, host, interrupted, &end);
+  } catch (const std::exception& failure) {
+    broken(std::string("failure says why: the job threw instead of ending: ") + failure.what());
+  }
   checked.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   checked.commands = model.CommandCount();
   checked.exitCode = exitCode;
   const std::string err = host.Err();
   const std::string out = host.Out();
+  checked.said = err;
 
   if (checked.seconds > HangBoundSeconds)
     broken("no hang: the job took " + std::to_string(checked.seconds) + " s");
-  if (exitCode != 0 && err.find(cli::MessagePrefix) == std::string::npos)
+  if (exitCode != 0 && exitCode != ThrewExit && err.find(cli::MessagePrefix) == std::string::npos)
     broken("failure says why: exit " + std::to_string(exitCode) + " with nothing on stderr");
-  if (exitCode != 0 && job.kind != Kind::Chip && end.Error.empty())
+  if (exitCode != 0 && exitCode != ThrewExit && job.kind != Kind::Chip && end.Error.empty())
     broken("failure says why: exit " + std::to_string(exitCode) + " but the report names no error");
 
   const std::string flash = AsText(model.Flash());
   const std::string eeprom = AsText(model.Eeprom());
+  if (const int early = model.ProgramsWhileErasing())
+    broken("no program cycle before the erase is done: " + std::to_string(early) +
+           " write cycle(s) reached chips still erasing, which ignored them");
   const bool memoryKept = flash == flashBefore && eeprom == eepromBefore;
   switch (job.kind) {
     case Kind::Read: {
       const std::string dump = ReadFile(file);
       const std::string memory = job.memory == Memory::Eeprom ? eeprom : Slice(flash, job.memory);
       if (exitCode == 0 && dump != memory) broken("exit 0 only when true: exit 0 with a dump unlike the deco");
-      if (dump != memory && dump != EarlierDump)
+      if (exitCode != 0 && dump != memory && dump != EarlierDump)
         broken("no half file: the dump is neither complete nor the earlier one");
       if (!memoryKept) broken("a READ changes nothing: the deco's memory changed");
       break;
@@ -184,20 +200,38 @@ Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random) 
         if (exitCode == 0 && eeprom != promised)
           broken("exit 0 only when true: exit 0 with the EEPROM unlike the file");
       } else {
-        const uint32_t untouchedFrom = job.fast ? FastSector + FastSectorSize : Sector0Size;
-        if (flash.substr(untouchedFrom) != flashBefore.substr(untouchedFrom) ||
-            flash.substr(Sector0Size, FastSector - Sector0Size) !=
-                flashBefore.substr(Sector0Size, FastSector - Sector0Size))
-          broken("a WRITE touches only its sectors: a sector the method does not write changed");
+        // By the WRITE's rule: a sector it wrote holds the image's bytes, or below the first
+        // programmed sector erased flash with the zero words at the start; a Different blocks
+        // WRITE leaves a sector whose flash equals the image as it was.
+        std::istringstream imageStream(image);
+        for (int sector = 0; sector <= protocol::LastChannelSector; ++sector) {
+          const size_t first = protocol::SectorBase[static_cast<size_t>(sector)] - protocol::FlashBase;
+          const size_t size = protocol::SectorSize(sector);
+          const std::string now = flash.substr(first, size);
+          const bool equalBefore = image.substr(first, size) == flashBefore.substr(first, size);
+          const bool kept = now == flashBefore.substr(first, size);
+          if (equalBefore && !kept && std::string(job.method) == "diff")
+            broken("a Different blocks WRITE writes only what differs: it changed sector " +
+                   std::to_string(sector) + ", whose flash equalled the image");
+          if (exitCode == 0 && !(kept && equalBefore) &&
+              now != transfer::SectorAsWritten(imageStream, file, sector))
+            broken("exit 0 only when true: exit 0 with sector " + std::to_string(sector) +
+                   " unlike what the WRITE promises");
+        }
+        const size_t beyond = protocol::SectorBase[protocol::LastChannelSector + 1] - protocol::FlashBase;
+        if (flash.substr(beyond) != flashBefore.substr(beyond))
+          broken("a WRITE touches only its memory: the flash beyond the channel list changed");
         if (eeprom != eepromBefore) broken("a WRITE touches only its memory: a flash write changed the EEPROM");
-        if (exitCode == 0 && flash.substr(0, protocol::ChannelImageBytes) != promised)
-          broken("exit 0 only when true: exit 0 with the flash unlike what the method promises");
       }
       break;
     case Kind::Chip: {
-      const std::string part = std::string("Flash part: ") + settings.Chip.Name;
-      if (exitCode == 0 && out.find(part) == std::string::npos)
-        broken("exit 0 only when true: exit 0 without \"" + part + "\"");
+      char codes[64];
+      std::snprintf(codes, sizeof codes, "flash chip: manufacturer %02X, device %04X",
+                    settings.Chip.Manufacturer, settings.Chip.Device);
+      for (const char* chip : {"Lower ", "Upper "}) {
+        if (exitCode == 0 && out.find(chip + std::string(codes)) == std::string::npos)
+          broken(std::string("exit 0 only when true: exit 0 without \"") + chip + codes + "\"");
+      }
       if (!memoryKept) broken("chip changes nothing: the deco's memory changed");
       break;
     }
@@ -214,39 +248,40 @@ Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random) 
     }
   }
 
-  // The deco reachable afterwards: faults off, once the line is quiet, a clean job at the mode
-  // and speed the deco is left in. A closed line is a cable pulled: nothing more to try.
-  if (!session.deco.HungUp()) {
+  // The deco reachable afterwards: faults off, once the line is quiet, a clean READ at the mode
+  // and speed the deco is left in; of the channel list when the chips may have been left in a
+  // chip mode, which the next flash job must leave. A closed line is a cable pulled: nothing
+  // more to try.
+  if (followUp && !session.deco.HungUp()) {
     model.StopRandomFaults();
     session.deco.WaitAnswered(AnsweredWithinMs);
-    auto followUp = [&](bool flashToo) {
-      cli::JobOptions again;
-      again.port = options.port;
-      again.service = model.InService();
-      if (again.service) again.baud = std::to_string(model.ListenBaud());
-      again.selection.Eeprom = !flashToo;
-      again.selection.Firmware = flashToo;
-      again.selection.EepromFile = "After.bin";
-      again.selection.FirmwareFile = "AfterFw.bin";
-      CapturingHost afterHost;
-      std::atomic<bool> no{false};
-      const int readsInBypass = model.ReadsInBypass();
-      if (cli::RunReadOrWrite(again, afterHost, no) != 0) {
-        broken(std::string("the deco reachable afterwards: a clean ") +
-               (flashToo ? "firmware" : "EEPROM") + " READ failed: " + afterHost.Err());
-        return false;
-      }
-      if (!flashToo && ReadFile("After.bin") != AsText(model.Eeprom()))
-        broken("the deco reachable afterwards: a clean EEPROM READ read false data");
-      if (flashToo && ReadFile("AfterFw.bin") != AsText(model.Flash()))
-        broken("chips left reading: a clean firmware READ afterwards read other than the flash");
-      if (flashToo && model.ReadsInBypass() != readsInBypass)
-        broken("chips left reading: a clean firmware READ afterwards read in unlock bypass");
-      return true;
-    };
-    const bool chipsFoundElsewhere =
-        sim::RandomFaults(random).StartMode() != sim::StartChipMode::ReadingArray;
-    if (followUp(false) && (TouchesFlash(job) || chipsFoundElsewhere)) followUp(true);
+    const bool flashToo = TouchesFlash(job) || sim::RandomFaults(random).StartMode() !=
+                                                   sim::StartChipMode::ReadingArray;
+    cli::JobOptions again;
+    again.port = options.port;
+    again.service = model.InService();
+    if (again.service) again.baud = std::to_string(model.ListenBaud());
+    again.selection.Eeprom = !flashToo;
+    again.selection.Channel = flashToo;
+    again.selection.EepromFile = "After.bin";
+    again.selection.ChannelFile = "AfterCh.bin";
+    CapturingHost afterHost;
+    const int readsInBypass = model.ReadsInBypass();
+    const std::string what = flashToo ? "channel list" : "EEPROM";
+    int afterExit = ThrewExit;
+    try {
+      afterExit = cli::RunReadOrWrite(again, afterHost, interrupted);
+    } catch (const std::exception& failure) {
+      afterHost.Tell(std::string("threw: ") + failure.what());
+    }
+    if (afterExit != 0)
+      broken("the deco reachable afterwards: a clean " + what + " READ failed: " + afterHost.Err());
+    else if (!flashToo && ReadFile("After.bin") != AsText(model.Eeprom()))
+      broken("the deco reachable afterwards: a clean EEPROM READ read false data");
+    else if (flashToo && ReadFile("AfterCh.bin") != Slice(AsText(model.Flash()), Memory::Channel))
+      broken("chips left reading: a clean flash READ afterwards read other than the flash");
+    if (flashToo && model.ReadsInBypass() != readsInBypass)
+      broken("chips left reading: a clean flash READ afterwards read in unlock bypass");
   }
   checked.faults = model.RandomFaultLog();
   return checked;
@@ -255,12 +290,13 @@ Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random) 
 // The fault rate that gives a job about FaultsPerJob faults: its commands in a fault-free run.
 int FaultEveryFor(const JobKind& job, bool wrongData, std::vector<std::string>& broken) {
   static std::map<std::pair<std::string, bool>, Checked> probes;
-  auto key = std::make_pair(std::string(job.name), wrongData);
+  // Wrong data changes the commands of a READ only, which then reads every block twice.
+  auto key = std::make_pair(std::string(job.name), wrongData && job.kind == Kind::Read);
   auto found = probes.find(key);
   if (found == probes.end()) {
     sim::RandomFaultSettings off;
     off.WrongData = wrongData;
-    found = probes.emplace(key, RunAndCheck(job, off)).first;
+    found = probes.emplace(key, RunAndCheck(job, off, false)).first;
   }
   for (const std::string& rule : found->second.broken) broken.push_back("without faults: " + rule);
   return std::max(1, found->second.commands / FaultsPerJob);
@@ -290,11 +326,12 @@ RandomRun RunRandomFaultJob(uint32_t seed) {
   random.WrongData = (seed / JobCount) % 2 == 0;
   random.TimeDivisor = QuickTimeOuts;
   random.FaultEvery = FaultEveryFor(job, random.WrongData, run.Broken);
-  Checked checked = RunAndCheck(job, random);
+  Checked checked = RunAndCheck(job, random, true);
   run.ExitCode = checked.exitCode;
   run.Seconds = checked.seconds;
   run.Broken.insert(run.Broken.end(), checked.broken.begin(), checked.broken.end());
   run.Faults = checked.faults;
+  run.Said = checked.said;
   return run;
 }
 
@@ -307,6 +344,11 @@ std::string Describe(const RandomRun& run) {
     text += "    " + run.Faults[i] + "\n";
   if (run.Faults.size() > FaultLinesShown)
     text += "    ... and " + std::to_string(run.Faults.size() - FaultLinesShown) + " more\n";
+  if (!run.Said.empty()) {
+    text += "  said:\n";
+    std::istringstream lines(run.Said);
+    for (std::string line; std::getline(lines, line);) text += "    " + line + "\n";
+  }
   return text;
 }
 

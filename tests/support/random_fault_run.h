@@ -17,6 +17,7 @@ struct RandomRun {
   double Seconds = 0;         // the job's wall time, the follow-up jobs left out
   std::vector<std::string> Broken;  // the rules the run broke, each with what was seen
   std::vector<std::string> Faults;  // what the deco's faults did, in order
+  std::string Said;                 // the job's messages (stderr)
 };
 
 // The job kinds, one per seed in turn: a seed runs JobNames()[seed % count].
