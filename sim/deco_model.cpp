@@ -185,12 +185,13 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   int number = ++commands_;
   reply.Number = number;
   reply.SentAtBaud = listenBaud_;
+  eraseStarted_ = false;
   std::string bytes = Answer(line, pcBaud, reply);
   if (!bytes.empty() && settings_.Fault.CrLfEndings && bytes.back() == '\r') bytes += '\n';
   reply.Bytes = ApplyFaults(bytes, number, reply);
   random_.Apply(strike, line, reply.Bytes);
   reply.DelayMs = strike.DelayMs;
-  if (strike.Kind == RandomFault::EraseRunsOn)
+  if (strike.Kind == RandomFault::EraseRunsOn && eraseStarted_)
     busyUntilMs_ = settings_.Now() + static_cast<uint64_t>(strike.BusyMs);
   reply.HangUp = strike.Kind == RandomFault::HangUp;
   if (settings_.Fault.HangUpAfter > 0 && number > settings_.Fault.HangUpAfter) {
@@ -374,6 +375,7 @@ void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
       if (settings_.EraseTimeMs > 0)
         chips_[lane].erasingUntilMs = settings_.Now() + settings_.EraseTimeMs;
     }
+    eraseStarted_ = true;
     if (settings_.Fault.EraseBusyMs > 0)
       busyUntilMs_ = settings_.Now() + static_cast<uint64_t>(settings_.Fault.EraseBusyMs);
   }

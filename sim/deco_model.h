@@ -151,6 +151,7 @@ class DecoModel {
   Chip chips_[2];
   int readsInBypass_ = 0;
   int programsWhileErasing_ = 0;
+  bool eraseStarted_ = false;  // by the command being handled
   int weakFailuresLeft_;
   uint64_t busyUntilMs_ = 0;
   std::vector<uint8_t> flash_;

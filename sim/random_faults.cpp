@@ -32,8 +32,12 @@ constexpr char GarbageCharacters[] = "GHKXZ?*#";
 constexpr int EraseRunsOnOneIn = 3;
 constexpr int EraseRunsOnMs[] = {2000, 4500};
 
+// The last cycle of a sector erase: 30 to the lower chip at a sector's start (sectors start on
+// 16 KB boundaries).
 bool IsSectorErase(const std::string& line) {
-  return line.size() == 20 && line.rfind("0220", 0) == 0 && line.substr(12) == "00300030";
+  return line.size() == 20 && line.rfind("0220", 0) == 0 && line.substr(18) == "30" &&
+         line.find_first_not_of("0123456789ABCDEF") == std::string::npos &&
+         std::stoul(line.substr(4, 8), nullptr, 16) % 0x4000 == 0;
 }
 
 // Where the data of a reply to line starts, or npos for a reply without data.

@@ -148,3 +148,47 @@ TEST(RandomFaults, SomeJobsFindTheChipsInAChipMode) {
 }
 
 }  // namespace
+
+namespace {
+
+void Send(sim::DecoModel& deco, const std::string& addressAndData) {
+  deco.Handle("0220" + addressAndData, Service);
+}
+
+// An erase of sector 3, then one word programmed at its start.
+void EraseAndProgram(sim::DecoModel& deco) {
+  for (const char* cycle : {"7FE01554005500AA", "7FE00AA800AA0055", "7FE0155400010080",
+                            "7FE01554005500AA", "7FE00AA800AA0055", "7FE10000000C0030"})
+    Send(deco, cycle);
+  for (const char* cycle : {"7FE01554005500AA", "7FE00AA800AA0055", "7FE01554000500A0",
+                            "7FE1000012345678"})
+    Send(deco, cycle);
+}
+
+}  // namespace
+
+TEST(RandomFaults, AnEraseThatRunsOnIgnoresProgrammingThoughTheChipsReadErased) {
+  uint64_t now = 0;
+  int runOn = 0, usual = 0;
+  for (uint32_t seed = 1; seed <= 16; ++seed) {
+    sim::Settings settings = WithFaults(seed);
+    if (sim::RandomFaults(settings.Random).StartMode() != sim::StartChipMode::ReadingArray) continue;
+    settings.Random.FaultEvery = 1 << 30;  // the erases' own fault only
+    settings.Now = [&now] { return now; };
+    sim::DecoModel deco(settings);
+    for (int round = 0; round < 2; ++round) {
+      const size_t logged = deco.RandomFaultLog().size();
+      const int early = deco.ProgramsWhileErasing();
+      EraseAndProgram(deco);
+      const bool ranOn = deco.RandomFaultLog().size() > logged;
+      (ranOn ? runOn : usual) += 1;
+      EXPECT_EQ(deco.Handle("0221FF7FE10000", Service).Bytes.substr(3, 8),
+                ranOn ? "FFFFFFFF" : "12345678")
+          << seed;
+      EXPECT_EQ(deco.ProgramsWhileErasing() - early, ranOn ? 1 : 0) << seed;
+      now += 5000;  // the erase is done by then
+    }
+  }
+  EXPECT_GT(runOn, 0);
+  EXPECT_GT(usual, 0);
+}
