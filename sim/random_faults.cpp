@@ -151,11 +151,11 @@ void RandomFaults::Apply(const Strike& strike, const std::string& line, std::str
       if (start == std::string::npos || end == std::string::npos || end <= start) return;
       if (Below(ErasedLookOneIn) == 0) {
         for (size_t i = start; i < end; ++i) bytes[i] = 'F';
-        Note(strike.Where, "wrong data: reads as erased");
+        Note(strike.Where, std::string(WrongDataNote) + "reads as erased");
       } else {
         size_t at = start + static_cast<size_t>(Below(static_cast<int>(end - start)));
         bytes[at] = HexDigit(DigitValue(bytes[at]) + 1 + Below(15));
-        Note(strike.Where, "wrong data: digit " + std::to_string(at - start) + " changed");
+        Note(strike.Where, WrongDataNote + std::string("digit ") + std::to_string(at - start) + " changed");
       }
       break;
     }

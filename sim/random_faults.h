@@ -65,5 +65,7 @@ class RandomFaults {
 };
 
 const char* StartModeName(StartChipMode mode);
+// How the log names a well-formed wrong reply.
+inline constexpr const char* WrongDataNote = "wrong data: ";
 
 }  // namespace sim
