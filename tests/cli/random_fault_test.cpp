@@ -30,7 +30,7 @@ std::vector<uint32_t> Seeds() {
   return seeds;
 }
 
-TEST(RandomFaults, EveryJobKeepsTheRules) {
+TEST(RandomFaultJobs, EveryJobKeepsTheRules) {
   int failed = 0;
   double slowest = 0;
   const std::vector<uint32_t> seeds = Seeds();
