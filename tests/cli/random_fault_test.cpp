@@ -18,10 +18,10 @@ namespace {
 // Two rounds of every job kind, with and without wrong-data replies, and seeds whose faults once
 // broke a rule: 41 a channel READ with the chips found in identification mode; 100 a failed
 // disconnect; 137 an erase that ran on after the chips read erased; 149 a late reply to the
-// diagnosis; 232 (firmware) and 1270 (EEPROM) a late reply after a retry in a READ; 1109 the line
-// closed under the diagnosis.
+// diagnosis; 232 (firmware) and 1270 (EEPROM) a late reply after a retry in a READ, 2296 in a
+// Different blocks WRITE's read-back; 1109 the line closed under the diagnosis.
 constexpr uint32_t RoundSeeds = 20;
-constexpr uint32_t FoundSeeds[] = {41, 100, 137, 149, 232, 1109, 1270};
+constexpr uint32_t FoundSeeds[] = {41, 100, 137, 149, 232, 1109, 1270, 2296};
 
 std::vector<uint32_t> Seeds() {
   std::vector<uint32_t> seeds;
