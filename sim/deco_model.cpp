@@ -1,5 +1,7 @@
 #include "sim/deco_model.h"
 
+#include <algorithm>
+
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -113,7 +115,10 @@ DecoModel::DecoModel(const Settings& settings)
       listenBaud_(settings.StartInService ? settings.ServiceBaud : StandbyBaud),
       weakFailuresLeft_(settings.Fault.WeakWordFailures),
       flash_(PatternFlash()),
-      eeprom_(PatternEeprom()) {}
+      eeprom_(PatternEeprom()),
+      random_(settings.Random) {
+  StartChipsIn(random_.StartMode());
+}
 
 std::vector<uint8_t> DecoModel::PatternFlash() {
   std::vector<uint8_t> image(FlashSize);
@@ -175,13 +180,25 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   std::lock_guard<std::mutex> lock(mutex_);
   Reply reply;
   if (pcBaud != listenBaud_) return reply;  // noise at the wrong speed: nothing understood
+  if (random_.Deaf(line)) return reply;
+  const Strike strike = random_.Draw(line, commands_ + 1);
+  if (strike.Kind == RandomFault::Deaf) return reply;
   if (settings_.KeepCommandLog) log_.push_back(line);
   int number = ++commands_;
   reply.Number = number;
   reply.SentAtBaud = listenBaud_;
+  eraseStarted_ = false;
   std::string bytes = Answer(line, pcBaud, reply);
   if (!bytes.empty() && settings_.Fault.CrLfEndings && bytes.back() == '\r') bytes += '\n';
   reply.Bytes = ApplyFaults(bytes, number, reply);
+  random_.Apply(strike, line, reply.Bytes);
+  reply.DelayMs = strike.DelayMs;
+  if (strike.Kind == RandomFault::EraseRunsOn && eraseStarted_) {
+    const uint64_t until = settings_.Now() + static_cast<uint64_t>(strike.BusyMs);
+    for (Chip& chip : chips_) chip.erasingUntilMs = std::max(chip.erasingUntilMs, until);
+    earlyBlankReadsLeft_ = std::max(earlyBlankReadsLeft_, 1);
+  }
+  reply.HangUp = strike.Kind == RandomFault::HangUp;
   if (settings_.Fault.HangUpAfter > 0 && number > settings_.Fault.HangUpAfter) {
     // The line goes dead instead of answering: like a cable pulled between two commands.
     reply.HangUp = true;
@@ -370,13 +387,17 @@ void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
         chips_[lane].erasingUntilMs = settings_.Now() + settings_.EraseTimeMs;
     }
     earlyBlankReadsLeft_ = settings_.Fault.EarlyBlankReads;
+    eraseStarted_ = true;
     if (settings_.Fault.EraseBusyMs > 0)
       busyUntilMs_ = settings_.Now() + static_cast<uint64_t>(settings_.Fault.EraseBusyMs);
   }
   if (actions[0] != ChipAction::Program && actions[1] != ChipAction::Program) return;
   if (address < FlashBase || offset >= FlashSize || address % 4 != 0) return;
   // A flash still erasing ignores the program cycle, as a real NOR chip does.
-  if (busyUntilMs_ != 0 && settings_.Now() < busyUntilMs_) return;
+  if (busyUntilMs_ != 0 && settings_.Now() < busyUntilMs_) {
+    ++programsWhileErasing_;
+    return;
+  }
   if (address == settings_.Fault.WeakWordAddress && weakFailuresLeft_ > 0) {
     --weakFailuresLeft_;
     return;
@@ -392,7 +413,10 @@ void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
 DecoModel::ChipAction DecoModel::ChipWrite(int lane, uint32_t address, uint8_t command) {
   Chip& chip = chips_[lane];
   // An erasing chip ignores every write.
-  if (chip.erasingUntilMs != 0 && settings_.Now() < chip.erasingUntilMs) return ChipAction::None;
+  if (chip.erasingUntilMs != 0 && settings_.Now() < chip.erasingUntilMs) {
+    ++programsWhileErasing_;
+    return ChipAction::None;
+  }
   chip.erasingUntilMs = 0;
   switch (chip.mode) {
     case Autoselect:
@@ -452,6 +476,30 @@ DecoModel::ChipAction DecoModel::ChipWrite(int lane, uint32_t address, uint8_t c
 
 uint8_t DecoModel::UpperHighBusByte(uint8_t byte) const {
   return settings_.UpperHighByteReversed ? ReverseBits(byte) : byte;
+}
+
+int DecoModel::ProgramsWhileErasing() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return programsWhileErasing_;
+}
+
+void DecoModel::StopRandomFaults() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  random_.Stop();
+}
+
+std::vector<std::string> DecoModel::RandomFaultLog() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return random_.Log();
+}
+
+void DecoModel::StartChipsIn(StartChipMode mode) {
+  // As an earlier program left both chips: after their autoselect or unlock bypass command.
+  const int chipMode = mode == StartChipMode::Identification ? Autoselect
+                       : mode == StartChipMode::UnlockBypass && settings_.Chip.UnlockBypass
+                           ? Bypass
+                           : ReadingArray;
+  for (Chip& chip : chips_) chip.mode = chipMode;
 }
 
 int DecoModel::ReadsInBypass() const {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/random_faults.h"
+
 namespace sim {
 
 inline constexpr uint32_t FlashBase = 0x7FE00000u;
@@ -76,6 +78,7 @@ struct Settings {
   // A USB adapter's latency timer: the last, partly filled packet of a reply is passed on this
   // many ms after its last byte (a reply shorter than a packet waits whole).
   int AdapterLatencyMs = 0;
+  RandomFaultSettings Random;
 };
 
 // What the deco does after a command line.
@@ -85,6 +88,7 @@ struct Reply {
   uint32_t SentAtBaud = 0;
   bool Trickle = false;  // send Bytes' first character again and again, never a CR
   bool HangUp = false;   // close the line instead of answering
+  int DelayMs = 0;       // a random fault's lateness, in real ms
 };
 
 class DecoModel {
@@ -115,6 +119,11 @@ class DecoModel {
   // Flash reads while a chip was in unlock bypass, where only its own two commands belong.
   int ReadsInBypass() const;
   const Settings& Config() const { return settings_; }
+  // Program cycles and writes that came while the flash was still erasing, and were ignored.
+  int ProgramsWhileErasing() const;
+  // Random faults off from now on; what they did so far, one line each.
+  void StopRandomFaults();
+  std::vector<std::string> RandomFaultLog() const;
 
   // Deterministic start contents, so tests can predict what a read returns.
   static std::vector<uint8_t> PatternFlash();
@@ -138,6 +147,7 @@ class DecoModel {
     bool toggle = false;  // DQ6 while erasing
   };
   std::string ApplyFaults(std::string bytes, int number, Reply& reply) const;
+  void StartChipsIn(StartChipMode mode);
 
   mutable std::mutex mutex_;
   Settings settings_;
@@ -147,11 +157,14 @@ class DecoModel {
   Chip chips_[2];
   int readsInBypass_ = 0;
   int earlyBlankReadsLeft_ = 0;
+  int programsWhileErasing_ = 0;
+  bool eraseStarted_ = false;  // by the command being handled
   int weakFailuresLeft_;
   uint64_t busyUntilMs_ = 0;
   std::vector<uint8_t> flash_;
   std::vector<uint8_t> eeprom_;
   std::vector<std::string> log_;
+  RandomFaults random_;
 };
 
 // The flash sector that starts at address, or -1.

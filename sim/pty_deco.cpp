@@ -82,6 +82,14 @@ void PtyDeco::CatchUp() {
   }
 }
 
+void PtyDeco::WaitAnswered(int limitMs) {
+  for (int waited = 0; waited < limitMs && !hungUp_; ++waited) {
+    pollfd input{master_, POLLIN, 0};
+    if (::poll(&input, 1, 0) == 0 && !judging_ && !answering_) return;
+    Pause(0.001);
+  }
+}
+
 void PtyDeco::Pause(double seconds) {
   if (seconds <= 0) return;
   timespec wait{};
@@ -109,7 +117,7 @@ bool PtyDeco::WriteAll(const std::string& bytes) {
 
 void PtyDeco::Deliver(const Reply& reply, size_t commandLength) {
   const Faults faults = model_.FaultsNow();
-  int delayMs = model_.ReplyDelayMs(reply.Number);
+  int delayMs = model_.ReplyDelayMs(reply.Number) + reply.DelayMs;
   if (delayMs > 0) Pause(delayMs / 1000.0);
   // The command took its wire time to arrive before the deco could start answering.
   if (faults.Pace) Pause(WireSeconds(commandLength, PcBaud()));
@@ -168,14 +176,18 @@ void PtyDeco::Serve() {
     judging_ = true;
     ssize_t n = ::read(master_, chunk, sizeof chunk);
     uint32_t pcBaud = n > 0 ? PcBaud() : 0;
+    // Until the commands among these bytes are answered.
+    answering_ = true;
     judging_ = false;
     if (n <= 0) {
+      answering_ = false;
       // EIO while no program holds the slave side: wait for the next one.
       if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) return;
       Pause(0.005);
       continue;
     }
     if (!model_.Understands(pcBaud)) {
+      answering_ = false;
       line.clear();  // at the wrong speed the deco hears only noise
       continue;
     }
@@ -196,6 +208,7 @@ void PtyDeco::Serve() {
         return;
       }
     }
+    answering_ = false;
   }
 }
 

@@ -27,6 +27,9 @@ class PtyDeco {
   // Waits, a second at most, until the deco has read every byte sent to it and judged the
   // speed it came at. A test's shortened pause ends before a late deco thread would.
   void CatchUp();
+  // Waits, limitMs at most, until the deco has answered every command sent to it, a late reply
+  // included: the quiet line a technician finds before the next job.
+  void WaitAnswered(int limitMs);
   void Stop();
 
  private:
@@ -44,6 +47,7 @@ class PtyDeco {
   std::string slavePath_;
   std::atomic<bool> hungUp_{false};
   std::atomic<bool> judging_{false};  // between taking bytes in and noting their speed
+  std::atomic<bool> answering_{false};  // from a command line to the end of its reply
   bool trickling_ = false;
   std::thread thread_;
 };

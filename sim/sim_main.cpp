@@ -123,12 +123,29 @@ int main(int argc, char** argv) {
   app.add_option("--adapter-latency", settings.AdapterLatencyMs,
                  "Hold a reply's last partial 62-byte packet back this many ms, as a USB "
                  "adapter's latency timer does");
+  sim::RandomFaultSettings& random = settings.Random;
+  auto* randomFaults =
+      app.add_option("--random-faults", random.Seed,
+                     "Faults drawn per command from this seed: late, dropped, garbage and "
+                     "wrong-data replies, hang-ups, deaf periods, erases running on after the "
+                     "chips read erased, chips left in a chip mode");
+  app.add_option("--fault-every", random.FaultEvery,
+                 "With --random-faults: on average one command in this many meets a fault")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  app.add_flag("!--no-wrong-data", random.WrongData,
+               "With --random-faults: no replies with well-formed wrong data");
+  app.add_option("--time-divisor", random.TimeDivisor,
+                 "With --random-faults: late replies come this many times sooner, for a tool "
+                 "whose reply time-outs are divided the same")
+      ->check(CLI::PositiveNumber);
   app.add_flag("!--no-announce", announce, "Do not list the port for the port lists");
   app.add_flag("--ignore-stdin", ignoreStdin, "Serve until killed, whatever stdin does");
   CLI11_PARSE(app, argc, argv);
   if (isProtected && !app.count("--model")) settings.Model = sim::ProtectedModel;
   settings.Chip = *sim::FindChipPart(chip);
   settings.UpperHighByteReversed = upperHighByte == "reversed";
+  random.On = randomFaults->count() > 0;
 
   std::vector<uint8_t> flash, eeprom;
   if (!flashFile.empty() && !LoadImage(flashFile, sim::FlashSize, flash)) return 2;

@@ -46,10 +46,14 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
   }
   // From standby the connect's model query at 9600 was answered by neither state there.
   const std::string tried = service ? baud : StandbyBaud;
-  for (const std::string speed : Speeds) {
-    if (speed == tried || !protocol::DecoAnswersInServiceAt(link, speed)) continue;
-    return "the deco answers in service mode at " + speed + ": " +
-           (service ? "use --baud " : "add --service --baud ") + speed;
+  try {
+    for (const std::string speed : Speeds) {
+      if (speed == tried || !protocol::DecoAnswersInServiceAt(link, speed)) continue;
+      return "the deco answers in service mode at " + speed + ": " +
+             (service ? "use --baud " : "add --service --baud ") + speed;
+    }
+  } catch (const std::exception& failure) {
+    return std::string("the port failed while listening: ") + failure.what();
   }
   // Only the model query reaches a deco in standby, and it would put the deco into service
   // mode: the probes leave a deco in standby as it is, so the advice names both states.

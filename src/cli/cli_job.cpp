@@ -440,6 +440,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     } catch (const std::exception& failure) {
       host.Tell(std::string("disconnect failed: ") + failure.what());
       if (result == ExitDone) result = ExitJobFailed;
+      // The report names why the run failed, this too.
+      if (outcome.Error.empty()) outcome.Error = std::string("disconnect failed: ") + failure.what();
     }
   }
   outcome.Rereads = link.Rereads;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "protocol/clock.h"
+#include "protocol/eeprom_transfer.h"
 #include "protocol/resync.h"
 #include "protocol/transaction.h"
 
@@ -96,7 +97,9 @@ bool DecoAnswersInServiceAt(DecoLink& deco, const std::string& baudText) {
   serial::TBlockSerial& link = *deco.SerialLink;
   Configure(link, BaudOf(baudText));
   link.DiscardBuffers();
-  const std::string probe = EepromLineCommand(0);
+  // Each speed's probe reads another line: a late reply to the last speed's never passes for
+  // this one's.
+  const std::string probe = EepromLineCommand(deco.NextProbeLine++ % EepromLines);
   try {
     return EchoesEepromRead(SendCommand(deco, probe, ProbeTimeoutFactor), probe);
   } catch (const serial::ESerialError&) {
