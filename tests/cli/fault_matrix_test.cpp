@@ -22,6 +22,7 @@
 #include "protocol/image_files.h"
 #include "protocol/transaction.h"
 #include "sim/deco_model.h"
+#include "support/channel_writes.h"
 #include "support/sim_session.h"
 
 using testing_support::AsText;
@@ -32,8 +33,12 @@ using testing_support::WriteFile;
 
 namespace {
 
-constexpr uint32_t Sector0Size = 0x8000;
-constexpr uint32_t ZeroBytesAtStart = 4 * protocol::ZeroWordsAtStart;
+using testing_support::FastCodeBytes;
+using testing_support::FastSector;
+using testing_support::FastSectorSize;
+using testing_support::Sector0Size;
+using testing_support::ZeroBytesAtStart;
+
 // Reply time-outs last a fifth of their length here: a missing reply costs 400 ms, not 2 s,
 // which still leaves a loaded machine (sanitizers, tests beside) time for every real reply.
 constexpr unsigned TimeoutDivisor = 5;
@@ -82,9 +87,6 @@ constexpr Fault PositionedFaults[] = {Fault::Drop,  Fault::Garbage, Fault::Short
                                       Fault::Slow,  Fault::Trickle, Fault::HangUp};
 constexpr Fault FastFaults[] = {Fault::Drop, Fault::Garbage, Fault::Short, Fault::HangUp};
 constexpr const char* FastKinds[] = {"erase poll", "bypass program"};
-constexpr uint32_t FastSector = 0x10000;  // sector 3
-constexpr uint32_t FastSectorSize = 0x10000;
-constexpr uint32_t FastCodeBytes = 256;
 // The simulated chips erase for this long; the tool reads until they are done.
 constexpr uint32_t EraseTimeMs = 1500;
 
@@ -239,11 +241,8 @@ Outcome RunCell(const Job& job, const Cell& cell) {
   } else if (job.memory == Memory::Channel) {
     s.Channel = true;
     file = s.ChannelFile = "Ch.bin";
-    promised = flashBefore.substr(0, protocol::ChannelImageBytes);
-    for (uint32_t i = 0; i < Sector0Size; ++i) promised[i] = static_cast<char>(i < ZeroBytesAtStart ? 0 : 0xFF);
+    promised = testing_support::PromisedChannel(flashBefore, job.fast);
     if (job.fast) {
-      for (uint32_t i = FastSector; i < FastSector + FastSectorSize; ++i)
-        promised[i] = static_cast<char>(i < FastSector + FastCodeBytes ? promised[i] ^ 0x5A : 0xFF);
       options.erasePoll = options.fastProgram = options.skipBlankWords = true;
     }
   } else {

@@ -15,11 +15,18 @@
 #include "sim/deco_model.h"
 #include "support/files.h"
 #include "transfer/final_check.h"
+#include "support/channel_writes.h"
 #include "support/sim_session.h"
 
 namespace testing_support {
 
 namespace {
+
+using testing_support::FastCodeBytes;
+using testing_support::FastSector;
+using testing_support::FastSectorSize;
+using testing_support::Sector0Size;
+using testing_support::ZeroBytesAtStart;
 
 enum class Kind { Read, Write, Chip, Diagnosis };
 enum class Memory { Eeprom, Channel, Firmware };
@@ -59,11 +66,6 @@ constexpr uint32_t EraseTimeMs = 1500;  // the chips' erase, on the test clock
 constexpr uint32_t DiagnosisBaud = 38400;
 // The latest reply (30 s of line time) has arrived by then.
 constexpr int AnsweredWithinMs = 30000 / static_cast<int>(QuickTimeOuts) + 2000;
-constexpr uint32_t Sector0Size = 0x8000;
-constexpr uint32_t ZeroBytesAtStart = 4 * protocol::ZeroWordsAtStart;
-constexpr uint32_t FastSector = 0x10000;  // sector 3
-constexpr uint32_t FastSectorSize = 0x10000;
-constexpr uint32_t FastCodeBytes = 256;
 constexpr uint32_t EepromChanges[] = {0x100, 0x101, 0x6FF};
 constexpr const char* EarlierDump = "an earlier dump";
 constexpr size_t FaultLinesShown = 12;
@@ -132,12 +134,8 @@ Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random, 
   } else if (job.memory == Memory::Channel) {
     s.Channel = true;
     file = s.ChannelFile = "Ch.bin";
-    promised = flashBefore.substr(0, protocol::ChannelImageBytes);
-    for (uint32_t i = 0; i < Sector0Size; ++i)
-      promised[i] = static_cast<char>(i < ZeroBytesAtStart ? 0 : 0xFF);
+    promised = testing_support::PromisedChannel(flashBefore, job.fast);
     if (job.fast) {
-      for (uint32_t i = FastSector; i < FastSector + FastSectorSize; ++i)
-        promised[i] = static_cast<char>(i < FastSector + FastCodeBytes ? promised[i] ^ 0x5A : 0xFF);
       options.erasePoll = options.fastProgram = options.skipBlankWords = true;
     }
   } else {
