@@ -38,6 +38,8 @@ int ChipCommand(const JobOptions& options, ConsoleHost& host,
   if (!ConnectFromCli(link, options, host, interrupted, error)) return ExitJobFailed;
   int result = ExitDone;
   try {
+    // Chips a cut-off job left in bypass would not hear the identification.
+    protocol::ReturnChipsToRead(link);
     for (const std::string& line : ChipLines(protocol::IdentifyFlashChips(link)))
       host.AddLogLine(line);
   } catch (const std::exception& failure) {
