@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
   auto* randomFaults =
       app.add_option("--random-faults", random.Seed,
                      "Faults drawn per command from this seed: late, dropped, garbage and "
-                     "wrong-data replies, hang-ups, deaf periods, erases running on after the "
-                     "chips read erased, chips left in a chip mode");
+                     "wrong-data replies, hang-ups, deaf periods, erases running on after one "
+                     "early blank read, chips left in a chip mode");
   app.add_option("--fault-every", random.FaultEvery,
                  "With --random-faults: on average one command in this many meets a fault")
       ->check(CLI::PositiveNumber)
