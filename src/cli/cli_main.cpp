@@ -32,6 +32,11 @@ void CatchSignals() {
   // A file that outgrows the size limit is a write error with its reason, not a killed program.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+#ifdef SIGPIPE
+  // Output piped into a program that ended (`| tee` after Ctrl-C) must never end a WRITE
+  // mid-sector: the job goes on to its safe point, and the log file and report stay complete.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 void AddFileOptions(CLI::App* command, cli::JobOptions& options, bool& yes) {

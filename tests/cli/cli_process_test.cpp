@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -51,6 +52,28 @@ CliRun RunCli(const std::string& arguments, const std::string& folder,
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
+// Runs the CLI with its output on a pipe whose reader has already gone, as when `| tee` ended
+// with Ctrl-C; answers its exit status, or 128 + the signal that ended it.
+int RunCliIntoClosedPipe(const std::string& arguments, const std::string& folder) {
+  const std::string command = "cd " + folder + " && exec " + PYRELINK_CLI_PATH + " " + arguments;
+  int ends[2];
+  if (::pipe(ends) != 0) return -1;
+  ::close(ends[0]);
+  pid_t child = ::fork();
+  if (child == 0) {
+    std::signal(SIGPIPE, SIG_DFL);  // as a shell starts it, whatever the test runner ignores
+    ::dup2(ends[1], STDOUT_FILENO);
+    ::dup2(ends[1], STDERR_FILENO);
+    ::close(ends[1]);
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(ends[1]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 // The CLI runs on the real clock, so a phase's seconds depend on the machine's load.
 std::string WithoutSeconds(const std::string& out) {
   static const std::regex seconds(R"(\(\d+ sec\.\))");
@@ -70,6 +93,14 @@ TEST(CliTest, ReadEndToEnd) {
                 "Read EEPROM is finished 100% (N sec.)\nRead CHANNEL ...\n"
                 "Read CHANNEL ... is finished 100% (N sec.)\nExit -SE-\n"
                 "OK : Deco must be Standby now!\n==============================\n");
+  // With nobody left to read its output the READ still ends right, its log and report whole.
+  EXPECT_EQ(RunCliIntoClosedPipe("--port " + sim.Port() + " --log run.log --report run.json " +
+                                     "read --eeprom Again.bin --yes",
+                                 dir.Path()),
+            0);
+  EXPECT_EQ(ReadFile(dir.File("Again.bin")), ReadFile(dir.File("E.bin")));
+  EXPECT_NE(ReadFile(dir.File("run.log")).find("OK : Deco must be Standby now!"), std::string::npos);
+  EXPECT_NE(ReadFile(dir.File("run.json")).find("\"result\": \"done\""), std::string::npos);
   EXPECT_EQ(sim.Finish(), 0);
   EXPECT_EQ(ReadFile(dir.File("E.bin")), ReadFile(dir.File("sim-eeprom.bin")));
   EXPECT_EQ(ReadFile(dir.File("Ch.bin")), AsText(sim::DecoModel::PatternFlash()).substr(0, 524288));
