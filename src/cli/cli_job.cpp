@@ -438,10 +438,11 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     try {
       transfer::DisconnectDeco(link);
     } catch (const std::exception& failure) {
-      host.Tell(std::string("disconnect failed: ") + failure.what());
+      const std::string why = std::string("disconnect failed: ") + failure.what();
+      host.Tell(why);
       if (result == ExitDone) result = ExitJobFailed;
       // The report names why the run failed, this too.
-      if (outcome.Error.empty()) outcome.Error = std::string("disconnect failed: ") + failure.what();
+      if (outcome.Error.empty()) outcome.Error = why;
     }
   }
   outcome.Rereads = link.Rereads;

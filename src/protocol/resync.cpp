@@ -40,6 +40,10 @@ std::string EepromLineCommand(int line) {
   return "0610" + ToHex(static_cast<uint32_t>(8 * line), 2) + "080";
 }
 
+std::string NextProbe(DecoLink& link) {
+  return EepromLineCommand(link.NextProbeLine++ % EepromLines);
+}
+
 bool EchoesEepromRead(const std::string& reply, const std::string& command) {
   return reply.size() >= EchoLength && reply.compare(0, EchoLength, command, 0, EchoLength) == 0;
 }
@@ -63,7 +67,7 @@ ResyncResult Resynchronise(DecoLink& link, const std::string& failedCommand) {
     // Each probe of one resynchronisation asks for another line, so that an earlier probe's
     // late echo is never taken for the last one's.
     for (int tries = 0; tries < EepromLines; ++tries) {
-      probe = EepromLineCommand(link.NextProbeLine++ % EepromLines);
+      probe = NextProbe(link);
       if (probe != failedCommand && std::find(sent.begin(), sent.end(), probe) == sent.end()) break;
     }
     sent.push_back(probe);

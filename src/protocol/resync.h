@@ -16,6 +16,8 @@ namespace protocol {
 bool DamagedReply(int32_t code);
 // The read of EEPROM line (0-15).
 std::string EepromLineCommand(int line);
+// The next probe: an EEPROM line read of another line than the link's last probe read.
+std::string NextProbe(DecoLink& link);
 // Whether reply begins with the echo that the deco puts before an EEPROM line's data.
 bool EchoesEepromRead(const std::string& reply, const std::string& command);
 

@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "protocol/clock.h"
-#include "protocol/eeprom_transfer.h"
 #include "protocol/resync.h"
 #include "protocol/transaction.h"
 
@@ -99,7 +98,7 @@ bool DecoAnswersInServiceAt(DecoLink& deco, const std::string& baudText) {
   link.DiscardBuffers();
   // Each speed's probe reads another line: a late reply to the last speed's never passes for
   // this one's.
-  const std::string probe = EepromLineCommand(deco.NextProbeLine++ % EepromLines);
+  const std::string probe = NextProbe(deco);
   try {
     return EchoesEepromRead(SendCommand(deco, probe, ProbeTimeoutFactor), probe);
   } catch (const serial::ESerialError&) {
