@@ -103,12 +103,21 @@ stop_sim
 # The port list comes from the registry, in the order the registry gives it.
 # Value names and data sort differently, so that a list sorted by port name would show.
 # COM7's details come from the instance key of the USB device that made it.
-"$wine" reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v PyrelinkTestA /d COM7 /f >/dev/null 2>&1
-"$wine" reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v PyrelinkTestB /d COM3 /f >/dev/null 2>&1
+# A registry write that fails once (a Wine server still starting) is tried again; one that keeps
+# failing says which.
+reg_add() {
+  for _ in 1 2 3; do
+    "$wine" reg add "$@" /f >/dev/null 2>&1 && return 0
+    sleep 1
+  done
+  fail "reg add $*"
+}
+reg_add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v PyrelinkTestA /d COM7
+reg_add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v PyrelinkTestB /d COM3
 instance='HKLM\SYSTEM\CurrentControlSet\Enum\USB\VID_0403&PID_6001\A1B2C3'
-"$wine" reg add "$instance" /v FriendlyName /d 'USB Serial Port (COM7)' /f >/dev/null 2>&1
-"$wine" reg add "$instance\Device Parameters" /v PortName /d COM7 /f >/dev/null 2>&1
-listing=$("$wine" "$cli_exe" ports | tr -d '\r')
+reg_add "$instance" /v FriendlyName /d 'USB Serial Port (COM7)'
+reg_add "$instance\Device Parameters" /v PortName /d COM7
+listing=$("$wine" "$cli_exe" ports | tr -d '\r') || fail "ports under Wine"
 ports=$(grep -E '^COM(7|3)( |$)' <<<"$listing" | cut -d' ' -f1 | tr '\n' ' ')
 [[ $ports == "COM7 COM3 " ]] || fail "ports from the registry: got '$ports', expected 'COM7 COM3 '"
 grep -qx 'COM7  USB Serial Port (COM7)  0403:6001  serial A1B2C3' <<<"$listing" ||
