@@ -4,7 +4,7 @@
 # as it is; a crash input lands in build-fuzz/crashes/ and fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${PYRELINK_FUZZ_SECONDS:-20}
+seconds=${PYRELINK_FUZZ_SECONDS:-10}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPYRELINK_FUZZ=ON \
   -DPYRELINK_GUI=OFF -DPYRELINK_TESTS=OFF -DPYRELINK_BENCH=OFF -DPYRELINK_WERROR=ON >/dev/null
 cmake --build build-fuzz -j "$(nproc)" --target fuzz_targets
