@@ -57,7 +57,8 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
   const std::string fileName = ImageToWrite();
   SectorPlan plan = PlanSectors(wanted, plan_.BlockCount, link_.Block18Protected, fileName,
                                 protocol::FileSize64(fileName));
-  Phase phase = StartPhase(kind, plan.Words * 4,
+  const uint64_t lineWords = plan_.SkipBlankWords ? NonBlankWords(plan, fileName) : plan.Words;
+  Phase phase = StartPhase(kind, lineWords * 4,
                            "Write " + protocol::BareFileName(fileName) + " to deco ...");
   flashWriteActive_ = true;
   // However the pass ends, the front ends stop wording their questions for a flash write.
@@ -107,8 +108,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
     if (s >= protocol::FirstProgrammedSector) break;
     erase(s);
     erasedOnly.push_back(s);
-    wordsDone += protocol::SectorSize(s) / 4;
-    ShowProgress(phase, wordsDone, plan.Words);
+    ShowProgress(phase, wordsDone, lineWords);
     if (stop_) return false;
     settle(s);
   }
@@ -155,12 +155,13 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
         } else if (fast) {
           protocol::BypassProgramWord(link_, address, word);
           ++fastWords;
+          ++wordsDone;
         } else {
           protocol::ProgramWord(link_, address, word);
+          ++wordsDone;
         }
-        ++wordsDone;
         address += 4;
-        ShowProgress(phase, wordsDone, plan.Words);
+        ShowProgress(phase, wordsDone, lineWords);
         if (stop_) return false;
       }
     }
@@ -172,6 +173,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
   for (int s : plan.Sectors) {
     if (s < protocol::FirstProgrammedSector) continue;
     const bool fast = plan_.FastProgram && !fastProgramRefused_;
+    const uint64_t wordsBefore = wordsDone;
     if (!writeSector(s, fast)) return false;
     if (fast && !fastProgramProven_) {
       const FirstProgrammedBlock check = CheckFirstProgrammedBlock(file, fileName, s);
@@ -184,7 +186,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
                                         " differs): it and the rest are written the usual way.");
         fastProgramRefused_ = true;
         Record([](JobResult& result) { result.FastProgramFellBack = true; });
-        wordsDone -= protocol::SectorSize(s) / 4;
+        wordsDone = wordsBefore;
         if (!writeSector(s, false)) return false;
       }
     }

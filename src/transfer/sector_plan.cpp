@@ -1,5 +1,9 @@
 #include "transfer/sector_plan.h"
 
+#include <algorithm>
+#include <fstream>
+#include <vector>
+
 #include "protocol/image_files.h"
 #include "transfer/job_plan.h"
 
@@ -20,9 +24,28 @@ SectorPlan PlanSectors(const protocol::SectorFlags& wanted, int32_t blockCount,
       continue;
     }
     plan.Sectors.push_back(s);
-    plan.Words += protocol::SectorSize(s) / 4;
+    if (s >= protocol::FirstProgrammedSector) plan.Words += protocol::SectorSize(s) / 4;
   }
   return plan;
+}
+
+uint64_t NonBlankWords(const SectorPlan& plan, const std::string& imageFile) {
+  std::ifstream image(imageFile, std::ios::binary);
+  if (!image) return plan.Words;
+  uint64_t words = 0;
+  std::vector<char> sector;
+  for (int s : plan.Sectors) {
+    if (s < protocol::FirstProgrammedSector) continue;
+    sector.resize(protocol::SectorSize(s));
+    image.seekg(static_cast<std::streamoff>(protocol::SectorBase[static_cast<size_t>(s)] -
+                                            protocol::FlashBase));
+    if (!image.read(sector.data(), static_cast<std::streamsize>(sector.size()))) return plan.Words;
+    for (size_t w = 0; w < sector.size(); w += 4)
+      words += !std::all_of(sector.begin() + static_cast<std::ptrdiff_t>(w),
+                            sector.begin() + static_cast<std::ptrdiff_t>(w + 4),
+                            [](char b) { return b == '\xFF'; });
+  }
+  return words;
 }
 
 }  // namespace transfer

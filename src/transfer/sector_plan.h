@@ -14,7 +14,9 @@ struct SectorPlan {
   std::vector<int> Sectors;  // to erase and write, in order
   // One log line per sector left out: "Block 4 skipped: Fw.bin does not cover it fully."
   std::vector<std::string> Skipped;
-  uint64_t Words = 0;  // the words of the planned sectors, for the write's progress
+  // The words the line programs in the planned sectors (below sector 3 a write only erases):
+  // the write's progress counts line work, so that its time left is right from the start.
+  uint64_t Words = 0;
 };
 
 // wanted: the sectors asked for (all of them, or those a comparison found different).
@@ -23,5 +25,9 @@ struct SectorPlan {
 // sector that cannot be programmed back from the file would be lost.
 SectorPlan PlanSectors(const protocol::SectorFlags& wanted, int32_t blockCount,
                        bool block18Protected, const std::string& imageFile, int64_t imageBytes);
+
+// The planned words that are not blank (FFFFFFFF) in the image: what a write that leaves blank
+// words to the erase programs. Counts them all when the image cannot be read.
+uint64_t NonBlankWords(const SectorPlan& plan, const std::string& imageFile);
 
 }  // namespace transfer

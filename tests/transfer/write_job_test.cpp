@@ -106,7 +106,7 @@ TEST(WriteJobTest, NormalChannelWrite) {
                                                  static_cast<uint8_t>(image[Channel - 4]),
                                              8));
   auto progress = session.host.Progress();
-  EXPECT_EQ(progress.front(), 6);  // sector 0: 8192 of 131072 words
+  EXPECT_EQ(progress.front(), 0);  // sectors 0-2 are only erased: no line work done yet
   EXPECT_EQ(progress.back(), 100);
   EXPECT_FALSE(session.flashWriteActive);
 }
@@ -245,9 +245,10 @@ TEST(WriteJobTest, StopChecks) {
   } rows[] = {
       {"during EEPROM", [](const std::string& e) { return e.rfind("Write EEPROM", 0) == 0; },
        WriteMethod::Normal, 0, true},
-      {"after sector 0", [](const std::string& e) { return e == "progress 6"; },
+      // Sectors 0-2 are only erased: they bring no progress, which counts words programmed.
+      {"after sector 0", [](const std::string& e) { return e == "progress 0"; },
        WriteMethod::Normal, 1, false},
-      {"after a word", [](const std::string& e) { return e == "progress 13"; }, WriteMethod::Normal,
+      {"after a word", [](const std::string& e) { return e == "progress 1"; }, WriteMethod::Normal,
        4, false},
       {"during read-back", [](const std::string& e) { return e == "Read CHANNEL ..."; },
        WriteMethod::DifferentBlocks, 0, false},
@@ -292,7 +293,8 @@ TEST(WriteJobTest, ErasePollAndFastProgram) {
       {"bypass takes", false, nullptr, 4 * WordsPerSector, false, 4, 7},
       // Sector 3 again and the rest by four cycles a word.
       {"bypass does not take", true, nullptr, WordsPerSector, true, 1, 8},
-      {"stopped inside bypass", false, "progress 13", 1, false, 1, 4},
+      // Progress counts the words programmed: the second of 256 brings 1%.
+      {"stopped inside bypass", false, "progress 1", 2, false, 1, 4},
       {"an erase reads blank once too early", false, nullptr, 4 * WordsPerSector, false, 4, 7, 1},
       // After the flash's last word: bypass is left inside the flash, not past its end.
       {"leaving bypass fails at the flash's end", false, nullptr,

@@ -225,7 +225,7 @@ TEST_F(ServiceMainWindowTest, AbortAsksByTheJobAndReturnsToIdle) {
        true},
       {"during a WRITE's flash write",
        true,
-       13,
+       1,
        true,
        {{"Confirm", WriteQuestion}, {"Message", "Thread Aborted"}},
        true},
