@@ -13,6 +13,7 @@
 #include "cli/image_tools.h"
 #include "cli/line_check.h"
 #include "cli/port_listing.h"
+#include "cli/verify_command.h"
 #include "pyrelink_version.h"
 #include "serial/port_details.h"
 
@@ -39,7 +40,7 @@ void CatchSignals() {
 #endif
 }
 
-void AddFileOptions(CLI::App* command, cli::JobOptions& options, bool& yes) {
+void AddMemoryOptions(CLI::App* command, cli::JobOptions& options) {
   transfer::JobSelection& s = options.selection;
   command->add_option("--firmware", s.FirmwareFile, "Firmware image (2 MB)")
       ->each([&s](const std::string&) { s.Firmware = true; });
@@ -47,6 +48,10 @@ void AddFileOptions(CLI::App* command, cli::JobOptions& options, bool& yes) {
       ->each([&s](const std::string&) { s.Eeprom = true; });
   command->add_option("--channel", s.ChannelFile, "Channel list image (512 KB)")
       ->each([&s](const std::string&) { s.Channel = true; });
+}
+
+void AddFileOptions(CLI::App* command, cli::JobOptions& options, bool& yes) {
+  AddMemoryOptions(command, options);
   command->add_flag("--yes", yes, "Answer Yes to every question");
 }
 
@@ -129,6 +134,14 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 1000))
       ->capture_default_str();
   lineCheck->footer("Example: pyrelink-cli --port /dev/ttyUSB0 line-check --reads 20");
+  CLI::App* verify = app.add_subcommand(
+      "verify",
+      "Compare the deco with the files given without writing anything, as a WRITE's final check "
+      "does (sectors 0-2 erased with the 8 zero words, the image from sector 3 on; every sector "
+      "the file covers, blank ones too), and list the differing sectors and words; exit 0 only "
+      "when all are equal");
+  AddMemoryOptions(verify, options);
+  verify->footer("Example: pyrelink-cli --port /dev/ttyUSB0 verify --firmware Fw.bin --eeprom E.bin");
   CLI::App* chip = app.add_subcommand(
       "chip",
       "Identify the deco's two flash chips (manufacturer and device codes, the part, whether it "
@@ -200,7 +213,14 @@ int main(int argc, char** argv) {
   if (app.got_subcommand(extract)) return cli::ExtractCommand(firmware, channel, host);
 
   // The deco's checks talk to one deco.
-  for (CLI::App* onePort : {lineCheck, chip}) {
+  const transfer::JobSelection& chosen = options.selection;
+  const std::string command = app.get_subcommands().front()->get_name();
+  if ((command == "read" || command == "write" || command == "verify") && !chosen.Firmware &&
+      !chosen.Eeprom && !chosen.Channel) {
+    host.Tell(command + " needs at least one memory: --firmware, --eeprom or --channel");
+    return cli::ExitUsage;
+  }
+  for (CLI::App* onePort : {lineCheck, chip, verify}) {
     if (!app.got_subcommand(onePort)) continue;
     if (portNames.size() != 1) {
       host.Tell(onePort->get_name() + " needs one --port");
@@ -208,16 +228,11 @@ int main(int argc, char** argv) {
     }
     options.port = portNames.front();
     CatchSignals();
+    if (onePort == verify) return cli::VerifyCommand(options, host, interrupted);
     return onePort == chip ? cli::ChipCommand(options, host, interrupted)
                            : cli::LineCheck(options, lineCheckReads, host, interrupted);
   }
 
-  const transfer::JobSelection& chosen = options.selection;
-  if (!chosen.Firmware && !chosen.Eeprom && !chosen.Channel) {
-    host.Tell(std::string(app.got_subcommand(write) ? "write" : "read") +
-              " needs at least one memory: --firmware, --eeprom or --channel");
-    return cli::ExitUsage;
-  }
   if (portNames.empty()) {
     host.Tell("--port is required for read and write");
     return cli::ExitUsage;

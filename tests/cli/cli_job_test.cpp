@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
@@ -19,7 +20,10 @@
 #include "cli/run_record.h"
 #include "cli/sha256.h"
 #include "cli/chip_command.h"
+#include "cli/verify_command.h"
+#include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
+#include "protocol/image_files.h"
 #include "sim/deco_model.h"
 #include "support/sim_session.h"
 
@@ -493,6 +497,69 @@ TEST(CliChipTest, NamesThePartAndChangesNothing) {
     EXPECT_NE(host.Out().find(row.lines), std::string::npos) << host.Out();
     EXPECT_NE(host.Err().find(row.reason), std::string::npos) << host.Err();
     EXPECT_EQ(session.deco.Model().Flash(), flash);
+    EXPECT_FALSE(session.deco.Model().InService());
+  }
+}
+
+// verify reads every sector the file covers and compares it with what a WRITE of the file
+// leaves, names what differs, and changes nothing.
+TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
+  constexpr uint32_t Sector3 = protocol::SectorBase[3] - protocol::FlashBase;
+  const uint32_t Sector5 = protocol::SectorBase[5] - protocol::FlashBase;
+  const uint32_t Sector5Size = protocol::SectorSize(5);
+  struct Row {
+    const char* name;
+    std::function<void(std::vector<uint8_t>& deco, std::string& channel, std::string& eeprom)> change;
+    int exitCode;
+    const char* line;  // on stdout
+    bool stop = false;
+  } rows[] = {
+      {"as a WRITE leaves it", [](auto&, auto&, auto&) {}, cli::ExitDone,
+       "Verify: the flash holds what a WRITE of Ch.bin leaves.\nVerify: the EEPROM holds E.bin."},
+      {"a word differs",
+       [](std::vector<uint8_t>& deco, auto&, auto&) { deco[Sector3 + 0x10] ^= 0x01; },
+       cli::ExitJobFailed, "Verify FAILED: sector(s) 3 differ from Ch.bin.\n  sector 3: 1 word(s) differ; 7FE10010: deco "},
+      {"a blank in the file is not blank in the deco",
+       [&](auto&, std::string& channel, auto&) { channel.replace(Sector5, Sector5Size, Sector5Size, '\xFF'); },
+       cli::ExitJobFailed, "Verify FAILED: sector(s) 5 differ from Ch.bin.\n  sector 5: 32768 word(s) differ"},
+      {"sectors 0-2 as the file has them: never written by a WRITE",
+       [](std::vector<uint8_t>& deco, const std::string& channel, auto&) {
+         std::copy(channel.begin(), channel.begin() + Sector3, deco.begin());
+       },
+       cli::ExitJobFailed, "  sector(s) 0 1 2 hold Ch.bin as it is: a WRITE leaves them erased"},
+      {"the EEPROM differs", [](auto&, auto&, std::string& eeprom) { eeprom[0x123] ^= 0x40; },
+       cli::ExitJobFailed, "Verify FAILED: the EEPROM differs from E.bin in 1 byte(s), at 123\n"},
+      {"Ctrl-C", [](auto&, auto&, auto&) {}, cli::ExitAborted, "Verify Ch.bin against the deco ...\n", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testing_support::SimSession session(testing_support::InService());
+    TempDir dir;
+    std::vector<uint8_t> deco = sim::DecoModel::PatternFlash();
+    std::string channel = AsText(deco).substr(0, protocol::ChannelImageBytes);
+    std::fill(deco.begin(), deco.begin() + Sector3, 0xFF);
+    std::fill(deco.begin(), deco.begin() + 32, 0x00);
+    std::string eeprom = AsText(session.deco.Model().Eeprom());
+    row.change(deco, channel, eeprom);
+    session.deco.Model().SetFlash(deco);
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.service = true;
+    options.selection.Channel = options.selection.Eeprom = true;
+    options.selection.ChannelFile = dir.File("Ch.bin");
+    options.selection.EepromFile = dir.File("E.bin");
+    testing_support::WriteFile(options.selection.ChannelFile, channel);
+    testing_support::WriteFile(options.selection.EepromFile, eeprom);
+    CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    if (row.stop)
+      host.OnRecord = [&](const std::string& line, bool) {
+        if (line.rfind("Verify Ch.bin", 0) == 0) interrupted = true;
+      };
+    EXPECT_EQ(cli::VerifyCommand(options, host, interrupted), row.exitCode) << host.Err();
+    EXPECT_NE(host.Out().find(row.line), std::string::npos) << host.Out();
+    EXPECT_EQ(host.Err().find("verify interrupted") != std::string::npos, row.stop) << host.Err();
+    EXPECT_EQ(session.deco.Model().Flash(), deco);
     EXPECT_FALSE(session.deco.Model().InService());
   }
 }

@@ -1,0 +1,196 @@
+#include "cli/verify_command.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "cli/cli_connect.h"
+#include "protocol/eeprom_transfer.h"
+#include "protocol/flash_chips.h"
+#include "protocol/flash_map.h"
+#include "protocol/hex_codec.h"
+#include "protocol/image_files.h"
+#include "transfer/connection.h"
+#include "transfer/final_check.h"
+
+namespace cli {
+
+namespace {
+
+// Enough to see the pattern of a difference without burying the summary.
+constexpr size_t ExamplesPerSector = 4;
+
+struct FileToVerify {
+  std::string name;
+  int64_t bytes;
+  bool flash;
+};
+
+uint32_t WordAt(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+         uint32_t{bytes[3]} << 24;
+}
+
+// Why file cannot be compared ("" when it can): it must be a whole image of its memory.
+std::string FileRefusal(const FileToVerify& file) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(file.name, error))
+    return "cannot verify against " + file.name + ": it does not exist or is no file";
+  const int64_t found = protocol::FileSize64(file.name);
+  if (found != file.bytes)
+    return "cannot verify against " + file.name + ": it holds " + std::to_string(found) +
+           " bytes, not the " + std::to_string(file.bytes) + " of the memory";
+  return "";
+}
+
+// The sectors of the flash image that differ from what a WRITE of it leaves; stopped tells that
+// Ctrl-C ended the reading.
+std::vector<SectorDifference> CompareFlash(protocol::DecoLink& link, const FileToVerify& file,
+                                           ConsoleHost& host, const std::atomic<bool>& interrupted,
+                                           bool& stopped) {
+  std::ifstream image(file.name, std::ios::binary);
+  int last = file.bytes == protocol::ChannelImageBytes ? protocol::LastChannelSector
+                                                       : protocol::SectorCount - 1;
+  if (last == protocol::ProtectedSector && link.Block18Protected) {
+    host.AddLogLine("Sector 18 is left out: this model protects it, a WRITE never changes it.");
+    --last;
+  }
+  const uint64_t total = protocol::SectorBase[static_cast<size_t>(last) + 1] - protocol::FlashBase;
+  const std::string label = "Verify " + protocol::BareFileName(file.name) + " against the deco ...";
+  host.AddLogLine(label);
+  host.PhaseStarted(transfer::PhaseKind::ReadBack, total, label);
+  std::vector<SectorDifference> differences;
+  uint8_t block[protocol::ReadBlockBytes];
+  uint64_t done = 0;
+  int shown = -1;
+  for (int s = 0; s <= last; ++s) {
+    const std::string expected = transfer::SectorAsWritten(image, file.name, s);
+    const uint32_t base = protocol::SectorBase[static_cast<size_t>(s)];
+    // Below sector 3 a deco never written by a WRITE holds the image as it is.
+    const std::string verbatim =
+        s < protocol::FirstProgrammedSector ? transfer::ImageSector(image, file.name, s) : "";
+    SectorDifference sector{s, 0, {}, !verbatim.empty()};
+    for (size_t offset = 0; offset < expected.size(); offset += sizeof block) {
+      if (interrupted) {
+        stopped = true;
+        return differences;
+      }
+      protocol::ReadFlashBlock(link, base + static_cast<uint32_t>(offset), block);
+      const auto* wanted = reinterpret_cast<const uint8_t*>(expected.data()) + offset;
+      if (sector.HoldsImageAsItIs)
+        sector.HoldsImageAsItIs = std::memcmp(block, verbatim.data() + offset, sizeof block) == 0;
+      for (size_t w = 0; w < sizeof block; w += 4) {
+        if (std::memcmp(block + w, wanted + w, 4) == 0) continue;
+        if (++sector.Words <= ExamplesPerSector)
+          sector.Examples.push_back(
+              protocol::ToHex(base + static_cast<uint32_t>(offset + w), 8) + ": deco " +
+              protocol::ToHex(WordAt(block + w), 8) + ", file " + protocol::ToHex(WordAt(wanted + w), 8));
+      }
+      done += sizeof block;
+      const int percent = static_cast<int>(done * 100 / total);
+      if (percent > shown) host.UpdateProgress(shown = percent, "");
+    }
+    if (sector.Words > 0) differences.push_back(sector);
+  }
+  host.PhaseEnded(transfer::PhaseKind::ReadBack, label);
+  return differences;
+}
+
+}  // namespace
+
+std::vector<std::string> DifferenceLines(const std::string& file,
+                                         const std::vector<SectorDifference>& differences) {
+  if (differences.empty())
+    return {"Verify: the flash holds what a WRITE of " + protocol::BareFileName(file) + " leaves."};
+  std::vector<std::string> lines;
+  std::vector<int> sectors;
+  for (const SectorDifference& d : differences) sectors.push_back(d.Sector);
+  lines.push_back("Verify FAILED: sector(s) " + transfer::SectorNumbers(sectors) + " differ from " +
+                  protocol::BareFileName(file) + ".");
+  for (const SectorDifference& d : differences) {
+    std::string line = "  sector " + std::to_string(d.Sector) + ": " + std::to_string(d.Words) +
+                       " word(s) differ";
+    for (const std::string& example : d.Examples) line += "; " + example;
+    if (d.Words > d.Examples.size()) line += "; ...";
+    lines.push_back(line);
+  }
+  if (std::all_of(differences.begin(), differences.end(),
+                  [](const SectorDifference& d) { return d.HoldsImageAsItIs; }))
+    lines.push_back("  sector(s) " + transfer::SectorNumbers(sectors) + " hold " +
+                    protocol::BareFileName(file) +
+                    " as it is: a WRITE leaves them erased (with the zero words at 7FE00000), so "
+                    "this deco was not written from it; the rest is equal");
+  return lines;
+}
+
+int VerifyCommand(const JobOptions& options, ConsoleHost& host,
+                  const std::atomic<bool>& interrupted) {
+  const transfer::JobSelection& s = options.selection;
+  std::vector<FileToVerify> files;
+  if (s.Firmware) files.push_back({s.FirmwareFile, protocol::FirmwareImageBytes, true});
+  if (s.Channel) files.push_back({s.ChannelFile, protocol::ChannelImageBytes, true});
+  if (s.Eeprom) files.push_back({s.EepromFile, protocol::EepromImageBytes, false});
+  for (const FileToVerify& file : files) {
+    const std::string refusal = FileRefusal(file);
+    if (refusal.empty()) continue;
+    host.Tell(refusal);
+    return ExitUsage;
+  }
+
+  protocol::DecoLink link(&host);
+  link.ReadRetries = options.retries;
+  std::string error;
+  if (!ConnectFromCli(link, options, host, interrupted, error)) return ExitJobFailed;
+  int result = ExitDone;
+  try {
+    // Chips a cut-off job left identifying would answer with their codes, not the flash.
+    if (s.Firmware || s.Channel) protocol::ReturnChipsToRead(link);
+    for (const FileToVerify& file : files) {
+      if (interrupted) break;
+      bool equal = true;
+      if (file.flash) {
+        bool stopped = false;
+        const auto differences = CompareFlash(link, file, host, interrupted, stopped);
+        if (stopped) break;
+        for (const std::string& line : DifferenceLines(file.name, differences))
+          host.AddLogLine(line);
+        equal = differences.empty();
+      } else {
+        const std::string expected = protocol::ReadWholeFile(file.name, protocol::EepromBytes);
+        const std::string eeprom = protocol::ReadEepromImage(link);
+        std::vector<std::string> offsets;
+        for (size_t i = 0; i < eeprom.size() && i < expected.size(); ++i)
+          if (eeprom[i] != expected[i]) offsets.push_back(protocol::ToHex(static_cast<uint32_t>(i), 3));
+        equal = offsets.empty();
+        if (equal) {
+          host.AddLogLine("Verify: the EEPROM holds " + protocol::BareFileName(file.name) + ".");
+        } else {
+          std::string line = "Verify FAILED: the EEPROM differs from " +
+                             protocol::BareFileName(file.name) + " in " +
+                             std::to_string(offsets.size()) + " byte(s), at";
+          for (size_t i = 0; i < offsets.size() && i < 2 * ExamplesPerSector; ++i)
+            line += " " + offsets[i];
+          host.AddLogLine(line + (offsets.size() > 2 * ExamplesPerSector ? " ..." : ""));
+        }
+      }
+      if (!equal) result = ExitJobFailed;
+    }
+    if (interrupted) {
+      host.Tell("verify interrupted: the comparison is not complete");
+      result = ExitAborted;
+    }
+  } catch (const std::exception& failure) {
+    host.Tell(std::string("verify failed: ") + failure.what());
+    result = ExitJobFailed;
+  }
+  try {
+    transfer::DisconnectDeco(link);
+  } catch (const std::exception& failure) {
+    host.Tell(std::string("disconnect failed: ") + failure.what());
+    if (result == ExitDone) result = ExitJobFailed;
+  }
+  return result;
+}
+
+}  // namespace cli
