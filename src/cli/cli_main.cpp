@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
       "line-check",
       "Check the cable and adapter before a long WRITE: read the EEPROM again and again (nothing "
       "is written), then tell the reply times, the reads repeated or failed and the characters "
-      "per second against the wire's; exit 1 when a read was repeated or failed");
+      "per second against the wire's, and every byte that read otherwise than the first time; "
+      "exit 1 when a read was repeated, failed or differed");
   lineCheck->add_option("--reads", lineCheckReads, "How often to read the whole EEPROM")
       ->check(CLI::Range(1, 1000))
       ->capture_default_str();

@@ -385,6 +385,7 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
 TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
   constexpr int ConnectLines = 12;  // from service mode, with the read that proves the line in step
   constexpr int Reads = 2;
+  constexpr int LinesPerRead = 16;
   struct Row {
     const char* name;
     int garbageAt;
@@ -394,14 +395,23 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
     int exitCode;
     const char* figures;  // on stdout
     const char* reason;   // on stderr
+    int corruptAt = 0;    // a reply with a wrong digit that parity lets through
   } rows[] = {
-      {"clean line", 0, 0, 0, 2, 0, "Reads repeated: 0, reads failed: 0", ""},
+      {"clean line", 0, 0, 0, 2, 0,
+       "Reads repeated: 0, reads failed: 0\n"
+       "Differences from the first read: 0 byte(s) in 0 read(s)",
+       ""},
       {"a garbled reply read again", ConnectLines + 5, 0, 0, 2, 1,
        "Reads repeated: 1, reads failed: 0", "the line lost or garbled replies"},
       {"a lost reply without retries", 0, ConnectLines + 20, 0, 0, 1,
        "Reads repeated: 0, reads failed: 1", "the line lost or garbled replies"},
       {"the line goes dead", 0, 0, ConnectLines + 3, 0, 1, "reads failed: 1",
        "the line stopped answering"},
+      // The second read's last line, in a data digit: every reply well formed, one byte wrong.
+      {"a wrong digit in a reply", 0, 0, 0, 2, 1,
+       "Reads repeated: 0, reads failed: 0\n"
+       "Differences from the first read: 1 byte(s) in 1 read(s)",
+       "--double-read guards a READ on such a line", ConnectLines + 2 * LinesPerRead},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -409,6 +419,7 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
     settings.Fault.GarbageReplyAt = row.garbageAt;
     settings.Fault.DropReplyAt = row.dropAt;
     settings.Fault.HangUpAfter = row.hangUpAfter;
+    settings.Fault.CorruptReplyAt = row.corruptAt;
     testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
     const std::string eeprom = AsText(session.deco.Model().Eeprom());
     cli::JobOptions options;
