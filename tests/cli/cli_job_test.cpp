@@ -338,6 +338,7 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
     const char* baud;
     int exitCode;
     const char* message;
+    bool answered = false;  // the deco answered the model query, so it is asked to leave -SE-
   } rows[] = {
       {"left in service mode by a failed WRITE", 38400, 0, false, "115200", 1,
        "the deco answers in service mode at 38400: add --service --baud 38400"},
@@ -352,7 +353,13 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
       // The first command the deco hears is the probe at its speed.
       {"silent at every speed", 38400, 1, false, "115200", 1,
        "no answer at any speed: check the cable, the port and that the deco is powered"},
-      {"in service mode as told", 115200, 0, true, "115200", 0, "the switch went through"},
+      {"in service mode as told", 115200, 0, true, "115200", 0, "the switch went through", true},
+      // Put into service mode, then silent: the exit returns it to standby before the search.
+      {"silent after the model query", 0, 3, false, "115200", 1,
+       "no answer at any speed: check the cable, the port and that the deco is powered", true},
+      // It heard the model query, its answer was lost: the exit, unlogged, returns it to standby.
+      {"the model query's answer lost", 0, 1, false, "115200", 1,
+       "no answer at any speed: check the cable, the port and that the deco is powered"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -373,6 +380,8 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
     EXPECT_NE(host.Err().find(row.message), std::string::npos) << host.Err();
     EXPECT_EQ(host.Err().find("listening at the other speeds") != std::string::npos,
               row.exitCode != 0);
+    // A deco that heard nothing of the connect is not told to leave a mode it was never put in.
+    EXPECT_EQ(host.Out().find("Exit -SE-") != std::string::npos, row.answered) << host.Out();
     if (row.exitCode != 0) {
       EXPECT_EQ(session.deco.Model().InService(), row.decoBaud != 0);
       EXPECT_EQ(session.deco.Model().ListenBaud(), row.decoBaud ? row.decoBaud : sim::StandbyBaud);
