@@ -1,5 +1,6 @@
 #include "cli/cli_connect.h"
 
+#include <cctype>
 #include <memory>
 
 #include "cli/access_hint.h"
@@ -30,6 +31,20 @@ bool StartInStep(protocol::DecoLink& link, ConsoleHost& host, std::string& error
   }
   host.Tell(error);
   return false;
+}
+
+// "COM3 (/dev/ttyS2): " when the port was opened under another name than the one typed, so
+// that the messages after it, which name the device, are not about a port nobody named; "" when
+// the names agree (Windows' device namespace and letter case aside).
+std::string PortAsOpened(const std::string& typed, const std::string& device) {
+  auto upper = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const std::string a = upper(typed), b = upper(device);
+  if (device.empty() || (b.size() >= a.size() && b.compare(b.size() - a.size(), a.size(), a) == 0))
+    return "";
+  return typed + " (" + device + "): ";
 }
 
 }  // namespace
@@ -66,7 +81,8 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
 bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                     const std::atomic<bool>& interrupted, std::string& error) {
   transfer::ConnectError failure;
-  if (transfer::ConnectDeco(link, options.port, options.baud, !options.service, failure)) {
+  if (transfer::ConnectDeco(link, options.port, options.baud, !options.service, failure,
+                            transfer::ExitLines::WhenDecoAnswered)) {
     host.AddLogLine("OK");
     if (!interrupted && !StartInStep(link, host, error)) return false;
     // A deco already in service mode answers the switch to its own speed plainly, which the
@@ -77,7 +93,7 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, Console
                 " baud, so the switch went through");
     return true;
   }
-  error = "connect failed: " + failure.Text;
+  error = "connect failed: " + PortAsOpened(options.port, failure.Device) + failure.Text;
   host.Tell(error);
   std::string hint = AccessHint(failure.Code, failure.Device.empty() ? options.port : failure.Device);
   if (!hint.empty()) host.Tell(hint);

@@ -13,6 +13,7 @@
 #include "cli/image_tools.h"
 #include "cli/line_check.h"
 #include "cli/port_listing.h"
+#include "cli/usage_help.h"
 #include "cli/verify_command.h"
 #include "pyrelink_version.h"
 #include "serial/port_details.h"
@@ -74,7 +75,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> portNames;
   app.add_option("-p,--port", portNames,
                  "Serial port, e.g. /dev/ttyUSB0 or COM1 (/dev/ttyS0); give it again for each "
-                 "further deco: the job then runs on all at once, and file names take {port}");
+                 "further deco: the job then runs on all at once, and file names take {port}")
+      // One name each time: a mistyped subcommand after it is no second port.
+      ->allow_extra_args(false);
   app.add_option("-b,--baud", options.baud, "Line speed in service mode")
       ->check(CLI::IsMember({"9600", "38400", "115200"}))
       ->capture_default_str();
@@ -95,7 +98,8 @@ int main(int argc, char** argv) {
   CLI::App* read = app.add_subcommand("read", "Read the deco into the files given");
   AddFileOptions(read, options, yes);
   read->add_flag("--checksums", options.checksums,
-                 "Write FILE.sha256 beside each dump (check with sha256sum -c where the READ ran)");
+                 "Write FILE.sha256 beside each dump (check it with sha256sum -c in the dump's "
+                 "folder)");
   read->add_flag("--double-read", options.doubleRead,
                  "Read every block twice and take it when both agree (up to three more reads); "
                  "the deco's replies carry no checksum");
@@ -108,8 +112,9 @@ int main(int argc, char** argv) {
                    "diff: verify first, write only differing blocks")
       ->check(CLI::IsMember({"normal", "safe", "diff"}))
       ->capture_default_str();
-  write->add_flag("!--no-final-check", options.finalCheck,
-                  "Do not read back and compare what the WRITE wrote last (and the EEPROM)");
+  write->add_flag_callback(
+      "--no-final-check", [&options] { options.finalCheck = false; },
+      "Do not read back and compare what the WRITE wrote last (and the EEPROM)");
   write->add_flag("--skip-blank-words", options.skipBlankWords,
                   "Do not program FFFFFFFF words into the sectors the WRITE erased (erased flash "
                   "holds them); needs --method safe or the final check");
@@ -129,7 +134,8 @@ int main(int argc, char** argv) {
       "line-check",
       "Check the cable and adapter before a long WRITE: read the EEPROM again and again (nothing "
       "is written), then tell the reply times, the reads repeated or failed and the characters "
-      "per second against the wire's; exit 1 when a read was repeated or failed");
+      "per second against the wire's, and every byte that read otherwise than the first time; "
+      "exit 1 when a read was repeated, failed or differed");
   lineCheck->add_option("--reads", lineCheckReads, "How often to read the whole EEPROM")
       ->check(CLI::Range(1, 1000))
       ->capture_default_str();
@@ -187,6 +193,18 @@ int main(int argc, char** argv) {
   extract->add_option("channel", channel, "The channel list image to create")->required();
   extract->add_flag("--yes", yes, "Replace an existing output without asking");
   extract->footer("Example: pyrelink-cli extract Fw.bin Ch.bin");
+  // Each subcommand that talks to a deco names the options of the run it takes.
+  const std::vector<std::string> jobRunOptions = {"--port", "--baud",   "--service", "--retries",
+                                                  "--log",  "--report", "--verbose"};
+  const std::vector<std::string> decoRunOptions = {"--port", "--baud", "--service", "--retries"};
+  for (CLI::App* command : {read, write, lineCheck, chip, verify}) {
+    const std::vector<std::string>& taken =
+        command == read || command == write ? jobRunOptions : decoRunOptions;
+    command->footer([&app, &taken] { return cli::RunOptionsHelp(app, taken); });
+  }
+  app.failure_message([](const CLI::App* parsed, const CLI::Error& error) {
+    return cli::UsageErrorText(*parsed, error);
+  });
   app.require_subcommand(1);
   try {
     app.parse(argc, argv);

@@ -35,6 +35,7 @@ class ConsoleHost : public protocol::StatusSink,
   bool Confirm(const std::string& text) override;
   void Message(const std::string& text) override;
   void AddLogLine(const std::string& text) override;
+  void Explain(const std::string& text) override { Tell(text); }
   // A message of the command line's own, after its prefix: what failed and why, what to do.
   void Tell(const std::string& text) { Message(MessagePrefix + text); }
 

@@ -270,6 +270,15 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
     if (differing > 0)
       ListFirstDifferences(bytes, as == DiffAs::Written ? "as written" : "image", readBack, detail,
                            differing, host);
+    // A WRITE never puts the image's bytes into sectors 0-2: after a right WRITE they are all
+    // that differs, which looks like a failed one.
+    const std::vector<int> sectors = detail.DifferingSectors();
+    if (as == DiffAs::Image && !sectors.empty() && sectors.back() < protocol::FirstProgrammedSector)
+      host.AddLogLine("Only sectors 0-" + std::to_string(protocol::FirstProgrammedSector - 1) +
+                      " differ: a WRITE erases them and programs only the " +
+                      std::to_string(protocol::ZeroWordsAtStart) + " zero words at " +
+                      protocol::ToHex(protocol::FlashBase, 8) +
+                      " there; `pyrelink-cli diff --as-written` compares by the WRITE's rule.");
     return differing == 0 && detail.WholeImage ? ExitEqual : ExitDifferent;
   });
 }

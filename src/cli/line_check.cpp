@@ -1,11 +1,14 @@
 #include "cli/line_check.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "cli/cli_connect.h"
 #include "protocol/eeprom_transfer.h"
+#include "protocol/hex_codec.h"
 #include "protocol/protocol_error.h"
 #include "protocol/resync.h"
 #include "serial/serial_util.h"
@@ -23,6 +26,49 @@ std::string Figure(const char* format, double value) {
   std::snprintf(text, sizeof text, format, value);
   return text;
 }
+
+constexpr int ShownDifferences = 8;
+
+// Every read of the EEPROM compared with the first: a digit changed with its parity kept
+// passes every check of the line, and a READ would store it as good.
+class FirstReadComparison {
+ public:
+  // Takes the data of one line of a read (counted from 1); later reads' bytes that differ from
+  // the first read of that line are counted, and the first few shown.
+  void Take(int read, int line, const std::array<uint8_t, protocol::EepromLineBytes>& data,
+            ConsoleHost& host) {
+    std::optional<std::array<uint8_t, protocol::EepromLineBytes>>& first =
+        first_[static_cast<size_t>(line)];
+    if (!first) {
+      first = data;
+      return;
+    }
+    for (size_t at = 0; at < data.size(); ++at) {
+      if (data[at] == (*first)[at]) continue;
+      if (bytes_ < ShownDifferences) {
+        const uint32_t address =
+            static_cast<uint32_t>(line * protocol::EepromLineBytes) + static_cast<uint32_t>(at);
+        host.AddLogLine("  read " + std::to_string(read) + ", EEPROM " +
+                        protocol::ToHex(address, 3) + ": " + protocol::ToHex(data[at], 2) +
+                        ", the first read " + protocol::ToHex((*first)[at], 2));
+      }
+      ++bytes_;
+      if (read != lastDifferingRead_) {
+        lastDifferingRead_ = read;
+        ++reads_;
+      }
+    }
+  }
+  int Bytes() const { return bytes_; }
+  int Reads() const { return reads_; }
+
+ private:
+  std::array<std::optional<std::array<uint8_t, protocol::EepromLineBytes>>, protocol::EepromLines>
+      first_;
+  int bytes_ = 0;
+  int reads_ = 0;
+  int lastDifferingRead_ = 0;
+};
 
 }  // namespace
 
@@ -44,6 +90,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   int failed = 0;
   int failuresInARow = 0;
   int read = 0;
+  FirstReadComparison comparison;
   uint64_t startMs = serial::MonotonicMs();
   for (; read < reads && failuresInARow < MaxFailuresInARow && !interrupted; ++read) {
     for (int line = 0; line < protocol::EepromLines && failuresInARow < MaxFailuresInARow; ++line) {
@@ -52,6 +99,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
         protocol::ReadEepromLine(link, line);
         replyMs.push_back(static_cast<double>(serial::MonotonicMs() - sentMs));
         failuresInARow = 0;
+        comparison.Take(read + 1, line, link.EepromBuffer, host);
       } catch (const std::exception& failure) {
         ++failed;
         ++failuresInARow;
@@ -91,6 +139,11 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
                   Figure(" %.0f", wireRate) + Figure(" (%.0f %%)", 100.0 * rate / wireRate));
   host.AddLogLine("Reads repeated: " + std::to_string(link.Retries) +
                   ", reads failed: " + std::to_string(failed));
+  if (comparison.Bytes() > ShownDifferences)
+    host.AddLogLine("  ... and " + std::to_string(comparison.Bytes() - ShownDifferences) +
+                    " more differing byte(s)");
+  host.AddLogLine("Differences from the first read: " + std::to_string(comparison.Bytes()) +
+                  " byte(s) in " + std::to_string(comparison.Reads()) + " read(s)");
 
   int result = ExitDone;
   if (interrupted) {
@@ -102,6 +155,13 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   } else if (failed > 0 || link.Retries > 0) {
     host.Tell("the line lost or garbled replies: check the cable and the adapter before a WRITE");
     result = ExitJobFailed;
+  }
+  if (comparison.Bytes() > 0) {
+    host.Tell(
+        "the EEPROM read differently from the first read: the line changes data that "
+        "parity does not catch; check the cable and the adapter (--double-read guards a "
+        "READ on such a line)");
+    if (result == ExitDone) result = ExitJobFailed;
   }
   try {
     transfer::DisconnectDeco(link);

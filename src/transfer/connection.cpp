@@ -6,9 +6,10 @@
 namespace transfer {
 
 bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const std::string& baudText,
-                 bool decoInStandby, ConnectError& error) {
+                 bool decoInStandby, ConnectError& error, ExitLines exitLines) {
   link.BaseTimeout = protocol::StandardBaseTimeout;
   link.DecoInStandby = decoInStandby;
+  link.Model.clear();  // an earlier connect's answer must not pass for this one's
   link.SerialLink = std::make_unique<serial::TBlockSerial>();
   link.SerialLink->RaiseExcept = true;
   try {
@@ -25,11 +26,15 @@ bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const st
   // A port that never opened reached no deco: there is nothing to leave, and an exit attempt
   // would only log a dialogue that never happened.
   if (link.SerialLink->PortOpen) {
+    protocol::StatusSink* const sink = link.MainWindowHandle;
+    if (exitLines == ExitLines::WhenDecoAnswered && link.Model.empty())
+      link.MainWindowHandle = nullptr;
     try {
       protocol::LeaveServiceMode(link);
     } catch (const std::exception&) {
       // The deco may be unreachable: the clean-up goes on regardless.
     }
+    link.MainWindowHandle = sink;
   }
   protocol::WaitSeconds(ConnectSettleSeconds);
   link.SerialLink.reset();

@@ -18,12 +18,18 @@ struct ConnectError {
   std::string Device;  // the device the port name stood for
 };
 
+// Whether the clean-up of a failed connect logs its exit attempt always, as the window does, or
+// only after the deco answered the model query: a deco that answered nothing may still have
+// heard the query (only its answer lost), so the exit is sent all the same, but its lines would
+// tell of a dialogue that never took place.
+enum class ExitLines { Always, WhenDecoAnswered };
+
 // Creates the link and enters service mode. On failure runs the clean-up (exit attempt, when
 // the port opened, whose own errors are dropped; the pause; the link destroyed), fills error and
 // answers false.
 // What it learned stays on the link (its Model and Block18Protected).
 bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const std::string& baudText,
-                 bool decoInStandby, ConnectError& error);
+                 bool decoInStandby, ConnectError& error, ExitLines exitLines = ExitLines::Always);
 // Drops stale input, leaves service mode, pauses and destroys the link; an error of the exit
 // escapes and leaves the link in place, so the user can try again.
 void DisconnectDeco(protocol::DecoLink& link);

@@ -39,16 +39,38 @@ std::string WriteProbe(const std::string& file) {
   return "";
 }
 
-// Each memory's check box, file and image size, in the order firmware, EEPROM, channel.
+// Each memory's check box, file, image size and kind, in the order firmware, EEPROM, channel.
 struct MemoryFile {
   bool ticked;
   const std::string& file;
   int64_t size;
+  const char* kind;
 };
 std::array<MemoryFile, 3> MemoryFiles(const JobSelection& selection) {
-  return {{{selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes},
-           {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes},
-           {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes}}};
+  return {{{selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes,
+            "a firmware image"},
+           {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes, "an EEPROM image"},
+           {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes,
+            "a channel list image"}}};
+}
+
+// Why a WRITE file failed its size check: the path as given, what is there, what is wanted.
+std::string WrongFileDetail(const MemoryFile& check, bool relaxed) {
+  std::error_code error;
+  std::string found;
+  if (!fs::exists(check.file, error)) {
+    found = " does not exist";
+  } else if (fs::is_directory(check.file, error)) {
+    found = " is a folder";
+  } else {
+    int64_t size = protocol::FileSize64(check.file);
+    found = size < 0 ? " cannot be opened" : " has " + std::to_string(size) + " bytes";
+  }
+  const std::string wanted =
+      relaxed ? "the Different blocks method takes any file of a non-zero multiple of " +
+                    std::to_string(WriteSizeGranule) + " bytes"
+              : std::string(check.kind) + " has " + std::to_string(check.size) + " bytes";
+  return check.file + found + "; " + wanted;
 }
 
 // The folder a file name lies in; "." for a bare name.
@@ -177,8 +199,10 @@ bool CheckWriteFiles(const JobSelection& selection, WriteMethod method, const Ru
   bool failed = true;
   for (const MemoryFile& check : MemoryFiles(selection)) {
     if (!check.ticked) continue;
-    if (!CheckWriteFile(check.file, check.size, method == WriteMethod::DifferentBlocks, failed)) {
+    const bool relaxed = method == WriteMethod::DifferentBlocks;
+    if (!CheckWriteFile(check.file, check.size, relaxed, failed)) {
       dialogs.Message(protocol::BareFileName(check.file) + WrongFileSuffix);
+      dialogs.Explain(WrongFileDetail(check, relaxed));
       return false;
     }
   }

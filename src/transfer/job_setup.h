@@ -20,6 +20,9 @@ class JobDialogs {
   virtual void Message(const std::string& text) = 0;
   // A new last line of the log pane, added directly.
   virtual void AddLogLine(const std::string& text) = 0;
+  // What a message leaves out, in more words, where the owner has room for them (a terminal);
+  // the window's boxes keep their own texts and drop it.
+  virtual void Explain(const std::string&) {}
 };
 
 // Checks that every ticked READ target can take its dump before anything is sent: a file of its
@@ -36,7 +39,8 @@ JobPlan ReadJobPlan(const JobSelection& selection);
 bool CheckWriteFile(const std::string& fileName, int64_t expectedSize, bool relaxed, bool& failed);
 // Checks every ticked file in the order firmware, EEPROM, channel; false, after the message
 // naming the first failing file, when a check fails, no box is ticked, or a file is one of the
-// run's own (its read-back or merged image).
+// run's own (its read-back or merged image). A failing file is explained by its path as given,
+// the size found and the size wanted.
 bool CheckWriteFiles(const JobSelection& selection, WriteMethod method, const RunNames& names,
                      JobDialogs& dialogs);
 // The plan of a WRITE; merges the channel into a copy of the firmware first when both are

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QStyleFactory>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -22,6 +23,27 @@ constexpr const char* Help =
     "The window keeps no settings. Qt's own options (e.g. -platform offscreen) are accepted.\n"
     "The command line: pyrelink-cli; a simulated deco: pyrelink-sim.\n";
 
+// Without a display Qt aborts the program with a core dump; the user is told what to use instead.
+bool HasDisplay(int argc, char** argv) {
+#ifdef __linux__
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(variable);
+    if (value && *value) return true;
+  }
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "-display") == 0)
+      return true;
+  }
+  return false;
+#else
+  (void)argc;
+  (void)argv;
+  return true;
+#endif
+}
+
+constexpr int ExitNoDisplay = 1;
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -39,6 +61,12 @@ int main(int argc, char** argv) {
       std::cout << Help;
       return 0;
     }
+  }
+  if (!HasDisplay(argc, argv)) {
+    std::cerr << "pyrelink: the window needs a display, and none is set (DISPLAY, "
+                 "WAYLAND_DISPLAY): start it in a desktop session, or use pyrelink-cli, which "
+                 "works without one (pyrelink-cli --help)\n";
+    return ExitNoDisplay;
   }
   QApplication application(argc, argv);
   // A style that honours the palette, so the bar colours and the lime port list show.

@@ -342,6 +342,7 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
     const char* baud;
     int exitCode;
     const char* message;
+    bool answered = false;  // the deco answered the model query, so it is asked to leave -SE-
   } rows[] = {
       {"left in service mode by a failed WRITE", 38400, 0, false, "115200", 1,
        "the deco answers in service mode at 38400: add --service --baud 38400"},
@@ -356,7 +357,13 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
       // The first command the deco hears is the probe at its speed.
       {"silent at every speed", 38400, 1, false, "115200", 1,
        "no answer at any speed: check the cable, the port and that the deco is powered"},
-      {"in service mode as told", 115200, 0, true, "115200", 0, "the switch went through"},
+      {"in service mode as told", 115200, 0, true, "115200", 0, "the switch went through", true},
+      // Put into service mode, then silent: the exit returns it to standby before the search.
+      {"silent after the model query", 0, 3, false, "115200", 1,
+       "no answer at any speed: check the cable, the port and that the deco is powered", true},
+      // It heard the model query, its answer was lost: the exit, unlogged, returns it to standby.
+      {"the model query's answer lost", 0, 1, false, "115200", 1,
+       "no answer at any speed: check the cable, the port and that the deco is powered"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -377,6 +384,8 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
     EXPECT_NE(host.Err().find(row.message), std::string::npos) << host.Err();
     EXPECT_EQ(host.Err().find("listening at the other speeds") != std::string::npos,
               row.exitCode != 0);
+    // A deco that heard nothing of the connect is not told to leave a mode it was never put in.
+    EXPECT_EQ(host.Out().find("Exit -SE-") != std::string::npos, row.answered) << host.Out();
     if (row.exitCode != 0) {
       EXPECT_EQ(session.deco.Model().InService(), row.decoBaud != 0);
       EXPECT_EQ(session.deco.Model().ListenBaud(), row.decoBaud ? row.decoBaud : sim::StandbyBaud);
@@ -389,6 +398,7 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
 TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
   constexpr int ConnectLines = 12;  // from service mode, with the read that proves the line in step
   constexpr int Reads = 2;
+  constexpr int LinesPerRead = 16;
   struct Row {
     const char* name;
     int garbageAt;
@@ -398,14 +408,23 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
     int exitCode;
     const char* figures;  // on stdout
     const char* reason;   // on stderr
+    int corruptAt = 0;    // a reply with a wrong digit that parity lets through
   } rows[] = {
-      {"clean line", 0, 0, 0, 2, 0, "Reads repeated: 0, reads failed: 0", ""},
+      {"clean line", 0, 0, 0, 2, 0,
+       "Reads repeated: 0, reads failed: 0\n"
+       "Differences from the first read: 0 byte(s) in 0 read(s)",
+       ""},
       {"a garbled reply read again", ConnectLines + 5, 0, 0, 2, 1,
        "Reads repeated: 1, reads failed: 0", "the line lost or garbled replies"},
       {"a lost reply without retries", 0, ConnectLines + 20, 0, 0, 1,
        "Reads repeated: 0, reads failed: 1", "the line lost or garbled replies"},
       {"the line goes dead", 0, 0, ConnectLines + 3, 0, 1, "reads failed: 1",
        "the line stopped answering"},
+      // The second read's last line, in a data digit: every reply well formed, one byte wrong.
+      {"a wrong digit in a reply", 0, 0, 0, 2, 1,
+       "Reads repeated: 0, reads failed: 0\n"
+       "Differences from the first read: 1 byte(s) in 1 read(s)",
+       "--double-read guards a READ on such a line", ConnectLines + 2 * LinesPerRead},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -413,6 +432,7 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
     settings.Fault.GarbageReplyAt = row.garbageAt;
     settings.Fault.DropReplyAt = row.dropAt;
     settings.Fault.HangUpAfter = row.hangUpAfter;
+    settings.Fault.CorruptReplyAt = row.corruptAt;
     testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
     const std::string eeprom = AsText(session.deco.Model().Eeprom());
     cli::JobOptions options;

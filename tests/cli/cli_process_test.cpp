@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,6 +176,8 @@ TEST(CliTest, EveryProgramTellsItsVersion) {
 TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   TempDir dir;
   testing_support::WriteFile(dir.File("E.bin"), "short");
+  std::filesystem::create_directory(dir.File("dumps"));
+  testing_support::WriteFile(dir.File("dumps/Fw.bin"), "short");
   // A port in use: held with the lock another program of this kind takes (root passes the
   // tty's own exclusive mode).
   SimProcess busy("");
@@ -192,9 +195,19 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
     int exitCode;
     std::string reason;  // on stderr
     const char* absent;  // on neither stdout nor stderr: what would show the deco was reached
+    const char* shown = "";  // on stdout
   } rows[] = {
       {"--port /dev/null write --eeprom E.bin --yes", 1,
        "E.bin does not exist or has wrong size. WRITE aborted!", ""},
+      // The file as the user typed it, what it is and what it must be.
+      {"--port /dev/null write --channel dumps/Fw.bin --yes", 1,
+       "Fw.bin does not exist or has wrong size. WRITE aborted!\n"
+       "pyrelink-cli: dumps/Fw.bin has 5 bytes; a channel list image has 524288 bytes\n",
+       ""},
+      {"--port /dev/null write --channel dumps/Gone.bin --method diff --yes", 1,
+       "pyrelink-cli: dumps/Gone.bin does not exist; the Different blocks method takes any file "
+       "of a non-zero multiple of 8 bytes\n",
+       ""},
       {"--port /dev/null write --eeprom E.bin < /dev/null", 1, "-> No", ""},
       {"--port /dev/pyrelink-missing read --eeprom New.bin", 1, "No such file or directory", ""},
       // Options of the whole run are taken after the subcommand too.
@@ -204,6 +217,11 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       // A port that never opened is not asked to leave service mode.
       {"--port /dev/pyrelink-missing --service read --eeprom New.bin --yes", 1,
        "/dev/pyrelink-missing: no such port: see `pyrelink-cli ports`", "Exit -SE-"},
+      // A port number opens the system's device of that number: both names are said.
+      {"--port COM200 read --eeprom New.bin --yes", 1,
+       "connect failed: COM200 (/dev/ttyS199): Communication error 2: No such file or directory\n"
+       "pyrelink-cli: /dev/ttyS199: no such port",
+       "Exit -SE-"},
       {"--port " + busy.Port() + " read --eeprom New.bin --yes", 1,
        busy.Port() + " is in use by another program", "Exit -SE-"},
       // Refused before the port is opened, and the other run's dump left alone.
@@ -221,6 +239,13 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       {"read --eeprom x", 2, "--port is required", ""},
       {"", 2, "A subcommand is required", ""},
       {"--port a read --eeprom x --frobnicate", 2, "--frobnicate", ""},
+      // A slip of the hand is answered with the word meant.
+      {"--port a raed --eeprom x", 2, "pyrelink-cli: raed is no subcommand: did you mean read?",
+       ""},
+      {"--port a read --eprom x", 2,
+       "pyrelink-cli: --eprom is no option of read: did you mean --eeprom?", ""},
+      {"--port a write --eeprom E.bin --no-final-chek", 2,
+       "pyrelink-cli: --no-final-chek is no option of write: did you mean --no-final-check?", ""},
       {"--port a --baud 57600 read --eeprom x", 2, "57600", ""},
       {"--port a write --eeprom E.bin --method fast", 2, "fast", ""},
       {"--port a read", 2, "read needs at least one memory: --firmware, --eeprom or --channel", ""},
@@ -235,7 +260,13 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       {"--port a --port b chip", 2, "chip needs one --port", ""},
       {"--port a --port b read --eeprom E.bin --yes", 2, "every READ file needs {port}", ""},
       {"extract --yes missing.bin Ch.bin", 2, "missing.bin", ""},
-      {"read --help", 0, "", ""},
+      // Help: what to run where, the options of the run each subcommand takes, no parser's marks.
+      {"read --help", 0, "", "where the READ ran",
+       "sha256sum -c in the dump's folder"},
+      {"read --help", 0, "", "", "Options of the whole run, before or after the subcommand:"},
+      {"write --help", 0, "", "{false}", "--no-final-check"},
+      {"write --help", 0, "", "", "--report"},
+      {"line-check --help", 0, "", "--report", "--retries"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.arguments);
@@ -243,6 +274,13 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
     std::string err = ReadFile(dir.File("stderr.txt"));
     EXPECT_EQ(run.exitCode, row.exitCode) << err;
     EXPECT_NE(err.find(row.reason), std::string::npos) << err;
+    EXPECT_NE(run.out.find(row.shown), std::string::npos) << run.out;
+    // Every message of a usage error is the program's own.
+    if (row.exitCode == 2) {
+      std::istringstream lines(err);
+      for (std::string line; std::getline(lines, line);)
+        EXPECT_EQ(line.rfind("pyrelink-cli: ", 0), 0u) << err;
+    }
     if (*row.absent) {
       EXPECT_EQ(err.find(row.absent), std::string::npos) << err;
       EXPECT_EQ(run.out.find(row.absent), std::string::npos) << run.out;

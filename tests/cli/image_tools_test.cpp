@@ -117,7 +117,9 @@ TEST(ImageToolsTest, InfoDiffMergeExtract) {
        },
        1,
        {"Diff in block(s) 0 1 2 ", "  sector 0: 8192 differing word(s)",
-        "  sector 1: 4096 differing word(s)", "  sector 2: 4096 differing word(s)"}},
+        "  sector 1: 4096 differing word(s)", "  sector 2: 4096 differing word(s)",
+        "Only sectors 0-2 differ: a WRITE erases them and programs only the 8 zero words at "
+        "7FE00000 there; `pyrelink-cli diff --as-written` compares by the WRITE's rule."}},
       {"diff --as-written, a read-back after a write",
        [&](cli::ConsoleHost& h) {
          return cli::DiffCommand(f("Flash.bin"), f("Written.bin"), false, h, cli::DiffAs::Written);

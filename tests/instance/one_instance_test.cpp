@@ -1,6 +1,7 @@
 // The single-instance guard with a recording host, the real lock, and the real program.
 #include "instance/one_instance.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -165,5 +166,25 @@ TEST_F(InstanceTest, SecondProgramEndsAtOnceRenamedCopyRuns) {
   EXPECT_EQ(ExitWithin(third, 1500), -1);
   Stop(third);
   Stop(first);
+}
+
+// Qt alone would end a window started without a display by an abort and a core dump.
+TEST_F(InstanceTest, WindowWithoutADisplaySaysWhatWorksInstead) {
+  const std::string errFile = dir.File("stderr.txt");
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+      ::unsetenv(variable);
+    int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(err, STDERR_FILENO);
+    ::execl(PYRELINK_GUI_PATH, PYRELINK_GUI_PATH, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const int status = ExitWithin(pid, 10000);
+  if (status == -1) Stop(pid);
+  EXPECT_EQ(status, 1);
+  const std::string err = testing_support::ReadFile(errFile);
+  EXPECT_NE(err.find("pyrelink: the window needs a display"), std::string::npos) << err;
+  EXPECT_NE(err.find("use pyrelink-cli, which works without one"), std::string::npos) << err;
 }
 #endif
