@@ -69,7 +69,6 @@ class Win32MainWindow : public MainWindowView, public instance::InstanceHost {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK ControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleControl(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
   void BuildControls();
@@ -79,7 +78,6 @@ class Win32MainWindow : public MainWindowView, public instance::InstanceHost {
   // The control's row in the layout table; the table's size for a window not in it.
   size_t RowOf(HWND control) const;
   LRESULT Colour(HDC dc, HWND control, UINT message);
-  void PaintFrames(HDC dc);
   void Command(int id, int code);
 
   HINSTANCE instance_;
