@@ -1,7 +1,7 @@
 // What the window's behaviour (TForm1, main_window.h) needs of a toolkit: the controls of the
-// layout table, read and changed by name, the log pane, the progress bar, and the window
-// thread's messages. The Qt view implements it, a Win32 view can, and tests do with a recording
-// fake. A view also supplies the message boxes and the file dialog (dialogs.h).
+// layout table (main_window_layout.h), read and changed by name, the log pane, the progress bar,
+// and the window thread's messages. The Qt view and the Win32 view implement it, and tests do
+// with a recording fake. A view also supplies the message boxes and the file dialog (dialogs.h).
 #pragma once
 
 #include <cstdint>
@@ -10,15 +10,6 @@
 #include <vector>
 
 namespace window {
-
-// The main window's caption, the same on every system.
-inline constexpr const char* WindowCaption = "Pyrelink 607X  v1.0.0";
-// What the log pane shows when the window opens.
-inline constexpr const char* OpeningLines[] = {
-    "***      Close all other active applications       ***",
-    "***      Deco must be standby or -SE-            ***",
-    "***   [Connect] before [READ] or [WRITE]    ***",
-};
 
 // The controls the behaviour reads or changes, by their names in the layout table.
 enum class Control {
@@ -41,50 +32,6 @@ enum class Control {
   RadioButton5,
   Label4,  // percent beside the progress bar
 };
-
-// The control of a view that names its controls as the layout table does (both views do).
-template <typename Handle, typename View>
-Handle NamedControl(const View& view, Control control) {
-  switch (control) {
-    case Control::ComboBox1:
-      return view.ComboBox1;
-    case Control::ComboBox2:
-      return view.ComboBox2;
-    case Control::CheckBox1:
-      return view.CheckBox1;
-    case Control::CheckBox2:
-      return view.CheckBox2;
-    case Control::CheckBox3:
-      return view.CheckBox3;
-    case Control::Edit1:
-      return view.Edit1;
-    case Control::Edit2:
-      return view.Edit2;
-    case Control::Edit3:
-      return view.Edit3;
-    case Control::Button1:
-      return view.Button1;
-    case Control::Button4:
-      return view.Button4;
-    case Control::Button5:
-      return view.Button5;
-    case Control::Button6:
-      return view.Button6;
-    case Control::RadioButton1:
-      return view.RadioButton1;
-    case Control::RadioButton2:
-      return view.RadioButton2;
-    case Control::RadioButton3:
-      return view.RadioButton3;
-    case Control::RadioButton4:
-      return view.RadioButton4;
-    case Control::RadioButton5:
-      return view.RadioButton5;
-    case Control::Label4:
-      return view.Label4;
-  }
-  return nullptr;
-}
 
 class MainWindowView {
  public:

@@ -15,6 +15,8 @@
 #include <QRadioButton>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <map>
 
 #include "window/qt_dialogs.h"
 
@@ -22,23 +24,13 @@ namespace window {
 
 namespace {
 
-constexpr int WindowLeft = 185;
-constexpr int WindowTop = 80;
-// Outer size 591 x 460 less the frame and caption of a classic window.
-constexpr int ClientWidth = 583;
-constexpr int ClientHeight = 426;
-constexpr int FontPixels = 10;
 constexpr int WorkerPollMs = 10;
-const QColor Silver(0xC0, 0xC0, 0xC0);
+// The system's active-border colour of the classic window.
 const QColor ActiveBorder(0xD4, 0xD0, 0xC8);
-const QColor LimeGreen(0, 255, 0);
 
-template <typename Control>
-Control* Make(QWidget* parent, const char* name, int left, int top, int width, int height) {
-  auto* control = new Control(parent);
-  control->setObjectName(name);
-  control->setGeometry(left, top, width, height);
-  return control;
+QColor Colour(uint32_t bbggrr) {
+  return QColor(static_cast<int>(bbggrr & 0xFF), static_cast<int>((bbggrr >> 8) & 0xFF),
+                static_cast<int>((bbggrr >> 16) & 0xFF));
 }
 
 void Tint(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
@@ -81,17 +73,14 @@ QtMainWindow::QtMainWindow(Dialogs* dialogs, std::unique_ptr<instance::InstanceL
     ownDialogs_ = std::make_unique<QtDialogs>(this);
     dialogs_ = ownDialogs_.get();
   }
-  setObjectName("Form1");
+  setObjectName(FormName);
   setWindowTitle(WindowCaption);
-  // The classic face first; on systems without it, narrow faces that keep the captions inside
-  // the fixed control sizes.
   QFont font;
-  font.setFamilies(
-      {"MS Sans Serif", "Nimbus Sans Narrow", "Liberation Sans Narrow", "DejaVu Sans Condensed"});
+  font.setFamilies(QStringList(std::begin(FontFaces), std::end(FontFaces)));
   font.setPixelSize(FontPixels);
   setFont(font);
-  Tint(this, QPalette::Window, Silver);
-  move(WindowLeft, WindowTop);
+  Tint(this, QPalette::Window, Colour(WindowColour));
+  move(FormBounds.Left, FormBounds.Top);
   setFixedSize(ClientWidth, ClientHeight);
   BuildControls();
   SetTabOrder();
@@ -113,135 +102,125 @@ QtMainWindow::~QtMainWindow() {
   form_.reset();
 }
 
-void QtMainWindow::BuildControls() {
-  Memo1 = Make<QPlainTextEdit>(this, "Memo1", 288, 248, 273, 145);
-  GroupBox1 = Make<QGroupBox>(this, "GroupBox1", 24, 16, 537, 81);
-  GroupBox1->setTitle("COMMUNICATION");
-  Tint(GroupBox1, QPalette::Window, ActiveBorder);
-  ComboBox1 = Make<QComboBox>(GroupBox1, "ComboBox1", 72, 32, 97, 21);
-  ComboBox1->addItems({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"});
-  ComboBox2 = Make<QComboBox>(GroupBox1, "ComboBox2", 224, 32, 81, 21);
-  ComboBox2->addItems({"9600", "38400", "115200"});
-  Label1 = Make<QLabel>(GroupBox1, "Label1", 16, 36, 47, 13);
-  Label1->setText("Serial port");
-  Label2 = Make<QLabel>(GroupBox1, "Label2", 192, 36, 25, 13);
-  Label2->setText("Baud");
-  // Labels size themselves to their caption, from the position given.
-  for (QLabel* label : {Label1, Label2})
-    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
-  GroupBox2 = Make<QGroupBox>(this, "GroupBox2", 24, 104, 537, 129);
-  GroupBox2->setTitle("FILES");
-  Tint(GroupBox2, QPalette::Window, ActiveBorder);
-  CheckBox1 = Make<QCheckBox>(GroupBox2, "CheckBox1", 24, 24, 97, 17);
-  CheckBox1->setText("Firmware 2MB");
-  CheckBox2 = Make<QCheckBox>(GroupBox2, "CheckBox2", 24, 56, 97, 17);
-  CheckBox2->setText("Eeprom 2KB");
-  CheckBox2->setToolTip("Don't forget to write Eeprom !");
-  CheckBox3 = Make<QCheckBox>(GroupBox2, "CheckBox3", 24, 88, 97, 17);
-  CheckBox3->setText("Channel 512KB");
-  struct EditRow {
-    QLineEdit** field;
-    const char* name;
-    int top;
-    const char* text;
-  } edits[] = {{&Edit1, "Edit1", 24, "Fw.bin"},
-               {&Edit2, "Edit2", 56, "E.bin"},
-               {&Edit3, "Edit3", 88, "Ch.bin"}};
-  for (const EditRow& row : edits) {
-    QLineEdit* edit = Make<QLineEdit>(GroupBox2, row.name, 128, row.top, 393, 21);
-    edit->setText(row.text);
-    edit->setCursor(Qt::PointingHandCursor);
-    edit->setToolTip("Double click to select file");
-    edit->installEventFilter(this);
-    *row.field = edit;
+QWidget* QtMainWindow::MakeControl(const ControlLayout& row) {
+  QWidget* parent = row.Parent.empty() ? this : Named(row.Parent);
+  const QString caption = Q(row.Caption);
+  QWidget* control = nullptr;
+  switch (row.Kind) {
+    case ControlKind::Memo: {
+      auto* memo = new QPlainTextEdit(parent);
+      memo->setReadOnly(true);
+      memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+      Tint(memo, QPalette::Text, Colour(LogTextColour));
+      for (const std::string& line : row.Items) memo->appendPlainText(Q(line));
+      control = memo_ = memo;
+      break;
+    }
+    case ControlKind::Frame:
+      control = new QGroupBox(caption, parent);
+      break;
+    case ControlKind::List: {
+      auto* list = new QComboBox(parent);
+      for (const std::string& item : row.Items) list->addItem(Q(item));
+      control = list;
+      break;
+    }
+    case ControlKind::Label: {
+      auto* label = new QLabel(caption, parent);
+      if (row.Centred) label->setAlignment(Qt::AlignCenter);
+      control = label;
+      break;
+    }
+    case ControlKind::CheckBox:
+      control = new QCheckBox(caption, parent);
+      break;
+    case ControlKind::Edit: {
+      auto* edit = new QLineEdit(caption, parent);
+      edit->installEventFilter(this);
+      control = edit;
+      break;
+    }
+    case ControlKind::Button:
+      control = new QPushButton(caption, parent);
+      break;
+    case ControlKind::RadioButton: {
+      auto* button = new QRadioButton(caption, parent);
+      button->setChecked(row.Checked);
+      control = button;
+      break;
+    }
+    case ControlKind::ProgressBar:
+      bar_ = new QProgressBar(parent);
+      bar_->setRange(0, 100);
+      bar_->setValue(0);
+      bar_->setTextVisible(false);
+      control = bar_;
+      break;
   }
-  Button4 = Make<QPushButton>(GroupBox1, "Button4", 440, 32, 81, 25);
-  Button4->setText("Connect");
-  Button5 = Make<QPushButton>(this, "Button5", 24, 360, 73, 33);
-  Button5->setText("READ");
-  Button5->setToolTip("Read data from deco and save to files");
-  Button6 = Make<QPushButton>(this, "Button6", 168, 360, 73, 33);
-  Button6->setText("WRITE");
-  Button6->setToolTip("Write files to deco");
-  RadioGroup1 = Make<QGroupBox>(this, "RadioGroup1", 24, 248, 249, 97);
-  RadioGroup1->setTitle("WRITE METHOD");
-  Tint(RadioGroup1, QPalette::Window, ActiveBorder);
-  RadioButton1 = Make<QRadioButton>(this, "RadioButton1", 48, 272, 209, 17);
-  RadioButton1->setText("Normal (Write once)");
-  RadioButton1->setChecked(true);
-  RadioButton2 = Make<QRadioButton>(this, "RadioButton2", 48, 296, 209, 17);
-  RadioButton2->setText("Safe (Write, Verify, Rewrite diff. blocks)");
-  RadioButton3 = Make<QRadioButton>(this, "RadioButton3", 48, 320, 209, 17);
-  RadioButton3->setText("Different blocks (Verify before Writing)");
-  RadioButton3->setToolTip("May be faster");
-  for (QRadioButton* button : {RadioButton1, RadioButton2, RadioButton3})
-    Tint(button, QPalette::Window, ActiveBorder);
-  ProgressBar1 = Make<QProgressBar>(this, "ProgressBar1", 24, 400, 505, 17);
-  ProgressBar1->setRange(0, 100);
-  ProgressBar1->setValue(0);
-  ProgressBar1->setTextVisible(false);
-  Button1 = Make<QPushButton>(this, "Button1", 104, 360, 57, 33);
-  Button1->setText("Abort");
-  Button1->setCursor(Qt::WaitCursor);
-  Button1->setVisible(false);
-  Label4 = Make<QLabel>(this, "Label4", 528, 400, 33, 17);
-  Label4->setText(" ");
-  Label4->setAlignment(Qt::AlignCenter);
-  Tint(Label4, QPalette::Window, ActiveBorder);
-  RadioGroup2 = Make<QGroupBox>(GroupBox1, "RadioGroup2", 320, 16, 105, 57);
-  RadioGroup2->setTitle("Status of deco");
-  RadioGroup2->setToolTip("See display of deco before connecting");
-  RadioButton4 = Make<QRadioButton>(GroupBox1, "RadioButton4", 328, 32, 89, 17);
-  RadioButton4->setText("Standby --:--");
-  RadioButton4->setChecked(true);
-  RadioButton4->setToolTip("See display of deco before connecting");
-  RadioButton5 = Make<QRadioButton>(GroupBox1, "RadioButton5", 328, 48, 89, 17);
-  RadioButton5->setText("Service -SE-");
-  RadioButton5->setToolTip("See display of deco before connecting");
-  // The radio buttons stand on top of their frames, not inside them.
-  for (QRadioButton* button :
-       {RadioButton1, RadioButton2, RadioButton3, RadioButton4, RadioButton5})
-    button->raise();
-  // Each group excludes by its own parent. Qt's automatic exclusion looks at all descendants of
-  // a parent, which would mix the window's three with the two inside GroupBox1.
-  auto* writeMethod = new QButtonGroup(this);
-  for (QRadioButton* button : {RadioButton1, RadioButton2, RadioButton3})
-    writeMethod->addButton(button);
-  auto* decoStatus = new QButtonGroup(GroupBox1);
-  for (QRadioButton* button : {RadioButton4, RadioButton5}) decoStatus->addButton(button);
-
-  Memo1->setReadOnly(true);
-  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-  Tint(Memo1, QPalette::Text, Qt::red);
-  for (const char* line : OpeningLines) Memo1->appendPlainText(line);
-
-  auto on = [this](QPushButton* button, void (TForm1::*handler)()) {
-    connect(button, &QPushButton::clicked, this, [this, handler] { (form_.get()->*handler)(); });
-  };
-  on(Button4, &TForm1::Button4Click);
-  on(Button5, &TForm1::Button5Click);
-  on(Button6, &TForm1::Button6Click);
-  on(Button1, &TForm1::Button1Click);
+  control->setObjectName(row.Name);
+  control->setGeometry(row.Box.Left, row.Box.Top, row.Box.Width, row.Box.Height);
+  if (row.Kind == ControlKind::Label) {
+    // A label grows to its caption, from the position given.
+    control->resize(std::max(control->width(), control->sizeHint().width()), control->height());
+  }
+  if (!row.Hint.empty()) control->setToolTip(Q(row.Hint));
+  if (row.Cursor == Pointer::Hand) control->setCursor(Qt::PointingHandCursor);
+  if (row.Cursor == Pointer::Wait) control->setCursor(Qt::WaitCursor);
+  if (!row.Visible) control->setVisible(false);
+  // On the window's face, what shows the active-border colour fills it in; inside a frame it
+  // shows the frame's.
+  const bool activeBorderFace = row.Kind == ControlKind::Frame || row.Kind == ControlKind::Label ||
+                                row.Kind == ControlKind::CheckBox ||
+                                row.Kind == ControlKind::RadioButton;
+  if (activeBorderFace && row.Parent.empty()) Tint(control, QPalette::Window, ActiveBorder);
+  return control;
 }
 
-void QtMainWindow::SetTabOrder() {
-  QWidget* window[] = {GroupBox1,    Memo1,        GroupBox2,    Button5,      Button6, RadioGroup1,
-                       RadioButton1, RadioButton2, RadioButton3, ProgressBar1, Button1};
-  QWidget* communication[] = {ComboBox1,   ComboBox2,    Button4,
-                              RadioGroup2, RadioButton4, RadioButton5};
-  QWidget* files[] = {CheckBox1, CheckBox2, CheckBox3, Edit1, Edit2, Edit3};
-  auto chain = [](QWidget* const* order, size_t count) {
-    for (size_t i = 0; i + 1 < count; ++i) QWidget::setTabOrder(order[i], order[i + 1]);
+void QtMainWindow::BuildControls() {
+  for (const ControlLayout& row : MainWindowLayout()) controls_.push_back(MakeControl(row));
+  // The radio buttons stand on top of their frames, not inside them. Each frame's group
+  // excludes by itself: Qt's automatic exclusion looks at all descendants of a parent, which
+  // would mix the window's three with the two inside GroupBox1.
+  std::map<std::string_view, QButtonGroup*> groups;
+  for (const ControlLayout& row : MainWindowLayout()) {
+    if (row.Group.empty()) continue;
+    auto* button = qobject_cast<QRadioButton*>(Named(row.Name));
+    button->raise();
+    QButtonGroup*& group = groups[row.Group];
+    if (!group) group = new QButtonGroup(button->parentWidget());
+    group->addButton(button);
+  }
+
+  auto on = [this](Control control, void (TForm1::*handler)()) {
+    connect(qobject_cast<QPushButton*>(Widget(control)), &QPushButton::clicked, this,
+            [this, handler] { (form_.get()->*handler)(); });
   };
-  chain(window, std::size(window));
-  chain(communication, std::size(communication));
-  chain(files, std::size(files));
+  on(Control::Button4, &TForm1::Button4Click);
+  on(Control::Button5, &TForm1::Button5Click);
+  on(Control::Button6, &TForm1::Button6Click);
+  on(Control::Button1, &TForm1::Button1Click);
+}
+
+// Each parent's controls chained in their tab order.
+void QtMainWindow::SetTabOrder() {
+  std::map<std::string_view, std::map<int, QWidget*>> chains;
+  for (size_t row = 0; row < controls_.size(); ++row) {
+    const ControlLayout& layout = MainWindowLayout()[row];
+    if (layout.TabOrder != NoTabOrder) chains[layout.Parent][layout.TabOrder] = controls_[row];
+  }
+  for (const auto& [parent, chain] : chains) {
+    QWidget* previous = nullptr;
+    for (const auto& [order, control] : chain) {
+      if (previous) QWidget::setTabOrder(previous, control);
+      previous = control;
+    }
+  }
 }
 
 QWidget* QtMainWindow::Widget(Control control) const {
-  return NamedControl<QWidget*>(*this, control);
+  return controls_.at(LayoutRow(control));
 }
 
 // ---- the view -------------------------------------------------------------------------------
@@ -292,32 +271,31 @@ void QtMainWindow::ShowPortConnected(bool connected) {
   // A drop-down list that cannot be typed in is drawn as a button, and grey while disabled,
   // whatever its palette says. A style sheet with a border of its own makes the style fill the
   // face flat, in every state and style.
+  QWidget* list = Widget(Control::ComboBox1);
   if (connected) {
-    ComboBox1->setStyleSheet(
+    list->setStyleSheet(
         QString("QComboBox { background-color: %1; border: 1px solid gray; padding-left: 3px; }")
-            .arg(LimeGreen.name()));
+            .arg(Colour(ConnectedPortColour).name()));
   } else {
-    ComboBox1->setStyleSheet(QString());
+    list->setStyleSheet(QString());
     // The style sheet leaves its palette and font behind; empty ones inherit the window's again.
-    ComboBox1->setPalette(QPalette());
-    ComboBox1->setFont(QFont());
+    list->setPalette(QPalette());
+    list->setFont(QFont());
   }
 }
 
 void QtMainWindow::AddLogLine(const std::string& line) {
-  Memo1->appendPlainText(Q(line));
+  memo_->appendPlainText(Q(line));
   // During Connect the window's thread is busy: show each line as it comes.
-  Memo1->repaint();
+  memo_->repaint();
 }
 
 void QtMainWindow::SetProgress(int32_t position) {
-  ProgressBar1->setValue(position);
+  bar_->setValue(position);
 }
 
 void QtMainWindow::SetBarColour(uint32_t colour) {
-  QColor bar(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
-             static_cast<int>((colour >> 16) & 0xFF));
-  Tint(ProgressBar1, QPalette::Highlight, bar);
+  Tint(bar_, QPalette::Highlight, Colour(colour));
 }
 
 void QtMainWindow::Repaint() {
@@ -379,10 +357,11 @@ bool QtMainWindow::event(QEvent* event) {
 bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (holdingInput_ && IsUserInput(event->type())) return true;
   if (event->type() == QEvent::MouseButtonDblClick) {
-    if (watched == Edit1) form_->Edit1DblClick();
-    if (watched == Edit2) form_->Edit2DblClick();
-    if (watched == Edit3) form_->Edit3DblClick();
-    if (watched == Edit1 || watched == Edit2 || watched == Edit3) return true;
+    if (watched == Widget(Control::Edit1)) form_->Edit1DblClick();
+    if (watched == Widget(Control::Edit2)) form_->Edit2DblClick();
+    if (watched == Widget(Control::Edit3)) form_->Edit3DblClick();
+    for (Control field : {Control::Edit1, Control::Edit2, Control::Edit3})
+      if (watched == Widget(field)) return true;
   }
   return QWidget::eventFilter(watched, event);
 }

@@ -7,28 +7,22 @@
 #include <QWidget>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "instance/one_instance.h"
 #include "window/dialogs.h"
 #include "window/main_window.h"
+#include "window/main_window_layout.h"
 #include "window/main_window_view.h"
 
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
-class QPushButton;
-class QRadioButton;
 class QTimer;
 
 namespace window {
 
 inline constexpr QEvent::Type MsgWorkerDone = static_cast<QEvent::Type>(21845);
-
 
 class QtMainWindow : public QWidget, public MainWindowView, public instance::InstanceHost {
   Q_OBJECT
@@ -44,34 +38,8 @@ class QtMainWindow : public QWidget, public MainWindowView, public instance::Ins
   TForm1& Form() { return *form_; }
   bool TerminationRequested() const { return terminationRequested_; }
 
-  // Controls, named and built as the layout table gives them.
-  QPlainTextEdit* Memo1;
-  QGroupBox* GroupBox1;
-  QComboBox* ComboBox1;
-  QComboBox* ComboBox2;
-  QLabel* Label1;
-  QLabel* Label2;
-  QGroupBox* GroupBox2;
-  QCheckBox* CheckBox1;
-  QCheckBox* CheckBox2;
-  QCheckBox* CheckBox3;
-  QLineEdit* Edit1;
-  QLineEdit* Edit2;
-  QLineEdit* Edit3;
-  QPushButton* Button4;
-  QPushButton* Button5;
-  QPushButton* Button6;
-  QGroupBox* RadioGroup1;
-  QRadioButton* RadioButton1;
-  QRadioButton* RadioButton2;
+  // The single-instance guard, made as the layout is loaded.
   std::unique_ptr<instance::TOneInstance> OneInstance1;
-  QRadioButton* RadioButton3;
-  QProgressBar* ProgressBar1;
-  QPushButton* Button1;
-  QLabel* Label4;
-  QGroupBox* RadioGroup2;
-  QRadioButton* RadioButton4;
-  QRadioButton* RadioButton5;
 
   // MainWindowView
   bool Checked(Control control) const override;
@@ -109,8 +77,11 @@ class QtMainWindow : public QWidget, public MainWindowView, public instance::Ins
 
  private:
   void BuildControls();
+  QWidget* MakeControl(const ControlLayout& row);
   void SetTabOrder();
   QWidget* Widget(Control control) const;
+  // A control of the layout table by its name there.
+  QWidget* Named(std::string_view name) const { return controls_.at(LayoutRow(name)); }
 
   std::unique_ptr<Dialogs> ownDialogs_;
   Dialogs* dialogs_;
@@ -118,6 +89,10 @@ class QtMainWindow : public QWidget, public MainWindowView, public instance::Ins
   bool terminationRequested_ = false;
   bool holdingInput_ = false;
   QTimer* workerWatch_;
+  // The controls, by their rows in the layout table.
+  std::vector<QWidget*> controls_;
+  QPlainTextEdit* memo_ = nullptr;
+  QProgressBar* bar_ = nullptr;
 };
 
 }  // namespace window

@@ -13,6 +13,7 @@
 #include "instance/one_instance.h"
 #include "window/dialogs.h"
 #include "window/main_window.h"
+#include "window/main_window_layout.h"
 #include "window/main_window_view.h"
 
 namespace window {
@@ -68,19 +69,15 @@ class Win32MainWindow : public MainWindowView, public instance::InstanceHost {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK ControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleControl(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
-  HWND Make(HWND parent, const char* kind, const char* text, DWORD style, int left, int top,
-            int width, int height, int id = 0);
-  HFONT PickFont();
   void BuildControls();
-  void SetTabOrder();
-  void Hint(HWND control, const char* text);
+  void Hint(HWND control, const std::string& text);
   void Subclass(HWND control);
   HWND Widget(Control control) const;
+  // The control's row in the layout table; the table's size for a window not in it.
+  size_t RowOf(HWND control) const;
   LRESULT Colour(HDC dc, HWND control, UINT message);
-  void PaintFrames(HDC dc);
   void Command(int id, int code);
 
   HINSTANCE instance_;
@@ -95,16 +92,13 @@ class Win32MainWindow : public MainWindowView, public instance::InstanceHost {
   bool holdingInput_ = false;
   std::unique_ptr<Dialogs> dialogs_;
   std::unique_ptr<TForm1> form_;
+  // The controls, by their rows in the layout table.
+  std::vector<HWND> controls_;
+  HWND memo_ = nullptr;
+  HWND bar_ = nullptr;
 
  public:
-  // Controls, named as the layout table names them.
-  HWND Memo1 = nullptr, GroupBox1 = nullptr, ComboBox1 = nullptr, ComboBox2 = nullptr,
-       Label1 = nullptr, Label2 = nullptr, GroupBox2 = nullptr, CheckBox1 = nullptr,
-       CheckBox2 = nullptr, CheckBox3 = nullptr, Edit1 = nullptr, Edit2 = nullptr, Edit3 = nullptr,
-       Button4 = nullptr, Button5 = nullptr, Button6 = nullptr, RadioGroup1 = nullptr,
-       RadioButton1 = nullptr, RadioButton2 = nullptr, RadioButton3 = nullptr,
-       ProgressBar1 = nullptr, Button1 = nullptr, Label4 = nullptr, RadioGroup2 = nullptr,
-       RadioButton4 = nullptr, RadioButton5 = nullptr;
+  // The single-instance guard, made as the layout is loaded.
   std::unique_ptr<instance::TOneInstance> OneInstance1;
 };
 

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "window/main_window_layout.h"
+
 using window::Control;
 
 namespace testing_support {
@@ -11,92 +13,32 @@ namespace {
 // How long one round of the fake message loop waits for a hand-over before it looks again.
 constexpr auto LoopWait = std::chrono::milliseconds(2);
 
-bool InWriteMethodGroup(Control control) {
-  return control == Control::RadioButton1 || control == Control::RadioButton2 ||
-         control == Control::RadioButton3;
-}
-
 }  // namespace
 
 const char* NameOf(Control control) {
-  switch (control) {
-    case Control::ComboBox1:
-      return "ComboBox1";
-    case Control::ComboBox2:
-      return "ComboBox2";
-    case Control::CheckBox1:
-      return "CheckBox1";
-    case Control::CheckBox2:
-      return "CheckBox2";
-    case Control::CheckBox3:
-      return "CheckBox3";
-    case Control::Edit1:
-      return "Edit1";
-    case Control::Edit2:
-      return "Edit2";
-    case Control::Edit3:
-      return "Edit3";
-    case Control::Button1:
-      return "Button1";
-    case Control::Button4:
-      return "Button4";
-    case Control::Button5:
-      return "Button5";
-    case Control::Button6:
-      return "Button6";
-    case Control::RadioButton1:
-      return "RadioButton1";
-    case Control::RadioButton2:
-      return "RadioButton2";
-    case Control::RadioButton3:
-      return "RadioButton3";
-    case Control::RadioButton4:
-      return "RadioButton4";
-    case Control::RadioButton5:
-      return "RadioButton5";
-    case Control::Label4:
-      return "Label4";
-  }
-  return "?";
+  return window::LayoutOf(control).Name;
 }
 
 FakeView::FakeView() : windowThread_(std::this_thread::get_id()) {
-  auto add = [this](Control control, std::string text) {
-    controls_[control].text = std::move(text);
-  };
-  add(Control::ComboBox1, "");
-  controls_[Control::ComboBox1].items = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"};
-  controls_[Control::ComboBox1].chosen = 0;
-  add(Control::ComboBox2, "");
-  controls_[Control::ComboBox2].items = {"9600", "38400", "115200"};
-  controls_[Control::ComboBox2].chosen = 0;
-  add(Control::CheckBox1, "Firmware 2MB");
-  add(Control::CheckBox2, "Eeprom 2KB");
-  add(Control::CheckBox3, "Channel 512KB");
-  add(Control::Edit1, "Fw.bin");
-  add(Control::Edit2, "E.bin");
-  add(Control::Edit3, "Ch.bin");
-  add(Control::Button1, "Abort");
-  controls_[Control::Button1].visible = false;
-  add(Control::Button4, "Connect");
-  add(Control::Button5, "READ");
-  add(Control::Button6, "WRITE");
-  add(Control::RadioButton1, "Normal (Write once)");
-  controls_[Control::RadioButton1].checked = true;
-  add(Control::RadioButton2, "Safe (Write, Verify, Rewrite diff. blocks)");
-  add(Control::RadioButton3, "Different blocks (Verify before Writing)");
-  add(Control::RadioButton4, "Standby --:--");
-  controls_[Control::RadioButton4].checked = true;
-  add(Control::RadioButton5, "Service -SE-");
-  add(Control::Label4, " ");
+  for (const window::ControlLayout& row : window::MainWindowLayout()) {
+    if (!row.Named) continue;
+    ControlState& state = controls_[*row.Named];
+    state.visible = row.Visible;
+    state.checked = row.Checked;
+    state.items = row.Items;
+    // A list chooses its first item as it gets it.
+    if (row.Kind == window::ControlKind::List) {
+      state.chosen = row.Items.empty() ? -1 : 0;
+    } else {
+      state.text = row.Caption;
+    }
+  }
 }
 
 void FakeView::Choose(Control radioButton) {
-  for (auto& [control, state] : controls_) {
-    bool radio = control >= Control::RadioButton1 && control <= Control::RadioButton5;
-    if (radio && InWriteMethodGroup(control) == InWriteMethodGroup(radioButton))
-      state.checked = control == radioButton;
-  }
+  const std::string_view group = window::LayoutOf(radioButton).Group;
+  for (auto& [control, state] : controls_)
+    if (window::LayoutOf(control).Group == group) state.checked = control == radioButton;
 }
 
 void FakeView::Tick(Control checkBox, bool ticked) {

@@ -1,8 +1,8 @@
 // A recording stand-in for the window's view and its dialogs, on which the window's behaviour
-// (TForm1) runs without a toolkit. It starts as the layout table does, records every change the
-// behaviour makes and every box it opens (the journal keeps their order), answers from a script
-// and serves the window's thread as a message loop would: the worker's hand-overs, the posted
-// job-done message and the worker watch's timer.
+// (TForm1) runs without a toolkit. It starts as the layout table gives the controls, records
+// every change the behaviour makes and every box it opens (the journal keeps their order),
+// answers from a script and serves the window's thread as a message loop would: the worker's
+// hand-overs, the posted job-done message and the worker watch's timer.
 #pragma once
 
 #include <atomic>

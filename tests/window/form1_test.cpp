@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 
 #include "protocol/clock.h"
@@ -30,6 +31,7 @@
 #include "sim/pty_deco.h"
 #include "support/sim_session.h"
 #include "window/fake_dialogs.h"
+#include "window/main_window_layout.h"
 #include "window/qt_dialogs.h"
 #include "window/qt_main_window.h"
 
@@ -38,6 +40,7 @@ using testing_support::QuickTimeOuts;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
+using window::Control;
 using window::QtMainWindow;
 
 namespace {
@@ -71,9 +74,9 @@ class WindowTest : public ::testing::Test {
     folderBefore = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(dir.Path()));
     form = std::make_unique<QtMainWindow>(&dialogs, std::make_unique<FreeLock>());
-    int index = form->ComboBox1->findText(QString::fromStdString(deco.SlavePath()));
-    if (index < 0) form->ComboBox1->addItem(QString::fromStdString(deco.SlavePath()));
-    form->ComboBox1->setCurrentText(QString::fromStdString(deco.SlavePath()));
+    int index = List("ComboBox1")->findText(QString::fromStdString(deco.SlavePath()));
+    if (index < 0) List("ComboBox1")->addItem(QString::fromStdString(deco.SlavePath()));
+    List("ComboBox1")->setCurrentText(QString::fromStdString(deco.SlavePath()));
   }
   ~WindowTest() override {
     dialogs.answers.clear();
@@ -83,7 +86,7 @@ class WindowTest : public ::testing::Test {
   }
 
   std::vector<QString> MemoLines() const {
-    QStringList lines = form->Memo1->toPlainText().split('\n');
+    QStringList lines = Memo()->toPlainText().split('\n');
     return std::vector<QString>(lines.begin(), lines.end());
   }
   QString LastMemoLine() const { return MemoLines().back(); }
@@ -101,14 +104,26 @@ class WindowTest : public ::testing::Test {
   }
   void Click(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
   void Connect() {
-    Click(form->Button4);
+    Click(Button("Button4"));
     ASSERT_TRUE(form->Form().Connected()) << LastMemoLine().toStdString();
   }
   bool WaitForJobEnd() {
     return QTest::qWaitFor(
-        [&] { return form->Form().Worker() == nullptr && !form->Button5->isHidden(); },
+        [&] { return form->Form().Worker() == nullptr && !Button("Button5")->isHidden(); },
         JobTimeoutMs);
   }
+  // The window's controls by their names in the layout table.
+  template <typename T = QWidget>
+  T* Named(const char* name) const {
+    return form->findChild<T*>(name);
+  }
+  QPushButton* Button(const char* name) const { return Named<QPushButton>(name); }
+  QRadioButton* Radio(const char* name) const { return Named<QRadioButton>(name); }
+  QCheckBox* Box(const char* name) const { return Named<QCheckBox>(name); }
+  QLineEdit* Field(const char* name) const { return Named<QLineEdit>(name); }
+  QComboBox* List(const char* name) const { return Named<QComboBox>(name); }
+  QPlainTextEdit* Memo() const { return Named<QPlainTextEdit>("Memo1"); }
+  QProgressBar* Bar() const { return Named<QProgressBar>("ProgressBar1"); }
   void Tick(QCheckBox* box, QLineEdit* edit, const std::string& name) {
     box->setChecked(true);
     edit->setText(QString::fromStdString(dir.File(name)));
@@ -126,7 +141,7 @@ class WindowTest : public ::testing::Test {
 class ServiceWindowTest : public WindowTest {
  protected:
   ServiceWindowTest() : WindowTest(testing_support::InService()) {
-    form->RadioButton5->setChecked(true);
+    Radio("RadioButton5")->setChecked(true);
   }
 };
 
@@ -134,84 +149,114 @@ class ServiceWindowTest : public WindowTest {
 class QuickTimeOutTest : public WindowTest {
  protected:
   QuickTimeOutTest() : WindowTest(testing_support::InService(), QuickTimeOuts) {
-    form->RadioButton5->setChecked(true);
+    Radio("RadioButton5")->setChecked(true);
   }
 };
 
 }  // namespace
 
-TEST_F(WindowTest, ControlTableAndInitialState) {
-  EXPECT_EQ(form->windowTitle(), "Pyrelink 607X  v1.0.0");
-  struct Row {
-    const char* name;
-    const char* parent;
-    QRect geometry;
-    const char* caption;
-  } rows[] = {
-      {"Memo1", "Form1", {288, 248, 273, 145}, nullptr},
-      {"GroupBox1", "Form1", {24, 16, 537, 81}, "COMMUNICATION"},
-      {"ComboBox1", "GroupBox1", {72, 32, 97, 21}, nullptr},
-      {"ComboBox2", "GroupBox1", {224, 32, 81, 21}, nullptr},
-      {"Label1", "GroupBox1", {16, 36, 47, 13}, "Serial port"},
-      {"Label2", "GroupBox1", {192, 36, 25, 13}, "Baud"},
-      {"GroupBox2", "Form1", {24, 104, 537, 129}, "FILES"},
-      {"CheckBox1", "GroupBox2", {24, 24, 97, 17}, "Firmware 2MB"},
-      {"CheckBox2", "GroupBox2", {24, 56, 97, 17}, "Eeprom 2KB"},
-      {"CheckBox3", "GroupBox2", {24, 88, 97, 17}, "Channel 512KB"},
-      {"Edit1", "GroupBox2", {128, 24, 393, 21}, "Fw.bin"},
-      {"Edit2", "GroupBox2", {128, 56, 393, 21}, "E.bin"},
-      {"Edit3", "GroupBox2", {128, 88, 393, 21}, "Ch.bin"},
-      {"Button4", "GroupBox1", {440, 32, 81, 25}, "Connect"},
-      {"Button5", "Form1", {24, 360, 73, 33}, "READ"},
-      {"Button6", "Form1", {168, 360, 73, 33}, "WRITE"},
-      {"RadioGroup1", "Form1", {24, 248, 249, 97}, "WRITE METHOD"},
-      {"RadioButton1", "Form1", {48, 272, 209, 17}, "Normal (Write once)"},
-      {"RadioButton2", "Form1", {48, 296, 209, 17}, "Safe (Write, Verify, Rewrite diff. blocks)"},
-      {"RadioButton3", "Form1", {48, 320, 209, 17}, "Different blocks (Verify before Writing)"},
-      {"ProgressBar1", "Form1", {24, 400, 505, 17}, nullptr},
-      {"Button1", "Form1", {104, 360, 57, 33}, "Abort"},
-      {"Label4", "Form1", {528, 400, 33, 17}, " "},
-      {"RadioGroup2", "GroupBox1", {320, 16, 105, 57}, "Status of deco"},
-      {"RadioButton4", "GroupBox1", {328, 32, 89, 17}, "Standby --:--"},
-      {"RadioButton5", "GroupBox1", {328, 48, 89, 17}, "Service -SE-"},
-  };
-  for (const Row& row : rows) {
-    auto* control = form->findChild<QWidget*>(row.name);
-    ASSERT_NE(control, nullptr) << row.name;
-    EXPECT_EQ(control->parentWidget()->objectName(), row.parent) << row.name;
-    EXPECT_EQ(control->geometry(), row.geometry) << row.name;
-    if (!row.caption) continue;
+// Each control of the layout table as the Qt view built it: its parent, place and size,
+// caption, hint, items, cursor and state. The window's own start-up follows.
+TEST_F(WindowTest, EachControlStandsAsTheLayoutTableGivesIt) {
+  using window::ControlKind;
+  for (const window::ControlLayout& row : window::MainWindowLayout()) {
+    SCOPED_TRACE(row.Name);
+    auto* control = form->findChild<QWidget*>(row.Name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->parentWidget()->objectName().toStdString(),
+              row.Parent.empty() ? window::FormName : row.Parent);
+    const QRect box(row.Box.Left, row.Box.Top, row.Box.Width, row.Box.Height);
+    if (row.Kind == ControlKind::Label) {  // grown to its caption
+      EXPECT_EQ(control->pos(), box.topLeft());
+      EXPECT_EQ(control->height(), box.height());
+      EXPECT_GE(control->width(), box.width());
+    } else {
+      EXPECT_EQ(control->geometry(), box);
+    }
     QString caption;
     if (auto* b = qobject_cast<QAbstractButton*>(control)) caption = b->text();
     if (auto* g = qobject_cast<QGroupBox*>(control)) caption = g->title();
     if (auto* l = qobject_cast<QLabel*>(control)) caption = l->text();
     if (auto* e = qobject_cast<QLineEdit*>(control)) caption = e->text();
-    EXPECT_EQ(caption, row.caption) << row.name;
+    EXPECT_EQ(caption.toStdString(), row.Caption);
+    EXPECT_EQ(control->toolTip().toStdString(), row.Hint);
+    EXPECT_EQ(control->isHidden(), !row.Visible);
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+      EXPECT_EQ(button->isChecked(), row.Checked);
+    }
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+      EXPECT_EQ(label->alignment() == Qt::AlignCenter, row.Centred);
+    }
+    const std::map<window::Pointer, Qt::CursorShape> shapes = {
+        {window::Pointer::Arrow, Qt::ArrowCursor},
+        {window::Pointer::Hand, Qt::PointingHandCursor},
+        {window::Pointer::Wait, Qt::WaitCursor}};
+    EXPECT_EQ(control->cursor().shape(), shapes.at(row.Cursor));
+    // Start-up lists the system's ports instead of the port list's items.
+    std::vector<std::string> items;
+    if (auto* list = qobject_cast<QComboBox*>(control); list && row.Named != Control::ComboBox1)
+      for (int i = 0; i < list->count(); ++i) items.push_back(list->itemText(i).toStdString());
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(control))
+      for (const QString& line : memo->toPlainText().split('\n'))
+        items.push_back(line.toStdString());
+    if (row.Named != Control::ComboBox1) {
+      EXPECT_EQ(items, row.Items);
+    }
   }
-  EXPECT_EQ(form->CheckBox2->toolTip(), "Don't forget to write Eeprom !");
-  EXPECT_EQ(form->Edit2->toolTip(), "Double click to select file");
-  EXPECT_EQ(form->RadioButton3->toolTip(), "May be faster");
-  EXPECT_EQ(form->Button5->toolTip(), "Read data from deco and save to files");
-  EXPECT_EQ(form->Edit1->cursor().shape(), Qt::PointingHandCursor);
-  EXPECT_EQ(form->Button1->cursor().shape(), Qt::WaitCursor);
-  EXPECT_TRUE(form->Button1->isHidden());
-  EXPECT_TRUE(form->RadioButton1->isChecked());
-  EXPECT_TRUE(form->RadioButton4->isChecked());
+  EXPECT_EQ(form->windowTitle(), "Pyrelink 607X  v1.0.0");
   // Start-up chose the last speed in the list as shown.
-  EXPECT_EQ(form->ComboBox2->currentText(), "115200");
-  EXPECT_EQ(form->Memo1->toPlainText(),
+  EXPECT_EQ(List("ComboBox2")->currentText(), "115200");
+  EXPECT_EQ(Memo()->toPlainText(),
             "***      Close all other active applications       ***\n"
             "***      Deco must be standby or -SE-            ***\n"
             "***   [Connect] before [READ] or [WRITE]    ***");
-  EXPECT_EQ(form->Memo1->palette().color(QPalette::Text), QColor(Qt::red));
-  EXPECT_EQ(form->GroupBox1->nextInFocusChain()->objectName(), "ComboBox1");
+  EXPECT_EQ(Memo()->palette().color(QPalette::Text), QColor(Qt::red));
+  EXPECT_EQ(Named("GroupBox1")->nextInFocusChain()->objectName(), "ComboBox1");
+}
+
+// A click, a space bar press or a double click on a control reaches the window's behaviour.
+TEST_F(WindowTest, InputOnEachControlReachesTheBehaviour) {
+  ShowForm();
+  Button("Button1")->show();  // Abort, which a job shows
+  auto click = [](QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); };
+  auto space = [](QWidget* control) { QTest::keyClick(control, Qt::Key_Space); };
+  auto doubleClick = [](QWidget* control) { QTest::mouseDClick(control, Qt::LeftButton); };
+  struct Row {
+    const char* control;
+    std::function<void(QWidget*)> input;
+    const char* opened;
+  } rows[] = {
+      {"Button5", click, "Message Please [Connect] before READING"},
+      {"Button5", space, "Message Please [Connect] before READING"},
+      {"Button6", click, "Message Please [Connect] before WRITING"},
+      {"Button6", space, "Message Please [Connect] before WRITING"},
+      {"Button1", click,
+       "Confirm READ is still active.\r\nExtracted file will be incomplete.\r\nAre you sure to "
+       "quit?"},
+      {"Edit1", doubleClick, "OpenFile Open FIRMWARE File (2MB)"},
+      {"Edit2", doubleClick, "OpenFile Open EEPROM File (2KB)"},
+      {"Edit3", doubleClick, "OpenFile Open CHANNEL File (512KB)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.control);
+    dialogs.asked.clear();
+    dialogs.fileTitle.clear();
+    row.input(Named(row.control));
+    std::vector<std::string> opened;
+    for (const auto& box : dialogs.asked) opened.push_back(box.kind + " " + box.text);
+    if (!dialogs.fileTitle.empty()) opened.push_back("OpenFile " + dialogs.fileTitle);
+    EXPECT_EQ(opened, std::vector<std::string>{row.opened});
+  }
+  EXPECT_FALSE(form->Form().Connected());
+  Click(Button("Button4"));
+  EXPECT_TRUE(form->Form().Connected());
 }
 
 TEST_F(WindowTest, RadioButtonsExcludeEachOtherUnderTheMouse) {
   form->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-  QRadioButton* methods[] = {form->RadioButton1, form->RadioButton2, form->RadioButton3};
-  QRadioButton* status[] = {form->RadioButton4, form->RadioButton5};
+  QRadioButton* methods[] = {Radio("RadioButton1"), Radio("RadioButton2"), Radio("RadioButton3")};
+  QRadioButton* status[] = {Radio("RadioButton4"), Radio("RadioButton5")};
   auto checked = [](auto& group) {
     std::vector<QRadioButton*> on;
     for (QRadioButton* button : group)
@@ -238,7 +283,7 @@ TEST_F(WindowTest, RadioButtonsExcludeEachOtherUnderTheMouse) {
             << methods[index]->objectName().toStdString();
         EXPECT_EQ(checked(status), std::vector<QRadioButton*>{status[0]});
       }
-      form->Button6->click();  // no box ticked: the method is taken, then the job refused
+      Button("Button6")->click();  // no box ticked: the method is taken, then the job refused
       const transfer::WriteMethod chosen = form->Form().ChosenWriteMethod();
       EXPECT_EQ(chosen == transfer::WriteMethod::Safe, index == 1);
       EXPECT_EQ(chosen == transfer::WriteMethod::DifferentBlocks, index == 2);
@@ -248,26 +293,26 @@ TEST_F(WindowTest, RadioButtonsExcludeEachOtherUnderTheMouse) {
 
 TEST_F(WindowTest, ConnectAndDisconnect) {
   ShowForm();
-  const QImage idle = form->ComboBox1->grab().toImage();
-  EXPECT_EQ(LimeShare(form->ComboBox1), 0.0);
-  Click(form->Button4);
+  const QImage idle = List("ComboBox1")->grab().toImage();
+  EXPECT_EQ(LimeShare(List("ComboBox1")), 0.0);
+  Click(Button("Button4"));
   ASSERT_TRUE(form->Form().Connected()) << LastMemoLine().toStdString();
-  EXPECT_EQ(form->Button4->text(), "Disconnect");
-  EXPECT_FALSE(form->ComboBox1->isEnabled());
-  EXPECT_FALSE(form->ComboBox2->isEnabled());
-  EXPECT_FALSE(form->RadioButton4->isEnabled());
+  EXPECT_EQ(Button("Button4")->text(), "Disconnect");
+  EXPECT_FALSE(List("ComboBox1")->isEnabled());
+  EXPECT_FALSE(List("ComboBox2")->isEnabled());
+  EXPECT_FALSE(Radio("RadioButton4")->isEnabled());
   // Lime green as drawn, although disabled: most of the port list's face.
-  EXPECT_GT(LimeShare(form->ComboBox1), 0.5);
+  EXPECT_GT(LimeShare(List("ComboBox1")), 0.5);
   auto lines = MemoLines();
   EXPECT_EQ(lines[3], "Display of deco must show -SE-");
   EXPECT_EQ(lines.back(), "OK");
   EXPECT_EQ(lines[lines.size() - 2], "Initializing deco ...");
-  Click(form->Button4);
+  Click(Button("Button4"));
   EXPECT_FALSE(form->Form().Connected());
   EXPECT_EQ(form->Form().Link().SerialLink, nullptr);
-  EXPECT_EQ(form->Button4->text(), "Connect");
-  EXPECT_TRUE(form->ComboBox1->isEnabled());
-  EXPECT_EQ(form->ComboBox1->grab().toImage(), idle);  // its own colours again
+  EXPECT_EQ(Button("Button4")->text(), "Connect");
+  EXPECT_TRUE(List("ComboBox1")->isEnabled());
+  EXPECT_EQ(List("ComboBox1")->grab().toImage(), idle);  // its own colours again
   EXPECT_EQ(LastMemoLine(), "==============================");
   EXPECT_FALSE(deco.Model().InService());
   EXPECT_TRUE(dialogs.asked.empty());
@@ -286,20 +331,23 @@ TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) 
     bool key;
     QPushButton* target;
   } rows[] = {
-      {"a click queued during the connect", true, Arrives::Queued, false, form->Button4},
-      {"a space bar press queued during the connect", true, Arrives::Queued, true, form->Button4},
-      {"a click queued during the disconnect", false, Arrives::Queued, false, form->Button4},
-      {"a click delivered during the connect", true, Arrives::During, false, form->Button4},
+      {"a click queued during the connect", true, Arrives::Queued, false, Button("Button4")},
+      {"a space bar press queued during the connect", true, Arrives::Queued, true,
+       Button("Button4")},
+      {"a click queued during the disconnect", false, Arrives::Queued, false, Button("Button4")},
+      {"a click delivered during the connect", true, Arrives::During, false, Button("Button4")},
       // READ is shown and enabled meanwhile, and the window counts as connected.
-      {"a click on READ delivered during the connect", true, Arrives::During, false, form->Button5},
-      {"a click on READ queued during the connect", true, Arrives::Queued, false, form->Button5},
+      {"a click on READ delivered during the connect", true, Arrives::During, false,
+       Button("Button5")},
+      {"a click on READ queued during the connect", true, Arrives::Queued, false,
+       Button("Button5")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    if (form->Form().Connected() == row.connecting) Click(form->Button4);
+    if (form->Form().Connected() == row.connecting) Click(Button("Button4"));
     ASSERT_NE(form->Form().Connected(), row.connecting);
     if (!form->Form().Connected())
-      (deco.Model().InService() ? form->RadioButton5 : form->RadioButton4)->setChecked(true);
+      (deco.Model().InService() ? Radio("RadioButton5") : Radio("RadioButton4"))->setChecked(true);
     const QString shownMeanwhile = row.connecting ? "Initializing deco ..." : "Exit -SE-";
     bool injected = false;
     bool delivered = false;
@@ -312,8 +360,8 @@ TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) 
       delivered = true;
     };
     QMetaObject::Connection hook =
-        QObject::connect(form->Memo1, &QPlainTextEdit::textChanged, form.get(), [&] {
-          if (injected || form->Memo1->document()->lastBlock().text() != shownMeanwhile) return;
+        QObject::connect(Memo(), &QPlainTextEdit::textChanged, form.get(), [&] {
+          if (injected || Memo()->document()->lastBlock().text() != shownMeanwhile) return;
           injected = true;
           if (row.arrives == Arrives::During) {
             press();
@@ -323,13 +371,13 @@ TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) 
         });
     const size_t before = MemoLines().size();
     dialogs.asked.clear();
-    Click(form->Button4);
+    Click(Button("Button4"));
     QCoreApplication::processEvents();  // what was queued comes now at the latest
     QObject::disconnect(hook);
     ASSERT_TRUE(injected);
     ASSERT_TRUE(delivered);
     EXPECT_EQ(form->Form().Connected(), row.connecting);
-    EXPECT_EQ(form->Button4->text().toStdString(), row.connecting ? "Disconnect" : "Connect");
+    EXPECT_EQ(Button("Button4")->text().toStdString(), row.connecting ? "Disconnect" : "Connect");
     EXPECT_EQ(deco.Model().InService(), row.connecting);
     std::vector<std::string> lines = MemoLinesFrom(before);
     ASSERT_FALSE(lines.empty());
@@ -344,26 +392,26 @@ TEST_F(ServiceWindowTest, InputWhileConnectOrDisconnectHoldsTheWindowIsDropped) 
 TEST_F(ServiceWindowTest, ReadByClick) {
   ShowForm();
   Connect();
-  Tick(form->CheckBox1, form->Edit1, "Fw.bin");
-  Tick(form->CheckBox3, form->Edit3, "Ch.bin");
+  Tick(Box("CheckBox1"), Field("Edit1"), "Fw.bin");
+  Tick(Box("CheckBox3"), Field("Edit3"), "Ch.bin");
   WriteFile(dir.File("Fw.bin"), "old");
-  Click(form->Button5);
+  Click(Button("Button5"));
   EXPECT_EQ(dialogs.AskedTexts(),
             std::vector<std::string>{"Do you really want to overwrite   Fw.bin ?"});
-  EXPECT_FALSE(form->Button1->isHidden());
-  EXPECT_TRUE(form->Button5->isHidden());
-  EXPECT_FALSE(form->Button4->isEnabled());
+  EXPECT_FALSE(Button("Button1")->isHidden());
+  EXPECT_TRUE(Button("Button5")->isHidden());
+  EXPECT_FALSE(Button("Button4")->isEnabled());
   ASSERT_TRUE(WaitForJobEnd());
   EXPECT_EQ(ReadFile(dir.File("Fw.bin")), AsText(deco.Model().Flash()));
   EXPECT_EQ(ReadFile(dir.File("Ch.bin")), AsText(deco.Model().Flash()).substr(0, 524288));
   EXPECT_EQ(LastMemoLine(), "CHANNEL is extracted from FIRMWARE. OK!");
-  EXPECT_EQ(form->ProgressBar1->value(), 100);
-  EXPECT_EQ(form->Label4->text(), "100%");
+  EXPECT_EQ(Bar()->value(), 100);
+  EXPECT_EQ(Named<QLabel>("Label4")->text(), "100%");
   // Job ended while connected: lists enabled again, port list still lime, "Disconnect".
-  EXPECT_TRUE(form->ComboBox1->isEnabled());
-  EXPECT_GT(LimeShare(form->ComboBox1), 0.5);
-  EXPECT_EQ(form->Button4->text(), "Disconnect");
-  EXPECT_TRUE(form->Button1->isHidden());
+  EXPECT_TRUE(List("ComboBox1")->isEnabled());
+  EXPECT_GT(LimeShare(List("ComboBox1")), 0.5);
+  EXPECT_EQ(Button("Button4")->text(), "Disconnect");
+  EXPECT_TRUE(Button("Button1")->isHidden());
 }
 
 // The bar's colour as the view shows each phase's 0x00BBGGRR value; READ, WRITE, Abort and the
@@ -371,30 +419,29 @@ TEST_F(ServiceWindowTest, ReadByClick) {
 TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
   ShowForm();
   std::vector<std::string> phases;  // each phase's first line and the colour the bar shows
-  QObject::connect(form->Memo1, &QPlainTextEdit::textChanged, form.get(), [&] {
-    QString line = form->Memo1->document()->lastBlock().text();
+  QObject::connect(Memo(), &QPlainTextEdit::textChanged, form.get(), [&] {
+    QString line = Memo()->document()->lastBlock().text();
     if (form->Form().Connected() && line.endsWith(" ..."))
       phases.push_back(
-          (line + " " + form->ProgressBar1->palette().color(QPalette::Highlight).name())
-              .toStdString());
+          (line + " " + Bar()->palette().color(QPalette::Highlight).name()).toStdString());
   });
   Connect();
   phases.clear();
-  Tick(form->CheckBox3, form->Edit3, "Ch.bin");
-  Click(form->Button5);  // READ
+  Tick(Box("CheckBox3"), Field("Edit3"), "Ch.bin");
+  Click(Button("Button5"));  // READ
   ASSERT_TRUE(WaitForJobEnd());
-  Click(form->Button6);  // WRITE, Normal: stopped once its first pass has begun
+  Click(Button("Button6"));  // WRITE, Normal: stopped once its first pass has begun
   ASSERT_TRUE(QTest::qWaitFor([&] { return phases.size() == 2; }, JobTimeoutMs));
-  Click(form->Button1);
+  Click(Button("Button1"));
   EXPECT_EQ(dialogs.asked.back().text, "Thread Aborted");
-  EXPECT_FALSE(form->Button5->isHidden());
+  EXPECT_FALSE(Button("Button5")->isHidden());
   std::string image = ReadFile(dir.File("Ch.bin"));
   image[0x100] = static_cast<char>(image[0x100] ^ 1);  // sector 0: erase only, quickly done
   WriteFile(dir.File("Ch.bin"), image);
   // Different blocks: read back, then write what differs.
-  QTest::mouseClick(form->RadioButton3, Qt::LeftButton, {},
-                    QPoint(6, form->RadioButton3->height() / 2));
-  Click(form->Button6);
+  QTest::mouseClick(Radio("RadioButton3"), Qt::LeftButton, {},
+                    QPoint(6, Radio("RadioButton3")->height() / 2));
+  Click(Button("Button6"));
   ASSERT_TRUE(WaitForJobEnd());
   EXPECT_EQ(phases,
             (std::vector<std::string>{"Read CHANNEL ... #0000ff",          // read job: blue
@@ -442,22 +489,22 @@ TEST_F(WindowTest, MessageBoxesShowTheirIconTitleAndButtons) {
 TEST_F(QuickTimeOutTest, AJobEndedByAnErrorIsToldWithoutAClickAndAbortReturnsToIdle) {
   ShowForm();
   Connect();
-  Tick(form->CheckBox2, form->Edit2, "E.bin");
+  Tick(Box("CheckBox2"), Field("Edit2"), "E.bin");
   sim::Faults faults;
   faults.DropReplyAt = deco.Model().CommandCount() + 3;  // the third EEPROM block
   deco.Model().SetFaults(faults);
-  Click(form->Button5);
+  Click(Button("Button5"));
   // The view's timer lets the behaviour notice the end; no message comes from the worker.
   ASSERT_TRUE(QTest::qWaitFor([&] { return LastMemoLine() == "Press [Abort] to return to idle."; },
                               JobTimeoutMs))
-      << form->Memo1->toPlainText().toStdString();
-  EXPECT_FALSE(form->Button1->isHidden());
-  Click(form->Button1);
+      << Memo()->toPlainText().toStdString();
+  EXPECT_FALSE(Button("Button1")->isHidden());
+  Click(Button("Button1"));
   ASSERT_FALSE(dialogs.asked.empty());
   EXPECT_EQ(dialogs.asked.back().text, "Thread Aborted");
   EXPECT_EQ(form->Form().Worker(), nullptr);
-  EXPECT_FALSE(form->Button5->isHidden());
-  EXPECT_TRUE(form->Button1->isHidden());
+  EXPECT_FALSE(Button("Button5")->isHidden());
+  EXPECT_TRUE(Button("Button1")->isHidden());
 }
 
 // Closing the window asks the behaviour; a No keeps the window open, and closing during a job
@@ -473,9 +520,9 @@ TEST_F(ServiceWindowTest, TheCloseQuestion) {
                                 "Serial port is not disconnected.\r\nDeco is still in Service "
                                 "mode.\r\nQuit anyway ?"}}));
 
-  Tick(form->CheckBox1, form->Edit1, "Fw.bin");
-  Click(form->Button5);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form->ProgressBar1->value() >= 5; }, JobTimeoutMs));
+  Tick(Box("CheckBox1"), Field("Edit1"), "Fw.bin");
+  Click(Button("Button5"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Bar()->value() >= 5; }, JobTimeoutMs));
   dialogs.asked.clear();
   dialogs.answers = {true, true};
   EXPECT_TRUE(form->close());
@@ -487,9 +534,9 @@ TEST_F(ServiceWindowTest, TheCloseQuestion) {
 TEST_F(WindowTest, DoubleClickOnAFileFieldOpensItsPicker) {
   ShowForm();
   dialogs.chosenFile = "/data/dumps/E1.bin";
-  QTest::mouseDClick(form->Edit2, Qt::LeftButton);
+  QTest::mouseDClick(Field("Edit2"), Qt::LeftButton);
   EXPECT_EQ(dialogs.fileTitle, "Open EEPROM File (2KB)");
-  EXPECT_EQ(form->Edit2->text(), "/data/dumps/E1.bin");
+  EXPECT_EQ(Field("Edit2")->text(), "/data/dumps/E1.bin");
   // The classic filter as the Qt file dialog takes it.
   EXPECT_EQ(window::QtFilterFromClassic(dialogs.fileFilter.c_str()),
             "Binary files (*.bin) (*.bin *.BIN)");

@@ -16,12 +16,13 @@
 #include "transfer/job_plan.h"
 #include "transfer/time_stamp.h"
 #include "window/main_window_fixture.h"
+#include "window/main_window_layout.h"
 
 using testing_support::FakeView;
 using testing_support::MainWindowTest;
-using testing_support::ServiceMainWindowTest;
 using testing_support::PortQuestion;
 using testing_support::ReadQuestion;
+using testing_support::ServiceMainWindowTest;
 using testing_support::WriteQuestion;
 using window::Control;
 
@@ -29,25 +30,12 @@ namespace {
 
 using Asked = FakeView::Asked;
 
-
-constexpr Control AllControls[] = {
-    Control::ComboBox1,    Control::ComboBox2,    Control::CheckBox1,    Control::CheckBox2,
-    Control::CheckBox3,    Control::Edit1,        Control::Edit2,        Control::Edit3,
-    Control::Button1,      Control::Button4,      Control::Button5,      Control::Button6,
-    Control::RadioButton1, Control::RadioButton2, Control::RadioButton3, Control::RadioButton4,
-    Control::RadioButton5, Control::Label4};
-
-// What SetButtons(enabled) does, in its order.
-std::vector<std::string> SetButtonsJournal(bool enabled) {
-  const std::string on = enabled ? " 1" : " 0";
-  std::vector<std::string> journal = {"SetVisible Button1" + std::string(enabled ? " 0" : " 1"),
-                                      "SetEnabled Button4" + on, "SetVisible Button5" + on,
-                                      "SetVisible Button6" + on};
-  for (const char* name :
-       {"ComboBox1", "ComboBox2", "CheckBox1", "CheckBox2", "CheckBox3", "Edit1", "Edit2", "Edit3",
-        "RadioButton1", "RadioButton2", "RadioButton3", "RadioButton4", "RadioButton5"})
-    journal.push_back("SetEnabled " + std::string(name) + on);
-  return journal;
+// The controls the behaviour names, as the layout table gives them.
+std::vector<Control> NamedControls() {
+  std::vector<Control> controls;
+  for (const window::ControlLayout& row : window::MainWindowLayout())
+    if (row.Named) controls.push_back(*row.Named);
+  return controls;
 }
 
 bool Contains(const std::vector<Control>& controls, Control control) {
@@ -96,15 +84,6 @@ TEST_F(MainWindowTest, StartUpListsThePortsChoosesTheLastAndNamesTheRunsFiles) {
   EXPECT_EQ(readBack.find("UTC"), std::string::npos);
 }
 
-TEST_F(MainWindowTest, SetButtonsSetsItsControlsInOrderAndNothingElse) {
-  for (bool enabled : {false, true}) {
-    SCOPED_TRACE(enabled);
-    view.journal.clear();
-    form->SetButtons(enabled);
-    EXPECT_EQ(view.journal, SetButtonsJournal(enabled));
-  }
-}
-
 // The state table: each control in each state the window passes through.
 TEST_F(ServiceMainWindowTest, ControlsOfEachState) {
   struct Row {
@@ -150,7 +129,7 @@ TEST_F(ServiceMainWindowTest, ControlsOfEachState) {
     row.reach();
     EXPECT_EQ(view.Text(Control::Button4), row.button4);
     EXPECT_EQ(view.portShownConnected, row.lime);
-    for (Control control : AllControls) {
+    for (Control control : NamedControls()) {
       SCOPED_TRACE(testing_support::NameOf(control));
       EXPECT_EQ(view.State(control).enabled, !Contains(row.disabled, control));
       EXPECT_EQ(view.State(control).visible, !Contains(row.hidden, control));
@@ -287,11 +266,16 @@ TEST_F(SilentExitTest, DisconnectErrorGoesToTheErrorReportAndKeepsTheConnection)
   EXPECT_FALSE(form->HoldingInput());
 }
 
+// The window is idle again: every control usable, Abort hidden, as the layout table has them.
 TEST_F(MainWindowTest, WorkerDoneWithoutAWorkerStillEnablesTheControls) {
   form->SetButtons(false);
-  view.journal.clear();
   form->WorkerDone();
-  EXPECT_EQ(view.journal, SetButtonsJournal(true));
+  for (const window::ControlLayout& row : window::MainWindowLayout()) {
+    if (!row.Named) continue;
+    SCOPED_TRACE(row.Name);
+    EXPECT_TRUE(view.State(*row.Named).enabled);
+    EXPECT_EQ(view.State(*row.Named).visible, row.Visible);
+  }
 }
 
 TEST_F(MainWindowTest, FilePickersRememberTheLastName) {

@@ -12,46 +12,23 @@
 //                                 the main window, "#32770" for a message box or file dialog)
 //   window_probe boxes            each message box shown: "title|text" with CR LF as "\n"; a
 //                                 file dialog: "title|its chosen file type"
+//   window_probe layout           each control that stands otherwise than the layout table
+//                                 gives it, with what differs; nothing when all stand as given.
+//                                 Run before the first change: the port list's items and the
+//                                 log pane's lines are the window's own from then on.
 // CONTROL is a name of the layout table (Memo1, Button4, ComboBox1, ...). Exit 2: no window, or
 // no such control.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
-#include "window/win32_control_ids.h"
+#include "window/main_window_layout.h"
 
 namespace {
-
-using window::Control;
-
-struct Named {
-  const char* name;
-  int id;
-};
-const Named Controls[] = {
-    {"Memo1", window::Memo1Id},
-    {"ComboBox1", window::ControlId(Control::ComboBox1)},
-    {"ComboBox2", window::ControlId(Control::ComboBox2)},
-    {"CheckBox1", window::ControlId(Control::CheckBox1)},
-    {"CheckBox2", window::ControlId(Control::CheckBox2)},
-    {"CheckBox3", window::ControlId(Control::CheckBox3)},
-    {"Edit1", window::ControlId(Control::Edit1)},
-    {"Edit2", window::ControlId(Control::Edit2)},
-    {"Edit3", window::ControlId(Control::Edit3)},
-    {"Button1", window::ControlId(Control::Button1)},
-    {"Button4", window::ControlId(Control::Button4)},
-    {"Button5", window::ControlId(Control::Button5)},
-    {"Button6", window::ControlId(Control::Button6)},
-    {"RadioButton1", window::ControlId(Control::RadioButton1)},
-    {"RadioButton2", window::ControlId(Control::RadioButton2)},
-    {"RadioButton3", window::ControlId(Control::RadioButton3)},
-    {"RadioButton4", window::ControlId(Control::RadioButton4)},
-    {"RadioButton5", window::ControlId(Control::RadioButton5)},
-    {"Label4", window::ControlId(Control::Label4)},
-    {"ProgressBar1", window::ProgressBar1Id},
-};
 
 std::string TextOf(HWND window) {
   LRESULT length = ::SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
@@ -119,6 +96,47 @@ void PrintBoxes() {
       0);
 }
 
+// A label grows to its caption; a drop-down list's window reaches down to its open list.
+void PrintLayoutDifferences(HWND form) {
+  using window::ControlKind;
+  const std::vector<window::ControlLayout>& layout = window::MainWindowLayout();
+  for (size_t row = 0; row < layout.size(); ++row) {
+    const window::ControlLayout& expected = layout[row];
+    auto differs = [&](const char* what, const std::string& seen) {
+      std::printf("%s: %s %s\n", expected.Name, what, seen.c_str());
+    };
+    HWND control = FindControl(form, window::ControlId(row));
+    if (!control) {
+      differs("missing", "");
+      continue;
+    }
+    HWND parent = expected.Parent.empty()
+                      ? form
+                      : FindControl(form, window::ControlId(window::LayoutRow(expected.Parent)));
+    if (::GetParent(control) != parent) differs("in another parent", "");
+    RECT rect;
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(HWND_DESKTOP, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    const window::Bounds box = expected.Box;
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    const bool label = expected.Kind == ControlKind::Label;
+    const bool list = expected.Kind == ControlKind::List;
+    if (rect.left != box.Left || rect.top != box.Top ||
+        (label ? width < box.Width : width != box.Width) || (!list && height != box.Height))
+      differs("at", std::to_string(rect.left) + " " + std::to_string(rect.top) + " " +
+                        std::to_string(width) + " " + std::to_string(height));
+    const bool captioned =
+        !list && expected.Kind != ControlKind::Memo && expected.Kind != ControlKind::ProgressBar;
+    if (captioned && TextOf(control) != expected.Caption) differs("reads", TextOf(control));
+    const bool checked = ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    const bool checkable =
+        expected.Kind == ControlKind::CheckBox || expected.Kind == ControlKind::RadioButton;
+    if (checkable && checked != expected.Checked) differs("checked", checked ? "1" : "0");
+    const bool shown = (::GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shown != expected.Visible) differs(shown ? "shown" : "hidden", "");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,10 +157,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   HWND form = ::FindWindowA("TForm1", nullptr);
+  if (form && command == "layout") {
+    PrintLayoutDifferences(form);
+    return 0;
+  }
   if (!form || argc < 3) return 2;
   HWND control = nullptr;
-  for (const Named& named : Controls)
-    if (std::strcmp(named.name, argv[2]) == 0) control = FindControl(form, named.id);
+  try {
+    control = FindControl(form, window::ControlId(window::LayoutRow(argv[2])));
+  } catch (const std::out_of_range&) {
+  }
   if (!control) return 2;
   if (command == "text") {
     std::fputs(TextOf(control).c_str(), stdout);

@@ -2,7 +2,8 @@
 # pyrelink.exe, the Windows window, under Wine in a virtual X server against pyrelink-sim running
 # natively, its pseudo-terminal mapped as COM1; driven by the mouse and the keyboard (xdotool).
 # window_probe.exe reads what the window's controls show and which message boxes are open.
-# A session with a deco that answers at once: a second copy ends silently; Connect from standby;
+# A session with a deco that answers at once: a second copy ends silently; the controls stand as
+# the layout table gives them; Connect from standby;
 # a READ of EEPROM and channel list gives the simulator's memories; a channel list chosen with the
 # file picker is written by the Safe method and lands in the simulated flash; closing while in
 # service mode asks first. A session with a deco slow to answer: Abort during a READ.
@@ -145,6 +146,12 @@ window_count_is 1 || fail "$(probe windows) windows after the second copy"
 no_box || fail "the second copy left a message: $(probe boxes)"
 [[ $(probe text Button4) == Connect ]] || fail "the first copy changed"
 echo "ok: a second copy ends silently beside the first"
+
+# Before anything changes them, the controls stand as the layout table gives them.
+differences=$(probe layout)
+[[ -z $differences ]] || fail "controls not as the layout table gives them:
+$differences"
+echo "ok: every control stands as the layout table gives it"
 
 connect_com1
 
