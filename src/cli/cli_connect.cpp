@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <memory>
+#include <vector>
 
 #include "cli/access_hint.h"
 #include "protocol/resync.h"
@@ -47,18 +48,51 @@ std::string PortAsOpened(const std::string& typed, const std::string& device) {
   return typed + " (" + device + "): ";
 }
 
-}  // namespace
-
-std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service) {
-  // No status sink: the probes' dialogue is not the job's log.
-  protocol::DecoLink link;
+// Opens port for probes that leave the deco as it is; false when it cannot be opened.
+bool OpenForProbes(protocol::DecoLink& link, const std::string& port) {
   link.SerialLink = std::make_unique<serial::TBlockSerial>();
   link.SerialLink->RaiseExcept = true;
   try {
     link.SerialLink->OpenPort(port);
   } catch (const std::exception&) {
-    return "";
+    return false;
   }
+  return true;
+}
+
+// The options with the state and speed --auto found the deco in: service mode at the first
+// speed where it answers a read that changes nothing (the one asked for first), else standby.
+// Nothing the deco can hear in standby is sent before the connect.
+JobOptions FindDeco(const JobOptions& options, ConsoleHost& host) {
+  JobOptions found = options;
+  protocol::DecoLink link;
+  if (!OpenForProbes(link, options.port)) return found;  // the connect says why
+  std::vector<std::string> order = {options.baud};
+  for (const std::string speed : Speeds)
+    if (speed != options.baud) order.push_back(speed);
+  try {
+    for (const std::string& speed : order) {
+      if (!protocol::DecoAnswersInServiceAt(link, speed)) continue;
+      found.service = true;
+      found.baud = speed;
+      host.Tell("--auto: the deco answers in service mode at " + speed + " baud: connecting there");
+      return found;
+    }
+  } catch (const std::exception& failure) {
+    host.Tell(std::string("--auto: the port failed while listening: ") + failure.what());
+    return found;
+  }
+  found.service = false;
+  host.Tell("--auto: no answer in service mode at any speed: connecting from standby");
+  return found;
+}
+
+}  // namespace
+
+std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service) {
+  // No status sink: the probes' dialogue is not the job's log.
+  protocol::DecoLink link;
+  if (!OpenForProbes(link, port)) return "";
   // From standby the connect's model query at 9600 was answered by neither state there.
   const std::string tried = service ? baud : StandbyBaud;
   try {
@@ -78,8 +112,9 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
   return "no answer at any speed: check the cable, the port and that the deco is powered";
 }
 
-bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& asked, ConsoleHost& host,
                     const std::atomic<bool>& interrupted, std::string& error) {
+  const JobOptions options = asked.autoConnect && !interrupted ? FindDeco(asked, host) : asked;
   transfer::ConnectError failure;
   if (transfer::ConnectDeco(link, options.port, options.baud, !options.service, failure,
                             transfer::ExitLines::WhenDecoAnswered)) {
@@ -97,7 +132,14 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, Console
   host.Tell(error);
   std::string hint = AccessHint(failure.Code, failure.Device.empty() ? options.port : failure.Device);
   if (!hint.empty()) host.Tell(hint);
-  if (failure.Code == serial::ErrTimeout && !interrupted) {
+  if (failure.Code == serial::ErrTimeout && options.autoConnect) {
+    // --auto listened at every speed already.
+    const std::string advice =
+        "no answer in service mode at any speed, nor from standby: check the cable, the port and "
+        "that the deco is powered";
+    host.Tell(advice);
+    error += "; " + advice;
+  } else if (failure.Code == serial::ErrTimeout && !interrupted) {
     host.Tell("the deco did not answer: listening at the other speeds ...");
     std::string advice = DiagnoseSilentDeco(options.port, options.baud, options.service);
     if (!advice.empty()) {

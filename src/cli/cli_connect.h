@@ -11,8 +11,10 @@
 
 namespace cli {
 
-// Connects link to the deco of options (port, speed, standby or service mode) and logs "OK". On
-// failure tells why and what to do, puts it in error, and answers false.
+// Connects link to the deco of options (port, speed, standby or service mode) and logs "OK". With
+// autoConnect it first listens in service mode at each speed and connects where the deco
+// answers, else from standby, and says which. On failure tells why and what to do, puts it in
+// error, and answers false.
 bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                     const std::atomic<bool>& interrupted, std::string& error);
 

@@ -22,6 +22,8 @@ struct JobOptions {
   std::string port;
   std::string baud = "115200";
   bool service = false;  // the deco already shows -SE-
+  // Find the deco's state and speed first (service and baud are then only the first guess).
+  bool autoConnect = false;
   bool write = false;
   std::string method = "normal";
   // A WRITE ends by reading back what it wrote last and comparing it.
@@ -38,6 +40,8 @@ struct JobOptions {
   bool erasePoll = false;
   // A WRITE programs in unlock bypass when the flash chips offer it; needs a comparison after it.
   bool fastProgram = false;
+  // --fast: Safe (unless a method was given) with the three options above and the final check.
+  bool fast = false;
   std::string logFile;     // every line with a time stamp, appended; empty: none
   std::string reportFile;  // the JSON report of the run; empty: none
   bool verbose = false;    // also the device, its line settings and each phase's figures

@@ -83,6 +83,10 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--service", options.service,
                "The deco already shows -SE- (default: it shows standby --:--)");
+  app.add_flag("--auto", options.autoConnect,
+               "Find the deco first: listen in service mode at each speed (the --baud one first; "
+               "about 2 s at each where it is silent) and connect where it answers, else from "
+               "standby, and say which; nothing reaches a deco in standby before it is known");
   app.add_option("--log", options.logFile,
                  "Append every log line and message, with date and time, to this file");
   app.add_option("--report", options.reportFile,
@@ -125,10 +129,13 @@ int main(int argc, char** argv) {
   write->add_flag("--fast-program", options.fastProgram,
                   "Identify the flash chips and, when they offer unlock bypass, program each "
                   "word by two commands instead of four; needs --method safe or the final check");
+  write->add_flag("--fast", options.fast,
+                  "Safe with --erase-poll --fast-program --skip-blank-words and the final check; "
+                  "each falls back to the usual way as it does alone, and the log says which "
+                  "were used (a --method given keeps its method)");
   write->footer(
       "Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe\n"
-      "Example: pyrelink-cli --port /dev/ttyUSB0 write --firmware Fw.bin --erase-poll "
-      "--fast-program --skip-blank-words");
+      "Example: pyrelink-cli --port /dev/ttyUSB0 write --firmware Fw.bin --fast");
   int lineCheckReads = cli::DefaultLineCheckReads;
   CLI::App* lineCheck = app.add_subcommand(
       "line-check",
@@ -194,9 +201,10 @@ int main(int argc, char** argv) {
   extract->add_flag("--yes", yes, "Replace an existing output without asking");
   extract->footer("Example: pyrelink-cli extract Fw.bin Ch.bin");
   // Each subcommand that talks to a deco names the options of the run it takes.
-  const std::vector<std::string> jobRunOptions = {"--port", "--baud",   "--service", "--retries",
-                                                  "--log",  "--report", "--verbose"};
-  const std::vector<std::string> decoRunOptions = {"--port", "--baud", "--service", "--retries"};
+  const std::vector<std::string> jobRunOptions = {"--port", "--baud",   "--service", "--auto",
+                                                  "--retries", "--log", "--report", "--verbose"};
+  const std::vector<std::string> decoRunOptions = {"--port", "--baud", "--service", "--auto",
+                                                   "--retries"};
   for (CLI::App* command : {read, write, lineCheck, chip, verify}) {
     const std::vector<std::string>& taken =
         command == read || command == write ? jobRunOptions : decoRunOptions;
@@ -256,6 +264,14 @@ int main(int argc, char** argv) {
     return cli::ExitUsage;
   }
   options.write = app.got_subcommand(write);
+  if (options.write && options.fast) {
+    if (!options.finalCheck) {
+      host.Tell("--fast includes the final check: drop --no-final-check");
+      return cli::ExitUsage;
+    }
+    if (write->get_option("--method")->count() == 0) options.method = "safe";
+    options.erasePoll = options.fastProgram = options.skipBlankWords = true;
+  }
   // What these options leave out or take on trust only a comparison after the WRITE proves.
   const std::pair<bool, const char*> trusting[] = {{options.skipBlankWords, "--skip-blank-words"},
                                                    {options.erasePoll, "--erase-poll"},

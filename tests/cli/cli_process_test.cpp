@@ -257,7 +257,11 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
        "--fast-program needs a comparison", ""},
       {"--port a write --channel Ch.bin --erase-poll --no-final-check --yes", 2,
        "--erase-poll needs a comparison", ""},
+      {"--port a write --channel Ch.bin --fast --no-final-check --yes", 2,
+       "--fast includes the final check: drop --no-final-check", ""},
       {"--port a --port b chip", 2, "chip needs one --port", ""},
+      {"--port a --port b verify --eeprom E.bin", 2, "verify needs one --port", ""},
+      {"--port a verify", 2, "verify needs at least one memory", ""},
       {"--port a --port b read --eeprom E.bin --yes", 2, "every READ file needs {port}", ""},
       {"extract --yes missing.bin Ch.bin", 2, "missing.bin", ""},
       // Help: what to run where, the options of the run each subcommand takes, no parser's marks.
