@@ -1,6 +1,5 @@
 #include "transfer/job_setup.h"
 
-#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +7,7 @@
 
 #include "protocol/image_files.h"
 #include "transfer/file_size_limit.h"
+#include "transfer/memories.h"
 #include "transfer/own_files.h"
 
 namespace transfer {
@@ -37,18 +37,6 @@ std::string WriteProbe(const std::string& file) {
   probe.close();
   if (!existed) fs::remove(file, error);
   return "";
-}
-
-// Each memory's check box, file and image size, in the order firmware, EEPROM, channel.
-struct MemoryFile {
-  bool ticked;
-  const std::string& file;
-  int64_t size;
-};
-std::array<MemoryFile, 3> MemoryFiles(const JobSelection& selection) {
-  return {{{selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes},
-           {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes},
-           {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes}}};
 }
 
 // The folder a file name lies in; "." for a bare name.
@@ -103,29 +91,29 @@ bool CheckReadFiles(const JobSelection& selection, JobDialogs& dialogs) {
   int64_t needed = 0;
   const int64_t sizeLimit = FileSizeLimit();
   const std::string* first = nullptr;
-  for (const MemoryFile& target : MemoryFiles(selection)) {
-    if (!target.ticked) continue;
-    if (!first) first = &target.file;
-    const std::string name = protocol::BareFileName(target.file);
+  for (const Memory& memory : Memories) {
+    if (!(selection.*memory.Ticked)) continue;
+    const std::string& file = selection.*memory.File;
+    if (!first) first = &file;
+    const std::string name = protocol::BareFileName(file);
     std::error_code error;
     // One dump would overwrite the other: the later memory's read replaces the earlier's.
-    fs::path full = fs::weakly_canonical(fs::absolute(target.file, error), error);
+    fs::path full = fs::weakly_canonical(fs::absolute(file, error), error);
     for (const fs::path& other : seen) {
       if (other == full)
         return refuse(name + " is named for two memories: each needs its own file.");
     }
     seen.push_back(full);
-    fs::path folder = FolderOf(target.file);
+    fs::path folder = FolderOf(file);
     if (!fs::is_directory(folder, error))
       return refuse("The folder of " + name + " does not exist: " + folder.string() + ".");
-    if (fs::is_directory(target.file, error))
-      return refuse(target.file + " is a folder, not a file.");
-    std::string reason = WriteProbe(target.file);
+    if (fs::is_directory(file, error)) return refuse(file + " is a folder, not a file.");
+    std::string reason = WriteProbe(file);
     if (!reason.empty()) return refuse("Cannot write " + name + ": " + reason + ".");
-    if (target.size > sizeLimit)
-      return refuse(name + " needs " + Kb(target.size) + ", but this program may write files of " +
-                    Kb(sizeLimit) + " only.");
-    needed += target.size;
+    if (memory.ImageBytes > sizeLimit)
+      return refuse(name + " needs " + Kb(memory.ImageBytes) +
+                    ", but this program may write files of " + Kb(sizeLimit) + " only.");
+    needed += memory.ImageBytes;
   }
   if (first) {
     // All dumps usually share one folder; the first one's is the one that counts.
@@ -175,10 +163,11 @@ bool CheckWriteFile(const std::string& fileName, int64_t expectedSize, bool rela
 bool CheckWriteFiles(const JobSelection& selection, WriteMethod method, const RunNames& names,
                      JobDialogs& dialogs) {
   bool failed = true;
-  for (const MemoryFile& check : MemoryFiles(selection)) {
-    if (!check.ticked) continue;
-    if (!CheckWriteFile(check.file, check.size, method == WriteMethod::DifferentBlocks, failed)) {
-      dialogs.Message(protocol::BareFileName(check.file) + WrongFileSuffix);
+  for (const Memory& memory : Memories) {
+    if (!(selection.*memory.Ticked)) continue;
+    const std::string& file = selection.*memory.File;
+    if (!CheckWriteFile(file, memory.ImageBytes, method == WriteMethod::DifferentBlocks, failed)) {
+      dialogs.Message(protocol::BareFileName(file) + WrongFileSuffix);
       return false;
     }
   }

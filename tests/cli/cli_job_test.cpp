@@ -141,6 +141,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "job failed: the EEPROM differs from E.bin after it was written twice",
        "Verify EEPROM: differs from E.bin.", "[]", false, "am29lv800bb", ChipsLeftIn::Reading, false,
        false, false},
+      {"write done, no final check", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, false, 0,
+       false, "", "Final check skipped (--no-final-check).", "[]", false, "am29lv800bb",
+       ChipsLeftIn::Reading, false, false, false},
       {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, true,
        "interrupted before the job started", "", "[]"},
       {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, false,
@@ -274,6 +277,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
         << out;
     auto report = nlohmann::json::parse(ReadFile("run.json"))["runs"][0];
     EXPECT_EQ(report["exit_status"], row.exitCode);
+    // A WRITE told to leave out the final check says it skipped it only when the WRITE was done.
+    if (!row.finalCheck) {
+      EXPECT_EQ(report["final_check"]["result"], row.exitCode == 0 ? "skipped" : "not run");
+    }
     if (row.interruptInFinalCheck) {
       EXPECT_EQ(report["final_check"]["result"], "interrupted");
     }
