@@ -1,5 +1,6 @@
 // Whole jobs through pyrelink-cli against pyrelink-sim: wall and CPU time per command
-// transaction, the paced read's wall time against its wire time, and the CLI's peak memory.
+// transaction, the paced read's wall time against its wire time, and the CLI's peak memory. A
+// phase's time is the one the run's report gives.
 // Usage: cli_bench read | write | paced-channel
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -8,8 +9,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -23,40 +25,22 @@ constexpr double BitsPerCharacter = 10.0;
 constexpr double FixedWaitsRead = 2 + 1;  // the read job: 2 s after the EEPROM, 1 s at the end
 constexpr double ConnectAndDisconnectWaits = 3 + 2 + 2;
 
-struct Line {
-  double at;
-  std::string text;
-};
-
 struct Result {
   double wall = 0;
   double cpu = 0;
   long maxRssKiB = 0;
-  std::vector<Line> lines;
 };
 
 Result RunCli(const std::string& arguments) {
-  int out[2];
-  if (::pipe(out) != 0) std::exit(1);
   auto start = Clock::now();
   pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    std::string command = std::string("exec ") + PYRELINK_CLI_PATH + " " + arguments + " 2>/dev/null";
+    std::string command =
+        std::string("exec ") + PYRELINK_CLI_PATH + " " + arguments + " >/dev/null 2>/dev/null";
     ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  ::close(out[1]);
   Result result;
-  FILE* output = ::fdopen(out[0], "r");
-  char line[1024];
-  while (std::fgets(line, sizeof line, output)) {
-    std::string text = line;
-    text.erase(text.find_last_not_of("\r\n") + 1);
-    result.lines.push_back({std::chrono::duration<double>(Clock::now() - start).count(), text});
-  }
-  ::fclose(output);
   int status = 0;
   rusage usage{};
   ::wait4(pid, &status, 0, &usage);
@@ -71,13 +55,16 @@ Result RunCli(const std::string& arguments) {
   return result;
 }
 
-double Between(const Result& result, const std::string& first, const std::string& last) {
-  double from = -1, to = -1;
-  for (const Line& line : result.lines) {
-    if (from < 0 && line.text == first) from = line.at;
-    if (line.text.rfind(last, 0) == 0) to = line.at;
+// The seconds of the phase named by its start line in the report of a run of one deco.
+double PhaseSeconds(const std::string& reportFile, const std::string& phase) {
+  std::ifstream file(reportFile);
+  const nlohmann::json report = nlohmann::json::parse(file, nullptr, false);
+  if (!report.is_discarded()) {
+    for (const nlohmann::json& entry : report["runs"][0]["phases"])
+      if (entry["phase"] == phase) return entry["seconds"].get<double>();
   }
-  return to - from;
+  std::fprintf(stderr, "cli_bench: no phase \"%s\" in %s\n", phase.c_str(), reportFile.c_str());
+  std::exit(1);
 }
 
 void Report(const char* name, const Result& r, double transactions, double fixedWaits) {
@@ -116,8 +103,10 @@ int main(int argc, char** argv) {
   } else if (mode == "paced-channel") {
     sim::SimProcess deco(PYRELINK_SIM_PATH, "--no-announce --pace");
     const std::string& port = deco.Port();
-    Result r = RunCli("--port " + port + " read --channel " + dir + "/Ch.bin");
-    double phase = Between(r, "Read CHANNEL ...", "Read CHANNEL ... is finished");
+    const std::string report = dir + "/paced.json";
+    Result r = RunCli("--port " + port + " --report " + report + " read --channel " + dir +
+                      "/Ch.bin");
+    double phase = PhaseSeconds(report, "Read CHANNEL ...");
     double characters = 2048.0 * ((14 + 2) + (3 + 512 + 1));
     double wire = characters * BitsPerCharacter / 115200.0;
     std::printf("channel READ paced at 115200 baud: %.2f s, wire time %.2f s, ratio %.4f\n",
@@ -126,11 +115,13 @@ int main(int argc, char** argv) {
   } else if (mode == "double-read") {
     sim::SimProcess deco(PYRELINK_SIM_PATH, "--no-announce");
     const std::string& port = deco.Port();
-    std::string read = "--port " + port + " read --yes --firmware " + dir + "/Fw.bin";
-    Result once = RunCli(read);
-    Result twice = RunCli(read + " --double-read");
-    double single = Between(once, "Read FIRMWARE ...", "Read FIRMWARE ... is finished");
-    double doubled = Between(twice, "Read FIRMWARE ...", "Read FIRMWARE ... is finished");
+    const std::string onceReport = dir + "/once.json", twiceReport = dir + "/twice.json";
+    std::string read = "read --yes --firmware " + dir + "/Fw.bin";
+    Result once = RunCli("--port " + port + " --report " + onceReport + " " + read);
+    Result twice =
+        RunCli("--port " + port + " --report " + twiceReport + " " + read + " --double-read");
+    double single = PhaseSeconds(onceReport, "Read FIRMWARE ...");
+    double doubled = PhaseSeconds(twiceReport, "Read FIRMWARE ...");
     std::printf("firmware READ, unpaced: %.2f s; with --double-read %.2f s (%.2f times), CPU "
                 "%.2f s against %.2f s\n",
                 single, doubled, doubled / single, twice.cpu, once.cpu);

@@ -8,6 +8,7 @@
 
 #include "cli/console_host.h"
 #include "cli/report.h"
+#include "cli/run_outputs.h"
 #include "serial/serial_util.h"
 #include "transfer/time_stamp.h"
 

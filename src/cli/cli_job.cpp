@@ -1,31 +1,24 @@
 #include "cli/cli_job.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <memory>
+#include <optional>
 #include <stdexcept>
-#include <system_error>
 #include <thread>
 
 #include "cli/chip_command.h"
 #include "cli/cli_connect.h"
+#include "cli/read_dumps.h"
 #include "cli/report.h"
-#include "cli/sha256.h"
-#include "protocol/block_read.h"
+#include "cli/run_outputs.h"
+#include "cli/sectors_left_erased.h"
+#include "cli/write_again.h"
 #include "protocol/flash_chips.h"
-#include "protocol/flash_map.h"
-#include "protocol/hex_codec.h"
-#include "protocol/image_files.h"
-#include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
 #include "transfer/connection.h"
-#include "transfer/final_check.h"
 #include "transfer/io_thread.h"
 #include "transfer/job_setup.h"
-#include "transfer/own_files.h"
 #include "transfer/scope_exit.h"
 #include "transfer/time_stamp.h"
 
@@ -41,76 +34,7 @@ namespace {
 
 constexpr auto AbortPollInterval = std::chrono::milliseconds(10);
 constexpr unsigned AbortSettleSeconds = 1;
-constexpr const char* PartialSuffix = ".partial";
-
-std::string Quoted(const std::string& text) {
-  return text.find_first_of(" \t'\"") == std::string::npos ? text : "'" + text + "'";
-}
-
-// The command that writes the same files again into a deco that is still in service mode. It
-// runs without questions (a script has no terminal to answer them) and by Different blocks, so
-// that a long WRITE goes on from what is already in the flash instead of starting over.
-std::string WriteAgainCommand(const JobOptions& options) {
-  const transfer::JobSelection& s = options.selection;
-  std::string command = "pyrelink-cli --port " + Quoted(options.port) + " --service --baud " +
-                        options.baud + " write";
-  if (s.Firmware) command += " --firmware " + Quoted(s.FirmwareFile);
-  if (s.Eeprom) command += " --eeprom " + Quoted(s.EepromFile);
-  if (s.Channel) command += " --channel " + Quoted(s.ChannelFile);
-  if (options.erasePoll) command += " --erase-poll";
-  if (options.fastProgram) command += " --fast-program";
-  return command + " --method diff --yes";
-}
-
-// What the flash passes of a WRITE changed, for the message of one that did not finish.
-std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes) {
-  std::vector<int> erased, written;
-  uint32_t stoppedAt = 0;
-  for (const transfer::WritePass& pass : passes) {
-    erased.insert(erased.end(), pass.Erased.begin(), pass.Erased.end());
-    written.insert(written.end(), pass.Sectors.begin(), pass.Sectors.end());
-    if (!pass.Complete) stoppedAt = pass.StoppedAt;
-  }
-  if (erased.empty()) return "no flash sector was erased";
-  std::string text = "sector(s) " + transfer::SectorNumbers(erased) + " erased, " +
-                     (written.empty() ? std::string("none") : transfer::SectorNumbers(written)) +
-                     " written in full";
-  if (stoppedAt) text += "; the WRITE stopped at " + protocol::ToHex(stoppedAt, 8);
-  return text;
-}
-
-// Sectors 0-2 hold the erase and the zero words, not the image's bytes: a technician who compares
-// the image with a read-back sees them differ beside a passed final check, so the run says so
-// and how to compare by the write's rule.
-void TellSectorsLeftErased(const std::vector<transfer::WritePass>& passes, ConsoleHost& host) {
-  std::vector<int> sectors;
-  std::string imageFile;
-  try {
-    for (const transfer::WritePass& pass : passes) {
-      std::ifstream image(pass.ImageFile, std::ios::binary);
-      for (int s : pass.Sectors) {
-        if (s >= protocol::FirstProgrammedSector ||
-            std::find(sectors.begin(), sectors.end(), s) != sectors.end())
-          continue;
-        if (transfer::ImageSector(image, pass.ImageFile, s) ==
-            transfer::SectorAsWritten(image, pass.ImageFile, s))
-          continue;
-        sectors.push_back(s);
-        imageFile = pass.ImageFile;
-      }
-    }
-  } catch (const std::exception&) {
-    return;  // an image that cannot be read now leaves nothing sure to say; the verdict stands
-  }
-  if (sectors.empty()) return;
-  std::sort(sectors.begin(), sectors.end());
-  std::string line = "Sector(s) " + transfer::SectorNumbers(sectors) + " are erased";
-  if (sectors.front() == 0)
-    line += " and hold only the " + std::to_string(protocol::ZeroWordsAtStart) + " zero words at " +
-            protocol::ToHex(protocol::FlashBase, 8);
-  host.AddLogLine(line + ", not " + protocol::BareFileName(imageFile) +
-                  "'s bytes there: compare with `pyrelink-cli diff --as-written`.");
-}
+constexpr const char* RefusedBeforeJob = "refused before the job";
 
 // A WRITE that did not finish leaves the deco as it is, in service mode, so that it can be
 // written again at once; returning it to standby with a half-written flash could leave it dead.
@@ -128,176 +52,6 @@ void KeepServiceMode(protocol::DecoLink& link, const JobOptions& options, Consol
   host.Tell("(--method diff reads the flash first and writes only the sectors that still differ)");
 }
 
-// Runs the prepared job on the worker; the interrupt is the Abort.
-int RunJob(ConsoleHost& host, protocol::DecoLink& link, const transfer::JobPlan& plan,
-           const std::atomic<bool>& interrupted, JobOutcome& outcome) {
-  transfer::TIOThread worker(host, link, plan);
-  worker.Resume();
-  while (!worker.Finished()) {
-    std::this_thread::sleep_for(AbortPollInterval);
-    if (interrupted && !worker.Terminated()) worker.Terminate();
-  }
-  worker.WaitFor();
-  const transfer::JobResult result = worker.Result();
-  outcome.Passes = result.Passes;
-  outcome.Comparisons = result.Comparisons;
-  outcome.Check = result.FinalCheck;
-  outcome.SkippedBlankWords = result.SkippedBlankWords;
-  outcome.FastProgrammedWords = result.FastProgrammedWords;
-  outcome.FastProgramFellBack = result.FastProgramFellBack;
-  outcome.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
-  if (worker.Terminated() && !host.Done()) {
-    protocol::WaitSeconds(AbortSettleSeconds);
-    host.Message("Thread Aborted");
-    if (result.FinalCheck.Result == "interrupted")
-      host.Tell("the final check was interrupted: what was written is not proven");
-    return ExitAborted;
-  }
-  if (!result.ErrorText.empty()) {
-    host.Tell("job failed: " + result.ErrorText);
-    return ExitJobFailed;
-  }
-  if (!result.Shortfall.empty()) {
-    host.Tell("job incomplete: " + result.Shortfall);
-    return ExitJobFailed;
-  }
-  if (!host.Done()) {
-    host.Tell("job did not finish");
-    return ExitJobFailed;
-  }
-  return ExitDone;
-}
-
-// A READ's dumps go to FILE.partial; only a complete dump takes FILE's name, so a READ that fails
-// never leaves a shortened dump under the name of a good one. Each is created afresh and held
-// until it is renamed or cleared away; one an ended run left goes first, one a live run holds
-// refuses the READ (before the deco is asked anything): both runs would mean the same dump.
-bool ClaimPartialDumps(const transfer::JobSelection& selection, ConsoleHost& host,
-                       transfer::JobSelection& partial, std::vector<transfer::HeldFile>& held,
-                       JobOutcome& outcome) {
-  partial = selection;
-  const std::pair<bool, std::string*> dumps[] = {{partial.Firmware, &partial.FirmwareFile},
-                                                 {partial.Eeprom, &partial.EepromFile},
-                                                 {partial.Channel, &partial.ChannelFile}};
-  try {
-    for (const auto& [ticked, file] : dumps) {
-      if (!ticked) continue;
-      std::string wanted = *file + PartialSuffix;
-      transfer::LeftFile left = transfer::RemoveUnlessHeld(wanted);
-      if (left == transfer::LeftFile::Held)
-        throw protocol::EFileError("Cannot read into", *file,
-                                   "another run is writing " + wanted + " now");
-      if (left == transfer::LeftFile::Removed)
-        host.AddLogLine("Removed " + wanted + ", left by an earlier READ.");
-      held.push_back(transfer::ClaimHeldFile(wanted));
-      *file = held.back().Name();
-      if (*file != wanted) host.AddLogLine(wanted + " is in use: this READ writes " + *file);
-    }
-  } catch (const std::exception& failure) {
-    for (const transfer::HeldFile& own : held) {
-      std::error_code error;
-      std::filesystem::remove(own.Name(), error);
-    }
-    held.clear();
-    partial = selection;
-    outcome.Error = failure.what();
-    host.Tell(outcome.Error);
-    return false;
-  }
-  return true;
-}
-
-void NameCompleteDumps(const transfer::JobSelection& partial,
-                       const transfer::JobSelection& selection) {
-  std::vector<std::string> from = transfer::TickedFiles(partial);
-  std::vector<std::string> to = transfer::TickedFiles(selection);
-  for (size_t i = 0; i < to.size(); ++i) {
-    std::error_code error;
-    std::filesystem::rename(from[i], to[i], error);
-    if (error) throw protocol::EFileError("Cannot rename", from[i], error.message());
-  }
-}
-
-// After a READ that did not finish: where its data is, and no empty partial file left behind.
-void TellWherePartialDumpsAre(const transfer::JobSelection& partial,
-                              const transfer::JobSelection& selection, ConsoleHost& host) {
-  std::vector<std::string> from = transfer::TickedFiles(partial);
-  std::vector<std::string> to = transfer::TickedFiles(selection);
-  for (size_t i = 0; i < to.size(); ++i) {
-    std::error_code error;
-    if (!std::filesystem::exists(from[i], error)) continue;
-    if (protocol::FileSize64(from[i]) == 0) {
-      std::filesystem::remove(from[i], error);
-      continue;
-    }
-    host.Tell("the READ did not finish: " + to[i] + " is unchanged; what was read is in " +
-              from[i]);
-  }
-}
-
-// FILE.sha256 beside each dump, in the form `sha256sum -c` reads in the dump's folder.
-void WriteChecksums(const transfer::JobSelection& selection, ConsoleHost& host) {
-  for (const std::string& file : transfer::TickedFiles(selection)) {
-    std::string sums = file + ".sha256";
-    std::ofstream out(sums, std::ios::binary | std::ios::trunc);
-    out << Sha256OfFile(file) << "  " << protocol::BareFileName(file) << "\n";
-    out.close();
-    if (!out) throw protocol::EFileError("Cannot write", sums, errno);
-    host.AddLogLine("SHA-256 of " + file + " is in " + sums);
-  }
-}
-
-// Why the run could not write a file into folder ("" when it can): tried by creating one.
-std::string FolderRefusal(const std::filesystem::path& folder) {
-  std::error_code error;
-  if (!std::filesystem::is_directory(folder, error))
-    return "the folder " + folder.string() + " does not exist";
-  try {
-    std::string probe = transfer::ClaimOwnFile((folder / ".pyrelink-probe").string());
-    std::filesystem::remove(probe, error);
-  } catch (const std::exception& failure) {
-    return std::string("cannot write in ") + folder.string() + ": " + failure.what();
-  }
-  return "";
-}
-
-std::filesystem::path FolderOf(const std::string& file) {
-  std::filesystem::path folder = std::filesystem::path(file).parent_path();
-  return folder.empty() ? std::filesystem::path(".") : folder;
-}
-
-}  // namespace
-
-std::string ReportRefusal(const std::string& reportFile) {
-  if (reportFile.empty()) return "";
-  std::error_code error;
-  if (std::filesystem::is_directory(reportFile, error)) return "a folder, not a file";
-  return FolderRefusal(FolderOf(reportFile));
-}
-
-namespace {
-
-// The run's own outputs are checked before anything is sent: a report or read-back that cannot
-// be written would otherwise fail the run after the deco's work is done.
-bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names, ConsoleHost& host,
-                     JobOutcome& outcome) {
-  auto refuse = [&](const std::string& what, const std::string& why) {
-    outcome.Error = what + ": " + why;
-    host.Tell(outcome.Error);
-    return false;
-  };
-  std::string why = ReportRefusal(options.reportFile);
-  if (!why.empty()) return refuse("--report " + options.reportFile, why);
-  const transfer::JobSelection& s = options.selection;
-  bool readsBack = options.method != "normal";
-  bool merges = s.Firmware && s.Channel;
-  if (options.write && (readsBack || merges)) {
-    std::string why = FolderRefusal(FolderOf(names.FirmwareReadBackName));
-    if (!why.empty()) return refuse("the WRITE's read-back and merged image", why);
-  }
-  return true;
-}
-
 // `chip` or a fast WRITE that a dead line cut off leaves the chips in identification mode or
 // unlock bypass, where a READ would store their codes as the flash and a WRITE go unheard.
 void ReturnChipsToReading(protocol::DecoLink& link, const transfer::JobSelection& selection) {
@@ -310,143 +64,251 @@ void ReturnChipsToReading(protocol::DecoLink& link, const transfer::JobSelection
   }
 }
 
-bool Connect(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-             const std::atomic<bool>& interrupted, JobOutcome& outcome) {
-  bool connected = ConnectFromCli(link, options, host, interrupted, outcome.Error);
-  outcome.Model = link.Model;
-  outcome.Protected = link.Block18Protected;
-  return connected;
+// The exit status of how the job ended, told on the way; stopRequested: the Abort was given.
+int ExitStatusOf(const transfer::JobResult& result, bool stopRequested, ConsoleHost& host) {
+  const bool finished =
+      result.End == transfer::JobEnd::Done || result.End == transfer::JobEnd::Incomplete;
+  if (stopRequested && !finished) {
+    protocol::WaitSeconds(AbortSettleSeconds);
+    host.Message("Thread Aborted");
+    if (result.FinalCheck.Verdict == transfer::FinalCheckVerdict::Interrupted)
+      host.Tell("the final check was interrupted: what was written is not proven");
+    return ExitAborted;
+  }
+  switch (result.End) {
+    case transfer::JobEnd::Done:
+      return ExitDone;
+    case transfer::JobEnd::Failed:
+      host.Tell("job failed: " + result.ErrorText);
+      return ExitJobFailed;
+    case transfer::JobEnd::Incomplete:
+      host.Tell("job incomplete: " + result.Shortfall);
+      return ExitJobFailed;
+    case transfer::JobEnd::Running:
+    case transfer::JobEnd::Stopped:
+      break;
+  }
+  host.Tell("job did not finish");
+  return ExitJobFailed;
 }
 
-int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
-        RunRecord& record, JobOutcome& outcome) {
-  protocol::DecoLink link(&host);
-  const transfer::JobSelection& selection = options.selection;
-  const bool writesFlash = options.write && (selection.Firmware || selection.Channel);
-  link.DoubleRead = options.doubleRead && !options.write;
-  link.ReadRetries = options.retries;
-  const transfer::RunNames names = transfer::TimeStampedNames(
-      transfer::LocalTimeStamp() + (options.nameTag.empty() ? "" : "_" + options.nameTag));
-  const transfer::WriteMethod method = MethodOf(options.method);
+// One READ or WRITE, step by step: the checks and questions, the claim of a READ's dumps,
+// connect, the plan, the job on the worker, what it tells afterwards, the dumps put in place,
+// and what the deco is left in.
+class JobRun {
+ public:
+  JobRun(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
+         RunRecord& record, JobOutcome& outcome);
+  int Run();
 
-  if (options.write) {
-    outcome.Error = "refused before the job";
-    if (!host.Confirm("Patch deco is risky.  Continue?")) return ExitJobFailed;
-    if (!transfer::CheckWriteFiles(selection, method, names, host)) return ExitJobFailed;
-  } else if (!transfer::CheckReadFiles(selection, host) ||
-             !transfer::AskReadOverwrites(selection, host)) {
-    outcome.Error = "refused before the job";
-    return ExitJobFailed;
-  }
-  if (!CheckRunOutputs(options, names, host, outcome)) return ExitJobFailed;
-  transfer::JobSelection job = selection;
-  std::vector<transfer::HeldFile> heldDumps;  // released after the rename or the clearing away
-  const bool dumpsClaimed = !options.write;
-  if (dumpsClaimed) {
-    if (!ClaimPartialDumps(selection, host, job, heldDumps, outcome)) return ExitJobFailed;
-    outcome.Written = job;
-  }
-  // A READ that never reached the deco leaves no empty partial dump behind.
-  transfer::ScopeExit clearUnusedDumps([&] {
-    if (!dumpsClaimed) return;
-    try {
-      TellWherePartialDumpsAre(job, selection, host);
-    } catch (const std::exception& failure) {
-      host.Tell(failure.what());
-    }
-  });
-  outcome.Error.clear();
-  if (!Connect(link, options, host, interrupted, outcome)) return ExitJobFailed;
-  clearUnusedDumps.Dismiss();
-  serial::TBlockSerial& port = *link.SerialLink;
-  if (options.verbose)
-    host.Tell("connected through " + port.DevicePath + " at " +
-              std::to_string(port.LineSettings.BaudRate) + " baud" +
-              (port.LatencyNote().empty() ? "" : "; " + port.LatencyNote()));
-  // Every character on the line, for the report's figures.
-  port.OnStatus = [&record](serial::TBlockSerial*, serial::THookSerialReason reason,
-                            const std::string& value) {
-    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
-      record.Characters(std::stoull(value));
-  };
+ private:
+  // Each of these answers false when the run ends there, after telling why.
+  bool CheckBeforeJob();
+  bool ClaimDumps();
+  bool Connect();
 
-  int result = ExitJobFailed;
+  transfer::JobPlan Plan();
+  int RunPlan(const transfer::JobPlan& plan);
+  int RunOnWorker(const transfer::JobPlan& plan);
+  void TellWhatTheJobDid();
+  void PutDumpsInPlace();
+  int LeaveDeco(int result);
+
+  const JobOptions& options_;
+  ConsoleHost& host_;
+  const std::atomic<bool>& interrupted_;  // the Abort
+  RunRecord& record_;
+  JobOutcome& outcome_;
+  const transfer::JobSelection& selection_;
+  const bool writesFlash_;
+  const transfer::RunNames names_;
+  const transfer::WriteMethod method_;
+  protocol::DecoLink link_;
+  std::optional<ReadDumps> dumps_;  // a READ's; none for a WRITE
   // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
   // fails comes before any work on the deco and disconnects as usual.
-  bool writeUnderWay = false;
-  bool jobStarted = false;
+  bool writeUnderWay_ = false;
+  bool jobStarted_ = false;
+};
+
+JobRun::JobRun(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
+               RunRecord& record, JobOutcome& outcome)
+    : options_(options),
+      host_(host),
+      interrupted_(interrupted),
+      record_(record),
+      outcome_(outcome),
+      selection_(options.selection),
+      writesFlash_(options.write && (selection_.Firmware || selection_.Channel)),
+      names_(transfer::TimeStampedNames(transfer::LocalTimeStamp() +
+                                        (options.nameTag.empty() ? "" : "_" + options.nameTag))),
+      method_(MethodOf(options.method)),
+      link_(&host) {
+  link_.DoubleRead = options.doubleRead && !options.write;
+  link_.ReadRetries = options.retries;
+  if (!options.write) dumps_.emplace(selection_);
+}
+
+int JobRun::Run() {
+  if (!CheckBeforeJob() || !ClaimDumps()) return ExitJobFailed;
+  // A READ that never reached the deco leaves no empty partial dump behind.
+  transfer::ScopeExit clearUnusedDumps([this] {
+    if (!dumps_) return;
+    try {
+      dumps_->TellWhereTheyAre(host_);
+    } catch (const std::exception& failure) {
+      host_.Tell(failure.what());
+    }
+  });
+  outcome_.Error.clear();
+  if (!Connect()) return ExitJobFailed;
+  clearUnusedDumps.Dismiss();
+
+  int result = ExitJobFailed;
   try {
-    ReturnChipsToReading(link, selection);
-    transfer::JobPlan plan;
-    if (options.write) {
-      plan = transfer::WriteJobPlan(selection, method, names, host);
-      plan.SkipBlankWords = options.skipBlankWords && writesFlash;
-      plan.FinalCheck = options.finalCheck;
-      plan.ErasePoll = options.erasePoll && writesFlash;
-      if (writesFlash && (options.fastProgram || options.verbose)) {
-        protocol::FlashChips chips;
-        plan.FastProgram = ChooseFastProgram(link, options, host, chips);
-        outcome.Chips = chips;
-      }
-      writeUnderWay = true;
-    } else {
-      plan = transfer::ReadJobPlan(job);
-    }
-    if (interrupted) {
-      // Ctrl-C while connecting: no step of the job may follow.
-      host.Tell("interrupted before the job started");
-      result = ExitAborted;
-    } else {
-      jobStarted = true;
-      result = RunJob(host, link, plan, interrupted, outcome);
-      if (link.Retries > 0)
-        host.AddLogLine("Retries: " + std::to_string(link.Retries) + " read(s) repeated.");
-      if (writesFlash && options.skipBlankWords)
-        host.AddLogLine("Blank words skipped: " + std::to_string(outcome.SkippedBlankWords) +
-                        " (FFFFFFFF, already held by the erased sectors).");
-      if (options.write && result == ExitDone && !options.finalCheck) {
-        host.AddLogLine("Final check skipped (--no-final-check).");
-        outcome.Check.Result = "skipped";
-      }
-      if (writesFlash) TellSectorsLeftErased(outcome.Passes, host);
-      if (options.verbose)
-        for (const transfer::WritePass& pass : outcome.Passes)
-          for (const transfer::SectorErase& erase : pass.EraseTimes)
-            host.Tell("sector " + std::to_string(erase.Sector) + " erased in " +
-                      std::to_string(erase.Ms) + " ms");
-      if (!options.write && result == ExitDone) {
-        if (options.doubleRead)
-          host.AddLogLine("Double read: every block read twice and equal; " +
-                          std::to_string(link.Rereads) + " more read(s) to settle.");
-        NameCompleteDumps(job, selection);
-        outcome.Written = selection;
-        outcome.DumpsComplete = true;
-        if (options.checksums) WriteChecksums(selection, host);
-      }
-    }
+    result = RunPlan(Plan());
   } catch (const std::exception& failure) {
-    host.Tell(failure.what());
-    if (outcome.Error.empty()) outcome.Error = failure.what();
+    host_.Tell(failure.what());
+    if (outcome_.Error.empty()) outcome_.Error = failure.what();
     result = ExitJobFailed;
   }
-  if (dumpsClaimed && result != ExitDone) TellWherePartialDumpsAre(job, selection, host);
-  heldDumps.clear();
+  if (dumps_) {
+    if (result != ExitDone) dumps_->TellWhereTheyAre(host_);
+    dumps_->Release();
+  }
+  return LeaveDeco(result);
+}
 
-  if (writeUnderWay && result != ExitDone) {
-    KeepServiceMode(link, options, host, jobStarted, outcome);
+bool JobRun::CheckBeforeJob() {
+  if (options_.write) {
+    outcome_.Error = RefusedBeforeJob;
+    if (!host_.Confirm("Patch deco is risky.  Continue?")) return false;
+    if (!transfer::CheckWriteFiles(selection_, method_, names_, host_)) return false;
+  } else if (!transfer::CheckReadFiles(selection_, host_) ||
+             !transfer::AskReadOverwrites(selection_, host_)) {
+    outcome_.Error = RefusedBeforeJob;
+    return false;
+  }
+  return CheckRunOutputs(options_, names_, host_, outcome_.Error);
+}
+
+bool JobRun::ClaimDumps() {
+  if (!dumps_) return true;
+  if (!dumps_->Claim(host_, outcome_.Error)) return false;
+  outcome_.Written = dumps_->Partial();
+  return true;
+}
+
+bool JobRun::Connect() {
+  const bool connected = ConnectFromCli(link_, options_, host_, interrupted_, outcome_.Error);
+  outcome_.Model = link_.Model;
+  outcome_.Protected = link_.Block18Protected;
+  if (!connected) return false;
+  serial::TBlockSerial& port = *link_.SerialLink;
+  if (options_.verbose)
+    host_.Tell("connected through " + port.DevicePath + " at " +
+               std::to_string(port.LineSettings.BaudRate) + " baud" +
+               (port.LatencyNote().empty() ? "" : "; " + port.LatencyNote()));
+  // Every character on the line, for the report's figures.
+  port.OnStatus = [this](serial::TBlockSerial*, serial::THookSerialReason reason,
+                         const std::string& value) {
+    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
+      record_.Characters(std::stoull(value));
+  };
+  return true;
+}
+
+transfer::JobPlan JobRun::Plan() {
+  ReturnChipsToReading(link_, selection_);
+  if (!options_.write) return transfer::ReadJobPlan(dumps_->Partial());
+  transfer::JobPlan plan = transfer::WriteJobPlan(selection_, method_, names_, host_);
+  plan.SkipBlankWords = options_.skipBlankWords && writesFlash_;
+  plan.FinalCheck = options_.finalCheck;
+  plan.ErasePoll = options_.erasePoll && writesFlash_;
+  if (writesFlash_ && (options_.fastProgram || options_.verbose)) {
+    protocol::FlashChips chips;
+    plan.FastProgram = ChooseFastProgram(link_, options_, host_, chips);
+    outcome_.Chips = chips;
+  }
+  writeUnderWay_ = true;
+  return plan;
+}
+
+int JobRun::RunPlan(const transfer::JobPlan& plan) {
+  if (interrupted_) {
+    // Ctrl-C while connecting: no step of the job may follow.
+    host_.Tell("interrupted before the job started");
+    return ExitAborted;
+  }
+  jobStarted_ = true;
+  const int result = RunOnWorker(plan);
+  TellWhatTheJobDid();
+  if (!options_.write && result == ExitDone) PutDumpsInPlace();
+  return result;
+}
+
+// Runs the plan on the worker; the interrupt is the Abort.
+int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
+  transfer::TIOThread worker(host_, link_, plan);
+  worker.Resume();
+  while (!worker.Finished()) {
+    std::this_thread::sleep_for(AbortPollInterval);
+    if (interrupted_ && !worker.Terminated()) worker.Terminate();
+  }
+  worker.WaitFor();
+  const transfer::JobResult result = worker.Result();
+  outcome_.Passes = result.Passes;
+  outcome_.Comparisons = result.Comparisons;
+  outcome_.Check = result.FinalCheck;
+  outcome_.SkippedBlankWords = result.SkippedBlankWords;
+  outcome_.FastProgrammedWords = result.FastProgrammedWords;
+  outcome_.FastProgramFellBack = result.FastProgramFellBack;
+  outcome_.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
+  return ExitStatusOf(result, worker.Terminated(), host_);
+}
+
+void JobRun::TellWhatTheJobDid() {
+  if (link_.Retries > 0)
+    host_.AddLogLine("Retries: " + std::to_string(link_.Retries) + " read(s) repeated.");
+  if (writesFlash_ && options_.skipBlankWords)
+    host_.AddLogLine("Blank words skipped: " + std::to_string(outcome_.SkippedBlankWords) +
+                     " (FFFFFFFF, already held by the erased sectors).");
+  if (outcome_.Check.Verdict == transfer::FinalCheckVerdict::Skipped)
+    host_.AddLogLine("Final check skipped (--no-final-check).");
+  if (writesFlash_) TellSectorsLeftErased(outcome_.Passes, host_);
+  if (options_.verbose)
+    for (const transfer::WritePass& pass : outcome_.Passes)
+      for (const transfer::SectorErase& erase : pass.EraseTimes)
+        host_.Tell("sector " + std::to_string(erase.Sector) + " erased in " +
+                   std::to_string(erase.Ms) + " ms");
+}
+
+void JobRun::PutDumpsInPlace() {
+  if (options_.doubleRead)
+    host_.AddLogLine("Double read: every block read twice and equal; " +
+                     std::to_string(link_.Rereads) + " more read(s) to settle.");
+  dumps_->NameComplete();
+  outcome_.Written = selection_;
+  outcome_.DumpsComplete = true;
+  if (options_.checksums) WriteChecksums(selection_, host_);
+}
+
+int JobRun::LeaveDeco(int result) {
+  if (writeUnderWay_ && result != ExitDone) {
+    KeepServiceMode(link_, options_, host_, jobStarted_, outcome_);
   } else {
     try {
-      transfer::DisconnectDeco(link);
+      transfer::DisconnectDeco(link_);
     } catch (const std::exception& failure) {
       const std::string why = std::string("disconnect failed: ") + failure.what();
-      host.Tell(why);
+      host_.Tell(why);
       if (result == ExitDone) result = ExitJobFailed;
       // The report names why the run failed, this too.
-      if (outcome.Error.empty()) outcome.Error = why;
+      if (outcome_.Error.empty()) outcome_.Error = why;
     }
   }
-  outcome.Rereads = link.Rereads;
-  outcome.Retries = link.Retries;
+  outcome_.Rereads = link_.Rereads;
+  outcome_.Retries = link_.Retries;
   return result;
 }
 
@@ -489,7 +351,7 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
       ran = true;
       announcer.join();
     });
-    result = Run(options, host, interrupted, *record, outcome);
+    result = JobRun(options, host, interrupted, *record, outcome).Run();
   }
   if (options.verbose) {
     for (const PhaseRecord& phase : record->Phases()) {

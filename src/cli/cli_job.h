@@ -64,9 +64,6 @@ struct RunEnd {
 int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
                    const std::atomic<bool>& interrupted, RunEnd* end = nullptr);
 
-// Why the report cannot be written there ("" when it can): tried before the deco is touched.
-std::string ReportRefusal(const std::string& reportFile);
-
 // The write method a --method value names.
 transfer::WriteMethod MethodOf(const std::string& name);
 

@@ -3,7 +3,6 @@
 // questions of READ and WRITE answered by --yes or at a prompt.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -31,7 +30,8 @@ class ConsoleHost : public protocol::StatusSink,
   void SetBarColour(uint32_t colour) override;
   void PhaseStarted(transfer::PhaseKind kind, uint64_t bytes, const std::string& label) override;
   void PhaseEnded(transfer::PhaseKind kind, const std::string& label) override;
-  void PostWorkerDone() override { done_ = true; }
+  // The job's result says how it ended.
+  void PostWorkerDone() override {}
   bool Confirm(const std::string& text) override;
   void Message(const std::string& text) override;
   void AddLogLine(const std::string& text) override;
@@ -39,7 +39,6 @@ class ConsoleHost : public protocol::StatusSink,
   // A message of the command line's own, after its prefix: what failed and why, what to do.
   void Tell(const std::string& text) { Message(MessagePrefix + text); }
 
-  bool Done() const { return done_; }
   // Starts every line with prefix (one deco of several); progress then comes as plain lines.
   void SetLinePrefix(const std::string& prefix);
 
@@ -61,7 +60,6 @@ class ConsoleHost : public protocol::StatusSink,
   bool barShown_ = false;
   uint64_t phaseBytes_ = 0;
   uint64_t phaseStartMs_ = 0;
-  std::atomic<bool> done_{false};
 };
 
 }  // namespace cli

@@ -9,6 +9,7 @@
 #include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "pyrelink_version.h"
+#include "transfer/memories.h"
 
 namespace cli {
 
@@ -32,6 +33,22 @@ nlohmann::json FileEntry(const std::string& role, const std::string& name) {
     }
   }
   return entry;
+}
+
+const char* FinalCheckText(transfer::FinalCheckVerdict verdict) {
+  switch (verdict) {
+    case transfer::FinalCheckVerdict::Passed:
+      return "passed";
+    case transfer::FinalCheckVerdict::Failed:
+      return "failed";
+    case transfer::FinalCheckVerdict::Interrupted:
+      return "interrupted";
+    case transfer::FinalCheckVerdict::Skipped:
+      return "skipped";
+    case transfer::FinalCheckVerdict::NotRun:
+      break;
+  }
+  return "not run";
 }
 
 std::string ResultOf(int exitCode) {
@@ -87,9 +104,8 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
   // partial files of a READ that did not finish (never an earlier dump of the same name).
   const transfer::JobSelection& named = options.write ? s : outcome.Written;
   nlohmann::json files = nlohmann::json::array();
-  if (s.Firmware) files.push_back(FileEntry("firmware", named.FirmwareFile));
-  if (s.Eeprom) files.push_back(FileEntry("eeprom", named.EepromFile));
-  if (s.Channel) files.push_back(FileEntry("channel", named.ChannelFile));
+  for (const transfer::Memory& memory : transfer::Memories)
+    if (s.*memory.Ticked) files.push_back(FileEntry(memory.Name, named.*memory.File));
   if (!options.write)
     for (nlohmann::json& entry : files) entry["complete"] = outcome.DumpsComplete;
   run["files"] = files;
@@ -113,7 +129,7 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
   run["comparisons"] = comparisons;
   const transfer::FinalCheckResult& check = outcome.Check;
   run["final_check"] = {
-      {"result", check.Result},
+      {"result", FinalCheckText(check.Verdict)},
       {"sectors", check.CheckedSectors},
       {"differing_sectors", check.DifferingSectors},
       {"eeprom", check.EepromChecked ? nlohmann::json(check.EepromEqual ? "equal" : "differs")

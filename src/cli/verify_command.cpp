@@ -13,6 +13,7 @@
 #include "protocol/image_files.h"
 #include "transfer/connection.h"
 #include "transfer/final_check.h"
+#include "transfer/memories.h"
 
 namespace cli {
 
@@ -128,9 +129,10 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host,
                   const std::atomic<bool>& interrupted) {
   const transfer::JobSelection& s = options.selection;
   std::vector<FileToVerify> files;
-  if (s.Firmware) files.push_back({s.FirmwareFile, protocol::FirmwareImageBytes, true});
-  if (s.Channel) files.push_back({s.ChannelFile, protocol::ChannelImageBytes, true});
-  if (s.Eeprom) files.push_back({s.EepromFile, protocol::EepromImageBytes, false});
+  for (const transfer::Memory& memory : transfer::Memories)
+    if (s.*memory.Ticked)
+      files.push_back({s.*memory.File, memory.ImageBytes,
+                       memory.ImageBytes != protocol::EepromImageBytes});
   for (const FileToVerify& file : files) {
     const std::string refusal = FileRefusal(file);
     if (refusal.empty()) continue;

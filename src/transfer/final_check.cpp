@@ -88,7 +88,7 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
       result.DifferingSectors =
           SectorsDifferingFromWrite(link, lastPass.ImageFile, lastPass.Sectors, stop, stopped);
       if (stopped) {
-        result.Result = "interrupted";
+        result.Verdict = FinalCheckVerdict::Interrupted;
         return result;
       }
       if (result.DifferingSectors.empty()) {
@@ -104,7 +104,7 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
   }
   if (selection.Eeprom) {
     if (stop) {
-      result.Result = "interrupted";
+      result.Verdict = FinalCheckVerdict::Interrupted;
       return result;
     }
     result.EepromChecked = true;
@@ -118,7 +118,7 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
                                      protocol::BareFileName(selection.EepromFile) + ".");
     }
   }
-  result.Result = equal ? "passed" : "failed";
+  result.Verdict = equal ? FinalCheckVerdict::Passed : FinalCheckVerdict::Failed;
   return result;
 }
 

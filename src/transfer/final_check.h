@@ -28,8 +28,8 @@ std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::
 bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile);
 
 // Reads back the sectors of the last write pass (none when a comparison already proved it) and
-// the EEPROM when the job wrote it, and logs "Final check: ..." lines; Result "failed" on a
-// difference, "interrupted" when stop was asked for before it ended.
+// the EEPROM when the job wrote it, and logs "Final check: ..." lines; Failed on a difference,
+// Interrupted when stop was asked for before it ended.
 FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
                                const JobSelection& selection, const std::atomic<bool>& stop);
 // The words that say which sectors differ, for the job's error text.

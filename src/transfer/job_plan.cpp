@@ -1,12 +1,13 @@
 #include "transfer/job_plan.h"
 
+#include "transfer/memories.h"
+
 namespace transfer {
 
 std::vector<std::string> TickedFiles(const JobSelection& selection) {
   std::vector<std::string> files;
-  if (selection.Firmware) files.push_back(selection.FirmwareFile);
-  if (selection.Eeprom) files.push_back(selection.EepromFile);
-  if (selection.Channel) files.push_back(selection.ChannelFile);
+  for (const Memory& memory : Memories)
+    if (selection.*memory.Ticked) files.push_back(selection.*memory.File);
   return files;
 }
 

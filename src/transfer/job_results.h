@@ -27,17 +27,36 @@ struct WritePass {
   std::vector<SectorErase> EraseTimes;
 };
 
+// What the final check found.
+enum class FinalCheckVerdict {
+  NotRun,       // the job did not reach it, or a shortfall left nothing sure to check
+  Passed,       // everything read back equal
+  Failed,       // something read back different
+  Interrupted,  // a stop request ended it first
+  Skipped,      // the WRITE was done without it, as its plan asked
+};
+
 // The reading back, after a WRITE, of what it wrote last, and of the EEPROM.
 struct FinalCheckResult {
-  std::string Result = "not run";  // passed, failed, interrupted, skipped, not run
+  FinalCheckVerdict Verdict = FinalCheckVerdict::NotRun;
   std::vector<int> CheckedSectors;
   std::vector<int> DifferingSectors;
   bool EepromChecked = false;
   bool EepromEqual = false;
 };
 
+// How a job ended.
+enum class JobEnd {
+  Running,     // not ended yet
+  Done,        // every step done as promised
+  Incomplete,  // every step run, some doing less than promised (the shortfall says what)
+  Failed,      // an error ended it (the error text says which)
+  Stopped,     // a stop request ended it before its end
+};
+
 // What the worker did, as values: whole once the worker has ended.
 struct JobResult {
+  JobEnd End = JobEnd::Running;
   // The text of the error that ended the job; empty when none did.
   std::string ErrorText;
   // Why the job did less than it promises (a sector skipped, a write that could not start, a

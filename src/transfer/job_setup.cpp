@@ -1,6 +1,5 @@
 #include "transfer/job_setup.h"
 
-#include <array>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +7,7 @@
 
 #include "protocol/image_files.h"
 #include "transfer/file_size_limit.h"
+#include "transfer/memories.h"
 #include "transfer/own_files.h"
 
 namespace transfer {
@@ -39,38 +39,23 @@ std::string WriteProbe(const std::string& file) {
   return "";
 }
 
-// Each memory's check box, file, image size and kind, in the order firmware, EEPROM, channel.
-struct MemoryFile {
-  bool ticked;
-  const std::string& file;
-  int64_t size;
-  const char* kind;
-};
-std::array<MemoryFile, 3> MemoryFiles(const JobSelection& selection) {
-  return {{{selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes,
-            "a firmware image"},
-           {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes, "an EEPROM image"},
-           {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes,
-            "a channel list image"}}};
-}
-
 // Why a WRITE file failed its size check: the path as given, what is there, what is wanted.
-std::string WrongFileDetail(const MemoryFile& check, bool relaxed) {
+std::string WrongFileDetail(const Memory& memory, const std::string& file, bool relaxed) {
   std::error_code error;
   std::string found;
-  if (!fs::exists(check.file, error)) {
+  if (!fs::exists(file, error)) {
     found = " does not exist";
-  } else if (fs::is_directory(check.file, error)) {
+  } else if (fs::is_directory(file, error)) {
     found = " is a folder";
   } else {
-    int64_t size = protocol::FileSize64(check.file);
+    int64_t size = protocol::FileSize64(file);
     found = size < 0 ? " cannot be opened" : " has " + std::to_string(size) + " bytes";
   }
   const std::string wanted =
       relaxed ? "the Different blocks method takes any file of a non-zero multiple of " +
                     std::to_string(WriteSizeGranule) + " bytes"
-              : std::string(check.kind) + " has " + std::to_string(check.size) + " bytes";
-  return check.file + found + "; " + wanted;
+              : std::string(memory.Kind) + " has " + std::to_string(memory.ImageBytes) + " bytes";
+  return file + found + "; " + wanted;
 }
 
 // The folder a file name lies in; "." for a bare name.
@@ -125,29 +110,29 @@ bool CheckReadFiles(const JobSelection& selection, JobDialogs& dialogs) {
   int64_t needed = 0;
   const int64_t sizeLimit = FileSizeLimit();
   const std::string* first = nullptr;
-  for (const MemoryFile& target : MemoryFiles(selection)) {
-    if (!target.ticked) continue;
-    if (!first) first = &target.file;
-    const std::string name = protocol::BareFileName(target.file);
+  for (const Memory& memory : Memories) {
+    if (!(selection.*memory.Ticked)) continue;
+    const std::string& file = selection.*memory.File;
+    if (!first) first = &file;
+    const std::string name = protocol::BareFileName(file);
     std::error_code error;
     // One dump would overwrite the other: the later memory's read replaces the earlier's.
-    fs::path full = fs::weakly_canonical(fs::absolute(target.file, error), error);
+    fs::path full = fs::weakly_canonical(fs::absolute(file, error), error);
     for (const fs::path& other : seen) {
       if (other == full)
         return refuse(name + " is named for two memories: each needs its own file.");
     }
     seen.push_back(full);
-    fs::path folder = FolderOf(target.file);
+    fs::path folder = FolderOf(file);
     if (!fs::is_directory(folder, error))
       return refuse("The folder of " + name + " does not exist: " + folder.string() + ".");
-    if (fs::is_directory(target.file, error))
-      return refuse(target.file + " is a folder, not a file.");
-    std::string reason = WriteProbe(target.file);
+    if (fs::is_directory(file, error)) return refuse(file + " is a folder, not a file.");
+    std::string reason = WriteProbe(file);
     if (!reason.empty()) return refuse("Cannot write " + name + ": " + reason + ".");
-    if (target.size > sizeLimit)
-      return refuse(name + " needs " + Kb(target.size) + ", but this program may write files of " +
-                    Kb(sizeLimit) + " only.");
-    needed += target.size;
+    if (memory.ImageBytes > sizeLimit)
+      return refuse(name + " needs " + Kb(memory.ImageBytes) +
+                    ", but this program may write files of " + Kb(sizeLimit) + " only.");
+    needed += memory.ImageBytes;
   }
   if (first) {
     // All dumps usually share one folder; the first one's is the one that counts.
@@ -197,12 +182,13 @@ bool CheckWriteFile(const std::string& fileName, int64_t expectedSize, bool rela
 bool CheckWriteFiles(const JobSelection& selection, WriteMethod method, const RunNames& names,
                      JobDialogs& dialogs) {
   bool failed = true;
-  for (const MemoryFile& check : MemoryFiles(selection)) {
-    if (!check.ticked) continue;
+  for (const Memory& memory : Memories) {
+    if (!(selection.*memory.Ticked)) continue;
+    const std::string& file = selection.*memory.File;
     const bool relaxed = method == WriteMethod::DifferentBlocks;
-    if (!CheckWriteFile(check.file, check.size, relaxed, failed)) {
-      dialogs.Message(protocol::BareFileName(check.file) + WrongFileSuffix);
-      dialogs.Explain(WrongFileDetail(check, relaxed));
+    if (!CheckWriteFile(file, memory.ImageBytes, relaxed, failed)) {
+      dialogs.Message(protocol::BareFileName(file) + WrongFileSuffix);
+      dialogs.Explain(WrongFileDetail(memory, file, relaxed));
       return false;
     }
   }

@@ -47,7 +47,10 @@ JobResult TransferJob::Result() const {
 }
 
 void TransferJob::NoteError(const std::string& text) {
-  Record([&](JobResult& result) { result.ErrorText = text; });
+  Record([&](JobResult& result) {
+    result.ErrorText = text;
+    result.End = JobEnd::Failed;
+  });
 }
 
 void TransferJob::NoteShortfall(const std::string& reason) {
@@ -63,6 +66,19 @@ void TransferJob::Run() {
   } else {
     RunReadJob();
   }
+  // Short of an error, only a stop request ends a job before its end.
+  Record([](JobResult& result) {
+    if (result.End == JobEnd::Running) result.End = JobEnd::Stopped;
+  });
+}
+
+void TransferJob::Finish() {
+  Record([&](JobResult& result) {
+    result.End = result.Shortfall.empty() ? JobEnd::Done : JobEnd::Incomplete;
+    if (plan_.IsWriteJob && !plan_.FinalCheck && result.End == JobEnd::Done)
+      result.FinalCheck.Verdict = FinalCheckVerdict::Skipped;
+  });
+  host_.PostWorkerDone();
 }
 
 void TransferJob::UpdateProgress() {
@@ -115,7 +131,7 @@ void TransferJob::RunReadJob() {
     }
   }
   protocol::WaitSeconds(ReadJobEndWaitSeconds);
-  if (!stop_) host_.PostWorkerDone();
+  if (!stop_) Finish();
 }
 
 // ---- the write job ------------------------------------------------------------------------------
@@ -145,7 +161,7 @@ void TransferJob::RunWriteJob() {
   if (!eepromVerified)
     throw std::runtime_error("the EEPROM differs from " + plan_.Selection.EepromFile +
                              " after it was written twice");
-  host_.PostWorkerDone();
+  Finish();
 }
 
 bool TransferJob::WriteEepromPart() {
@@ -222,7 +238,8 @@ void TransferJob::FinalCheck() {
   FinalCheckResult check = RunFinalCheck(link_, sofar.LastWritePass(), plan_.Selection, stop_);
   Record([&](JobResult& result) { result.FinalCheck = check; });
   // A WRITE whose result differs from its image has failed, whatever its passes said.
-  if (check.Result == "failed") throw std::runtime_error(FinalCheckFailure(check, plan_.Selection));
+  if (check.Verdict == FinalCheckVerdict::Failed)
+    throw std::runtime_error(FinalCheckFailure(check, plan_.Selection));
 }
 
 }  // namespace transfer

@@ -48,6 +48,9 @@ class TransferJob {
   };
   // Posts the phase's start line and tells the host.
   Phase StartPhase(PhaseKind kind, uint64_t bytes, const std::string& startText);
+  // Every step has run: the result says how the job ended (a WRITE done without its final
+  // check, as its plan asked, says the check was skipped), and the owner is told.
+  void Finish();
   void RunReadJob();
   void RunWriteJob();
   // False when Safe's read-back of the EEPROM differs from its file.

@@ -9,6 +9,7 @@
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
 #include "transfer/connection.h"
+#include "transfer/memories.h"
 #include "transfer/scope_exit.h"
 #include "transfer/time_stamp.h"
 
@@ -187,19 +188,10 @@ void TForm1::TellWhatTheJobLeft(bool aborting) {
 }
 
 void TForm1::NoteReadTargets(const transfer::JobSelection& selection) {
-  struct Memory {
-    bool ticked;
-    const std::string& file;
-    int64_t imageBytes;
-  } memories[] = {
-      {selection.Firmware, selection.FirmwareFile, protocol::FirmwareImageBytes},
-      {selection.Eeprom, selection.EepromFile, protocol::EepromImageBytes},
-      {selection.Channel, selection.ChannelFile, protocol::ChannelImageBytes},
-  };
   readTargets_.clear();
-  for (const Memory& memory : memories) {
-    if (memory.ticked)
-      readTargets_.push_back({memory.file, memory.imageBytes, StateOf(memory.file)});
+  for (const transfer::Memory& memory : transfer::Memories) {
+    const std::string& file = selection.*memory.File;
+    if (selection.*memory.Ticked) readTargets_.push_back({file, memory.ImageBytes, StateOf(file)});
   }
 }
 

@@ -145,6 +145,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "job failed: the EEPROM differs from E.bin after it was written twice",
        "Verify EEPROM: differs from E.bin.", "[]", false, "am29lv800bb", ChipsLeftIn::Reading, false,
        false, false},
+      {"write done, no final check", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, false, 0,
+       false, "", "Final check skipped (--no-final-check).", "[]", false, "am29lv800bb",
+       ChipsLeftIn::Reading, false, false, false},
       {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, true,
        "interrupted before the job started", "", "[]"},
       {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, false,
@@ -278,6 +281,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
         << out;
     auto report = nlohmann::json::parse(ReadFile("run.json"))["runs"][0];
     EXPECT_EQ(report["exit_status"], row.exitCode);
+    // A WRITE told to leave out the final check says it skipped it only when the WRITE was done.
+    if (!row.finalCheck) {
+      EXPECT_EQ(report["final_check"]["result"], row.exitCode == 0 ? "skipped" : "not run");
+    }
     if (row.interruptInFinalCheck) {
       EXPECT_EQ(report["final_check"]["result"], "interrupted");
     }
@@ -544,7 +551,7 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
     bool stop = false;
   } rows[] = {
       {"as a WRITE leaves it", [](auto&, auto&, auto&) {}, cli::ExitDone,
-       "Verify: the flash holds what a WRITE of Ch.bin leaves.\nVerify: the EEPROM holds E.bin."},
+       "Verify: the EEPROM holds E.bin.\nVerify Ch.bin against the deco ...\nVerify: the flash holds what a WRITE of Ch.bin leaves."},
       {"a word differs",
        [](std::vector<uint8_t>& deco, auto&, auto&) { deco[Sector3 + 0x10] ^= 0x01; },
        cli::ExitJobFailed, "Verify FAILED: sector(s) 3 differ from Ch.bin.\n  sector 3: 1 word(s) differ; 7FE10010: deco "},

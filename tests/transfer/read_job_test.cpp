@@ -41,6 +41,7 @@ TEST(ReadJobTest, FirmwareEepromAndChannel) {
     EXPECT_EQ(plan.BlockCount, FirmwareBlocks);
     EXPECT_EQ(session.Run(plan), "");
     EXPECT_EQ(session.host.DoneCount(), 1);
+    EXPECT_EQ(session.result.End, JobEnd::Done);
     auto flash = AsText(session.deco.Model().Flash());
     EXPECT_EQ(ReadFile(selection.FirmwareFile), flash);
     EXPECT_EQ(ReadFile(selection.ChannelFile), flash.substr(0, 524288));
@@ -95,6 +96,7 @@ TEST(ReadJobTest, StopAfterABlockLeavesWholeBlocks) {
   session.host.StopWhen = [](const std::string& event) { return event == "progress 3"; };
   EXPECT_EQ(session.Run(plan), "");
   EXPECT_EQ(session.host.DoneCount(), 0);
+  EXPECT_EQ(session.result.End, JobEnd::Stopped);
   size_t blocks = FlashReads(session.CommandsSinceJobStart());
   EXPECT_GT(blocks, 0u);
   EXPECT_EQ(static_cast<size_t>(protocol::FileSizeOf(selection.FirmwareFile)), blocks * 256);
@@ -149,6 +151,7 @@ TEST(ReadJobTest, DroppedReplyEndsTheJobWithTheErrorLogged) {
   EXPECT_EQ(log.back(), "ERROR: Communication error 9997: Timeout during operation");
   for (const auto& line : log) EXPECT_EQ(line.find("is finished"), std::string::npos);
   EXPECT_EQ(session.host.DoneCount(), 0);
+  EXPECT_EQ(session.result.End, JobEnd::Failed);
 }
 
 TEST(ReadJobTest, UnwritableOutputEndsTheJob) {

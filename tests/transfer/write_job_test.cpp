@@ -203,6 +203,7 @@ TEST(WriteJobTest, ShortImageNeverErasesWhatItCannotRestore) {
   auto log = session.host.Log();
   EXPECT_TRUE(Logged(log, "Block 4 skipped: Fw.bin does not cover it fully."));
   EXPECT_EQ(session.shortfall, "Block 4 skipped: Fw.bin does not cover it fully.");
+  EXPECT_EQ(session.result.End, JobEnd::Incomplete);
   EXPECT_EQ(AsText(session.deco.Model().Flash()), flash);
 }
 
@@ -222,6 +223,8 @@ TEST(WriteJobTest, EepromOnlyTwiceWithSafe) {
   EXPECT_TRUE(Logged(session.host.Log(), "Verify EEPROM: equal to E.bin."));
   EXPECT_EQ(AsText(session.deco.Model().Eeprom()), image);
   EXPECT_EQ(session.host.DoneCount(), 1);
+  EXPECT_EQ(session.result.End, JobEnd::Done);
+  EXPECT_EQ(session.result.FinalCheck.Verdict, FinalCheckVerdict::Passed);
   EXPECT_TRUE(session.flashWriteActive);  // a job without flash work leaves it set, as designed
 
   // A read-back that differs fails the Safe WRITE, whatever the final check then reads: a WRITE
@@ -233,6 +236,7 @@ TEST(WriteJobTest, EepromOnlyTwiceWithSafe) {
             "the EEPROM differs from " + selection.EepromFile + " after it was written twice");
   EXPECT_TRUE(Logged(session.host.Log(), "Verify EEPROM: differs from E.bin."));
   EXPECT_TRUE(Logged(session.host.Log(), "Final check: the EEPROM holds E.bin."));
+  EXPECT_EQ(session.result.End, JobEnd::Failed);
 }
 
 TEST(WriteJobTest, StopChecks) {
@@ -265,6 +269,7 @@ TEST(WriteJobTest, StopChecks) {
     auto commands = session.CommandsSinceJobStart();
     EXPECT_EQ(Count(commands, "02207FE0155400010080"), row.erases) << row.name;
     EXPECT_EQ(session.host.DoneCount(), 0) << row.name;
+    EXPECT_EQ(session.result.End, JobEnd::Stopped) << row.name;
     EXPECT_EQ(session.flashWriteActive, row.stillActive) << row.name;
     for (const auto& line : session.host.Log())
       EXPECT_EQ(line.find("Diff in"), std::string::npos) << row.name;

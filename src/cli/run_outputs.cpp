@@ -1,0 +1,59 @@
+#include "cli/run_outputs.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "transfer/own_files.h"
+
+namespace cli {
+
+namespace {
+
+// Why the run could not write a file into folder ("" when it can): tried by creating one.
+std::string FolderRefusal(const std::filesystem::path& folder) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error))
+    return "the folder " + folder.string() + " does not exist";
+  try {
+    std::string probe = transfer::ClaimOwnFile((folder / ".pyrelink-probe").string());
+    std::filesystem::remove(probe, error);
+  } catch (const std::exception& failure) {
+    return std::string("cannot write in ") + folder.string() + ": " + failure.what();
+  }
+  return "";
+}
+
+std::filesystem::path FolderOf(const std::string& file) {
+  std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+}  // namespace
+
+std::string ReportRefusal(const std::string& reportFile) {
+  if (reportFile.empty()) return "";
+  std::error_code error;
+  if (std::filesystem::is_directory(reportFile, error)) return "a folder, not a file";
+  return FolderRefusal(FolderOf(reportFile));
+}
+
+bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names, ConsoleHost& host,
+                     std::string& error) {
+  auto refuse = [&](const std::string& what, const std::string& why) {
+    error = what + ": " + why;
+    host.Tell(error);
+    return false;
+  };
+  std::string why = ReportRefusal(options.reportFile);
+  if (!why.empty()) return refuse("--report " + options.reportFile, why);
+  const transfer::JobSelection& s = options.selection;
+  bool readsBack = options.method != "normal";
+  bool merges = s.Firmware && s.Channel;
+  if (options.write && (readsBack || merges)) {
+    std::string why = FolderRefusal(FolderOf(names.FirmwareReadBackName));
+    if (!why.empty()) return refuse("the WRITE's read-back and merged image", why);
+  }
+  return true;
+}
+
+}  // namespace cli

@@ -1,0 +1,21 @@
+// What a WRITE that did not finish tells about the deco it left in service mode: what it
+// changed, and the command that writes it again.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_job.h"
+#include "transfer/job_results.h"
+
+namespace cli {
+
+// The command that writes the same files again into a deco that is still in service mode. It
+// runs without questions (a script has no terminal to answer them) and by Different blocks, so
+// that a long WRITE goes on from what is already in the flash instead of starting over.
+std::string WriteAgainCommand(const JobOptions& options);
+
+// What the flash passes of a WRITE changed, for the message of one that did not finish.
+std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes);
+
+}  // namespace cli
