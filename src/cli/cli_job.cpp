@@ -128,6 +128,7 @@ class JobRun {
   // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
   // fails comes before any work on the deco and disconnects as usual.
   bool writeUnderWay_ = false;
+  bool fastProgramChosen_ = false;  // the chips offer unlock bypass and it was asked for
   bool jobStarted_ = false;
 };
 
@@ -227,7 +228,7 @@ transfer::JobPlan JobRun::Plan() {
   plan.ErasePoll = options_.erasePoll && writesFlash_;
   if (writesFlash_ && (options_.fastProgram || options_.verbose)) {
     protocol::FlashChips chips;
-    plan.FastProgram = ChooseFastProgram(link_, options_, host_, chips);
+    plan.FastProgram = fastProgramChosen_ = ChooseFastProgram(link_, options_, host_, chips);
     outcome_.Chips = chips;
   }
   writeUnderWay_ = true;
@@ -275,6 +276,15 @@ void JobRun::TellWhatTheJobDid() {
                      " (FFFFFFFF, already held by the erased sectors).");
   if (outcome_.Check.Verdict == transfer::FinalCheckVerdict::Skipped)
     host_.AddLogLine("Final check skipped (--no-final-check).");
+  if (options_.fast && writesFlash_) {
+    const std::string programming =
+        !fastProgramChosen_               ? "words programmed the usual way (no unlock bypass to use)"
+        : outcome_.FastProgramFellBack ? "unlock bypass until it did not take, then the usual way"
+                                       : "words programmed in unlock bypass";
+    host_.AddLogLine("--fast used: erases waited for by reading; " + programming + "; " +
+                     std::to_string(outcome_.SkippedBlankWords) +
+                     " blank word(s) left to the erase; the final check.");
+  }
   if (writesFlash_) TellSectorsLeftErased(outcome_.Passes, host_);
   if (options_.verbose)
     for (const transfer::WritePass& pass : outcome_.Passes)

@@ -109,8 +109,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "stopped at 7FE10190)",
        "", "[0,1,2,3]"},
       {"fast write, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false,
-       false, 0, false, "", "Fast programming: words are programmed in unlock bypass.", "[3]",
-       true},
+       false, 0, false, "",
+       "--fast used: erases waited for by reading; words programmed in unlock bypass; 0 blank "
+       "word(s) left to the erase; the final check.",
+       "[3]", true},
       {"fast write, the upper chip's high byte wired straight", true, "diff",
        Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false, "",
        "Upper flash chip's high data byte: wired straight\nFlash part: AMD Am29LV800BB (8 Mbit, "
@@ -206,8 +208,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.write = row.write;
     options.method = row.method;
     options.doubleRead = row.doubleRead && !row.write;
-    options.skipBlankWords = row.doubleRead && row.write;
-    options.erasePoll = options.fastProgram = row.fast;
+    options.skipBlankWords = (row.doubleRead && row.write) || row.fast;
+    options.fast = options.erasePoll = options.fastProgram = row.fast;
     options.finalCheck = row.finalCheck;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
@@ -277,7 +279,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
               row.leftInService && !wroteNothing)
         << err;
     EXPECT_EQ(out.find("Blank words skipped") != std::string::npos,
-              row.write && row.doubleRead && s.Firmware)
+              row.write && (row.doubleRead || row.fast) && s.Firmware)
         << out;
     auto report = nlohmann::json::parse(ReadFile("run.json"))["runs"][0];
     EXPECT_EQ(report["exit_status"], row.exitCode);
