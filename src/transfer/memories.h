@@ -1,5 +1,5 @@
 // The deco's three memories, once for every front end: each one's check box and file in a job's
-// selection, its image size and its name.
+// selection, its image size, its name, and whether it lies in the flash.
 #pragma once
 
 #include <array>
@@ -16,14 +16,16 @@ struct Memory {
   int64_t ImageBytes;
   bool JobSelection::*Ticked;
   std::string JobSelection::*File;
+  bool InFlash;  // the firmware and the channel list share the flash; the EEPROM lies apart
 };
 
 // In the order firmware, EEPROM, channel: the order of every check and question.
 inline constexpr std::array<Memory, 3> Memories{{
-    {"firmware", protocol::FirmwareImageBytes, &JobSelection::Firmware,
-     &JobSelection::FirmwareFile},
-    {"eeprom", protocol::EepromImageBytes, &JobSelection::Eeprom, &JobSelection::EepromFile},
-    {"channel", protocol::ChannelImageBytes, &JobSelection::Channel, &JobSelection::ChannelFile},
+    {"firmware", protocol::FirmwareImageBytes, &JobSelection::Firmware, &JobSelection::FirmwareFile,
+     true},
+    {"eeprom", protocol::EepromImageBytes, &JobSelection::Eeprom, &JobSelection::EepromFile, false},
+    {"channel", protocol::ChannelImageBytes, &JobSelection::Channel, &JobSelection::ChannelFile,
+     true},
 }};
 
 }  // namespace transfer
