@@ -48,7 +48,7 @@ void KeepServiceMode(protocol::DecoLink& link, const JobOptions& options, Consol
     host.Tell(state + "Do not switch it off: its memory may be incomplete (" +
               WhatWasWritten(outcome.Passes) + ").");
   }
-  host.Tell("write again with: " + WriteAgainCommand(options));
+  host.Tell("write again with: " + WriteAgainCommand(options, outcome.Verified));
   host.Tell("(--method diff reads the flash first and writes only the sectors that still differ)");
 }
 
@@ -261,6 +261,7 @@ int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
   outcome_.Passes = result.Passes;
   outcome_.Comparisons = result.Comparisons;
   outcome_.Check = result.FinalCheck;
+  outcome_.Verified = result.Verified;
   outcome_.SkippedBlankWords = result.SkippedBlankWords;
   outcome_.FastProgrammedWords = result.FastProgrammedWords;
   outcome_.FastProgramFellBack = result.FastProgramFellBack;

@@ -19,6 +19,7 @@ struct JobOutcome {
   std::vector<transfer::WritePass> Passes;
   std::vector<std::vector<int>> Comparisons;  // the differing sectors of each comparison
   transfer::FinalCheckResult Check;
+  transfer::VerifiedMemories Verified;
   // The files this run wrote: a READ's dumps, or their partial files when it failed.
   transfer::JobSelection Written;
   bool DumpsComplete = false;

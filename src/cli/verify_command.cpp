@@ -131,8 +131,7 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host,
   std::vector<FileToVerify> files;
   for (const transfer::Memory& memory : transfer::Memories)
     if (s.*memory.Ticked)
-      files.push_back({s.*memory.File, memory.ImageBytes,
-                       memory.ImageBytes != protocol::EepromImageBytes});
+      files.push_back({s.*memory.File, memory.ImageBytes, memory.InFlash});
   for (const FileToVerify& file : files) {
     const std::string refusal = FileRefusal(file);
     if (refusal.empty()) continue;

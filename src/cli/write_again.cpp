@@ -12,18 +12,48 @@ std::string Quoted(const std::string& text) {
   return text.find_first_of(" \t'\"") == std::string::npos ? text : "'" + text + "'";
 }
 
+// The memories of the job that are still to be written. When every one is verified (a stop
+// that came after the final check), all of them: a WRITE names at least one.
+std::vector<const transfer::Memory*> LeftToWrite(const transfer::JobSelection& selection,
+                                                 const transfer::VerifiedMemories& verified) {
+  std::vector<const transfer::Memory*> ticked, left;
+  for (const transfer::Memory& memory : transfer::Memories) {
+    if (!(selection.*memory.Ticked)) continue;
+    ticked.push_back(&memory);
+    if (!(memory.InFlash ? verified.Flash : verified.Eeprom)) left.push_back(&memory);
+  }
+  return left.empty() ? ticked : left;
+}
+
 }  // namespace
 
-std::string WriteAgainCommand(const JobOptions& options) {
+std::string WriteAgainCommand(const JobOptions& options,
+                              const transfer::VerifiedMemories& verified) {
   const transfer::JobSelection& s = options.selection;
-  std::string command = "pyrelink-cli --port " + Quoted(options.port) + " --service --baud " +
-                        options.baud + " write";
-  for (const transfer::Memory& memory : transfer::Memories) {
-    if (s.*memory.Ticked)
-      command += std::string(" --") + memory.Name + " " + Quoted(s.*memory.File);
-  }
-  if (options.erasePoll) command += " --erase-poll";
-  if (options.fastProgram) command += " --fast-program";
+  const std::vector<const transfer::Memory*> left = LeftToWrite(s, verified);
+  bool flashLeft = false;
+  for (const transfer::Memory* memory : left) flashLeft |= memory->InFlash;
+
+  // The run's own options go before the subcommand, as in the usage; --report stays out, for
+  // the next run's report would replace the one that tells what this run did.
+  std::string command = "pyrelink-cli --port " + Quoted(options.port);
+  if (options.retries != JobOptions().retries)
+    command += " --retries " + std::to_string(options.retries);
+  if (!options.logFile.empty()) command += " --log " + Quoted(options.logFile);
+  if (options.verbose) command += " --verbose";
+  command += " --service --baud " + options.baud + " write";
+  for (const transfer::Memory* memory : left)
+    command += std::string(" --") + memory->Name + " " + Quoted(s.*memory->File);
+  // The flash's options apply while flash is left to write; they need the final check after a
+  // WRITE by Different blocks, so --no-final-check stays only without them.
+  const bool skipBlankWords = flashLeft && options.skipBlankWords;
+  const bool erasePoll = flashLeft && options.erasePoll;
+  const bool fastProgram = flashLeft && options.fastProgram;
+  if (skipBlankWords) command += " --skip-blank-words";
+  if (!options.finalCheck && !skipBlankWords && !erasePoll && !fastProgram)
+    command += " --no-final-check";
+  if (erasePoll) command += " --erase-poll";
+  if (fastProgram) command += " --fast-program";
   return command + " --method diff --yes";
 }
 

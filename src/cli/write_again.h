@@ -12,8 +12,11 @@ namespace cli {
 
 // The command that writes the same files again into a deco that is still in service mode. It
 // runs without questions (a script has no terminal to answer them) and by Different blocks, so
-// that a long WRITE goes on from what is already in the flash instead of starting over.
-std::string WriteAgainCommand(const JobOptions& options);
+// that a long WRITE goes on from what is already in the flash instead of starting over; it
+// leaves out the memories already verified, and keeps every option of the job that still
+// applies to what is left.
+std::string WriteAgainCommand(const JobOptions& options,
+                              const transfer::VerifiedMemories& verified);
 
 // What the flash passes of a WRITE changed, for the message of one that did not finish.
 std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes);

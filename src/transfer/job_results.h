@@ -54,6 +54,13 @@ enum class JobEnd {
   Stopped,     // a stop request ended it before its end
 };
 
+// The memories a WRITE wrote and read back equal to their files: a WRITE that goes on from it
+// need not write them again.
+struct VerifiedMemories {
+  bool Flash = false;   // by the final check
+  bool Eeprom = false;  // by Safe's reading back, unless the final check then found it different
+};
+
 // What the worker did, as values: whole once the worker has ended.
 struct JobResult {
   JobEnd End = JobEnd::Running;
@@ -69,6 +76,7 @@ struct JobResult {
   // Whether a comparison followed the last write pass (and so proved it).
   bool ComparedSinceLastPass = false;
   FinalCheckResult FinalCheck;
+  VerifiedMemories Verified;
   uint64_t SkippedBlankWords = 0;
   // Words programmed in unlock bypass; and whether a sector so written did not hold, so that
   // the rest was written the usual way.

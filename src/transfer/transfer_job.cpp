@@ -174,6 +174,7 @@ bool TransferJob::WriteEepromPart() {
     const std::string& file = plan_.Selection.EepromFile;
     protocol::WriteEeprom(link_, file);
     verified = EepromHolds(link_, file);
+    Record([&](JobResult& result) { result.Verified.Eeprom = verified; });
     protocol::PostStatus(link_, std::string("Verify EEPROM: ") +
                                     (verified ? "equal to " : "differs from ") +
                                     protocol::BareFileName(file) + ".");
@@ -236,7 +237,15 @@ void TransferJob::FinalCheck() {
   if (!plan_.FinalCheck || !sofar.Shortfall.empty()) return;
   host_.SetBarColour(ColourReadBack);
   FinalCheckResult check = RunFinalCheck(link_, sofar.LastWritePass(), plan_.Selection, stop_);
-  Record([&](JobResult& result) { result.FinalCheck = check; });
+  Record([&](JobResult& result) {
+    result.FinalCheck = check;
+    // An interrupted check may have read part of a memory only: it proves none.
+    if (check.Verdict != FinalCheckVerdict::Passed && check.Verdict != FinalCheckVerdict::Failed)
+      return;
+    if (plan_.Selection.Firmware || plan_.Selection.Channel)
+      result.Verified.Flash = check.DifferingSectors.empty();
+    if (check.EepromChecked) result.Verified.Eeprom = check.EepromEqual;
+  });
   // A WRITE whose result differs from its image has failed, whatever its passes said.
   if (check.Verdict == FinalCheckVerdict::Failed)
     throw std::runtime_error(FinalCheckFailure(check, plan_.Selection));

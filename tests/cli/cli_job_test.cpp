@@ -19,6 +19,7 @@
 #include "cli/port_listing.h"
 #include "cli/run_record.h"
 #include "cli/sha256.h"
+#include "cli/write_again.h"
 #include "cli/chip_command.h"
 #include "cli/verify_command.h"
 #include "protocol/flash_map.h"
@@ -51,6 +52,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     ShortFirmware,
     FirmwareDifferingInSector1,
     FirmwareDifferingInSector3,
+    EepromAndFirmwareDifferingInSector3,
     BlankHalfOfSector3,
     Dumps
   };
@@ -78,6 +80,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     bool straightHighByte = false;  // the upper chip's high data byte wired straight
     bool interruptInFinalCheck = false;
     bool finalCheck = true;
+    // What the command to write again holds after its port; the row runs with a log.
+    const char* writeAgain = nullptr;
   } rows[] = {
       // Blank words concern flash only: an EEPROM WRITE says nothing of them.
       {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, true, false, 0, false, "",
@@ -97,6 +101,15 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       {"write leaves the blank words to the erase, proven", true, "diff",
        Files::BlankHalfOfSector3, 0, 0, 0, 0, true, false, 0, false, "",
        "Blank words skipped: 8192 (FFFFFFFF, already held by the erased sectors).", "[3]"},
+      // The EEPROM is proven by the final check: writing again leaves it out, and keeps the
+      // job's options.
+      {"write done, flash differs after it, the EEPROM holds its file", true, "diff",
+       Files::EepromAndFirmwareDifferingInSector3, 0, 100, 0, 0, true, false, 1, true,
+       "the final check found sector(s) 3 different from what was written",
+       "Final check: the EEPROM holds E.bin.", "[3]", false, "am29lv800bb", ChipsLeftIn::Reading,
+       false, false, true,
+       " --retries 0 --log run.log --service --baud 115200 write --firmware Fw.bin "
+       "--skip-blank-words --method diff --yes"},
       {"write skips a sector", true, "diff", Files::ShortFirmware, 0, 0, 0, 0, false, false, 1, true,
        "job incomplete: Block 4 skipped: Fw.bin does not cover it fully.", "", "[]"},
       {"write fails", true, "normal", Files::Eeprom, ConnectLines + 5, 0, 0, 0, false, false, 1, true,
@@ -108,6 +121,16 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "memory may be incomplete (sector(s) 0 1 2 3 erased, 0 1 2 written in full; the WRITE "
        "stopped at 7FE10190)",
        "", "[0,1,2,3]"},
+      // The same after Safe's reading back proved the EEPROM (two writes and a read of 16 lines).
+      {"safe write fails while programming, the EEPROM verified", true, "safe",
+       Files::EepromAndFirmwareDifferingInSector3,
+       ConnectLines + ResetLines + 3 * 16 + 56 + 4 * 100 + 4, 0, 0, 0, false, false, 1, true,
+       "memory may be incomplete (sector(s) 0 1 2 3 erased, 0 1 2 written in full; the WRITE "
+       "stopped at 7FE10190)",
+       "Verify EEPROM: equal to E.bin.", "[0,1,2,3]", false, "am29lv800bb", ChipsLeftIn::Reading,
+       false, false, true,
+       " --retries 0 --log run.log --service --baud 115200 write --firmware Fw.bin --method diff "
+       "--yes"},
       {"fast write, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false,
        false, 0, false, "",
        "--fast used: erases waited for by reading; words programmed in unlock bypass; 0 blank "
@@ -211,8 +234,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.skipBlankWords = (row.doubleRead && row.write) || row.fast;
     options.fast = options.erasePoll = options.fastProgram = row.fast;
     options.finalCheck = row.finalCheck;
+    if (row.writeAgain) options.logFile = "run.log";
     transfer::JobSelection& s = options.selection;
-    s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
+    s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps ||
+               row.files == Files::EepromAndFirmwareDifferingInSector3;
     s.EepromFile = "E.bin";
     testing_support::WriteFile(s.EepromFile, std::string(2048, '\x5A'));
     s.Firmware = row.files != Files::Eeprom;
@@ -228,7 +253,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     if (row.files == Files::BlankHalfOfSector3) image.replace(0x18000, 0x8000, 0x8000, '\xFF');
     if (row.files == Files::FirmwareDifferingInSector1)
       image[0x8010] = static_cast<char>(image[0x8010] ^ 0x40);
-    if (row.files == Files::FirmwareDifferingInSector3)
+    if (row.files == Files::FirmwareDifferingInSector3 ||
+        row.files == Files::EepromAndFirmwareDifferingInSector3)
       image[WeakWord - sim::FlashBase] = static_cast<char>(image[WeakWord - sim::FlashBase] ^ 0x81);
     testing_support::WriteFile(s.FirmwareFile, image);
     CapturingHost host;
@@ -313,9 +339,14 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(CountStarting(commands, "0610"), 0u);  // no EEPROM read
     }
     // A read-back with a two-bit error says nothing of what the EEPROM holds.
+    // A WRITE that was not done says to write the EEPROM again unless it holds its file.
     if (row.write && s.Eeprom && row.corruptAt == 0) {
       EXPECT_EQ(AsText(session.deco.Model().Eeprom()) == std::string(2048, '\x5A'),
-                row.exitCode == 0);
+                row.exitCode == 0 || err.find(" --eeprom ") == std::string::npos)
+          << err;
+    }
+    if (row.writeAgain) {
+      EXPECT_NE(err.find(row.writeAgain), std::string::npos) << err;
     }
     if (row.files == Files::Dumps) {
       // A dump takes its name only when complete; a failed READ leaves the earlier one alone.
@@ -672,6 +703,57 @@ TEST(CliJobTest, LogReportAndChecksums) {
   EXPECT_EQ(ReadFile("write.json.tmp"), "another run's report");
   EXPECT_FALSE(std::filesystem::exists("write.json_2.tmp"));
   std::filesystem::current_path(folderBefore);
+}
+
+// The command that writes again after a WRITE that did not finish: the memories not yet
+// verified, and each option of the job that applies to them and goes with the others.
+TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
+  struct Row {
+    const char* name;
+    bool flashVerified;
+    bool eepromVerified;
+    bool finalCheck;
+    bool flashOptions;  // --skip-blank-words --erase-poll --fast-program
+    const char* command;
+  } rows[] = {
+      {"nothing verified", false, false, true, true,
+       "pyrelink-cli --port '/dev/my deco' --log run.log --verbose --service --baud 38400 write "
+       "--firmware Fw.bin --eeprom E.bin --skip-blank-words --erase-poll --fast-program --method "
+       "diff --yes"},
+      // Without flash to write its options go, and the final check may be left out again.
+      {"the flash verified", true, false, false, true,
+       "pyrelink-cli --port '/dev/my deco' --log run.log --verbose --service --baud 38400 write "
+       "--eeprom E.bin --no-final-check --method diff --yes"},
+      // The flash's options need the final check after a WRITE by Different blocks.
+      {"the EEPROM verified", false, true, false, true,
+       "pyrelink-cli --port '/dev/my deco' --log run.log --verbose --service --baud 38400 write "
+       "--firmware Fw.bin --skip-blank-words --erase-poll --fast-program --method diff --yes"},
+      {"the EEPROM verified, no flash options", false, true, false, false,
+       "pyrelink-cli --port '/dev/my deco' --log run.log --verbose --service --baud 38400 write "
+       "--firmware Fw.bin --no-final-check --method diff --yes"},
+      // A stop after the final check: a WRITE names at least one memory.
+      {"everything verified", true, true, true, false,
+       "pyrelink-cli --port '/dev/my deco' --log run.log --verbose --service --baud 38400 write "
+       "--firmware Fw.bin --eeprom E.bin --method diff --yes"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    cli::JobOptions options;
+    options.port = "/dev/my deco";
+    options.baud = "38400";
+    options.write = true;
+    options.method = "safe";
+    options.logFile = "run.log";
+    options.reportFile = "run.json";  // the next run's report would replace this one's
+    options.verbose = true;
+    options.finalCheck = row.finalCheck;
+    options.skipBlankWords = options.erasePoll = options.fastProgram = row.flashOptions;
+    options.selection.Firmware = options.selection.Eeprom = true;
+    transfer::VerifiedMemories verified;
+    verified.Flash = row.flashVerified;
+    verified.Eeprom = row.eepromVerified;
+    EXPECT_EQ(cli::WriteAgainCommand(options, verified), row.command);
+  }
 }
 
 // The same job on several decos at once, one of them faulty: it fails alone, the others finish
