@@ -1,7 +1,5 @@
 #include "cli/cli_connect.h"
 
-#include <memory>
-
 #include "cli/access_hint.h"
 #include "protocol/resync.h"
 #include "protocol/service_mode.h"
@@ -37,10 +35,8 @@ bool StartInStep(protocol::DecoLink& link, ConsoleHost& host, std::string& error
 std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service) {
   // No status sink: the probes' dialogue is not the job's log.
   protocol::DecoLink link;
-  link.SerialLink = std::make_unique<serial::TBlockSerial>();
-  link.SerialLink->RaiseExcept = true;
   try {
-    link.SerialLink->OpenPort(port);
+    link.Open(port, protocol::StandbyBaud);
   } catch (const std::exception&) {
     return "";
   }
@@ -64,14 +60,18 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
 }
 
 bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-                    const std::atomic<bool>& interrupted, std::string& error) {
-  transfer::ConnectError failure;
-  if (transfer::ConnectDeco(link, options.port, options.baud, !options.service, failure)) {
+                    const std::atomic<bool>& interrupted, std::string& error,
+                    protocol::DecoFacts& deco) {
+  const transfer::ConnectResult connect =
+      transfer::ConnectDeco(link, options.port, options.baud, !options.service);
+  deco = connect.Deco;
+  const transfer::ConnectError& failure = connect.Error;
+  if (connect.Connected) {
     host.AddLogLine("OK");
     if (!interrupted && !StartInStep(link, host, error)) return false;
     // A deco already in service mode answers the switch to its own speed plainly, which the
     // dialogue judges wrong; the initialisation it then answered shows the line works.
-    if (options.service && link.SpeedSwitchAnswer == protocol::DecoLink::SwitchAnswer::Wrong)
+    if (options.service && deco.SpeedSwitchAnswer == protocol::DecoFacts::SwitchAnswer::Wrong)
       host.Tell("the speed switch's \"ERROR!\" is the answer of a deco already in service mode: "
                 "it answered the initialisation at " + options.baud +
                 " baud, so the switch went through");

@@ -11,10 +11,12 @@
 
 namespace cli {
 
-// Connects link to the deco of options (port, speed, standby or service mode) and logs "OK". On
-// failure tells why and what to do, puts it in error, and answers false.
+// Connects link to the deco of options (port, speed, standby or service mode) and logs "OK"; deco
+// receives what the connect learned, also when it failed later. On failure tells why and what
+// to do, puts it in error, and answers false.
 bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-                    const std::atomic<bool>& interrupted, std::string& error);
+                    const std::atomic<bool>& interrupted, std::string& error,
+                    protocol::DecoFacts& deco);
 
 // Listens once in service mode at each speed the connect did not try (9600, 38400, 115200), by
 // a read that changes nothing in the deco (about two seconds each), and says what to change:

@@ -116,7 +116,7 @@ void TellSectorsLeftErased(const std::vector<transfer::WritePass>& passes, Conso
 // written again at once; returning it to standby with a half-written flash could leave it dead.
 void KeepServiceMode(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                      bool jobStarted, const JobOutcome& outcome) {
-  link.SerialLink.reset();  // closes the port without a word to the deco
+  link.Close();  // without a word to the deco
   std::string state = "the deco is still in service mode (-SE-) at " + options.baud + " baud. ";
   if (!jobStarted) {
     host.Tell(state + "Nothing was written: its memory is unchanged.");
@@ -145,6 +145,8 @@ int RunJob(ConsoleHost& host, protocol::DecoLink& link, const transfer::JobPlan&
   outcome.SkippedBlankWords = result.SkippedBlankWords;
   outcome.FastProgrammedWords = result.FastProgrammedWords;
   outcome.FastProgramFellBack = result.FastProgramFellBack;
+  outcome.Retries = result.Reads.Retries;
+  outcome.Rereads = result.Reads.Rereads;
   outcome.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
   if (worker.Terminated() && !host.Done()) {
     protocol::WaitSeconds(AbortSettleSeconds);
@@ -312,9 +314,10 @@ void ReturnChipsToReading(protocol::DecoLink& link, const transfer::JobSelection
 
 bool Connect(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
              const std::atomic<bool>& interrupted, JobOutcome& outcome) {
-  bool connected = ConnectFromCli(link, options, host, interrupted, outcome.Error);
-  outcome.Model = link.Model;
-  outcome.Protected = link.Block18Protected;
+  protocol::DecoFacts deco;
+  bool connected = ConnectFromCli(link, options, host, interrupted, outcome.Error, deco);
+  outcome.Model = deco.Model;
+  outcome.Protected = deco.Block18Protected;
   return connected;
 }
 
@@ -323,8 +326,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   protocol::DecoLink link(&host);
   const transfer::JobSelection& selection = options.selection;
   const bool writesFlash = options.write && (selection.Firmware || selection.Channel);
-  link.DoubleRead = options.doubleRead && !options.write;
-  link.ReadRetries = options.retries;
+  const protocol::ReadPolicy reads{options.retries, options.doubleRead && !options.write};
+  link.SetReadPolicy(reads);
   const transfer::RunNames names = transfer::TimeStampedNames(
       transfer::LocalTimeStamp() + (options.nameTag.empty() ? "" : "_" + options.nameTag));
   const transfer::WriteMethod method = MethodOf(options.method);
@@ -358,17 +361,11 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
   outcome.Error.clear();
   if (!Connect(link, options, host, interrupted, outcome)) return ExitJobFailed;
   clearUnusedDumps.Dismiss();
-  serial::TBlockSerial& port = *link.SerialLink;
   if (options.verbose)
-    host.Tell("connected through " + port.DevicePath + " at " +
-              std::to_string(port.LineSettings.BaudRate) + " baud" +
-              (port.LatencyNote().empty() ? "" : "; " + port.LatencyNote()));
+    host.Tell("connected through " + link.DevicePath() + " at " + std::to_string(link.Speed()) +
+              " baud" + (link.LatencyNote().empty() ? "" : "; " + link.LatencyNote()));
   // Every character on the line, for the report's figures.
-  port.OnStatus = [&record](serial::TBlockSerial*, serial::THookSerialReason reason,
-                            const std::string& value) {
-    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
-      record.Characters(std::stoull(value));
-  };
+  link.CountCharacters([&record](uint64_t count) { record.Characters(count); });
 
   int result = ExitJobFailed;
   // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
@@ -392,6 +389,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     } else {
       plan = transfer::ReadJobPlan(job);
     }
+    plan.Reads = reads;
+    plan.Block18Protected = outcome.Protected;
     if (interrupted) {
       // Ctrl-C while connecting: no step of the job may follow.
       host.Tell("interrupted before the job started");
@@ -399,8 +398,8 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     } else {
       jobStarted = true;
       result = RunJob(host, link, plan, interrupted, outcome);
-      if (link.Retries > 0)
-        host.AddLogLine("Retries: " + std::to_string(link.Retries) + " read(s) repeated.");
+      if (outcome.Retries > 0)
+        host.AddLogLine("Retries: " + std::to_string(outcome.Retries) + " read(s) repeated.");
       if (writesFlash && options.skipBlankWords)
         host.AddLogLine("Blank words skipped: " + std::to_string(outcome.SkippedBlankWords) +
                         " (FFFFFFFF, already held by the erased sectors).");
@@ -417,7 +416,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       if (!options.write && result == ExitDone) {
         if (options.doubleRead)
           host.AddLogLine("Double read: every block read twice and equal; " +
-                          std::to_string(link.Rereads) + " more read(s) to settle.");
+                          std::to_string(outcome.Rereads) + " more read(s) to settle.");
         NameCompleteDumps(job, selection);
         outcome.Written = selection;
         outcome.DumpsComplete = true;
@@ -445,8 +444,10 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
       if (outcome.Error.empty()) outcome.Error = why;
     }
   }
-  outcome.Rereads = link.Rereads;
-  outcome.Retries = link.Retries;
+  // The run's reads, the connect's and the chips' among them.
+  const protocol::ReadCounters counts = link.Counts();
+  outcome.Rereads = counts.Rereads;
+  outcome.Retries = counts.Retries;
   return result;
 }
 

@@ -29,16 +29,12 @@ std::string Figure(const char* format, double value) {
 int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
               const std::atomic<bool>& interrupted) {
   protocol::DecoLink link(&host);
-  link.ReadRetries = options.retries;
+  link.SetReadPolicy(protocol::ReadPolicy{options.retries, false});
   std::string error;
-  if (!ConnectFromCli(link, options, host, interrupted, error)) return ExitJobFailed;
-  serial::TBlockSerial& port = *link.SerialLink;
+  protocol::DecoFacts deco;
+  if (!ConnectFromCli(link, options, host, interrupted, error, deco)) return ExitJobFailed;
   uint64_t characters = 0;
-  port.OnStatus = [&characters](serial::TBlockSerial*, serial::THookSerialReason reason,
-                                const std::string& value) {
-    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
-      characters += std::stoull(value);
-  };
+  link.CountCharacters([&characters](uint64_t count) { characters += count; });
 
   std::vector<double> replyMs;
   int failed = 0;
@@ -70,13 +66,13 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
     }
   }
   double seconds = static_cast<double>(serial::MonotonicMs() - startMs) / 1000.0;
-  port.OnStatus = nullptr;
-  const uint32_t baud = static_cast<uint32_t>(port.LineSettings.BaudRate);
+  link.CountCharacters(nullptr);
+  const uint32_t baud = link.Speed();
   const size_t replies = replyMs.size() + static_cast<size_t>(failed);
 
   host.AddLogLine("Line check: " + std::to_string(read) + " read(s) of the EEPROM, " +
                   std::to_string(replies) + " replies, at " + std::to_string(baud) +
-                  " baud through " + port.DevicePath);
+                  " baud through " + link.DevicePath());
   if (!replyMs.empty()) {
     std::sort(replyMs.begin(), replyMs.end());
     double perTransaction = static_cast<double>(characters) / static_cast<double>(replies);
@@ -89,7 +85,8 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   double rate = seconds > 0 ? static_cast<double>(characters) / seconds : 0.0;
   host.AddLogLine("Characters per second:" + Figure(" %.0f", rate) + ", the wire carries" +
                   Figure(" %.0f", wireRate) + Figure(" (%.0f %%)", 100.0 * rate / wireRate));
-  host.AddLogLine("Reads repeated: " + std::to_string(link.Retries) +
+  const uint64_t repeated = link.Counts().Retries;
+  host.AddLogLine("Reads repeated: " + std::to_string(repeated) +
                   ", reads failed: " + std::to_string(failed));
 
   int result = ExitDone;
@@ -99,7 +96,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   } else if (failuresInARow >= MaxFailuresInARow) {
     host.Tell("the line stopped answering: check the cable and the adapter");
     result = ExitJobFailed;
-  } else if (failed > 0 || link.Retries > 0) {
+  } else if (failed > 0 || repeated > 0) {
     host.Tell("the line lost or garbled replies: check the cable and the adapter before a WRITE");
     result = ExitJobFailed;
   }

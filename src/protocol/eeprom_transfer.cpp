@@ -18,27 +18,30 @@ constexpr size_t ReplyDataOffset = 7;
 template <typename Take>
 void ReadEepromLines(DecoLink& link, Take&& take) {
   for (int i = 0; i < EepromLines; ++i) {
-    ReadEepromLine(link, i);
-    take(link.EepromBuffer.data());
+    const EepromLine data = ReadEepromLine(link, i);
+    take(data.data());
   }
 }
 }  // namespace
 
-void ReadEepromLine(DecoLink& link, int line) {
+EepromLine ReadEepromLine(DecoLink& link, int line) {
   std::string command = EepromLineCommand(line);
   auto lineName = [line] {
     return "the EEPROM line at " + ToHex(static_cast<uint32_t>(EepromLineBytes * line), 3);
   };
-  ReadBlock(link, command, lineName, link.EepromBuffer.data(), EepromLineBytes,
+  EepromLine data{};
+  ReadBlock(link, command, lineName, data.data(), EepromLineBytes,
             [&](uint8_t* destination) {
               std::string reply = SendCommand(link, command, 1);
-              HexData data = DecodeHexBytes128(reply, ReplyDataOffset, destination);
-              if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+              HexData decoded = DecodeHexBytes128(reply, ReplyDataOffset, destination);
+              if (decoded != HexData::Good)
+                throw EBadReply(command, DescribeHexData(decoded, reply));
               // Another line's data under this line's name would be stored as good.
               if (!EchoesEepromRead(reply, command))
                 throw EBadReply(command, "the reply echoes " + reply.substr(0, ReplyDataOffset) +
                                              ", another line's read");
             });
+  return data;
 }
 
 bool ReadEeprom(DecoLink& link, const std::string& fileName) {
@@ -73,12 +76,10 @@ bool WriteEeprom(DecoLink& link, const std::string& fileName) {
   uint64_t start = ClockReading();
   uint32_t offset = 0;
   for (int i = 0; i < EepromLines; ++i) {
-    for (int b = 0; b < EepromLineBytes; ++b)
-      link.EepromBuffer[static_cast<size_t>(b)] =
-          static_cast<uint8_t>(image[offset + static_cast<uint32_t>(b)]);
     std::string data;
     data.reserve(2 * EepromLineBytes);
-    for (uint8_t byte : link.EepromBuffer) data += ToHex(byte, 2);
+    for (int b = 0; b < EepromLineBytes; ++b)
+      data += ToHex(static_cast<uint8_t>(image[offset + static_cast<uint32_t>(b)]), 2);
     SendCommand(link, "060" + ToHex(offset, 4) + data, 1);
     offset += EepromLineBytes;
   }

@@ -1,18 +1,22 @@
 // Reading and writing the deco's 2 KB EEPROM in sixteen lines of 128 bytes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "protocol/deco_link.h"
+#include "protocol/hex_codec.h"
 
 namespace protocol {
 
 inline constexpr int EepromLines = 16;
 inline constexpr int EepromBytes = EepromLines * EepromLineBytes;
 
-// Reads line (0-15) into the link's EepromBuffer, repeating a failed read as the link allows.
-void ReadEepromLine(DecoLink& link, int line);
+using EepromLine = std::array<uint8_t, EepromLineBytes>;
+
+// Reads line (0-15), repeating a failed read as the link's read policy allows.
+EepromLine ReadEepromLine(DecoLink& link, int line);
 // Reads the EEPROM into fileName. Throws on a serial error, a bad reply or a file error.
 bool ReadEeprom(DecoLink& link, const std::string& fileName);
 // The EEPROM's 2 KB, read without a file or a log line.

@@ -14,17 +14,12 @@ namespace protocol {
 // A reply must begin within this many reply time-outs; a deco that never answers must not
 // hold the caller for ever.
 inline constexpr int32_t FirstByteTimeoutFactor = 4;
-// The longest reply line the deco sends is 515 characters; anything far beyond is garbage.
-inline constexpr int32_t MaxReplyLength = 1024;
 inline constexpr int32_t ModelQueryTimeoutFactor = 5;
 
 // Sends command and answers the deco's reply line, waiting timeoutFactor reply time-outs.
 std::string SendCommand(DecoLink& link, const std::string& command, int timeoutFactor);
 // The reply time-out of timeoutFactor base time-outs, on the active clock.
 int32_t ReplyTimeoutMs(const DecoLink& link, int timeoutFactor);
-// Waits up to firstByteMs for a reply to begin and then takes its line, bounded in time and
-// length as SendCommand's is. False when no reply began; a serial error passes through.
-bool ReceiveReply(DecoLink& link, int32_t firstByteMs, int32_t replyTimeoutMs, std::string& reply);
 // A log line for the deco's owner.
 void PostStatus(DecoLink& link, const std::string& text);
 void WaitSeconds(unsigned seconds);

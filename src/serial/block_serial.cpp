@@ -285,6 +285,7 @@ int32_t TBlockSerial::WriteBytes(const void* buffer, int32_t count) {
   }
   RaiseOnError();
   ReportStatus(HR_WriteCount, std::to_string(written));
+  if (OnCharacters) OnCharacters(written);
   return written;
 }
 
@@ -299,6 +300,7 @@ int32_t TBlockSerial::ReadBytes(void* buffer, int32_t count) {
   if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);
   RaiseOnError();
   ReportStatus(HR_ReadCount, std::to_string(got));
+  if (OnCharacters) OnCharacters(got);
   return got;
 }
 

@@ -41,6 +41,8 @@ class TBlockSerial {
 
   // State, in the order of the classic component; the published ones are free for the owner.
   THookSerialStatus OnStatus;
+  // The number of characters of every write and read, as a number.
+  std::function<void(int32_t)> OnCharacters;
   intptr_t Handle = -1;
   int32_t Tag = 0;
   std::string DevicePath;

@@ -1,30 +1,28 @@
 #include "transfer/connection.h"
 
+#include "protocol/protocol_error.h"
 #include "protocol/service_mode.h"
 #include "protocol/transaction.h"
 
 namespace transfer {
 
-bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const std::string& baudText,
-                 bool decoInStandby, ConnectError& error) {
-  link.BaseTimeout = protocol::StandardBaseTimeout;
-  link.DecoInStandby = decoInStandby;
-  link.SerialLink = std::make_unique<serial::TBlockSerial>();
-  link.SerialLink->RaiseExcept = true;
+ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
+                          const std::string& baudText, bool decoInStandby) {
+  link.SetBaseTimeout(protocol::StandardBaseTimeout);
+  ConnectResult result;
   try {
-    protocol::EnterServiceMode(link, portName, baudText);
+    protocol::EnterServiceMode(link, portName, baudText, decoInStandby, result.Deco);
     protocol::WaitSeconds(ConnectSettleSeconds);
-    return true;
-  } catch (const serial::ESerialError& failure) {
-    error.Text = failure.what();
-    error.Code = failure.Code;
+    result.Connected = true;
+    return result;
   } catch (const std::exception& failure) {
-    error.Text = failure.what();
+    result.Error.Text = failure.what();
+    result.Error.Code = protocol::LineErrorCode(failure);
   }
-  error.Device = link.SerialLink->DevicePath;
+  result.Error.Device = link.DevicePath();
   // A port that never opened reached no deco: there is nothing to leave, and an exit attempt
   // would only log a dialogue that never happened.
-  if (link.SerialLink->PortOpen) {
+  if (link.IsOpen()) {
     try {
       protocol::LeaveServiceMode(link);
     } catch (const std::exception&) {
@@ -32,17 +30,17 @@ bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const st
     }
   }
   protocol::WaitSeconds(ConnectSettleSeconds);
-  link.SerialLink.reset();
-  return false;
+  link.Close();
+  return result;
 }
 
 void DisconnectDeco(protocol::DecoLink& link) {
-  link.BaseTimeout = protocol::StandardBaseTimeout;
+  link.SetBaseTimeout(protocol::StandardBaseTimeout);
   // A reply that came after its time-out would be taken as the deco's answer to the exit.
-  if (link.SerialLink) link.SerialLink->DiscardBuffers();
+  link.DiscardStaleInput();
   protocol::LeaveServiceMode(link);
   protocol::WaitSeconds(ConnectSettleSeconds);
-  link.SerialLink.reset();
+  link.Close();
 }
 
 }  // namespace transfer

@@ -10,7 +10,6 @@
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
-#include "serial/block_serial.h"
 #include "transfer/scope_exit.h"
 #include "transfer/sector_plan.h"
 #include "transfer/transfer_job.h"
@@ -49,13 +48,13 @@ TransferJob::FirstProgrammedBlock TransferJob::CheckFirstProgrammedBlock(std::if
 
 bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind) {
   if (stop_ || plan_.BlockCount == 0) return false;
-  if (!link_.SerialLink || !link_.SerialLink->WaitWritable(PortReadyTimeoutMs)) {
+  if (!link_.IsOpen() || !link_.WaitWritable(PortReadyTimeoutMs)) {
     protocol::PostStatus(link_, "ERROR: cannot WRITE to deco.");
     NoteShortfall("the port was not ready to write within 5 s; the flash was not written");
     return false;
   }
   const std::string fileName = ImageToWrite();
-  SectorPlan plan = PlanSectors(wanted, plan_.BlockCount, link_.Block18Protected, fileName,
+  SectorPlan plan = PlanSectors(wanted, plan_.BlockCount, plan_.Block18Protected, fileName,
                                 protocol::FileSize64(fileName));
   Phase phase = StartPhase(kind, plan.Words * 4,
                            "Write " + protocol::BareFileName(fileName) + " to deco ...");

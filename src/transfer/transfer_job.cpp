@@ -43,7 +43,9 @@ TransferJob::TransferJob(TransferHost& host, protocol::DecoLink& link, JobPlan p
 
 JobResult TransferJob::Result() const {
   std::lock_guard<std::mutex> lock(resultMutex_);
-  return result_;
+  JobResult result = result_;
+  result.Reads = link_.Counts();
+  return result;
 }
 
 void TransferJob::NoteError(const std::string& text) {
@@ -58,6 +60,7 @@ void TransferJob::NoteShortfall(const std::string& reason) {
 }
 
 void TransferJob::Run() {
+  link_.SetReadPolicy(plan_.Reads);
   if (plan_.IsWriteJob) {
     RunWriteJob();
   } else {
@@ -100,7 +103,7 @@ void TransferJob::FinishPhase(const Phase& phase) {
 // ---- the read job -------------------------------------------------------------------------------
 
 void TransferJob::RunReadJob() {
-  link_.BaseTimeout = protocol::StandardBaseTimeout;
+  link_.SetBaseTimeout(protocol::StandardBaseTimeout);
   const JobSelection& selection = plan_.Selection;
   if (selection.Eeprom) {
     protocol::ReadEeprom(link_, selection.EepromFile);
@@ -125,7 +128,7 @@ std::string TransferJob::ImageToWrite() const {
 }
 
 void TransferJob::RunWriteJob() {
-  link_.BaseTimeout = protocol::StandardBaseTimeout;
+  link_.SetBaseTimeout(protocol::StandardBaseTimeout);
   // An EEPROM-only job keeps it set to its end: its questions are those of a write.
   flashWriteActive_ = true;
   const bool eepromVerified = WriteEepromPart();
@@ -200,7 +203,7 @@ void TransferJob::VerifyAndRewrite() {
     return;
   protocol::WaitSeconds(PhaseWaitSeconds);
   const std::string image = ImageToWrite();
-  VerifyResult found = VerifyBlocks(link_, image, readBack);
+  VerifyResult found = VerifyBlocks(link_, plan_.Block18Protected, image, readBack);
   Record([&](JobResult& result) {
     // What was written before this comparison is proven by it.
     result.ComparedSinceLastPass = true;

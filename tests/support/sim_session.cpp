@@ -33,18 +33,19 @@ SimSession::SimSession(const sim::Settings& settings, unsigned timeoutDivisor)
     : deco(OnTestClock(settings)), clock(TestClockDivisor, timeoutDivisor) {
   clock.SetBeforePause([this] { deco.CatchUp(); });
   previousClock_ = protocol::SetClock(&clock);
-  link.SerialLink = std::make_unique<serial::TBlockSerial>();
-  link.SerialLink->RaiseExcept = true;
 }
 
 SimSession::~SimSession() {
-  link.SerialLink.reset();
+  link.Close();
   protocol::SetClock(previousClock_);
 }
 
 void SimSession::Connect(const std::string& baud, bool standby) {
-  link.DecoInStandby = standby;
-  protocol::EnterServiceMode(link, deco.SlavePath(), baud);
+  protocol::EnterServiceMode(link, deco.SlavePath(), baud, standby, learned);
+}
+
+void SimSession::Open(int32_t baud) {
+  link.Open(deco.SlavePath(), baud);
 }
 
 sim::Settings InService(uint32_t baud) {

@@ -175,7 +175,7 @@ TEST(WriteJobTest, ProtectedSector18IsNeverWritten) {
     sim::Settings settings = testing_support::InService();
     if (isProtected) settings.Model = sim::ProtectedModel;
     JobSession session(settings);
-    EXPECT_EQ(session.link.Block18Protected.load(), isProtected);
+    EXPECT_EQ(session.learned.Block18Protected, isProtected);
     std::string image = AsText(session.deco.Model().Flash());
     image[0x1E0000] = static_cast<char>(image[0x1E0000] ^ 0x80);
     JobSelection selection = FirmwareJob(session, image);

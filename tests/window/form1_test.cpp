@@ -264,7 +264,7 @@ TEST_F(WindowTest, ConnectAndDisconnect) {
   EXPECT_EQ(lines[lines.size() - 2], "Initializing deco ...");
   Click(form->Button4);
   EXPECT_FALSE(form->Form().Connected());
-  EXPECT_EQ(form->Form().Link().SerialLink, nullptr);
+  EXPECT_FALSE(form->Form().Link().IsOpen());
   EXPECT_EQ(form->Button4->text(), "Connect");
   EXPECT_TRUE(form->ComboBox1->isEnabled());
   EXPECT_EQ(form->ComboBox1->grab().toImage(), idle);  // its own colours again
