@@ -13,42 +13,6 @@ constexpr int32_t OneStopBit = 0;
 // The longest reply line the deco sends is 515 characters; anything far beyond is garbage.
 constexpr int32_t MaxReplyLength = 1024;
 
-// Puts the port's receive limits back however the reply ends.
-class ReceiveLimits {
- public:
-  ReceiveLimits(serial::TBlockSerial& port, int32_t maxLength)
-      : port_(port), length_(port.MaxLineLength), perWait_(port.InterPacketTimeout) {
-    port.MaxLineLength = maxLength;
-    port.InterPacketTimeout = false;
-  }
-  ~ReceiveLimits() {
-    port_.MaxLineLength = length_;
-    port_.InterPacketTimeout = perWait_;
-  }
-
- private:
-  serial::TBlockSerial& port_;
-  int32_t length_;
-  bool perWait_;
-};
-
-// Waits for the first byte of a reply. A deco's reply never begins with a line feed: one there
-// is the tail of the previous reply's CR LF, so it is dropped and the wait goes on. A deco that
-// ends its lines with CR alone sees no change.
-bool AwaitReplyStart(serial::TBlockSerial& port, int32_t timeoutMs) {
-  serial::Deadline deadline(timeoutMs);
-  bool lineFeedDropped = false;
-  while (port.WaitReadableBuffered(deadline.LeftMs())) {
-    if (port.LineBuffer.empty()) port.LineBuffer = port.ReceiveAvailable(0);
-    if (lineFeedDropped || port.LineBuffer.empty() || port.LineBuffer[0] != '\n') return true;
-    port.LineBuffer.erase(0, 1);
-    lineFeedDropped = true;
-    if (!port.LineBuffer.empty()) return true;
-    if (deadline.Passed()) return false;
-  }
-  return false;
-}
-
 }  // namespace
 
 DecoLink::DecoLink(StatusSink* sink) : sink_(sink) {}
@@ -62,15 +26,15 @@ serial::TBlockSerial& DecoLink::Port() {
 
 void DecoLink::Open(const std::string& portName, int32_t baud) {
   port_ = std::make_unique<serial::TBlockSerial>();
-  port_->RaiseExcept = true;
+  port_->RaiseErrors(true);
   if (counter_) CountCharacters(counter_);
   try {
     port_->OpenPort(portName);
   } catch (...) {
-    devicePath_ = port_->DevicePath;
+    devicePath_ = port_->DevicePath();
     throw;
   }
-  devicePath_ = port_->DevicePath;
+  devicePath_ = port_->DevicePath();
   SetSpeed(baud);
 }
 
@@ -79,11 +43,11 @@ void DecoLink::SetSpeed(int32_t baud) {
 }
 
 uint32_t DecoLink::Speed() const {
-  return port_ ? port_->LineSettings.BaudRate : 0;
+  return port_ ? port_->LineSettings().BaudRate : 0;
 }
 
 bool DecoLink::IsOpen() const {
-  return port_ && port_->PortOpen;
+  return port_ && port_->IsOpen();
 }
 
 void DecoLink::Close() {
@@ -114,26 +78,28 @@ void DecoLink::CountCharacters(std::function<void(uint64_t)> counter) {
   counter_ = std::move(counter);
   if (!port_) return;
   if (!counter_) {
-    port_->OnCharacters = nullptr;
+    port_->SetCharacterCounter(nullptr);
     return;
   }
-  port_->OnCharacters = [this](int32_t count) { counter_(static_cast<uint64_t>(count)); };
+  port_->SetCharacterCounter([this](int32_t count) { counter_(static_cast<uint64_t>(count)); });
 }
 
 void DecoLink::SendLine(const std::string& text) {
   serial::TBlockSerial& port = Port();
-  if (port.WaitWritable(port.DeadlockTimeout)) port.SendText(text + "\r\n");
+  if (port.WaitWritable(port.DeadlockTimeout())) port.SendText(text + "\r\n");
 }
 
 bool DecoLink::ReceiveReply(int32_t firstByteMs, int32_t replyTimeoutMs, std::string& reply) {
   serial::TBlockSerial& port = Port();
-  if (!AwaitReplyStart(port, firstByteMs)) return false;
+  // A deco's reply never begins with a line feed: one there is the tail of the previous reply's
+  // CR LF. A deco that ends its lines with CR alone sees no change.
+  if (!port.WaitCharacter(firstByteMs, true)) return false;
   // The whole reply is bounded in time and length, so a deco that trickles bytes without a CR
   // cannot hold the caller: the time is the reply time-out plus the longest reply's wire time.
   int32_t wireMs =
-      static_cast<int32_t>(serial::WireTimeMs(MaxReplyLength, port.LineSettings.BaudRate));
-  ReceiveLimits limits(port, MaxReplyLength);
-  reply = port.ReceiveUntil(replyTimeoutMs + wireMs, "\r");
+      static_cast<int32_t>(serial::WireTimeMs(MaxReplyLength, port.LineSettings().BaudRate));
+  reply = port.ReceiveUntil(replyTimeoutMs + wireMs, "\r",
+                            serial::ReceiveLimits{MaxReplyLength, true, false});
   return true;
 }
 
@@ -146,11 +112,10 @@ std::string DecoLink::ReceiveWaiting(int32_t timeoutMs) {
 }
 
 void DecoLink::DropHeldInput() {
-  if (port_) port_->LineBuffer.clear();
+  if (port_) port_->DropHeld();
 }
 
 void DecoLink::RaiseTimeout() {
-  Port().RecordAndRaise(serial::ErrTimeout);
   throw serial::ESerialError(serial::ErrTimeout);
 }
 

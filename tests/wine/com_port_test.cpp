@@ -79,10 +79,10 @@ TEST(ComPortTest, ConnectReadLostReplyAndLeave) {
   // A read on an empty queue waits its time-out and says so; it is no hang-up.
   serial::TBlockSerial port;
   port.OpenPort(PortName());
-  port.DeadlockTimeout = 100;
+  port.SetDeadlockTimeout(100);
   char byte = 0;
   EXPECT_EQ(port.ReadBytes(&byte, 1), 0);
-  EXPECT_EQ(port.LastErrorCode, serial::ErrTimeout);
+  EXPECT_EQ(port.LastError(), serial::ErrTimeout);
 }
 
 // 7E1 refused (Wine refuses it on a pseudo-terminal, at the latest from an open's second setting):
@@ -98,9 +98,9 @@ TEST(ComPortTest, RefusedLineFormatFallsBackOnlyOnWine) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.onWine ? "Wine" : "Windows");
     serial::TBlockSerial port(serial::MakeWindowsPortBackend(row.onWine));
-    port.RaiseExcept = true;
+    port.RaiseErrors(true);
     port.OpenPort(PortName());
-    ASSERT_EQ(port.LastErrorCode, 0);
+    ASSERT_EQ(port.LastError(), 0);
     SerialErrorCodeOf([&] { port.ConfigureLine(9600, 7, 'E', 0, false, false); });
     EXPECT_EQ(SerialErrorCodeOf([&] { port.ConfigureLine(115200, 7, 'E', 0, false, false); }),
               row.code);
@@ -112,7 +112,7 @@ TEST(ComPortTest, RefusedLineFormatFallsBackOnlyOnWine) {
 // ends at once, and the queue is looked at in short sleeps), and lasts its time-out.
 TEST(ComPortTest, AWaitForNothingLeavesTheProcessorFree) {
   serial::TBlockSerial port;
-  port.RaiseExcept = true;
+  port.RaiseErrors(true);
   port.OpenPort(PortName());
   constexpr int32_t WaitMs = 400;
   double cpuBefore = ThreadCpuMs();
@@ -129,9 +129,9 @@ TEST(ComPortTest, AWaitForNothingLeavesTheProcessorFree) {
 TEST(ComPortTest, NamesAndErrors) {
   serial::TBlockSerial port;
   port.OpenPort("COM250");
-  EXPECT_EQ(port.DevicePath, "\\\\.\\COM250");
-  EXPECT_NE(port.LastErrorCode, 0);
-  std::string text = port.LastErrorText;
+  EXPECT_EQ(port.DevicePath(), "\\\\.\\COM250");
+  EXPECT_NE(port.LastError(), 0);
+  std::string text = port.LastErrorText();
   ASSERT_FALSE(text.empty());
   EXPECT_NE(text.back(), '.');
   EXPECT_NE(text.back(), ' ');
