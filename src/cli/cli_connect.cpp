@@ -32,9 +32,10 @@ bool StartInStep(protocol::DecoLink& link, ConsoleHost& host, std::string& error
 
 }  // namespace
 
-std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service) {
+std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service,
+                               protocol::Clock& clock) {
   // No status sink: the probes' dialogue is not the job's log.
-  protocol::DecoLink link;
+  protocol::DecoLink link(nullptr, clock);
   try {
     link.Open(port, protocol::StandbyBaud);
   } catch (const std::exception&) {
@@ -60,7 +61,7 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
 }
 
 bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-                    const std::atomic<bool>& interrupted, std::string& error,
+                    protocol::StopToken stop, std::string& error,
                     protocol::DecoFacts& deco) {
   const transfer::ConnectResult connect =
       transfer::ConnectDeco(link, options.port, options.baud, !options.service);
@@ -68,7 +69,7 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, Console
   const transfer::ConnectError& failure = connect.Error;
   if (connect.Connected) {
     host.AddLogLine("OK");
-    if (!interrupted && !StartInStep(link, host, error)) return false;
+    if (!stop.Requested() && !StartInStep(link, host, error)) return false;
     // A deco already in service mode answers the switch to its own speed plainly, which the
     // dialogue judges wrong; the initialisation it then answered shows the line works.
     if (options.service && deco.SpeedSwitchAnswer == protocol::DecoFacts::SwitchAnswer::Wrong)
@@ -81,9 +82,10 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, Console
   host.Tell(error);
   std::string hint = AccessHint(failure.Code, failure.Device.empty() ? options.port : failure.Device);
   if (!hint.empty()) host.Tell(hint);
-  if (failure.Code == serial::ErrTimeout && !interrupted) {
+  if (failure.Code == serial::ErrTimeout && !stop.Requested()) {
     host.Tell("the deco did not answer: listening at the other speeds ...");
-    std::string advice = DiagnoseSilentDeco(options.port, options.baud, options.service);
+    std::string advice =
+        DiagnoseSilentDeco(options.port, options.baud, options.service, link.Time());
     if (!advice.empty()) {
       host.Tell(advice);
       error += "; " + advice;

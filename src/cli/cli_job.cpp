@@ -130,12 +130,12 @@ void KeepServiceMode(protocol::DecoLink& link, const JobOptions& options, Consol
 
 // Runs the prepared job on the worker; the interrupt is the Abort.
 int RunJob(ConsoleHost& host, protocol::DecoLink& link, const transfer::JobPlan& plan,
-           const std::atomic<bool>& interrupted, JobOutcome& outcome) {
+           protocol::StopToken stop, JobOutcome& outcome) {
   transfer::TIOThread worker(host, link, plan);
   worker.Resume();
   while (!worker.Finished()) {
     std::this_thread::sleep_for(AbortPollInterval);
-    if (interrupted && !worker.Terminated()) worker.Terminate();
+    if (stop.Requested() && !worker.Terminated()) worker.Terminate();
   }
   worker.WaitFor();
   const transfer::JobResult result = worker.Result();
@@ -149,7 +149,7 @@ int RunJob(ConsoleHost& host, protocol::DecoLink& link, const transfer::JobPlan&
   outcome.Rereads = result.Reads.Rereads;
   outcome.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
   if (worker.Terminated() && !host.Done()) {
-    protocol::WaitSeconds(AbortSettleSeconds);
+    protocol::WaitSeconds(link, AbortSettleSeconds);
     host.Message("Thread Aborted");
     if (result.FinalCheck.Result == "interrupted")
       host.Tell("the final check was interrupted: what was written is not proven");
@@ -313,17 +313,17 @@ void ReturnChipsToReading(protocol::DecoLink& link, const transfer::JobSelection
 }
 
 bool Connect(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-             const std::atomic<bool>& interrupted, JobOutcome& outcome) {
+             protocol::StopToken stop, JobOutcome& outcome) {
   protocol::DecoFacts deco;
-  bool connected = ConnectFromCli(link, options, host, interrupted, outcome.Error, deco);
+  bool connected = ConnectFromCli(link, options, host, stop, outcome.Error, deco);
   outcome.Model = deco.Model;
   outcome.Protected = deco.Block18Protected;
   return connected;
 }
 
-int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
+int Run(const JobOptions& options, ConsoleHost& host, protocol::StopToken stop,
         RunRecord& record, JobOutcome& outcome) {
-  protocol::DecoLink link(&host);
+  protocol::DecoLink link(&host, RunClock(options));
   const transfer::JobSelection& selection = options.selection;
   const bool writesFlash = options.write && (selection.Firmware || selection.Channel);
   const protocol::ReadPolicy reads{options.retries, options.doubleRead && !options.write};
@@ -359,7 +359,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     }
   });
   outcome.Error.clear();
-  if (!Connect(link, options, host, interrupted, outcome)) return ExitJobFailed;
+  if (!Connect(link, options, host, stop, outcome)) return ExitJobFailed;
   clearUnusedDumps.Dismiss();
   if (options.verbose)
     host.Tell("connected through " + link.DevicePath() + " at " + std::to_string(link.Speed()) +
@@ -391,13 +391,13 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
     }
     plan.Reads = reads;
     plan.Block18Protected = outcome.Protected;
-    if (interrupted) {
+    if (stop.Requested()) {
       // Ctrl-C while connecting: no step of the job may follow.
       host.Tell("interrupted before the job started");
       result = ExitAborted;
     } else {
       jobStarted = true;
-      result = RunJob(host, link, plan, interrupted, outcome);
+      result = RunJob(host, link, plan, stop, outcome);
       if (outcome.Retries > 0)
         host.AddLogLine("Retries: " + std::to_string(outcome.Retries) + " read(s) repeated.");
       if (writesFlash && options.skipBlankWords)
@@ -454,7 +454,7 @@ int Run(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& i
 }  // namespace
 
 int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
-                   const std::atomic<bool>& interrupted, RunEnd* end) {
+                   protocol::StopToken stop, RunEnd* end) {
   std::unique_ptr<RunRecord> record;
   try {
     record = std::make_unique<RunRecord>(options.logFile);
@@ -483,14 +483,15 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
     // few seconds away (an erase pause, a reply's time-out).
     std::atomic<bool> ran{false};
     std::thread announcer([&] {
-      while (!ran && !interrupted) std::this_thread::sleep_for(AbortPollInterval);
-      if (interrupted && !ran) host.Tell("Ctrl-C: stopping at the next safe point, please wait");
+      while (!ran && !stop.Requested()) std::this_thread::sleep_for(AbortPollInterval);
+      if (stop.Requested() && !ran)
+        host.Tell("Ctrl-C: stopping at the next safe point, please wait");
     });
     transfer::ScopeExit joinAnnouncer([&] {
       ran = true;
       announcer.join();
     });
-    result = Run(options, host, interrupted, *record, outcome);
+    result = Run(options, host, stop, *record, outcome);
   }
   if (options.verbose) {
     for (const PhaseRecord& phase : record->Phases()) {

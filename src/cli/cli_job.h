@@ -10,6 +10,8 @@
 
 #include "cli/console_host.h"
 #include "transfer/job_plan.h"
+#include "protocol/clock.h"
+#include "protocol/stop_token.h"
 
 namespace cli {
 
@@ -46,7 +48,13 @@ struct JobOptions {
   std::string nameTag;
   std::vector<std::string> commandLine;  // the program's arguments as given, for the report
   transfer::JobSelection selection;
+  // The clock the run's link reads; null: the real one. A test gives its virtual clock.
+  protocol::Clock* clock = nullptr;
 };
+
+inline protocol::Clock& RunClock(const JobOptions& options) {
+  return options.clock ? *options.clock : protocol::RealTime();
+}
 
 // What a run leaves for a caller that sums up several runs.
 struct RunEnd {
@@ -54,11 +62,11 @@ struct RunEnd {
   nlohmann::json Report;  // the run's entry in a report's "runs"
 };
 
-// Runs the job; interrupted is the user's Ctrl-C, which stops it at its next check point (or
+// Runs the job; stop is the user's Ctrl-C, which stops it at its next check point (or
 // before it starts). Writes the report when options name one; end, when given, receives the
 // run's end.
 int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
-                   const std::atomic<bool>& interrupted, RunEnd* end = nullptr);
+                   protocol::StopToken stop, RunEnd* end = nullptr);
 
 // Why the report cannot be written there ("" when it can): tried before the deco is touched.
 std::string ReportRefusal(const std::string& reportFile);

@@ -27,12 +27,12 @@ std::string Figure(const char* format, double value) {
 }  // namespace
 
 int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
-              const std::atomic<bool>& interrupted) {
-  protocol::DecoLink link(&host);
+              protocol::StopToken stop) {
+  protocol::DecoLink link(&host, RunClock(options));
   link.SetReadPolicy(protocol::ReadPolicy{options.retries, false});
   std::string error;
   protocol::DecoFacts deco;
-  if (!ConnectFromCli(link, options, host, interrupted, error, deco)) return ExitJobFailed;
+  if (!ConnectFromCli(link, options, host, stop, error, deco)) return ExitJobFailed;
   uint64_t characters = 0;
   link.CountCharacters([&characters](uint64_t count) { characters += count; });
 
@@ -41,8 +41,10 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   int failuresInARow = 0;
   int read = 0;
   uint64_t startMs = serial::MonotonicMs();
-  for (; read < reads && failuresInARow < MaxFailuresInARow && !interrupted; ++read) {
-    for (int line = 0; line < protocol::EepromLines && failuresInARow < MaxFailuresInARow; ++line) {
+  for (; read < reads && failuresInARow < MaxFailuresInARow && !stop.Requested(); ++read) {
+    for (int line = 0; line < protocol::EepromLines && failuresInARow < MaxFailuresInARow &&
+                       !stop.Requested();
+         ++line) {
       uint64_t sentMs = serial::MonotonicMs();
       try {
         protocol::ReadEepromLine(link, line);
@@ -90,7 +92,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
                   ", reads failed: " + std::to_string(failed));
 
   int result = ExitDone;
-  if (interrupted) {
+  if (stop.Requested()) {
     host.Tell("line check interrupted");
     result = ExitAborted;
   } else if (failuresInARow >= MaxFailuresInARow) {

@@ -1,7 +1,7 @@
 #include "protocol/deco_link.h"
 
+#include "protocol/transaction.h"
 #include "serial/block_serial.h"
-#include "serial/serial_util.h"
 
 namespace protocol {
 
@@ -10,12 +10,10 @@ namespace {
 constexpr int32_t DataBits = 7;
 constexpr char Parity = 'E';
 constexpr int32_t OneStopBit = 0;
-// The longest reply line the deco sends is 515 characters; anything far beyond is garbage.
-constexpr int32_t MaxReplyLength = 1024;
 
 }  // namespace
 
-DecoLink::DecoLink(StatusSink* sink) : sink_(sink) {}
+DecoLink::DecoLink(StatusSink* sink, Clock& clock) : clock_(&clock), sink_(sink) {}
 
 DecoLink::~DecoLink() = default;
 
@@ -27,6 +25,7 @@ serial::TBlockSerial& DecoLink::Port() {
 void DecoLink::Open(const std::string& portName, int32_t baud) {
   port_ = std::make_unique<serial::TBlockSerial>();
   port_->RaiseErrors(true);
+  port_->SetTimeSource([this] { return clock_.load()->LineNowMs(); });
   if (counter_) CountCharacters(counter_);
   try {
     port_->OpenPort(portName);
@@ -89,17 +88,13 @@ void DecoLink::SendLine(const std::string& text) {
   if (port.WaitWritable(port.DeadlockTimeout())) port.SendText(text + "\r\n");
 }
 
-bool DecoLink::ReceiveReply(int32_t firstByteMs, int32_t replyTimeoutMs, std::string& reply) {
+bool DecoLink::ReceiveReply(int32_t firstByteMs, int32_t wholeMs, std::string& reply) {
   serial::TBlockSerial& port = Port();
   // A deco's reply never begins with a line feed: one there is the tail of the previous reply's
   // CR LF. A deco that ends its lines with CR alone sees no change.
   if (!port.WaitCharacter(firstByteMs, true)) return false;
-  // The whole reply is bounded in time and length, so a deco that trickles bytes without a CR
-  // cannot hold the caller: the time is the reply time-out plus the longest reply's wire time.
-  int32_t wireMs =
-      static_cast<int32_t>(serial::WireTimeMs(MaxReplyLength, port.LineSettings().BaudRate));
-  reply = port.ReceiveUntil(replyTimeoutMs + wireMs, "\r",
-                            serial::ReceiveLimits{MaxReplyLength, true, false});
+  // The whole reply is bounded in time and length.
+  reply = port.ReceiveUntil(wholeMs, "\r", serial::ReceiveLimits{MaxReplyLength, true, false});
   return true;
 }
 

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+#include "protocol/clock.h"
+
 namespace serial {
 class TBlockSerial;
 }
@@ -56,7 +58,7 @@ struct ReadCounters {
 
 class DecoLink {
  public:
-  explicit DecoLink(StatusSink* sink = nullptr);
+  explicit DecoLink(StatusSink* sink = nullptr, Clock& clock = RealTime());
   ~DecoLink();
   DecoLink(const DecoLink&) = delete;
   DecoLink& operator=(const DecoLink&) = delete;
@@ -89,10 +91,10 @@ class DecoLink {
   // ---- the deco's dialogue, for the protocol's exchanges ----------------------------------------
   // Sends text and CR LF once the line is free to write.
   void SendLine(const std::string& text);
-  // Waits up to firstByteMs for a reply to begin and then takes its line, bounded in time
-  // (replyTimeoutMs plus the longest reply's wire time) and length. False when no reply began;
-  // a serial error passes through.
-  bool ReceiveReply(int32_t firstByteMs, int32_t replyTimeoutMs, std::string& reply);
+  // Waits up to firstByteMs for a reply to begin and then takes its line, within wholeMs and
+  // the longest reply's length (ReplyBudgetOf gives both times). False when no reply began; a
+  // serial error passes through.
+  bool ReceiveReply(int32_t firstByteMs, int32_t wholeMs, std::string& reply);
   // Receives the characters waiting now, each within timeoutMs; for the speed switch's answer,
   // which is not a line.
   std::string ReceiveWaiting(int32_t timeoutMs);
@@ -102,6 +104,10 @@ class DecoLink {
   [[noreturn]] void RaiseTimeout();
 
   // ---- settings and state of the dialogue -------------------------------------------------------
+  // The clock the link's pauses, figures and line waits read.
+  Clock& Time() const { return *clock_; }
+  // Another clock from now on; before the link is used, as a test gives its window's link one.
+  void UseClock(Clock& clock) { clock_ = &clock; }
   // Base reply time-out in milliseconds; set to 500 at every Connect and every job.
   void SetBaseTimeout(int32_t ms) { baseTimeout_ = ms; }
   int32_t BaseTimeout() const { return baseTimeout_; }
@@ -126,6 +132,7 @@ class DecoLink {
   std::unique_ptr<serial::TBlockSerial> port_;
   std::string devicePath_;
   std::function<void(uint64_t)> counter_;
+  std::atomic<Clock*> clock_;
   std::atomic<int32_t> baseTimeout_{StandardBaseTimeout};
   std::atomic<StatusSink*> sink_;
   std::atomic<int> readRetries_{0};

@@ -14,13 +14,16 @@ namespace protocol {
 namespace {
 constexpr size_t ReplyDataOffset = 7;
 
-// Reads the sixteen lines, handing each one's 128 bytes to take as it comes.
+// Reads the sixteen lines, handing each one's 128 bytes to take as it comes; false when stopped
+// before the last.
 template <typename Take>
-void ReadEepromLines(DecoLink& link, Take&& take) {
+bool ReadEepromLines(DecoLink& link, Take&& take, StopToken stop = {}) {
   for (int i = 0; i < EepromLines; ++i) {
+    if (stop.Requested()) return false;
     const EepromLine data = ReadEepromLine(link, i);
     take(data.data());
   }
+  return true;
 }
 }  // namespace
 
@@ -47,12 +50,12 @@ EepromLine ReadEepromLine(DecoLink& link, int line) {
 bool ReadEeprom(DecoLink& link, const std::string& fileName) {
   std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
   if (!file) throw EFileError("Cannot create", fileName, errno);
-  uint64_t start = ClockReading();
+  uint64_t start = ClockReading(link);
   ReadEepromLines(link, [&](const uint8_t* line) {
     file.write(reinterpret_cast<const char*>(line), EepromLineBytes);
     if (!file) throw EFileError("Cannot write", fileName, errno);
   });
-  uint64_t end = ClockReading();
+  uint64_t end = ClockReading(link);
   file.close();
   if (!file) throw EFileError("Cannot write", fileName, errno);
   PostStatus(link, "Read EEPROM is finished 100% (" + std::to_string(ElapsedSeconds(start, end)) +
@@ -60,10 +63,10 @@ bool ReadEeprom(DecoLink& link, const std::string& fileName) {
   return true;
 }
 
-std::string ReadEepromImage(DecoLink& link) {
-  std::string image;
-  ReadEepromLines(link, [&](const uint8_t* line) { image.append(line, line + EepromLineBytes); });
-  return image;
+bool ReadEepromImage(DecoLink& link, std::string& image, StopToken stop) {
+  image.clear();
+  return ReadEepromLines(
+      link, [&](const uint8_t* line) { image.append(line, line + EepromLineBytes); }, stop);
 }
 
 bool WriteEeprom(DecoLink& link, const std::string& fileName) {
@@ -73,7 +76,7 @@ bool WriteEeprom(DecoLink& link, const std::string& fileName) {
     throw EFileError("EEPROM file", fileName,
                      "holds " + std::to_string(image.size()) + " bytes, needs " +
                          std::to_string(EepromBytes) + "; nothing was written");
-  uint64_t start = ClockReading();
+  uint64_t start = ClockReading(link);
   uint32_t offset = 0;
   for (int i = 0; i < EepromLines; ++i) {
     std::string data;
@@ -83,7 +86,7 @@ bool WriteEeprom(DecoLink& link, const std::string& fileName) {
     SendCommand(link, "060" + ToHex(offset, 4) + data, 1);
     offset += EepromLineBytes;
   }
-  uint64_t end = ClockReading();
+  uint64_t end = ClockReading(link);
   PostStatus(link, "Write EEPROM to deco is finished 100% (" +
                        std::to_string(ElapsedSeconds(start, end)) + " sec.)");
   return true;

@@ -7,6 +7,7 @@
 
 #include "protocol/deco_link.h"
 #include "protocol/hex_codec.h"
+#include "protocol/stop_token.h"
 
 namespace protocol {
 
@@ -19,8 +20,9 @@ using EepromLine = std::array<uint8_t, EepromLineBytes>;
 EepromLine ReadEepromLine(DecoLink& link, int line);
 // Reads the EEPROM into fileName. Throws on a serial error, a bad reply or a file error.
 bool ReadEeprom(DecoLink& link, const std::string& fileName);
-// The EEPROM's 2 KB, read without a file or a log line.
-std::string ReadEepromImage(DecoLink& link);
+// The EEPROM's 2 KB into image, read without a file or a log line. A stop request, looked at
+// before each line, ends the reading: then false, and image holds the lines read.
+bool ReadEepromImage(DecoLink& link, std::string& image, StopToken stop = {});
 // Writes fileName into the EEPROM; refuses a missing or short file before sending anything.
 bool WriteEeprom(DecoLink& link, const std::string& fileName);
 

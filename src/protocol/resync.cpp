@@ -8,7 +8,6 @@
 #include "protocol/hex_codec.h"
 #include "protocol/transaction.h"
 #include "serial/serial_error.h"
-#include "serial/serial_util.h"
 
 namespace protocol {
 
@@ -55,9 +54,9 @@ std::string DiscardedNote(const ResyncResult& result) {
 }
 
 ResyncResult Resynchronise(DecoLink& link, const std::string& failedCommand) {
-  const int32_t replyMs = ReplyTimeoutMs(link, 1);
-  const int32_t gapMs = ProbeGapFactor * FirstByteTimeoutFactor * replyMs;
-  serial::Deadline limit(ReplyTimeoutMs(link, ResyncTimeoutFactor));
+  const ReplyBudget reply = ReplyBudgetOf(link, 1);
+  const int32_t gapMs = ProbeGapFactor * reply.FirstByteMs;
+  const Deadline limit(link.Time(), ReplyTimeoutMs(link, ResyncTimeoutFactor));
   ResyncResult result;
   std::vector<std::string> sent;
   std::string probe;
@@ -76,10 +75,10 @@ ResyncResult Resynchronise(DecoLink& link, const std::string& failedCommand) {
   sendProbe();
   for (;;) {
     if (limit.Passed()) break;
-    std::string reply;
+    std::string line;
     bool began = false;
     try {
-      began = link.ReceiveReply(std::min(gapMs, limit.LeftMs()), replyMs, reply);
+      began = link.ReceiveReply(std::min(gapMs, limit.LeftMs()), reply.WholeMs, line);
     } catch (const serial::ESerialError& failure) {
       if (!DamagedReply(failure.Code)) throw;
       link.DropHeldInput();
@@ -91,7 +90,7 @@ ResyncResult Resynchronise(DecoLink& link, const std::string& failedCommand) {
       sendProbe();
       continue;
     }
-    if (EchoesEepromRead(reply, probe)) {
+    if (EchoesEepromRead(line, probe)) {
       result.InStep = true;
       return result;
     }

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "protocol/clock.h"
 #include "protocol/resync.h"
 #include "protocol/transaction.h"
 #include "serial/serial_error.h"
@@ -65,9 +64,9 @@ void EnterServiceMode(DecoLink& link, const std::string& portName, const std::st
 
   PostStatus(link, "Set baudrate " + baudText + " ...");
   link.SendLine(SpeedSwitchLine(baudText));
-  WaitSeconds(baudText == "38400" ? SwitchWaitSeconds38400 : SwitchWaitSeconds);
+  WaitSeconds(link, baudText == "38400" ? SwitchWaitSeconds38400 : SwitchWaitSeconds);
   const std::string received =
-      link.ReceiveWaiting(ActiveClock().TimeoutMs(SwitchReplyTimeoutFactor * link.BaseTimeout()));
+      link.ReceiveWaiting(ReplyTimeoutMs(link, SwitchReplyTimeoutFactor));
   if (!received.empty()) {
     bool right = SwitchAnswerIsRight(baudText, received);
     facts.SpeedSwitchAnswer = right ? DecoFacts::SwitchAnswer::Right : DecoFacts::SwitchAnswer::Wrong;

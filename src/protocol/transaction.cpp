@@ -1,19 +1,25 @@
 #include "protocol/transaction.h"
 
 #include "protocol/clock.h"
+#include "serial/serial_util.h"
 
 namespace protocol {
 
 int32_t ReplyTimeoutMs(const DecoLink& link, int timeoutFactor) {
-  return ActiveClock().TimeoutMs(timeoutFactor * link.BaseTimeout());
+  return link.Time().TimeoutMs(timeoutFactor * link.BaseTimeout());
+}
+
+ReplyBudget ReplyBudgetOf(const DecoLink& link, int timeoutFactor) {
+  const int32_t replyMs = ReplyTimeoutMs(link, timeoutFactor);
+  const auto wireMs = static_cast<int32_t>(serial::WireTimeMs(MaxReplyLength, link.Speed()));
+  return ReplyBudget{FirstByteTimeoutFactor * replyMs, replyMs + wireMs};
 }
 
 std::string SendCommand(DecoLink& link, const std::string& command, int timeoutFactor) {
   link.SendLine(command);
-  int32_t replyTimeout = ReplyTimeoutMs(link, timeoutFactor);
+  const ReplyBudget budget = ReplyBudgetOf(link, timeoutFactor);
   std::string reply;
-  if (!link.ReceiveReply(FirstByteTimeoutFactor * replyTimeout, replyTimeout, reply))
-    link.RaiseTimeout();
+  if (!link.ReceiveReply(budget.FirstByteMs, budget.WholeMs, reply)) link.RaiseTimeout();
   return reply;
 }
 
@@ -22,19 +28,14 @@ void PostStatus(DecoLink& link, const std::string& text) {
   if (StatusSink* sink = link.Sink()) sink->ShowStatusText(text);
 }
 
-uint64_t ClockReading() {
-  return ActiveClock().NowMs();
+uint64_t ClockReading(const DecoLink& link) {
+  return link.Time().NowMs();
 }
 
-void WaitSeconds(unsigned seconds) {
+void WaitSeconds(DecoLink& link, unsigned seconds) {
   // A pause on the monotonic clock: it never ends early at midnight.
-  Clock& clock = ActiveClock();
-  uint64_t start = clock.NowMs();
-  for (;;) {
-    uint64_t elapsed = clock.NowMs() - start;
-    if (elapsed >= uint64_t{seconds} * 1000) return;
-    clock.SleepMs(uint64_t{seconds} * 1000 - elapsed);
-  }
+  const Deadline end(link.Time(), static_cast<int32_t>(seconds * 1000), Deadline::Of::Pause);
+  while (!end.Passed()) link.Time().SleepMs(static_cast<uint64_t>(end.LeftMs()));
 }
 
 int64_t ElapsedSeconds(uint64_t start, uint64_t end) {

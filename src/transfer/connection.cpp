@@ -12,7 +12,7 @@ ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
   ConnectResult result;
   try {
     protocol::EnterServiceMode(link, portName, baudText, decoInStandby, result.Deco);
-    protocol::WaitSeconds(ConnectSettleSeconds);
+    protocol::WaitSeconds(link, ConnectSettleSeconds);
     result.Connected = true;
     return result;
   } catch (const std::exception& failure) {
@@ -29,7 +29,7 @@ ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
       // The deco may be unreachable: the clean-up goes on regardless.
     }
   }
-  protocol::WaitSeconds(ConnectSettleSeconds);
+  protocol::WaitSeconds(link, ConnectSettleSeconds);
   link.Close();
   return result;
 }
@@ -39,7 +39,7 @@ void DisconnectDeco(protocol::DecoLink& link) {
   // A reply that came after its time-out would be taken as the deco's answer to the exit.
   link.DiscardStaleInput();
   protocol::LeaveServiceMode(link);
-  protocol::WaitSeconds(ConnectSettleSeconds);
+  protocol::WaitSeconds(link, ConnectSettleSeconds);
   link.Close();
 }
 

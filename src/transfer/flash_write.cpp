@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "protocol/flash_chips.h"
@@ -47,7 +48,7 @@ TransferJob::FirstProgrammedBlock TransferJob::CheckFirstProgrammedBlock(std::if
 }
 
 bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind) {
-  if (stop_ || plan_.BlockCount == 0) return false;
+  if (stop_.Requested() || plan_.BlockCount == 0) return false;
   if (!link_.IsOpen() || !link_.WaitWritable(PortReadyTimeoutMs)) {
     protocol::PostStatus(link_, "ERROR: cannot WRITE to deco.");
     NoteShortfall("the port was not ready to write within 5 s; the flash was not written");
@@ -86,13 +87,17 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
     });
   };
   // The chips go on erasing after the command: wait for them by reading, or by the fixed pause.
+  // False when a stop came while reading: nothing may be programmed into a sector that may
+  // still be erasing.
   auto settle = [&](int s) {
     if (!plan_.ErasePoll) {
-      protocol::WaitSeconds(EraseWaitSeconds);
-      return;
+      protocol::WaitSeconds(link_, EraseWaitSeconds);
+      return true;
     }
-    uint32_t ms = protocol::WaitSectorErased(link_, s);
-    Record([&](JobResult& result) { result.Passes.back().EraseTimes.push_back({s, ms}); });
+    const std::optional<uint32_t> ms = protocol::WaitSectorErased(link_, s, stop_);
+    if (!ms) return false;
+    Record([&](JobResult& result) { result.Passes.back().EraseTimes.push_back({s, *ms}); });
+    return true;
   };
   auto written = [&](int s) {
     Record([s](JobResult& result) { result.Passes.back().Sectors.push_back(s); });
@@ -108,8 +113,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
     erasedOnly.push_back(s);
     wordsDone += protocol::SectorSize(s) / 4;
     ShowProgress(phase, wordsDone, plan.Words);
-    if (stop_) return false;
-    settle(s);
+    if (stop_.Requested() || !settle(s)) return false;
   }
   if (!plan.Sectors.empty() && plan.Sectors.front() == 0) {
     for (int k = 0; k < protocol::ZeroWordsAtStart; ++k) {
@@ -132,7 +136,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
   // stopped. Bypass is left at the sector's end, and on any way out before it.
   auto writeSector = [&](int s, bool fast) {
     erase(s);
-    settle(s);
+    if (!settle(s)) return false;
     file.clear();
     file.seekg(static_cast<std::streamoff>(address - protocol::FlashBase));
     bool inBypass = fast;
@@ -160,7 +164,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
         ++wordsDone;
         address += 4;
         ShowProgress(phase, wordsDone, plan.Words);
-        if (stop_) return false;
+        if (stop_.Requested()) return false;
       }
     }
     if (fast) protocol::LeaveUnlockBypass(link_);

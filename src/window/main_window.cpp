@@ -464,7 +464,7 @@ std::string TForm1::LastStatusLine() const {
 }
 
 void TForm1::Pause(unsigned seconds) {
-  protocol::WaitSeconds(seconds);
+  protocol::WaitSeconds(link_, seconds);
 }
 
 bool TForm1::AcceptRead(const transfer::JobSelection& selection) {

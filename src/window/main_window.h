@@ -112,7 +112,7 @@ class TForm1 : public protocol::StatusSink,
   std::string LinkSpeed() const;
   bool WriteJobRuns() const;
   std::string LastStatusLine() const;
-  static void Pause(unsigned seconds);
+  void Pause(unsigned seconds);
   bool AcceptRead(const transfer::JobSelection& selection);
   void SetReadJob(const transfer::JobSelection& selection);
   bool AcceptWrite(const transfer::JobSelection& selection, transfer::WriteMethod method);

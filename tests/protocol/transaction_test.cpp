@@ -124,16 +124,21 @@ TEST(StatusTest, LinesFromTwoThreadsArriveWholeAndInOrder) {
   EXPECT_EQ(link.StatusText(), "");
 }
 
-TEST(WaitTest, WholeSecondsOnTheInstalledClock) {
+TEST(WaitTest, WholeSecondsOnTheLinksClock) {
   FastClock clock;
-  Clock* previous = SetClock(&clock);
-  WaitSeconds(0);
+  DecoLink link(nullptr, clock);
+  WaitSeconds(link, 0);
   EXPECT_EQ(clock.TotalSleptMs(), 0u);
-  uint64_t start = ClockReading();
-  WaitSeconds(5);
-  uint64_t end = ClockReading();
+  uint64_t start = ClockReading(link);
+  WaitSeconds(link, 5);
+  uint64_t end = ClockReading(link);
   EXPECT_EQ(ElapsedSeconds(start, end), 5);
   EXPECT_EQ(ElapsedSeconds(end, start), 5);
   EXPECT_EQ(ElapsedSeconds(1000, 1999), 0);
-  SetClock(previous);
+  // Another link's clock is not this one's.
+  FastClock other;
+  DecoLink elsewhere(nullptr, other);
+  WaitSeconds(elsewhere, 2);
+  EXPECT_EQ(clock.TotalSleptMs(), 5000u);
+  EXPECT_EQ(other.TotalSleptMs(), 2000u);
 }

@@ -23,21 +23,19 @@ void StatusRecorder::Clear() {
 
 namespace {
 // The deco's busy periods run on the clock the tool waits on.
-sim::Settings OnTestClock(sim::Settings settings) {
-  settings.Now = [] { return protocol::ActiveClock().NowMs(); };
+sim::Settings OnClock(sim::Settings settings, protocol::Clock& clock) {
+  settings.Now = [&clock] { return clock.NowMs(); };
   return settings;
 }
 }  // namespace
 
 SimSession::SimSession(const sim::Settings& settings, unsigned timeoutDivisor)
-    : deco(OnTestClock(settings)), clock(TestClockDivisor, timeoutDivisor) {
+    : deco(OnClock(settings, clock)), clock(TestClockDivisor, timeoutDivisor) {
   clock.SetBeforePause([this] { deco.CatchUp(); });
-  previousClock_ = protocol::SetClock(&clock);
 }
 
 SimSession::~SimSession() {
   link.Close();
-  protocol::SetClock(previousClock_);
 }
 
 void SimSession::Connect(const std::string& baud, bool standby) {

@@ -48,12 +48,10 @@ class SimSession {
   sim::PtyDeco deco;
   protocol::FastClock clock;
   StatusRecorder recorder;
-  // The link to the simulated deco; its status lines go to the recorder.
-  protocol::DecoLink link{&recorder};
+  // The link to the simulated deco, on the session's clock; its status lines go to the
+  // recorder.
+  protocol::DecoLink link{&recorder, clock};
   protocol::DecoFacts learned;
-
- private:
-  protocol::Clock* previousClock_;
 };
 
 // Settings of a deco that already shows -SE- at the given speed.

@@ -67,10 +67,10 @@ class WindowTest : public ::testing::Test {
   explicit WindowTest(const sim::Settings& settings = sim::Settings(), unsigned timeoutDivisor = 1)
       : deco(settings), clock(testing_support::TestClockDivisor, timeoutDivisor) {
     clock.SetBeforePause([this] { deco.CatchUp(); });
-    previousClock = protocol::SetClock(&clock);
     folderBefore = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(dir.Path()));
     form = std::make_unique<QtMainWindow>(&dialogs, std::make_unique<FreeLock>());
+    form->Form().Link().UseClock(clock);
     int index = form->ComboBox1->findText(QString::fromStdString(deco.SlavePath()));
     if (index < 0) form->ComboBox1->addItem(QString::fromStdString(deco.SlavePath()));
     form->ComboBox1->setCurrentText(QString::fromStdString(deco.SlavePath()));
@@ -79,7 +79,6 @@ class WindowTest : public ::testing::Test {
     dialogs.answers.clear();
     form.reset();
     QDir::setCurrent(folderBefore);
-    protocol::SetClock(previousClock);
   }
 
   std::vector<QString> MemoLines() const {
@@ -116,7 +115,6 @@ class WindowTest : public ::testing::Test {
 
   sim::PtyDeco deco;
   protocol::FastClock clock;
-  protocol::Clock* previousClock;
   TempDir dir;
   QString folderBefore;
   testing_support::FakeDialogs dialogs;

@@ -160,6 +160,7 @@ TEST_F(ServiceMainWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
 
     cli::JobOptions options;
     options.port = deco.SlavePath();
+    options.clock = &clock;
     options.service = true;
     options.write = row.write;
     options.method = row.method;
