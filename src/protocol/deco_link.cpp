@@ -23,7 +23,8 @@ serial::TBlockSerial& DecoLink::Port() {
 }
 
 void DecoLink::Open(const std::string& portName, int32_t baud) {
-  port_ = std::make_unique<serial::TBlockSerial>();
+  port_ = nextBackend_ ? std::make_unique<serial::TBlockSerial>(std::move(nextBackend_))
+                      : std::make_unique<serial::TBlockSerial>();
   port_->RaiseErrors(true);
   port_->SetTimeSource([this] { return clock_.load()->LineNowMs(); });
   if (counter_) CountCharacters(counter_);
@@ -35,6 +36,10 @@ void DecoLink::Open(const std::string& portName, int32_t baud) {
   }
   devicePath_ = port_->DevicePath();
   SetSpeed(baud);
+}
+
+void DecoLink::UseBackend(std::unique_ptr<serial::PortBackend> backend) {
+  nextBackend_ = std::move(backend);
 }
 
 void DecoLink::SetSpeed(int32_t baud) {

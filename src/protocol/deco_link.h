@@ -15,6 +15,7 @@
 #include "protocol/clock.h"
 
 namespace serial {
+class PortBackend;
 class TBlockSerial;
 }
 
@@ -67,6 +68,9 @@ class DecoLink {
   // Opens portName in the deco's line format (7 data bits, even parity, one stop bit) at baud.
   // A failure arrives as an ESerialError; DevicePath() then names the device tried.
   void Open(const std::string& portName, int32_t baud);
+  // The system's side of the next open: a scripted device instead of the operating system's
+  // port, for a fuzz target that plays the deco.
+  void UseBackend(std::unique_ptr<serial::PortBackend> backend);
   // The same line format at another speed.
   void SetSpeed(int32_t baud);
   // The line speed in baud; 0 while closed.
@@ -129,6 +133,7 @@ class DecoLink {
  private:
   serial::TBlockSerial& Port();
 
+  std::unique_ptr<serial::PortBackend> nextBackend_;
   std::unique_ptr<serial::TBlockSerial> port_;
   std::string devicePath_;
   std::function<void(uint64_t)> counter_;
