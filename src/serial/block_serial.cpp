@@ -1,5 +1,6 @@
-// TBlockSerial, the part the deco protocol uses and what it rests on: lifecycle, line format,
-// error recording, the core read and write, queue counts, waits and the receives with time-outs.
+// TBlockSerial, the part the deco protocol uses and what it rests on: lifecycle, error
+// recording, the core read and write, queue counts, waits and the receives with time-outs. The
+// line format is in block_serial_line.cpp.
 // The classic operations that the program never calls are TClassicSerial's
 // (block_serial_classic.*).
 #include "serial/block_serial.h"
@@ -162,7 +163,7 @@ void TBlockSerial::PaceTransfer(int32_t count, int32_t limit, uint32_t& next) {
          static_cast<uint32_t>(static_cast<double>(count) / static_cast<double>(limit) * 1000.0);
 }
 
-// ---- lifecycle and line format ------------------------------------------------------------------
+// ---- lifecycle ---------------------------------------------------------------------------------
 
 void TBlockSerial::ClosePort() {
   if (handle_ != -1) {
@@ -213,61 +214,6 @@ void TBlockSerial::OpenPort(const std::string& name) {
   }
   RaiseOnError();
   ReportStatus(HR_Connect, devicePath_);
-}
-
-void TBlockSerial::ConfigureLine(int32_t baud, int32_t dataBits, char parity, int32_t stopBits,
-                                 bool softwareFlow, bool hardwareFlow) {
-  lineSettings_ = LineSettingsRecord{};
-  lineSettings_.Length = sizeof(LineSettingsRecord);
-  lineSettings_.BaudRate = static_cast<uint32_t>(baud);
-  lineSettings_.DataBits = static_cast<uint8_t>(dataBits);
-  switch (parity) {
-    case 'N':
-    case 'n':
-      lineSettings_.Parity = 0;
-      break;
-    case 'O':
-    case 'o':
-      lineSettings_.Parity = 1;
-      break;
-    case 'E':
-    case 'e':
-      lineSettings_.Parity = 2;
-      break;
-    case 'M':
-    case 'm':
-      lineSettings_.Parity = 3;
-      break;
-    case 'S':
-    case 's':
-      lineSettings_.Parity = 4;
-      break;
-    default:
-      lineSettings_.Parity = 0;
-      break;
-  }
-  lineSettings_.StopBits = static_cast<uint8_t>(stopBits);
-  lineSettings_.XonChar = 17;
-  lineSettings_.XoffChar = 19;
-  lineSettings_.XonLimit = static_cast<uint16_t>(inputQueueSize_ / 4);
-  lineSettings_.XoffLimit = static_cast<uint16_t>(inputQueueSize_ / 4);
-  uint32_t flags = FlagBinary;
-  if (softwareFlow) flags |= FlagXonXoffOut | FlagXonXoffIn;
-  if (hardwareFlow)
-    flags |= FlagCtsOutFlow | FlagRtsHandshake;
-  else
-    flags |= FlagRtsEnable;
-  flags |= FlagDtrEnable;
-  if (lineSettings_.Parity != 0) flags |= FlagParityCheck;
-  lineSettings_.Flags = flags;
-  ApplyLineSettings();
-}
-
-void TBlockSerial::ApplyLineSettings() {
-  RecordError(ErrOk);
-  int error = backend_->Apply(lineSettings_);
-  if (error != 0) RecordError(error);
-  RaiseOnError();
 }
 
 // ---- core transfer -----------------------------------------------------------------------------
