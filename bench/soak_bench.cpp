@@ -87,7 +87,10 @@ struct Tally {
 
 class Soak {
  public:
-  Soak(unsigned seed, const std::string& folder) : random_(seed), folder_(folder) { NewDeco(); }
+  Soak(unsigned seed, const std::string& folder, protocol::Clock& clock)
+      : random_(seed), folder_(folder), clock_(clock) {
+    NewDeco();
+  }
 
   void CatchUp() { deco_->CatchUp(); }
 
@@ -152,6 +155,7 @@ class Soak {
     const std::string eepromBefore = Text(model.Eeprom());
     cli::JobOptions options;
     options.port = deco_->SlavePath();
+    options.clock = &clock_;
     options.service = model.InService();
     options.write = write;
     options.method = "safe";
@@ -243,6 +247,7 @@ class Soak {
 
   std::mt19937 random_;
   std::string folder_;
+  protocol::Clock& clock_;
   std::unique_ptr<sim::PtyDeco> deco_;
   int readSpan_ = 0;
   int writeSpan_ = 0;
@@ -264,13 +269,12 @@ int main(int argc, char** argv) {
   const std::filesystem::path caller = std::filesystem::current_path();
   std::filesystem::current_path(folder);
   protocol::FastClock clock(WaitDivisor, TimeoutDivisor);
-  protocol::SetClock(&clock);
 
   Tally tally;
   long rssFirst = 0, peakFirst = 0, peakLast = 0, peakMost = 0;
   auto start = std::chrono::steady_clock::now();
   {
-    Soak soak(seed, folder);
+    Soak soak(seed, folder, clock);
     clock.SetBeforePause([&soak] { soak.CatchUp(); });
     for (int cycle = 1; cycle <= cycles; ++cycle) {
       ResetPeak();
@@ -287,7 +291,6 @@ int main(int argc, char** argv) {
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   long rssLast = CurrentRssKiB();
-  protocol::SetClock(nullptr);
 
   int injected = 0, detected = 0, tolerated = 0;
   std::printf("soak: %d cycles (READ all three, WRITE EEPROM and channel by Safe), seed %u, %.0f s\n",

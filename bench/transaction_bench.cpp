@@ -46,10 +46,7 @@ double RawLoop(const std::string& path, int count) {
 
 double ThroughSendCommand(const std::string& path, int count) {
   protocol::DecoLink link;
-  link.SerialLink = std::make_unique<serial::TBlockSerial>();
-  link.SerialLink->RaiseExcept = true;
-  link.SerialLink->OpenPort(path);
-  link.SerialLink->ConfigureLine(115200, 7, 'E', 0, false, false);
+  link.Open(path, 115200);
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count; ++i) {
     if (protocol::SendCommand(link, ReadCommand, 1).size() != 515) std::abort();

@@ -43,10 +43,7 @@ double SecondsPerWord(int latencyMs, int words, bool bypass = false) {
   settings.KeepCommandLog = false;
   sim::PtyDeco deco(settings);
   protocol::DecoLink link;
-  link.SerialLink = std::make_unique<serial::TBlockSerial>();
-  link.SerialLink->RaiseExcept = true;
-  link.SerialLink->OpenPort(deco.SlavePath());
-  link.SerialLink->ConfigureLine(Baud, 7, 'E', 0, false, false);
+  link.Open(deco.SlavePath(), Baud);
   if (bypass) protocol::EnterUnlockBypass(link);
   auto start = std::chrono::steady_clock::now();
   for (int w = 0; w < words; ++w) {

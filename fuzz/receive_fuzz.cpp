@@ -32,18 +32,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   testing_support::ScriptedBackend& device = *backend;
   serial::TBlockSerial link(std::move(backend));
-  link.RaiseExcept = false;
   link.OpenPort("fuzz");
-  link.MaxLineLength = mode & 1 ? 16 : 0;
-  link.InterPacketTimeout = (mode & 2) != 0;
+  const serial::ReceiveLimits limits{mode & 1 ? 16 : 0, (mode & 2) == 0, false};
 
   std::string handedOver;
   for (size_t round = 0; round <= arrived.size() + 2; ++round) {
-    std::string reply = link.ReceiveUntil(100, "\r");
-    if (link.LastErrorCode == serial::ErrOk) handedOver += reply + "\r";
+    std::string reply = link.ReceiveUntil(100, "\r", limits);
+    if (link.LastError() == serial::ErrOk) handedOver += reply + "\r";
   }
   std::string unread;
   for (const auto& chunk : device.chunks) unread += chunk.bytes;
-  if (handedOver + link.LineBuffer + unread != arrived) std::abort();
+  if (handedOver + link.Held() + unread != arrived) std::abort();
   return 0;
 }

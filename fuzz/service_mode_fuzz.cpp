@@ -33,7 +33,6 @@ protocol::FastClock instantClock;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  protocol::SetClock(&instantClock);
   const uint8_t mode = data[0];
   auto backend = std::make_unique<AnsweringBackend>();
   for (size_t i = 1; i < size;) {
@@ -43,13 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     backend->replies.push_back({std::string(reinterpret_cast<const char*>(data) + i, length), 0});
     i += length;
   }
-  protocol::DecoLink link;
-  link.SerialLink = std::make_unique<serial::TBlockSerial>(std::move(backend));
-  link.SerialLink->RaiseExcept = true;
-  link.DecoInStandby = (mode & 1) != 0;
+  protocol::DecoLink link(nullptr, instantClock);
+  link.UseBackend(std::move(backend));
   const char* const bauds[] = {"9600", "38400", "115200"};
   try {
-    protocol::EnterServiceMode(link, "fuzz", bauds[(mode >> 1) % 3]);
+    protocol::DecoFacts learned;
+    protocol::EnterServiceMode(link, "fuzz", bauds[(mode >> 1) % 3], (mode & 1) != 0, learned);
     uint8_t block[protocol::ReadBlockBytes];
     std::string reply = protocol::SendCommand(link, "0221FF7FE00000", 1);
     protocol::DecodeHexWords256(reply, 3, block);

@@ -104,7 +104,7 @@ std::string BatchRefusal(const JobOptions& options, const std::vector<std::strin
 }
 
 int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
-             const std::atomic<bool>& interrupted, std::FILE* out, std::FILE* err) {
+             protocol::StopToken stop, std::FILE* out, std::FILE* err) {
   // A report name without {port} is one report of every port's run, written when all ended.
   const bool oneReport = options.reportFile.find(PortPlaceholder) == std::string::npos;
   if (oneReport) {
@@ -132,7 +132,7 @@ int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
       ConsoleHost host(true, out, err);
       host.SetLinePrefix("[" + mine.nameTag + "] ");
       uint64_t startMs = serial::MonotonicMs();
-      run.exitCode = RunReadOrWrite(mine, host, interrupted, &run.end);
+      run.exitCode = RunReadOrWrite(mine, host, stop, &run.end);
       run.seconds = static_cast<double>(serial::MonotonicMs() - startMs) / 1000.0;
     });
   }

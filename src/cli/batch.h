@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli_job.h"
+#include "protocol/stop_token.h"
 
 namespace cli {
 
@@ -30,7 +31,7 @@ std::string BatchRefusal(const JobOptions& options, const std::vector<std::strin
 
 // Runs the job on every port; 0 only when every port's job succeeded, 130 after Ctrl-C.
 int RunBatch(const JobOptions& options, const std::vector<std::string>& ports,
-             const std::atomic<bool>& interrupted, std::FILE* out = stdout,
+             protocol::StopToken stop, std::FILE* out = stdout,
              std::FILE* err = stderr);
 
 }  // namespace cli

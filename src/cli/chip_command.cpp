@@ -31,11 +31,12 @@ std::vector<std::string> ChipLines(const protocol::FlashChips& chips) {
 }
 
 int ChipCommand(const JobOptions& options, ConsoleHost& host,
-                const std::atomic<bool>& interrupted) {
-  protocol::DecoLink link(&host);
-  link.ReadRetries = options.retries;
+                protocol::StopToken stop) {
+  protocol::DecoLink link(&host, RunClock(options));
+  link.SetReadPolicy(protocol::ReadPolicy{options.retries, false});
   std::string error;
-  if (!ConnectFromCli(link, options, host, interrupted, error)) return ExitJobFailed;
+  protocol::DecoFacts deco;
+  if (!ConnectFromCli(link, options, host, stop, error, deco)) return ExitJobFailed;
   int result = ExitDone;
   try {
     // Chips a cut-off job left in bypass would not hear the identification.

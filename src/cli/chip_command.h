@@ -10,6 +10,7 @@
 #include "cli/console_host.h"
 #include "protocol/deco_link.h"
 #include "protocol/flash_chips.h"
+#include "protocol/stop_token.h"
 
 namespace cli {
 
@@ -19,7 +20,7 @@ std::vector<std::string> ChipLines(const protocol::FlashChips& chips);
 
 // Connects, identifies the chips, prints them and disconnects; the memory is not changed.
 int ChipCommand(const JobOptions& options, ConsoleHost& host,
-                const std::atomic<bool>& interrupted);
+                protocol::StopToken stop);
 
 // For a WRITE with fast programming asked for (or told verbosely): identifies the chips, logs
 // them, and answers whether the words may be programmed in unlock bypass.

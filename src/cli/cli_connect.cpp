@@ -1,7 +1,6 @@
 #include "cli/cli_connect.h"
 
 #include <cctype>
-#include <memory>
 #include <vector>
 
 #include "cli/access_hint.h"
@@ -48,12 +47,11 @@ std::string PortAsOpened(const std::string& typed, const std::string& device) {
   return typed + " (" + device + "): ";
 }
 
-// Opens port for probes that leave the deco as it is; false when it cannot be opened.
+// Opens port for probes that leave the deco as it is, without a status sink: the probes'
+// dialogue is not the job's log. False when it cannot be opened.
 bool OpenForProbes(protocol::DecoLink& link, const std::string& port) {
-  link.SerialLink = std::make_unique<serial::TBlockSerial>();
-  link.SerialLink->RaiseExcept = true;
   try {
-    link.SerialLink->OpenPort(port);
+    link.Open(port, protocol::StandbyBaud);
   } catch (const std::exception&) {
     return false;
   }
@@ -63,9 +61,9 @@ bool OpenForProbes(protocol::DecoLink& link, const std::string& port) {
 // The options with the state and speed --auto found the deco in: service mode at the first
 // speed where it answers a read that changes nothing (the one asked for first), else standby.
 // Nothing the deco can hear in standby is sent before the connect.
-JobOptions FindDeco(const JobOptions& options, ConsoleHost& host) {
+JobOptions FindDeco(const JobOptions& options, ConsoleHost& host, protocol::Clock& clock) {
   JobOptions found = options;
-  protocol::DecoLink link;
+  protocol::DecoLink link(nullptr, clock);
   if (!OpenForProbes(link, options.port)) return found;  // the connect says why
   std::vector<std::string> order = {options.baud};
   for (const std::string speed : Speeds)
@@ -89,9 +87,9 @@ JobOptions FindDeco(const JobOptions& options, ConsoleHost& host) {
 
 }  // namespace
 
-std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service) {
-  // No status sink: the probes' dialogue is not the job's log.
-  protocol::DecoLink link;
+std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service,
+                               protocol::Clock& clock) {
+  protocol::DecoLink link(nullptr, clock);
   if (!OpenForProbes(link, port)) return "";
   // From standby the connect's model query at 9600 was answered by neither state there.
   const std::string tried = service ? baud : StandbyBaud;
@@ -113,16 +111,21 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
 }
 
 bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& asked, ConsoleHost& host,
-                    const std::atomic<bool>& interrupted, std::string& error) {
-  const JobOptions options = asked.autoConnect && !interrupted ? FindDeco(asked, host) : asked;
-  transfer::ConnectError failure;
-  if (transfer::ConnectDeco(link, options.port, options.baud, !options.service, failure,
-                            transfer::ExitLines::WhenDecoAnswered)) {
+                    protocol::StopToken stop, std::string& error,
+                    protocol::DecoFacts& deco) {
+  const JobOptions options =
+      asked.autoConnect && !stop.Requested() ? FindDeco(asked, host, link.Time()) : asked;
+  const transfer::ConnectResult connect =
+      transfer::ConnectDeco(link, options.port, options.baud, !options.service,
+                            transfer::ExitLines::WhenDecoAnswered);
+  deco = connect.Deco;
+  const transfer::ConnectError& failure = connect.Error;
+  if (connect.Connected) {
     host.AddLogLine("OK");
-    if (!interrupted && !StartInStep(link, host, error)) return false;
+    if (!stop.Requested() && !StartInStep(link, host, error)) return false;
     // A deco already in service mode answers the switch to its own speed plainly, which the
     // dialogue judges wrong; the initialisation it then answered shows the line works.
-    if (options.service && link.SpeedSwitchAnswer == protocol::DecoLink::SwitchAnswer::Wrong)
+    if (options.service && deco.SpeedSwitchAnswer == protocol::DecoFacts::SwitchAnswer::Wrong)
       host.Tell("the speed switch's \"ERROR!\" is the answer of a deco already in service mode: "
                 "it answered the initialisation at " + options.baud +
                 " baud, so the switch went through");
@@ -139,9 +142,10 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& asked, ConsoleHo
         "that the deco is powered";
     host.Tell(advice);
     error += "; " + advice;
-  } else if (failure.Code == serial::ErrTimeout && !interrupted) {
+  } else if (failure.Code == serial::ErrTimeout && !stop.Requested()) {
     host.Tell("the deco did not answer: listening at the other speeds ...");
-    std::string advice = DiagnoseSilentDeco(options.port, options.baud, options.service);
+    std::string advice =
+        DiagnoseSilentDeco(options.port, options.baud, options.service, link.Time());
     if (!advice.empty()) {
       host.Tell(advice);
       error += "; " + advice;

@@ -8,20 +8,23 @@
 #include "cli/cli_job.h"
 #include "cli/console_host.h"
 #include "protocol/deco_link.h"
+#include "protocol/stop_token.h"
 
 namespace cli {
 
-// Connects link to the deco of options (port, speed, standby or service mode) and logs "OK". With
-// autoConnect it first listens in service mode at each speed and connects where the deco
-// answers, else from standby, and says which. On failure tells why and what to do, puts it in
-// error, and answers false.
+// Connects link to the deco of options (port, speed, standby or service mode) and logs "OK"; deco
+// receives what the connect learned, also when it failed later. With autoConnect it first
+// listens in service mode at each speed and connects where the deco answers, else from standby,
+// and says which. On failure tells why and what to do, puts it in error, and answers false.
 bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-                    const std::atomic<bool>& interrupted, std::string& error);
+                    protocol::StopToken stop, std::string& error,
+                    protocol::DecoFacts& deco);
 
 // Listens once in service mode at each speed the connect did not try (9600, 38400, 115200), by
 // a read that changes nothing in the deco (about two seconds each), and says what to change:
 // "the deco answers in service mode at 38400: add --service --baud 38400", or that nothing
 // answered. It never changes the deco's mode or speed. "" when the port cannot be opened again.
-std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service);
+std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service,
+                               protocol::Clock& clock);
 
 }  // namespace cli

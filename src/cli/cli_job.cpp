@@ -40,7 +40,7 @@ constexpr const char* RefusedBeforeJob = "refused before the job";
 // written again at once; returning it to standby with a half-written flash could leave it dead.
 void KeepServiceMode(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                      bool jobStarted, const JobOutcome& outcome) {
-  link.SerialLink.reset();  // closes the port without a word to the deco
+  link.Close();  // without a word to the deco
   std::string state = "the deco is still in service mode (-SE-) at " + options.baud + " baud. ";
   if (!jobStarted) {
     host.Tell(state + "Nothing was written: its memory is unchanged.");
@@ -65,11 +65,12 @@ void ReturnChipsToReading(protocol::DecoLink& link, const transfer::JobSelection
 }
 
 // The exit status of how the job ended, told on the way; stopRequested: the Abort was given.
-int ExitStatusOf(const transfer::JobResult& result, bool stopRequested, ConsoleHost& host) {
+int ExitStatusOf(const transfer::JobResult& result, bool stopRequested, ConsoleHost& host,
+                 protocol::DecoLink& link) {
   const bool finished =
       result.End == transfer::JobEnd::Done || result.End == transfer::JobEnd::Incomplete;
   if (stopRequested && !finished) {
-    protocol::WaitSeconds(AbortSettleSeconds);
+    protocol::WaitSeconds(link, AbortSettleSeconds);
     host.Message("Thread Aborted");
     if (result.FinalCheck.Verdict == transfer::FinalCheckVerdict::Interrupted)
       host.Tell("the final check was interrupted: what was written is not proven");
@@ -97,7 +98,7 @@ int ExitStatusOf(const transfer::JobResult& result, bool stopRequested, ConsoleH
 // and what the deco is left in.
 class JobRun {
  public:
-  JobRun(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
+  JobRun(const JobOptions& options, ConsoleHost& host, protocol::StopToken stop,
          RunRecord& record, JobOutcome& outcome);
   int Run();
 
@@ -116,13 +117,14 @@ class JobRun {
 
   const JobOptions& options_;
   ConsoleHost& host_;
-  const std::atomic<bool>& interrupted_;  // the Abort
+  protocol::StopToken stop_;  // the Abort
   RunRecord& record_;
   JobOutcome& outcome_;
   const transfer::JobSelection& selection_;
   const bool writesFlash_;
   const transfer::RunNames names_;
   const transfer::WriteMethod method_;
+  const protocol::ReadPolicy reads_;
   protocol::DecoLink link_;
   std::optional<ReadDumps> dumps_;  // a READ's; none for a WRITE
   // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
@@ -132,11 +134,11 @@ class JobRun {
   bool jobStarted_ = false;
 };
 
-JobRun::JobRun(const JobOptions& options, ConsoleHost& host, const std::atomic<bool>& interrupted,
+JobRun::JobRun(const JobOptions& options, ConsoleHost& host, protocol::StopToken stop,
                RunRecord& record, JobOutcome& outcome)
     : options_(options),
       host_(host),
-      interrupted_(interrupted),
+      stop_(stop),
       record_(record),
       outcome_(outcome),
       selection_(options.selection),
@@ -144,9 +146,9 @@ JobRun::JobRun(const JobOptions& options, ConsoleHost& host, const std::atomic<b
       names_(transfer::TimeStampedNames(transfer::LocalTimeStamp() +
                                         (options.nameTag.empty() ? "" : "_" + options.nameTag))),
       method_(MethodOf(options.method)),
-      link_(&host) {
-  link_.DoubleRead = options.doubleRead && !options.write;
-  link_.ReadRetries = options.retries;
+      reads_{options.retries, options.doubleRead && !options.write},
+      link_(&host, RunClock(options)) {
+  link_.SetReadPolicy(reads_);
   if (!options.write) dumps_.emplace(selection_);
 }
 
@@ -201,28 +203,27 @@ bool JobRun::ClaimDumps() {
 }
 
 bool JobRun::Connect() {
-  const bool connected = ConnectFromCli(link_, options_, host_, interrupted_, outcome_.Error);
-  outcome_.Model = link_.Model;
-  outcome_.Protected = link_.Block18Protected;
+  protocol::DecoFacts deco;
+  const bool connected = ConnectFromCli(link_, options_, host_, stop_, outcome_.Error, deco);
+  outcome_.Model = deco.Model;
+  outcome_.Protected = deco.Block18Protected;
   if (!connected) return false;
-  serial::TBlockSerial& port = *link_.SerialLink;
   if (options_.verbose)
-    host_.Tell("connected through " + port.DevicePath + " at " +
-               std::to_string(port.LineSettings.BaudRate) + " baud" +
-               (port.LatencyNote().empty() ? "" : "; " + port.LatencyNote()));
+    host_.Tell("connected through " + link_.DevicePath() + " at " + std::to_string(link_.Speed()) +
+               " baud" + (link_.LatencyNote().empty() ? "" : "; " + link_.LatencyNote()));
   // Every character on the line, for the report's figures.
-  port.OnStatus = [this](serial::TBlockSerial*, serial::THookSerialReason reason,
-                         const std::string& value) {
-    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
-      record_.Characters(std::stoull(value));
-  };
+  link_.CountCharacters([this](uint64_t count) { record_.Characters(count); });
   return true;
 }
 
 transfer::JobPlan JobRun::Plan() {
   ReturnChipsToReading(link_, selection_);
-  if (!options_.write) return transfer::ReadJobPlan(dumps_->Partial());
-  transfer::JobPlan plan = transfer::WriteJobPlan(selection_, method_, names_, host_);
+  transfer::JobPlan plan = options_.write
+                               ? transfer::WriteJobPlan(selection_, method_, names_, host_)
+                               : transfer::ReadJobPlan(dumps_->Partial());
+  plan.Reads = reads_;
+  plan.Block18Protected = outcome_.Protected;
+  if (!options_.write) return plan;
   plan.SkipBlankWords = options_.skipBlankWords && writesFlash_;
   plan.FinalCheck = options_.finalCheck;
   plan.ErasePoll = options_.erasePoll && writesFlash_;
@@ -236,7 +237,7 @@ transfer::JobPlan JobRun::Plan() {
 }
 
 int JobRun::RunPlan(const transfer::JobPlan& plan) {
-  if (interrupted_) {
+  if (stop_.Requested()) {
     // Ctrl-C while connecting: no step of the job may follow.
     host_.Tell("interrupted before the job started");
     return ExitAborted;
@@ -254,7 +255,7 @@ int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
   worker.Resume();
   while (!worker.Finished()) {
     std::this_thread::sleep_for(AbortPollInterval);
-    if (interrupted_ && !worker.Terminated()) worker.Terminate();
+    if (stop_.Requested() && !worker.Terminated()) worker.Terminate();
   }
   worker.WaitFor();
   const transfer::JobResult result = worker.Result();
@@ -265,13 +266,15 @@ int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
   outcome_.SkippedBlankWords = result.SkippedBlankWords;
   outcome_.FastProgrammedWords = result.FastProgrammedWords;
   outcome_.FastProgramFellBack = result.FastProgramFellBack;
+  outcome_.Retries = result.Reads.Retries;
+  outcome_.Rereads = result.Reads.Rereads;
   outcome_.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
-  return ExitStatusOf(result, worker.Terminated(), host_);
+  return ExitStatusOf(result, worker.Terminated(), host_, link_);
 }
 
 void JobRun::TellWhatTheJobDid() {
-  if (link_.Retries > 0)
-    host_.AddLogLine("Retries: " + std::to_string(link_.Retries) + " read(s) repeated.");
+  if (outcome_.Retries > 0)
+    host_.AddLogLine("Retries: " + std::to_string(outcome_.Retries) + " read(s) repeated.");
   if (writesFlash_ && options_.skipBlankWords)
     host_.AddLogLine("Blank words skipped: " + std::to_string(outcome_.SkippedBlankWords) +
                      " (FFFFFFFF, already held by the erased sectors).");
@@ -297,7 +300,7 @@ void JobRun::TellWhatTheJobDid() {
 void JobRun::PutDumpsInPlace() {
   if (options_.doubleRead)
     host_.AddLogLine("Double read: every block read twice and equal; " +
-                     std::to_string(link_.Rereads) + " more read(s) to settle.");
+                     std::to_string(outcome_.Rereads) + " more read(s) to settle.");
   dumps_->NameComplete();
   outcome_.Written = selection_;
   outcome_.DumpsComplete = true;
@@ -318,15 +321,17 @@ int JobRun::LeaveDeco(int result) {
       if (outcome_.Error.empty()) outcome_.Error = why;
     }
   }
-  outcome_.Rereads = link_.Rereads;
-  outcome_.Retries = link_.Retries;
+  // The run's reads, the connect's and the chips' among them.
+  const protocol::ReadCounters counts = link_.Counts();
+  outcome_.Rereads = counts.Rereads;
+  outcome_.Retries = counts.Retries;
   return result;
 }
 
 }  // namespace
 
 int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
-                   const std::atomic<bool>& interrupted, RunEnd* end) {
+                   protocol::StopToken stop, RunEnd* end) {
   std::unique_ptr<RunRecord> record;
   try {
     record = std::make_unique<RunRecord>(options.logFile);
@@ -355,14 +360,15 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
     // few seconds away (an erase pause, a reply's time-out).
     std::atomic<bool> ran{false};
     std::thread announcer([&] {
-      while (!ran && !interrupted) std::this_thread::sleep_for(AbortPollInterval);
-      if (interrupted && !ran) host.Tell("Ctrl-C: stopping at the next safe point, please wait");
+      while (!ran && !stop.Requested()) std::this_thread::sleep_for(AbortPollInterval);
+      if (stop.Requested() && !ran)
+        host.Tell("Ctrl-C: stopping at the next safe point, please wait");
     });
     transfer::ScopeExit joinAnnouncer([&] {
       ran = true;
       announcer.join();
     });
-    result = JobRun(options, host, interrupted, *record, outcome).Run();
+    result = JobRun(options, host, stop, *record, outcome).Run();
   }
   if (options.verbose) {
     for (const PhaseRecord& phase : record->Phases()) {

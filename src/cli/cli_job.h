@@ -10,6 +10,8 @@
 
 #include "cli/console_host.h"
 #include "transfer/job_plan.h"
+#include "protocol/clock.h"
+#include "protocol/stop_token.h"
 
 namespace cli {
 
@@ -50,7 +52,13 @@ struct JobOptions {
   std::string nameTag;
   std::vector<std::string> commandLine;  // the program's arguments as given, for the report
   transfer::JobSelection selection;
+  // The clock the run's link reads; null: the real one. A test gives its virtual clock.
+  protocol::Clock* clock = nullptr;
 };
+
+inline protocol::Clock& RunClock(const JobOptions& options) {
+  return options.clock ? *options.clock : protocol::RealTime();
+}
 
 // What a run leaves for a caller that sums up several runs.
 struct RunEnd {
@@ -58,11 +66,11 @@ struct RunEnd {
   nlohmann::json Report;  // the run's entry in a report's "runs"
 };
 
-// Runs the job; interrupted is the user's Ctrl-C, which stops it at its next check point (or
+// Runs the job; stop is the user's Ctrl-C, which stops it at its next check point (or
 // before it starts). Writes the report when options name one; end, when given, receives the
 // run's end.
 int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
-                   const std::atomic<bool>& interrupted, RunEnd* end = nullptr);
+                   protocol::StopToken stop, RunEnd* end = nullptr);
 
 // The write method a --method value names.
 transfer::WriteMethod MethodOf(const std::string& name);

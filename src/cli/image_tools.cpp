@@ -256,10 +256,9 @@ int DiffCommand(const std::string& image, const std::string& readBack, bool isPr
     }
     // The comparison as the write methods make it for a deco of this kind, with no port.
     protocol::DecoLink offline(&host);
-    offline.Block18Protected = isProtected;
     std::istringstream stream(bytes);
     const transfer::VerifyResult detail = transfer::VerifyBlocks(
-        offline, stream, static_cast<int64_t>(bytes.size()), image, readBack);
+        offline, isProtected, stream, static_cast<int64_t>(bytes.size()), image, readBack);
     const int32_t differing = detail.Count;
     for (int s = 0; s < protocol::SectorCount; ++s) {
       int64_t words = detail.DifferingWords[static_cast<size_t>(s)];

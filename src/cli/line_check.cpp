@@ -73,18 +73,14 @@ class FirstReadComparison {
 }  // namespace
 
 int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
-              const std::atomic<bool>& interrupted) {
-  protocol::DecoLink link(&host);
-  link.ReadRetries = options.retries;
+              protocol::StopToken stop) {
+  protocol::DecoLink link(&host, RunClock(options));
+  link.SetReadPolicy(protocol::ReadPolicy{options.retries, false});
   std::string error;
-  if (!ConnectFromCli(link, options, host, interrupted, error)) return ExitJobFailed;
-  serial::TBlockSerial& port = *link.SerialLink;
+  protocol::DecoFacts deco;
+  if (!ConnectFromCli(link, options, host, stop, error, deco)) return ExitJobFailed;
   uint64_t characters = 0;
-  port.OnStatus = [&characters](serial::TBlockSerial*, serial::THookSerialReason reason,
-                                const std::string& value) {
-    if (reason == serial::HR_WriteCount || reason == serial::HR_ReadCount)
-      characters += std::stoull(value);
-  };
+  link.CountCharacters([&characters](uint64_t count) { characters += count; });
 
   std::vector<double> replyMs;
   int failed = 0;
@@ -92,14 +88,16 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   int read = 0;
   FirstReadComparison comparison;
   uint64_t startMs = serial::MonotonicMs();
-  for (; read < reads && failuresInARow < MaxFailuresInARow && !interrupted; ++read) {
-    for (int line = 0; line < protocol::EepromLines && failuresInARow < MaxFailuresInARow; ++line) {
+  for (; read < reads && failuresInARow < MaxFailuresInARow && !stop.Requested(); ++read) {
+    for (int line = 0; line < protocol::EepromLines && failuresInARow < MaxFailuresInARow &&
+                       !stop.Requested();
+         ++line) {
       uint64_t sentMs = serial::MonotonicMs();
       try {
-        protocol::ReadEepromLine(link, line);
+        const protocol::EepromLine data = protocol::ReadEepromLine(link, line);
         replyMs.push_back(static_cast<double>(serial::MonotonicMs() - sentMs));
         failuresInARow = 0;
-        comparison.Take(read + 1, line, link.EepromBuffer, host);
+        comparison.Take(read + 1, line, data, host);
       } catch (const std::exception& failure) {
         ++failed;
         ++failuresInARow;
@@ -118,13 +116,13 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
     }
   }
   double seconds = static_cast<double>(serial::MonotonicMs() - startMs) / 1000.0;
-  port.OnStatus = nullptr;
-  const uint32_t baud = static_cast<uint32_t>(port.LineSettings.BaudRate);
+  link.CountCharacters(nullptr);
+  const uint32_t baud = link.Speed();
   const size_t replies = replyMs.size() + static_cast<size_t>(failed);
 
   host.AddLogLine("Line check: " + std::to_string(read) + " read(s) of the EEPROM, " +
                   std::to_string(replies) + " replies, at " + std::to_string(baud) +
-                  " baud through " + port.DevicePath);
+                  " baud through " + link.DevicePath());
   if (!replyMs.empty()) {
     std::sort(replyMs.begin(), replyMs.end());
     double perTransaction = static_cast<double>(characters) / static_cast<double>(replies);
@@ -137,7 +135,8 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   double rate = seconds > 0 ? static_cast<double>(characters) / seconds : 0.0;
   host.AddLogLine("Characters per second:" + Figure(" %.0f", rate) + ", the wire carries" +
                   Figure(" %.0f", wireRate) + Figure(" (%.0f %%)", 100.0 * rate / wireRate));
-  host.AddLogLine("Reads repeated: " + std::to_string(link.Retries) +
+  const uint64_t repeated = link.Counts().Retries;
+  host.AddLogLine("Reads repeated: " + std::to_string(repeated) +
                   ", reads failed: " + std::to_string(failed));
   if (comparison.Bytes() > ShownDifferences)
     host.AddLogLine("  ... and " + std::to_string(comparison.Bytes() - ShownDifferences) +
@@ -146,13 +145,13 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
                   " byte(s) in " + std::to_string(comparison.Reads()) + " read(s)");
 
   int result = ExitDone;
-  if (interrupted) {
+  if (stop.Requested()) {
     host.Tell("line check interrupted");
     result = ExitAborted;
   } else if (failuresInARow >= MaxFailuresInARow) {
     host.Tell("the line stopped answering: check the cable and the adapter");
     result = ExitJobFailed;
-  } else if (failed > 0 || link.Retries > 0) {
+  } else if (failed > 0 || repeated > 0) {
     host.Tell("the line lost or garbled replies: check the cable and the adapter before a WRITE");
     result = ExitJobFailed;
   }

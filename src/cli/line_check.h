@@ -6,6 +6,7 @@
 
 #include "cli/cli_job.h"
 #include "cli/console_host.h"
+#include "protocol/stop_token.h"
 
 namespace cli {
 
@@ -17,6 +18,6 @@ inline constexpr int DefaultLineCheckReads = 10;
 // returns the deco to standby. 0 when every read was answered well the first time and equal to
 // the first, 1 when one was repeated, failed or differed, 130 after Ctrl-C.
 int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
-              const std::atomic<bool>& interrupted);
+              protocol::StopToken stop);
 
 }  // namespace cli

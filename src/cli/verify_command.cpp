@@ -48,12 +48,12 @@ std::string FileRefusal(const FileToVerify& file) {
 // The sectors of the flash image that differ from what a WRITE of it leaves; stopped tells that
 // Ctrl-C ended the reading.
 std::vector<SectorDifference> CompareFlash(protocol::DecoLink& link, const FileToVerify& file,
-                                           ConsoleHost& host, const std::atomic<bool>& interrupted,
-                                           bool& stopped) {
+                                           bool block18Protected, ConsoleHost& host,
+                                           protocol::StopToken stop, bool& stopped) {
   std::ifstream image(file.name, std::ios::binary);
   int last = file.bytes == protocol::ChannelImageBytes ? protocol::LastChannelSector
                                                        : protocol::SectorCount - 1;
-  if (last == protocol::ProtectedSector && link.Block18Protected) {
+  if (last == protocol::ProtectedSector && block18Protected) {
     host.AddLogLine("Sector 18 is left out: this model protects it, a WRITE never changes it.");
     --last;
   }
@@ -73,7 +73,7 @@ std::vector<SectorDifference> CompareFlash(protocol::DecoLink& link, const FileT
         s < protocol::FirstProgrammedSector ? transfer::ImageSector(image, file.name, s) : "";
     SectorDifference sector{s, 0, {}, !verbatim.empty()};
     for (size_t offset = 0; offset < expected.size(); offset += sizeof block) {
-      if (interrupted) {
+      if (stop.Requested()) {
         stopped = true;
         return differences;
       }
@@ -125,8 +125,7 @@ std::vector<std::string> DifferenceLines(const std::string& file,
   return lines;
 }
 
-int VerifyCommand(const JobOptions& options, ConsoleHost& host,
-                  const std::atomic<bool>& interrupted) {
+int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopToken stop) {
   const transfer::JobSelection& s = options.selection;
   std::vector<FileToVerify> files;
   for (const transfer::Memory& memory : transfer::Memories)
@@ -139,27 +138,30 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host,
     return ExitUsage;
   }
 
-  protocol::DecoLink link(&host);
-  link.ReadRetries = options.retries;
+  protocol::DecoLink link(&host, RunClock(options));
+  link.SetReadPolicy({options.retries, false});
   std::string error;
-  if (!ConnectFromCli(link, options, host, interrupted, error)) return ExitJobFailed;
+  protocol::DecoFacts deco;
+  if (!ConnectFromCli(link, options, host, stop, error, deco)) return ExitJobFailed;
   int result = ExitDone;
   try {
     // Chips a cut-off job left identifying would answer with their codes, not the flash.
     if (s.Firmware || s.Channel) protocol::ReturnChipsToRead(link);
     for (const FileToVerify& file : files) {
-      if (interrupted) break;
+      if (stop.Requested()) break;
       bool equal = true;
       if (file.flash) {
         bool stopped = false;
-        const auto differences = CompareFlash(link, file, host, interrupted, stopped);
+        const auto differences =
+            CompareFlash(link, file, deco.Block18Protected, host, stop, stopped);
         if (stopped) break;
         for (const std::string& line : DifferenceLines(file.name, differences))
           host.AddLogLine(line);
         equal = differences.empty();
       } else {
         const std::string expected = protocol::ReadWholeFile(file.name, protocol::EepromBytes);
-        const std::string eeprom = protocol::ReadEepromImage(link);
+        std::string eeprom;
+        if (!protocol::ReadEepromImage(link, eeprom, stop)) break;
         std::vector<std::string> offsets;
         for (size_t i = 0; i < eeprom.size() && i < expected.size(); ++i)
           if (eeprom[i] != expected[i]) offsets.push_back(protocol::ToHex(static_cast<uint32_t>(i), 3));
@@ -177,7 +179,7 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host,
       }
       if (!equal) result = ExitJobFailed;
     }
-    if (interrupted) {
+    if (stop.Requested()) {
       host.Tell("verify interrupted: the comparison is not complete");
       result = ExitAborted;
     }

@@ -2,13 +2,13 @@
 // final check, and lists what differs.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "cli/cli_job.h"
 #include "cli/console_host.h"
+#include "protocol/stop_token.h"
 
 namespace cli {
 
@@ -28,7 +28,6 @@ std::vector<std::string> DifferenceLines(const std::string& file,
 // Connects, reads every sector each flash file covers and the EEPROM when given, compares them
 // with the files and disconnects. 0 only when all are equal; 1 when something differs or the
 // deco could not be read; 2 for a file that cannot be compared; 130 on Ctrl-C.
-int VerifyCommand(const JobOptions& options, ConsoleHost& host,
-                  const std::atomic<bool>& interrupted);
+int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopToken stop);
 
 }  // namespace cli

@@ -14,7 +14,8 @@ namespace protocol {
 void ReadBlock(DecoLink& link, const std::string& command,
                const std::function<std::string()>& blockName, uint8_t* block, size_t size,
                const std::function<void(uint8_t*)>& readOnce) {
-  const int allowed = link.ReadRetries;
+  const ReadPolicy policy = link.Policy();
+  const int allowed = policy.Retries;
   int made = 0;
   auto retry = [&](const std::exception& failure) {
     if (made >= allowed) return false;
@@ -25,7 +26,7 @@ void ReadBlock(DecoLink& link, const std::string& command,
                                    ") and the line did not come back in step: " + resync.Why);
     if (resync.Discarded > 0) PostStatus(link, DiscardedNote(resync));
     ++made;
-    ++link.Retries;
+    link.CountRetry();
     PostStatus(link, "Retry " + std::to_string(made) + " of " + std::to_string(allowed) + ": " +
                          blockName() + " (" + failure.what() + ")");
     return true;
@@ -44,12 +45,12 @@ void ReadBlock(DecoLink& link, const std::string& command,
   };
 
   read(block);
-  if (!link.DoubleRead) return;
+  if (!policy.DoubleRead) return;
   std::vector<std::vector<uint8_t>> reads{std::vector<uint8_t>(block, block + size)};
   std::vector<uint8_t> again(size);
   const size_t mostReads = 2 + DoubleReadExtraReads;
   while (reads.size() < mostReads) {
-    if (reads.size() >= 2) ++link.Rereads;
+    if (reads.size() >= 2) link.CountReread();
     read(again.data());
     if (std::find(reads.begin(), reads.end(), again) != reads.end()) {
       std::memcpy(block, again.data(), size);

@@ -15,11 +15,11 @@ namespace protocol {
 inline constexpr int DoubleReadExtraReads = 3;
 
 // readOnce sends command and decodes its reply into the size bytes it is given. With the link's
-// double reading on, the block is read again until a read agrees with an earlier one, at most
+// read policy asking for double reading, the block is read again until a read agrees with an earlier one, at most
 // DoubleReadExtraReads more times; then EBadReply names the block (blockName, asked only
 // then) and the reads.
 // A read is safe to repeat: one that fails by a time-out, a bad reply or a line error is sent
-// again once the line is back in step (Resynchronise), at most the link's ReadRetries times
+// again once the line is back in step (Resynchronise), at most the policy's Retries times
 // for the whole block (double reading's reads share them; a failed read is not one of its
 // reads), each one logged. A line that does not come back in step fails the block.
 void ReadBlock(DecoLink& link, const std::string& command,

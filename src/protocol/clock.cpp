@@ -1,7 +1,8 @@
 #include "protocol/clock.h"
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -10,12 +11,14 @@
 namespace protocol {
 
 namespace {
-RealClock realClock;
-std::atomic<Clock*> active{&realClock};
 std::mutex virtualMutex;
 }  // namespace
 
-// The serial layer's clock, so that protocol times and line time-outs read one clock.
+uint64_t Clock::LineNowMs() {
+  return serial::MonotonicMs();
+}
+
+// The line's clock, so that protocol times and line time-outs read one clock.
 uint64_t RealClock::NowMs() {
   return serial::MonotonicMs();
 }
@@ -49,12 +52,28 @@ uint64_t FastClock::TotalSleptMs() {
   return slept_;
 }
 
-Clock& ActiveClock() {
-  return *active.load();
+Clock& RealTime() {
+  static RealClock clock;
+  return clock;
 }
 
-Clock* SetClock(Clock* clock) {
-  return active.exchange(clock ? clock : &realClock);
+Deadline::Deadline(Clock& clock, int32_t timeoutMs, Of what)
+    : clock_(clock), what_(what), endless_(timeoutMs < 0) {
+  // The line's waits begin up to a millisecond after the reading.
+  const int32_t rounding = what == Of::Line && timeoutMs > 0 && timeoutMs < INT32_MAX ? 1 : 0;
+  endMs_ = Now() + static_cast<uint64_t>(endless_ ? 0 : timeoutMs + rounding);
+}
+
+uint64_t Deadline::Now() const {
+  return what_ == Of::Line ? clock_.LineNowMs() : clock_.NowMs();
+}
+
+int32_t Deadline::LeftMs() const {
+  if (endless_) return -1;
+  const uint64_t now = Now();
+  if (now >= endMs_) return 0;
+  constexpr uint64_t Longest = static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+  return static_cast<int32_t>(std::min(endMs_ - now, Longest));
 }
 
 }  // namespace protocol

@@ -1,5 +1,6 @@
-// Time as the protocol sees it: a monotonic millisecond reading and a pause. The program uses
-// the real clock; tests install a virtual one so that a five-second wait costs nothing.
+// Time as the protocol sees it: a monotonic millisecond reading and a pause. Each deco link
+// carries its clock: the program's links the real one, a test's a virtual one, so that a
+// five-second wait costs nothing.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,9 @@ class Clock {
   virtual void SleepMs(uint64_t ms) = 0;
   // How long a reply time-out of ms lasts on this clock.
   virtual int32_t TimeoutMs(int32_t ms) { return ms; }
+  // The time that waits on the line are measured in. They are real waits of the system, so it
+  // is the monotonic clock's unless a clock says otherwise.
+  virtual uint64_t LineNowMs();
 };
 
 class RealClock : public Clock {
@@ -48,8 +52,28 @@ class FastClock : public Clock {
   std::function<void()> beforePause_;
 };
 
-Clock& ActiveClock();
-// Installs clock (nullptr = the real clock); answers the one it replaces.
-Clock* SetClock(Clock* clock);
+// The real clock, for every link nobody gives another.
+Clock& RealTime();
+
+// The end of a wait that starts now on a clock: a pause, in the clock's time, or a wait on the
+// line, in its line time (whole milliseconds: such a wait lasts one more, never less than
+// asked). A wait that goes in steps asks it what is left rather than adding up what each step
+// took. A negative time-out has no end.
+class Deadline {
+ public:
+  enum class Of { Line, Pause };
+  Deadline(Clock& clock, int32_t timeoutMs, Of what = Of::Line);
+  // What is left for the next wait: 0 once it has passed; -1, "no limit", when there is no end.
+  int32_t LeftMs() const;
+  bool Passed() const { return LeftMs() == 0; }
+
+ private:
+  uint64_t Now() const;
+
+  Clock& clock_;
+  Of what_;
+  bool endless_;
+  uint64_t endMs_;
+};
 
 }  // namespace protocol

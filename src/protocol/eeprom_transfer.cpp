@@ -14,42 +14,48 @@ namespace protocol {
 namespace {
 constexpr size_t ReplyDataOffset = 7;
 
-// Reads the sixteen lines, handing each one's 128 bytes to take as it comes.
+// Reads the sixteen lines, handing each one's 128 bytes to take as it comes; false when stopped
+// before the last.
 template <typename Take>
-void ReadEepromLines(DecoLink& link, Take&& take) {
+bool ReadEepromLines(DecoLink& link, Take&& take, StopToken stop = {}) {
   for (int i = 0; i < EepromLines; ++i) {
-    ReadEepromLine(link, i);
-    take(link.EepromBuffer.data());
+    if (stop.Requested()) return false;
+    const EepromLine data = ReadEepromLine(link, i);
+    take(data.data());
   }
+  return true;
 }
 }  // namespace
 
-void ReadEepromLine(DecoLink& link, int line) {
+EepromLine ReadEepromLine(DecoLink& link, int line) {
   std::string command = EepromLineCommand(line);
   auto lineName = [line] {
     return "the EEPROM line at " + ToHex(static_cast<uint32_t>(EepromLineBytes * line), 3);
   };
-  ReadBlock(link, command, lineName, link.EepromBuffer.data(), EepromLineBytes,
+  EepromLine data{};
+  ReadBlock(link, command, lineName, data.data(), EepromLineBytes,
             [&](uint8_t* destination) {
               std::string reply = SendCommand(link, command, 1);
-              HexData data = DecodeHexBytes128(reply, ReplyDataOffset, destination);
-              if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+              HexData decoded = DecodeHexBytes128(reply, ReplyDataOffset, destination);
+              if (decoded != HexData::Good)
+                throw EBadReply(command, DescribeHexData(decoded, reply));
               // Another line's data under this line's name would be stored as good.
               if (!EchoesEepromRead(reply, command))
                 throw EBadReply(command, "the reply echoes " + reply.substr(0, ReplyDataOffset) +
                                              ", another line's read");
             });
+  return data;
 }
 
 bool ReadEeprom(DecoLink& link, const std::string& fileName) {
   std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
   if (!file) throw EFileError("Cannot create", fileName, errno);
-  uint64_t start = ClockReading();
+  uint64_t start = ClockReading(link);
   ReadEepromLines(link, [&](const uint8_t* line) {
     file.write(reinterpret_cast<const char*>(line), EepromLineBytes);
     if (!file) throw EFileError("Cannot write", fileName, errno);
   });
-  uint64_t end = ClockReading();
+  uint64_t end = ClockReading(link);
   file.close();
   if (!file) throw EFileError("Cannot write", fileName, errno);
   PostStatus(link, "Read EEPROM is finished 100% (" + std::to_string(ElapsedSeconds(start, end)) +
@@ -57,10 +63,10 @@ bool ReadEeprom(DecoLink& link, const std::string& fileName) {
   return true;
 }
 
-std::string ReadEepromImage(DecoLink& link) {
-  std::string image;
-  ReadEepromLines(link, [&](const uint8_t* line) { image.append(line, line + EepromLineBytes); });
-  return image;
+bool ReadEepromImage(DecoLink& link, std::string& image, StopToken stop) {
+  image.clear();
+  return ReadEepromLines(
+      link, [&](const uint8_t* line) { image.append(line, line + EepromLineBytes); }, stop);
 }
 
 bool WriteEeprom(DecoLink& link, const std::string& fileName) {
@@ -70,19 +76,17 @@ bool WriteEeprom(DecoLink& link, const std::string& fileName) {
     throw EFileError("EEPROM file", fileName,
                      "holds " + std::to_string(image.size()) + " bytes, needs " +
                          std::to_string(EepromBytes) + "; nothing was written");
-  uint64_t start = ClockReading();
+  uint64_t start = ClockReading(link);
   uint32_t offset = 0;
   for (int i = 0; i < EepromLines; ++i) {
-    for (int b = 0; b < EepromLineBytes; ++b)
-      link.EepromBuffer[static_cast<size_t>(b)] =
-          static_cast<uint8_t>(image[offset + static_cast<uint32_t>(b)]);
     std::string data;
     data.reserve(2 * EepromLineBytes);
-    for (uint8_t byte : link.EepromBuffer) data += ToHex(byte, 2);
+    for (int b = 0; b < EepromLineBytes; ++b)
+      data += ToHex(static_cast<uint8_t>(image[offset + static_cast<uint32_t>(b)]), 2);
     SendCommand(link, "060" + ToHex(offset, 4) + data, 1);
     offset += EepromLineBytes;
   }
-  uint64_t end = ClockReading();
+  uint64_t end = ClockReading(link);
   PostStatus(link, "Write EEPROM to deco is finished 100% (" +
                        std::to_string(ElapsedSeconds(start, end)) + " sec.)");
   return true;

@@ -97,10 +97,11 @@ FlashChips IdentifyFlashChips(DecoLink& link) {
   return chips;
 }
 
-uint32_t WaitSectorErased(DecoLink& link, int sector) {
+std::optional<uint32_t> WaitSectorErased(DecoLink& link, int sector, StopToken stop) {
   const uint32_t address = SectorBase[static_cast<size_t>(sector)];
-  Clock& clock = ActiveClock();
+  Clock& clock = link.Time();
   const uint64_t start = clock.NowMs();
+  const Deadline limit(clock, static_cast<int32_t>(EraseTimeLimitMs), Deadline::Of::Pause);
   std::array<uint8_t, ReadBlockBytes> block{};
   bool erasedBefore = false;
   for (;;) {
@@ -113,11 +114,12 @@ uint32_t WaitSectorErased(DecoLink& link, int sector) {
     if (erased && erasedBefore) return static_cast<uint32_t>(elapsed);
     erasedBefore = erased;
     if (erased) continue;
-    if (elapsed >= EraseTimeLimitMs)
+    if (limit.Passed())
       throw std::runtime_error("Sector " + std::to_string(sector) + " was not erased within " +
                                std::to_string(EraseTimeLimitMs / 1000) + " s (" +
                                ToHex(address, 8) + " reads " + ToHex(WordAt(block.data(), 0), 8) +
                                ")");
+    if (stop.Requested()) return std::nullopt;
     clock.SleepMs(ErasePollIntervalMs);
   }
 }

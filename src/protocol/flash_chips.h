@@ -11,6 +11,7 @@
 #include <string>
 
 #include "protocol/deco_link.h"
+#include "protocol/stop_token.h"
 
 namespace protocol {
 
@@ -85,7 +86,8 @@ FlashChips IdentifyFlashChips(DecoLink& link);
 // Reads the sector's first block until it is erased (all FF: a chip still erasing answers status
 // bits instead) in two reads in a row, EraseTimeLimitMs at most; answers the milliseconds it took.
 // A sector not erased in time throws std::runtime_error.
-uint32_t WaitSectorErased(DecoLink& link, int sector);
+// A stop request, looked at before each pause, ends the wait early: then no time is answered.
+std::optional<uint32_t> WaitSectorErased(DecoLink& link, int sector, StopToken stop = {});
 
 // Unlock bypass: after entering it, a word is programmed by two cycles instead of four. Only the
 // bypass program and bypass reset commands are heard meanwhile, so it is left before any read.

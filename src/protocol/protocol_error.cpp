@@ -2,7 +2,14 @@
 
 #include <system_error>
 
+#include "serial/serial_error.h"
+
 namespace protocol {
+
+int32_t LineErrorCode(const std::exception& failure) {
+  const auto* line = dynamic_cast<const serial::ESerialError*>(&failure);
+  return line ? line->Code : 0;
+}
 
 EFileError::EFileError(const std::string& action, const std::string& fileName, int errnoValue)
     : std::runtime_error(action + " " + fileName +

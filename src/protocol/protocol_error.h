@@ -2,10 +2,14 @@
 // trusted, and a file that could not be created, read or written.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
 namespace protocol {
+
+// The serial layer's code of a failure on the line; 0 for any other failure.
+int32_t LineErrorCode(const std::exception& failure);
 
 class EBadReply : public std::runtime_error {
  public:

@@ -8,7 +8,6 @@
 #include "protocol/hex_codec.h"
 #include "protocol/transaction.h"
 #include "serial/serial_error.h"
-#include "serial/serial_util.h"
 
 namespace protocol {
 
@@ -41,7 +40,7 @@ std::string EepromLineCommand(int line) {
 }
 
 std::string NextProbe(DecoLink& link) {
-  return EepromLineCommand(link.NextProbeLine++ % EepromLines);
+  return EepromLineCommand(link.TakeProbeLine() % EepromLines);
 }
 
 bool EchoesEepromRead(const std::string& reply, const std::string& command) {
@@ -55,11 +54,9 @@ std::string DiscardedNote(const ResyncResult& result) {
 }
 
 ResyncResult Resynchronise(DecoLink& link, const std::string& failedCommand) {
-  if (!link.SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
-  serial::TBlockSerial& port = *link.SerialLink;
-  const int32_t replyMs = ReplyTimeoutMs(link, 1);
-  const int32_t gapMs = ProbeGapFactor * FirstByteTimeoutFactor * replyMs;
-  serial::Deadline limit(ReplyTimeoutMs(link, ResyncTimeoutFactor));
+  const ReplyBudget reply = ReplyBudgetOf(link, 1);
+  const int32_t gapMs = ProbeGapFactor * reply.FirstByteMs;
+  const Deadline limit(link.Time(), ReplyTimeoutMs(link, ResyncTimeoutFactor));
   ResyncResult result;
   std::vector<std::string> sent;
   std::string probe;
@@ -71,20 +68,20 @@ ResyncResult Resynchronise(DecoLink& link, const std::string& failedCommand) {
       if (probe != failedCommand && std::find(sent.begin(), sent.end(), probe) == sent.end()) break;
     }
     sent.push_back(probe);
-    if (port.WaitWritable(port.DeadlockTimeout)) port.SendText(probe + "\r\n");
+    link.SendLine(probe);
   };
 
-  port.DiscardBuffers();
+  link.DiscardStaleInput();
   sendProbe();
   for (;;) {
     if (limit.Passed()) break;
-    std::string reply;
+    std::string line;
     bool began = false;
     try {
-      began = ReceiveReply(link, std::min(gapMs, limit.LeftMs()), replyMs, reply);
+      began = link.ReceiveReply(std::min(gapMs, limit.LeftMs()), reply.WholeMs, line);
     } catch (const serial::ESerialError& failure) {
       if (!DamagedReply(failure.Code)) throw;
-      port.LineBuffer.clear();
+      link.DropHeldInput();
       ++result.Discarded;
       continue;
     }
@@ -93,13 +90,13 @@ ResyncResult Resynchronise(DecoLink& link, const std::string& failedCommand) {
       sendProbe();
       continue;
     }
-    if (EchoesEepromRead(reply, probe)) {
+    if (EchoesEepromRead(line, probe)) {
       result.InStep = true;
       return result;
     }
     ++result.Discarded;
   }
-  const int32_t seconds = ResyncTimeoutFactor * link.BaseTimeout.load() / 1000;
+  const int32_t seconds = ResyncTimeoutFactor * link.BaseTimeout() / 1000;
   result.Why = "no reply to " + std::to_string(sent.size()) + " EEPROM line read(s) within " +
                std::to_string(seconds) + " s (" + std::to_string(result.Discarded) +
                " other reply line(s) thrown away)";

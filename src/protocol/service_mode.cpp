@@ -2,18 +2,14 @@
 
 #include <cstdlib>
 
-#include "protocol/clock.h"
 #include "protocol/resync.h"
 #include "protocol/transaction.h"
+#include "serial/serial_error.h"
 
 namespace protocol {
 
 namespace {
 
-constexpr int32_t StandbyBaud = 9600;
-constexpr int32_t DataBits = 7;
-constexpr char Parity = 'E';
-constexpr int32_t OneStopBit = 0;
 constexpr int32_t SwitchReplyTimeoutFactor = 5;
 constexpr unsigned SwitchWaitSeconds = 3;
 constexpr unsigned SwitchWaitSeconds38400 = 6;
@@ -40,10 +36,6 @@ int32_t BaudOf(const std::string& text) {
   return value > 0 && value <= 0x7FFFFFFF ? static_cast<int32_t>(value) : StandbyBaud;
 }
 
-void Configure(serial::TBlockSerial& port, int32_t baud) {
-  port.ConfigureLine(baud, DataBits, Parity, OneStopBit, false, false);
-}
-
 std::string SpeedSwitchLine(const std::string& baudText) {
   if (baudText == "38400") return "0210200040000051";
   if (baudText == "115200") return "021020004000001B";
@@ -60,59 +52,52 @@ bool SwitchAnswerIsRight(const std::string& baudText, const std::string& receive
 
 }  // namespace
 
-bool EnterServiceMode(DecoLink& deco, const std::string& portName, const std::string& baudText) {
-  if (!deco.SerialLink) throw serial::ESerialError(serial::ErrNotConnected);
-  serial::TBlockSerial& link = *deco.SerialLink;
-  link.OpenPort(portName);
-  Configure(link, deco.DecoInStandby ? StandbyBaud : BaudOf(baudText));
-  PostStatus(deco, "Display of deco must show -SE-");
+void EnterServiceMode(DecoLink& link, const std::string& portName, const std::string& baudText,
+                      bool decoInStandby, DecoFacts& facts) {
+  facts = DecoFacts();
+  link.Open(portName, decoInStandby ? StandbyBaud : BaudOf(baudText));
+  PostStatus(link, "Display of deco must show -SE-");
 
-  deco.Model = SendCommand(deco, "VORTANE", ModelQueryTimeoutFactor);
-  deco.Block18Protected = deco.Model.find(ProtectedModelMark) != std::string::npos;
-  PostStatus(deco, deco.Block18Protected ? deco.Model + " => Block 18 protected." : deco.Model);
+  facts.Model = SendCommand(link, "VORTANE", ModelQueryTimeoutFactor);
+  facts.Block18Protected = facts.Model.find(ProtectedModelMark) != std::string::npos;
+  PostStatus(link, facts.Block18Protected ? facts.Model + " => Block 18 protected." : facts.Model);
 
-  PostStatus(deco, "Set baudrate " + baudText + " ...");
-  if (link.WaitWritable(link.DeadlockTimeout)) link.SendText(SpeedSwitchLine(baudText) + "\r\n");
-  WaitSeconds(baudText == "38400" ? SwitchWaitSeconds38400 : SwitchWaitSeconds);
-  int32_t pending = link.PendingCount();
-  std::string received;
-  for (int32_t i = 0; i < pending; ++i)
-    received += static_cast<char>(link.ReceiveByte(
-        ActiveClock().TimeoutMs(SwitchReplyTimeoutFactor * deco.BaseTimeout.load())));
-  deco.SpeedSwitchAnswer = DecoLink::SwitchAnswer::None;
-  if (pending > 0) {
+  PostStatus(link, "Set baudrate " + baudText + " ...");
+  link.SendLine(SpeedSwitchLine(baudText));
+  WaitSeconds(link, baudText == "38400" ? SwitchWaitSeconds38400 : SwitchWaitSeconds);
+  const std::string received =
+      link.ReceiveWaiting(ReplyTimeoutMs(link, SwitchReplyTimeoutFactor));
+  if (!received.empty()) {
     bool right = SwitchAnswerIsRight(baudText, received);
-    deco.SpeedSwitchAnswer = right ? DecoLink::SwitchAnswer::Right : DecoLink::SwitchAnswer::Wrong;
-    PostStatus(deco, right ? "OK" : "ERROR!");
+    facts.SpeedSwitchAnswer = right ? DecoFacts::SwitchAnswer::Right : DecoFacts::SwitchAnswer::Wrong;
+    PostStatus(link, right ? "OK" : "ERROR!");
   }
-  Configure(link, BaudOf(baudText));
+  link.SetSpeed(BaudOf(baudText));
 
-  PostStatus(deco, "Initializing deco ...");
-  for (const char* line : InitialisationLines) SendCommand(deco, line, 1);
-  return true;
+  PostStatus(link, "Initializing deco ...");
+  for (const char* line : InitialisationLines) SendCommand(link, line, 1);
 }
 
-bool DecoAnswersInServiceAt(DecoLink& deco, const std::string& baudText) {
-  serial::TBlockSerial& link = *deco.SerialLink;
-  Configure(link, BaudOf(baudText));
-  link.DiscardBuffers();
+bool DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText) {
+  link.SetSpeed(BaudOf(baudText));
+  link.DiscardStaleInput();
   // Each speed's probe reads another line: a late reply to the last speed's never passes for
   // this one's.
-  const std::string probe = NextProbe(deco);
+  const std::string probe = NextProbe(link);
   try {
-    return EchoesEepromRead(SendCommand(deco, probe, ProbeTimeoutFactor), probe);
+    return EchoesEepromRead(SendCommand(link, probe, ProbeTimeoutFactor), probe);
   } catch (const serial::ESerialError&) {
     // Silence, or noise from a line at another speed: no answer here.
     return false;
   }
 }
 
-bool LeaveServiceMode(DecoLink& deco) {
-  PostStatus(deco, "Exit -SE-");
-  std::string reply = SendCommand(deco, "100", 1);
+bool LeaveServiceMode(DecoLink& link) {
+  PostStatus(link, "Exit -SE-");
+  std::string reply = SendCommand(link, "100", 1);
   bool confirmed = reply == "100";
-  PostStatus(deco, confirmed ? "OK : Deco must be Standby now!" : "ERROR when Exit -SE-");
-  PostStatus(deco, std::string(30, '='));
+  PostStatus(link, confirmed ? "OK : Deco must be Standby now!" : "ERROR when Exit -SE-");
+  PostStatus(link, std::string(30, '='));
   return confirmed;
 }
 

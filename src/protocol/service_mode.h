@@ -1,6 +1,7 @@
 // Bringing the deco into service mode at the chosen line speed, and back to standby.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "protocol/deco_link.h"
@@ -8,11 +9,15 @@
 namespace protocol {
 
 inline constexpr const char* ProtectedModelMark = "KVT6072";
+// The speed of a deco in standby, and of the first words with it.
+inline constexpr int32_t StandbyBaud = 9600;
 
-// Opens portName on the link's port object and configures it, starting at 9600 when the link
-// says the deco is in standby; learns the model and whether it protects sector 18 (the link's
-// Model and Block18Protected). Every failure arrives as an exception.
-bool EnterServiceMode(DecoLink& link, const std::string& portName, const std::string& baudText);
+// Opens portName on the link, starting at 9600 when the deco is in standby, and brings the deco
+// into service mode at baudText. What it learns goes into learned as soon as it is known, so
+// that a failure later in the dialogue still tells the model. Every failure arrives as an
+// exception.
+void EnterServiceMode(DecoLink& link, const std::string& portName, const std::string& baudText,
+                      bool decoInStandby, DecoFacts& learned);
 // Whether a deco in service mode answers at baudText on the link's open port, asked by an
 // EEPROM line read: it changes nothing in the deco, and a deco in standby does not hear it. For
 // finding a deco that did not answer where the user said it was.

@@ -1,6 +1,8 @@
-// TBlockSerial, the part the deco protocol uses and what it rests on: lifecycle, line format,
-// error recording, the core read and write, queue counts, waits and the receives with time-outs.
-// The classic operations that the program never calls are in block_serial_classic.cpp.
+// TBlockSerial, the part the deco protocol uses and what it rests on: lifecycle, error
+// recording, the core read and write, queue counts, waits and the receives with time-outs. The
+// line format is in block_serial_line.cpp.
+// The classic operations that the program never calls are TClassicSerial's
+// (block_serial_classic.*).
 #include "serial/block_serial.h"
 
 #include <cerrno>
@@ -43,8 +45,17 @@ int32_t ToIntDefault(const std::string& text, int32_t fallback) {
 
 TBlockSerial::TBlockSerial() : TBlockSerial(MakePortBackend()) {}
 
-TBlockSerial::TBlockSerial(std::unique_ptr<PortBackend> backend) : backend_(std::move(backend)) {
+TBlockSerial::TBlockSerial(std::unique_ptr<PortBackend> backend)
+    : backend_(std::move(backend)), nowMs_(MonotonicMs) {
   RecordError(ErrOk);
+}
+
+void TBlockSerial::SetTimeSource(std::function<uint64_t()> nowMs) {
+  nowMs_ = nowMs ? std::move(nowMs) : MonotonicMs;
+}
+
+uint64_t TBlockSerial::NowMs() const {
+  return nowMs_();
 }
 
 TBlockSerial::~TBlockSerial() {
@@ -55,8 +66,8 @@ TBlockSerial::~TBlockSerial() {
 // ---- error recording -------------------------------------------------------------------------
 
 void TBlockSerial::RecordError(int32_t code) {
-  LastErrorCode = code;
-  LastErrorText = GetErrorDesc(code);
+  lastErrorCode_ = code;
+  lastErrorText_ = GetErrorDesc(code);
 }
 
 void TBlockSerial::RecordSystemError(intptr_t result) {
@@ -64,7 +75,7 @@ void TBlockSerial::RecordSystemError(intptr_t result) {
 }
 
 void TBlockSerial::RaiseOnError() {
-  if (RaiseExcept && LastErrorCode != ErrOk) throw ESerialError(LastErrorCode);
+  if (raiseExcept_ && lastErrorCode_ != ErrOk) throw ESerialError(lastErrorCode_);
 }
 
 void TBlockSerial::RecordAndRaise(int32_t code) {
@@ -72,19 +83,21 @@ void TBlockSerial::RecordAndRaise(int32_t code) {
   RaiseOnError();
 }
 
+int32_t TBlockSerial::LineErrorCode(uint32_t flags) {
+  int32_t code = ErrOk;
+  if (flags & LineErrFrame) code = ErrFrame;
+  if (flags & LineErrOverrun) code = ErrOverrun;
+  if (flags & LineErrRxOver) code = ErrRxOver;
+  if (flags & LineErrParity) code = ErrRxParity;
+  if (flags & LineErrTxFull) code = ErrTxFull;
+  return code;
+}
+
 void TBlockSerial::MapLineErrors(uint32_t flags) {
-  if (flags & LineErrFrame) LastErrorCode = ErrFrame;
-  if (flags & LineErrOverrun) LastErrorCode = ErrOverrun;
-  if (flags & LineErrRxOver) LastErrorCode = ErrRxOver;
-  if (flags & LineErrParity) LastErrorCode = ErrRxParity;
-  if (flags & LineErrTxFull) LastErrorCode = ErrTxFull;
+  if (int32_t code = LineErrorCode(flags)) lastErrorCode_ = code;
 }
 
 // ---- line control ------------------------------------------------------------------------------
-
-uint16_t TBlockSerial::QueryPortAddress() {
-  return 0;
-}
 
 bool TBlockSerial::DsrState() {
   return ReadModemStatus() & ModemDsr;
@@ -105,33 +118,29 @@ uint32_t TBlockSerial::ReadModemStatus() {
   int error = backend_->ModemStatus(status);
   if (error != 0) RecordError(error);
   RaiseOnError();
-  ModemStatusWord = status;
   return status;
 }
 
 void TBlockSerial::ReportStatus(THookSerialReason reason, const std::string& value) {
-  if (OnStatus) OnStatus(this, reason, value);
+  if (onStatus_) onStatus_(this, reason, value);
 }
 
-void TBlockSerial::ParsePortNumber(const std::string& name) {
-  PortIndex = -1;
+int32_t TBlockSerial::PortNumberOf(const std::string& name) {
+  int32_t index = -1;
   std::string upper = Upper(name);
-  if (upper.rfind(ComPrefix, 0) == 0) {
-    PortIndex = ToIntDefault(name.substr(3), 0) - 1;
-  }
-  if (upper.rfind(TtySPrefix, 0) == 0) {
-    PortIndex = ToIntDefault(name.substr(9), -2);
-  }
+  if (upper.rfind(ComPrefix, 0) == 0) index = ToIntDefault(name.substr(3), 0) - 1;
+  if (upper.rfind(TtySPrefix, 0) == 0) index = ToIntDefault(name.substr(9), -2);
+  return index;
 }
 
 bool TBlockSerial::DeviceAnswering() {
-  if (TestDSR && !DsrState()) return false;
-  if (TestCTS && !CtsState()) return false;
+  if (testDsr_ && !DsrState()) return false;
+  if (testCts_ && !CtsState()) return false;
   return true;
 }
 
 bool TBlockSerial::PortNotReady() {
-  if (!PortOpen) {
+  if (!portOpen_) {
     RecordAndRaise(ErrNotConnected);
     return true;
   }
@@ -144,123 +153,67 @@ bool TBlockSerial::PortNotReady() {
 
 void TBlockSerial::PaceTransfer(int32_t count, int32_t limit, uint32_t& next) {
   if (limit <= 0) return;
-  uint32_t now = CurrentTick();
+  uint32_t now = static_cast<uint32_t>(NowMs());
   if (now < next) {
     uint32_t wait = next - now;
     ReportStatus(HR_Wait, std::to_string(wait));
     SleepMs(wait);
   }
-  next = CurrentTick() +
+  next = static_cast<uint32_t>(NowMs()) +
          static_cast<uint32_t>(static_cast<double>(count) / static_cast<double>(limit) * 1000.0);
 }
 
-// ---- lifecycle and line format ------------------------------------------------------------------
+// ---- lifecycle ---------------------------------------------------------------------------------
 
 void TBlockSerial::ClosePort() {
-  if (Handle != -1) {
+  if (handle_ != -1) {
     // DiscardBuffers without its raise: closing runs from the destructor too.
     backend_->Purge(PurgeAll);
-    LineBuffer.clear();
+    lineBuffer_.clear();
     SetRtsLine(false);
     SetDtrLine(false);
     backend_->Close();
   }
-  PortOpen = false;
-  Handle = -1;
-  PortIndex = -1;
+  portOpen_ = false;
+  handle_ = -1;
+  portIndex_ = -1;
   RecordError(ErrOk);
-  ReportStatus(HR_SerialClose, DevicePath);
+  ReportStatus(HR_SerialClose, devicePath_);
 }
 
 void TBlockSerial::OpenPort(const std::string& name) {
-  if (PortOpen) {
+  if (portOpen_) {
     RecordAndRaise(ErrAlreadyOpen);
     return;
   }
-  LineBuffer.clear();
-  DevicePath = name;
-  ParsePortNumber(name);
+  lineBuffer_.clear();
+  devicePath_ = name;
+  portIndex_ = PortNumberOf(name);
   // Only a real port number (COM3, /dev/ttyS2) names a numbered device; /dev/ttySC0 and the
   // like parse to no number and open as given.
-  if (PortIndex >= 0) DevicePath = DevicePathForPortIndex(PortIndex);
-  int error = backend_->Open(DevicePath);
-  Handle = error == 0 ? backend_->NativeHandle() : -1;
+  if (portIndex_ >= 0) devicePath_ = DevicePathForPortIndex(portIndex_);
+  int error = backend_->Open(devicePath_);
+  handle_ = error == 0 ? backend_->NativeHandle() : -1;
   RecordError(error);
   RaiseOnError();
   if (error != 0) return;
 
-  backend_->SetQueueSizes(InputQueueSize);
-  PortAddress = QueryPortAddress();
+  backend_->SetQueueSizes(inputQueueSize_);
   RecordError(ErrOk);
 
   if (DeviceAnswering()) {
-    PortOpen = true;
+    portOpen_ = true;
     SetRtsLine(true);
     SetDtrLine(true);
     DiscardBuffers();
   } else {
     RecordError(ErrNoDeviceAnswer);
     backend_->Close();
-    Handle = -1;
-    PortIndex = -1;
+    handle_ = -1;
+    portIndex_ = -1;
   }
   RaiseOnError();
-  ReportStatus(HR_Connect, DevicePath);
-}
-
-void TBlockSerial::ConfigureLine(int32_t baud, int32_t dataBits, char parity, int32_t stopBits,
-                                 bool softwareFlow, bool hardwareFlow) {
-  LineSettings = LineSettingsRecord{};
-  LineSettings.Length = sizeof(LineSettingsRecord);
-  LineSettings.BaudRate = static_cast<uint32_t>(baud);
-  LineSettings.DataBits = static_cast<uint8_t>(dataBits);
-  switch (parity) {
-    case 'N':
-    case 'n':
-      LineSettings.Parity = 0;
-      break;
-    case 'O':
-    case 'o':
-      LineSettings.Parity = 1;
-      break;
-    case 'E':
-    case 'e':
-      LineSettings.Parity = 2;
-      break;
-    case 'M':
-    case 'm':
-      LineSettings.Parity = 3;
-      break;
-    case 'S':
-    case 's':
-      LineSettings.Parity = 4;
-      break;
-    default:
-      LineSettings.Parity = 0;
-      break;
-  }
-  LineSettings.StopBits = static_cast<uint8_t>(stopBits);
-  LineSettings.XonChar = 17;
-  LineSettings.XoffChar = 19;
-  LineSettings.XonLimit = static_cast<uint16_t>(InputQueueSize / 4);
-  LineSettings.XoffLimit = static_cast<uint16_t>(InputQueueSize / 4);
-  uint32_t flags = FlagBinary;
-  if (softwareFlow) flags |= FlagXonXoffOut | FlagXonXoffIn;
-  if (hardwareFlow)
-    flags |= FlagCtsOutFlow | FlagRtsHandshake;
-  else
-    flags |= FlagRtsEnable;
-  flags |= FlagDtrEnable;
-  if (LineSettings.Parity != 0) flags |= FlagParityCheck;
-  LineSettings.Flags = flags;
-  ApplyLineSettings();
-}
-
-void TBlockSerial::ApplyLineSettings() {
-  RecordError(ErrOk);
-  int error = backend_->Apply(LineSettings);
-  if (error != 0) RecordError(error);
-  RaiseOnError();
+  ReportStatus(HR_Connect, devicePath_);
 }
 
 // ---- core transfer -----------------------------------------------------------------------------
@@ -268,38 +221,45 @@ void TBlockSerial::ApplyLineSettings() {
 int32_t TBlockSerial::WriteBytes(const void* buffer, int32_t count) {
   int32_t written = 0;
   if (PortNotReady()) return 0;
-  PaceTransfer(count, SendRateLimit, NextSendTick);
-  if (RtsToggle) {
+  PaceTransfer(count, sendRateLimit_, nextSendTick_);
+  if (rtsToggle_) {
     DrainOutput();
     SetRtsLine(true);
   }
   RecordError(ErrOk);
-  int error = backend_->Write(static_cast<const uint8_t*>(buffer), count, DeadlockTimeout, written);
+  int error = backend_->Write(static_cast<const uint8_t*>(buffer), count, deadlockTimeout_, written);
   if (error != 0) RecordError(error);
   uint32_t in = 0, out = 0, flags = 0;
   if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);
-  if (RtsToggle) {
+  if (rtsToggle_) {
     DrainOutput();
     WaitWritable(RtsToggleDrainMs);
     SetRtsLine(false);
   }
   RaiseOnError();
   ReportStatus(HR_WriteCount, std::to_string(written));
+  if (onCharacters_) onCharacters_(written);
   return written;
 }
 
 int32_t TBlockSerial::ReadBytes(void* buffer, int32_t count) {
   int32_t got = 0;
   if (PortNotReady()) return 0;
-  PaceTransfer(count, ReceiveRateLimit, NextReceiveTick);
+  PaceTransfer(count, receiveRateLimit_, nextReceiveTick_);
   RecordError(ErrOk);
-  int error = backend_->Read(static_cast<uint8_t*>(buffer), count, DeadlockTimeout, got);
+  int error = backend_->Read(static_cast<uint8_t*>(buffer), count, deadlockTimeout_, got);
   if (error != 0) RecordError(error);
   uint32_t in = 0, out = 0, flags = 0;
   if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);
   RaiseOnError();
   ReportStatus(HR_ReadCount, std::to_string(got));
+  if (onCharacters_) onCharacters_(got);
   return got;
+}
+
+int32_t TBlockSerial::PendingCountAll() {
+  if (!lineBuffer_.empty()) return static_cast<int32_t>(lineBuffer_.size());
+  return PendingCount();
 }
 
 void TBlockSerial::SendText(const std::string& text) {
@@ -361,7 +321,7 @@ bool TBlockSerial::WaitWritable(int32_t timeout) {
 }
 
 bool TBlockSerial::WaitReadableBuffered(int32_t timeout) {
-  if (!LineBuffer.empty()) return true;
+  if (!lineBuffer_.empty()) return true;
   return WaitReadable(timeout);
 }
 
@@ -369,13 +329,13 @@ void TBlockSerial::DiscardBuffers() {
   RecordError(ErrOk);
   int error = backend_->Purge(PurgeAll);
   if (error != 0) RecordError(error);
-  LineBuffer.clear();
+  lineBuffer_.clear();
   RaiseOnError();
 }
 
 void TBlockSerial::DrainOutput() {
   RecordError(ErrOk);
-  int error = backend_->Drain(DeadlockTimeout);
+  int error = backend_->Drain(deadlockTimeout_);
   if (error != 0) RecordError(error);
   RaiseOnError();
 }
@@ -386,8 +346,8 @@ std::string TBlockSerial::ReceiveAvailable(int32_t timeout) {
   std::string result;
   if (PortNotReady()) return result;
   RecordError(ErrOk);
-  if (!LineBuffer.empty()) {
-    result.swap(LineBuffer);
+  if (!lineBuffer_.empty()) {
+    result.swap(lineBuffer_);
     return result;
   }
   int32_t n = PendingCount();
@@ -395,20 +355,20 @@ std::string TBlockSerial::ReceiveAvailable(int32_t timeout) {
     if (WaitReadable(timeout)) {
       n = PendingCount();
       if (n == 0) RecordError(ErrTimeout);
-    } else if (LastErrorCode == ErrOk) {
+    } else if (lastErrorCode_ == ErrOk) {
       RecordError(ErrTimeout);
     }
   }
   if (n > 0) {
     result.resize(static_cast<size_t>(n));
     // A line error found with the bytes is raised only once they are kept in the line buffer.
-    bool raise = RaiseExcept;
-    RaiseExcept = false;
+    bool raise = raiseExcept_;
+    raiseExcept_ = false;
     int32_t got = ReadBytes(result.data(), n);
-    RaiseExcept = raise;
+    raiseExcept_ = raise;
     result.resize(static_cast<size_t>(got));
-    if (LastErrorCode != ErrOk) {
-      LineBuffer = result;
+    if (lastErrorCode_ != ErrOk) {
+      lineBuffer_ = result;
       result.clear();
     }
   }
@@ -419,37 +379,52 @@ std::string TBlockSerial::ReceiveAvailable(int32_t timeout) {
 uint8_t TBlockSerial::ReceiveByte(int32_t timeout) {
   if (PortNotReady()) return 0;
   RecordError(ErrOk);
-  if (LineBuffer.empty()) {
+  if (lineBuffer_.empty()) {
     std::string chunk = ReceiveAvailable(timeout);  // after a line error its bytes are kept
-    LineBuffer += chunk;
+    lineBuffer_ += chunk;
   }
   uint8_t result = 0;
-  if (LastErrorCode == ErrOk && !LineBuffer.empty()) {
-    result = static_cast<uint8_t>(LineBuffer[0]);
-    LineBuffer.erase(0, 1);
+  if (lastErrorCode_ == ErrOk && !lineBuffer_.empty()) {
+    result = static_cast<uint8_t>(lineBuffer_[0]);
+    lineBuffer_.erase(0, 1);
   }
   RaiseOnError();
   return result;
 }
 
-std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& terminator) {
+bool TBlockSerial::WaitCharacter(int32_t timeout, bool skipLineFeed) {
+  const Deadline deadline = Deadline::StartingAt(timeout, NowMs());
+  bool lineFeedDropped = !skipLineFeed;
+  while (WaitReadableBuffered(deadline.LeftMs(NowMs()))) {
+    if (lineBuffer_.empty()) lineBuffer_ = ReceiveAvailable(0);
+    if (lineFeedDropped || lineBuffer_.empty() || lineBuffer_[0] != '\n') return true;
+    lineBuffer_.erase(0, 1);
+    lineFeedDropped = true;
+    if (!lineBuffer_.empty()) return true;
+    if (deadline.Passed(NowMs())) return false;
+  }
+  return false;
+}
+
+std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& terminator,
+                                       const ReceiveLimits& limits) {
   std::string result;
   if (PortNotReady()) return result;
   RecordError(ErrOk);
   if (terminator.empty()) return result;
-  bool convert = ConvertLineEnd && terminator == "\r\n";
+  bool convert = limits.AnyLineEnd && terminator == "\r\n";
   size_t matchLength = terminator.size();
   std::string collected;
-  // The total time-out, for InterPacketTimeout off. A negative one lets the first wait go
+  // The total time-out, when the limits ask for one. A negative one lets the first wait go
   // without limit and allows no second, as counting the time left down from it would.
-  Deadline total(timeout);
+  const Deadline total = Deadline::StartingAt(timeout, NowMs());
   size_t pos = 0;
   // The line buffer belongs to the collected text from the start, so that a failure (which
   // puts everything collected back) never loses a byte, even if it raises mid-loop.
   try {
     for (;;) {
-      collected += ReceiveAvailable(InterPacketTimeout ? timeout : total.LeftMs());
-      if (LastErrorCode != ErrOk) break;
+      collected += ReceiveAvailable(limits.TotalTimeout ? total.LeftMs(NowMs()) : timeout);
+      if (lastErrorCode_ != ErrOk) break;
       pos = 0;
       if (!collected.empty()) {
         if (!convert) {
@@ -457,40 +432,40 @@ std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& termi
           pos = at == std::string::npos ? 0 : at + 1;
           matchLength = terminator.size();
         } else {
-          if (TrailingCR && collected[0] == '\n') collected.erase(0, 1);
-          if (TrailingLF && !collected.empty() && collected[0] == '\r') collected.erase(0, 1);
-          TrailingCR = false;
-          TrailingLF = false;
+          if (trailingCr_ && collected[0] == '\n') collected.erase(0, 1);
+          if (trailingLf_ && !collected.empty() && collected[0] == '\r') collected.erase(0, 1);
+          trailingCr_ = false;
+          trailingLf_ = false;
           LineEnd end = FindLineEnd(collected);
           pos = end.Position;
           matchLength = end.Form.size();
-          TrailingCR = end.Form == "\r";
-          TrailingLF = end.Form == "\n";
+          trailingCr_ = end.Form == "\r";
+          trailingLf_ = end.Form == "\n";
         }
       }
       // Only the line itself counts against the limit, not the next reply's first bytes behind
       // it; a line too long is handed over to nobody and stays whole in the line buffer.
       size_t lineLength = pos > 0 ? pos - 1 : collected.size();
-      if (MaxLineLength > 0 && lineLength > static_cast<size_t>(MaxLineLength)) {
+      if (limits.MaxLength > 0 && lineLength > static_cast<size_t>(limits.MaxLength)) {
         RecordError(ErrMaxBuffer);
         pos = 0;
         break;
       }
       if (pos > 0) break;
-      if (!InterPacketTimeout && (timeout < 0 || total.Passed())) {
+      if (limits.TotalTimeout && (timeout < 0 || total.Passed(NowMs()))) {
         RecordError(ErrTimeout);
         break;
       }
     }
   } catch (...) {
-    LineBuffer = collected + LineBuffer;
+    lineBuffer_ = collected + lineBuffer_;
     throw;
   }
   if (pos > 0) {
     result = collected.substr(0, pos - 1);
     collected.erase(0, pos + matchLength - 1);
   }
-  LineBuffer = collected + LineBuffer;
+  lineBuffer_ = collected + lineBuffer_;
   RaiseOnError();
   return result;
 }

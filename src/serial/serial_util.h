@@ -25,10 +25,13 @@ class Deadline {
  public:
   // A negative time-out has no end. The clock reads whole milliseconds: the wait begins up to
   // one after the reading, so a time-out from now lasts one more, never less than asked.
-  explicit Deadline(int32_t timeoutMs)
-      : Deadline(timeoutMs > 0 && timeoutMs < INT32_MAX ? timeoutMs + 1 : timeoutMs,
-                 MonotonicMs()) {}
+  explicit Deadline(int32_t timeoutMs) : Deadline(StartingAt(timeoutMs, MonotonicMs())) {}
   Deadline(int32_t timeoutMs, uint64_t startMs);
+  // A time-out from nowMs, a reading of another clock of whole milliseconds, with the same
+  // rounding.
+  static Deadline StartingAt(int32_t timeoutMs, uint64_t nowMs) {
+    return Deadline(timeoutMs > 0 && timeoutMs < INT32_MAX ? timeoutMs + 1 : timeoutMs, nowMs);
+  }
 
   // What is left for the next wait: never negative once there is an end (0 when it has
   // passed); -1, the waits' "no limit", when there is none.

@@ -1,53 +1,50 @@
 #include "transfer/connection.h"
 
+#include "protocol/protocol_error.h"
 #include "protocol/service_mode.h"
 #include "protocol/transaction.h"
 
 namespace transfer {
 
-bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const std::string& baudText,
-                 bool decoInStandby, ConnectError& error, ExitLines exitLines) {
-  link.BaseTimeout = protocol::StandardBaseTimeout;
-  link.DecoInStandby = decoInStandby;
-  link.Model.clear();  // an earlier connect's answer must not pass for this one's
-  link.SerialLink = std::make_unique<serial::TBlockSerial>();
-  link.SerialLink->RaiseExcept = true;
+ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
+                          const std::string& baudText, bool decoInStandby, ExitLines exitLines) {
+  link.SetBaseTimeout(protocol::StandardBaseTimeout);
+  ConnectResult result;
   try {
-    protocol::EnterServiceMode(link, portName, baudText);
-    protocol::WaitSeconds(ConnectSettleSeconds);
-    return true;
-  } catch (const serial::ESerialError& failure) {
-    error.Text = failure.what();
-    error.Code = failure.Code;
+    protocol::EnterServiceMode(link, portName, baudText, decoInStandby, result.Deco);
+    protocol::WaitSeconds(link, ConnectSettleSeconds);
+    result.Connected = true;
+    return result;
   } catch (const std::exception& failure) {
-    error.Text = failure.what();
+    result.Error.Text = failure.what();
+    result.Error.Code = protocol::LineErrorCode(failure);
   }
-  error.Device = link.SerialLink->DevicePath;
+  result.Error.Device = link.DevicePath();
   // A port that never opened reached no deco: there is nothing to leave, and an exit attempt
   // would only log a dialogue that never happened.
-  if (link.SerialLink->PortOpen) {
-    protocol::StatusSink* const sink = link.MainWindowHandle;
-    if (exitLines == ExitLines::WhenDecoAnswered && link.Model.empty())
-      link.MainWindowHandle = nullptr;
+  if (link.IsOpen()) {
+    protocol::StatusSink* const sink = link.Sink();
+    if (exitLines == ExitLines::WhenDecoAnswered && result.Deco.Model.empty())
+      link.SetStatusSink(nullptr);
     try {
       protocol::LeaveServiceMode(link);
     } catch (const std::exception&) {
       // The deco may be unreachable: the clean-up goes on regardless.
     }
-    link.MainWindowHandle = sink;
+    link.SetStatusSink(sink);
   }
-  protocol::WaitSeconds(ConnectSettleSeconds);
-  link.SerialLink.reset();
-  return false;
+  protocol::WaitSeconds(link, ConnectSettleSeconds);
+  link.Close();
+  return result;
 }
 
 void DisconnectDeco(protocol::DecoLink& link) {
-  link.BaseTimeout = protocol::StandardBaseTimeout;
+  link.SetBaseTimeout(protocol::StandardBaseTimeout);
   // A reply that came after its time-out would be taken as the deco's answer to the exit.
-  if (link.SerialLink) link.SerialLink->DiscardBuffers();
+  link.DiscardStaleInput();
   protocol::LeaveServiceMode(link);
-  protocol::WaitSeconds(ConnectSettleSeconds);
-  link.SerialLink.reset();
+  protocol::WaitSeconds(link, ConnectSettleSeconds);
+  link.Close();
 }
 
 }  // namespace transfer

@@ -24,14 +24,20 @@ struct ConnectError {
 // tell of a dialogue that never took place.
 enum class ExitLines { Always, WhenDecoAnswered };
 
-// Creates the link and enters service mode. On failure runs the clean-up (exit attempt, when
-// the port opened, whose own errors are dropped; the pause; the link destroyed), fills error and
-// answers false.
-// What it learned stays on the link (its Model and Block18Protected).
-bool ConnectDeco(protocol::DecoLink& link, const std::string& portName, const std::string& baudText,
-                 bool decoInStandby, ConnectError& error, ExitLines exitLines = ExitLines::Always);
-// Drops stale input, leaves service mode, pauses and destroys the link; an error of the exit
-// escapes and leaves the link in place, so the user can try again.
+// How a connect went, and what it learned about the deco on the way (also when it failed later).
+struct ConnectResult {
+  bool Connected = false;
+  protocol::DecoFacts Deco;
+  ConnectError Error;  // when not connected
+};
+
+// Opens the link and enters service mode. On failure runs the clean-up (exit attempt, when the
+// port opened, whose own errors are dropped; the pause; the port closed) and tells why.
+ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
+                          const std::string& baudText, bool decoInStandby,
+                          ExitLines exitLines = ExitLines::Always);
+// Drops stale input, leaves service mode, pauses and closes the port; an error of the exit
+// escapes and leaves the port open, so the user can try again.
 void DisconnectDeco(protocol::DecoLink& link);
 
 }  // namespace transfer

@@ -37,7 +37,7 @@ std::string SectorAsWritten(std::istream& image, const std::string& imageFile, i
 
 std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
                                            const std::vector<int>& sectors,
-                                           const std::atomic<bool>& stop, bool& stopped) {
+                                           protocol::StopToken stop, bool& stopped) {
   std::ifstream image(imageFile, std::ios::binary);
   if (!image) throw protocol::EFileError("Cannot open", imageFile, errno);
   std::vector<int> differing;
@@ -46,7 +46,7 @@ std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::
     std::string expected = SectorAsWritten(image, imageFile, s);
     uint32_t address = protocol::SectorBase[static_cast<size_t>(s)];
     for (size_t offset = 0; offset < expected.size(); offset += sizeof block) {
-      if (stop) {
+      if (stop.Requested()) {
         stopped = true;
         return differing;
       }
@@ -60,9 +60,13 @@ std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::
   return differing;
 }
 
-bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile) {
+bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile, protocol::StopToken stop,
+                 bool* stopped) {
   std::string expected = protocol::ReadWholeFile(eepromFile, protocol::EepromBytes);
-  return protocol::ReadEepromImage(link) == expected;
+  std::string image;
+  const bool whole = protocol::ReadEepromImage(link, image, stop);
+  if (stopped) *stopped = !whole;
+  return whole && image == expected;
 }
 
 std::string SectorNumbers(const std::vector<int>& sectors) {
@@ -75,7 +79,7 @@ std::string SectorNumbers(const std::vector<int>& sectors) {
 }
 
 FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
-                               const JobSelection& selection, const std::atomic<bool>& stop) {
+                               const JobSelection& selection, protocol::StopToken stop) {
   FinalCheckResult result;
   bool equal = true;
   bool stopped = false;
@@ -103,12 +107,13 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
     }
   }
   if (selection.Eeprom) {
-    if (stop) {
+    stopped = stop.Requested();
+    if (!stopped) result.EepromEqual = EepromHolds(link, selection.EepromFile, stop, &stopped);
+    if (stopped) {
       result.Verdict = FinalCheckVerdict::Interrupted;
       return result;
     }
     result.EepromChecked = true;
-    result.EepromEqual = EepromHolds(link, selection.EepromFile);
     if (result.EepromEqual) {
       protocol::PostStatus(link, "Final check: the EEPROM holds " +
                                      protocol::BareFileName(selection.EepromFile) + ".");

@@ -3,12 +3,12 @@
 // offline diff compares by the same rule.
 #pragma once
 
-#include <atomic>
 #include <istream>
 #include <string>
 #include <vector>
 
 #include "protocol/deco_link.h"
+#include "protocol/stop_token.h"
 #include "transfer/job_plan.h"
 #include "transfer/job_results.h"
 
@@ -23,15 +23,17 @@ std::string SectorAsWritten(std::istream& image, const std::string& imageFile, i
 // A stop request ends the reading at the next block; stopped then tells so.
 std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
                                            const std::vector<int>& sectors,
-                                           const std::atomic<bool>& stop, bool& stopped);
-// Whether the EEPROM holds the first 2 KB of eepromFile.
-bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile);
+                                           protocol::StopToken stop, bool& stopped);
+// Whether the EEPROM holds the first 2 KB of eepromFile. A stop request ends the reading at the
+// next line; stopped then tells so (and the answer means nothing).
+bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile, protocol::StopToken stop,
+                 bool* stopped = nullptr);
 
 // Reads back the sectors of the last write pass (none when a comparison already proved it) and
 // the EEPROM when the job wrote it, and logs "Final check: ..." lines; Failed on a difference,
 // Interrupted when stop was asked for before it ended.
 FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
-                               const JobSelection& selection, const std::atomic<bool>& stop);
+                               const JobSelection& selection, protocol::StopToken stop);
 // The words that say which sectors differ, for the job's error text.
 std::string FinalCheckFailure(const FinalCheckResult& result, const JobSelection& selection);
 // "3 4 5" for sectors 3, 4 and 5.

@@ -25,7 +25,7 @@ bool TransferJob::ReadFlash(int32_t blockCount, const std::string& fileName, Pha
     if (!file) throw protocol::EFileError("Cannot write", fileName, errno);
     address += protocol::ReadBlockBytes;
     ShowProgress(phase, static_cast<uint64_t>(i), static_cast<uint64_t>(blockCount));
-    if (stop_) return false;  // the file closes with the blocks read so far
+    if (stop_.Requested()) return false;  // the file closes with the blocks read so far
   }
   file.close();
   if (!file) throw protocol::EFileError("Cannot write", fileName, errno);

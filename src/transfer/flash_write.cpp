@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <optional>
 #include <vector>
 
 #include "protocol/flash_chips.h"
@@ -10,7 +11,6 @@
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
-#include "serial/block_serial.h"
 #include "transfer/scope_exit.h"
 #include "transfer/sector_plan.h"
 #include "transfer/transfer_job.h"
@@ -48,14 +48,14 @@ TransferJob::FirstProgrammedBlock TransferJob::CheckFirstProgrammedBlock(std::if
 }
 
 bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind) {
-  if (stop_ || plan_.BlockCount == 0) return false;
-  if (!link_.SerialLink || !link_.SerialLink->WaitWritable(PortReadyTimeoutMs)) {
+  if (stop_.Requested() || plan_.BlockCount == 0) return false;
+  if (!link_.IsOpen() || !link_.WaitWritable(PortReadyTimeoutMs)) {
     protocol::PostStatus(link_, "ERROR: cannot WRITE to deco.");
     NoteShortfall("the port was not ready to write within 5 s; the flash was not written");
     return false;
   }
   const std::string fileName = ImageToWrite();
-  SectorPlan plan = PlanSectors(wanted, plan_.BlockCount, link_.Block18Protected, fileName,
+  SectorPlan plan = PlanSectors(wanted, plan_.BlockCount, plan_.Block18Protected, fileName,
                                 protocol::FileSize64(fileName));
   const uint64_t lineWords = plan_.SkipBlankWords ? NonBlankWords(plan, fileName) : plan.Words;
   Phase phase = StartPhase(kind, lineWords * 4,
@@ -88,13 +88,17 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
     });
   };
   // The chips go on erasing after the command: wait for them by reading, or by the fixed pause.
+  // False when a stop came while reading: nothing may be programmed into a sector that may
+  // still be erasing.
   auto settle = [&](int s) {
     if (!plan_.ErasePoll) {
-      protocol::WaitSeconds(EraseWaitSeconds);
-      return;
+      protocol::WaitSeconds(link_, EraseWaitSeconds);
+      return true;
     }
-    uint32_t ms = protocol::WaitSectorErased(link_, s);
-    Record([&](JobResult& result) { result.Passes.back().EraseTimes.push_back({s, ms}); });
+    const std::optional<uint32_t> ms = protocol::WaitSectorErased(link_, s, stop_);
+    if (!ms) return false;
+    Record([&](JobResult& result) { result.Passes.back().EraseTimes.push_back({s, *ms}); });
+    return true;
   };
   auto written = [&](int s) {
     Record([s](JobResult& result) { result.Passes.back().Sectors.push_back(s); });
@@ -109,8 +113,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
     erase(s);
     erasedOnly.push_back(s);
     ShowProgress(phase, wordsDone, lineWords);
-    if (stop_) return false;
-    settle(s);
+    if (stop_.Requested() || !settle(s)) return false;
   }
   if (!plan.Sectors.empty() && plan.Sectors.front() == 0) {
     for (int k = 0; k < protocol::ZeroWordsAtStart; ++k) {
@@ -133,7 +136,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
   // stopped. Bypass is left at the sector's end, and on any way out before it.
   auto writeSector = [&](int s, bool fast) {
     erase(s);
-    settle(s);
+    if (!settle(s)) return false;
     file.clear();
     file.seekg(static_cast<std::streamoff>(address - protocol::FlashBase));
     bool inBypass = fast;
@@ -162,7 +165,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
         }
         address += 4;
         ShowProgress(phase, wordsDone, lineWords);
-        if (stop_) return false;
+        if (stop_.Requested()) return false;
       }
     }
     if (fast) protocol::LeaveUnlockBypass(link_);

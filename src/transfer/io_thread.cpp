@@ -31,7 +31,7 @@ void TIOThread::Execute() {
     NameThisThread(WorkerThreadName);
     RaiseThisThreadAboveNormal();
     // A late reply from an earlier failed exchange must not become this job's first reply.
-    if (link_.SerialLink) link_.SerialLink->DiscardBuffers();
+    link_.DiscardStaleInput();
     job_.Run();
   } catch (const std::exception& error) {
     job_.NoteError(error.what());

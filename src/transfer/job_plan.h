@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/deco_link.h"
+
 namespace transfer {
 
 inline constexpr int32_t FirmwareBlocks = 8192;
@@ -59,6 +61,11 @@ struct JobPlan {
   // Words are programmed in unlock bypass (two cycles instead of four); only for chips known to
   // offer it, and only with a comparison after the WRITE.
   bool FastProgram = false;
+  // What the connect learned: sector 18 of a deco that protects it is neither written nor
+  // compared.
+  bool Block18Protected = false;
+  // How the job's block reads go; what they needed comes back in the job's result.
+  protocol::ReadPolicy Reads;
 };
 
 }  // namespace transfer

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/deco_link.h"
+
 namespace transfer {
 
 struct SectorErase {
@@ -82,6 +84,8 @@ struct JobResult {
   // the rest was written the usual way.
   uint64_t FastProgrammedWords = 0;
   bool FastProgramFellBack = false;
+  // What the link's block reads needed beyond one read a block, up to the job's end.
+  protocol::ReadCounters Reads;
 
   // The last complete write pass that no comparison proved since; no sectors when none.
   WritePass LastWritePass() const;

@@ -38,12 +38,14 @@ WritePass JobResult::LastWritePass() const {
 }
 
 TransferJob::TransferJob(TransferHost& host, protocol::DecoLink& link, JobPlan plan,
-                         const std::atomic<bool>& stop)
+                         protocol::StopToken stop)
     : host_(host), link_(link), plan_(std::move(plan)), stop_(stop) {}
 
 JobResult TransferJob::Result() const {
   std::lock_guard<std::mutex> lock(resultMutex_);
-  return result_;
+  JobResult result = result_;
+  result.Reads = link_.Counts();
+  return result;
 }
 
 void TransferJob::NoteError(const std::string& text) {
@@ -61,6 +63,7 @@ void TransferJob::NoteShortfall(const std::string& reason) {
 }
 
 void TransferJob::Run() {
+  link_.SetReadPolicy(plan_.Reads);
   if (plan_.IsWriteJob) {
     RunWriteJob();
   } else {
@@ -101,11 +104,11 @@ TransferJob::Phase TransferJob::StartPhase(PhaseKind kind, uint64_t bytes,
   host_.SetBarColour(Colours[static_cast<int>(kind)]);
   protocol::PostStatus(link_, startText);
   host_.PhaseStarted(kind, bytes, startText);
-  return Phase{kind, startText, -1, protocol::ClockReading()};
+  return Phase{kind, startText, -1, protocol::ClockReading(link_)};
 }
 
 void TransferJob::FinishPhase(const Phase& phase) {
-  uint64_t end = protocol::ClockReading();
+  uint64_t end = protocol::ClockReading(link_);
   FProgress = 100;
   FMessage = phase.startText + " is finished 100% (" +
              std::to_string(protocol::ElapsedSeconds(phase.start, end)) + " sec.)";
@@ -116,11 +119,11 @@ void TransferJob::FinishPhase(const Phase& phase) {
 // ---- the read job -------------------------------------------------------------------------------
 
 void TransferJob::RunReadJob() {
-  link_.BaseTimeout = protocol::StandardBaseTimeout;
+  link_.SetBaseTimeout(protocol::StandardBaseTimeout);
   const JobSelection& selection = plan_.Selection;
   if (selection.Eeprom) {
     protocol::ReadEeprom(link_, selection.EepromFile);
-    protocol::WaitSeconds(PhaseWaitSeconds);
+    protocol::WaitSeconds(link_, PhaseWaitSeconds);
   }
   if (selection.Firmware || selection.Channel) {
     bool read = ReadFlash(plan_.BlockCount, plan_.ImageFileName, PhaseKind::ReadFlash);
@@ -130,8 +133,8 @@ void TransferJob::RunReadJob() {
         protocol::PostStatus(link_, "CHANNEL is extracted from FIRMWARE. OK!");
     }
   }
-  protocol::WaitSeconds(ReadJobEndWaitSeconds);
-  if (!stop_) Finish();
+  protocol::WaitSeconds(link_, ReadJobEndWaitSeconds);
+  if (!stop_.Requested()) Finish();
 }
 
 // ---- the write job ------------------------------------------------------------------------------
@@ -141,7 +144,7 @@ std::string TransferJob::ImageToWrite() const {
 }
 
 void TransferJob::RunWriteJob() {
-  link_.BaseTimeout = protocol::StandardBaseTimeout;
+  link_.SetBaseTimeout(protocol::StandardBaseTimeout);
   // An EEPROM-only job keeps it set to its end: its questions are those of a write.
   flashWriteActive_ = true;
   const bool eepromVerified = WriteEepromPart();
@@ -154,10 +157,10 @@ void TransferJob::RunWriteJob() {
       WriteNormal();
     }
   }
-  if (stop_) return;
+  if (stop_.Requested()) return;
   FinalCheck();
   // A stop during the final check leaves the WRITE unproven: it is not done.
-  if (stop_) return;
+  if (stop_.Requested()) return;
   if (!eepromVerified)
     throw std::runtime_error("the EEPROM differs from " + plan_.Selection.EepromFile +
                              " after it was written twice");
@@ -167,32 +170,32 @@ void TransferJob::RunWriteJob() {
 bool TransferJob::WriteEepromPart() {
   if (!plan_.Selection.Eeprom) return true;
   protocol::WriteEeprom(link_, plan_.Selection.EepromFile);
-  protocol::WaitSeconds(PhaseWaitSeconds);
+  protocol::WaitSeconds(link_, PhaseWaitSeconds);
   // Safe writes the EEPROM twice, then reads it back; a difference fails the WRITE.
   bool verified = true;
   if (plan_.SafeMethod) {
     const std::string& file = plan_.Selection.EepromFile;
     protocol::WriteEeprom(link_, file);
-    verified = EepromHolds(link_, file);
+    verified = EepromHolds(link_, file, {});
     Record([&](JobResult& result) { result.Verified.Eeprom = verified; });
     protocol::PostStatus(link_, std::string("Verify EEPROM: ") +
                                     (verified ? "equal to " : "differs from ") +
                                     protocol::BareFileName(file) + ".");
   }
-  protocol::WaitSeconds(PhaseWaitSeconds);
+  protocol::WaitSeconds(link_, PhaseWaitSeconds);
   return verified;
 }
 
 // Write once.
 void TransferJob::WriteNormal() {
   WriteFlash(AllSectors(), PhaseKind::WriteFlash);
-  protocol::WaitSeconds(PhaseWaitSeconds);
+  protocol::WaitSeconds(link_, PhaseWaitSeconds);
 }
 
 // Write, verify, rewrite the differing sectors.
 void TransferJob::WriteSafe() {
   if (!WriteFlash(AllSectors(), PhaseKind::WriteFlash)) {
-    protocol::WaitSeconds(PhaseWaitSeconds);
+    protocol::WaitSeconds(link_, PhaseWaitSeconds);
     return;
   }
   VerifyAndRewrite();
@@ -204,8 +207,8 @@ void TransferJob::WriteDifferentBlocks() {
 }
 
 void TransferJob::VerifyAndRewrite() {
-  if (stop_) return;
-  protocol::WaitSeconds(PhaseWaitSeconds);
+  if (stop_.Requested()) return;
+  protocol::WaitSeconds(link_, PhaseWaitSeconds);
   const bool firmware = plan_.Selection.Firmware;
   const std::string& plannedReadBack =
       firmware ? plan_.FirmwareReadBackName : plan_.ChannelReadBackName;
@@ -213,11 +216,11 @@ void TransferJob::VerifyAndRewrite() {
   std::string readBack = ClaimOwnFile(plannedReadBack);
   if (readBack != plannedReadBack)
     protocol::PostStatus(link_, plannedReadBack + " exists already: the read-back is " + readBack);
-  if (!ReadFlash(firmware ? FirmwareBlocks : ChannelBlocks, readBack, PhaseKind::ReadBack) || stop_)
-    return;
-  protocol::WaitSeconds(PhaseWaitSeconds);
+  const int32_t blocks = firmware ? FirmwareBlocks : ChannelBlocks;
+  if (!ReadFlash(blocks, readBack, PhaseKind::ReadBack) || stop_.Requested()) return;
+  protocol::WaitSeconds(link_, PhaseWaitSeconds);
   const std::string image = ImageToWrite();
-  VerifyResult found = VerifyBlocks(link_, image, readBack);
+  VerifyResult found = VerifyBlocks(link_, plan_.Block18Protected, image, readBack);
   Record([&](JobResult& result) {
     // What was written before this comparison is proven by it.
     result.ComparedSinceLastPass = true;
@@ -227,7 +230,7 @@ void TransferJob::VerifyAndRewrite() {
     NoteShortfall(protocol::BareFileName(image) +
                   " is longer than the flash read back; its rest was not compared");
   if (found.Count > 0) {
-    protocol::WaitSeconds(RewriteWaitSeconds);
+    protocol::WaitSeconds(link_, RewriteWaitSeconds);
     WriteFlash(found.SectorFlags, PhaseKind::Rewrite);
   }
 }

@@ -12,6 +12,7 @@
 
 #include "protocol/deco_link.h"
 #include "protocol/flash_map.h"
+#include "protocol/stop_token.h"
 #include "transfer/job_plan.h"
 #include "transfer/job_results.h"
 #include "transfer/transfer_host.h"
@@ -24,7 +25,7 @@ inline constexpr unsigned EraseWaitSeconds = 5;
 class TransferJob {
  public:
   TransferJob(TransferHost& host, protocol::DecoLink& link, JobPlan plan,
-              const std::atomic<bool>& stop);
+              protocol::StopToken stop);
   TransferJob(const TransferJob&) = delete;
   TransferJob& operator=(const TransferJob&) = delete;
 
@@ -88,7 +89,7 @@ class TransferJob {
   TransferHost& host_;
   protocol::DecoLink& link_;
   const JobPlan plan_;
-  const std::atomic<bool>& stop_;
+  const protocol::StopToken stop_;
   std::atomic<bool> flashWriteActive_{false};
   mutable std::mutex resultMutex_;
   JobResult result_;

@@ -30,20 +30,21 @@ std::vector<int> VerifyResult::DifferingSectors() const {
   return sectors;
 }
 
-VerifyResult VerifyBlocks(protocol::DecoLink& link, const std::string& imageFile,
-                          const std::string& readBackFile) {
+VerifyResult VerifyBlocks(protocol::DecoLink& link, bool block18Protected,
+                          const std::string& imageFile, const std::string& readBackFile) {
   int64_t imageSize = protocol::FileSize64(imageFile);
   std::ifstream image(imageFile, std::ios::binary);
-  return VerifyBlocks(link, image, imageSize, imageFile, readBackFile);
+  return VerifyBlocks(link, block18Protected, image, imageSize, imageFile, readBackFile);
 }
 
-VerifyResult VerifyBlocks(protocol::DecoLink& link, std::istream& image, int64_t imageSize,
-                          const std::string& imageFile, const std::string& readBackFile) {
+VerifyResult VerifyBlocks(protocol::DecoLink& link, bool block18Protected, std::istream& image,
+                          int64_t imageSize, const std::string& imageFile,
+                          const std::string& readBackFile) {
   VerifyResult found;
   using protocol::SectorBase;
   int64_t readBackSize = protocol::FileSize64(readBackFile);
-  uint32_t limit = link.Block18Protected ? SectorBase[protocol::ProtectedSector]
-                                         : SectorBase[protocol::SectorCount];
+  uint32_t limit =
+      block18Protected ? SectorBase[protocol::ProtectedSector] : SectorBase[protocol::SectorCount];
   // Words past the read-back's end have nothing to be compared with: they are not compared.
   int64_t words = std::max<int64_t>(0, std::min(imageSize, readBackSize)) / 4;
   if (words > 0) {

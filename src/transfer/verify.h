@@ -23,12 +23,13 @@ struct VerifyResult {
 };
 
 // Compares the image with the read-back word by word and logs the result through the link's
-// status line.
-VerifyResult VerifyBlocks(protocol::DecoLink& link, const std::string& imageFile,
-                          const std::string& readBackFile);
+// status line. Sector 18 of a deco that protects it is not compared.
+VerifyResult VerifyBlocks(protocol::DecoLink& link, bool block18Protected,
+                          const std::string& imageFile, const std::string& readBackFile);
 // The same with the image's imageSize bytes given as a stream (named imageFile in messages): an
 // image as a write leaves it, for one.
-VerifyResult VerifyBlocks(protocol::DecoLink& link, std::istream& image, int64_t imageSize,
-                          const std::string& imageFile, const std::string& readBackFile);
+VerifyResult VerifyBlocks(protocol::DecoLink& link, bool block18Protected, std::istream& image,
+                          int64_t imageSize, const std::string& imageFile,
+                          const std::string& readBackFile);
 
 }  // namespace transfer

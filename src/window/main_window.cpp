@@ -250,7 +250,7 @@ void TForm1::Button4Click() {
 
 void TForm1::ConnectOrDisconnect() {
   const bool standby = view_.Checked(Control::RadioButton4);
-  SetLinkDefaults(standby);
+  SetLinkDefaults();
   if (FConnected) {
     CloseLink();  // an error here goes to the error report; we stay connected
     FConnected = false;
@@ -403,13 +403,13 @@ bool TForm1::DecideClose() {
 
 void TForm1::ResetEngineState() {
   plan_ = transfer::JobPlan();
-  link_.BaseTimeout = protocol::StandardBaseTimeout;
-  link_.SerialLink.reset();
+  link_.SetBaseTimeout(protocol::StandardBaseTimeout);
+  link_.Close();
   names_ = transfer::TimeStampedNames(transfer::LocalTimeStamp());
 }
 
 void TForm1::ReleaseEngine() {
-  link_.MainWindowHandle = nullptr;
+  link_.SetStatusSink(nullptr);
 }
 
 std::vector<std::string> TForm1::PortNames() {
@@ -418,14 +418,16 @@ std::vector<std::string> TForm1::PortNames() {
   return ports;
 }
 
-void TForm1::SetLinkDefaults(bool decoInStandby) {
-  link_.BaseTimeout = protocol::StandardBaseTimeout;
-  link_.DecoInStandby = decoInStandby;
+void TForm1::SetLinkDefaults() {
+  link_.SetBaseTimeout(protocol::StandardBaseTimeout);
 }
 
 bool TForm1::OpenLink(const std::string& port, const std::string& baud, bool decoInStandby,
                       transfer::ConnectError& error) {
-  return transfer::ConnectDeco(link_, port, baud, decoInStandby, error);
+  const transfer::ConnectResult connect = transfer::ConnectDeco(link_, port, baud, decoInStandby);
+  deco_ = connect.Deco;
+  error = connect.Error;
+  return connect.Connected;
 }
 
 void TForm1::CloseLink() {
@@ -433,12 +435,12 @@ void TForm1::CloseLink() {
 }
 
 bool TForm1::LinkOpen() const {
-  return link_.SerialLink != nullptr;
+  return link_.IsOpen();
 }
 
 std::string TForm1::LinkSpeed() const {
-  if (!link_.SerialLink) return "";
-  return " at " + std::to_string(link_.SerialLink->LineSettings.BaudRate) + " baud";
+  if (!link_.IsOpen()) return "";
+  return " at " + std::to_string(link_.Speed()) + " baud";
 }
 
 bool TForm1::WritingFlash() const {
@@ -454,7 +456,7 @@ std::string TForm1::LastStatusLine() const {
 }
 
 void TForm1::Pause(unsigned seconds) {
-  protocol::WaitSeconds(seconds);
+  protocol::WaitSeconds(link_, seconds);
 }
 
 bool TForm1::AcceptRead(const transfer::JobSelection& selection) {
@@ -475,7 +477,7 @@ void TForm1::SetWriteJob(const transfer::JobSelection& selection, transfer::Writ
 }
 
 void TForm1::StartWorker(const transfer::JobSelection& selection) {
-  link_.DecoInStandby = view_.Checked(Control::RadioButton4);
+  plan_.Block18Protected = deco_.Block18Protected;
   if (plan_.IsWriteJob) {
     readTargets_.clear();
   } else {

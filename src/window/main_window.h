@@ -104,7 +104,7 @@ class TForm1 : public protocol::StatusSink,
   void ResetEngineState();
   void ReleaseEngine();
   static std::vector<std::string> PortNames();
-  void SetLinkDefaults(bool decoInStandby);
+  void SetLinkDefaults();
   bool OpenLink(const std::string& port, const std::string& baud, bool decoInStandby,
                 transfer::ConnectError& error);
   void CloseLink();
@@ -112,7 +112,7 @@ class TForm1 : public protocol::StatusSink,
   std::string LinkSpeed() const;
   bool WriteJobRuns() const;
   std::string LastStatusLine() const;
-  static void Pause(unsigned seconds);
+  void Pause(unsigned seconds);
   bool AcceptRead(const transfer::JobSelection& selection);
   void SetReadJob(const transfer::JobSelection& selection);
   bool AcceptWrite(const transfer::JobSelection& selection, transfer::WriteMethod method);
@@ -123,6 +123,8 @@ class TForm1 : public protocol::StatusSink,
   Dialogs& dialogs_;
   // The deco this window talks to; its status lines come here.
   protocol::DecoLink link_{this};
+  // What the last connect learned about the deco.
+  protocol::DecoFacts deco_;
   // The run's own files, named by the stamp taken at start-up.
   transfer::RunNames names_;
   // The job started last.

@@ -225,6 +225,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
 
     cli::JobOptions options;
     options.port = session.deco.SlavePath();
+    options.clock = &session.clock;
     options.service = true;
     options.reportFile = "run.json";
     options.retries = 0;  // a lost reply ends the job, as in the window
@@ -422,6 +423,7 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
     TempDir dir;
     cli::JobOptions options;
     options.port = session.deco.SlavePath();
+    options.clock = &session.clock;
     options.service = row.service;
     options.baud = row.baud;
     options.autoConnect = row.autoConnect;
@@ -486,6 +488,7 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
     const std::string eeprom = AsText(session.deco.Model().Eeprom());
     cli::JobOptions options;
     options.port = session.deco.SlavePath();
+    options.clock = &session.clock;
     options.service = true;
     options.retries = row.retries;
     CapturingHost host;
@@ -559,6 +562,7 @@ TEST(CliChipTest, NamesThePartAndChangesNothing) {
     const auto flash = session.deco.Model().Flash();
     cli::JobOptions options;
     options.port = session.deco.SlavePath();
+    options.clock = &session.clock;
     options.service = true;
     CapturingHost host;
     std::atomic<bool> interrupted{false};
@@ -641,6 +645,7 @@ TEST(CliJobTest, LogReportAndChecksums) {
   std::atomic<bool> interrupted{false};
   cli::JobOptions read;
   read.port = session.deco.SlavePath();
+  read.clock = &session.clock;
   read.service = true;
   read.logFile = "run.log";
   read.reportFile = "read.json";
@@ -823,7 +828,6 @@ TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.decos) + (row.write ? " decos, write" : " decos, read"));
     protocol::FastClock clock(testing_support::TestClockDivisor);
-    protocol::Clock* previousClock = protocol::SetClock(&clock);
     std::vector<std::unique_ptr<sim::PtyDeco>> decos;
     std::vector<std::string> ports;
     for (size_t i = 0; i < row.decos; ++i) {
@@ -836,6 +840,7 @@ TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
     }
     TempDir dir;
     cli::JobOptions options;
+    options.clock = &clock;
     options.service = true;
     options.retries = 0;  // the faulty deco's lost reply ends its job
     options.write = row.write;
@@ -880,6 +885,5 @@ TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {
       }
     }
     EXPECT_NE(out.find("[" + cli::PortFileName(ports[0]) + "] OK"), std::string::npos);
-    protocol::SetClock(previousClock);
   }
 }

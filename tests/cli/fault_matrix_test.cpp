@@ -149,21 +149,6 @@ std::vector<Position> PositionsOf(const std::vector<std::string>& commands) {
   return positions;
 }
 
-// The fast clock with shortened reply time-outs, for the life of one cell.
-class CellClock {
- public:
-  CellClock(testing_support::SimSession& session, unsigned timeoutDivisor)
-      : fast_(testing_support::TestClockDivisor, timeoutDivisor), restore_(session.clock) {
-    fast_.SetBeforePause([&session] { session.deco.CatchUp(); });
-    protocol::SetClock(&fast_);
-  }
-  ~CellClock() { protocol::SetClock(&restore_); }
-
- private:
-  protocol::FastClock fast_;
-  protocol::Clock& restore_;
-};
-
 struct Cell {
   Fault fault;
   int number = 0;  // the command it strikes; 0 for the whole run
@@ -215,8 +200,9 @@ Outcome RunCell(const Job& job, const Cell& cell) {
       f.SlowReplyMs = slowMs;
       break;
   }
-  testing_support::SimSession session(settings);
-  CellClock clock(session, cell.fault == Fault::Late ? LateTimeoutDivisor : TimeoutDivisor);
+  // The fast clock with shortened reply time-outs, for the life of one cell.
+  testing_support::SimSession session(
+      settings, cell.fault == Fault::Late ? LateTimeoutDivisor : TimeoutDivisor);
   TempDir dir;
   std::filesystem::path folderBefore = std::filesystem::current_path();
   std::filesystem::current_path(dir.Path());
@@ -227,6 +213,7 @@ Outcome RunCell(const Job& job, const Cell& cell) {
 
   cli::JobOptions options;
   options.port = session.deco.SlavePath();
+  options.clock = &session.clock;
   options.write = job.write;
   options.method = job.method;
   options.retries = cell.retries;
@@ -302,6 +289,7 @@ Outcome RunCell(const Job& job, const Cell& cell) {
     if (slowMs > 0 && !lateReplyWaitedOut)
       std::this_thread::sleep_for(std::chrono::milliseconds(slowMs + 100));
     cli::JobOptions again;
+    again.clock = &session.clock;
     again.port = options.port;
     again.service = model.InService();
     again.selection.Eeprom = true;

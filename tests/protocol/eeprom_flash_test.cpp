@@ -21,8 +21,7 @@ using testing_support::WriteFile;
 
 namespace {
 void OpenInService(SimSession& session) {
-  session.link.SerialLink->OpenPort(session.deco.SlavePath());
-  session.link.SerialLink->ConfigureLine(115200, 7, 'E', 0, false, false);
+  session.Open(115200);
 }
 }  // namespace
 
@@ -81,14 +80,13 @@ TEST(EepromTest, AnotherLinesReplyIsNeverTakenForThisOnes) {
   for (int retries : {0, 1}) {
     SimSession session(InService());
     OpenInService(session);
-    session.link.ReadRetries = retries;
-    session.link.SerialLink->SendText("061038080\r\n");
+    session.link.SetReadPolicy(ReadPolicy{retries, false});
+    session.link.SendLine("061038080");
     auto eeprom = session.deco.Model().Eeprom();
     try {
-      ReadEepromLine(session.link, 2);
+      const EepromLine line = ReadEepromLine(session.link, 2);
       EXPECT_EQ(retries, 1);
-      EXPECT_TRUE(std::equal(session.link.EepromBuffer.begin(), session.link.EepromBuffer.end(),
-                             eeprom.begin() + 256));
+      EXPECT_TRUE(std::equal(line.begin(), line.end(), eeprom.begin() + 256));
     } catch (const EBadReply& error) {
       EXPECT_EQ(retries, 0);
       EXPECT_EQ(error.Command, "061010080");

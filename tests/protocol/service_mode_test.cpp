@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/transaction.h"
+#include "serial/serial_error.h"
 #include "support/sim_session.h"
 
 using namespace protocol;
@@ -37,7 +38,7 @@ TEST(ServiceModeTest, FromStandbyAtEachSpeed) {
   for (const Row& row : rows) {
     SimSession session;
     session.Connect(row.baud, true);
-    EXPECT_EQ(session.link.SerialLink->LineSettings.BaudRate, row.rate) << row.baud;
+    EXPECT_EQ(session.link.Speed(), row.rate) << row.baud;
     EXPECT_EQ(session.deco.Model().ListenBaud(), row.rate);
     EXPECT_EQ(session.Log(),
               (std::vector<std::string>{"Display of deco must show -SE-", sim::DefaultModel,
@@ -49,7 +50,7 @@ TEST(ServiceModeTest, FromStandbyAtEachSpeed) {
     EXPECT_EQ(commands[0], "VORTANE");
     EXPECT_EQ(commands[1], row.switchLine);
     EXPECT_EQ(Tail(commands, 9), InitialisationLines);
-    EXPECT_FALSE(session.link.Block18Protected);
+    EXPECT_FALSE(session.learned.Block18Protected);
   }
 }
 
@@ -63,7 +64,7 @@ TEST(ServiceModeTest, FromServiceModeTheSwitchAnswerIsJudgedAsItComes) {
   for (const Row& row : rows) {
     SimSession session(InService(row.rate));
     session.Connect(row.baud, false);
-    EXPECT_EQ(session.link.SerialLink->LineSettings.BaudRate, row.rate);
+    EXPECT_EQ(session.link.Speed(), row.rate);
     auto log = session.Log();
     ASSERT_EQ(log.size(), 5u);
     EXPECT_EQ(log[3], row.judgement) << row.baud;
@@ -76,7 +77,7 @@ TEST(ServiceModeTest, ProtectedModelAndExit) {
   settings.Model = "xx KVT6072 yy";
   SimSession session(settings);
   session.Connect("115200", true);
-  EXPECT_TRUE(session.link.Block18Protected);
+  EXPECT_TRUE(session.learned.Block18Protected);
   EXPECT_EQ(session.Log()[1], "xx KVT6072 yy => Block 18 protected.");
   session.recorder.Clear();
   EXPECT_TRUE(LeaveServiceMode(session.link));
@@ -89,8 +90,7 @@ TEST(ServiceModeTest, ExitNotConfirmed) {
   sim::Settings settings = InService();
   settings.Fault.GarbageReplyAt = 1;
   SimSession session(settings);
-  session.link.SerialLink->OpenPort(session.deco.SlavePath());
-  session.link.SerialLink->ConfigureLine(115200, 7, 'E', 0, false, false);
+  session.Open(115200);
   EXPECT_FALSE(LeaveServiceMode(session.link));
   EXPECT_EQ(session.Log()[1], "ERROR when Exit -SE-");
 }
@@ -100,7 +100,7 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
     sim::Settings settings;
     settings.Fault.DropReplyAt = 1;
     SimSession session(settings);
-    session.link.BaseTimeout = 10;
+    session.link.SetBaseTimeout(10);
     try {
       session.Connect("115200", true);
       FAIL() << "connected to a silent deco";
@@ -112,17 +112,32 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
   {
     // The deco shows -SE- at 115200 but the user says standby: 9600 is not understood.
     SimSession session(InService(115200));
-    session.link.BaseTimeout = 10;
+    session.link.SetBaseTimeout(10);
     EXPECT_THROW(session.Connect("115200", true), serial::ESerialError);
     EXPECT_TRUE(session.deco.Model().CommandLog().empty());
   }
 }
 
+// What the connect learned before it failed stays known: the model of a deco that stops
+// answering during the initialisation is still reported.
+TEST(ServiceModeTest, TheModelIsKnownWhenTheInitialisationFails) {
+  sim::Settings settings;
+  settings.Model = sim::ProtectedModel;
+  settings.Fault.DropReplyAt = 4;  // the second initialisation line
+  SimSession session(settings);
+  session.link.SetBaseTimeout(10);
+  EXPECT_THROW(session.Connect("115200", true), serial::ESerialError);
+  EXPECT_EQ(session.learned.Model, sim::ProtectedModel);
+  EXPECT_TRUE(session.learned.Block18Protected);
+  EXPECT_EQ(session.learned.SpeedSwitchAnswer, DecoFacts::SwitchAnswer::Right);
+  EXPECT_TRUE(session.link.IsOpen());
+}
+
 TEST(ServiceModeTest, MissingPortRaisesTheSystemError) {
   SimSession session;
-  session.link.DecoInStandby = true;
+  DecoFacts learned;
   try {
-    EnterServiceMode(session.link, "/dev/pyrelink-missing", "115200");
+    EnterServiceMode(session.link, "/dev/pyrelink-missing", "115200", true, learned);
     FAIL();
   } catch (const serial::ESerialError& error) {
     EXPECT_EQ(error.Code, ENOENT);

@@ -18,8 +18,7 @@ using testing_support::SimSession;
 
 namespace {
 void OpenAt(SimSession& session, int32_t baud) {
-  session.link.SerialLink->OpenPort(session.deco.SlavePath());
-  session.link.SerialLink->ConfigureLine(baud, 7, 'E', 0, false, false);
+  session.Open(baud);
 }
 
 }  // namespace
@@ -45,7 +44,7 @@ TEST(TransactionTest, LineFeedLeftFromCrLfIsNotPartOfTheNextReply) {
     settings.Fault.CrLfEndings = true;
     settings.Fault.SlowReplyMs = slowReplyMs;
     SimSession session(settings);
-    session.link.BaseTimeout = 100;
+    session.link.SetBaseTimeout(100);
     OpenAt(session, 115200);
     EXPECT_EQ(SendCommand(session.link, "09", 1), "021") << slowReplyMs;
     EXPECT_EQ(SendCommand(session.link, "09", 1), "021") << slowReplyMs;
@@ -59,7 +58,7 @@ TEST(TransactionTest, MissingReplyIsATimeoutWithinTheBound) {
   sim::Settings settings = InService();
   settings.Fault.DropReplyAt = 1;
   SimSession session(settings);
-  session.link.BaseTimeout = 20;
+  session.link.SetBaseTimeout(20);
   OpenAt(session, 115200);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SerialErrorCodeOf([&] { SendCommand(session.link, "09", 1); }), 9997);
@@ -74,12 +73,30 @@ TEST(TransactionTest, TrickleWithoutCrIsBounded) {
   sim::Settings settings = InService();
   settings.Fault.TrickleAt = 1;
   SimSession session(settings);
-  session.link.BaseTimeout = 50;
+  session.link.SetBaseTimeout(50);
   OpenAt(session, 115200);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SerialErrorCodeOf([&] { SendCommand(session.link, "09", 1); }), 9997);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
-  EXPECT_FALSE(session.link.SerialLink->LineBuffer.empty());  // nothing received is lost
+  EXPECT_GT(session.link.InputWaiting(), 0);  // nothing received is lost
+}
+
+// Every character of a transaction is counted, as a number, both ways: the command with its
+// CR LF and the reply with its CR. A count set before the open goes on across a reopen.
+TEST(TransactionTest, CharactersAreCountedBothWays) {
+  SimSession session(InService());
+  uint64_t characters = 0;
+  session.link.CountCharacters([&characters](uint64_t count) { characters += count; });
+  session.Open(115200);
+  EXPECT_EQ(SendCommand(session.link, "09", 1), "021");
+  EXPECT_EQ(characters, 4u + 4u);
+  session.link.Close();
+  session.Open(115200);
+  SendCommand(session.link, "0221FF7FE00000", 1);
+  EXPECT_EQ(characters, 8u + 16u + 516u);
+  session.link.CountCharacters(nullptr);
+  SendCommand(session.link, "09", 1);
+  EXPECT_EQ(characters, 8u + 16u + 516u);
 }
 
 TEST(TransactionTest, NoLinkIsAnError) {
@@ -107,16 +124,21 @@ TEST(StatusTest, LinesFromTwoThreadsArriveWholeAndInOrder) {
   EXPECT_EQ(link.StatusText(), "");
 }
 
-TEST(WaitTest, WholeSecondsOnTheInstalledClock) {
+TEST(WaitTest, WholeSecondsOnTheLinksClock) {
   FastClock clock;
-  Clock* previous = SetClock(&clock);
-  WaitSeconds(0);
+  DecoLink link(nullptr, clock);
+  WaitSeconds(link, 0);
   EXPECT_EQ(clock.TotalSleptMs(), 0u);
-  uint64_t start = ClockReading();
-  WaitSeconds(5);
-  uint64_t end = ClockReading();
+  uint64_t start = ClockReading(link);
+  WaitSeconds(link, 5);
+  uint64_t end = ClockReading(link);
   EXPECT_EQ(ElapsedSeconds(start, end), 5);
   EXPECT_EQ(ElapsedSeconds(end, start), 5);
   EXPECT_EQ(ElapsedSeconds(1000, 1999), 0);
-  SetClock(previous);
+  // Another link's clock is not this one's.
+  FastClock other;
+  DecoLink elsewhere(nullptr, other);
+  WaitSeconds(elsewhere, 2);
+  EXPECT_EQ(clock.TotalSleptMs(), 5000u);
+  EXPECT_EQ(other.TotalSleptMs(), 2000u);
 }

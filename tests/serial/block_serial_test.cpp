@@ -28,7 +28,7 @@ struct OpenPort {
   PtyPair pty;
   TBlockSerial port;
   OpenPort() {
-    port.RaiseExcept = true;
+    port.RaiseErrors(true);
     port.OpenPort(pty.SlavePath());
     port.ConfigureLine(9600, 7, 'E', 0, false, false);
   }
@@ -48,16 +48,16 @@ TEST(PortNameTest, OnlyAPortNumberNamesANumberedDevice) {
   for (const Row& row : rows) {
     TBlockSerial port;
     port.OpenPort(row.name);
-    EXPECT_EQ(port.DevicePath, row.device) << row.name;
-    EXPECT_EQ(port.LastErrorCode, ENOENT) << row.name;
-    EXPECT_FALSE(port.PortOpen);
-    EXPECT_EQ(port.Handle, -1);
+    EXPECT_EQ(port.DevicePath(), row.device) << row.name;
+    EXPECT_EQ(port.LastError(), ENOENT) << row.name;
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.Handle(), -1);
   }
 }
 
 TEST(OpenTest, MissingBusyAndSecondOpen) {
   TBlockSerial missing;
-  missing.RaiseExcept = true;
+  missing.RaiseErrors(true);
   try {
     missing.OpenPort("/dev/pyrelink-no-such-device");
     FAIL() << "no exception";
@@ -65,24 +65,24 @@ TEST(OpenTest, MissingBusyAndSecondOpen) {
     EXPECT_EQ(error.Code, ENOENT);
     EXPECT_EQ(error.Description, "No such file or directory");
   }
-  EXPECT_FALSE(missing.PortOpen);
+  EXPECT_FALSE(missing.IsOpen());
 
   OpenPort first;
-  EXPECT_TRUE(first.port.PortOpen);
+  EXPECT_TRUE(first.port.IsOpen());
   EXPECT_EQ(SerialErrorCodeOf([&] { first.port.OpenPort(first.pty.SlavePath()); }), 9992);
-  EXPECT_TRUE(first.port.PortOpen);
+  EXPECT_TRUE(first.port.IsOpen());
 
   TBlockSerial second;
-  second.RaiseExcept = true;
+  second.RaiseErrors(true);
   EXPECT_EQ(SerialErrorCodeOf([&] { second.OpenPort(first.pty.SlavePath()); }), EBUSY);
-  EXPECT_FALSE(second.PortOpen);
+  EXPECT_FALSE(second.IsOpen());
   first.port.ClosePort();
   EXPECT_EQ(SerialErrorCodeOf([&] { second.OpenPort(first.pty.SlavePath()); }), 0);
 }
 
 TEST(ConfigureLineTest, RecordAndFlags) {
   OpenPort link;
-  const auto& s = link.port.LineSettings;
+  const auto& s = link.port.LineSettings();
   EXPECT_EQ(s.Length, 28u);
   EXPECT_EQ(s.BaudRate, 9600u);
   EXPECT_EQ(s.DataBits, 7);
@@ -98,23 +98,23 @@ TEST(ConfigureLineTest, RecordAndFlags) {
   link.port.ConfigureLine(9600, 8, 'N', 0, true, true);
   EXPECT_EQ(s.Flags, 0x2315u);
   EXPECT_NE(SerialErrorCodeOf([&] { link.port.ConfigureLine(12345, 7, 'E', 0, false, false); }), 0);
-  EXPECT_TRUE(link.port.PortOpen);
+  EXPECT_TRUE(link.port.IsOpen());
 }
 
 TEST(ReceiveTest, LineBufferServesBytesAndKeepsWhatFollowsTheTerminator) {
   OpenPort link;
   link.pty.WriteMaster("AB");
   EXPECT_EQ(link.port.ReceiveByte(ShortTimeout * 10), 'A');
-  EXPECT_EQ(link.port.LineBuffer, "B");
+  EXPECT_EQ(link.port.Held(), "B");
   EXPECT_EQ(link.port.ReceiveByte(0), 'B');
 
   link.pty.WriteMaster("OK\r\nNX");
   EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r"), "OK");
-  EXPECT_EQ(link.port.LineBuffer, "\nNX");
+  EXPECT_EQ(link.port.Held(), "\nNX");
 
   EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout, ""), "");
-  EXPECT_EQ(link.port.LastErrorCode, 0);
-  EXPECT_EQ(link.port.LineBuffer, "\nNX");
+  EXPECT_EQ(link.port.LastError(), 0);
+  EXPECT_EQ(link.port.Held(), "\nNX");
 }
 
 TEST(ReceiveTest, PortIsRawFromTheOpenOn) {
@@ -130,7 +130,7 @@ TEST(ReceiveTest, PortIsRawFromTheOpenOn) {
     ::close(earlier);
   }
   TBlockSerial port;
-  port.RaiseExcept = true;
+  port.RaiseErrors(true);
   port.OpenPort(pty.SlavePath());
   pty.WriteMaster("OK\r");
   EXPECT_EQ(port.ReceiveUntil(ShortTimeout * 10, "\r"), "OK");
@@ -139,38 +139,37 @@ TEST(ReceiveTest, PortIsRawFromTheOpenOn) {
 
 TEST(ReceiveTest, ReadBytesOnAnEmptyQueueWaitsItsTimeoutAndIsNoHangUp) {
   OpenPort link;
-  link.port.RaiseExcept = false;
-  link.port.DeadlockTimeout = ShortTimeout;
+  link.port.RaiseErrors(false);
+  link.port.SetDeadlockTimeout(ShortTimeout);
   char byte = 0;
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(link.port.ReadBytes(&byte, 1), 0);
-  EXPECT_EQ(link.port.LastErrorCode, 9997);
+  EXPECT_EQ(link.port.LastError(), 9997);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ShortTimeout));
   link.pty.WriteMaster("x");
   EXPECT_EQ(link.port.ReadBytes(&byte, 1), 1);
   EXPECT_EQ(byte, 'x');
   link.pty.CloseMaster();
   EXPECT_EQ(link.port.ReadBytes(&byte, 1), 0);
-  EXPECT_NE(link.port.LastErrorCode, 0);
-  EXPECT_NE(link.port.LastErrorCode, 9997);
+  EXPECT_NE(link.port.LastError(), 0);
+  EXPECT_NE(link.port.LastError(), 9997);
 }
 
 TEST(ReceiveTest, TimeoutKeepsCollectedBytes) {
   OpenPort link;
   EXPECT_EQ(SerialErrorCodeOf([&] { link.port.ReceiveUntil(ShortTimeout, "\r"); }), 9997);
-  EXPECT_EQ(link.port.LineBuffer, "");
+  EXPECT_EQ(link.port.Held(), "");
   EXPECT_FALSE(link.port.WaitReadable(0));
-  EXPECT_EQ(link.port.LastErrorCode, 0);
+  EXPECT_EQ(link.port.LastError(), 0);
 
   link.pty.WriteMaster("partial");
   EXPECT_EQ(SerialErrorCodeOf([&] { link.port.ReceiveUntil(ShortTimeout, "\r"); }), 9997);
-  EXPECT_EQ(link.port.LineBuffer, "partial");
+  EXPECT_EQ(link.port.Held(), "partial");
 }
 
-TEST(ReceiveTest, InterPacketTimeoutLimitsSilenceOrTotal) {
+TEST(ReceiveTest, TheTimeoutLimitsEachSilenceOrTheTotal) {
   for (bool perWait : {true, false}) {
     OpenPort link;
-    link.port.InterPacketTimeout = perWait;
     std::thread trickle([&] {
       for (int i = 0; i < 8; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
@@ -179,50 +178,52 @@ TEST(ReceiveTest, InterPacketTimeoutLimitsSilenceOrTotal) {
       link.pty.WriteMaster("\r");
     });
     int32_t code =
-        SerialErrorCodeOf([&] { EXPECT_EQ(link.port.ReceiveUntil(100, "\r"), "xxxxxxxx"); });
+        SerialErrorCodeOf([&] {
+          EXPECT_EQ(link.port.ReceiveUntil(100, "\r", serial::ReceiveLimits{0, !perWait, false}),
+                    "xxxxxxxx");
+        });
     trickle.join();
     if (perWait) {
       EXPECT_EQ(code, 0);
     } else {
       EXPECT_EQ(code, 9997);
-      EXPECT_FALSE(link.port.LineBuffer.empty());
-      EXPECT_EQ(link.port.LineBuffer.find('\r'), std::string::npos);
+      EXPECT_FALSE(link.port.Held().empty());
+      EXPECT_EQ(link.port.Held().find('\r'), std::string::npos);
     }
   }
 }
 
 TEST(ReceiveTest, MaxLineLength) {
   OpenPort link;
-  link.port.MaxLineLength = 4;
+  const serial::ReceiveLimits four{4, false, false};
   link.pty.WriteMaster("123456\r");
-  EXPECT_EQ(SerialErrorCodeOf([&] { link.port.ReceiveUntil(ShortTimeout * 10, "\r"); }), 9996);
-  EXPECT_EQ(link.port.LineBuffer, "123456\r");  // nothing lost with the error
+  EXPECT_EQ(SerialErrorCodeOf([&] { link.port.ReceiveUntil(ShortTimeout * 10, "\r", four); }),
+            9996);
+  EXPECT_EQ(link.port.Held(), "123456\r");  // nothing lost with the error
   link.port.DiscardBuffers();
   // A short line followed by the next one's first bytes is within the limit.
   link.pty.WriteMaster("12\r34567");
-  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r"), "12");
+  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r", four), "12");
   link.port.DiscardBuffers();
-  link.port.MaxLineLength = 0;
   link.pty.WriteMaster("123456\r");
   EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r"), "123456");
 }
 
-TEST(ReceiveTest, ConvertLineEndDropsTheLfAfterALoneCr) {
+TEST(ReceiveTest, AnyLineEndDropsTheLfAfterALoneCr) {
   OpenPort link;
-  link.port.ConvertLineEnd = true;
+  const serial::ReceiveLimits anyEnd{0, false, true};
   link.pty.WriteMaster("a\r");
-  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r\n"), "a");
+  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r\n", anyEnd), "a");
   link.pty.WriteMaster("\nb\r\n");
-  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r\n"), "b");
-  EXPECT_EQ(link.port.LineBuffer, "");
+  EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r\n", anyEnd), "b");
+  EXPECT_EQ(link.port.Held(), "");
 }
 
 TEST(SendTest, WritesReachTheDeviceAndWaitsReport) {
   OpenPort link;
   std::vector<serial::THookSerialReason> reasons;
-  link.port.OnStatus = [&](TBlockSerial*, serial::THookSerialReason reason, const std::string&) {
-    reasons.push_back(reason);
-  };
+  link.port.SetStatusHook([&](TBlockSerial*, serial::THookSerialReason reason,
+                               const std::string&) { reasons.push_back(reason); });
   EXPECT_TRUE(link.port.WaitWritable(-1));
   link.port.SendText("VORTANE\r\n");
   EXPECT_EQ(link.pty.ReadMaster(500, 9), "VORTANE\r\n");
@@ -230,7 +231,7 @@ TEST(SendTest, WritesReachTheDeviceAndWaitsReport) {
   std::thread reader([&] { EXPECT_EQ(link.pty.ReadMaster(3000, big.size()).size(), big.size()); });
   link.port.SendText(big);  // more than the pty holds: the write must wait for room
   reader.join();
-  link.port.OnStatus = nullptr;  // the hook must not outlive what it writes to
+  link.port.SetStatusHook(nullptr);  // the hook must not outlive what it writes to
   ASSERT_GE(reasons.size(), 2u);
   EXPECT_EQ(reasons[0], serial::HR_CanWrite);
   EXPECT_EQ(reasons[1], serial::HR_WriteCount);
@@ -250,5 +251,5 @@ TEST(HangUpTest, PeerClosingMidReceiveIsAnErrorAtOnce) {
   EXPECT_NE(code, 0);
   EXPECT_NE(code, 9997);
   EXPECT_LT(spent, std::chrono::milliseconds(2000));
-  EXPECT_EQ(link.port.LineBuffer, "12");
+  EXPECT_EQ(link.port.Held(), "12");
 }

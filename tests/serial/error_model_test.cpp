@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "serial/block_serial.h"
+#include "serial/block_serial_classic.h"
 #include "serial/port_backend.h"
 #include "serial/serial_util.h"
 #include "support/scripted_backend.h"
@@ -33,15 +34,15 @@ TEST(LineErrorTest, CodesAndTheBytesReceivedWithThem) {
     ScriptedBackend& device = *backend;
     device.errorsWithCounts = row.withCounts;
     TBlockSerial port(std::move(backend));
-    port.RaiseExcept = true;
+    port.RaiseErrors(true);
     port.OpenPort("COM1");
     device.chunks = {{"021", 0}, {"0A", row.flags}};
     EXPECT_EQ(SerialErrorCodeOf([&] { port.ReceiveUntil(100, "\r"); }), row.code);
-    EXPECT_EQ(port.LineBuffer, "0210A") << row.code;
+    EXPECT_EQ(port.Held(), "0210A") << row.code;
     device.chunks = {{"BC", row.flags}};
-    port.LineBuffer.clear();
+    port.DropHeld();
     EXPECT_EQ(SerialErrorCodeOf([&] { port.ReceiveByte(100); }), row.code);
-    EXPECT_EQ(port.LineBuffer, "BC") << row.code;
+    EXPECT_EQ(port.Held(), "BC") << row.code;
   }
 }
 
@@ -49,7 +50,7 @@ TEST(LineErrorTest, AWriteThatCannotDrainIsATimeout) {
   auto backend = std::make_unique<ScriptedBackend>();
   backend->writesDrain = false;
   TBlockSerial port(std::move(backend));
-  port.RaiseExcept = true;
+  port.RaiseErrors(true);
   port.OpenPort("COM1");
   EXPECT_FALSE(port.WaitWritable(10));
   EXPECT_EQ(SerialErrorCodeOf([&] { port.SendText("09\r\n"); }), serial::ErrTimeout);
@@ -99,11 +100,7 @@ TEST(PortNameTest, RecognisesPortNumbers) {
     int32_t index;
   } rows[] = {{"com3", 2},  {"COM3", 2}, {"/dev/ttyS2", 2},  {"COM10", 9},
               {"COMX", -1}, {"COM", -1}, {"/dev/ttySX", -2}, {"/dev/pts/3", -1}};
-  TBlockSerial port;
-  for (const Row& row : rows) {
-    port.ParsePortNumber(row.name);
-    EXPECT_EQ(port.PortIndex, row.index) << row.name;
-  }
+  for (const Row& row : rows) EXPECT_EQ(TBlockSerial::PortNumberOf(row.name), row.index) << row.name;
 }
 
 TEST(ErrorModelTest, TextsAndMessage) {
@@ -118,23 +115,20 @@ TEST(ErrorModelTest, TextsAndMessage) {
 }
 
 TEST(ErrorModelTest, LineErrorFlagsLastMatchWins) {
-  TBlockSerial port;
-  port.MapLineErrors(0x0006);
-  EXPECT_EQ(port.LastErrorCode, 10002);
-  port.MapLineErrors(0x0009);
-  EXPECT_EQ(port.LastErrorCode, 10001);
-  port.MapLineErrors(0x0100);
-  EXPECT_EQ(port.LastErrorCode, 10003);
+  EXPECT_EQ(TBlockSerial::LineErrorCode(0x0006), 10002);
+  EXPECT_EQ(TBlockSerial::LineErrorCode(0x0009), 10001);
+  EXPECT_EQ(TBlockSerial::LineErrorCode(0x0100), 10003);
+  EXPECT_EQ(TBlockSerial::LineErrorCode(0), 0);
 }
 
 TEST(ErrorModelTest, ClosedObjectAndNeverOpened) {
   std::vector<serial::THookSerialReason> reasons;
   {
     TBlockSerial port;
-    port.OnStatus = [&](TBlockSerial*, serial::THookSerialReason reason, const std::string&) {
+    port.SetStatusHook([&](TBlockSerial*, serial::THookSerialReason reason, const std::string&) {
       reasons.push_back(reason);
-    };
-    port.RaiseExcept = true;
+    });
+    port.RaiseErrors(true);
     EXPECT_EQ(SerialErrorCodeOf([&] { port.SendText("x"); }), 9994);
     EXPECT_EQ(SerialErrorCodeOf([&] { port.ReceiveByte(10); }), 9994);
     // The queue count runs no readiness check: the system refuses the invalid handle.
@@ -144,8 +138,8 @@ TEST(ErrorModelTest, ClosedObjectAndNeverOpened) {
   EXPECT_EQ(reasons[0], serial::HR_SerialClose);
 }
 
-// A reply that comes in two chunks, the second one at once. With InterPacketTimeout on, the
-// time-out bounds each wait, so even 0 lets the second chunk in; off, it bounds the whole
+// A reply that comes in two chunks, the second one at once. Per wait, the time-out bounds each
+// wait, so even 0 lets the second chunk in; off, it bounds the whole
 // receive, and a negative one is spent by the first wait. A receive that runs out of time
 // keeps what it collected in the line buffer; an exact-length one hands the surplus back there.
 TEST(ReceiveTimeoutTest, PerWaitOrTotal) {
@@ -165,21 +159,21 @@ TEST(ReceiveTimeoutTest, PerWaitOrTotal) {
     SCOPED_TRACE(::testing::Message() << (row.perWait ? "per wait " : "total ") << row.timeout);
     auto backend = std::make_unique<ScriptedBackend>();
     ScriptedBackend& device = *backend;
-    TBlockSerial port(std::move(backend));
+    serial::TClassicSerial port(std::move(backend));
     port.OpenPort("COM1");
-    port.InterPacketTimeout = row.perWait;
 
     device.chunks = {{"AB", 0}, {"C\r", 0}};
-    EXPECT_EQ(port.ReceiveUntil(row.timeout, "\r"), row.line);
-    EXPECT_EQ(port.LastErrorCode, row.code);
-    EXPECT_EQ(port.LineBuffer, row.kept);
+    EXPECT_EQ(port.ReceiveUntil(row.timeout, "\r", serial::ReceiveLimits{0, !row.perWait, false}),
+              row.line);
+    EXPECT_EQ(port.LastError(), row.code);
+    EXPECT_EQ(port.Held(), row.kept);
 
-    port.LineBuffer.clear();
+    port.DropHeld();
     device.chunks = {{"AB", 0}, {"CD", 0}};
-    EXPECT_EQ(port.ReceiveCount(3, row.timeout), row.three);
-    EXPECT_EQ(port.LastErrorCode, row.code);
+    EXPECT_EQ(port.ReceiveCount(3, row.timeout, !row.perWait), row.three);
+    EXPECT_EQ(port.LastError(), row.code);
     if (row.code == 0) {
-      EXPECT_EQ(port.LineBuffer, "D");
+      EXPECT_EQ(port.Held(), "D");
     }
   }
 }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "serial/serial_error.h"
 #include "sim/pty_deco.h"
 #include "support/pty_pair.h"
 #include "support/sim_session.h"
@@ -270,17 +271,13 @@ TEST(PtyDecoTest, RepliesTakeTheirTime) {
     settings.Fault.Pace = row.pace;
     settings.AdapterLatencyMs = row.latencyMs;
     sim::PtyDeco deco(settings);
-    serial::TBlockSerial link;
-    link.RaiseExcept = true;
-    link.OpenPort(deco.SlavePath());
-    link.ConfigureLine(Service, 7, 'E', 0, false, false);
+    protocol::DecoLink link;
+    link.Open(deco.SlavePath(), Service);
     auto start = Clock::now();
-    link.SendText(std::string(row.command) + "\r\n");
+    link.SendLine(row.command);
     std::string reply;
-    while (reply.empty() || reply.back() != '\r') {
-      reply += static_cast<char>(link.ReceiveByte(1000));
-    }
-    EXPECT_EQ(reply.size(), row.length);
+    ASSERT_TRUE(link.ReceiveReply(1000, 1000, reply));
+    EXPECT_EQ(reply.size() + 1, row.length);  // and its CR
     EXPECT_GT(std::chrono::duration<double>(Clock::now() - start).count(), row.atLeastSeconds);
   }
 }
@@ -291,16 +288,17 @@ TEST(PtyDecoTest, ServesOnAPtyAndHangsUp) {
   settings.ServiceBaud = 9600;
   settings.Fault.HangUpAfter = 2;
   sim::PtyDeco deco(settings);
-  serial::TBlockSerial link;
-  link.RaiseExcept = true;
-  link.OpenPort(deco.SlavePath());
-  link.ConfigureLine(9600, 7, 'E', 0, false, false);
-  link.SendText("09\r\n");
-  EXPECT_EQ(link.ReceiveUntil(1000, "\r"), "021");
-  link.SendText("09\r\n");
-  EXPECT_EQ(link.ReceiveUntil(1000, "\r"), "021");
-  link.SendText("09\r\n");
-  EXPECT_THROW(link.ReceiveUntil(3000, "\r"), serial::ESerialError);
+  protocol::DecoLink link;
+  link.Open(deco.SlavePath(), 9600);
+  std::string reply;
+  link.SendLine("09");
+  EXPECT_TRUE(link.ReceiveReply(1000, 1000, reply));
+  EXPECT_EQ(reply, "021");
+  link.SendLine("09");
+  EXPECT_TRUE(link.ReceiveReply(1000, 1000, reply));
+  EXPECT_EQ(reply, "021");
+  link.SendLine("09");
+  EXPECT_THROW(link.ReceiveReply(3000, 1000, reply), serial::ESerialError);
   EXPECT_TRUE(deco.HungUp());
   EXPECT_EQ(deco.Model().CommandLog().size(), 3u);
 }

@@ -119,6 +119,7 @@ Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random, 
 
   cli::JobOptions options;
   options.port = session.deco.SlavePath();
+  options.clock = &session.clock;
   options.write = job.kind == Kind::Write;
   options.method = job.method;
   // Only a second read tells a well-formed wrong reply from the true one.
@@ -261,6 +262,7 @@ Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random, 
     const bool flashToo = TouchesFlash(job) || sim::RandomFaults(random).StartMode() !=
                                                    sim::StartChipMode::ReadingArray;
     cli::JobOptions again;
+    again.clock = &session.clock;
     again.port = options.port;
     again.service = model.InService();
     if (again.service) again.baud = std::to_string(model.ListenBaud());

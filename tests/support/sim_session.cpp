@@ -23,28 +23,27 @@ void StatusRecorder::Clear() {
 
 namespace {
 // The deco's busy periods run on the clock the tool waits on.
-sim::Settings OnTestClock(sim::Settings settings) {
-  settings.Now = [] { return protocol::ActiveClock().NowMs(); };
+sim::Settings OnClock(sim::Settings settings, protocol::Clock& clock) {
+  settings.Now = [&clock] { return clock.NowMs(); };
   return settings;
 }
 }  // namespace
 
 SimSession::SimSession(const sim::Settings& settings, unsigned timeoutDivisor)
-    : deco(OnTestClock(settings)), clock(TestClockDivisor, timeoutDivisor) {
+    : deco(OnClock(settings, clock)), clock(TestClockDivisor, timeoutDivisor) {
   clock.SetBeforePause([this] { deco.CatchUp(); });
-  previousClock_ = protocol::SetClock(&clock);
-  link.SerialLink = std::make_unique<serial::TBlockSerial>();
-  link.SerialLink->RaiseExcept = true;
 }
 
 SimSession::~SimSession() {
-  link.SerialLink.reset();
-  protocol::SetClock(previousClock_);
+  link.Close();
 }
 
 void SimSession::Connect(const std::string& baud, bool standby) {
-  link.DecoInStandby = standby;
-  protocol::EnterServiceMode(link, deco.SlavePath(), baud);
+  protocol::EnterServiceMode(link, deco.SlavePath(), baud, standby, learned);
+}
+
+void SimSession::Open(int32_t baud) {
+  link.Open(deco.SlavePath(), baud);
 }
 
 sim::Settings InService(uint32_t baud) {

@@ -38,18 +38,20 @@ class SimSession {
                       unsigned timeoutDivisor = 1);
   ~SimSession();
 
-  // Connects as the window would: the link's DecoInStandby from standby, then EnterServiceMode.
+  // Connects as the window would: EnterServiceMode from standby or from service mode; what it
+  // learned goes to learned.
   void Connect(const std::string& baud = "115200", bool standby = true);
+  // Opens the link to the deco at baud without a word to it.
+  void Open(int32_t baud = 115200);
   std::vector<std::string> Log() const { return recorder.Lines(); }
 
   sim::PtyDeco deco;
   protocol::FastClock clock;
   StatusRecorder recorder;
-  // The link to the simulated deco; its status lines go to the recorder.
-  protocol::DecoLink link{&recorder};
-
- private:
-  protocol::Clock* previousClock_;
+  // The link to the simulated deco, on the session's clock; its status lines go to the
+  // recorder.
+  protocol::DecoLink link{&recorder, clock};
+  protocol::DecoFacts learned;
 };
 
 // Settings of a deco that already shows -SE- at the given speed.

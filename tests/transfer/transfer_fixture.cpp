@@ -61,7 +61,7 @@ int RecordingHost::DoneCount() const {
 
 JobSession::JobSession(const sim::Settings& settings) : SimSession(settings) {
   Connect("115200", !settings.StartInService);
-  link.MainWindowHandle = &host;
+  link.SetStatusSink(&host);
   names = transfer::TimeStampedNames("12-7-2026_1-18-29_AM");
   for (std::string* name :
        {&names.FirmwareReadBackName, &names.ChannelReadBackName, &names.MergedFileName})
@@ -69,12 +69,15 @@ JobSession::JobSession(const sim::Settings& settings) : SimSession(settings) {
 }
 
 JobSession::~JobSession() {
-  link.MainWindowHandle = nullptr;
+  link.SetStatusSink(nullptr);
 }
 
 std::string JobSession::Run(const transfer::JobPlan& plan) {
   commandsBefore_ = deco.Model().CommandLog().size();
-  transfer::TIOThread worker(host, link, plan);
+  // The job knows what the connect learned, as the front ends hand it over.
+  transfer::JobPlan job = plan;
+  job.Block18Protected = learned.Block18Protected;
+  transfer::TIOThread worker(host, link, job);
   host.Worker = &worker;
   worker.Resume();
   worker.WaitFor();

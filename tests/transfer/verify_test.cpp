@@ -17,13 +17,14 @@ class VerifyTest : public ::testing::Test {
   int32_t Compare(const std::string& image, const std::string& readBack) {
     WriteFile(dir.File("image"), image);
     WriteFile(dir.File("back"), readBack);
-    last = transfer::VerifyBlocks(link, dir.File("image"), dir.File("back"));
+    last = transfer::VerifyBlocks(link, block18Protected, dir.File("image"), dir.File("back"));
     return last.Count;
   }
   std::vector<int> Flagged() const { return last.DifferingSectors(); }
 
   StatusRecorder recorder;
   protocol::DecoLink link{&recorder};
+  bool block18Protected = false;
   transfer::VerifyResult last;
   TempDir dir;
   std::string firmware = std::string(2097152, '\x5A');
@@ -54,7 +55,7 @@ TEST_F(VerifyTest, Sector18OnlyWhenNotProtected) {
   std::string changed = Flip(firmware, {0x1E0000});
   EXPECT_EQ(Compare(firmware, changed), 1);
   EXPECT_EQ(recorder.Lines().back(), "Diff in block(s) 18 ");
-  link.Block18Protected = true;
+  block18Protected = true;
   EXPECT_EQ(Compare(firmware, changed), 0);
   EXPECT_EQ(recorder.Lines().back(), "Verifing done. No different bytes found!");
 }
@@ -68,6 +69,6 @@ TEST_F(VerifyTest, NothingBeyondTheReadBackIsUsed) {
   EXPECT_EQ(Compare(Flip(channel, {0x70000}), channel), 1);
   EXPECT_EQ(Flagged(), std::vector<int>{6});
   // A missing image compares nothing.
-  EXPECT_EQ(transfer::VerifyBlocks(link, dir.File("missing"), dir.File("back")).Count, 0);
+  EXPECT_EQ(transfer::VerifyBlocks(link, false, dir.File("missing"), dir.File("back")).Count, 0);
   EXPECT_EQ(Compare("abc", "abd"), 0);  // less than one word
 }

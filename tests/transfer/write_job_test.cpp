@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "protocol/eeprom_transfer.h"
 #include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
@@ -175,7 +176,7 @@ TEST(WriteJobTest, ProtectedSector18IsNeverWritten) {
     sim::Settings settings = testing_support::InService();
     if (isProtected) settings.Model = sim::ProtectedModel;
     JobSession session(settings);
-    EXPECT_EQ(session.link.Block18Protected.load(), isProtected);
+    EXPECT_EQ(session.learned.Block18Protected, isProtected);
     std::string image = AsText(session.deco.Model().Flash());
     image[0x1E0000] = static_cast<char>(image[0x1E0000] ^ 0x80);
     JobSelection selection = FirmwareJob(session, image);
@@ -379,4 +380,62 @@ TEST(WriteJobTest, ErasePollAndFastProgram) {
     // Each erase waited for as long as it ran, not five seconds.
     EXPECT_LT(session.clock.TotalSleptMs() - slept, 8 * 700u + 2000u + 8 * 20u);
   }
+}
+
+// A stop while an erase is waited for by reading ends the WRITE before anything is programmed
+// into that sector, which may still be erasing.
+TEST(WriteJobTest, StopWhileAnEraseIsPolled) {
+  sim::Settings settings = testing_support::InService();
+  settings.EraseTimeMs = 700;
+  const std::string image = NewImage(Channel, 6);
+  auto prepare = [&](JobSession& on) {
+    JobPlan plan = Prepare(on, ChannelJob(on, image), WriteMethod::Normal);
+    plan.ErasePoll = true;
+    plan.Reads.Retries = 1;
+    return plan;
+  };
+  const std::string sector3 = protocol::ToHex(protocol::SectorBase[3], 8);
+  // Where the reading of sector 3 begins, from a run of the same job.
+  JobSession probe(settings);
+  EXPECT_EQ(probe.Run(prepare(probe)), "");
+  const auto probed = probe.CommandsSinceJobStart();
+  const auto firstPoll = std::find(probed.begin(), probed.end(), "0221FF" + sector3);
+  ASSERT_NE(firstPoll, probed.end());
+
+  JobSession session(settings);
+  sim::Faults faults;
+  // The first read of the poll goes unanswered; its retry is where the user stops.
+  faults.DropReplyAt =
+      session.deco.Model().CommandCount() + static_cast<int>(firstPoll - probed.begin()) + 1;
+  session.deco.Model().SetFaults(faults);
+  session.host.StopWhen = [](const std::string& e) { return e.rfind("Retry 1 of 1", 0) == 0; };
+  EXPECT_EQ(session.Run(prepare(session)), "");
+  const auto commands = session.CommandsSinceJobStart();
+  EXPECT_EQ(Count(commands, "0220" + sector3), 1u);  // its erase, and no word
+  // Only sector 0's zero words were programmed.
+  EXPECT_EQ(Count(commands, protocol::ProgramCommands[2]),
+            static_cast<size_t>(protocol::ZeroWordsAtStart));
+  EXPECT_EQ(session.host.DoneCount(), 0);
+}
+
+// A stop during the final check's reading of the EEPROM ends it at the next line: what was
+// written is then not proven, and no verdict is logged.
+TEST(WriteJobTest, StopDuringTheFinalChecksEepromRead) {
+  JobSession session;
+  JobSelection selection;
+  selection.Eeprom = true;
+  selection.EepromFile = session.dir.File("E.bin");
+  WriteFile(selection.EepromFile, NewImage(2048, 5));
+  JobPlan plan = Prepare(session, selection, WriteMethod::Normal);
+  plan.Reads.Retries = 1;
+  sim::Faults faults;
+  // After the sixteen lines written, the final check's third line read goes unanswered.
+  faults.DropReplyAt = session.deco.Model().CommandCount() + protocol::EepromLines + 3;
+  session.deco.Model().SetFaults(faults);
+  session.host.StopWhen = [](const std::string& e) { return e.rfind("Retry 1 of 1", 0) == 0; };
+  EXPECT_EQ(session.Run(plan), "");
+  EXPECT_EQ(session.result.FinalCheck.Verdict, FinalCheckVerdict::Interrupted);
+  for (const auto& line : session.host.Log())
+    EXPECT_EQ(line.find("Final check"), std::string::npos) << line;
+  EXPECT_EQ(session.host.DoneCount(), 0);
 }

@@ -70,10 +70,10 @@ class WindowTest : public ::testing::Test {
   explicit WindowTest(const sim::Settings& settings = sim::Settings(), unsigned timeoutDivisor = 1)
       : deco(settings), clock(testing_support::TestClockDivisor, timeoutDivisor) {
     clock.SetBeforePause([this] { deco.CatchUp(); });
-    previousClock = protocol::SetClock(&clock);
     folderBefore = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(dir.Path()));
     form = std::make_unique<QtMainWindow>(&dialogs, std::make_unique<FreeLock>());
+    form->Form().Link().UseClock(clock);
     int index = List("ComboBox1")->findText(QString::fromStdString(deco.SlavePath()));
     if (index < 0) List("ComboBox1")->addItem(QString::fromStdString(deco.SlavePath()));
     List("ComboBox1")->setCurrentText(QString::fromStdString(deco.SlavePath()));
@@ -82,7 +82,6 @@ class WindowTest : public ::testing::Test {
     dialogs.answers.clear();
     form.reset();
     QDir::setCurrent(folderBefore);
-    protocol::SetClock(previousClock);
   }
 
   std::vector<QString> MemoLines() const {
@@ -131,7 +130,6 @@ class WindowTest : public ::testing::Test {
 
   sim::PtyDeco deco;
   protocol::FastClock clock;
-  protocol::Clock* previousClock;
   TempDir dir;
   QString folderBefore;
   testing_support::FakeDialogs dialogs;
@@ -309,7 +307,7 @@ TEST_F(WindowTest, ConnectAndDisconnect) {
   EXPECT_EQ(lines[lines.size() - 2], "Initializing deco ...");
   Click(Button("Button4"));
   EXPECT_FALSE(form->Form().Connected());
-  EXPECT_EQ(form->Form().Link().SerialLink, nullptr);
+  EXPECT_FALSE(form->Form().Link().IsOpen());
   EXPECT_EQ(Button("Button4")->text(), "Connect");
   EXPECT_TRUE(List("ComboBox1")->isEnabled());
   EXPECT_EQ(List("ComboBox1")->grab().toImage(), idle);  // its own colours again

@@ -160,6 +160,7 @@ TEST_F(ServiceMainWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
 
     cli::JobOptions options;
     options.port = deco.SlavePath();
+    options.clock = &clock;
     options.service = true;
     options.write = row.write;
     options.method = row.method;
@@ -309,7 +310,7 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
     case ThenDo::Disconnect: {
       if (row.fault == Fault::SlowReply) {
         ASSERT_TRUE(
-            view.PumpUntil([&] { return form->Link().SerialLink->PendingCountAll() > 0; }, 5000))
+            view.PumpUntil([&] { return form->Link().InputWaiting() > 0; }, 5000))
             << "the late reply did not come";
       }
       form->Button4Click();
@@ -329,7 +330,7 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
       break;
     }
     case ThenDo::StayConnected:
-      EXPECT_NE(form->Link().SerialLink, nullptr);
+      EXPECT_TRUE(form->Link().IsOpen());
       break;
   }
 }

@@ -37,10 +37,10 @@ class MainWindowTest : public ::testing::Test {
                           unsigned timeoutDivisor = 1)
       : deco(settings), clock(TestClockDivisor, timeoutDivisor) {
     clock.SetBeforePause([this] { deco.CatchUp(); });
-    previousClock = protocol::SetClock(&clock);
     folderBefore = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());
     form = std::make_unique<window::TForm1>(view, view);
+    form->Link().UseClock(clock);
     view.Attach(form.get());
     view.ChooseItem(Control::ComboBox1, deco.SlavePath());
   }
@@ -50,7 +50,6 @@ class MainWindowTest : public ::testing::Test {
     form.reset();
     view.Attach(nullptr);
     std::filesystem::current_path(folderBefore);
-    protocol::SetClock(previousClock);
   }
 
   void Connect() {
@@ -74,7 +73,6 @@ class MainWindowTest : public ::testing::Test {
   }
   sim::PtyDeco deco;
   protocol::FastClock clock;
-  protocol::Clock* previousClock;
   TempDir dir;
   std::filesystem::path folderBefore;
   FakeView view;

@@ -75,7 +75,7 @@ TEST_F(MainWindowTest, StartUpListsThePortsChoosesTheLastAndNamesTheRunsFiles) {
                                       "ChooseLastItem ComboBox2"}));
   EXPECT_TRUE(fresh.log.empty());
   EXPECT_FALSE(created.Connected());
-  EXPECT_EQ(created.Link().MainWindowHandle.load(), &created);
+  EXPECT_EQ(created.Link().Sink(), &created);
   // The run's time stamp, as the command line builds it: a four-digit year, no zone word.
   const std::string year =
       std::to_string(transfer::LocalCalendarTime(std::time(nullptr)).tm_year + 1900);
@@ -200,7 +200,7 @@ TEST_F(QuickTimeOutTest, FailedConnectsSayWhyAndReturnToIdleWithoutAMessage) {
     view.journal.clear();
     form->Button4Click();
     EXPECT_FALSE(form->Connected());
-    EXPECT_EQ(form->Link().SerialLink, nullptr);
+    EXPECT_FALSE(form->Link().IsOpen());
     EXPECT_EQ(view.Text(Control::Button4), "Connect");
     // Shown as connecting during the exchange, then as not connected again.
     auto connecting = std::find(view.journal.begin(), view.journal.end(), "ShowPortConnected 1");
@@ -257,7 +257,7 @@ TEST_F(SilentExitTest, DisconnectErrorGoesToTheErrorReportAndKeepsTheConnection)
   EXPECT_EQ(view.asked.back(),
             (Asked{"Error", "Communication error 9997: Timeout during operation"}));
   EXPECT_TRUE(form->Connected());
-  EXPECT_NE(form->Link().SerialLink, nullptr);
+  EXPECT_TRUE(form->Link().IsOpen());
   EXPECT_EQ(view.Text(Control::Button4), "Disconnect");
   // Input is given back before the report is shown, so that its OK button can be pressed.
   auto released = std::find(view.journal.begin(), view.journal.end(), "HoldInput 0");

@@ -11,6 +11,7 @@
 #include "protocol/hex_codec.h"
 #include "protocol/service_mode.h"
 #include "protocol/transaction.h"
+#include "serial/block_serial.h"
 #include "sim/deco_model.h"
 #include "support/serial_errors.h"
 
@@ -48,24 +49,22 @@ TEST(ComPortTest, ConnectReadLostReplyAndLeave) {
   // The real clock: the deco needs the pause after the speed switch before it listens again.
   Lines log;
   DecoLink link(&log);
-  link.SerialLink = std::make_unique<serial::TBlockSerial>();
-  link.SerialLink->RaiseExcept = true;
-  link.DecoInStandby = true;
+  DecoFacts learned;
 
-  EnterServiceMode(link, PortName(), "115200");
+  EnterServiceMode(link, PortName(), "115200", true, learned);
   ASSERT_GE(log.lines.size(), 4u);
   EXPECT_EQ(log.lines[1], sim::DefaultModel);
   EXPECT_EQ(log.lines.back(), "Initializing deco ...");
-  EXPECT_EQ(link.SerialLink->LineSettings.BaudRate, 115200u);
+  EXPECT_EQ(link.Speed(), 115200u);
 
   // Command 12, after eleven to connect: no reply. A time-out within its bound, and the next
   // command is answered.
-  link.BaseTimeout = 100;
+  link.SetBaseTimeout(100);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(SerialErrorCodeOf([&] { SendCommand(link, "09", 1); }), serial::ErrTimeout);
   EXPECT_LT(std::chrono::steady_clock::now() - start,
             std::chrono::milliseconds(100 * FirstByteTimeoutFactor + 1000));
-  link.BaseTimeout = StandardBaseTimeout;
+  link.SetBaseTimeout(StandardBaseTimeout);
   EXPECT_EQ(SendCommand(link, "09", 1), "021");
 
   std::string reply = SendCommand(link, "0221FF7FE00100", 1);
@@ -74,15 +73,16 @@ TEST(ComPortTest, ConnectReadLostReplyAndLeave) {
   std::vector<uint8_t> flash = sim::DecoModel::PatternFlash();
   EXPECT_TRUE(std::equal(block, block + 256, flash.begin() + 0x100));
 
-  // A read on an empty queue waits its time-out and says so; it is no hang-up.
-  link.SerialLink->RaiseExcept = false;
-  link.SerialLink->DeadlockTimeout = 100;
-  char byte = 0;
-  EXPECT_EQ(link.SerialLink->ReadBytes(&byte, 1), 0);
-  EXPECT_EQ(link.SerialLink->LastErrorCode, serial::ErrTimeout);
-  link.SerialLink->RaiseExcept = true;
-
   EXPECT_TRUE(LeaveServiceMode(link));
+  link.Close();
+
+  // A read on an empty queue waits its time-out and says so; it is no hang-up.
+  serial::TBlockSerial port;
+  port.OpenPort(PortName());
+  port.SetDeadlockTimeout(100);
+  char byte = 0;
+  EXPECT_EQ(port.ReadBytes(&byte, 1), 0);
+  EXPECT_EQ(port.LastError(), serial::ErrTimeout);
 }
 
 // 7E1 refused (Wine refuses it on a pseudo-terminal, at the latest from an open's second setting):
@@ -98,9 +98,9 @@ TEST(ComPortTest, RefusedLineFormatFallsBackOnlyOnWine) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.onWine ? "Wine" : "Windows");
     serial::TBlockSerial port(serial::MakeWindowsPortBackend(row.onWine));
-    port.RaiseExcept = true;
+    port.RaiseErrors(true);
     port.OpenPort(PortName());
-    ASSERT_EQ(port.LastErrorCode, 0);
+    ASSERT_EQ(port.LastError(), 0);
     SerialErrorCodeOf([&] { port.ConfigureLine(9600, 7, 'E', 0, false, false); });
     EXPECT_EQ(SerialErrorCodeOf([&] { port.ConfigureLine(115200, 7, 'E', 0, false, false); }),
               row.code);
@@ -112,7 +112,7 @@ TEST(ComPortTest, RefusedLineFormatFallsBackOnlyOnWine) {
 // ends at once, and the queue is looked at in short sleeps), and lasts its time-out.
 TEST(ComPortTest, AWaitForNothingLeavesTheProcessorFree) {
   serial::TBlockSerial port;
-  port.RaiseExcept = true;
+  port.RaiseErrors(true);
   port.OpenPort(PortName());
   constexpr int32_t WaitMs = 400;
   double cpuBefore = ThreadCpuMs();
@@ -129,9 +129,9 @@ TEST(ComPortTest, AWaitForNothingLeavesTheProcessorFree) {
 TEST(ComPortTest, NamesAndErrors) {
   serial::TBlockSerial port;
   port.OpenPort("COM250");
-  EXPECT_EQ(port.DevicePath, "\\\\.\\COM250");
-  EXPECT_NE(port.LastErrorCode, 0);
-  std::string text = port.LastErrorText;
+  EXPECT_EQ(port.DevicePath(), "\\\\.\\COM250");
+  EXPECT_NE(port.LastError(), 0);
+  std::string text = port.LastErrorText();
   ASSERT_FALSE(text.empty());
   EXPECT_NE(text.back(), '.');
   EXPECT_NE(text.back(), ' ');
