@@ -617,6 +617,7 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
     session.deco.Model().SetFlash(deco);
     cli::JobOptions options;
     options.port = session.deco.SlavePath();
+    options.clock = &session.clock;
     options.service = true;
     options.selection.Channel = options.selection.Eeprom = true;
     options.selection.ChannelFile = dir.File("Ch.bin");
