@@ -22,6 +22,11 @@ std::string WriteAgainCommand(const JobOptions& options) {
     if (s.*memory.Ticked)
       command += std::string(" --") + memory.Name + " " + Quoted(s.*memory.File);
   }
+  // The next try's files go where this run's went; its backup, if any, is of a deco half
+  // written, and the first one stays.
+  if (!options.workDir.empty()) command += " --work-dir " + Quoted(options.workDir);
+  if (!options.backupDir.empty()) command += " --backup-dir " + Quoted(options.backupDir);
+  if (!options.backup) command += " --no-backup";
   if (options.erasePoll) command += " --erase-poll";
   if (options.fastProgram) command += " --fast-program";
   return command + " --method diff --yes";

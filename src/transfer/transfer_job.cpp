@@ -142,6 +142,8 @@ std::string TransferJob::ImageToWrite() const {
 
 void TransferJob::RunWriteJob() {
   link_.BaseTimeout = protocol::StandardBaseTimeout;
+  if (!Backup() || stop_) return;
+  Record([](JobResult& result) { result.WriteBegun = true; });
   // An EEPROM-only job keeps it set to its end: its questions are those of a write.
   flashWriteActive_ = true;
   const bool eepromVerified = WriteEepromPart();
@@ -212,8 +214,10 @@ void TransferJob::VerifyAndRewrite() {
   std::string readBack = ClaimOwnFile(plannedReadBack);
   if (readBack != plannedReadBack)
     protocol::PostStatus(link_, plannedReadBack + " exists already: the read-back is " + readBack);
+  NoteMade(MadeReadBack, readBack);
   if (!ReadFlash(firmware ? FirmwareBlocks : ChannelBlocks, readBack, PhaseKind::ReadBack) || stop_)
     return;
+  if (plan_.DifferentBlocksMethod) KeepReadBackAsBackup(readBack);
   protocol::WaitSeconds(PhaseWaitSeconds);
   const std::string image = ImageToWrite();
   VerifyResult found = VerifyBlocks(link_, image, readBack);

@@ -78,6 +78,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     bool straightHighByte = false;  // the upper chip's high data byte wired straight
     bool interruptInFinalCheck = false;
     bool finalCheck = true;
+    bool backup = false;
   } rows[] = {
       // Blank words concern flash only: an EEPROM WRITE says nothing of them.
       {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, true, false, 0, false, "",
@@ -148,6 +149,23 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       {"write done, no final check", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, false, 0,
        false, "", "Final check skipped (--no-final-check).", "[]", false, "am29lv800bb",
        ChipsLeftIn::Reading, false, false, false},
+      // The backup is read before anything is written, and is what the deco held.
+      {"write done, EEPROM backed up first", true, "normal", Files::Eeprom, 0, 0, 0, 0, false,
+       false, 0, false, "", "Backup into backup-", "[]", false, "am29lv800bb",
+       ChipsLeftIn::Reading, false, false, true, true},
+      {"safe write done, flash backed up first", true, "safe", Files::FirmwareDifferingInSector3,
+       0, 0, 0, 0, false, false, 0, false, "", "/firmware.bin (backup firmware).", "[0,1,2,3]",
+       false, "am29lv800bb", ChipsLeftIn::Reading, false, false, true, true},
+      // Different blocks keeps its comparison's read of the flash: no read of it more.
+      {"diff write done, its read-back kept as the backup", true, "diff",
+       Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false, "",
+       "/firmware.bin (backup firmware).", "[3]", false, "am29lv800bb", ChipsLeftIn::Reading,
+       false, false, true, true},
+      // The fifth EEPROM line of the backup gets no reply: nothing was written.
+      {"backup fails, write", true, "normal", Files::Eeprom, ConnectLines + 5, 0, 0, 0, false,
+       false, 1, true, "job failed: the backup could not be made, nothing was written: "
+       "Communication error 9997", "", "[]", false, "am29lv800bb", ChipsLeftIn::Reading, false,
+       false, true, true},
       {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, true,
        "interrupted before the job started", "", "[]"},
       {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, false,
@@ -209,6 +227,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.skipBlankWords = row.doubleRead && row.write;
     options.erasePoll = options.fastProgram = row.fast;
     options.finalCheck = row.finalCheck;
+    options.backup = row.backup;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
     s.EepromFile = "E.bin";
@@ -250,6 +269,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
         session.deco.Model().Handle(cycle, baud);
     }
     size_t commandsBefore = session.deco.Model().CommandLog().size();
+    const std::string eepromBefore = AsText(session.deco.Model().Eeprom());
     int exitCode = cli::RunReadOrWrite(options, host, interrupted);
     std::string err = host.Err();
     auto log = session.deco.Model().CommandLog();
@@ -269,7 +289,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
         err.find(" --method diff --yes") != std::string::npos;
     EXPECT_EQ(toldHowToGoOn, row.leftInService) << err;
     // Only a WRITE that sent something may have changed the deco.
-    bool wroteNothing = row.write && row.interruptWhileConnecting;
+    bool wroteNothing = row.write && (row.interruptWhileConnecting ||
+                                      std::string(row.reason).find("backup") != std::string::npos);
     EXPECT_EQ(err.find("Nothing was written: its memory is unchanged.") != std::string::npos,
               wroteNothing)
         << err;
@@ -289,6 +310,38 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(report["final_check"]["result"], "interrupted");
     }
     EXPECT_EQ(report["sectors"]["erased"], nlohmann::json::parse(row.erased));
+    // The report and the last lines name every file the WRITE made for itself.
+    if (row.write) {
+      for (const auto& made : report["made_files"]) {
+        std::string name = made["name"];
+        EXPECT_TRUE(std::filesystem::exists(name)) << name;
+        EXPECT_NE(out.find("Made " + name + " (" + made["role"].get<std::string>() + ")."),
+                  std::string::npos)
+            << out;
+      }
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path())) {
+        std::string name = std::filesystem::relative(entry.path(), dir.Path()).string();
+        if (!entry.is_regular_file() || name == s.EepromFile || name == s.FirmwareFile ||
+            name == "run.json")
+          continue;
+        EXPECT_NE(report["made_files"].dump().find("\"" + name + "\""), std::string::npos)
+            << name << " is not named";
+      }
+      EXPECT_EQ(report["backup"].is_null(), !row.backup);
+    }
+    if (row.backup && row.exitCode == 0) {
+      const std::string folder = report["backup"];
+      if (s.Eeprom) {
+        EXPECT_EQ(ReadFile(folder + "/eeprom.bin"), eepromBefore);
+      }
+      if (s.Firmware) {
+        EXPECT_EQ(ReadFile(folder + "/firmware.bin"), flash);
+      }
+      // Different blocks keeps the flash its comparison read: the first block is read once.
+      if (std::string(row.method) == "diff") {
+        EXPECT_EQ(CountStarting(commands, "0221FF7FE00000"), 1u);
+      }
+    }
     EXPECT_EQ(report.contains("erase_times"), row.fast);
     if (row.fast) {
       EXPECT_EQ(report["erase_times"], nlohmann::json::parse(R"([{"sector":3,"ms":0}])"));
@@ -654,6 +707,9 @@ TEST(CliJobTest, LogReportAndChecksums) {
   image[0x10004] = static_cast<char>(image[0x10004] ^ 0x10);  // sector 3
   testing_support::WriteFile("sub/Fw.bin", image);
   testing_support::WriteFile("write.json.tmp", "another run's report");
+  std::filesystem::create_directory("work");
+  write.workDir = "work";
+  write.backup = true;
   CapturingHost writeHost;
   ASSERT_EQ(cli::RunReadOrWrite(write, writeHost, interrupted), 0) << writeHost.Err();
   auto writeReport = nlohmann::json::parse(ReadFile("write.json"))["runs"][0];
@@ -666,6 +722,26 @@ TEST(CliJobTest, LogReportAndChecksums) {
   std::string log = ReadFile("run.log");  // both runs, appended
   EXPECT_NE(log.find(" Read FIRMWARE ... is finished 100% ("), std::string::npos);
   EXPECT_NE(log.find(" Final check: sector(s) 3 hold what was written."), std::string::npos);
+  // The WRITE's own files lie in the work folder, named by the report and the log: its
+  // read-back, and the flash as it was, kept from it as the backup.
+  const nlohmann::json& made = writeReport["made_files"];
+  ASSERT_EQ(made.size(), 2u) << made;
+  EXPECT_EQ(made[0]["role"], "read-back");
+  EXPECT_EQ(made[0]["name"].get<std::string>().rfind("work/_2MB_", 0), 0u) << made;
+  EXPECT_EQ(made[0]["size"], 2097152);
+  const std::string backup = writeReport["backup"];
+  EXPECT_EQ(backup.rfind("work/backup-", 0), 0u) << backup;
+  EXPECT_EQ(made[1], nlohmann::json({{"role", "backup firmware"},
+                                     {"name", backup + "/firmware.bin"},
+                                     {"size", 2097152},
+                                     {"sha256", cli::Sha256Of(flash)}}));
+  for (const nlohmann::json& file : made)
+    EXPECT_NE(log.find(" Made " + file["name"].get<std::string>() + " (" +
+                       file["role"].get<std::string>() + ")."),
+              std::string::npos)
+        << log;
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    EXPECT_NE(entry.path().filename().string().rfind("_2MB_", 0), 0u) << entry.path();
   // The report went through a temporary file of its own, and left none behind.
   EXPECT_EQ(ReadFile("write.json.tmp"), "another run's report");
   EXPECT_FALSE(std::filesystem::exists("write.json_2.tmp"));
