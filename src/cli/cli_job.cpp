@@ -239,7 +239,8 @@ transfer::JobPlan JobRun::Plan() {
   plan.SkipBlankWords = options_.skipBlankWords && writesFlash_;
   plan.FinalCheck = options_.finalCheck;
   if (options_.backup) plan.BackupFolder = names_.BackupFolderName;
-  if (plan.ChannelMerged) outcome_.MadeFiles.push_back({transfer::MadeMergedImage, plan.MergedFileName});
+  if (plan.ChannelMerged)
+    outcome_.MadeFiles.push_back({transfer::MadeMergedImage, plan.MergedFileName});
   plan.ErasePoll = options_.erasePoll && writesFlash_;
   if (writesFlash_ && (options_.fastProgram || options_.verbose)) {
     protocol::FlashChips chips;
