@@ -265,7 +265,7 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       {"--port a write --channel Ch.bin --fast --no-final-check --yes", 2,
        "--fast includes the final check: drop --no-final-check", ""},
       {"--port a write --eeprom Eeprom.bin --no-backup --backup-dir b --yes", 2,
-       "--no-backup excludes --backup-dir", ""},
+       "--backup-dir excludes --no-backup", ""},
       {"--port a --port b chip", 2, "chip needs one --port", ""},
       {"--port a --port b verify --eeprom E.bin", 2, "verify needs one --port", ""},
       {"--port a verify", 2, "verify needs at least one memory", ""},
