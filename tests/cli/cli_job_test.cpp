@@ -335,7 +335,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       }
       EXPECT_EQ(report["backup"].is_null(), !row.backup);
     }
-    if (row.backup && !wroteNothing) {
+    if (row.backup && !wroteNothing && report["backup"].is_string()) {
       const std::string folder = report["backup"];
       if (s.Eeprom) {
         EXPECT_EQ(ReadFile(folder + "/eeprom.bin"), eepromBefore);
@@ -730,17 +730,20 @@ TEST(CliJobTest, LogReportAndChecksums) {
   EXPECT_NE(log.find(" Final check: sector(s) 3 hold what was written."), std::string::npos);
   // The WRITE's own files lie in the work folder, named by the report and the log: its
   // read-back, and the flash as it was, kept from it as the backup.
-  const nlohmann::json& made = writeReport["made_files"];
-  ASSERT_EQ(made.size(), 2u) << made;
-  EXPECT_EQ(made[0]["role"], "read-back");
-  EXPECT_EQ(made[0]["name"].get<std::string>().rfind("work/_2MB_", 0), 0u) << made;
-  EXPECT_EQ(made[0]["size"], 2097152);
-  const std::string backup = writeReport["backup"];
+  const nlohmann::json made = writeReport.value("made_files", nlohmann::json::array());
+  EXPECT_EQ(made.size(), 2u) << made;
+  const std::string backup =
+      writeReport["backup"].is_string() ? writeReport["backup"].get<std::string>() : "";
   EXPECT_EQ(backup.rfind("work/backup-", 0), 0u) << backup;
-  EXPECT_EQ(made[1], nlohmann::json({{"role", "backup firmware"},
-                                     {"name", backup + "/firmware.bin"},
-                                     {"size", 2097152},
-                                     {"sha256", cli::Sha256Of(flash)}}));
+  if (made.size() == 2) {
+    EXPECT_EQ(made[0]["role"], "read-back");
+    EXPECT_EQ(made[0]["name"].get<std::string>().rfind("work/_2MB_", 0), 0u) << made;
+    EXPECT_EQ(made[0]["size"], 2097152);
+    EXPECT_EQ(made[1], nlohmann::json({{"role", "backup firmware"},
+                                       {"name", backup + "/firmware.bin"},
+                                       {"size", 2097152},
+                                       {"sha256", cli::Sha256Of(flash)}}));
+  }
   for (const nlohmann::json& file : made)
     EXPECT_NE(log.find(" Made " + file["name"].get<std::string>() + " (" +
                        file["role"].get<std::string>() + ")."),
