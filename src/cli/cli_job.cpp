@@ -39,10 +39,10 @@ constexpr const char* RefusedBeforeJob = "refused before the job";
 // A WRITE that did not finish leaves the deco as it is, in service mode, so that it can be
 // written again at once; returning it to standby with a half-written flash could leave it dead.
 void KeepServiceMode(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-                     bool jobStarted, const JobOutcome& outcome) {
+                     bool writeBegun, const JobOutcome& outcome) {
   link.Close();  // without a word to the deco
   std::string state = "the deco is still in service mode (-SE-) at " + options.baud + " baud. ";
-  if (!jobStarted) {
+  if (!writeBegun) {
     host.Tell(state + "Nothing was written: its memory is unchanged.");
   } else {
     host.Tell(state + "Do not switch it off: its memory may be incomplete (" +
@@ -93,6 +93,16 @@ int ExitStatusOf(const transfer::JobResult& result, bool stopRequested, ConsoleH
   return ExitJobFailed;
 }
 
+// The run's own files: one stamp for all, tagged for a batch, in the folders the options name.
+transfer::RunNames NamesOf(const JobOptions& options) {
+  const std::string stamp =
+      transfer::LocalTimeStamp() + (options.nameTag.empty() ? "" : "_" + options.nameTag);
+  transfer::RunNames names = transfer::TimeStampedNames(stamp, options.workDir);
+  if (!options.backupDir.empty())
+    names.BackupFolderName = transfer::BackupFolderName(stamp, options.backupDir);
+  return names;
+}
+
 // One READ or WRITE, step by step: the checks and questions, the claim of a READ's dumps,
 // connect, the plan, the job on the worker, what it tells afterwards, the dumps put in place,
 // and what the deco is left in.
@@ -114,6 +124,7 @@ class JobRun {
   void TellWhatTheJobDid();
   void PutDumpsInPlace();
   int LeaveDeco(int result);
+  void NameFilesMade();
 
   const JobOptions& options_;
   ConsoleHost& host_;
@@ -132,6 +143,8 @@ class JobRun {
   bool writeUnderWay_ = false;
   bool fastProgramChosen_ = false;  // the chips offer unlock bypass and it was asked for
   bool jobStarted_ = false;
+  // The job went past its backup: the deco may have been changed.
+  bool writeBegun_ = false;
 };
 
 JobRun::JobRun(const JobOptions& options, ConsoleHost& host, protocol::StopToken stop,
@@ -143,8 +156,7 @@ JobRun::JobRun(const JobOptions& options, ConsoleHost& host, protocol::StopToken
       outcome_(outcome),
       selection_(options.selection),
       writesFlash_(options.write && (selection_.Firmware || selection_.Channel)),
-      names_(transfer::TimeStampedNames(transfer::LocalTimeStamp() +
-                                        (options.nameTag.empty() ? "" : "_" + options.nameTag))),
+      names_(NamesOf(options)),
       method_(MethodOf(options.method)),
       reads_{options.retries, options.doubleRead && !options.write},
       link_(&host, RunClock(options)) {
@@ -179,7 +191,9 @@ int JobRun::Run() {
     if (result != ExitDone) dumps_->TellWhereTheyAre(host_);
     dumps_->Release();
   }
-  return LeaveDeco(result);
+  result = LeaveDeco(result);
+  NameFilesMade();
+  return result;
 }
 
 bool JobRun::CheckBeforeJob() {
@@ -226,6 +240,9 @@ transfer::JobPlan JobRun::Plan() {
   if (!options_.write) return plan;
   plan.SkipBlankWords = options_.skipBlankWords && writesFlash_;
   plan.FinalCheck = options_.finalCheck;
+  if (options_.backup) plan.BackupFolder = names_.BackupFolderName;
+  if (plan.ChannelMerged)
+    outcome_.MadeFiles.push_back({transfer::MadeMergedImage, plan.MergedFileName});
   plan.ErasePoll = options_.erasePoll && writesFlash_;
   if (writesFlash_ && (options_.fastProgram || options_.verbose)) {
     protocol::FlashChips chips;
@@ -268,6 +285,10 @@ int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
   outcome_.FastProgramFellBack = result.FastProgramFellBack;
   outcome_.Retries = result.Reads.Retries;
   outcome_.Rereads = result.Reads.Rereads;
+  outcome_.MadeFiles.insert(outcome_.MadeFiles.end(), result.MadeFiles.begin(),
+                            result.MadeFiles.end());
+  outcome_.BackupFolder = result.BackupFolder;
+  writeBegun_ = result.WriteBegun;
   outcome_.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
   return ExitStatusOf(result, worker.Terminated(), host_, link_);
 }
@@ -309,7 +330,7 @@ void JobRun::PutDumpsInPlace() {
 
 int JobRun::LeaveDeco(int result) {
   if (writeUnderWay_ && result != ExitDone) {
-    KeepServiceMode(link_, options_, host_, jobStarted_, outcome_);
+    KeepServiceMode(link_, options_, host_, jobStarted_ && writeBegun_, outcome_);
   } else {
     try {
       transfer::DisconnectDeco(link_);
@@ -326,6 +347,14 @@ int JobRun::LeaveDeco(int result) {
   outcome_.Rereads = counts.Rereads;
   outcome_.Retries = counts.Retries;
   return result;
+}
+
+// The last lines name every file the WRITE made for itself, so that none is left unnoticed.
+void JobRun::NameFilesMade() {
+  for (const transfer::MadeFile& made : outcome_.MadeFiles)
+    host_.AddLogLine("Made " + made.Name + " (" + made.Role + ").");
+  if (!outcome_.BackupFolder.empty())
+    host_.AddLogLine("Backup of the deco before this WRITE: " + outcome_.BackupFolder + ".");
 }
 
 }  // namespace

@@ -50,6 +50,14 @@ struct JobOptions {
   // Added to the time stamp of the files the run itself creates, so that runs on several
   // decos at once keep theirs apart; "" for one deco.
   std::string nameTag;
+  // Where a WRITE puts the files it makes for itself (read-back, merged image, backup); "" the
+  // current folder.
+  std::string workDir;
+  // A WRITE first reads what it is about to change into backup-<stamp>; the command line asks
+  // for it unless --no-backup.
+  bool backup = false;
+  // The folder that takes backup-<stamp> instead of the work folder; "" none.
+  std::string backupDir;
   std::vector<std::string> commandLine;  // the program's arguments as given, for the report
   transfer::JobSelection selection;
   // The clock the run's link reads; null: the real one. A test gives its virtual clock.

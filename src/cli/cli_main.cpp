@@ -133,6 +133,17 @@ int main(int argc, char** argv) {
                   "Safe with --erase-poll --fast-program --skip-blank-words and the final check; "
                   "each falls back to the usual way as it does alone, and the log says which "
                   "were used (a --method given keeps its method)");
+  write->add_option("--work-dir", options.workDir,
+                    "Folder for the files the WRITE makes (read-back, merged image, backup); "
+                    "default: the current folder");
+  bool noBackup = false;
+  CLI::Option* backupDir = write->add_option(
+      "--backup-dir", options.backupDir,
+      "Folder in which the backup-<stamp> folder is made; default: the --work-dir");
+  write->add_flag("--no-backup", noBackup,
+                  "Do not read the EEPROM and the flash about to change before writing (for a "
+                  "line of identical decos)")
+      ->excludes(backupDir);
   write->footer(
       "Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe\n"
       "Example: pyrelink-cli --port /dev/ttyUSB0 write --firmware Fw.bin --fast");
@@ -264,6 +275,7 @@ int main(int argc, char** argv) {
     return cli::ExitUsage;
   }
   options.write = app.got_subcommand(write);
+  options.backup = options.write && !noBackup;
   if (options.write && options.fast) {
     if (!options.finalCheck) {
       host.Tell("--fast includes the final check: drop --no-final-check");

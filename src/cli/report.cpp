@@ -109,6 +109,14 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
   if (!options.write)
     for (nlohmann::json& entry : files) entry["complete"] = outcome.DumpsComplete;
   run["files"] = files;
+  if (options.write) {
+    nlohmann::json made = nlohmann::json::array();
+    for (const transfer::MadeFile& file : outcome.MadeFiles)
+      made.push_back(FileEntry(file.Role, file.Name));
+    run["made_files"] = made;
+    run["backup"] = outcome.BackupFolder.empty() ? nlohmann::json(nullptr)
+                                                 : nlohmann::json(outcome.BackupFolder);
+  }
 
   std::set<int> erased;
   std::vector<int> written, rewritten;

@@ -33,6 +33,9 @@ struct JobOutcome {
   std::optional<protocol::FlashChips> Chips;  // when the WRITE identified them
   uint64_t FastProgrammedWords = 0;
   bool FastProgramFellBack = false;
+  // The files a WRITE made for itself (merged image, read-back, backup), and its backup folder.
+  std::vector<transfer::MadeFile> MadeFiles;
+  std::string BackupFolder;
 };
 
 // One port's run, an entry of the report's "runs".

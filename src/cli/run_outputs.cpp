@@ -46,6 +46,14 @@ bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names,
   };
   std::string why = ReportRefusal(options.reportFile);
   if (!why.empty()) return refuse("--report " + options.reportFile, why);
+  if (!options.workDir.empty()) {
+    std::string why = FolderRefusal(options.workDir);
+    if (!why.empty()) return refuse("--work-dir " + options.workDir, why);
+  }
+  if (options.write && options.backup) {
+    std::string why = FolderRefusal(FolderOf(names.BackupFolderName));
+    if (!why.empty()) return refuse("the WRITE's backup", why);
+  }
   const transfer::JobSelection& s = options.selection;
   bool readsBack = options.method != "normal";
   bool merges = s.Firmware && s.Channel;

@@ -52,6 +52,11 @@ std::string WriteAgainCommand(const JobOptions& options,
   if (skipBlankWords) command += " --skip-blank-words";
   if (!options.finalCheck && !skipBlankWords && !erasePoll && !fastProgram)
     command += " --no-final-check";
+  // The next try's files go where this run's went; its backup, if any, is of a deco half
+  // written, and the first one stays.
+  if (!options.workDir.empty()) command += " --work-dir " + Quoted(options.workDir);
+  if (!options.backupDir.empty()) command += " --backup-dir " + Quoted(options.backupDir);
+  if (!options.backup) command += " --no-backup";
   if (erasePoll) command += " --erase-poll";
   if (fastProgram) command += " --fast-program";
   return command + " --method diff --yes";

@@ -1,5 +1,7 @@
 #include "transfer/job_plan.h"
 
+#include <filesystem>
+
 #include "transfer/memories.h"
 
 namespace transfer {
@@ -11,9 +13,21 @@ std::vector<std::string> TickedFiles(const JobSelection& selection) {
   return files;
 }
 
-RunNames TimeStampedNames(const std::string& timeStamp) {
-  return {"_2MB_" + timeStamp + ".BIN", "_512KB_" + timeStamp + ".BIN",
-          "_2MB_MERGED_" + timeStamp + ".BIN"};
+namespace {
+std::string InFolder(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : (std::filesystem::path(folder) / name).string();
+}
+}  // namespace
+
+RunNames TimeStampedNames(const std::string& timeStamp, const std::string& folder) {
+  return {InFolder(folder, "_2MB_" + timeStamp + ".BIN"),
+          InFolder(folder, "_512KB_" + timeStamp + ".BIN"),
+          InFolder(folder, "_2MB_MERGED_" + timeStamp + ".BIN"),
+          BackupFolderName(timeStamp, folder)};
+}
+
+std::string BackupFolderName(const std::string& timeStamp, const std::string& folder) {
+  return InFolder(folder, "backup-" + timeStamp);
 }
 
 }  // namespace transfer

@@ -33,9 +33,13 @@ struct RunNames {
   std::string FirmwareReadBackName;
   std::string ChannelReadBackName;
   std::string MergedFileName;
+  std::string BackupFolderName;
 };
-// "_2MB_<stamp>.BIN", "_512KB_<stamp>.BIN" and "_2MB_MERGED_<stamp>.BIN".
-RunNames TimeStampedNames(const std::string& timeStamp);
+// "_2MB_<stamp>.BIN", "_512KB_<stamp>.BIN", "_2MB_MERGED_<stamp>.BIN" and "backup-<stamp>", in
+// folder ("": the current one).
+RunNames TimeStampedNames(const std::string& timeStamp, const std::string& folder = "");
+// The backup folder's name for a run's stamp, in folder ("": the current one).
+std::string BackupFolderName(const std::string& timeStamp, const std::string& folder = "");
 
 struct JobPlan {
   bool IsWriteJob = false;
@@ -66,6 +70,9 @@ struct JobPlan {
   bool Block18Protected = false;
   // How the job's block reads go; what they needed comes back in the job's result.
   protocol::ReadPolicy Reads;
+  // Before anything is changed, the EEPROM and the flash the job writes are read into a folder
+  // of this name (or the next free one); empty: no backup.
+  std::string BackupFolder;
 };
 
 }  // namespace transfer

@@ -29,6 +29,18 @@ struct WritePass {
   std::vector<SectorErase> EraseTimes;
 };
 
+// The roles of the files a job makes, as the report names them.
+inline constexpr const char* MadeReadBack = "read-back";
+inline constexpr const char* MadeMergedImage = "merged image";
+inline constexpr const char* MadeBackupPrefix = "backup ";  // and the memory's name
+
+// A file the job made for itself (a read-back, a backup), with its role in the report.
+struct MadeFile {
+  std::string Role;
+  std::string Name;
+  bool operator==(const MadeFile&) const = default;
+};
+
 // What the final check found.
 enum class FinalCheckVerdict {
   NotRun,       // the job did not reach it, or a shortfall left nothing sure to check
@@ -86,6 +98,11 @@ struct JobResult {
   bool FastProgramFellBack = false;
   // What the link's block reads needed beyond one read a block, up to the job's end.
   protocol::ReadCounters Reads;
+  // The WRITE went past its backup to its first change of the deco.
+  bool WriteBegun = false;
+  // The files the job made, in the order made; the backup folder when one was made.
+  std::vector<MadeFile> MadeFiles;
+  std::string BackupFolder;
 
   // The last complete write pass that no comparison proved since; no sectors when none.
   WritePass LastWritePass() const;

@@ -1,5 +1,7 @@
 #include "transfer/own_files.h"
 
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "protocol/image_files.h"
@@ -38,6 +40,15 @@ std::string ClaimFirstFree(const std::string& name, Create create) {
 
 std::string ClaimOwnFile(const std::string& name) {
   return ClaimFirstFree(name, CreateNewFile);
+}
+
+std::string ClaimOwnFolder(const std::string& name) {
+  return ClaimFirstFree(name, [](const std::string& candidate) {
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) return true;
+    if (error) throw protocol::EFileError("Cannot create the folder", candidate, error.message());
+    return false;  // it exists
+  });
 }
 
 HeldFile ClaimHeldFile(const std::string& name) {

@@ -14,6 +14,10 @@ std::string NumberedName(const std::string& name, int n);
 // never opening one that exists; answers the name created. EFileError when none can be made.
 std::string ClaimOwnFile(const std::string& name);
 
+// Creates a folder under name, or else under the first free NumberedName(name, 2, 3, ...);
+// answers the name created. EFileError when none can be made.
+std::string ClaimOwnFolder(const std::string& name);
+
 // Creates name only when no file of that name exists: true when created, false when one exists;
 // EFileError for any other failure.
 bool CreateNewFile(const std::string& name);

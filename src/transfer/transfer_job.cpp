@@ -145,6 +145,8 @@ std::string TransferJob::ImageToWrite() const {
 
 void TransferJob::RunWriteJob() {
   link_.SetBaseTimeout(protocol::StandardBaseTimeout);
+  if (!Backup() || stop_.Requested()) return;
+  Record([](JobResult& result) { result.WriteBegun = true; });
   // An EEPROM-only job keeps it set to its end: its questions are those of a write.
   flashWriteActive_ = true;
   const bool eepromVerified = WriteEepromPart();
@@ -216,8 +218,10 @@ void TransferJob::VerifyAndRewrite() {
   std::string readBack = ClaimOwnFile(plannedReadBack);
   if (readBack != plannedReadBack)
     protocol::PostStatus(link_, plannedReadBack + " exists already: the read-back is " + readBack);
+  NoteMade(MadeReadBack, readBack);
   const int32_t blocks = firmware ? FirmwareBlocks : ChannelBlocks;
   if (!ReadFlash(blocks, readBack, PhaseKind::ReadBack) || stop_.Requested()) return;
+  if (plan_.DifferentBlocksMethod) KeepReadBackAsBackup(readBack);
   protocol::WaitSeconds(link_, PhaseWaitSeconds);
   const std::string image = ImageToWrite();
   VerifyResult found = VerifyBlocks(link_, plan_.Block18Protected, image, readBack);

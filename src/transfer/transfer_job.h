@@ -54,6 +54,14 @@ class TransferJob {
   void Finish();
   void RunReadJob();
   void RunWriteJob();
+  // Reads the EEPROM and the flash the job writes into the plan's backup folder, except the
+  // flash of Different blocks, whose comparison reads it before writing; false when stopped.
+  // A backup that cannot be made is an error that comes before anything is changed.
+  bool Backup();
+  // Different blocks' read-back holds the flash as it was: a copy of it is the flash's backup.
+  void KeepReadBackAsBackup(const std::string& readBack);
+  std::string BackupFile(const std::string& memory) const;
+  void NoteMade(const std::string& role, const std::string& name);
   // False when Safe's read-back of the EEPROM differs from its file.
   bool WriteEepromPart();
   void WriteNormal();
@@ -96,6 +104,7 @@ class TransferJob {
   // Unlock bypass has been seen to take on these chips; or it did not, and is not used again.
   bool fastProgramProven_ = false;
   bool fastProgramRefused_ = false;
+  std::string backupFolder_;  // the folder made for the backup; empty: none
 };
 
 // round(done / total * 100) with ties to even.

@@ -82,6 +82,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     bool finalCheck = true;
     // What the command to write again holds after its port; the row runs with a log.
     const char* writeAgain = nullptr;
+    bool backup = false;
   } rows[] = {
       // Blank words concern flash only: an EEPROM WRITE says nothing of them.
       {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, true, false, 0, false, "",
@@ -173,6 +174,29 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       {"write done, no final check", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, false, 0,
        false, "", "Final check skipped (--no-final-check).", "[]", false, "am29lv800bb",
        ChipsLeftIn::Reading, false, false, false},
+      // The backup is read before anything is written, and is what the deco held.
+      {"write done, EEPROM backed up first", true, "normal", Files::Eeprom, 0, 0, 0, 0, false,
+       false, 0, false, "", "Backup into backup-", "[]", false, "am29lv800bb",
+       ChipsLeftIn::Reading, false, false, true, nullptr, true},
+      // The backup's 8192 block reads, sectors 0-3 erased with the zero words (56); then the
+      // first word of sector 3 gets no reply.
+      {"safe write fails after its backup of the flash", true, "safe",
+       Files::FirmwareDifferingInSector3, ConnectLines + ResetLines + 8192 + 56 + 4, 0, 0, 0,
+       false, false, 1, true,
+       "memory may be incomplete (sector(s) 0 1 2 3 erased, 0 1 2 written in full; the WRITE "
+       "stopped at 7FE10000)",
+       "/firmware.bin (backup firmware).", "[0,1,2,3]", false, "am29lv800bb", ChipsLeftIn::Reading,
+       false, false, true, nullptr, true},
+      // Different blocks keeps its comparison's read of the flash: no read of it more.
+      {"diff write done, its read-back kept as the backup", true, "diff",
+       Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false, "",
+       "/firmware.bin (backup firmware).", "[3]", false, "am29lv800bb", ChipsLeftIn::Reading,
+       false, false, true, nullptr, true},
+      // The fifth EEPROM line of the backup gets no reply: nothing was written.
+      {"backup fails, write", true, "normal", Files::Eeprom, ConnectLines + 5, 0, 0, 0, false,
+       false, 1, true, "job failed: the backup could not be made, nothing was written: "
+       "Communication error 9997", "", "[]", false, "am29lv800bb", ChipsLeftIn::Reading, false,
+       false, true, nullptr, true},
       {"Ctrl-C while connecting, write", true, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, true,
        "interrupted before the job started", "", "[]"},
       {"Ctrl-C while connecting, read", false, "normal", Files::Eeprom, 0, 0, 0, 0, false, true, 130, false,
@@ -236,6 +260,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.fast = options.erasePoll = options.fastProgram = row.fast;
     options.finalCheck = row.finalCheck;
     if (row.writeAgain) options.logFile = "run.log";
+    options.backup = row.backup;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps ||
                row.files == Files::EepromAndFirmwareDifferingInSector3;
@@ -279,6 +304,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
         session.deco.Model().Handle(cycle, baud);
     }
     size_t commandsBefore = session.deco.Model().CommandLog().size();
+    const std::string eepromBefore = AsText(session.deco.Model().Eeprom());
     int exitCode = cli::RunReadOrWrite(options, host, interrupted);
     std::string err = host.Err();
     auto log = session.deco.Model().CommandLog();
@@ -298,7 +324,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
         err.find(" --method diff --yes") != std::string::npos;
     EXPECT_EQ(toldHowToGoOn, row.leftInService) << err;
     // Only a WRITE that sent something may have changed the deco.
-    bool wroteNothing = row.write && row.interruptWhileConnecting;
+    bool wroteNothing = row.write && (row.interruptWhileConnecting ||
+                                      std::string(row.reason).find("backup") != std::string::npos);
     EXPECT_EQ(err.find("Nothing was written: its memory is unchanged.") != std::string::npos,
               wroteNothing)
         << err;
@@ -318,6 +345,38 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(report["final_check"]["result"], "interrupted");
     }
     EXPECT_EQ(report["sectors"]["erased"], nlohmann::json::parse(row.erased));
+    // The report and the last lines name every file the WRITE made for itself.
+    if (row.write) {
+      for (const auto& made : report["made_files"]) {
+        std::string name = made["name"];
+        EXPECT_TRUE(std::filesystem::exists(name)) << name;
+        EXPECT_NE(out.find("Made " + name + " (" + made["role"].get<std::string>() + ")."),
+                  std::string::npos)
+            << out;
+      }
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path())) {
+        std::string name = std::filesystem::relative(entry.path(), dir.Path()).string();
+        if (!entry.is_regular_file() || name == s.EepromFile || name == s.FirmwareFile ||
+            name == "run.json")
+          continue;
+        EXPECT_NE(report["made_files"].dump().find("\"" + name + "\""), std::string::npos)
+            << name << " is not named";
+      }
+      EXPECT_EQ(report["backup"].is_null(), !row.backup);
+    }
+    if (row.backup && !wroteNothing && report["backup"].is_string()) {
+      const std::string folder = report["backup"];
+      if (s.Eeprom) {
+        EXPECT_EQ(ReadFile(folder + "/eeprom.bin"), eepromBefore);
+      }
+      if (s.Firmware) {
+        EXPECT_EQ(ReadFile(folder + "/firmware.bin"), flash);
+      }
+      // Different blocks keeps the flash its comparison read: the first block is read once.
+      if (std::string(row.method) == "diff") {
+        EXPECT_EQ(CountStarting(commands, "0221FF7FE00000"), 1u);
+      }
+    }
     EXPECT_EQ(report.contains("erase_times"), row.fast);
     if (row.fast) {
       EXPECT_EQ(report["erase_times"], nlohmann::json::parse(R"([{"sector":3,"ms":0}])"));
@@ -693,6 +752,9 @@ TEST(CliJobTest, LogReportAndChecksums) {
   image[0x10004] = static_cast<char>(image[0x10004] ^ 0x10);  // sector 3
   testing_support::WriteFile("sub/Fw.bin", image);
   testing_support::WriteFile("write.json.tmp", "another run's report");
+  std::filesystem::create_directory("work");
+  write.workDir = "work";
+  write.backup = true;
   CapturingHost writeHost;
   ASSERT_EQ(cli::RunReadOrWrite(write, writeHost, interrupted), 0) << writeHost.Err();
   auto writeReport = nlohmann::json::parse(ReadFile("write.json"))["runs"][0];
@@ -705,6 +767,29 @@ TEST(CliJobTest, LogReportAndChecksums) {
   std::string log = ReadFile("run.log");  // both runs, appended
   EXPECT_NE(log.find(" Read FIRMWARE ... is finished 100% ("), std::string::npos);
   EXPECT_NE(log.find(" Final check: sector(s) 3 hold what was written."), std::string::npos);
+  // The WRITE's own files lie in the work folder, named by the report and the log: its
+  // read-back, and the flash as it was, kept from it as the backup.
+  const nlohmann::json made = writeReport.value("made_files", nlohmann::json::array());
+  EXPECT_EQ(made.size(), 2u) << made;
+  const std::string backup =
+      writeReport["backup"].is_string() ? writeReport["backup"].get<std::string>() : "";
+  EXPECT_EQ(backup.rfind("work/backup-", 0), 0u) << backup;
+  if (made.size() == 2) {
+    EXPECT_EQ(made[0]["role"], "read-back");
+    EXPECT_EQ(made[0]["name"].get<std::string>().rfind("work/_2MB_", 0), 0u) << made;
+    EXPECT_EQ(made[0]["size"], 2097152);
+    EXPECT_EQ(made[1], nlohmann::json({{"role", "backup firmware"},
+                                       {"name", backup + "/firmware.bin"},
+                                       {"size", 2097152},
+                                       {"sha256", cli::Sha256Of(flash)}}));
+  }
+  for (const nlohmann::json& file : made)
+    EXPECT_NE(log.find(" Made " + file["name"].get<std::string>() + " (" +
+                       file["role"].get<std::string>() + ")."),
+              std::string::npos)
+        << log;
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    EXPECT_NE(entry.path().filename().string().rfind("_2MB_", 0), 0u) << entry.path();
   // The report went through a temporary file of its own, and left none behind.
   EXPECT_EQ(ReadFile("write.json.tmp"), "another run's report");
   EXPECT_FALSE(std::filesystem::exists("write.json_2.tmp"));

@@ -176,6 +176,7 @@ TEST(CliTest, EveryProgramTellsItsVersion) {
 TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   TempDir dir;
   testing_support::WriteFile(dir.File("E.bin"), "short");
+  testing_support::WriteFile(dir.File("Eeprom.bin"), std::string(2048, '\x5A'));
   std::filesystem::create_directory(dir.File("dumps"));
   testing_support::WriteFile(dir.File("dumps/Fw.bin"), "short");
   // A port in use: held with the lock another program of this kind takes (root passes the
@@ -232,6 +233,10 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
        "--report nodir/r.json: the folder nodir does not exist", "connect failed"},
       {"--port /dev/pyrelink-missing --report . read --eeprom New.bin --yes", 1,
        "--report .: a folder, not a file", "connect failed"},
+      {"--port /dev/pyrelink-missing write --eeprom Eeprom.bin --work-dir nodir --yes", 1,
+       "--work-dir nodir: the folder nodir does not exist", "connect failed"},
+      {"--port /dev/pyrelink-missing write --eeprom Eeprom.bin --backup-dir nodir --yes", 1,
+       "the WRITE's backup: the folder nodir does not exist", "connect failed"},
       {"--port /dev/pyrelink-a --port /dev/pyrelink-b --report nodir/r.json read --eeprom "
        "E_{port}.bin --yes",
        1, "--report nodir/r.json: the folder nodir does not exist", "connect failed"},
@@ -259,6 +264,8 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
        "--erase-poll needs a comparison", ""},
       {"--port a write --channel Ch.bin --fast --no-final-check --yes", 2,
        "--fast includes the final check: drop --no-final-check", ""},
+      {"--port a write --eeprom Eeprom.bin --no-backup --backup-dir b --yes", 2,
+       "--backup-dir excludes --no-backup", ""},
       {"--port a --port b chip", 2, "chip needs one --port", ""},
       {"--port a --port b verify --eeprom E.bin", 2, "verify needs one --port", ""},
       {"--port a verify", 2, "verify needs at least one memory", ""},
@@ -270,6 +277,8 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       {"read --help", 0, "", "", "Options of the whole run, before or after the subcommand:"},
       {"write --help", 0, "", "{false}", "--no-final-check"},
       {"write --help", 0, "", "", "--report"},
+      {"write --help", 0, "", "", "--no-backup"},
+      {"write --help", 0, "", "", "--work-dir"},
       {"line-check --help", 0, "", "--report", "--retries"},
   };
   for (const Row& row : rows) {
