@@ -11,6 +11,7 @@
 #include "cli/cli_connect.h"
 #include "cli/read_dumps.h"
 #include "cli/report.h"
+#include "cli/resume_command.h"
 #include "cli/run_outputs.h"
 #include "cli/sectors_left_erased.h"
 #include "cli/write_again.h"
@@ -19,6 +20,7 @@
 #include "transfer/connection.h"
 #include "transfer/io_thread.h"
 #include "transfer/job_setup.h"
+#include "transfer/memories.h"
 #include "transfer/scope_exit.h"
 #include "transfer/time_stamp.h"
 
@@ -112,6 +114,8 @@ class JobRun {
   int RunOnWorker(const transfer::JobPlan& plan);
   void TellWhatTheJobDid();
   void PutDumpsInPlace();
+  // A READ that did not finish still gives the dumps it read in full their names.
+  void PutCompleteDumpsInPlace();
   int LeaveDeco(int result);
 
   const JobOptions& options_;
@@ -173,7 +177,12 @@ int JobRun::Run() {
     result = ExitJobFailed;
   }
   if (dumps_) {
-    if (result != ExitDone) dumps_->TellWhereTheyAre(host_);
+    if (result != ExitDone) {
+      PutCompleteDumpsInPlace();
+      dumps_->TellWhereTheyAre(host_);
+      if (!outcome_.ResumeRefused && dumps_->FlashDumpResumable())
+        host_.Tell("resume the READ with: " + ResumeReadCommand(options_, outcome_.Complete));
+    }
     dumps_->Release();
   }
   return LeaveDeco(result);
@@ -194,8 +203,9 @@ bool JobRun::CheckBeforeJob() {
 
 bool JobRun::ClaimDumps() {
   if (!dumps_) return true;
-  if (!dumps_->Claim(host_, outcome_.Error)) return false;
+  if (!dumps_->Claim(host_, outcome_.Error, options_.resume)) return false;
   outcome_.Written = dumps_->Partial();
+  outcome_.ResumedBlocks = dumps_->ResumeBlocks();
   return true;
 }
 
@@ -220,7 +230,11 @@ bool JobRun::Connect() {
 
 transfer::JobPlan JobRun::Plan() {
   ReturnChipsToReading(link_, selection_);
-  if (!options_.write) return transfer::ReadJobPlan(dumps_->Partial());
+  if (!options_.write) {
+    transfer::JobPlan plan = transfer::ReadJobPlan(dumps_->Partial());
+    plan.ResumeFromBlock = dumps_->ResumeBlocks();
+    return plan;
+  }
   transfer::JobPlan plan = transfer::WriteJobPlan(selection_, method_, names_, host_);
   plan.SkipBlankWords = options_.skipBlankWords && writesFlash_;
   plan.FinalCheck = options_.finalCheck;
@@ -263,6 +277,8 @@ int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
   outcome_.SkippedBlankWords = result.SkippedBlankWords;
   outcome_.FastProgrammedWords = result.FastProgrammedWords;
   outcome_.FastProgramFellBack = result.FastProgramFellBack;
+  outcome_.Complete = result.ReadInFull;
+  outcome_.ResumeRefused = result.ResumeRefused;
   outcome_.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
   return ExitStatusOf(result, worker.Terminated(), host_);
 }
@@ -287,10 +303,25 @@ void JobRun::PutDumpsInPlace() {
   if (options_.doubleRead)
     host_.AddLogLine("Double read: every block read twice and equal; " +
                      std::to_string(link_.Rereads) + " more read(s) to settle.");
-  dumps_->NameComplete();
+  dumps_->NameComplete(selection_);
   outcome_.Written = selection_;
-  outcome_.DumpsComplete = true;
+  outcome_.Complete = selection_;
   if (options_.checksums) WriteChecksums(selection_, host_);
+}
+
+void JobRun::PutCompleteDumpsInPlace() {
+  const transfer::JobSelection complete = outcome_.Complete;
+  outcome_.Complete = transfer::JobSelection{};
+  try {
+    for (const std::string& named : dumps_->NameComplete(complete))
+      host_.Tell("the READ did not finish, but " + named + " was read in full and is in place");
+  } catch (const std::exception& failure) {
+    host_.Tell(failure.what());
+    return;
+  }
+  outcome_.Complete = complete;
+  for (const transfer::Memory& memory : transfer::Memories)
+    if (complete.*memory.Ticked) outcome_.Written.*memory.File = selection_.*memory.File;
 }
 
 int JobRun::LeaveDeco(int result) {

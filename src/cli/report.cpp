@@ -104,11 +104,13 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
   // partial files of a READ that did not finish (never an earlier dump of the same name).
   const transfer::JobSelection& named = options.write ? s : outcome.Written;
   nlohmann::json files = nlohmann::json::array();
-  for (const transfer::Memory& memory : transfer::Memories)
-    if (s.*memory.Ticked) files.push_back(FileEntry(memory.Name, named.*memory.File));
-  if (!options.write)
-    for (nlohmann::json& entry : files) entry["complete"] = outcome.DumpsComplete;
+  for (const transfer::Memory& memory : transfer::Memories) {
+    if (!(s.*memory.Ticked)) continue;
+    files.push_back(FileEntry(memory.Name, named.*memory.File));
+    if (!options.write) files.back()["complete"] = outcome.Complete.*memory.Ticked;
+  }
   run["files"] = files;
+  if (options.resume && !options.write) run["resumed_blocks"] = outcome.ResumedBlocks;
 
   std::set<int> erased;
   std::vector<int> written, rewritten;

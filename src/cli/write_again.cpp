@@ -6,13 +6,9 @@
 
 namespace cli {
 
-namespace {
-
 std::string Quoted(const std::string& text) {
   return text.find_first_of(" \t'\"") == std::string::npos ? text : "'" + text + "'";
 }
-
-}  // namespace
 
 std::string WriteAgainCommand(const JobOptions& options) {
   const transfer::JobSelection& s = options.selection;

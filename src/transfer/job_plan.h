@@ -59,6 +59,9 @@ struct JobPlan {
   // Words are programmed in unlock bypass (two cycles instead of four); only for chips known to
   // offer it, and only with a comparison after the WRITE.
   bool FastProgram = false;
+  // A resumed READ: the whole blocks its flash dump already holds, from the start of flash. The
+  // read goes on after them once the last of them, read again, is found equal.
+  int32_t ResumeFromBlock = 0;
 };
 
 }  // namespace transfer

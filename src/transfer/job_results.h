@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "transfer/job_plan.h"
+
 namespace transfer {
 
 struct SectorErase {
@@ -74,6 +76,12 @@ struct JobResult {
   // the rest was written the usual way.
   uint64_t FastProgrammedWords = 0;
   bool FastProgramFellBack = false;
+  // The memories a READ read in full (only the check boxes count): a READ that did not finish
+  // still puts these in place.
+  JobSelection ReadInFull;
+  // The flash dump a READ was to resume does not hold what this deco holds: it must be read
+  // afresh.
+  bool ResumeRefused = false;
 
   // The last complete write pass that no comparison proved since; no sectors when none.
   WritePass LastWritePass() const;

@@ -52,7 +52,11 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     FirmwareDifferingInSector1,
     FirmwareDifferingInSector3,
     BlankHalfOfSector3,
-    Dumps
+    Dumps,
+    // A partial firmware dump an ended READ left: this deco's first 2048 blocks and part of the
+    // next; or with its last whole block not what this deco holds.
+    PartialDump,
+    ForeignPartialDump
   };
   // The mode an earlier run that a dead line cut off left the chips in.
   enum class ChipsLeftIn { Reading, Autoselect, UnlockBypass, ProgramSetUp };
@@ -179,6 +183,15 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       {"read after chips were left after a program set-up", false, "normal", Files::Dumps, 0, 0, 0,
        0, false, false, 0, false, "", "Read FIRMWARE ... is finished", "[]", false, "am29lv800bb",
        ChipsLeftIn::ProgramSetUp},
+      {"read resumed", false, "normal", Files::PartialDump, 0, 0, 0, 0, false, false, 0, false, "",
+       "Resume: Fw.bin.partial holds 2048 block(s); the last of them reads the same from the "
+       "deco.",
+       "[]"},
+      {"read resumed on another deco", false, "normal", Files::ForeignPartialDump, 0, 0, 0, 0,
+       false, false, 1, false,
+       "Cannot resume Fw.bin.partial: the deco's flash block at 7FE7FF00 differs from the one in "
+       "the file (another deco, or its flash changed since); read it again without --resume",
+       "", "[]"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -209,6 +222,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.skipBlankWords = row.doubleRead && row.write;
     options.erasePoll = options.fastProgram = row.fast;
     options.finalCheck = row.finalCheck;
+    const bool resumed = row.files == Files::PartialDump || row.files == Files::ForeignPartialDump;
+    options.resume = resumed;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
     s.EepromFile = "E.bin";
@@ -222,6 +237,14 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     if (row.files == Files::Dumps) {
       image = "an earlier dump";
       testing_support::WriteFile(s.FirmwareFile + ".partial", "left by an earlier READ");
+    }
+    constexpr size_t KeptBytes = 2048 * protocol::ReadBlockBytes;
+    std::string leftDump = flash.substr(0, KeptBytes + 100);  // a crash cut the next block
+    if (row.files == Files::ForeignPartialDump)
+      leftDump[KeptBytes - 1] = static_cast<char>(leftDump[KeptBytes - 1] ^ 1);
+    if (resumed) {
+      image = "an earlier dump";
+      testing_support::WriteFile(s.FirmwareFile + ".partial", leftDump);
     }
     if (row.files == Files::BlankHalfOfSector3) image.replace(0x18000, 0x8000, 0x8000, '\xFF');
     if (row.files == Files::FirmwareDifferingInSector1)
@@ -333,6 +356,39 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(report["files"][0]["name"], done ? s.FirmwareFile : partial);
       EXPECT_EQ(report["files"][0]["complete"], done);
       EXPECT_NE(report["files"][0]["sha256"], cli::Sha256Of(image));
+      // The EEPROM is read first: a READ that ends in the flash has it in full, in place.
+      bool eepromInFull =
+          done || row.dropReplyAt > ConnectLines + ResetLines + 16 || row.corruptAt > 0;
+      EXPECT_EQ(ReadFile(s.EepromFile) == AsText(session.deco.Model().Eeprom()), eepromInFull);
+      EXPECT_EQ(report["files"][1]["name"], eepromInFull ? "E.bin" : "E.bin.partial");
+      EXPECT_EQ(report["files"][1]["complete"], eepromInFull);
+      EXPECT_EQ(err.find("the READ did not finish, but E.bin was read in full and is in place") !=
+                    std::string::npos,
+                eepromInFull && !done)
+          << err;
+      // A flash dump cut short can be resumed, and the command to do it names the flash alone.
+      std::string resume = "resume the READ with: pyrelink-cli --port " + options.port +
+                           " --service --baud 115200 --retries 0 read --firmware Fw.bin" +
+                           (row.doubleRead ? " --double-read" : "") + " --resume --yes\n";
+      EXPECT_EQ(err.find(resume) != std::string::npos, partialLeft) << err;
+    }
+    if (resumed) {
+      // Only the blocks the partial dump lacks are read, after its last whole one again.
+      bool done = row.exitCode == 0;
+      EXPECT_EQ(ReadFile(s.FirmwareFile), done ? flash : image);
+      EXPECT_EQ(std::filesystem::exists(s.FirmwareFile + ".partial"), !done);
+      if (!done) {
+        EXPECT_EQ(ReadFile(s.FirmwareFile + ".partial"), leftDump.substr(0, KeptBytes));
+      }
+      // Block reads only: the model's reads while connecting are at odd addresses.
+      size_t blockReads = static_cast<size_t>(
+          std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
+            return c.rfind("0221FF", 0) == 0 && c.size() == 14 && c.compare(12, 2, "00") == 0;
+          }));
+      EXPECT_EQ(blockReads, done ? 8192u - 2048u + 1u : 1u);
+      EXPECT_EQ(report["resumed_blocks"], 2048);
+      EXPECT_EQ(report["files"][0]["complete"], done);
+      EXPECT_EQ(err.find("resume the READ with") != std::string::npos, false) << err;
     }
     std::filesystem::current_path(folderBefore);
   }
