@@ -82,6 +82,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     bool straightHighByte = false;  // the upper chip's high data byte wired straight
     bool interruptInFinalCheck = false;
     bool finalCheck = true;
+    bool interruptInFlashRead = false;  // once the EEPROM is read
   } rows[] = {
       // Blank words concern flash only: an EEPROM WRITE says nothing of them.
       {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, true, false, 0, false, "",
@@ -183,6 +184,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       {"read after chips were left after a program set-up", false, "normal", Files::Dumps, 0, 0, 0,
        0, false, false, 0, false, "", "Read FIRMWARE ... is finished", "[]", false, "am29lv800bb",
        ChipsLeftIn::ProgramSetUp},
+      {"Ctrl-C in the flash read, read", false, "normal", Files::Dumps, 0, 0, 0, 0, false, false,
+       130, false, "the READ did not finish, but E.bin was read in full and is in place", "", "[]",
+       false, "am29lv800bb", ChipsLeftIn::Reading, false, false, true, true},
       {"read resumed", false, "normal", Files::PartialDump, 0, 0, 0, 0, false, false, 0, false, "",
        "Resume: Fw.bin.partial holds 2048 block(s); the last of them reads the same from the "
        "deco.",
@@ -263,6 +267,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       written |= colour == transfer::ColourWrite || colour == transfer::ColourRewrite;
       if (row.interruptInFinalCheck && written && colour == transfer::ColourReadBack)
         interrupted = true;
+      if (row.interruptInFlashRead && colour == transfer::ColourReadJob) interrupted = true;
     };
     if (row.chipsLeftIn != ChipsLeftIn::Reading) {
       const uint32_t baud = session.deco.Model().ListenBaud();
@@ -358,7 +363,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_NE(report["files"][0]["sha256"], cli::Sha256Of(image));
       // The EEPROM is read first: a READ that ends in the flash has it in full, in place.
       bool eepromInFull =
-          done || row.dropReplyAt > ConnectLines + ResetLines + 16 || row.corruptAt > 0;
+          done || row.dropReplyAt > ConnectLines + ResetLines + 16 || row.corruptAt > 0 ||
+          row.interruptInFlashRead;
       EXPECT_EQ(ReadFile(s.EepromFile) == AsText(session.deco.Model().Eeprom()), eepromInFull);
       EXPECT_EQ(report["files"][1]["name"], eepromInFull ? "E.bin" : "E.bin.partial");
       EXPECT_EQ(report["files"][1]["complete"], eepromInFull);
