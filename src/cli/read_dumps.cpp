@@ -27,7 +27,7 @@ const transfer::Memory* FlashDump(const transfer::JobSelection& selection) {
 // Holds the partial dump an ended READ left (wanted) with its whole blocks, for a resumed READ
 // of file; answers how many blocks it keeps.
 int32_t KeepToResume(const transfer::Memory& memory, const std::string& file,
-                     const std::string& wanted, std::vector<transfer::HeldFile>& held) {
+                     const std::string& wanted, transfer::HeldFile& held) {
   std::error_code error;
   if (!std::filesystem::exists(wanted, error))
     throw protocol::EFileError("Cannot resume", file,
@@ -44,8 +44,8 @@ int32_t KeepToResume(const transfer::Memory& memory, const std::string& file,
   if (transfer::RemoveUnlessHeld(wanted) == transfer::LeftFile::Held)
     throw protocol::EFileError("Cannot read into", file,
                                "another run is writing " + wanted + " now");
-  held.push_back(transfer::ClaimHeldFile(wanted));
-  if (held.back().Name() != wanted)
+  held = transfer::ClaimHeldFile(wanted);
+  if (held.Name() != wanted)
     throw protocol::EFileError("Cannot resume", file,
                                "another run made " + wanted + " again at once");
   std::ofstream out(wanted, std::ios::binary | std::ios::trunc);
@@ -68,7 +68,7 @@ bool ReadDumps::Claim(ConsoleHost& host, std::string& error, bool resume) {
       std::string& file = partial_.*memory.File;
       std::string wanted = file + PartialSuffix;
       if (resume && &memory == flashDump) {
-        resumeBlocks_ = KeepToResume(memory, file, wanted, held_);
+        resumeBlocks_ = KeepToResume(memory, file, wanted, resumed_);
         file = wanted;
         continue;
       }
@@ -88,6 +88,8 @@ bool ReadDumps::Claim(ConsoleHost& host, std::string& error, bool resume) {
       std::filesystem::remove(own.Name(), ignored);
     }
     held_.clear();
+    // The kept dump of a resumed READ stays for the next try.
+    resumed_.Release();
     partial_ = selection_;
     resumeBlocks_ = 0;
     error = failure.what();

@@ -36,12 +36,16 @@ class ReadDumps {
   // Whether the flash dump's partial file holds a whole block a resumed READ could keep.
   bool FlashDumpResumable() const;
   // The partial files are no longer held (they stay as they are).
-  void Release() { held_.clear(); }
+  void Release() {
+    held_.clear();
+    resumed_.Release();
+  }
 
  private:
   const transfer::JobSelection selection_;
   transfer::JobSelection partial_;
-  std::vector<transfer::HeldFile> held_;
+  std::vector<transfer::HeldFile> held_;  // made afresh by this run
+  transfer::HeldFile resumed_;             // a resumed READ's flash dump
   int32_t resumeBlocks_ = 0;
 };
 
