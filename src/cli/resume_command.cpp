@@ -7,8 +7,8 @@ namespace cli {
 
 std::string ResumeReadCommand(const JobOptions& options, const transfer::JobSelection& complete) {
   const transfer::JobSelection& s = options.selection;
+  // A READ leaves the deco in standby, however it ended: no --service.
   std::string command = "pyrelink-cli --port " + Quoted(options.port);
-  if (options.service) command += " --service";
   if (options.autoConnect) command += " --auto";
   command += " --baud " + options.baud;
   if (options.retries != JobOptions{}.retries)

@@ -374,7 +374,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
           << err;
       // A flash dump cut short can be resumed, and the command to do it names the flash alone.
       std::string resume = "resume the READ with: pyrelink-cli --port " + options.port +
-                           " --service --baud 115200 --retries 0 read --firmware Fw.bin" +
+                           " --baud 115200 --retries 0 read --firmware Fw.bin" +
                            (row.doubleRead ? " --double-read" : "") + " --resume --yes\n";
       EXPECT_EQ(err.find(resume) != std::string::npos, partialLeft) << err;
     }
