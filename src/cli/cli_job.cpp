@@ -320,8 +320,17 @@ void JobRun::PutCompleteDumpsInPlace() {
     return;
   }
   outcome_.Complete = complete;
-  for (const transfer::Memory& memory : transfer::Memories)
-    if (complete.*memory.Ticked) outcome_.Written.*memory.File = selection_.*memory.File;
+  transfer::JobSelection named = selection_;
+  for (const transfer::Memory& memory : transfer::Memories) {
+    named.*memory.Ticked = selection_.*memory.Ticked && complete.*memory.Ticked;
+    if (named.*memory.Ticked) outcome_.Written.*memory.File = selection_.*memory.File;
+  }
+  if (!options_.checksums) return;
+  try {
+    WriteChecksums(named, host_);
+  } catch (const std::exception& failure) {
+    host_.Tell(failure.what());
+  }
 }
 
 int JobRun::LeaveDeco(int result) {

@@ -228,6 +228,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.finalCheck = row.finalCheck;
     const bool resumed = row.files == Files::PartialDump || row.files == Files::ForeignPartialDump;
     options.resume = resumed;
+    options.checksums = row.files == Files::Dumps;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps;
     s.EepromFile = "E.bin";
@@ -368,6 +369,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(ReadFile(s.EepromFile) == AsText(session.deco.Model().Eeprom()), eepromInFull);
       EXPECT_EQ(report["files"][1]["name"], eepromInFull ? "E.bin" : "E.bin.partial");
       EXPECT_EQ(report["files"][1]["complete"], eepromInFull);
+      EXPECT_EQ(std::filesystem::exists("E.bin.sha256"), eepromInFull);
+      EXPECT_EQ(std::filesystem::exists("Fw.bin.sha256"), done);
       EXPECT_EQ(err.find("the READ did not finish, but E.bin was read in full and is in place") !=
                     std::string::npos,
                 eepromInFull && !done)
@@ -375,7 +378,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       // A flash dump cut short can be resumed, and the command to do it names the flash alone.
       std::string resume = "resume the READ with: pyrelink-cli --port " + options.port +
                            " --baud 115200 --retries 0 read --firmware Fw.bin" +
-                           (row.doubleRead ? " --double-read" : "") + " --resume --yes\n";
+                           (row.doubleRead ? " --double-read" : "") + " --checksums --resume --yes\n";
       EXPECT_EQ(err.find(resume) != std::string::npos, partialLeft) << err;
     }
     if (resumed) {
