@@ -11,6 +11,7 @@
 #include "cli/cli_connect.h"
 #include "cli/read_dumps.h"
 #include "cli/report.h"
+#include "cli/resume_command.h"
 #include "cli/run_outputs.h"
 #include "cli/sectors_left_erased.h"
 #include "cli/write_again.h"
@@ -19,6 +20,7 @@
 #include "transfer/connection.h"
 #include "transfer/io_thread.h"
 #include "transfer/job_setup.h"
+#include "transfer/memories.h"
 #include "transfer/scope_exit.h"
 #include "transfer/time_stamp.h"
 
@@ -123,6 +125,8 @@ class JobRun {
   int RunOnWorker(const transfer::JobPlan& plan);
   void TellWhatTheJobDid();
   void PutDumpsInPlace();
+  // A READ that did not finish still gives the dumps it read in full their names.
+  void PutCompleteDumpsInPlace();
   int LeaveDeco(int result);
   void NameFilesMade();
 
@@ -188,7 +192,12 @@ int JobRun::Run() {
     result = ExitJobFailed;
   }
   if (dumps_) {
-    if (result != ExitDone) dumps_->TellWhereTheyAre(host_);
+    if (result != ExitDone) {
+      PutCompleteDumpsInPlace();
+      dumps_->TellWhereTheyAre(host_);
+      if (!outcome_.ResumeRefused && dumps_->FlashDumpResumable())
+        host_.Tell("resume the READ with: " + ResumeReadCommand(options_, outcome_.Complete));
+    }
     dumps_->Release();
   }
   result = LeaveDeco(result);
@@ -211,8 +220,9 @@ bool JobRun::CheckBeforeJob() {
 
 bool JobRun::ClaimDumps() {
   if (!dumps_) return true;
-  if (!dumps_->Claim(host_, outcome_.Error)) return false;
+  if (!dumps_->Claim(host_, outcome_.Error, options_.resume)) return false;
   outcome_.Written = dumps_->Partial();
+  outcome_.ResumedBlocks = dumps_->ResumeBlocks();
   return true;
 }
 
@@ -237,7 +247,10 @@ transfer::JobPlan JobRun::Plan() {
                                : transfer::ReadJobPlan(dumps_->Partial());
   plan.Reads = reads_;
   plan.Block18Protected = outcome_.Protected;
-  if (!options_.write) return plan;
+  if (!options_.write) {
+    plan.ResumeFromBlock = dumps_->ResumeBlocks();
+    return plan;
+  }
   plan.SkipBlankWords = options_.skipBlankWords && writesFlash_;
   plan.FinalCheck = options_.finalCheck;
   if (options_.backup) plan.BackupFolder = names_.BackupFolderName;
@@ -289,6 +302,8 @@ int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
                             result.MadeFiles.end());
   outcome_.BackupFolder = result.BackupFolder;
   writeBegun_ = result.WriteBegun;
+  outcome_.Complete = result.ReadInFull;
+  outcome_.ResumeRefused = result.ResumeRefused;
   outcome_.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
   return ExitStatusOf(result, worker.Terminated(), host_, link_);
 }
@@ -322,10 +337,34 @@ void JobRun::PutDumpsInPlace() {
   if (options_.doubleRead)
     host_.AddLogLine("Double read: every block read twice and equal; " +
                      std::to_string(outcome_.Rereads) + " more read(s) to settle.");
-  dumps_->NameComplete();
+  dumps_->NameComplete(selection_);
   outcome_.Written = selection_;
-  outcome_.DumpsComplete = true;
+  outcome_.Complete = selection_;
   if (options_.checksums) WriteChecksums(selection_, host_);
+}
+
+void JobRun::PutCompleteDumpsInPlace() {
+  const transfer::JobSelection complete = outcome_.Complete;
+  outcome_.Complete = transfer::JobSelection{};
+  try {
+    for (const std::string& named : dumps_->NameComplete(complete))
+      host_.Tell("the READ did not finish, but " + named + " was read in full and is in place");
+  } catch (const std::exception& failure) {
+    host_.Tell(failure.what());
+    return;
+  }
+  outcome_.Complete = complete;
+  transfer::JobSelection named = selection_;
+  for (const transfer::Memory& memory : transfer::Memories) {
+    named.*memory.Ticked = selection_.*memory.Ticked && complete.*memory.Ticked;
+    if (named.*memory.Ticked) outcome_.Written.*memory.File = selection_.*memory.File;
+  }
+  if (!options_.checksums) return;
+  try {
+    WriteChecksums(named, host_);
+  } catch (const std::exception& failure) {
+    host_.Tell(failure.what());
+  }
 }
 
 int JobRun::LeaveDeco(int result) {

@@ -34,6 +34,8 @@ struct JobOptions {
   bool checksums = false;
   // A READ reads every block until two reads agree.
   bool doubleRead = false;
+  // A READ goes on with the flash dump's FILE.partial that an ended READ of the same deco left.
+  bool resume = false;
   // A block read that fails (no reply, a bad one, a line error) is sent again this often.
   int retries = 2;
   // A WRITE leaves out the FFFFFFFF words of the sectors it erased; needs a comparison after it.

@@ -107,6 +107,9 @@ int main(int argc, char** argv) {
   read->add_flag("--double-read", options.doubleRead,
                  "Read every block twice and take it when both agree (up to three more reads); "
                  "the deco's replies carry no checksum");
+  read->add_flag("--resume", options.resume,
+                 "Go on with the flash dump's FILE.partial that a READ of the same deco left: "
+                 "read only the blocks it lacks");
   read->footer("Example: pyrelink-cli --port /dev/ttyUSB0 read --firmware Fw.bin --eeprom E.bin");
   CLI::App* write = app.add_subcommand("write", "Write the files given into the deco");
   AddFileOptions(write, options, yes);
@@ -276,6 +279,10 @@ int main(int argc, char** argv) {
   }
   options.write = app.got_subcommand(write);
   options.backup = options.write && !noBackup;
+  if (options.resume && !chosen.Firmware && !chosen.Channel) {
+    host.Tell("--resume goes on with a flash dump: give --firmware or --channel");
+    return cli::ExitUsage;
+  }
   if (options.write && options.fast) {
     if (!options.finalCheck) {
       host.Tell("--fast includes the final check: drop --no-final-check");

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/sha256.h"
+#include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "transfer/memories.h"
@@ -13,18 +14,64 @@
 namespace cli {
 
 namespace {
+
 constexpr const char* PartialSuffix = ".partial";
+
+// The memory whose dump is read from the flash: the firmware, or the channel list alone.
+const transfer::Memory* FlashDump(const transfer::JobSelection& selection) {
+  if (selection.Firmware) return &transfer::Memories[0];
+  if (selection.Channel) return &transfer::Memories[2];
+  return nullptr;
+}
+
+// Holds the partial dump an ended READ left (wanted) with its whole blocks, for a resumed READ
+// of file; answers how many blocks it keeps.
+int32_t KeepToResume(const transfer::Memory& memory, const std::string& file,
+                     const std::string& wanted, transfer::HeldFile& held) {
+  std::error_code error;
+  if (!std::filesystem::exists(wanted, error))
+    throw protocol::EFileError("Cannot resume", file,
+                               "there is no " + wanted + " (a READ that did not finish leaves it)");
+  const int64_t size = protocol::FileSize64(wanted);
+  if (size > memory.ImageBytes)
+    throw protocol::EFileError("Cannot resume", file,
+                               wanted + " holds " + std::to_string(size) + " bytes, more than " +
+                                   memory.Kind + " (" + std::to_string(memory.ImageBytes) + ")");
+  const int32_t blocks = static_cast<int32_t>(size / protocol::ReadBlockBytes);
+  const std::string kept = protocol::ReadWholeFile(wanted, size)
+                               .substr(0, static_cast<size_t>(blocks) * protocol::ReadBlockBytes);
+  // The file is made again under this run's hold: a live run's is never taken.
+  if (transfer::RemoveUnlessHeld(wanted) == transfer::LeftFile::Held)
+    throw protocol::EFileError("Cannot read into", file,
+                               "another run is writing " + wanted + " now");
+  held = transfer::ClaimHeldFile(wanted);
+  if (held.Name() != wanted)
+    throw protocol::EFileError("Cannot resume", file,
+                               "another run made " + wanted + " again at once");
+  std::ofstream out(wanted, std::ios::binary | std::ios::trunc);
+  out.write(kept.data(), static_cast<std::streamsize>(kept.size()));
+  out.close();
+  if (!out) throw protocol::EFileError("Cannot write", wanted, errno);
+  return blocks;
+}
+
 }  // namespace
 
 ReadDumps::ReadDumps(const transfer::JobSelection& selection)
     : selection_(selection), partial_(selection) {}
 
-bool ReadDumps::Claim(ConsoleHost& host, std::string& error) {
+bool ReadDumps::Claim(ConsoleHost& host, std::string& error, bool resume) {
+  const transfer::Memory* flashDump = FlashDump(selection_);
   try {
     for (const transfer::Memory& memory : transfer::Memories) {
       if (!(partial_.*memory.Ticked)) continue;
       std::string& file = partial_.*memory.File;
       std::string wanted = file + PartialSuffix;
+      if (resume && &memory == flashDump) {
+        resumeBlocks_ = KeepToResume(memory, file, wanted, resumed_);
+        file = wanted;
+        continue;
+      }
       transfer::LeftFile left = transfer::RemoveUnlessHeld(wanted);
       if (left == transfer::LeftFile::Held)
         throw protocol::EFileError("Cannot read into", file,
@@ -41,7 +88,10 @@ bool ReadDumps::Claim(ConsoleHost& host, std::string& error) {
       std::filesystem::remove(own.Name(), ignored);
     }
     held_.clear();
+    // The kept dump of a resumed READ stays for the next try.
+    resumed_.Release();
     partial_ = selection_;
+    resumeBlocks_ = 0;
     error = failure.what();
     host.Tell(error);
     return false;
@@ -49,14 +99,27 @@ bool ReadDumps::Claim(ConsoleHost& host, std::string& error) {
   return true;
 }
 
-void ReadDumps::NameComplete() const {
-  std::vector<std::string> from = transfer::TickedFiles(partial_);
-  std::vector<std::string> to = transfer::TickedFiles(selection_);
-  for (size_t i = 0; i < to.size(); ++i) {
+std::vector<std::string> ReadDumps::NameComplete(const transfer::JobSelection& complete) const {
+  std::vector<std::string> named;
+  for (const transfer::Memory& memory : transfer::Memories) {
+    if (!(selection_.*memory.Ticked) || !(complete.*memory.Ticked)) continue;
+    const std::string& from = partial_.*memory.File;
+    const std::string& to = selection_.*memory.File;
     std::error_code error;
-    std::filesystem::rename(from[i], to[i], error);
-    if (error) throw protocol::EFileError("Cannot rename", from[i], error.message());
+    std::filesystem::rename(from, to, error);
+    if (error) throw protocol::EFileError("Cannot rename", from, error.message());
+    named.push_back(to);
   }
+  return named;
+}
+
+bool ReadDumps::FlashDumpResumable() const {
+  const transfer::Memory* flashDump = FlashDump(selection_);
+  if (!flashDump) return false;
+  const std::string& partial = partial_.*flashDump->File;
+  std::error_code error;
+  return std::filesystem::exists(partial, error) &&
+         protocol::FileSize64(partial) >= protocol::ReadBlockBytes;
 }
 
 void ReadDumps::TellWhereTheyAre(ConsoleHost& host) const {

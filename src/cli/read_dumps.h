@@ -2,9 +2,11 @@
 // name only when complete, so that a READ that fails never leaves a shortened dump under the
 // name of a good one. Each partial file is created afresh and held until it is renamed or
 // cleared away; one an ended run left goes first, one a live run holds refuses the READ (before
-// the deco is asked anything): both runs would mean the same dump.
+// the deco is asked anything): both runs would mean the same dump. A resumed READ keeps the
+// whole blocks of its flash dump's partial file instead and goes on after them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,21 +21,32 @@ class ReadDumps {
   explicit ReadDumps(const transfer::JobSelection& selection);
 
   // Claims FILE.partial for every ticked dump; on failure tells why, puts it in error, claims
-  // none and answers false.
-  bool Claim(ConsoleHost& host, std::string& error);
+  // none and answers false. resume: the flash dump's FILE.partial that an earlier READ left is
+  // kept, and refused when there is none or it is longer than the memory.
+  bool Claim(ConsoleHost& host, std::string& error, bool resume = false);
   // What the READ writes into: the partial files once claimed.
   const transfer::JobSelection& Partial() const { return partial_; }
-  // Gives each dump its own name once the READ is complete; EFileError when a rename fails.
-  void NameComplete() const;
+  // The whole blocks a resumed READ keeps of its flash dump; 0 when it reads it all.
+  int32_t ResumeBlocks() const { return resumeBlocks_; }
+  // Gives each dump read in full (by complete's check boxes) its own name, and answers those
+  // names; EFileError when a rename fails.
+  std::vector<std::string> NameComplete(const transfer::JobSelection& complete) const;
   // After a READ that did not finish: where its data is, and no empty partial file left behind.
   void TellWhereTheyAre(ConsoleHost& host) const;
+  // Whether the flash dump's partial file holds a whole block a resumed READ could keep.
+  bool FlashDumpResumable() const;
   // The partial files are no longer held (they stay as they are).
-  void Release() { held_.clear(); }
+  void Release() {
+    held_.clear();
+    resumed_.Release();
+  }
 
  private:
   const transfer::JobSelection selection_;
   transfer::JobSelection partial_;
-  std::vector<transfer::HeldFile> held_;
+  std::vector<transfer::HeldFile> held_;  // made afresh by this run
+  transfer::HeldFile resumed_;             // a resumed READ's flash dump
+  int32_t resumeBlocks_ = 0;
 };
 
 // FILE.sha256 beside each dump, in the form `sha256sum -c` reads in the dump's folder.

@@ -104,10 +104,11 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
   // partial files of a READ that did not finish (never an earlier dump of the same name).
   const transfer::JobSelection& named = options.write ? s : outcome.Written;
   nlohmann::json files = nlohmann::json::array();
-  for (const transfer::Memory& memory : transfer::Memories)
-    if (s.*memory.Ticked) files.push_back(FileEntry(memory.Name, named.*memory.File));
-  if (!options.write)
-    for (nlohmann::json& entry : files) entry["complete"] = outcome.DumpsComplete;
+  for (const transfer::Memory& memory : transfer::Memories) {
+    if (!(s.*memory.Ticked)) continue;
+    files.push_back(FileEntry(memory.Name, named.*memory.File));
+    if (!options.write) files.back()["complete"] = outcome.Complete.*memory.Ticked;
+  }
   run["files"] = files;
   if (options.write) {
     nlohmann::json made = nlohmann::json::array();
@@ -117,6 +118,7 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
     run["backup"] = outcome.BackupFolder.empty() ? nlohmann::json(nullptr)
                                                  : nlohmann::json(outcome.BackupFolder);
   }
+  if (options.resume && !options.write) run["resumed_blocks"] = outcome.ResumedBlocks;
 
   std::set<int> erased;
   std::vector<int> written, rewritten;

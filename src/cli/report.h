@@ -20,9 +20,14 @@ struct JobOutcome {
   std::vector<std::vector<int>> Comparisons;  // the differing sectors of each comparison
   transfer::FinalCheckResult Check;
   transfer::VerifiedMemories Verified;
-  // The files this run wrote: a READ's dumps, or their partial files when it failed.
+  // The files this run wrote: a READ's dumps, or the partial files of those it did not finish.
   transfer::JobSelection Written;
-  bool DumpsComplete = false;
+  // The dumps a READ read in full and put in place (only the check boxes count).
+  transfer::JobSelection Complete;
+  // A resumed READ: the blocks it kept of the flash dump; and whether the dump was refused as
+  // not this deco's.
+  int32_t ResumedBlocks = 0;
+  bool ResumeRefused = false;
   std::string Error;  // what ended or shortened the job
   // What Connect learned.
   std::string Model;

@@ -6,11 +6,11 @@
 
 namespace cli {
 
-namespace {
-
 std::string Quoted(const std::string& text) {
   return text.find_first_of(" \t'\"") == std::string::npos ? text : "'" + text + "'";
 }
+
+namespace {
 
 // The memories of the job that are still to be written. When every one is verified (a stop
 // that came after the final check), all of them: a WRITE names at least one.

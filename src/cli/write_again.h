@@ -10,6 +10,9 @@
 
 namespace cli {
 
+// text as one word of a shell command: in single quotes when it holds a space or a quote.
+std::string Quoted(const std::string& text);
+
 // The command that writes the same files again into a deco that is still in service mode. It
 // runs without questions (a script has no terminal to answer them) and by Different blocks, so
 // that a long WRITE goes on from what is already in the flash instead of starting over; it

@@ -73,6 +73,9 @@ struct JobPlan {
   // Before anything is changed, the EEPROM and the flash the job writes are read into a folder
   // of this name (or the next free one); empty: no backup.
   std::string BackupFolder;
+  // A resumed READ: the whole blocks its flash dump already holds, from the start of flash. The
+  // read goes on after them once the last of them, read again, is found equal.
+  int32_t ResumeFromBlock = 0;
 };
 
 }  // namespace transfer

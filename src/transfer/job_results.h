@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "protocol/deco_link.h"
+#include "transfer/job_plan.h"
 
 namespace transfer {
 
@@ -103,6 +104,12 @@ struct JobResult {
   // The files the job made, in the order made; the backup folder when one was made.
   std::vector<MadeFile> MadeFiles;
   std::string BackupFolder;
+  // The memories a READ read in full (only the check boxes count): a READ that did not finish
+  // still puts these in place.
+  JobSelection ReadInFull;
+  // The flash dump a READ was to resume does not hold what this deco holds: it must be read
+  // afresh.
+  bool ResumeRefused = false;
 
   // The last complete write pass that no comparison proved since; no sectors when none.
   WritePass LastWritePass() const;

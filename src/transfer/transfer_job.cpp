@@ -123,14 +123,23 @@ void TransferJob::RunReadJob() {
   const JobSelection& selection = plan_.Selection;
   if (selection.Eeprom) {
     protocol::ReadEeprom(link_, selection.EepromFile);
+    Record([](JobResult& result) { result.ReadInFull.Eeprom = true; });
     protocol::WaitSeconds(link_, PhaseWaitSeconds);
   }
   if (selection.Firmware || selection.Channel) {
-    bool read = ReadFlash(plan_.BlockCount, plan_.ImageFileName, PhaseKind::ReadFlash);
-    if (read && plan_.BlockCount == FirmwareBlocks && selection.Channel) {
+    bool read = ReadFlash(plan_.BlockCount, plan_.ImageFileName, PhaseKind::ReadFlash,
+                          plan_.ResumeFromBlock);
+    const bool firmware = plan_.BlockCount == FirmwareBlocks;
+    if (read)
+      Record([&](JobResult& result) {
+        (firmware ? result.ReadInFull.Firmware : result.ReadInFull.Channel) = true;
+      });
+    if (read && firmware && selection.Channel) {
       if (protocol::CopyLeadingWords(plan_.ImageFileName, selection.ChannelFile,
-                                     protocol::ChannelWords))
+                                     protocol::ChannelWords)) {
+        Record([](JobResult& result) { result.ReadInFull.Channel = true; });
         protocol::PostStatus(link_, "CHANNEL is extracted from FIRMWARE. OK!");
+      }
     }
   }
   protocol::WaitSeconds(link_, ReadJobEndWaitSeconds);

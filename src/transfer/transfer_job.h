@@ -70,7 +70,12 @@ class TransferJob {
   void VerifyAndRewrite();
   void FinalCheck();
   // Reads blockCount blocks from the start of flash into fileName; false when stopped first.
-  bool ReadFlash(int32_t blockCount, const std::string& fileName, PhaseKind kind);
+  // From firstBlock on when fileName already holds the blocks before it (a resumed READ).
+  bool ReadFlash(int32_t blockCount, const std::string& fileName, PhaseKind kind,
+                 int32_t firstBlock = 0);
+  // Opens a resumed READ's dump after its firstBlock whole blocks, once the last of them, read
+  // again from the deco, is found equal: throws, and marks the resume refused, when it is not.
+  std::fstream OpenToResume(const std::string& fileName, int32_t firstBlock);
   // Erases and programs the wanted sectors of the plan's image; false when stopped or when a
   // sector had to be left out.
   bool WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind);

@@ -54,7 +54,11 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     FirmwareDifferingInSector3,
     EepromAndFirmwareDifferingInSector3,
     BlankHalfOfSector3,
-    Dumps
+    Dumps,
+    // A partial firmware dump an ended READ left: this deco's first 2048 blocks and part of the
+    // next; or with its last whole block not what this deco holds.
+    PartialDump,
+    ForeignPartialDump
   };
   // The mode an earlier run that a dead line cut off left the chips in.
   enum class ChipsLeftIn { Reading, Autoselect, UnlockBypass, ProgramSetUp };
@@ -83,6 +87,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     // What the command to write again holds after its port; the row runs with a log.
     const char* writeAgain = nullptr;
     bool backup = false;
+    bool interruptInFlashRead = false;  // once the EEPROM is read
   } rows[] = {
       // Blank words concern flash only: an EEPROM WRITE says nothing of them.
       {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, true, false, 0, false, "",
@@ -228,6 +233,18 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       {"read after chips were left after a program set-up", false, "normal", Files::Dumps, 0, 0, 0,
        0, false, false, 0, false, "", "Read FIRMWARE ... is finished", "[]", false, "am29lv800bb",
        ChipsLeftIn::ProgramSetUp},
+      {"Ctrl-C in the flash read, read", false, "normal", Files::Dumps, 0, 0, 0, 0, false, false,
+       130, false, "the READ did not finish, but E.bin was read in full and is in place", "", "[]",
+       false, "am29lv800bb", ChipsLeftIn::Reading, false, false, true, nullptr, false, true},
+      {"read resumed", false, "normal", Files::PartialDump, 0, 0, 0, 0, false, false, 0, false, "",
+       "Resume: Fw.bin.partial holds 2048 block(s); the last of them reads the same from the "
+       "deco.",
+       "[]"},
+      {"read resumed on another deco", false, "normal", Files::ForeignPartialDump, 0, 0, 0, 0,
+       false, false, 1, false,
+       "Cannot resume Fw.bin.partial: the deco's flash block at 7FE7FF00 differs from the one in "
+       "the file (another deco, or its flash changed since); read it again without --resume",
+       "", "[]"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -261,6 +278,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.finalCheck = row.finalCheck;
     if (row.writeAgain) options.logFile = "run.log";
     options.backup = row.backup;
+    const bool resumed = row.files == Files::PartialDump || row.files == Files::ForeignPartialDump;
+    options.resume = resumed;
+    options.checksums = row.files == Files::Dumps;
     transfer::JobSelection& s = options.selection;
     s.Eeprom = row.files == Files::Eeprom || row.files == Files::Dumps ||
                row.files == Files::EepromAndFirmwareDifferingInSector3;
@@ -275,6 +295,14 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     if (row.files == Files::Dumps) {
       image = "an earlier dump";
       testing_support::WriteFile(s.FirmwareFile + ".partial", "left by an earlier READ");
+    }
+    constexpr size_t KeptBytes = 2048 * protocol::ReadBlockBytes;
+    std::string leftDump = flash.substr(0, KeptBytes + 100);  // a crash cut the next block
+    if (row.files == Files::ForeignPartialDump)
+      leftDump[KeptBytes - 1] = static_cast<char>(leftDump[KeptBytes - 1] ^ 1);
+    if (resumed) {
+      image = "an earlier dump";
+      testing_support::WriteFile(s.FirmwareFile + ".partial", leftDump);
     }
     if (row.files == Files::BlankHalfOfSector3) image.replace(0x18000, 0x8000, 0x8000, '\xFF');
     if (row.files == Files::FirmwareDifferingInSector1)
@@ -294,6 +322,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       written |= colour == transfer::ColourWrite || colour == transfer::ColourRewrite;
       if (row.interruptInFinalCheck && written && colour == transfer::ColourReadBack)
         interrupted = true;
+      if (row.interruptInFlashRead && colour == transfer::ColourReadJob) interrupted = true;
     };
     if (row.chipsLeftIn != ChipsLeftIn::Reading) {
       const uint32_t baud = session.deco.Model().ListenBaud();
@@ -426,6 +455,42 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       EXPECT_EQ(report["files"][0]["name"], done ? s.FirmwareFile : partial);
       EXPECT_EQ(report["files"][0]["complete"], done);
       EXPECT_NE(report["files"][0]["sha256"], cli::Sha256Of(image));
+      // The EEPROM is read first: a READ that ends in the flash has it in full, in place.
+      bool eepromInFull =
+          done || row.dropReplyAt > ConnectLines + ResetLines + 16 || row.corruptAt > 0 ||
+          row.interruptInFlashRead;
+      EXPECT_EQ(ReadFile(s.EepromFile) == AsText(session.deco.Model().Eeprom()), eepromInFull);
+      EXPECT_EQ(report["files"][1]["name"], eepromInFull ? "E.bin" : "E.bin.partial");
+      EXPECT_EQ(report["files"][1]["complete"], eepromInFull);
+      EXPECT_EQ(std::filesystem::exists("E.bin.sha256"), eepromInFull);
+      EXPECT_EQ(std::filesystem::exists("Fw.bin.sha256"), done);
+      EXPECT_EQ(err.find("the READ did not finish, but E.bin was read in full and is in place") !=
+                    std::string::npos,
+                eepromInFull && !done)
+          << err;
+      // A flash dump cut short can be resumed, and the command to do it names the flash alone.
+      std::string resume = "resume the READ with: pyrelink-cli --port " + options.port +
+                           " --baud 115200 --retries 0 read --firmware Fw.bin" +
+                           (row.doubleRead ? " --double-read" : "") + " --checksums --resume --yes\n";
+      EXPECT_EQ(err.find(resume) != std::string::npos, partialLeft) << err;
+    }
+    if (resumed) {
+      // Only the blocks the partial dump lacks are read, after its last whole one again.
+      bool done = row.exitCode == 0;
+      EXPECT_EQ(ReadFile(s.FirmwareFile), done ? flash : image);
+      EXPECT_EQ(std::filesystem::exists(s.FirmwareFile + ".partial"), !done);
+      if (!done) {
+        EXPECT_EQ(ReadFile(s.FirmwareFile + ".partial"), leftDump.substr(0, KeptBytes));
+      }
+      // Block reads only: the model's reads while connecting are at odd addresses.
+      size_t blockReads = static_cast<size_t>(
+          std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
+            return c.rfind("0221FF", 0) == 0 && c.size() == 14 && c.compare(12, 2, "00") == 0;
+          }));
+      EXPECT_EQ(blockReads, done ? 8192u - 2048u + 1u : 1u);
+      EXPECT_EQ(report["resumed_blocks"], 2048);
+      EXPECT_EQ(report["files"][0]["complete"], done);
+      EXPECT_EQ(err.find("resume the READ with") != std::string::npos, false) << err;
     }
     std::filesystem::current_path(folderBefore);
   }

@@ -191,6 +191,10 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   const int writing = ::open(othersDump.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(writing, 0);
   ASSERT_EQ(::flock(writing, LOCK_EX | LOCK_NB), 0);
+  // Partial dumps to resume: one longer than a channel list, one a READ of the firmware left.
+  testing_support::WriteFile(dir.File("Long.bin.partial"), std::string(600 * 1024, '\x11'));
+  const std::string keptDump = std::string(3 * 256 + 10, '\x22');
+  testing_support::WriteFile(dir.File("Kept.bin.partial"), keptDump);
   struct Row {
     std::string arguments;
     int exitCode;
@@ -228,6 +232,22 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       // Refused before the port is opened, and the other run's dump left alone.
       {"--port /dev/pyrelink-missing read --eeprom Busy.bin --yes", 1,
        "Cannot read into Busy.bin: another run is writing Busy.bin.partial now", "no such port"},
+      // A resume without its partial dump, or with one longer than the memory or in use.
+      {"--port /dev/pyrelink-missing read --firmware NoDump.bin --resume --yes", 1,
+       "Cannot resume NoDump.bin: there is no NoDump.bin.partial (a READ that did not finish "
+       "leaves it)",
+       "no such port"},
+      {"--port /dev/pyrelink-missing read --channel Long.bin --resume --yes", 1,
+       "Cannot resume Long.bin: Long.bin.partial holds 614400 bytes, more than a channel list "
+       "image (524288)",
+       "no such port"},
+      {"--port /dev/pyrelink-missing read --firmware Busy.bin --resume --yes", 1,
+       "Cannot read into Busy.bin: another run is writing Busy.bin.partial now", "no such port"},
+      // Another dump refused: the one to resume stays as it was.
+      {"--port /dev/pyrelink-missing read --firmware Kept.bin --eeprom Busy.bin --resume --yes", 1,
+       "Cannot read into Busy.bin: another run is writing Busy.bin.partial now", "no such port"},
+      {"--port a read --eeprom E.bin --resume", 2,
+       "--resume goes on with a flash dump: give --firmware or --channel", ""},
       // Outputs that cannot be written are refused before the port is opened.
       {"--port /dev/pyrelink-missing --report nodir/r.json read --eeprom New.bin --yes", 1,
        "--report nodir/r.json: the folder nodir does not exist", "connect failed"},
@@ -301,6 +321,7 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
   }
   ::close(held);
   EXPECT_EQ(ReadFile(othersDump), "another run's dump");
+  EXPECT_EQ(ReadFile(dir.File("Kept.bin.partial")), keptDump.substr(0, 3 * 256));
   ::close(writing);
   // A READ that never reached a deco leaves no partial dump of its own.
   EXPECT_FALSE(std::filesystem::exists(dir.File("New.bin.partial")));

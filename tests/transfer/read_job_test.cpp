@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <algorithm>
+
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "transfer/job_setup.h"
@@ -104,6 +106,26 @@ TEST(ReadJobTest, StopAfterABlockLeavesWholeBlocks) {
     EXPECT_EQ(line.find("Read FIRMWARE ... is finished"), std::string::npos) << line;
   EXPECT_EQ(session.host.Log().back(), "Read FIRMWARE ...");
   EXPECT_EQ(session.host.Progress().back(), 3);
+  EXPECT_EQ(session.result.ReadInFull.Eeprom, true);
+  EXPECT_EQ(session.result.ReadInFull.Firmware, false);
+  EXPECT_EQ(session.result.ReadInFull.Channel, false);
+
+  // Resumed: only the blocks the dump lacks are read, after the last one it holds again.
+  plan.ResumeFromBlock = static_cast<int32_t>(blocks);
+  session.host.StopWhen = nullptr;
+  EXPECT_EQ(session.Run(plan), "");
+  EXPECT_EQ(session.result.End, JobEnd::Done);
+  EXPECT_EQ(FlashReads(session.CommandsSinceJobStart()), size_t{FirmwareBlocks} - blocks + 1);
+  auto flash = AsText(session.deco.Model().Flash());
+  EXPECT_EQ(ReadFile(selection.FirmwareFile), flash);
+  EXPECT_EQ(ReadFile(selection.ChannelFile), flash.substr(0, 524288));
+  EXPECT_EQ(session.result.ReadInFull.Firmware, true);
+  EXPECT_EQ(session.result.ReadInFull.Channel, true);
+  auto log = session.host.Log();
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "Resume: Fw.bin holds " + std::to_string(blocks) +
+                          " block(s); the last of them reads the same from the deco."),
+            log.end());
 }
 
 TEST(ReadJobTest, StopDuringEepromReadsOneBlock) {
