@@ -115,7 +115,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "Final check: the EEPROM holds E.bin.", "[3]", false, "am29lv800bb", ChipsLeftIn::Reading,
        false, false, true,
        " --retries 0 --log run.log --service --baud 115200 write --firmware Fw.bin "
-       "--skip-blank-words --method diff --yes"},
+       "--skip-blank-words --no-backup --method diff --yes"},
       {"write skips a sector", true, "diff", Files::ShortFirmware, 0, 0, 0, 0, false, false, 1, true,
        "job incomplete: Block 4 skipped: Fw.bin does not cover it fully.", "", "[]"},
       {"write fails", true, "normal", Files::Eeprom, ConnectLines + 5, 0, 0, 0, false, false, 1, true,
@@ -135,8 +135,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "stopped at 7FE10190)",
        "Verify EEPROM: equal to E.bin.", "[0,1,2,3]", false, "am29lv800bb", ChipsLeftIn::Reading,
        false, false, true,
-       " --retries 0 --log run.log --service --baud 115200 write --firmware Fw.bin --method diff "
-       "--yes"},
+       " --retries 0 --log run.log --service --baud 115200 write --firmware Fw.bin --no-backup "
+       "--method diff --yes"},
       {"fast write, proven", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false,
        false, 0, false, "",
        "--fast used: erases waited for by reading; words programmed in unlock bypass; 0 blank "
@@ -386,7 +386,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path())) {
         std::string name = std::filesystem::relative(entry.path(), dir.Path()).string();
         if (!entry.is_regular_file() || name == s.EepromFile || name == s.FirmwareFile ||
-            name == "run.json")
+            name == "run.json" || name == options.logFile)
           continue;
         EXPECT_NE(report["made_files"].dump().find("\"" + name + "\""), std::string::npos)
             << name << " is not named";
@@ -902,6 +902,7 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
     options.logFile = "run.log";
     options.reportFile = "run.json";  // the next run's report would replace this one's
     options.verbose = true;
+    options.backup = true;  // as the command line sets it
     options.finalCheck = row.finalCheck;
     options.skipBlankWords = options.erasePoll = options.fastProgram = row.flashOptions;
     options.selection.Firmware = options.selection.Eeprom = true;
