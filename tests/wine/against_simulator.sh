@@ -25,10 +25,10 @@ fail() {
 }
 
 # Log lines without what legitimately differs between two runs: the seconds a phase took, the
-# time stamp in the names of the files a run makes (each system writes it its own way), and the
-# CR that the Windows C library puts before each line end.
+# time stamp in the names of the files a run makes (each system writes it its own way), the
+# separator of a path's folders, and the CR that the Windows C library puts before each line end.
 log_lines() {
-  tr -d '\r' <"$1" | sed -E -e 's/\(([0-9]+) sec\.\)/(N sec.)/' \
+  tr -d '\r' <"$1" | tr '\\' / | sed -E -e 's/\(([0-9]+) sec\.\)/(N sec.)/' \
     -e 's/_(512KB|2MB|2MB_MERGED)_.*\.BIN/_\1_STAMP.BIN/' \
     -e 's/backup-[0-9A-Za-z_.:-]*[0-9A-Za-z]/backup-STAMP/g'
 }
