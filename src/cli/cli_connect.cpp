@@ -154,4 +154,14 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& asked, ConsoleHo
   return false;
 }
 
+int DisconnectFromCli(protocol::DecoLink& link, ConsoleHost& host, int result) {
+  try {
+    transfer::DisconnectDeco(link);
+  } catch (const std::exception& failure) {
+    host.Tell(std::string("disconnect failed: ") + failure.what());
+    if (result == ExitDone) result = ExitJobFailed;
+  }
+  return result;
+}
+
 }  // namespace cli

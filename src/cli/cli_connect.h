@@ -20,6 +20,10 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& options, Console
                     protocol::StopToken stop, std::string& error,
                     protocol::DecoFacts& deco);
 
+// Returns the deco to standby and closes the port; a failure is told, and turns a result of
+// ExitDone into ExitJobFailed. Answers the result to exit with.
+int DisconnectFromCli(protocol::DecoLink& link, ConsoleHost& host, int result);
+
 // Listens once in service mode at each speed the connect did not try (9600, 38400, 115200), by
 // a read that changes nothing in the deco (about two seconds each), and says what to change:
 // "the deco answers in service mode at 38400: add --service --baud 38400", or that nothing

@@ -12,7 +12,6 @@
 #include "protocol/protocol_error.h"
 #include "protocol/resync.h"
 #include "serial/serial_util.h"
-#include "transfer/connection.h"
 
 namespace cli {
 
@@ -162,13 +161,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
         "READ on such a line)");
     if (result == ExitDone) result = ExitJobFailed;
   }
-  try {
-    transfer::DisconnectDeco(link);
-  } catch (const std::exception& failure) {
-    host.Tell(std::string("disconnect failed: ") + failure.what());
-    if (result == ExitDone) result = ExitJobFailed;
-  }
-  return result;
+  return DisconnectFromCli(link, host, result);
 }
 
 }  // namespace cli

@@ -11,7 +11,6 @@
 #include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
-#include "transfer/connection.h"
 #include "transfer/final_check.h"
 #include "transfer/memories.h"
 
@@ -187,13 +186,7 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
     host.Tell(std::string("verify failed: ") + failure.what());
     result = ExitJobFailed;
   }
-  try {
-    transfer::DisconnectDeco(link);
-  } catch (const std::exception& failure) {
-    host.Tell(std::string("disconnect failed: ") + failure.what());
-    if (result == ExitDone) result = ExitJobFailed;
-  }
-  return result;
+  return DisconnectFromCli(link, host, result);
 }
 
 }  // namespace cli
