@@ -63,10 +63,16 @@ bool ReadEeprom(DecoLink& link, const std::string& fileName) {
   return true;
 }
 
-bool ReadEepromImage(DecoLink& link, std::string& image, StopToken stop) {
+bool ReadEepromImage(DecoLink& link, std::string& image, StopToken stop,
+                     const std::function<void()>& lineRead) {
   image.clear();
   return ReadEepromLines(
-      link, [&](const uint8_t* line) { image.append(line, line + EepromLineBytes); }, stop);
+      link,
+      [&](const uint8_t* line) {
+        image.append(line, line + EepromLineBytes);
+        if (lineRead) lineRead();
+      },
+      stop);
 }
 
 bool WriteEeprom(DecoLink& link, const std::string& fileName) {

@@ -37,11 +37,13 @@ std::string SectorAsWritten(std::istream& image, const std::string& imageFile, i
 
 std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
                                            const std::vector<int>& sectors,
-                                           protocol::StopToken stop, bool& stopped) {
+                                           protocol::StopToken stop, bool& stopped,
+                                           const BytesRead& progress) {
   std::ifstream image(imageFile, std::ios::binary);
   if (!image) throw protocol::EFileError("Cannot open", imageFile, errno);
   std::vector<int> differing;
   uint8_t block[protocol::ReadBlockBytes];
+  uint64_t passed = 0;
   for (int s : sectors) {
     std::string expected = SectorAsWritten(image, imageFile, s);
     uint32_t address = protocol::SectorBase[static_cast<size_t>(s)];
@@ -55,16 +57,22 @@ std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::
         differing.push_back(s);
         break;
       }
+      if (progress) progress(passed + offset + sizeof block);
     }
+    passed += expected.size();
+    if (progress) progress(passed);
   }
   return differing;
 }
 
 bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile, protocol::StopToken stop,
-                 bool* stopped) {
+                 bool* stopped, const BytesRead& progress) {
   std::string expected = protocol::ReadWholeFile(eepromFile, protocol::EepromBytes);
   std::string image;
-  const bool whole = protocol::ReadEepromImage(link, image, stop);
+  uint64_t lines = 0;
+  const bool whole = protocol::ReadEepromImage(link, image, stop, [&] {
+    if (progress) progress(++lines * protocol::EepromLineBytes);
+  });
   if (stopped) *stopped = !whole;
   return whole && image == expected;
 }
@@ -78,53 +86,75 @@ std::string SectorNumbers(const std::vector<int>& sectors) {
   return text;
 }
 
+namespace {
+bool ChecksFlash(const JobSelection& selection) {
+  return selection.Firmware || selection.Channel;
+}
+}  // namespace
+
+uint64_t FinalCheckBytes(const WritePass& lastPass, const JobSelection& selection) {
+  uint64_t bytes = 0;
+  if (ChecksFlash(selection))
+    for (int s : lastPass.Sectors) bytes += protocol::SectorSize(s);
+  if (selection.Eeprom) bytes += protocol::EepromBytes;
+  return bytes;
+}
+
 FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
-                               const JobSelection& selection, protocol::StopToken stop) {
+                               const JobSelection& selection, protocol::StopToken stop,
+                               const BytesRead& progress) {
   FinalCheckResult result;
-  bool equal = true;
   bool stopped = false;
-  if (selection.Firmware || selection.Channel) {
+  uint64_t flashBytes = 0;
+  if (ChecksFlash(selection)) {
     result.CheckedSectors = lastPass.Sectors;
-    if (lastPass.Sectors.empty()) {
-      protocol::PostStatus(link,
-                           "Final check: no flash sector was written after the last comparison.");
-    } else {
-      result.DifferingSectors =
-          SectorsDifferingFromWrite(link, lastPass.ImageFile, lastPass.Sectors, stop, stopped);
-      if (stopped) {
-        result.Verdict = FinalCheckVerdict::Interrupted;
-        return result;
-      }
-      if (result.DifferingSectors.empty()) {
-        protocol::PostStatus(link, "Final check: sector(s) " + SectorNumbers(lastPass.Sectors) +
-                                       " hold what was written.");
-      } else {
-        equal = false;
-        protocol::PostStatus(link, "Final check FAILED: sector(s) " +
-                                       SectorNumbers(result.DifferingSectors) + " differ from " +
-                                       protocol::BareFileName(lastPass.ImageFile) + ".");
-      }
+    if (!lastPass.Sectors.empty())
+      result.DifferingSectors = SectorsDifferingFromWrite(link, lastPass.ImageFile,
+                                                          lastPass.Sectors, stop, stopped, progress);
+    if (stopped) {
+      result.Verdict = FinalCheckVerdict::Interrupted;
+      return result;
     }
+    for (int s : lastPass.Sectors) flashBytes += protocol::SectorSize(s);
   }
   if (selection.Eeprom) {
     stopped = stop.Requested();
-    if (!stopped) result.EepromEqual = EepromHolds(link, selection.EepromFile, stop, &stopped);
+    if (!stopped)
+      result.EepromEqual = EepromHolds(link, selection.EepromFile, stop, &stopped,
+                                       [&](uint64_t bytes) {
+                                         if (progress) progress(flashBytes + bytes);
+                                       });
     if (stopped) {
       result.Verdict = FinalCheckVerdict::Interrupted;
       return result;
     }
     result.EepromChecked = true;
-    if (result.EepromEqual) {
-      protocol::PostStatus(link, "Final check: the EEPROM holds " +
-                                     protocol::BareFileName(selection.EepromFile) + ".");
-    } else {
-      equal = false;
-      protocol::PostStatus(link, "Final check FAILED: the EEPROM differs from " +
-                                     protocol::BareFileName(selection.EepromFile) + ".");
-    }
   }
+  const bool equal = result.DifferingSectors.empty() && (!result.EepromChecked || result.EepromEqual);
   result.Verdict = equal ? FinalCheckVerdict::Passed : FinalCheckVerdict::Failed;
   return result;
+}
+
+std::vector<std::string> FinalCheckLines(const FinalCheckResult& result, const WritePass& lastPass,
+                                         const JobSelection& selection) {
+  if (result.Verdict != FinalCheckVerdict::Passed && result.Verdict != FinalCheckVerdict::Failed)
+    return {};
+  std::vector<std::string> lines;
+  if (ChecksFlash(selection)) {
+    if (lastPass.Sectors.empty())
+      lines.push_back("Final check: no flash sector was written after the last comparison.");
+    else if (result.DifferingSectors.empty())
+      lines.push_back("Final check: sector(s) " + SectorNumbers(lastPass.Sectors) +
+                      " hold what was written.");
+    else
+      lines.push_back("Final check FAILED: sector(s) " + SectorNumbers(result.DifferingSectors) +
+                      " differ from " + protocol::BareFileName(lastPass.ImageFile) + ".");
+  }
+  if (result.EepromChecked)
+    lines.push_back((result.EepromEqual ? "Final check: the EEPROM holds "
+                                        : "Final check FAILED: the EEPROM differs from ") +
+                    protocol::BareFileName(selection.EepromFile) + ".");
+  return lines;
 }
 
 std::string FinalCheckFailure(const FinalCheckResult& result, const JobSelection& selection) {

@@ -13,9 +13,9 @@ inline constexpr uint32_t ColourWrite = 0x0000FF;     // red
 inline constexpr uint32_t ColourReadBack = 0x808000;  // teal
 inline constexpr uint32_t ColourRewrite = 0xFF00FF;   // magenta
 
-// The flash phases of a job, each with its start line ("Read FIRMWARE ...", "Write Fw.bin to
-// deco ...") as its label.
-enum class PhaseKind { ReadFlash, ReadBack, WriteFlash, Rewrite };
+// The phases of a job that read or write flash, each with its start line ("Read FIRMWARE ...",
+// "Write Fw.bin to deco ...", "Final check ...") as its label.
+enum class PhaseKind { ReadFlash, ReadBack, WriteFlash, Rewrite, FinalCheck };
 
 class TransferHost {
  public:

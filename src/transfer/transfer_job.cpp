@@ -15,6 +15,7 @@ namespace {
 constexpr unsigned PhaseWaitSeconds = 2;
 constexpr unsigned RewriteWaitSeconds = 3;
 constexpr unsigned ReadJobEndWaitSeconds = 1;
+constexpr const char* FinalCheckStart = "Final check ...";
 
 protocol::SectorFlags AllSectors() {
   protocol::SectorFlags all;
@@ -100,7 +101,8 @@ void TransferJob::ShowProgress(Phase& phase, uint64_t done, uint64_t total) {
 
 TransferJob::Phase TransferJob::StartPhase(PhaseKind kind, uint64_t bytes,
                                            const std::string& startText) {
-  static constexpr uint32_t Colours[] = {ColourReadJob, ColourReadBack, ColourWrite, ColourRewrite};
+  static constexpr uint32_t Colours[] = {ColourReadJob, ColourReadBack, ColourWrite, ColourRewrite,
+                                         ColourReadBack};
   host_.SetBarColour(Colours[static_cast<int>(kind)]);
   protocol::PostStatus(link_, startText);
   host_.PhaseStarted(kind, bytes, startText);
@@ -251,8 +253,20 @@ void TransferJob::VerifyAndRewrite() {
 void TransferJob::FinalCheck() {
   const JobResult sofar = Result();
   if (!plan_.FinalCheck || !sofar.Shortfall.empty()) return;
-  host_.SetBarColour(ColourReadBack);
-  FinalCheckResult check = RunFinalCheck(link_, sofar.LastWritePass(), plan_.Selection, stop_);
+  const WritePass lastPass = sofar.LastWritePass();
+  const uint64_t bytes = FinalCheckBytes(lastPass, plan_.Selection);
+  FinalCheckResult check;
+  if (bytes == 0) {
+    check = RunFinalCheck(link_, lastPass, plan_.Selection, stop_);
+  } else {
+    // Up to minutes of reading after the WRITE's own 100%: shown as a phase of its own.
+    Phase phase = StartPhase(PhaseKind::FinalCheck, bytes, FinalCheckStart);
+    check = RunFinalCheck(link_, lastPass, plan_.Selection, stop_,
+                          [&](uint64_t done) { ShowProgress(phase, done, bytes); });
+    if (check.Verdict != FinalCheckVerdict::Interrupted) FinishPhase(phase);
+  }
+  for (const std::string& line : FinalCheckLines(check, lastPass, plan_.Selection))
+    protocol::PostStatus(link_, line);
   Record([&](JobResult& result) {
     result.FinalCheck = check;
     // An interrupted check may have read part of a memory only: it proves none.

@@ -829,8 +829,12 @@ TEST(CliJobTest, LogReportAndChecksums) {
   EXPECT_EQ(writeReport["final_check"]["result"], "passed");
   EXPECT_EQ(writeReport["error"], nullptr);
   EXPECT_EQ(writeReport["final_check"]["sectors"], nlohmann::json::parse("[3]"));
+  // The final check is a phase of its own: sector 3's 256 blocks read back.
+  EXPECT_EQ(writeReport["phases"].back()["phase"], "Final check ...");
+  EXPECT_EQ(writeReport["phases"].back()["characters"], 256 * (16 + 516));
   std::string log = ReadFile("run.log");  // both runs, appended
   EXPECT_NE(log.find(" Read FIRMWARE ... is finished 100% ("), std::string::npos);
+  EXPECT_NE(log.find(" Final check ... is finished 100% ("), std::string::npos);
   EXPECT_NE(log.find(" Final check: sector(s) 3 hold what was written."), std::string::npos);
   // The WRITE's own files lie in the work folder, named by the report and the log: its
   // read-back, and the flash as it was, kept from it as the backup.

@@ -423,6 +423,10 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
       phases.push_back(
           (line + " " + Bar()->palette().color(QPalette::Highlight).name()).toStdString());
   });
+  std::vector<int> checkBar;  // the bar's values once the final check has begun
+  QObject::connect(Bar(), &QProgressBar::valueChanged, form.get(), [&](int value) {
+    if (!phases.empty() && phases.back().rfind("Final check ...", 0) == 0) checkBar.push_back(value);
+  });
   Connect();
   phases.clear();
   Tick(Box("CheckBox3"), Field("Edit3"), "Ch.bin");
@@ -445,7 +449,13 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
             (std::vector<std::string>{"Read CHANNEL ... #0000ff",          // read job: blue
                                       "Write Ch.bin to deco ... #ff0000",  // first write pass: red
                                       "Read CHANNEL ... #008080",          // read-back: teal
-                                      "Write Ch.bin to deco ... #ff00ff"}));  // rewrite: magenta
+                                      "Write Ch.bin to deco ... #ff00ff",  // rewrite: magenta
+                                      "Final check ... #008080"}));        // final check: teal
+  // The final check moves the bar from the start again, up to its own 100.
+  ASSERT_FALSE(checkBar.empty());
+  EXPECT_LT(checkBar.front(), 10);
+  EXPECT_TRUE(std::is_sorted(checkBar.begin(), checkBar.end()));
+  EXPECT_EQ(checkBar.back(), 100);
 }
 
 TEST_F(WindowTest, MessageBoxesShowTheirIconTitleAndButtons) {
