@@ -413,8 +413,10 @@ TEST(WriteJobTest, StopWhileAnEraseIsPolled) {
     return plan;
   };
   const std::string sector3 = protocol::ToHex(protocol::SectorBase[3], 8);
-  // Where the reading of sector 3 begins, from a run of the same job.
+  // Where the reading of sector 3 begins, from a run of the same job, stopped once sector 3's
+  // words are being programmed.
   JobSession probe(settings);
+  probe.host.StopWhen = [](const std::string& e) { return e == "progress 1"; };
   EXPECT_EQ(probe.Run(prepare(probe)), "");
   const auto probed = probe.CommandsSinceJobStart();
   const auto firstPoll = std::find(probed.begin(), probed.end(), "0221FF" + sector3);
