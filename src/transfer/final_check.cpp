@@ -116,6 +116,7 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
       return result;
     }
     for (int s : lastPass.Sectors) flashBytes += protocol::SectorSize(s);
+    result.FlashChecked = true;
   }
   if (selection.Eeprom) {
     stopped = stop.Requested();
@@ -137,10 +138,8 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
 
 std::vector<std::string> FinalCheckLines(const FinalCheckResult& result, const WritePass& lastPass,
                                          const JobSelection& selection) {
-  if (result.Verdict != FinalCheckVerdict::Passed && result.Verdict != FinalCheckVerdict::Failed)
-    return {};
   std::vector<std::string> lines;
-  if (ChecksFlash(selection)) {
+  if (result.FlashChecked) {
     if (lastPass.Sectors.empty())
       lines.push_back("Final check: no flash sector was written after the last comparison.");
     else if (result.DifferingSectors.empty())

@@ -45,7 +45,8 @@ uint64_t FinalCheckBytes(const WritePass& lastPass, const JobSelection& selectio
 FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
                                const JobSelection& selection, protocol::StopToken stop,
                                const BytesRead& progress = {});
-// What the check found, as "Final check: ..." log lines; none for an interrupted check.
+// What the check found, as "Final check: ..." log lines: a line for each memory whose reading
+// ended (a stop during the EEPROM's leaves the flash's verdict standing).
 std::vector<std::string> FinalCheckLines(const FinalCheckResult& result, const WritePass& lastPass,
                                          const JobSelection& selection);
 // The words that say which sectors differ, for the job's error text.

@@ -56,6 +56,7 @@ struct FinalCheckResult {
   FinalCheckVerdict Verdict = FinalCheckVerdict::NotRun;
   std::vector<int> CheckedSectors;
   std::vector<int> DifferingSectors;
+  bool FlashChecked = false;  // the flash's part ended: its verdict holds even if the EEPROM's did not
   bool EepromChecked = false;
   bool EepromEqual = false;
 };
