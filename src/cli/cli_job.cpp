@@ -159,7 +159,7 @@ JobRun::JobRun(const JobOptions& options, ConsoleHost& host, protocol::StopToken
       record_(record),
       outcome_(outcome),
       selection_(options.selection),
-      writesFlash_(options.write && (selection_.Firmware || selection_.Channel)),
+      writesFlash_(options.write && selection_.TouchesFlash()),
       names_(NamesOf(options)),
       method_(MethodOf(options.method)),
       reads_{options.retries, options.doubleRead && !options.write},

@@ -69,7 +69,7 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
   run["protected"] = outcome.Protected;
   run["job"] = options.write ? "write" : "read";
   run["method"] = options.write ? nlohmann::json(options.method) : nlohmann::json(nullptr);
-  if (options.skipBlankWords && options.write && (s.Firmware || s.Channel))
+  if (options.skipBlankWords && options.write && s.TouchesFlash())
     run["skipped_blank_words"] = outcome.SkippedBlankWords;
   if (options.doubleRead && !options.write) run["double_read"] = {{"rereads", outcome.Rereads}};
   run["retries"] = outcome.Retries;

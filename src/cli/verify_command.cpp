@@ -145,7 +145,7 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
   int result = ExitDone;
   try {
     // Chips a cut-off job left identifying would answer with their codes, not the flash.
-    if (s.Firmware || s.Channel) protocol::ReturnChipsToRead(link);
+    if (s.TouchesFlash()) protocol::ReturnChipsToRead(link);
     for (const FileToVerify& file : files) {
       if (stop.Requested()) break;
       bool equal = true;

@@ -87,17 +87,16 @@ std::string SectorNumbers(const std::vector<int>& sectors) {
 }
 
 namespace {
-bool ChecksFlash(const JobSelection& selection) {
-  return selection.Firmware || selection.Channel;
+uint64_t SectorBytes(const std::vector<int>& sectors) {
+  uint64_t bytes = 0;
+  for (int s : sectors) bytes += protocol::SectorSize(s);
+  return bytes;
 }
 }  // namespace
 
 uint64_t FinalCheckBytes(const WritePass& lastPass, const JobSelection& selection) {
-  uint64_t bytes = 0;
-  if (ChecksFlash(selection))
-    for (int s : lastPass.Sectors) bytes += protocol::SectorSize(s);
-  if (selection.Eeprom) bytes += protocol::EepromBytes;
-  return bytes;
+  return (selection.TouchesFlash() ? SectorBytes(lastPass.Sectors) : 0) +
+         (selection.Eeprom ? protocol::EepromBytes : 0);
 }
 
 FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPass,
@@ -106,7 +105,7 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
   FinalCheckResult result;
   bool stopped = false;
   uint64_t flashBytes = 0;
-  if (ChecksFlash(selection)) {
+  if (selection.TouchesFlash()) {
     result.CheckedSectors = lastPass.Sectors;
     if (!lastPass.Sectors.empty())
       result.DifferingSectors = SectorsDifferingFromWrite(link, lastPass.ImageFile,
@@ -115,7 +114,7 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
       result.Verdict = FinalCheckVerdict::Interrupted;
       return result;
     }
-    for (int s : lastPass.Sectors) flashBytes += protocol::SectorSize(s);
+    flashBytes = SectorBytes(lastPass.Sectors);
     result.FlashChecked = true;
   }
   if (selection.Eeprom) {

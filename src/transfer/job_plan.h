@@ -21,6 +21,8 @@ struct JobSelection {
   std::string FirmwareFile = "Fw.bin";
   std::string EepromFile = "E.bin";
   std::string ChannelFile = "Ch.bin";
+  // The firmware and the channel list share the flash.
+  bool TouchesFlash() const { return Firmware || Channel; }
 };
 
 // The files of the ticked boxes, in the order firmware, EEPROM, channel.

@@ -1,5 +1,6 @@
 #include "transfer/transfer_job.h"
 
+#include <optional>
 #include <stdexcept>
 
 #include "protocol/eeprom_transfer.h"
@@ -128,7 +129,7 @@ void TransferJob::RunReadJob() {
     Record([](JobResult& result) { result.ReadInFull.Eeprom = true; });
     protocol::WaitSeconds(link_, PhaseWaitSeconds);
   }
-  if (selection.Firmware || selection.Channel) {
+  if (selection.TouchesFlash()) {
     bool read = ReadFlash(plan_.BlockCount, plan_.ImageFileName, PhaseKind::ReadFlash,
                           plan_.ResumeFromBlock);
     const bool firmware = plan_.BlockCount == FirmwareBlocks;
@@ -161,7 +162,7 @@ void TransferJob::RunWriteJob() {
   // An EEPROM-only job keeps it set to its end: its questions are those of a write.
   flashWriteActive_ = true;
   const bool eepromVerified = WriteEepromPart();
-  if (plan_.Selection.Firmware || plan_.Selection.Channel) {
+  if (plan_.Selection.TouchesFlash()) {
     if (plan_.DifferentBlocksMethod) {
       WriteDifferentBlocks();
     } else if (plan_.SafeMethod) {
@@ -255,16 +256,16 @@ void TransferJob::FinalCheck() {
   if (!plan_.FinalCheck || !sofar.Shortfall.empty()) return;
   const WritePass lastPass = sofar.LastWritePass();
   const uint64_t bytes = FinalCheckBytes(lastPass, plan_.Selection);
-  FinalCheckResult check;
-  if (bytes == 0) {
-    check = RunFinalCheck(link_, lastPass, plan_.Selection, stop_);
-  } else {
-    // Up to minutes of reading after the WRITE's own 100%: shown as a phase of its own.
-    Phase phase = StartPhase(PhaseKind::FinalCheck, bytes, FinalCheckStart);
-    check = RunFinalCheck(link_, lastPass, plan_.Selection, stop_,
-                          [&](uint64_t done) { ShowProgress(phase, done, bytes); });
-    if (check.Verdict != FinalCheckVerdict::Interrupted) FinishPhase(phase);
-  }
+  // Up to minutes of reading after the WRITE's own 100%: shown as a phase of its own, when
+  // there is anything to read.
+  std::optional<Phase> phase;
+  if (bytes > 0) phase = StartPhase(PhaseKind::FinalCheck, bytes, FinalCheckStart);
+  const FinalCheckResult check =
+      RunFinalCheck(link_, lastPass, plan_.Selection, stop_,
+                    [&](uint64_t done) {
+                      if (phase) ShowProgress(*phase, done, bytes);
+                    });
+  if (phase && check.Verdict != FinalCheckVerdict::Interrupted) FinishPhase(*phase);
   for (const std::string& line : FinalCheckLines(check, lastPass, plan_.Selection))
     protocol::PostStatus(link_, line);
   Record([&](JobResult& result) {
@@ -272,8 +273,7 @@ void TransferJob::FinalCheck() {
     // An interrupted check may have read part of a memory only: it proves none.
     if (check.Verdict != FinalCheckVerdict::Passed && check.Verdict != FinalCheckVerdict::Failed)
       return;
-    if (plan_.Selection.Firmware || plan_.Selection.Channel)
-      result.Verified.Flash = check.DifferingSectors.empty();
+    if (check.FlashChecked) result.Verified.Flash = check.DifferingSectors.empty();
     if (check.EepromChecked) result.Verified.Eeprom = check.EepromEqual;
   });
   // A WRITE whose result differs from its image has failed, whatever its passes said.
