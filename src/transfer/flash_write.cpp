@@ -177,6 +177,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
     if (s < protocol::FirstProgrammedSector) continue;
     const bool fast = plan_.FastProgram && !fastProgramRefused_;
     const uint64_t wordsBefore = wordsDone;
+    const uint64_t skippedBefore = skippedBlank;
     if (!writeSector(s, fast)) return false;
     if (fast && !fastProgramProven_) {
       const FirstProgrammedBlock check = CheckFirstProgrammedBlock(file, fileName, s);
@@ -189,7 +190,9 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
                                         " differs): it and the rest are written the usual way.");
         fastProgramRefused_ = true;
         Record([](JobResult& result) { result.FastProgramFellBack = true; });
+        // The sector is written again from its start: its words count once.
         wordsDone = wordsBefore;
+        skippedBlank = skippedBefore;
         if (!writeSector(s, false)) return false;
       }
     }
