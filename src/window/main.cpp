@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "pyrelink_version.h"
+#include "window/qt_interrupt.h"
 #include "window/qt_main_window.h"
 
 namespace {
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
   application.setStyle(QStyleFactory::create("Fusion"));
   window::QtMainWindow form;
   if (form.TerminationRequested()) return 0;  // a second copy ends silently
+  window::CloseOnInterrupt(form);
   form.show();
   return application.exec();
 }
