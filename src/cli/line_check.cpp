@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <optional>
 #include <vector>
 
 #include "cli/cli_connect.h"
@@ -28,45 +27,65 @@ std::string Figure(const char* format, double value) {
 
 constexpr int ShownDifferences = 8;
 
-// Every read of the EEPROM compared with the first: a digit changed with its parity kept
-// passes every check of the line, and a READ would store it as good.
-class FirstReadComparison {
+// Every read of the EEPROM compared, byte by byte, with what most reads hold there: a digit
+// changed with its parity kept passes every check of the line, and a READ would store it as
+// good. Against the majority, a damaged first read is named as the one that differs.
+class MajorityComparison {
  public:
-  // Takes the data of one line of a read (counted from 1); later reads' bytes that differ from
-  // the first read of that line are counted, and the first few shown.
-  void Take(int read, int line, const std::array<uint8_t, protocol::EepromLineBytes>& data,
-            ConsoleHost& host) {
-    std::optional<std::array<uint8_t, protocol::EepromLineBytes>>& first =
-        first_[static_cast<size_t>(line)];
-    if (!first) {
-      first = data;
-      return;
-    }
-    for (size_t at = 0; at < data.size(); ++at) {
-      if (data[at] == (*first)[at]) continue;
-      if (bytes_ < ShownDifferences) {
-        const uint32_t address =
-            static_cast<uint32_t>(line * protocol::EepromLineBytes) + static_cast<uint32_t>(at);
-        host.AddLogLine("  read " + std::to_string(read) + ", EEPROM " +
-                        protocol::ToHex(address, 3) + ": " + protocol::ToHex(data[at], 2) +
-                        ", the first read " + protocol::ToHex((*first)[at], 2));
+  using Line = std::array<uint8_t, protocol::EepromLineBytes>;
+
+  // Keeps the data of one line of a read (counted from 1).
+  void Take(int read, int line, const Line& data) {
+    reads_[static_cast<size_t>(line)].push_back({read, data});
+  }
+
+  // Shows the first few bytes that differ from the majority and counts them all.
+  void Compare(ConsoleHost& host) {
+    std::vector<int> differingReads;
+    for (int line = 0; line < protocol::EepromLines; ++line) {
+      const std::vector<LineRead>& reads = reads_[static_cast<size_t>(line)];
+      for (size_t at = 0; at < protocol::EepromLineBytes; ++at) {
+        const uint8_t held = MostHeld(reads, at);
+        for (const LineRead& lineRead : reads) {
+          if (lineRead.data[at] == held) continue;
+          if (bytes_ < ShownDifferences) {
+            const uint32_t address = static_cast<uint32_t>(line * protocol::EepromLineBytes + at);
+            host.AddLogLine("  read " + std::to_string(lineRead.read) + ", EEPROM " +
+                            protocol::ToHex(address, 3) + ": " +
+                            protocol::ToHex(lineRead.data[at], 2) + ", most reads " +
+                            protocol::ToHex(held, 2));
+          }
+          ++bytes_;
+          if (std::find(differingReads.begin(), differingReads.end(), lineRead.read) ==
+              differingReads.end())
+            differingReads.push_back(lineRead.read);
+        }
       }
-      ++bytes_;
-      if (read != lastDifferingRead_) {
-        lastDifferingRead_ = read;
-        ++reads_;
-      }
     }
+    differingReads_ = static_cast<int>(differingReads.size());
   }
   int Bytes() const { return bytes_; }
-  int Reads() const { return reads_; }
+  int Reads() const { return differingReads_; }
 
  private:
-  std::array<std::optional<std::array<uint8_t, protocol::EepromLineBytes>>, protocol::EepromLines>
-      first_;
+  struct LineRead {
+    int read;
+    Line data;
+  };
+
+  // The value most reads hold at byte at; on a tie, the earliest read's of the tied values.
+  static uint8_t MostHeld(const std::vector<LineRead>& reads, size_t at) {
+    std::array<int, 256> counts{};
+    for (const LineRead& lineRead : reads) ++counts[lineRead.data[at]];
+    uint8_t held = reads.front().data[at];
+    for (const LineRead& lineRead : reads)
+      if (counts[lineRead.data[at]] > counts[held]) held = lineRead.data[at];
+    return held;
+  }
+
+  std::array<std::vector<LineRead>, protocol::EepromLines> reads_;
   int bytes_ = 0;
-  int reads_ = 0;
-  int lastDifferingRead_ = 0;
+  int differingReads_ = 0;
 };
 
 }  // namespace
@@ -85,7 +104,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   int failed = 0;
   int failuresInARow = 0;
   int read = 0;
-  FirstReadComparison comparison;
+  MajorityComparison comparison;
   uint64_t startMs = serial::MonotonicMs();
   for (; read < reads && failuresInARow < MaxFailuresInARow && !stop.Requested(); ++read) {
     for (int line = 0; line < protocol::EepromLines && failuresInARow < MaxFailuresInARow &&
@@ -96,7 +115,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
         const protocol::EepromLine data = protocol::ReadEepromLine(link, line);
         replyMs.push_back(static_cast<double>(serial::MonotonicMs() - sentMs));
         failuresInARow = 0;
-        comparison.Take(read + 1, line, data, host);
+        comparison.Take(read + 1, line, data);
       } catch (const std::exception& failure) {
         ++failed;
         ++failuresInARow;
@@ -115,6 +134,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
     }
   }
   double seconds = static_cast<double>(serial::MonotonicMs() - startMs) / 1000.0;
+  comparison.Compare(host);
   link.CountCharacters(nullptr);
   const uint32_t baud = link.Speed();
   const size_t replies = replyMs.size() + static_cast<size_t>(failed);
@@ -140,7 +160,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   if (comparison.Bytes() > ShownDifferences)
     host.AddLogLine("  ... and " + std::to_string(comparison.Bytes() - ShownDifferences) +
                     " more differing byte(s)");
-  host.AddLogLine("Differences from the first read: " + std::to_string(comparison.Bytes()) +
+  host.AddLogLine("Differences from what most reads hold: " + std::to_string(comparison.Bytes()) +
                   " byte(s) in " + std::to_string(comparison.Reads()) + " read(s)");
 
   int result = ExitDone;
@@ -156,7 +176,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   }
   if (comparison.Bytes() > 0) {
     host.Tell(
-        "the EEPROM read differently from the first read: the line changes data that "
+        "the EEPROM read differently from read to read: the line changes data that "
         "parity does not catch; check the cable and the adapter (--double-read guards a "
         "READ on such a line)");
     if (result == ExitDone) result = ExitJobFailed;

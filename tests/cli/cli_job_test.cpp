@@ -572,7 +572,7 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
 // figures and its exit status.
 TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
   constexpr int ConnectLines = 12;  // from service mode, with the read that proves the line in step
-  constexpr int Reads = 2;
+  constexpr int Reads = 3;
   constexpr int LinesPerRead = 16;
   struct Row {
     const char* name;
@@ -587,7 +587,7 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
   } rows[] = {
       {"clean line", 0, 0, 0, 2, 0,
        "Reads repeated: 0, reads failed: 0\n"
-       "Differences from the first read: 0 byte(s) in 0 read(s)",
+       "Differences from what most reads hold: 0 byte(s) in 0 read(s)",
        ""},
       {"a garbled reply read again", ConnectLines + 5, 0, 0, 2, 1,
        "Reads repeated: 1, reads failed: 0", "the line lost or garbled replies"},
@@ -595,11 +595,14 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
        "Reads repeated: 0, reads failed: 1", "the line lost or garbled replies"},
       {"the line goes dead", 0, 0, ConnectLines + 3, 0, 1, "reads failed: 1",
        "the line stopped answering"},
-      // The second read's last line, in a data digit: every reply well formed, one byte wrong.
-      {"a wrong digit in a reply", 0, 0, 0, 2, 1,
-       "Reads repeated: 0, reads failed: 0\n"
-       "Differences from the first read: 1 byte(s) in 1 read(s)",
+      // In a data digit: every reply well formed, one byte wrong; the read that differs from
+      // the others is named, the first one too.
+      {"a wrong digit in the second read", 0, 0, 0, 2, 1,
+       "Differences from what most reads hold: 1 byte(s) in 1 read(s)",
        "--double-read guards a READ on such a line", ConnectLines + 2 * LinesPerRead},
+      {"a wrong digit in the first read", 0, 0, 0, 2, 1,
+       "  read 1, EEPROM 006: 1D, most reads 2D\nLine check: 3 read(s)",
+       "--double-read guards a READ on such a line", ConnectLines + 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
