@@ -7,8 +7,9 @@ namespace cli {
 
 std::vector<std::string> ChipLines(const protocol::FlashChips& chips) {
   auto chip = [](const char* which, const protocol::ChipCodes& codes) {
+    std::string text = protocol::CodesText(codes);
     return std::string(which) + " flash chip: manufacturer " +
-           protocol::CodesText(codes).replace(2, 1, ", device ");
+           text.replace(text.find(' '), 1, ", device ");
   };
   std::vector<std::string> lines{chip("Lower", chips.Lower), chip("Upper", chips.Upper)};
   if (chips.UpperHighByte) {

@@ -60,7 +60,9 @@ const char* WiringName(HighByteWiring wiring) {
 }
 
 std::string CodesText(const ChipCodes& codes) {
-  return ToHex(codes.Manufacturer, 2) + " " + ToHex(codes.Device, 4);
+  // A manufacturer code beyond a byte is a chip answering otherwise than expected: shown whole.
+  return ToHex(codes.Manufacturer, codes.Manufacturer > 0xFF ? 4 : 2) + " " +
+         ToHex(codes.Device, 4);
 }
 
 FlashChips IdentifyFlashChips(DecoLink& link) {

@@ -76,7 +76,7 @@ struct FlashChips {
   const FlashPart* Part = nullptr;
 };
 
-// "01 225B" for manufacturer 01, device 225B.
+// "01 225B" for manufacturer 01, device 225B; "0102 221C" for manufacturer 0102.
 std::string CodesText(const ChipCodes& codes);
 
 // Reads both chips' manufacturer and device codes in autoselect mode and returns them to reading

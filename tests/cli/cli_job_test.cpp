@@ -701,6 +701,16 @@ TEST(CliChipTest, NamesThePartAndChangesNothing) {
   }
 }
 
+// A chip that answers a manufacturer code beyond a byte has it shown whole, never split.
+TEST(CliChipTest, CodesShownAsTheChipsGaveThem) {
+  protocol::FlashChips chips;
+  chips.Lower = {0x0001, 0x225B};
+  chips.Upper = {0x0102, 0x221C};
+  const std::vector<std::string> lines = cli::ChipLines(chips);
+  EXPECT_EQ(lines[0], "Lower flash chip: manufacturer 01, device 225B");
+  EXPECT_EQ(lines[1], "Upper flash chip: manufacturer 0102, device 221C");
+}
+
 // verify reads every sector the file covers and compares it with what a WRITE of the file
 // leaves, names what differs, and changes nothing.
 TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
