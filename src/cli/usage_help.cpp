@@ -86,8 +86,9 @@ std::string UsageErrorText(const CLI::App& app, const CLI::Error& error) {
       what = "no subcommand";
     }
     const std::string nearest = NearestWord(word, candidates);
+    // The word meant says more than the parser can: it stands alone.
     if (!nearest.empty())
-      text += MessagePrefix + word + " is " + what + ": did you mean " + nearest + "?\n";
+      text = MessagePrefix + word + " is " + what + ": did you mean " + nearest + "?\n";
   }
   return text + MessagePrefix + "see " + (subcommand.empty() ? "" : subcommand + " ") + "--help\n";
 }

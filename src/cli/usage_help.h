@@ -17,7 +17,8 @@ std::string NearestWord(const std::string& word, const std::vector<std::string>&
 std::string RunOptionsHelp(const CLI::App& app, const std::vector<std::string>& names);
 
 // The message for a command line that did not parse: every line starts with the program's
-// prefix, and a word the parser did not know is answered with the nearest subcommand or option.
+// prefix; a word the parser did not know is answered with the nearest subcommand or option,
+// alone, in place of the parser's line.
 std::string UsageErrorText(const CLI::App& app, const CLI::Error& error);
 
 }  // namespace cli

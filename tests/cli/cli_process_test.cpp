@@ -264,11 +264,13 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       {"read --eeprom x", 2, "--port is required", ""},
       {"", 2, "A subcommand is required", ""},
       {"--port a read --eeprom x --frobnicate", 2, "--frobnicate", ""},
-      // A slip of the hand is answered with the word meant.
+      // A slip of the hand is answered with the word meant, alone: the parser's own line would
+      // only mislead ("A subcommand is required" after one was typed).
       {"--port a raed --eeprom x", 2, "pyrelink-cli: raed is no subcommand: did you mean read?",
-       ""},
+       "A subcommand is required"},
       {"--port a read --eprom x", 2,
-       "pyrelink-cli: --eprom is no option of read: did you mean --eeprom?", ""},
+       "pyrelink-cli: --eprom is no option of read: did you mean --eeprom?",
+       "were not expected"},
       {"--port a write --eeprom E.bin --no-final-chek", 2,
        "pyrelink-cli: --no-final-chek is no option of write: did you mean --no-final-check?", ""},
       {"--port a --baud 57600 read --eeprom x", 2, "57600", ""},
