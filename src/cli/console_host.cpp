@@ -45,6 +45,8 @@ void ConsoleHost::PhaseStarted(transfer::PhaseKind, uint64_t bytes, const std::s
     // The size of what the phase moves, for the throughput figure.
     phaseBytes_ = bytes;
     phaseStartMs_ = serial::MonotonicMs();
+    lastProgress_ = 0;
+    timeLeft_.reset();
   }
   if (OnPhase) OnPhase(label, true);
 }
@@ -72,6 +74,11 @@ void ConsoleHost::UpdateProgress(int32_t progress, const std::string& message) {
       std::fprintf(err_, "%sprogress %d%%\n", linePrefix_.c_str(), progress);
     return;
   }
+  DrawBar(progress);
+}
+
+void ConsoleHost::DrawBar(int32_t progress) {
+  lastProgress_ = progress;
   double seconds = static_cast<double>(serial::MonotonicMs() - phaseStartMs_) / 1000.0;
   double done = static_cast<double>(phaseBytes_) * progress / 100.0;
   double rate = seconds > 0 ? done / seconds : 0;
@@ -79,14 +86,21 @@ void ConsoleHost::UpdateProgress(int32_t progress, const std::string& message) {
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(BarWidth - filled), '-');
   char eta[32] = "--:--";
-  if (progress > 0 && seconds > 0) {
-    long left = static_cast<long>(seconds * (100 - progress) / progress);
-    std::snprintf(eta, sizeof eta, "%ld:%02ld", left / 60, left % 60);
-  }
+  std::optional<uint64_t> left = timeLeft_;
+  if (!left && progress > 0 && seconds > 0)
+    left = static_cast<uint64_t>(seconds * (100 - progress) / progress);
+  if (left) std::snprintf(eta, sizeof eta, "%lu:%02lu", static_cast<unsigned long>(*left / 60),
+                          static_cast<unsigned long>(*left % 60));
   std::fprintf(err_, "\r[%s] %3d%%  %7.1f KiB/s  ETA %s\033[K", bar.c_str(), progress,
                rate / 1024.0, eta);
   std::fflush(err_);
   barShown_ = true;
+}
+
+void ConsoleHost::ShowTimeLeft(uint64_t seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  timeLeft_ = seconds;
+  if (barOnTerminal_) DrawBar(lastProgress_);
 }
 
 void ConsoleHost::SetBarColour(uint32_t) {}

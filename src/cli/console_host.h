@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "protocol/deco_link.h"
@@ -28,6 +29,7 @@ class ConsoleHost : public protocol::StatusSink,
   void ShowStatusText(const std::string& line) override;
   void UpdateProgress(int32_t progress, const std::string& message) override;
   void SetBarColour(uint32_t colour) override;
+  void ShowTimeLeft(uint64_t seconds) override;
   void PhaseStarted(transfer::PhaseKind kind, uint64_t bytes, const std::string& label) override;
   void PhaseEnded(transfer::PhaseKind kind, const std::string& label) override;
   // The job's result says how it ended.
@@ -50,6 +52,8 @@ class ConsoleHost : public protocol::StatusSink,
  private:
   void PrintLine(const std::string& line);
   void ClearBar();
+  // The bar at progress, with throughput and time left; under mutex_.
+  void DrawBar(int32_t progress);
 
   bool assumeYes_;
   std::FILE* out_;
@@ -60,6 +64,9 @@ class ConsoleHost : public protocol::StatusSink,
   bool barShown_ = false;
   uint64_t phaseBytes_ = 0;
   uint64_t phaseStartMs_ = 0;
+  int32_t lastProgress_ = 0;
+  // The job's estimate for the phase; until it gives one, the share of the phase done.
+  std::optional<uint64_t> timeLeft_;
 };
 
 }  // namespace cli

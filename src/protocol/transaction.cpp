@@ -15,6 +15,11 @@ ReplyBudget ReplyBudgetOf(const DecoLink& link, int timeoutFactor) {
   return ReplyBudget{FirstByteTimeoutFactor * replyMs, replyMs + wireMs};
 }
 
+double CharacterMs(const DecoLink& link) {
+  constexpr int64_t Characters = 100000;  // enough for the figure's precision in whole ms
+  return static_cast<double>(serial::WireTimeMs(Characters, link.Speed())) / Characters;
+}
+
 std::string SendCommand(DecoLink& link, const std::string& command, int timeoutFactor) {
   link.SendLine(command);
   const ReplyBudget budget = ReplyBudgetOf(link, timeoutFactor);

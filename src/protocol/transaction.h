@@ -33,6 +33,9 @@ struct ReplyBudget {
 // that a deco that trickles bytes without a CR cannot hold the caller.
 ReplyBudget ReplyBudgetOf(const DecoLink& link, int timeoutFactor);
 
+// The wire time of one character at the link's speed, in ms.
+double CharacterMs(const DecoLink& link);
+
 // A log line for the deco's owner.
 void PostStatus(DecoLink& link, const std::string& text);
 // A pause of whole seconds on the link's clock.

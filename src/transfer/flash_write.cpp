@@ -60,6 +60,9 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
   const uint64_t lineWords = plan_.SkipBlankWords ? NonBlankWords(plan, fileName) : plan.Words;
   Phase phase = StartPhase(kind, lineWords * 4,
                            "Write " + protocol::BareFileName(fileName) + " to deco ...");
+  phase.work.Plan(WorkKind::Erase, plan.Sectors.size());
+  phase.work.Plan(WorkKind::Word, lineWords);
+  uint64_t erasesDone = 0;
   flashWriteActive_ = true;
   // However the pass ends, the front ends stop wording their questions for a flash write.
   ScopeExit writeEnds([this] { flashWriteActive_ = false; });
@@ -93,11 +96,13 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
   auto settle = [&](int s) {
     if (!plan_.ErasePoll) {
       protocol::WaitSeconds(link_, EraseWaitSeconds);
-      return true;
+    } else {
+      const std::optional<uint32_t> ms = protocol::WaitSectorErased(link_, s, stop_);
+      if (!ms) return false;
+      Record([&](JobResult& result) { result.Passes.back().EraseTimes.push_back({s, *ms}); });
     }
-    const std::optional<uint32_t> ms = protocol::WaitSectorErased(link_, s, stop_);
-    if (!ms) return false;
-    Record([&](JobResult& result) { result.Passes.back().EraseTimes.push_back({s, *ms}); });
+    // The bar does not move while sectors erase; the time left does.
+    ShowTimeLeft(phase, WorkKind::Erase, ++erasesDone);
     return true;
   };
   auto written = [&](int s) {

@@ -28,6 +28,9 @@ class TransferHost {
   // Runs on the owner's thread while the worker waits: progress >= 0 moves the bar and its
   // label; a non-empty message becomes a new last log line.
   virtual void UpdateProgress(int32_t progress, const std::string& message) = 0;
+  // How long the phase begun last has still to run, from the work left by kind; before the
+  // progress it goes with.
+  virtual void ShowTimeLeft(uint64_t /*seconds*/) {}
   virtual void SetBarColour(uint32_t colour) = 0;
   // Posted: the worker does not wait for it.
   virtual void PostWorkerDone() = 0;

@@ -90,14 +90,29 @@ void TransferJob::UpdateProgress() {
   host_.UpdateProgress(FProgress, FMessage);
 }
 
+namespace {
+bool WritesFlash(PhaseKind kind) { return kind == PhaseKind::WriteFlash || kind == PhaseKind::Rewrite; }
+}  // namespace
+
 void TransferJob::ShowProgress(Phase& phase, uint64_t done, uint64_t total) {
   int32_t percent = PercentOf(done, total);
   FProgress = percent;
+  // A write counts words; a read counts what its caller counts, in blocks for the estimate.
+  if (WritesFlash(phase.kind))
+    phase.work.Done(WorkKind::Word, done, protocol::ClockReading(link_));
+  else if (total > 0)
+    phase.work.Done(WorkKind::Block, done * phase.blocks / total, protocol::ClockReading(link_));
   if (percent > phase.lastShown) {
+    host_.ShowTimeLeft(phase.work.SecondsLeft());
     FMessage.clear();
     UpdateProgress();
     phase.lastShown = percent;
   }
+}
+
+void TransferJob::ShowTimeLeft(Phase& phase, WorkKind kind, uint64_t done) {
+  phase.work.Done(kind, done, protocol::ClockReading(link_));
+  host_.ShowTimeLeft(phase.work.SecondsLeft());
 }
 
 TransferJob::Phase TransferJob::StartPhase(PhaseKind kind, uint64_t bytes,
@@ -107,7 +122,15 @@ TransferJob::Phase TransferJob::StartPhase(PhaseKind kind, uint64_t bytes,
   host_.SetBarColour(Colours[static_cast<int>(kind)]);
   protocol::PostStatus(link_, startText);
   host_.PhaseStarted(kind, bytes, startText);
-  return Phase{kind, startText, -1, protocol::ClockReading(link_)};
+  const uint64_t now = protocol::ClockReading(link_);
+  Phase phase{kind, startText, -1, now, 0,
+              TimeLeft(protocol::CharacterMs(link_), plan_.ErasePoll, plan_.FastProgram)};
+  phase.work.Start(now);
+  if (!WritesFlash(kind)) {
+    phase.blocks = (bytes + protocol::ReadBlockBytes - 1) / protocol::ReadBlockBytes;
+    phase.work.Plan(WorkKind::Block, phase.blocks);
+  }
+  return phase;
 }
 
 void TransferJob::FinishPhase(const Phase& phase) {

@@ -15,6 +15,7 @@
 #include "protocol/stop_token.h"
 #include "transfer/job_plan.h"
 #include "transfer/job_results.h"
+#include "transfer/time_left.h"
 #include "transfer/transfer_host.h"
 
 namespace transfer {
@@ -46,6 +47,8 @@ class TransferJob {
     std::string startText;
     int32_t lastShown = -1;
     uint64_t start = 0;
+    uint64_t blocks = 0;  // a read's
+    TimeLeft work;  // a read's blocks are planned by StartPhase, a write's by the writer
   };
   // Posts the phase's start line and tells the host.
   Phase StartPhase(PhaseKind kind, uint64_t bytes, const std::string& startText);
@@ -91,6 +94,8 @@ class TransferJob {
 
   void UpdateProgress();
   void ShowProgress(Phase& phase, uint64_t done, uint64_t total);
+  // Tells the host the time the phase has left, after work of kind came to done units.
+  void ShowTimeLeft(Phase& phase, WorkKind kind, uint64_t done);
   void FinishPhase(const Phase& phase);
   void NoteShortfall(const std::string& reason);
   template <typename Change>
