@@ -2,6 +2,8 @@
 
 #include "protocol/transaction.h"
 #include "serial/block_serial.h"
+#include "serial/line_trace.h"
+#include "serial/tracing_backend.h"
 
 namespace protocol {
 
@@ -23,8 +25,10 @@ serial::TBlockSerial& DecoLink::Port() {
 }
 
 void DecoLink::Open(const std::string& portName, int32_t baud) {
-  port_ = nextBackend_ ? std::make_unique<serial::TBlockSerial>(std::move(nextBackend_))
-                      : std::make_unique<serial::TBlockSerial>();
+  std::unique_ptr<serial::PortBackend> backend =
+      nextBackend_ ? std::move(nextBackend_) : serial::MakePortBackend();
+  if (trace_) backend = serial::MakeTracingBackend(std::move(backend), trace_);
+  port_ = std::make_unique<serial::TBlockSerial>(std::move(backend));
   port_->RaiseErrors(true);
   port_->SetTimeSource([this] { return clock_.load()->LineNowMs(); });
   if (counter_) CountCharacters(counter_);
@@ -40,6 +44,12 @@ void DecoLink::Open(const std::string& portName, int32_t baud) {
 
 void DecoLink::UseBackend(std::unique_ptr<serial::PortBackend> backend) {
   nextBackend_ = std::move(backend);
+}
+
+void DecoLink::TraceTo(std::shared_ptr<serial::LineTrace> trace) { trace_ = std::move(trace); }
+
+void DecoLink::Mark(const std::string& kind, const std::string& text) const {
+  if (trace_) trace_->Event("mark", kind + (text.empty() ? "" : " " + text));
 }
 
 void DecoLink::SetSpeed(int32_t baud) {

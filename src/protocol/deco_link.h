@@ -15,6 +15,7 @@
 #include "protocol/clock.h"
 
 namespace serial {
+class LineTrace;
 class PortBackend;
 class TBlockSerial;
 }
@@ -71,6 +72,10 @@ class DecoLink {
   // The system's side of the next open: a scripted device instead of the operating system's
   // port, for a fuzz target that plays the deco.
   void UseBackend(std::unique_ptr<serial::PortBackend> backend);
+  // Every later open's line goes into trace too (shared by the links of one run); null: none.
+  void TraceTo(std::shared_ptr<serial::LineTrace> trace);
+  // A marker of the tool's own in the trace (job, status, retry, resync); nothing without one.
+  void Mark(const std::string& kind, const std::string& text) const;
   // The same line format at another speed.
   void SetSpeed(int32_t baud);
   // The line speed in baud; 0 while closed.
@@ -127,13 +132,20 @@ class DecoLink {
   void SetReadPolicy(const ReadPolicy& policy);
   ReadPolicy Policy() const;
   ReadCounters Counts() const;
-  void CountRetry() { ++retries_; }
-  void CountReread() { ++rereads_; }
+  void CountRetry() {
+    ++retries_;
+    Mark("retry", "");
+  }
+  void CountReread() {
+    ++rereads_;
+    Mark("reread", "");
+  }
 
  private:
   serial::TBlockSerial& Port();
 
   std::unique_ptr<serial::PortBackend> nextBackend_;
+  std::shared_ptr<serial::LineTrace> trace_;
   std::unique_ptr<serial::TBlockSerial> port_;
   std::string devicePath_;
   std::function<void(uint64_t)> counter_;

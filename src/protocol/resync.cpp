@@ -71,6 +71,7 @@ ResyncResult Resynchronise(DecoLink& link, const std::string& failedCommand) {
     link.SendLine(probe);
   };
 
+  link.Mark("resync", failedCommand.empty() ? "" : "after " + failedCommand);
   link.DiscardStaleInput();
   sendProbe();
   for (;;) {

@@ -30,6 +30,7 @@ std::string SendCommand(DecoLink& link, const std::string& command, int timeoutF
 
 void PostStatus(DecoLink& link, const std::string& text) {
   link.SetStatusText(text);
+  link.Mark("status", text);
   if (StatusSink* sink = link.Sink()) sink->ShowStatusText(text);
 }
 

@@ -1,0 +1,106 @@
+#include "serial/tracing_backend.h"
+
+#include <string>
+
+#include "serial/serial_error.h"
+
+namespace serial {
+
+namespace {
+
+std::string LineErrorNames(uint32_t flags) {
+  std::string names;
+  auto add = [&](uint32_t flag, const char* name) {
+    if (!(flags & flag)) return;
+    if (!names.empty()) names += ' ';
+    names += name;
+  };
+  add(LineErrRxOver, "input-overflow");
+  add(LineErrOverrun, "overrun");
+  add(LineErrParity, "parity");
+  add(LineErrFrame, "framing");
+  add(LineErrTxFull, "output-full");
+  return names;
+}
+
+std::string Outcome(int code) {
+  return code == 0 ? "" : " failed: " + GetErrorDesc(code);
+}
+
+class TracingBackend : public PortBackend {
+ public:
+  TracingBackend(std::unique_ptr<PortBackend> inner, std::shared_ptr<LineTrace> trace)
+      : inner_(std::move(inner)), trace_(std::move(trace)) {}
+
+  int Open(const std::string& path) override {
+    const int code = inner_->Open(path);
+    trace_->Event("open", path + Outcome(code));
+    return code;
+  }
+  void Close() override {
+    inner_->Close();
+    trace_->Event("close", "");
+  }
+  intptr_t NativeHandle() const override { return inner_->NativeHandle(); }
+  int SetQueueSizes(int32_t inputSize) override { return inner_->SetQueueSizes(inputSize); }
+  int Apply(const LineSettingsRecord& settings) override {
+    const int code = inner_->Apply(settings);
+    static const char Parities[] = "NOEMS";
+    const char parity = settings.Parity < 5 ? Parities[settings.Parity] : '?';
+    trace_->Event("speed", std::to_string(settings.BaudRate) + " " +
+                               std::to_string(settings.DataBits) + parity +
+                               (settings.StopBits == 0 ? "1" : "2") + Outcome(code));
+    return code;
+  }
+  int Fetch(LineSettingsRecord& settings) override { return inner_->Fetch(settings); }
+  int QueueCounts(uint32_t& inputCount, uint32_t& outputCount, uint32_t& lineErrors) override {
+    const int code = inner_->QueueCounts(inputCount, outputCount, lineErrors);
+    if (code == 0 && lineErrors != 0) trace_->Event("error", LineErrorNames(lineErrors));
+    return code;
+  }
+  int Read(uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
+    const int code = inner_->Read(buffer, count, timeoutMs, done);
+    if (done > 0) trace_->Bytes("recv", buffer, static_cast<size_t>(done));
+    if (code != 0 && code != ErrTimeout) trace_->Event("error", "read" + Outcome(code));
+    return code;
+  }
+  int Write(const uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
+    const int code = inner_->Write(buffer, count, timeoutMs, done);
+    if (done > 0) trace_->Bytes("send", buffer, static_cast<size_t>(done));
+    if (code != 0) trace_->Event("error", "write" + Outcome(code));
+    return code;
+  }
+  int WaitEvent(uint32_t mask, int32_t timeoutMs, bool& happened) override {
+    return inner_->WaitEvent(mask, timeoutMs, happened);
+  }
+  int Purge(uint32_t flags) override {
+    const int code = inner_->Purge(flags);
+    std::string what;
+    if (flags & (PurgeRxAbort | PurgeRxClear)) what = "input";
+    if (flags & (PurgeTxAbort | PurgeTxClear)) {
+      if (!what.empty()) what += ' ';
+      what += "output";
+    }
+    trace_->Event("purge", what + Outcome(code));
+    return code;
+  }
+  int Drain(int32_t timeoutMs) override { return inner_->Drain(timeoutMs); }
+  void SetDtr(bool on) override { inner_->SetDtr(on); }
+  void SetRts(bool on) override { inner_->SetRts(on); }
+  int ModemStatus(uint32_t& status) override { return inner_->ModemStatus(status); }
+  int SetBreak(bool on) override { return inner_->SetBreak(on); }
+  std::string LatencyNote() const override { return inner_->LatencyNote(); }
+
+ private:
+  std::unique_ptr<PortBackend> inner_;
+  std::shared_ptr<LineTrace> trace_;
+};
+
+}  // namespace
+
+std::unique_ptr<PortBackend> MakeTracingBackend(std::unique_ptr<PortBackend> inner,
+                                                std::shared_ptr<LineTrace> trace) {
+  return std::make_unique<TracingBackend>(std::move(inner), std::move(trace));
+}
+
+}  // namespace serial
