@@ -71,10 +71,15 @@ transfer::HeldFile SetAside(const std::string& file, const std::string& wanted) 
   std::ofstream out(aside.Name(), std::ios::binary | std::ios::trunc);
   out.write(dump.data(), static_cast<std::streamsize>(dump.size()));
   out.close();
-  const transfer::LeftFile left = out ? transfer::RemoveUnlessHeld(wanted) : transfer::LeftFile::Held;
+  if (!out) {
+    const int why = errno;
+    std::filesystem::remove(aside.Name(), error);
+    throw protocol::EFileError("Cannot write", aside.Name(), why);
+  }
+  const transfer::LeftFile left = transfer::RemoveUnlessHeld(wanted);
   if (left == transfer::LeftFile::Removed) return aside;
   std::filesystem::remove(aside.Name(), error);
-  if (!out) throw protocol::EFileError("Cannot write", aside.Name(), errno);
+  if (left == transfer::LeftFile::None) return {};
   throw protocol::EFileError("Cannot read into", file, "another run is writing " + wanted + " now");
 }
 
