@@ -155,7 +155,8 @@ void ReadDumps::DropEarlier(ConsoleHost& host) {
   std::error_code error;
   std::filesystem::remove(earlier_.Name(), error);
   host.AddLogLine(error ? "Cannot remove " + earlier_.Name() + ": " + error.message()
-                        : "Removed " + earlier_.Name() + " (" + selection_.*FlashDump(selection_)->File + PartialSuffix +
+                        : "Removed " + earlier_.Name() + " (" +
+                              selection_.*FlashDump(selection_)->File + PartialSuffix +
                               ", left by an earlier READ): this READ has read the flash.");
   earlier_ = {};
 }
@@ -169,10 +170,11 @@ void ReadDumps::PutEarlierBack(ConsoleHost& host) {
     error = std::make_error_code(std::errc::file_exists);
   else
     std::filesystem::rename(earlier_.Name(), wanted, error);
-  host.Tell(error ? "this READ read nothing of the flash; " + wanted + ", left by an earlier READ, "
-                    "is in " + earlier_.Name() + " (cannot rename it back: " + error.message() + ")"
-                  : "this READ read nothing of the flash: " + wanted + ", left by an earlier READ, "
-                    "is kept");
+  const std::string earlier =
+      "this READ read nothing of the flash: " + wanted + ", left by an earlier READ, is ";
+  host.Tell(error ? earlier + "in " + earlier_.Name() +
+                        " (cannot rename it back: " + error.message() + ")"
+                  : earlier + "kept");
   earlier_ = {};
 }
 

@@ -22,8 +22,7 @@ namespace {
 
 // Enough to see the pattern of a difference without burying the summary.
 constexpr size_t ExamplesPerSector = 4;
-constexpr const char* NeverTheSame =
-    "read otherwise each time: trouble on the line, not compared";
+constexpr const char* NeverTheSame = "read otherwise each time: trouble on the line, not compared";
 
 struct FileToVerify {
   std::string name;

@@ -42,14 +42,14 @@ void TransferJob::DropIncompleteBackup(const std::string& why) {
   const std::string folder = backupFolder_;
   backupFolder_.clear();
   Record([&](JobResult& result) {
-    std::erase_if(result.MadeFiles, [](const MadeFile& made) {
-      return made.Role.rfind(MadeBackupPrefix, 0) == 0;
-    });
+    std::erase_if(result.MadeFiles,
+                  [](const MadeFile& made) { return made.Role.rfind(MadeBackupPrefix, 0) == 0; });
     result.BackupFolder.clear();
     result.BackupNotMade = why;
     if (error)
-      result.BackupNotMade += "; what was read of it is left in " + folder + ", which could not be "
-                              "removed (" + error.message() + "): it is no backup";
+      result.BackupNotMade += "; what was read of it is left in " + folder +
+                              ", which could not be removed (" + error.message() +
+                              "): it is no backup";
   });
 }
 

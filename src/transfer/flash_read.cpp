@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "protocol/hex_codec.h"
@@ -56,8 +57,9 @@ std::fstream TransferJob::OpenToResume(const std::string& fileName, int32_t firs
   if (error) throw protocol::EFileError("Cannot shorten", fileName, error.message());
   const std::string held = protocol::ReadWholeFile(fileName, static_cast<int64_t>(kept));
   if (held.size() != kept)
-    throw protocol::EFileError("Cannot read", fileName,
-                               "it is shorter than its " + std::to_string(firstBlock) + " block(s)");
+    throw protocol::EFileError(
+        "Cannot read", fileName,
+        "it is shorter than its " + std::to_string(firstBlock) + " block(s)");
   // Another deco's flash, or a flash changed since (a WRITE between the READs), would be joined
   // to this one's unseen.
   const std::vector<BlockToCompare> blocks = BlocksToCompare(held);
@@ -65,9 +67,8 @@ std::fstream TransferJob::OpenToResume(const std::string& fileName, int32_t firs
   for (const BlockToCompare& block : blocks) {
     const uint32_t address = protocol::FlashBase + static_cast<uint32_t>(block.Offset);
     protocol::ReadFlashBlock(link_, address, read);
-    if (held.compare(block.Offset, sizeof read, reinterpret_cast<const char*>(read), sizeof read) ==
-        0)
-      continue;
+    const std::string_view again(reinterpret_cast<const char*>(read), sizeof read);
+    if (held.compare(block.Offset, again.size(), again) == 0) continue;
     Record([](JobResult& result) { result.ResumeRefused = true; });
     throw std::runtime_error("Cannot resume " + fileName + ": the deco's flash block at " +
                              protocol::ToHex(address, 8) + " (sector " +
@@ -79,7 +80,8 @@ std::fstream TransferJob::OpenToResume(const std::string& fileName, int32_t firs
   if (!file) throw protocol::EFileError("Cannot open", fileName, errno);
   file.seekp(static_cast<std::streamoff>(kept));
   protocol::PostStatus(link_, "Resume: " + protocol::BareFileName(fileName) + " holds " +
-                                  std::to_string(firstBlock) + " block(s); a block of each of its " +
+                                  std::to_string(firstBlock) +
+                                  " block(s); a block of each of its " +
                                   std::to_string(blocks.back().Sector + 1) +
                                   " sector(s) and the last block read the same from the deco.");
   return file;
