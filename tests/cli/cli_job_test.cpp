@@ -947,18 +947,20 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
     bool flashVerified;
     bool eepromVerified;
     bool finalCheck;
-    bool flashOptions;  // --skip-blank-words --erase-poll --fast-program
+    bool flashOptions;  // --skip-blank-words --erase-poll --fast-program, and --double-read
     const char* command;  // what follows "write"
   } rows[] = {
       {"nothing verified", false, false, true, true,
-       "--firmware Fw.bin --eeprom E.bin --skip-blank-words --erase-poll --fast-program --method "
-       "diff --yes"},
-      // Without flash to write its options go, and the final check may be left out again.
+       "--firmware Fw.bin --eeprom E.bin --skip-blank-words --double-read --erase-poll "
+       "--fast-program --method diff --yes"},
+      // Without flash to write its options go, and the final check may be left out again; the
+      // backup's double read stays.
       {"the flash verified", true, false, false, true,
-       "--eeprom E.bin --no-final-check --method diff --yes"},
+       "--eeprom E.bin --no-final-check --double-read --method diff --yes"},
       // The flash's options need the final check after a WRITE by Different blocks.
       {"the EEPROM verified", false, true, false, true,
-       "--firmware Fw.bin --skip-blank-words --erase-poll --fast-program --method diff --yes"},
+       "--firmware Fw.bin --skip-blank-words --double-read --erase-poll --fast-program --method "
+       "diff --yes"},
       {"the EEPROM verified, no flash options", false, true, false, false,
        "--firmware Fw.bin --no-final-check --method diff --yes"},
       // A stop after the final check: a WRITE names at least one memory.
@@ -978,6 +980,7 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
     options.backup = true;  // as the command line sets it
     options.finalCheck = row.finalCheck;
     options.skipBlankWords = options.erasePoll = options.fastProgram = row.flashOptions;
+    options.doubleRead = row.flashOptions;
     options.selection.Firmware = options.selection.Eeprom = true;
     transfer::VerifiedMemories verified;
     verified.Flash = row.flashVerified;
