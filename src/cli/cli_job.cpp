@@ -254,6 +254,7 @@ transfer::JobPlan JobRun::Plan() {
   plan.SkipBlankWords = options_.skipBlankWords && writesFlash_;
   plan.FinalCheck = options_.finalCheck;
   if (options_.backup) plan.BackupFolder = names_.BackupFolderName;
+  plan.BackupDoubleRead = options_.doubleRead;
   if (plan.ChannelMerged)
     outcome_.MadeFiles.push_back({transfer::MadeMergedImage, plan.MergedFileName});
   plan.ErasePoll = options_.erasePoll && writesFlash_;
@@ -301,6 +302,7 @@ int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
   outcome_.MadeFiles.insert(outcome_.MadeFiles.end(), result.MadeFiles.begin(),
                             result.MadeFiles.end());
   outcome_.BackupFolder = result.BackupFolder;
+  outcome_.BackupNotMade = result.BackupNotMade;
   writeBegun_ = result.WriteBegun;
   outcome_.Complete = result.ReadInFull;
   outcome_.ResumeRefused = result.ResumeRefused;
@@ -337,7 +339,7 @@ void JobRun::PutDumpsInPlace() {
   if (options_.doubleRead)
     host_.AddLogLine("Double read: every block read twice and equal; " +
                      std::to_string(outcome_.Rereads) + " more read(s) to settle.");
-  dumps_->NameComplete(selection_);
+  dumps_->NameComplete(selection_, host_);
   outcome_.Written = selection_;
   outcome_.Complete = selection_;
   if (options_.checksums) WriteChecksums(selection_, host_);
@@ -347,7 +349,7 @@ void JobRun::PutCompleteDumpsInPlace() {
   const transfer::JobSelection complete = outcome_.Complete;
   outcome_.Complete = transfer::JobSelection{};
   try {
-    for (const std::string& named : dumps_->NameComplete(complete))
+    for (const std::string& named : dumps_->NameComplete(complete, host_))
       host_.Tell("the READ did not finish, but " + named + " was read in full and is in place");
   } catch (const std::exception& failure) {
     host_.Tell(failure.what());
@@ -394,6 +396,8 @@ void JobRun::NameFilesMade() {
     host_.AddLogLine("Made " + made.Name + " (" + made.Role + ").");
   if (!outcome_.BackupFolder.empty())
     host_.AddLogLine("Backup of the deco before this WRITE: " + outcome_.BackupFolder + ".");
+  if (!outcome_.BackupNotMade.empty())
+    host_.AddLogLine("No backup of the deco was made: " + outcome_.BackupNotMade + ".");
 }
 
 }  // namespace

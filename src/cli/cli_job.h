@@ -18,6 +18,8 @@ namespace cli {
 inline constexpr int ExitDone = 0;
 inline constexpr int ExitJobFailed = 1;
 inline constexpr int ExitUsage = 2;
+// `verify`: a read that never came the same twice, and no difference proven.
+inline constexpr int ExitLineTrouble = 3;
 inline constexpr int ExitAborted = 130;
 
 struct JobOptions {

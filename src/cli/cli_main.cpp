@@ -147,6 +147,9 @@ int main(int argc, char** argv) {
                   "Do not read the EEPROM and the flash about to change before writing (for a "
                   "line of identical decos)")
       ->excludes(backupDir);
+  write->add_flag("--double-read", options.doubleRead,
+                  "Read every block of the backup twice and take it when both agree (up to three "
+                  "more reads), as a READ does");
   write->footer(
       "Example: pyrelink-cli --port COM1 --baud 38400 write --eeprom E.bin --method safe\n"
       "Example: pyrelink-cli --port /dev/ttyUSB0 write --firmware Fw.bin --fast");

@@ -16,6 +16,8 @@ namespace cli {
 namespace {
 
 constexpr const char* PartialSuffix = ".partial";
+// Where a new READ keeps the flash dump an earlier one left, until it has read the flash itself.
+constexpr const char* EarlierSuffix = ".earlier";
 
 // The memory whose dump is read from the flash: the firmware, or the channel list alone.
 const transfer::Memory* FlashDump(const transfer::JobSelection& selection) {
@@ -55,6 +57,32 @@ int32_t KeepToResume(const transfer::Memory& memory, const std::string& file,
   return blocks;
 }
 
+// Sets aside the flash dump an ended READ left (wanted) when a resume could go on with it: held
+// under wanted.earlier (or the next free name) until the new READ has read the flash. Answers an
+// empty hold when there is no such dump; the caller then claims wanted as usual.
+transfer::HeldFile SetAside(const std::string& file, const std::string& wanted) {
+  std::error_code error;
+  if (!std::filesystem::exists(wanted, error) ||
+      protocol::FileSize64(wanted) < protocol::ReadBlockBytes)
+    return {};
+  const std::string dump = protocol::ReadWholeFile(wanted, protocol::FileSize64(wanted));
+  // Written aside first: the dump is never only in memory.
+  transfer::HeldFile aside = transfer::ClaimHeldFile(wanted + EarlierSuffix);
+  std::ofstream out(aside.Name(), std::ios::binary | std::ios::trunc);
+  out.write(dump.data(), static_cast<std::streamsize>(dump.size()));
+  out.close();
+  if (!out) {
+    const int why = errno;
+    std::filesystem::remove(aside.Name(), error);
+    throw protocol::EFileError("Cannot write", aside.Name(), why);
+  }
+  const transfer::LeftFile left = transfer::RemoveUnlessHeld(wanted);
+  if (left == transfer::LeftFile::Removed) return aside;
+  std::filesystem::remove(aside.Name(), error);
+  if (left == transfer::LeftFile::None) return {};
+  throw protocol::EFileError("Cannot read into", file, "another run is writing " + wanted + " now");
+}
+
 }  // namespace
 
 ReadDumps::ReadDumps(const transfer::JobSelection& selection)
@@ -72,6 +100,12 @@ bool ReadDumps::Claim(ConsoleHost& host, std::string& error, bool resume) {
         file = wanted;
         continue;
       }
+      if (&memory == flashDump) {
+        earlier_ = SetAside(file, wanted);
+        if (!earlier_.Name().empty())
+          host.AddLogLine(wanted + ", left by an earlier READ, is kept as " + earlier_.Name() +
+                          " until this READ has read the flash.");
+      }
       transfer::LeftFile left = transfer::RemoveUnlessHeld(wanted);
       if (left == transfer::LeftFile::Held)
         throw protocol::EFileError("Cannot read into", file,
@@ -88,8 +122,9 @@ bool ReadDumps::Claim(ConsoleHost& host, std::string& error, bool resume) {
       std::filesystem::remove(own.Name(), ignored);
     }
     held_.clear();
-    // The kept dump of a resumed READ stays for the next try.
+    // The kept dump of a resumed READ stays for the next try, and so does an earlier one.
     resumed_.Release();
+    PutEarlierBack(host);
     partial_ = selection_;
     resumeBlocks_ = 0;
     error = failure.what();
@@ -99,7 +134,8 @@ bool ReadDumps::Claim(ConsoleHost& host, std::string& error, bool resume) {
   return true;
 }
 
-std::vector<std::string> ReadDumps::NameComplete(const transfer::JobSelection& complete) const {
+std::vector<std::string> ReadDumps::NameComplete(const transfer::JobSelection& complete,
+                                                 ConsoleHost& host) {
   std::vector<std::string> named;
   for (const transfer::Memory& memory : transfer::Memories) {
     if (!(selection_.*memory.Ticked) || !(complete.*memory.Ticked)) continue;
@@ -109,8 +145,37 @@ std::vector<std::string> ReadDumps::NameComplete(const transfer::JobSelection& c
     std::filesystem::rename(from, to, error);
     if (error) throw protocol::EFileError("Cannot rename", from, error.message());
     named.push_back(to);
+    if (&memory == FlashDump(selection_)) DropEarlier(host);
   }
   return named;
+}
+
+void ReadDumps::DropEarlier(ConsoleHost& host) {
+  if (earlier_.Name().empty()) return;
+  std::error_code error;
+  std::filesystem::remove(earlier_.Name(), error);
+  host.AddLogLine(error ? "Cannot remove " + earlier_.Name() + ": " + error.message()
+                        : "Removed " + earlier_.Name() + " (" +
+                              selection_.*FlashDump(selection_)->File + PartialSuffix +
+                              ", left by an earlier READ): this READ has read the flash.");
+  earlier_ = {};
+}
+
+void ReadDumps::PutEarlierBack(ConsoleHost& host) {
+  if (earlier_.Name().empty()) return;
+  const std::string wanted = selection_.*FlashDump(selection_)->File + PartialSuffix;
+  std::error_code error;
+  // This READ's own dump there, empty, is gone by now; another run's is not replaced.
+  if (std::filesystem::exists(wanted, error))
+    error = std::make_error_code(std::errc::file_exists);
+  else
+    std::filesystem::rename(earlier_.Name(), wanted, error);
+  const std::string earlier =
+      "this READ read nothing of the flash: " + wanted + ", left by an earlier READ, is ";
+  host.Tell(error ? earlier + "in " + earlier_.Name() +
+                        " (cannot rename it back: " + error.message() + ")"
+                  : earlier + "kept");
+  earlier_ = {};
 }
 
 bool ReadDumps::FlashDumpResumable() const {
@@ -122,7 +187,8 @@ bool ReadDumps::FlashDumpResumable() const {
          protocol::FileSize64(partial) >= protocol::ReadBlockBytes;
 }
 
-void ReadDumps::TellWhereTheyAre(ConsoleHost& host) const {
+void ReadDumps::TellWhereTheyAre(ConsoleHost& host) {
+  const bool flashRead = FlashDumpResumable();
   std::vector<std::string> from = transfer::TickedFiles(partial_);
   std::vector<std::string> to = transfer::TickedFiles(selection_);
   for (size_t i = 0; i < to.size(); ++i) {
@@ -134,6 +200,11 @@ void ReadDumps::TellWhereTheyAre(ConsoleHost& host) const {
     }
     host.Tell("the READ did not finish: " + to[i] + " is unchanged; what was read is in " +
               from[i]);
+  }
+  if (flashRead) {
+    DropEarlier(host);
+  } else {
+    PutEarlierBack(host);
   }
 }
 

@@ -2,8 +2,10 @@
 // name only when complete, so that a READ that fails never leaves a shortened dump under the
 // name of a good one. Each partial file is created afresh and held until it is renamed or
 // cleared away; one an ended run left goes first, one a live run holds refuses the READ (before
-// the deco is asked anything): both runs would mean the same dump. A resumed READ keeps the
-// whole blocks of its flash dump's partial file instead and goes on after them.
+// the deco is asked anything): both runs would mean the same dump. A flash dump's partial file a
+// resume could go on with is only set aside (FILE.partial.earlier) until the new READ has read
+// the flash, and put back when it has not. A resumed READ keeps the whole blocks of its flash
+// dump's partial file instead and goes on after them.
 #pragma once
 
 #include <cstdint>
@@ -29,23 +31,30 @@ class ReadDumps {
   // The whole blocks a resumed READ keeps of its flash dump; 0 when it reads it all.
   int32_t ResumeBlocks() const { return resumeBlocks_; }
   // Gives each dump read in full (by complete's check boxes) its own name, and answers those
-  // names; EFileError when a rename fails.
-  std::vector<std::string> NameComplete(const transfer::JobSelection& complete) const;
-  // After a READ that did not finish: where its data is, and no empty partial file left behind.
-  void TellWhereTheyAre(ConsoleHost& host) const;
+  // names (a flash dump's replaces the earlier partial one); EFileError when a rename fails.
+  std::vector<std::string> NameComplete(const transfer::JobSelection& complete, ConsoleHost& host);
+  // After a READ that did not finish: where its data is, and no empty partial file left behind;
+  // the earlier flash dump set aside goes when this READ read the flash, or else is put back.
+  void TellWhereTheyAre(ConsoleHost& host);
   // Whether the flash dump's partial file holds a whole block a resumed READ could keep.
   bool FlashDumpResumable() const;
   // The partial files are no longer held (they stay as they are).
   void Release() {
     held_.clear();
     resumed_.Release();
+    earlier_.Release();
   }
 
  private:
+  // The earlier flash dump set aside: removed, named in the log; or put back as FILE.partial.
+  void DropEarlier(ConsoleHost& host);
+  void PutEarlierBack(ConsoleHost& host);
+
   const transfer::JobSelection selection_;
   transfer::JobSelection partial_;
   std::vector<transfer::HeldFile> held_;  // made afresh by this run
   transfer::HeldFile resumed_;             // a resumed READ's flash dump
+  transfer::HeldFile earlier_;             // the flash dump an ended READ left, set aside
   int32_t resumeBlocks_ = 0;
 };
 

@@ -117,6 +117,7 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
     run["made_files"] = made;
     run["backup"] = outcome.BackupFolder.empty() ? nlohmann::json(nullptr)
                                                  : nlohmann::json(outcome.BackupFolder);
+    if (!outcome.BackupNotMade.empty()) run["backup_not_made"] = outcome.BackupNotMade;
   }
   if (options.resume && !options.write) run["resumed_blocks"] = outcome.ResumedBlocks;
 

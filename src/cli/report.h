@@ -41,6 +41,7 @@ struct JobOutcome {
   // The files a WRITE made for itself (merged image, read-back, backup), and its backup folder.
   std::vector<transfer::MadeFile> MadeFiles;
   std::string BackupFolder;
+  std::string BackupNotMade;  // why a backup asked for is not there
 };
 
 // One port's run, an entry of the report's "runs".

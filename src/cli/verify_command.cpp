@@ -4,8 +4,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "cli/cli_connect.h"
+#include "protocol/block_read.h"
 #include "protocol/eeprom_transfer.h"
 #include "protocol/flash_chips.h"
 #include "protocol/flash_map.h"
@@ -20,12 +22,29 @@ namespace {
 
 // Enough to see the pattern of a difference without burying the summary.
 constexpr size_t ExamplesPerSector = 4;
+constexpr const char* NeverTheSame = "read otherwise each time: trouble on the line, not compared";
 
 struct FileToVerify {
   std::string name;
   int64_t bytes;
   bool flash;
 };
+
+// A read that differs from the file is read again until a read agrees with an earlier one (the
+// differing one among them), which then stands for what the deco holds; false when none agree:
+// the line, not the deco, gave the difference. One changed digit on the line is no difference.
+bool ReadUntilTwoAgree(std::string& first, const std::function<std::string()>& readAgain) {
+  std::vector<std::string> reads{first};
+  while (reads.size() < 2 + protocol::DoubleReadExtraReads) {
+    std::string again = readAgain();
+    if (std::find(reads.begin(), reads.end(), again) != reads.end()) {
+      first = std::move(again);
+      return true;
+    }
+    reads.push_back(std::move(again));
+  }
+  return false;
+}
 
 uint32_t WordAt(const uint8_t* bytes) {
   return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
@@ -46,9 +65,12 @@ std::string FileRefusal(const FileToVerify& file) {
 
 // The sectors of the flash image that differ from what a WRITE of it leaves; stopped tells that
 // Ctrl-C ended the reading.
+// Ctrl-C ended the reading; unsure: the blocks that never read the same twice ("7FE7CA00 in
+// sector 6"), which the comparison leaves out.
 std::vector<SectorDifference> CompareFlash(protocol::DecoLink& link, const FileToVerify& file,
                                            bool block18Protected, ConsoleHost& host,
-                                           protocol::StopToken stop, bool& stopped) {
+                                           protocol::StopToken stop, bool& stopped,
+                                           std::vector<std::string>& unsure) {
   std::ifstream image(file.name, std::ios::binary);
   int last = file.bytes == protocol::ChannelImageBytes ? protocol::LastChannelSector
                                                        : protocol::SectorCount - 1;
@@ -61,7 +83,10 @@ std::vector<SectorDifference> CompareFlash(protocol::DecoLink& link, const FileT
   host.AddLogLine(label);
   host.PhaseStarted(transfer::PhaseKind::ReadBack, total, label);
   std::vector<SectorDifference> differences;
-  uint8_t block[protocol::ReadBlockBytes];
+  std::string read(protocol::ReadBlockBytes, '\0');
+  auto readBlock = [&link](uint32_t address, std::string& into) {
+    protocol::ReadFlashBlock(link, address, reinterpret_cast<uint8_t*>(into.data()));
+  };
   uint64_t done = 0;
   int shown = -1;
   for (int s = 0; s <= last; ++s) {
@@ -71,23 +96,34 @@ std::vector<SectorDifference> CompareFlash(protocol::DecoLink& link, const FileT
     const std::string verbatim =
         s < protocol::FirstProgrammedSector ? transfer::ImageSector(image, file.name, s) : "";
     SectorDifference sector{s, 0, {}, !verbatim.empty()};
-    for (size_t offset = 0; offset < expected.size(); offset += sizeof block) {
+    for (size_t offset = 0; offset < expected.size(); offset += read.size()) {
       if (stop.Requested()) {
         stopped = true;
         return differences;
       }
-      protocol::ReadFlashBlock(link, base + static_cast<uint32_t>(offset), block);
+      const uint32_t address = base + static_cast<uint32_t>(offset);
+      readBlock(address, read);
       const auto* wanted = reinterpret_cast<const uint8_t*>(expected.data()) + offset;
+      if (std::memcmp(read.data(), wanted, read.size()) != 0 && !ReadUntilTwoAgree(read, [&] {
+            std::string again(read.size(), '\0');
+            readBlock(address, again);
+            return again;
+          })) {
+        unsure.push_back(protocol::ToHex(address, 8) + " in sector " + std::to_string(s));
+        done += read.size();
+        continue;
+      }
+      const auto* block = reinterpret_cast<const uint8_t*>(read.data());
       if (sector.HoldsImageAsItIs)
-        sector.HoldsImageAsItIs = std::memcmp(block, verbatim.data() + offset, sizeof block) == 0;
-      for (size_t w = 0; w < sizeof block; w += 4) {
+        sector.HoldsImageAsItIs = std::memcmp(block, verbatim.data() + offset, read.size()) == 0;
+      for (size_t w = 0; w < read.size(); w += 4) {
         if (std::memcmp(block + w, wanted + w, 4) == 0) continue;
         if (++sector.Words <= ExamplesPerSector)
           sector.Examples.push_back(
               protocol::ToHex(base + static_cast<uint32_t>(offset + w), 8) + ": deco " +
               protocol::ToHex(WordAt(block + w), 8) + ", file " + protocol::ToHex(WordAt(wanted + w), 8));
       }
-      done += sizeof block;
+      done += read.size();
       const int percent = static_cast<int>(done * 100 / total);
       if (percent > shown) host.UpdateProgress(shown = percent, "");
     }
@@ -146,21 +182,43 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
   try {
     // Chips a cut-off job left identifying would answer with their codes, not the flash.
     if (s.TouchesFlash()) protocol::ReturnChipsToRead(link);
+    bool differs = false;
+    std::vector<std::string> unsure;  // for all files
     for (const FileToVerify& file : files) {
       if (stop.Requested()) break;
       bool equal = true;
       if (file.flash) {
         bool stopped = false;
+        std::vector<std::string> unsureHere;
         const auto differences =
-            CompareFlash(link, file, deco.Block18Protected, host, stop, stopped);
+            CompareFlash(link, file, deco.Block18Protected, host, stop, stopped, unsureHere);
         if (stopped) break;
-        for (const std::string& line : DifferenceLines(file.name, differences))
-          host.AddLogLine(line);
+        if (!differences.empty() || unsureHere.empty()) {
+          for (const std::string& line : DifferenceLines(file.name, differences))
+            host.AddLogLine(line);
+        } else {
+          host.AddLogLine("Verify: the rest of the flash holds what a WRITE of " +
+                          protocol::BareFileName(file.name) + " leaves.");
+        }
+        for (const std::string& block : unsureHere)
+          host.AddLogLine("  the flash block at " + block + " " + NeverTheSame);
+        unsure.insert(unsure.end(), unsureHere.begin(), unsureHere.end());
         equal = differences.empty();
       } else {
         const std::string expected = protocol::ReadWholeFile(file.name, protocol::EepromBytes);
         std::string eeprom;
         if (!protocol::ReadEepromImage(link, eeprom, stop)) break;
+        if (eeprom != expected && !ReadUntilTwoAgree(eeprom, [&] {
+              std::string again;
+              protocol::ReadEepromImage(link, again, stop);
+              return again;
+            })) {
+          if (stop.Requested()) break;
+          host.AddLogLine("Verify: the EEPROM " + std::string(NeverTheSame));
+          unsure.push_back("the EEPROM");
+          continue;
+        }
+        if (stop.Requested()) break;
         std::vector<std::string> offsets;
         for (size_t i = 0; i < eeprom.size() && i < expected.size(); ++i)
           if (eeprom[i] != expected[i]) offsets.push_back(protocol::ToHex(static_cast<uint32_t>(i), 3));
@@ -176,7 +234,16 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
           host.AddLogLine(line + (offsets.size() > 2 * ExamplesPerSector ? " ..." : ""));
         }
       }
-      if (!equal) result = ExitJobFailed;
+      differs |= !equal;
+    }
+    // A difference seen twice the same way is the deco's and outweighs what the line hid.
+    if (differs) {
+      result = ExitJobFailed;
+    } else if (!unsure.empty() && !stop.Requested()) {
+      host.Tell("verify unsure: " + std::to_string(unsure.size()) +
+                " block(s) read otherwise each time (trouble on the line, not a difference): "
+                "check the cable and the adapter (`line-check`), then verify again");
+      result = ExitLineTrouble;
     }
     if (stop.Requested()) {
       host.Tell("verify interrupted: the comparison is not complete");

@@ -27,7 +27,9 @@ std::vector<std::string> DifferenceLines(const std::string& file,
 
 // Connects, reads every sector each flash file covers and the EEPROM when given, compares them
 // with the files and disconnects. 0 only when all are equal; 1 when something differs or the
-// deco could not be read; 2 for a file that cannot be compared; 130 on Ctrl-C.
+// deco could not be read; 2 for a file that cannot be compared; 3 (ExitLineTrouble) when a read
+// that differs never read the same twice and nothing else differs; 130 on Ctrl-C. A read that
+// differs is read again: a difference counts only when two reads agree on it.
 int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopToken stop);
 
 }  // namespace cli

@@ -57,6 +57,7 @@ std::string WriteAgainCommand(const JobOptions& options,
   if (!options.workDir.empty()) command += " --work-dir " + Quoted(options.workDir);
   if (!options.backupDir.empty()) command += " --backup-dir " + Quoted(options.backupDir);
   if (!options.backup) command += " --no-backup";
+  if (options.backup && options.doubleRead) command += " --double-read";
   if (erasePoll) command += " --erase-poll";
   if (fastProgram) command += " --fast-program";
   return command + " --method diff --yes";

@@ -45,7 +45,8 @@ void ReadBlock(DecoLink& link, const std::string& command,
   };
 
   read(block);
-  if (!policy.DoubleRead) return;
+  // A retry says the line is unsure: the read that followed it may carry what parity missed.
+  if (!policy.DoubleRead && !(policy.ConfirmRetried && made > 0)) return;
   std::vector<std::vector<uint8_t>> reads{std::vector<uint8_t>(block, block + size)};
   std::vector<uint8_t> again(size);
   const size_t mostReads = 2 + DoubleReadExtraReads;

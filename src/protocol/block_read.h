@@ -15,9 +15,9 @@ namespace protocol {
 inline constexpr int DoubleReadExtraReads = 3;
 
 // readOnce sends command and decodes its reply into the size bytes it is given. With the link's
-// read policy asking for double reading, the block is read again until a read agrees with an earlier one, at most
-// DoubleReadExtraReads more times; then EBadReply names the block (blockName, asked only
-// then) and the reads.
+// read policy asking for double reading (or confirming a block that needed a retry), the block
+// is read again until a read agrees with an earlier one, at most DoubleReadExtraReads more
+// times; then EBadReply names the block (blockName, asked only then) and the reads.
 // A read is safe to repeat: one that fails by a time-out, a bad reply or a line error is sent
 // again once the line is back in step (Resynchronise), at most the policy's Retries times
 // for the whole block (double reading's reads share them; a failed read is not one of its

@@ -142,10 +142,11 @@ void DecoLink::SetStatusText(const std::string& text) {
 void DecoLink::SetReadPolicy(const ReadPolicy& policy) {
   readRetries_ = policy.Retries;
   doubleRead_ = policy.DoubleRead;
+  confirmRetried_ = policy.ConfirmRetried;
 }
 
 ReadPolicy DecoLink::Policy() const {
-  return ReadPolicy{readRetries_, doubleRead_};
+  return ReadPolicy{readRetries_, doubleRead_, confirmRetried_};
 }
 
 ReadCounters DecoLink::Counts() const {

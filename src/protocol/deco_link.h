@@ -45,10 +45,11 @@ struct DecoFacts {
 
 // How block reads go: each read that fails by a time-out, a bad reply or a line error is sent
 // again, at most Retries times per block (0: never, as the window does); with DoubleRead every
-// block is read until two reads agree.
+// block is read until two reads agree; with ConfirmRetried a block that needed a retry is.
 struct ReadPolicy {
   int Retries = 0;
   bool DoubleRead = false;
+  bool ConfirmRetried = false;
 };
 
 // What the reads needed beyond one read a block: repeats after failures, and reads beyond the
@@ -154,6 +155,7 @@ class DecoLink {
   std::atomic<StatusSink*> sink_;
   std::atomic<int> readRetries_{0};
   std::atomic<bool> doubleRead_{false};
+  std::atomic<bool> confirmRetried_{false};
   std::atomic<uint64_t> retries_{0};
   std::atomic<uint64_t> rereads_{0};
   int nextProbeLine_ = 0;

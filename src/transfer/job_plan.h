@@ -75,8 +75,12 @@ struct JobPlan {
   // Before anything is changed, the EEPROM and the flash the job writes are read into a folder
   // of this name (or the next free one); empty: no backup.
   std::string BackupFolder;
+  // Every block of the backup is read until two reads agree (a block that needed a retry always
+  // is): the backup is the only copy of what the deco held.
+  bool BackupDoubleRead = false;
   // A resumed READ: the whole blocks its flash dump already holds, from the start of flash. The
-  // read goes on after them once the last of them, read again, is found equal.
+  // read goes on after them once a block of each sector they cover and the last of them, read
+  // again, are found equal.
   int32_t ResumeFromBlock = 0;
 };
 

@@ -105,6 +105,8 @@ struct JobResult {
   // The files the job made, in the order made; the backup folder when one was made.
   std::vector<MadeFile> MadeFiles;
   std::string BackupFolder;
+  // Why the backup the plan asked for was not made (its files are removed); empty when it was.
+  std::string BackupNotMade;
   // The memories a READ read in full (only the check boxes count): a READ that did not finish
   // still puts these in place.
   JobSelection ReadInFull;

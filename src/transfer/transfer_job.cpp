@@ -8,6 +8,7 @@
 #include "protocol/transaction.h"
 #include "transfer/final_check.h"
 #include "transfer/own_files.h"
+#include "transfer/scope_exit.h"
 #include "transfer/verify.h"
 
 namespace transfer {
@@ -255,8 +256,14 @@ void TransferJob::VerifyAndRewrite() {
     protocol::PostStatus(link_, plannedReadBack + " exists already: the read-back is " + readBack);
   NoteMade(MadeReadBack, readBack);
   const int32_t blocks = firmware ? FirmwareBlocks : ChannelBlocks;
-  if (!ReadFlash(blocks, readBack, PhaseKind::ReadBack) || stop_.Requested()) return;
-  if (plan_.DifferentBlocksMethod) KeepReadBackAsBackup(readBack);
+  // Different blocks keeps this read as the flash's backup: it is read as a backup is.
+  const bool asBackup = plan_.DifferentBlocksMethod && !backupFolder_.empty();
+  {
+    if (asBackup) link_.SetReadPolicy(BackupReads());
+    ScopeExit usualReads([this] { link_.SetReadPolicy(plan_.Reads); });
+    if (!ReadFlash(blocks, readBack, PhaseKind::ReadBack) || stop_.Requested()) return;
+  }
+  if (asBackup) KeepReadBackAsBackup(readBack);
   protocol::WaitSeconds(link_, PhaseWaitSeconds);
   const std::string image = ImageToWrite();
   VerifyResult found = VerifyBlocks(link_, plan_.Block18Protected, image, readBack);

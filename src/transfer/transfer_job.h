@@ -61,6 +61,10 @@ class TransferJob {
   // flash of Different blocks, whose comparison reads it before writing; false when stopped.
   // A backup that cannot be made is an error that comes before anything is changed.
   bool Backup();
+  // How the backup's blocks are read: see JobPlan::BackupDoubleRead.
+  protocol::ReadPolicy BackupReads() const;
+  // A backup cut short is no backup: its folder goes, and the result says why there is none.
+  void DropIncompleteBackup(const std::string& why);
   // Different blocks' read-back holds the flash as it was: a copy of it is the flash's backup.
   void KeepReadBackAsBackup(const std::string& readBack);
   std::string BackupFile(const std::string& memory) const;
@@ -76,8 +80,9 @@ class TransferJob {
   // From firstBlock on when fileName already holds the blocks before it (a resumed READ).
   bool ReadFlash(int32_t blockCount, const std::string& fileName, PhaseKind kind,
                  int32_t firstBlock = 0);
-  // Opens a resumed READ's dump after its firstBlock whole blocks, once the last of them, read
-  // again from the deco, is found equal: throws, and marks the resume refused, when it is not.
+  // Opens a resumed READ's dump after its firstBlock whole blocks, once a block of every sector
+  // they cover and the last of them, read again from the deco, are found equal: throws naming
+  // the sector, and marks the resume refused, when one is not.
   std::fstream OpenToResume(const std::string& fileName, int32_t firstBlock);
   // Erases and programs the wanted sectors of the plan's image; false when stopped or when a
   // sector had to be left out.

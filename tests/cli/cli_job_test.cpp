@@ -58,7 +58,11 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     // A partial firmware dump an ended READ left: this deco's first 2048 blocks and part of the
     // next; or with its last whole block not what this deco holds.
     PartialDump,
-    ForeignPartialDump
+    ForeignPartialDump,
+    // The same dump of this deco's first 2048 blocks, but a WRITE changed all of them but the
+    // last since; or this deco's dump, read again without --resume.
+    PartialDumpOfChangedFlash,
+    PartialDumpReadAfresh
   };
   // The mode an earlier run that a dead line cut off left the chips in.
   enum class ChipsLeftIn { Reading, Autoselect, UnlockBypass, ProgramSetUp };
@@ -88,6 +92,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     const char* writeAgain = nullptr;
     bool backup = false;
     bool interruptInFlashRead = false;  // once the EEPROM is read
+    bool writeDoubleRead = false;       // write --double-read: the backup read twice
   } rows[] = {
       // Blank words concern flash only: an EEPROM WRITE says nothing of them.
       {"write done", true, "normal", Files::Eeprom, 0, 0, 0, 0, true, false, 0, false, "",
@@ -197,6 +202,21 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false, "",
        "/firmware.bin (backup firmware).", "[3]", false, "am29lv800bb", ChipsLeftIn::Reading,
        false, false, true, nullptr, true},
+      // A two-bit error in the third EEPROM line of the backup: a second read disagrees.
+      {"write done, its EEPROM backup read twice", true, "normal", Files::Eeprom, 0, 0,
+       ConnectLines + 3, 1, false, false, 0, false, "", "Backup into backup-", "[]", false,
+       "am29lv800bb", ChipsLeftIn::Reading, false, false, true, nullptr, true, false, true},
+      // The same in the 21st block of the comparison's read, which is kept as the backup.
+      {"diff write done, its read-back kept as the backup read twice", true, "diff",
+       Files::FirmwareDifferingInSector3, 0, 0, ConnectLines + ResetLines + 21, 1, false, false, 0,
+       false, "", "/firmware.bin (backup firmware).", "[3]", false, "am29lv800bb",
+       ChipsLeftIn::Reading, false, false, true, nullptr, true, false, true},
+      // A lost reply 766 blocks into the backup of the flash: no part of it is named a backup.
+      {"backup of the flash fails, write", true, "normal", Files::FirmwareDifferingInSector3,
+       ConnectLines + ResetLines + 767, 0, 0, 0, false, false, 1, true,
+       "job failed: the backup could not be made, nothing was written: Communication error 9997",
+       "No backup of the deco was made: Communication error 9997", "[]", false, "am29lv800bb",
+       ChipsLeftIn::Reading, false, false, true, nullptr, true},
       // The fifth EEPROM line of the backup gets no reply: nothing was written.
       {"backup fails, write", true, "normal", Files::Eeprom, ConnectLines + 5, 0, 0, 0, false,
        false, 1, true, "job failed: the backup could not be made, nothing was written: "
@@ -237,14 +257,31 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        130, false, "the READ did not finish, but E.bin was read in full and is in place", "", "[]",
        false, "am29lv800bb", ChipsLeftIn::Reading, false, false, true, nullptr, false, true},
       {"read resumed", false, "normal", Files::PartialDump, 0, 0, 0, 0, false, false, 0, false, "",
-       "Resume: Fw.bin.partial holds 2048 block(s); the last of them reads the same from the "
-       "deco.",
+       "Resume: Fw.bin.partial holds 2048 block(s); a block of each of its 7 sector(s) and the "
+       "last block read the same from the deco.",
        "[]"},
       {"read resumed on another deco", false, "normal", Files::ForeignPartialDump, 0, 0, 0, 0,
        false, false, 1, false,
-       "Cannot resume Fw.bin.partial: the deco's flash block at 7FE7FF00 differs from the one in "
-       "the file (another deco, or its flash changed since); read it again without --resume",
+       "Cannot resume Fw.bin.partial: the deco's flash block at 7FE7FF00 (sector 6) differs from "
+       "the one in the file (another deco, or its flash changed since); read it again without "
+       "--resume",
        "", "[]"},
+      {"read resumed after a WRITE changed the flash", false, "normal",
+       Files::PartialDumpOfChangedFlash, 0, 0, 0, 0, false, false, 1, false,
+       "Cannot resume Fw.bin.partial: the deco's flash block at 7FE00000 (sector 0) differs", "",
+       "[]"},
+      // The chips' return to reading gets no reply: the READ has nothing to replace the dump.
+      {"read fails before the flash, the dump an earlier READ left kept", false, "normal",
+       Files::PartialDumpReadAfresh, ConnectLines + 2, 0, 0, 0, false, false, 1, false,
+       "this READ read nothing of the flash: Fw.bin.partial, left by an earlier READ, is kept",
+       "Fw.bin.partial, left by an earlier READ, is kept as Fw.bin.partial.earlier until this "
+       "READ has read the flash.",
+       "[]"},
+      {"read done, the dump an earlier READ left replaced", false, "normal",
+       Files::PartialDumpReadAfresh, 0, 0, 0, 0, false, false, 0, false, "",
+       "Removed Fw.bin.partial.earlier (Fw.bin.partial, left by an earlier READ): this READ has "
+       "read the flash.",
+       "[]"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -272,13 +309,14 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     options.retries = 0;  // a lost reply ends the job, as in the window
     options.write = row.write;
     options.method = row.method;
-    options.doubleRead = row.doubleRead && !row.write;
+    options.doubleRead = (row.doubleRead && !row.write) || row.writeDoubleRead;
     options.skipBlankWords = (row.doubleRead && row.write) || row.fast;
     options.fast = options.erasePoll = options.fastProgram = row.fast;
     options.finalCheck = row.finalCheck;
     if (row.writeAgain) options.logFile = "run.log";
     options.backup = row.backup;
-    const bool resumed = row.files == Files::PartialDump || row.files == Files::ForeignPartialDump;
+    const bool resumed = row.files == Files::PartialDump || row.files == Files::ForeignPartialDump ||
+                         row.files == Files::PartialDumpOfChangedFlash;
     options.resume = resumed;
     options.checksums = row.files == Files::Dumps;
     transfer::JobSelection& s = options.selection;
@@ -300,7 +338,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     std::string leftDump = flash.substr(0, KeptBytes + 100);  // a crash cut the next block
     if (row.files == Files::ForeignPartialDump)
       leftDump[KeptBytes - 1] = static_cast<char>(leftDump[KeptBytes - 1] ^ 1);
-    if (resumed) {
+    if (row.files == Files::PartialDumpOfChangedFlash)
+      for (size_t i = 0; i < KeptBytes - protocol::ReadBlockBytes; ++i)
+        leftDump[i] = static_cast<char>(leftDump[i] ^ 0x5A);
+    if (resumed || row.files == Files::PartialDumpReadAfresh) {
       image = "an earlier dump";
       testing_support::WriteFile(s.FirmwareFile + ".partial", leftDump);
     }
@@ -391,7 +432,11 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
         EXPECT_NE(report["made_files"].dump().find("\"" + name + "\""), std::string::npos)
             << name << " is not named";
       }
-      EXPECT_EQ(report["backup"].is_null(), !row.backup);
+      // A backup cut short is no backup: the report says why there is none.
+      const bool backupFailed =
+          std::string(row.reason).find("the backup could not be made") != std::string::npos;
+      EXPECT_EQ(report["backup"].is_null(), !row.backup || backupFailed);
+      EXPECT_EQ(report.contains("backup_not_made"), backupFailed);
     }
     if (row.backup && !wroteNothing && report["backup"].is_string()) {
       const std::string folder = report["backup"];
@@ -401,9 +446,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       if (s.Firmware) {
         EXPECT_EQ(ReadFile(folder + "/firmware.bin"), flash);
       }
-      // Different blocks keeps the flash its comparison read: the first block is read once.
+      // Different blocks keeps the flash its comparison read: the first block is read once (or
+      // twice, as every block of a backup read twice).
       if (std::string(row.method) == "diff") {
-        EXPECT_EQ(CountStarting(commands, "0221FF7FE00000"), 1u);
+        EXPECT_EQ(CountStarting(commands, "0221FF7FE00000"), row.writeDoubleRead ? 2u : 1u);
       }
     }
     EXPECT_EQ(report.contains("erase_times"), row.fast);
@@ -487,10 +533,23 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
           std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
             return c.rfind("0221FF", 0) == 0 && c.size() == 14 && c.compare(12, 2, "00") == 0;
           }));
-      EXPECT_EQ(blockReads, done ? 8192u - 2048u + 1u : 1u);
+      // A block of each of sectors 0-6 and the last block, up to the first that differs.
+      constexpr size_t ResumeChecks = 8;
+      EXPECT_EQ(blockReads, done ? 8192u - 2048u + ResumeChecks
+                                 : row.files == Files::ForeignPartialDump ? ResumeChecks : 1u);
       EXPECT_EQ(report["resumed_blocks"], 2048);
       EXPECT_EQ(report["files"][0]["complete"], done);
       EXPECT_EQ(err.find("resume the READ with") != std::string::npos, false) << err;
+    }
+    if (row.files == Files::PartialDumpReadAfresh) {
+      // The dump an earlier READ left is there until this READ has read the flash.
+      const bool done = row.exitCode == 0;
+      EXPECT_EQ(ReadFile(s.FirmwareFile), done ? flash : image);
+      EXPECT_EQ(std::filesystem::exists(s.FirmwareFile + ".partial"), !done);
+      if (!done) {
+        EXPECT_EQ(ReadFile(s.FirmwareFile + ".partial"), leftDump);
+      }
+      EXPECT_FALSE(std::filesystem::exists(s.FirmwareFile + ".partial.earlier"));
     }
     std::filesystem::current_path(folderBefore);
   }
@@ -723,6 +782,9 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
     int exitCode;
     const char* line;  // on stdout
     bool stop = false;
+    // Replies with a two-bit error that parity lets through, from this command on: in sector 3.
+    int corruptAt = 0;
+    int corruptCount = 1;
   } rows[] = {
       {"as a WRITE leaves it", [](auto&, auto&, auto&) {}, cli::ExitDone,
        "Verify: the EEPROM holds E.bin.\nVerify Ch.bin against the deco ...\nVerify: the flash holds what a WRITE of Ch.bin leaves."},
@@ -740,10 +802,19 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
       {"the EEPROM differs", [](auto&, auto&, std::string& eeprom) { eeprom[0x123] ^= 0x40; },
        cli::ExitJobFailed, "Verify FAILED: the EEPROM differs from E.bin in 1 byte(s), at 123\n"},
       {"Ctrl-C", [](auto&, auto&, auto&) {}, cli::ExitAborted, "Verify Ch.bin against the deco ...\n", true},
+      // A block read again agrees with the deco's second read: the first was the line's.
+      {"one changed digit on the line", [](auto&, auto&, auto&) {}, cli::ExitDone,
+       "Verify: the flash holds what a WRITE of Ch.bin leaves.", false, 400},
+      {"a block that reads otherwise each time", [](auto&, auto&, auto&) {}, cli::ExitLineTrouble,
+       "Verify: the rest of the flash holds what a WRITE of Ch.bin leaves.\n  the flash block at "
+       "7FE1", false, 400, 5},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    testing_support::SimSession session(testing_support::InService());
+    sim::Settings settings = testing_support::InService();
+    settings.Fault.CorruptReplyAt = row.corruptAt;
+    settings.Fault.CorruptReplyCount = row.corruptCount;
+    testing_support::SimSession session(settings);
     TempDir dir;
     std::vector<uint8_t> deco = sim::DecoModel::PatternFlash();
     std::string channel = AsText(deco).substr(0, protocol::ChannelImageBytes);
@@ -770,6 +841,9 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
     EXPECT_EQ(cli::VerifyCommand(options, host, interrupted), row.exitCode) << host.Err();
     EXPECT_NE(host.Out().find(row.line), std::string::npos) << host.Out();
     EXPECT_EQ(host.Err().find("verify interrupted") != std::string::npos, row.stop) << host.Err();
+    EXPECT_EQ(host.Err().find("trouble on the line") != std::string::npos,
+              row.exitCode == cli::ExitLineTrouble)
+        << host.Err();
     EXPECT_EQ(session.deco.Model().Flash(), deco);
     EXPECT_FALSE(session.deco.Model().InService());
   }
@@ -886,18 +960,20 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
     bool flashVerified;
     bool eepromVerified;
     bool finalCheck;
-    bool flashOptions;  // --skip-blank-words --erase-poll --fast-program
+    bool flashOptions;  // --skip-blank-words --erase-poll --fast-program, and --double-read
     const char* command;  // what follows "write"
   } rows[] = {
       {"nothing verified", false, false, true, true,
-       "--firmware Fw.bin --eeprom E.bin --skip-blank-words --erase-poll --fast-program --method "
-       "diff --yes"},
-      // Without flash to write its options go, and the final check may be left out again.
+       "--firmware Fw.bin --eeprom E.bin --skip-blank-words --double-read --erase-poll "
+       "--fast-program --method diff --yes"},
+      // Without flash to write its options go, and the final check may be left out again; the
+      // backup's double read stays.
       {"the flash verified", true, false, false, true,
-       "--eeprom E.bin --no-final-check --method diff --yes"},
+       "--eeprom E.bin --no-final-check --double-read --method diff --yes"},
       // The flash's options need the final check after a WRITE by Different blocks.
       {"the EEPROM verified", false, true, false, true,
-       "--firmware Fw.bin --skip-blank-words --erase-poll --fast-program --method diff --yes"},
+       "--firmware Fw.bin --skip-blank-words --double-read --erase-poll --fast-program --method "
+       "diff --yes"},
       {"the EEPROM verified, no flash options", false, true, false, false,
        "--firmware Fw.bin --no-final-check --method diff --yes"},
       // A stop after the final check: a WRITE names at least one memory.
@@ -917,6 +993,7 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
     options.backup = true;  // as the command line sets it
     options.finalCheck = row.finalCheck;
     options.skipBlankWords = options.erasePoll = options.fastProgram = row.flashOptions;
+    options.doubleRead = row.flashOptions;
     options.selection.Firmware = options.selection.Eeprom = true;
     transfer::VerifiedMemories verified;
     verified.Flash = row.flashVerified;

@@ -126,6 +126,43 @@ TEST(WriteJobTest, NormalChannelWrite) {
   EXPECT_FALSE(session.flashWriteActive);
 }
 
+// The backup is the only copy of what the deco held: a block of it that needed a retry, and
+// every block when asked, is read until two reads agree, so that a two-bit error that parity
+// lets through never reaches it.
+TEST(WriteJobTest, BackupBlocksAreReadUntilTwoReadsAgree) {
+  struct Row {
+    const char* name;
+    bool garbageFirst;  // a line's first reply is garbage; its retry, after one probe, has the error
+    bool doubleRead;
+  } rows[] = {
+      {"a retried line", true, false},
+      {"double read asked", false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    JobSession session;
+    const std::string before = AsText(session.deco.Model().Eeprom());
+    JobSelection selection;
+    selection.Eeprom = true;
+    selection.EepromFile = session.dir.File("E.bin");
+    WriteFile(selection.EepromFile, NewImage(2048, 3));
+    JobPlan plan = Prepare(session, selection, WriteMethod::Normal);
+    plan.BackupFolder = session.dir.File("backup");
+    plan.BackupDoubleRead = row.doubleRead;
+    plan.Reads.Retries = 1;
+    // One of the backup's 16 line reads, whose error falls in a data digit, past the echo.
+    int corrupt = session.deco.Model().CommandCount() + (row.garbageFirst ? 3 : 1);
+    while (corrupt % 16 != 8) ++corrupt;
+    sim::Faults faults;
+    faults.CorruptReplyAt = corrupt;
+    faults.GarbageReplyAt = row.garbageFirst ? corrupt - 2 : 0;
+    session.deco.Model().SetFaults(faults);
+    EXPECT_EQ(session.Run(plan), "");
+    EXPECT_EQ(ReadFile(session.result.BackupFolder + "/eeprom.bin"), before);
+    EXPECT_EQ(session.result.Reads.Retries, row.garbageFirst ? 1u : 0u);
+  }
+}
+
 // A word that ignores programming once is mended by the rewrite, and the final check reads back
 // the rewritten sector. (One that ignores it twice fails the final check: the window's and the
 // command line's tests show that end to end.)
