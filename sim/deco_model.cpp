@@ -138,7 +138,8 @@ std::vector<uint8_t> DecoModel::PatternEeprom() {
 
 bool DecoModel::Understands(uint32_t pcBaud) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return pcBaud == listenBaud_;
+  // The trace holds what the deco answered at the speeds the tool used.
+  return settings_.Replayed || pcBaud == listenBaud_;
 }
 
 bool DecoModel::InService() const {
@@ -179,6 +180,16 @@ std::vector<std::string> DecoModel::CommandLog() const {
 Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   std::lock_guard<std::mutex> lock(mutex_);
   Reply reply;
+  if (settings_.Replayed) {
+    if (settings_.KeepCommandLog) log_.push_back(line);
+    reply.Number = ++commands_;
+    reply.SentAtBaud = pcBaud;
+    if (const std::optional<ReplayAnswer> answer = settings_.Replayed->Answer(line)) {
+      reply.Bytes = answer->Bytes;
+      reply.DelayMs = answer->DelayMs;
+    }
+    return reply;
+  }
   if (pcBaud != listenBaud_) return reply;  // noise at the wrong speed: nothing understood
   if (random_.Deaf(line)) return reply;
   const Strike strike = random_.Draw(line, commands_ + 1);

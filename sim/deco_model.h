@@ -7,11 +7,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "sim/random_faults.h"
+#include "sim/replay.h"
 
 namespace sim {
 
@@ -79,6 +81,8 @@ struct Settings {
   // many ms after its last byte (a reply shorter than a packet waits whole).
   int AdapterLatencyMs = 0;
   RandomFaultSettings Random;
+  // Answer as a traced deco did instead of as this model does; null: the model.
+  std::shared_ptr<Replay> Replayed;
 };
 
 // What the deco does after a command line.

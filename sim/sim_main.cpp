@@ -139,6 +139,14 @@ int main(int argc, char** argv) {
                  "With --random-faults: late replies come this many times sooner, for a tool "
                  "whose reply time-outs are divided the same")
       ->check(CLI::PositiveNumber);
+  std::string replayFile;
+  double replaySpeed = 1;
+  app.add_option("--replay", replayFile,
+                 "Answer as the deco of this line trace (pyrelink-cli --trace) did: each command "
+                 "with its recorded reply after its recorded turn-around; a command the trace "
+                 "does not hold next ends the answers, saying where");
+  app.add_option("--replay-speed", replaySpeed, "With --replay: turn around this many times faster")
+      ->check(CLI::PositiveNumber);
   app.add_flag("!--no-announce", announce, "Do not list the port for the port lists");
   app.add_flag("--ignore-stdin", ignoreStdin, "Serve until killed, whatever stdin does");
   CLI11_PARSE(app, argc, argv);
@@ -146,6 +154,14 @@ int main(int argc, char** argv) {
   settings.Chip = *sim::FindChipPart(chip);
   settings.UpperHighByteReversed = upperHighByte == "reversed";
   random.On = randomFaults->count() > 0;
+  if (!replayFile.empty()) {
+    try {
+      settings.Replayed = std::make_shared<sim::Replay>(replayFile, replaySpeed);
+    } catch (const std::exception& error) {
+      std::cerr << "pyrelink-sim: " << error.what() << "\n";
+      return 2;
+    }
+  }
 
   std::vector<uint8_t> flash, eeprom;
   if (!flashFile.empty() && !LoadImage(flashFile, sim::FlashSize, flash)) return 2;
