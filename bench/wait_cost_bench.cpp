@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 #include "protocol/deco_link.h"
 #include "protocol/flash_chips.h"
 #include "protocol/flash_map.h"
+#include "protocol/hex_codec.h"
 #include "sim/sim_process.h"
 
 namespace {
@@ -37,6 +39,7 @@ constexpr uint32_t Baud = 115200;
 constexpr double BitsPerCharacter = 10.0;
 constexpr int Words = 1000;
 constexpr int BatchDecos = 32;
+constexpr int ChannelBlocks = 2048;
 constexpr int CyclesPerWord = 4;              // two unlock cycles, the set-up, the data
 constexpr double ReplyCharacters = 4;          // "022" CR
 constexpr double WordCycleCharacters = 22 + ReplyCharacters;  // "0220" + address + data, CR LF
@@ -144,24 +147,6 @@ double ChannelPhaseSeconds(const std::string& dir) {
   return 0;
 }
 
-void ChannelRead(const Programs& p, const std::string& dir, bool syscalls) {
-  sim::SimProcess deco(p.sim, "--no-announce --pace");
-  const std::string command =
-      CliRead(p, "--port " + deco.Port(), dir, "--channel " + dir + "/Ch.bin");
-  if (syscalls) {
-    Run(command, dir + "/" + StraceOutput);
-    std::printf("paced channel READ (connect and disconnect included)\n");
-    PrintSyscalls(dir + "/" + StraceOutput);
-    return;
-  }
-  const double wire = WireSeconds(ChannelReadCharacters);
-  PrintCost("paced channel READ at 115200 baud (connect and disconnect included)", Run(command),
-            wire);
-  const double phase = ChannelPhaseSeconds(dir);
-  std::printf("  its phase \"Read CHANNEL ...\" %.2f s, %.3f x its wire time\n", phase,
-              phase / wire);
-}
-
 // The floor of this machine and simulator: a minimal write/poll/read loop of transactions like
 // a word's cycles (22 characters out, "022" CR back); answers its seconds per transaction.
 double RawTransactionSeconds(const std::string& port, int count) {
@@ -203,31 +188,73 @@ Cost Since(const Clock::time_point& start, const rusage& before) {
   return cost;
 }
 
-// The child's part of "words": the raw loop's floor (unless figures is "-"), then the words
-// programmed on the deco at port; the seconds of a transaction of each and what the words cost
-// go to figures.
-int ProgramWords(const std::string& port, const std::string& figures) {
-  const bool floor = figures != "-";
+// A child's work on the link alone, without a front end: "words" (after the raw loop's floor,
+// unless figures is "-") programs the words, "blocks" reads the channel list's blocks from the
+// deco at port. The seconds of a transaction and what the work cost go to figures.
+int LinkWork(const std::string& kind, const std::string& port, const std::string& figures) {
+  const bool words = kind == "words";
+  const bool floor = words && figures != "-";
   const double raw = floor ? RawTransactionSeconds(port, Words) : 0;
   rusage before{};
   ::getrusage(RUSAGE_SELF, &before);
   const auto start = Clock::now();
   protocol::DecoLink link;
   link.Open(port, static_cast<int32_t>(Baud));
-  for (int w = 0; w < Words; ++w)
-    protocol::ProgramWord(link, protocol::FlashBase + ProgrammedFrom + 4 * static_cast<uint32_t>(w), 0);
+  std::array<uint8_t, protocol::ReadBlockBytes> block{};
+  const int transactions = words ? Words * CyclesPerWord : ChannelBlocks;
+  for (int i = 0; i < (words ? Words : ChannelBlocks); ++i) {
+    const uint32_t at = static_cast<uint32_t>(i) * (words ? 4 : protocol::ReadBlockBytes);
+    if (words)
+      protocol::ProgramWord(link, protocol::FlashBase + ProgrammedFrom + at, 0);
+    else
+      protocol::ReadFlashBlock(link, protocol::FlashBase + at, block.data());
+  }
   const Cost cost = Since(start, before);
-  if (floor)
-    std::ofstream(figures) << raw << " " << cost.wall / Words / CyclesPerWord << " " << cost.wall
-                           << " " << cost.user << " " << cost.system << " " << cost.voluntary
-                           << " " << cost.involuntary << "\n";
+  if (figures != "-")
+    std::ofstream(figures) << raw << " " << cost.wall / transactions << " " << cost.wall << " "
+                           << cost.user << " " << cost.system << " " << cost.voluntary << " "
+                           << cost.involuntary << "\n";
   return 0;
+}
+
+// What LinkWork wrote to figures: the floor's and the work's seconds a transaction, its cost.
+Cost ReadFigures(const std::string& figures, double& raw, double& perTransaction) {
+  Cost cost;
+  std::ifstream(figures) >> raw >> perTransaction >> cost.wall >> cost.user >> cost.system >>
+      cost.voluntary >> cost.involuntary;
+  return cost;
+}
+
+void ChannelRead(const Programs& p, const std::string& dir, bool syscalls) {
+  sim::SimProcess deco(p.sim, "--no-announce --pace");
+  const std::string command =
+      CliRead(p, "--port " + deco.Port(), dir, "--channel " + dir + "/Ch.bin");
+  if (syscalls) {
+    Run(command, dir + "/" + StraceOutput);
+    std::printf("paced channel READ (connect and disconnect included)\n");
+    PrintSyscalls(dir + "/" + StraceOutput);
+    return;
+  }
+  const double wire = WireSeconds(ChannelReadCharacters);
+  PrintCost("paced channel READ at 115200 baud (connect and disconnect included)", Run(command),
+            wire);
+  const double phase = ChannelPhaseSeconds(dir);
+  std::printf("  its phase \"Read CHANNEL ...\" %.2f s, %.3f x its wire time\n", phase,
+              phase / wire);
+  // The same block reads on a link alone: what the waiting itself costs, without the front
+  // end's threads.
+  sim::SimProcess again(p.sim, "--no-announce --pace --in-service --service-baud 115200");
+  const std::string figures = dir + "/blocks.txt";
+  Run(p.self + " link-work blocks " + again.Port() + " " + figures);
+  double raw = 0, perBlock = 0;
+  PrintCost("the same 2,048 block reads on a link alone (no front end)",
+            ReadFigures(figures, raw, perBlock), wire);
 }
 
 void PacedWords(const Programs& p, const std::string& dir, bool syscalls) {
   sim::SimProcess deco(p.sim, "--no-announce --pace --in-service --service-baud 115200");
   const std::string figures = dir + "/words.txt";
-  const std::string command = p.self + " program-words " + deco.Port() + " ";
+  const std::string command = p.self + " link-work words " + deco.Port() + " ";
   if (syscalls) {
     Run(command + "-", dir + "/" + StraceOutput);
     std::printf("%d paced flash words of a WRITE\n", Words);
@@ -236,9 +263,7 @@ void PacedWords(const Programs& p, const std::string& dir, bool syscalls) {
   }
   Run(command + figures);
   double raw = 0, ours = 0;
-  Cost words;
-  std::ifstream(figures) >> raw >> ours >> words.wall >> words.user >> words.system >>
-      words.voluntary >> words.involuntary;
+  const Cost words = ReadFigures(figures, raw, ours);
   PrintCost("1,000 paced flash words of a WRITE at 115200 baud (the port's opening included)",
             words, WireSeconds(Words * CyclesPerWord * WordCycleCharacters));
   const double send = WireSeconds(WordCycleCharacters - ReplyCharacters);
@@ -281,7 +306,7 @@ void Batch(const Programs& p, const std::string& dir, bool syscalls) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "program-words") == 0) return ProgramWords(argv[2], argv[3]);
+  if (argc == 5 && std::strcmp(argv[1], "link-work") == 0) return LinkWork(argv[2], argv[3], argv[4]);
   const Programs programs{argv[0], PYRELINK_CLI_PATH, PYRELINK_SIM_PATH};
   bool syscalls = false;
   std::vector<std::string> runs;
