@@ -5,11 +5,8 @@
 // `strace -c -f` and its system calls are counted by kind (strace slows the run: its times are
 // not shown).
 // Usage: wait_cost_bench [--syscalls] [read | words | batch]...
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +26,7 @@
 #include "protocol/flash_chips.h"
 #include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
+#include "raw_transactions.h"
 #include "sim/sim_process.h"
 
 namespace {
@@ -147,35 +145,6 @@ double ChannelPhaseSeconds(const std::string& dir) {
   return 0;
 }
 
-// The floor of this machine and simulator: a minimal write/poll/read loop of transactions like
-// a word's cycles (22 characters out, "022" CR back); answers its seconds per transaction.
-double RawTransactionSeconds(const std::string& port, int count) {
-  int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  termios tio{};
-  ::tcgetattr(fd, &tio);
-  ::cfmakeraw(&tio);
-  ::cfsetispeed(&tio, B115200);
-  ::cfsetospeed(&tio, B115200);
-  ::tcsetattr(fd, TCSANOW, &tio);
-  const std::string command =
-      protocol::ChipCommandLine(protocol::FlashBase, ReadArrayCommand) + "\r\n";
-  char buffer[256];
-  auto start = Clock::now();
-  for (int i = 0; i < count; ++i) {
-    if (::write(fd, command.data(), command.size()) < 0) std::exit(1);
-    bool done = false;
-    while (!done) {
-      pollfd p{fd, POLLIN, 0};
-      ::poll(&p, 1, 1000);
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
-      for (ssize_t k = 0; k < n; ++k) done = done || buffer[k] == '\r';
-    }
-  }
-  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  ::close(fd);
-  return seconds / count;
-}
-
 Cost Since(const Clock::time_point& start, const rusage& before) {
   rusage now{};
   ::getrusage(RUSAGE_SELF, &now);
@@ -194,7 +163,12 @@ Cost Since(const Clock::time_point& start, const rusage& before) {
 int LinkWork(const std::string& kind, const std::string& port, const std::string& figures) {
   const bool words = kind == "words";
   const bool floor = words && figures != "-";
-  const double raw = floor ? RawTransactionSeconds(port, Words) : 0;
+  // The floor: transactions like a word's cycles (22 characters out, "022" CR back).
+  const double raw =
+      floor ? bench::RawTransactionsSeconds(
+                  port, protocol::ChipCommandLine(protocol::FlashBase, ReadArrayCommand), Words) /
+                  Words
+            : 0;
   rusage before{};
   ::getrusage(RUSAGE_SELF, &before);
   const auto start = Clock::now();
