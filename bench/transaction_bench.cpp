@@ -1,48 +1,18 @@
 // Command transactions per second through SendCommand over a pty against the simulated deco,
 // beside a minimal raw write/poll/read loop on the same pty and simulator (the floor of this
 // machine). Prints figures and their ratio; never a pass/fail judgement.
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "protocol/transaction.h"
+#include "raw_transactions.h"
 #include "sim/pty_deco.h"
 
 namespace {
 
 constexpr const char* ReadCommand = "0221FF7FE00000";
-
-double RawLoop(const std::string& path, int count) {
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  termios tio{};
-  ::tcgetattr(fd, &tio);
-  ::cfmakeraw(&tio);
-  ::cfsetispeed(&tio, B115200);
-  ::cfsetospeed(&tio, B115200);
-  ::tcsetattr(fd, TCSANOW, &tio);
-  std::string command = std::string(ReadCommand) + "\r\n";
-  char buffer[2048];
-  auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < count; ++i) {
-    if (::write(fd, command.data(), command.size()) < 0) std::abort();
-    bool done = false;
-    while (!done) {
-      pollfd p{fd, POLLIN, 0};
-      ::poll(&p, 1, 1000);
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
-      for (ssize_t k = 0; k < n; ++k) done = done || buffer[k] == '\r';
-    }
-  }
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  ::close(fd);
-  return seconds;
-}
 
 double ThroughSendCommand(const std::string& path, int count) {
   protocol::DecoLink link;
@@ -62,8 +32,8 @@ int main(int argc, char** argv) {
   sim::Settings settings;
   settings.StartInService = true;
   sim::PtyDeco deco(settings);
-  RawLoop(deco.SlavePath(), count / 10);  // warm-up
-  double raw = RawLoop(deco.SlavePath(), count);
+  bench::RawTransactionsSeconds(deco.SlavePath(), ReadCommand, count / 10);  // warm-up
+  double raw = bench::RawTransactionsSeconds(deco.SlavePath(), ReadCommand, count);
   double ours = ThroughSendCommand(deco.SlavePath(), count);
   std::printf("transactions: %d (515-character flash read replies, unpaced simulator)\n", count);
   std::printf("raw write/poll/read loop: %8.1f us per transaction, %8.0f per second\n",

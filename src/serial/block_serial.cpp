@@ -5,6 +5,7 @@
 // (block_serial_classic.*).
 #include "serial/block_serial.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "serial/serial_util.h"
@@ -187,6 +188,7 @@ void TBlockSerial::OpenPort(const std::string& name) {
     return;
   }
   lineBuffer_.clear();
+  lastLineLength_ = 0;
   devicePath_ = name;
   portIndex_ = PortNumberOf(name);
   // Only a real port number (COM3, /dev/ttyS2) names a numbered device; /dev/ttySC0 and the
@@ -229,8 +231,8 @@ int32_t TBlockSerial::WriteBytes(const void* buffer, int32_t count) {
   RecordError(ErrOk);
   int error = backend_->Write(static_cast<const uint8_t*>(buffer), count, deadlockTimeout_, written);
   if (error != 0) RecordError(error);
-  uint32_t in = 0, out = 0, flags = 0;
-  if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);
+  uint32_t flags = 0;
+  if (backend_->TakeLineErrors(flags) == 0 && flags != 0) MapLineErrors(flags);
   if (rtsToggle_) {
     DrainOutput();
     WaitWritable(RtsToggleDrainMs);
@@ -249,8 +251,8 @@ int32_t TBlockSerial::ReadBytes(void* buffer, int32_t count) {
   RecordError(ErrOk);
   int error = backend_->Read(static_cast<uint8_t*>(buffer), count, deadlockTimeout_, got);
   if (error != 0) RecordError(error);
-  uint32_t in = 0, out = 0, flags = 0;
-  if (backend_->QueueCounts(in, out, flags) == 0 && flags != 0) MapLineErrors(flags);
+  uint32_t flags = 0;
+  if (backend_->TakeLineErrors(flags) == 0 && flags != 0) MapLineErrors(flags);
   RaiseOnError();
   ReportStatus(HR_ReadCount, std::to_string(got));
   if (onCharacters_) onCharacters_(got);
@@ -269,8 +271,8 @@ void TBlockSerial::SendText(const std::string& text) {
 // ---- queues and waits --------------------------------------------------------------------------
 
 int32_t TBlockSerial::PendingCount() {
-  uint32_t in = 0, out = 0, flags = 0;
-  int error = backend_->QueueCounts(in, out, flags);
+  uint32_t in = 0;
+  int error = backend_->InputCount(in);
   int32_t result = 0;
   if (error == 0) {
     RecordError(ErrOk);
@@ -284,8 +286,8 @@ int32_t TBlockSerial::PendingCount() {
 
 int32_t TBlockSerial::OutputPendingCount() {
   RecordError(ErrOk);
-  uint32_t in = 0, out = 0, flags = 0;
-  int error = backend_->QueueCounts(in, out, flags);
+  uint32_t out = 0;
+  int error = backend_->OutputCount(out);
   if (error != 0) {
     RecordError(error);
     out = 0;
@@ -294,9 +296,9 @@ int32_t TBlockSerial::OutputPendingCount() {
   return static_cast<int32_t>(out);
 }
 
+// The callers have looked at the queue just before.
 bool TBlockSerial::WaitLineEvent(uint32_t mask, int32_t timeout) {
   RecordError(ErrOk);
-  if (mask == EventRxChar && PendingCount() > 0) return true;
   bool happened = false;
   int error = backend_->WaitEvent(mask, timeout, happened);
   if (error != 0) {
@@ -309,7 +311,14 @@ bool TBlockSerial::WaitLineEvent(uint32_t mask, int32_t timeout) {
 }
 
 bool TBlockSerial::WaitReadable(int32_t timeout) {
-  bool ready = PendingCount() > 0 || WaitLineEvent(EventRxChar, timeout);
+  return PendingCount() > 0 ? ReportReadable(true) : AwaitInput(timeout);
+}
+
+bool TBlockSerial::AwaitInput(int32_t timeout) {
+  return ReportReadable(WaitLineEvent(EventRxChar, timeout));
+}
+
+bool TBlockSerial::ReportReadable(bool ready) {
   if (ready) ReportStatus(HR_CanRead, "");
   return ready;
 }
@@ -342,6 +351,26 @@ void TBlockSerial::DrainOutput() {
 
 // ---- receiving ---------------------------------------------------------------------------------
 
+void TBlockSerial::AwaitArrival(size_t expected, size_t have, uint64_t beganUs, int32_t leftMs) {
+  // The sleep lasts until the last character can be there and may end late by the system's
+  // timer slack (50 us on Linux): against the wire time of this many characters that is little;
+  // fewer are waited for character by character.
+  constexpr int64_t FewestWorthASleep = 32;
+  // What may come at once on a line at its speed: a USB adapter's packet (62 bytes), or what
+  // gathered while the wake-up was late.
+  constexpr int64_t AtOnce = 64;
+  const uint32_t baud = lineSettings_.BaudRate;
+  const int64_t missing = static_cast<int64_t>(expected) - static_cast<int64_t>(have);
+  if (missing < FewestWorthASleep || leftMs == 0) return;
+  // Bytes that came faster than the line carries them (a pseudo-terminal written at once) have
+  // their rest come as fast: no sleep at the line's speed for them.
+  const int64_t sinceUs = static_cast<int64_t>(MonotonicUs() - beganUs);
+  if (WireTimeUs(static_cast<int64_t>(have) - AtOnce, baud) > sinceUs) return;
+  int64_t us = WireTimeUs(missing, baud);
+  if (leftMs > 0) us = std::min(us, static_cast<int64_t>(leftMs) * 1000);
+  backend_->AwaitArrival(us);
+}
+
 std::string TBlockSerial::ReceiveAvailable(int32_t timeout) {
   std::string result;
   if (PortNotReady()) return result;
@@ -352,7 +381,7 @@ std::string TBlockSerial::ReceiveAvailable(int32_t timeout) {
   }
   int32_t n = PendingCount();
   if (n == 0) {
-    if (WaitReadable(timeout)) {
+    if (AwaitInput(timeout)) {
       n = PendingCount();
       if (n == 0) RecordError(ErrTimeout);
     } else if (lastErrorCode_ == ErrOk) {
@@ -418,11 +447,16 @@ std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& termi
   // The total time-out, when the limits ask for one. A negative one lets the first wait go
   // without limit and allows no second, as counting the time left down from it would.
   const Deadline total = Deadline::StartingAt(timeout, NowMs());
+  const uint64_t beganUs = MonotonicUs();
   size_t pos = 0;
   // The line buffer belongs to the collected text from the start, so that a failure (which
   // puts everything collected back) never loses a byte, even if it raises mid-loop.
   try {
     for (;;) {
+      // A line as long as the last one is expected: nothing ends this one before its rest can
+      // be here.
+      if (limits.TotalTimeout && !collected.empty())
+        AwaitArrival(lastLineLength_, collected.size(), beganUs, total.LeftMs(NowMs()));
       collected += ReceiveAvailable(limits.TotalTimeout ? total.LeftMs(NowMs()) : timeout);
       if (lastErrorCode_ != ErrOk) break;
       pos = 0;
@@ -464,6 +498,7 @@ std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& termi
   if (pos > 0) {
     result = collected.substr(0, pos - 1);
     collected.erase(0, pos + matchLength - 1);
+    lastLineLength_ = pos + matchLength - 1;
   }
   lineBuffer_ = collected + lineBuffer_;
   RaiseOnError();

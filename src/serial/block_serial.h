@@ -135,6 +135,12 @@ class TBlockSerial {
   void PaceTransfer(int32_t count, int32_t limit, uint32_t& next);
   void ApplyLineSettings();
   bool WaitLineEvent(uint32_t mask, int32_t timeout);
+  // WaitReadable once the queue was found empty.
+  bool AwaitInput(int32_t timeout);
+  bool ReportReadable(bool ready);
+  // Sleeps, within leftMs (-1: no limit), while the expected characters of a receive that began
+  // at beganUs (MonotonicUs) and has some cannot all have arrived.
+  void AwaitArrival(size_t expected, size_t have, uint64_t beganUs, int32_t leftMs);
   void RecordSystemError(intptr_t result);
   void RaiseOnError();
   void RecordError(int32_t code);
@@ -158,6 +164,9 @@ class TBlockSerial {
   // The line end found last was a lone CR or LF, whose partner may begin the next receive.
   bool trailingCr_ = false;
   bool trailingLf_ = false;
+  // The length of the last line taken, its line end included: what the next one is expected to
+  // be, as a deco's replies to a run of the same command are.
+  size_t lastLineLength_ = 0;
   int32_t sendRateLimit_ = 0;
   uint32_t nextSendTick_ = 0;
   int32_t receiveRateLimit_ = 0;

@@ -117,6 +117,24 @@ class PortBackend {
   // Byte counts of both queues; hands over the line error flags due: those found since the last
   // hand-over, or (LineErrorLatch) those that the read or write just before is to report.
   virtual int QueueCounts(uint32_t& inputCount, uint32_t& outputCount, uint32_t& lineErrors) = 0;
+  // Each part of QueueCounts alone, for a caller that needs only that part: on a system that
+  // answers each with a call of its own, a receive asks only what it uses.
+  virtual int InputCount(uint32_t& inputCount) {
+    uint32_t output = 0, errors = 0;
+    return QueueCounts(inputCount, output, errors);
+  }
+  virtual int OutputCount(uint32_t& outputCount) {
+    uint32_t input = 0, errors = 0;
+    return QueueCounts(input, outputCount, errors);
+  }
+  virtual int TakeLineErrors(uint32_t& lineErrors) {
+    uint32_t input = 0, output = 0;
+    return QueueCounts(input, output, lineErrors);
+  }
+  // Sleeps up to us microseconds while the bytes a receive waits for cannot all have arrived,
+  // so that it takes them in one read instead of waking for each; ends early when the device
+  // goes away. A system whose waits already wake once for a burst needs none.
+  virtual void AwaitArrival(int64_t us) { (void)us; }
   // Reads at most count bytes, waiting at most timeoutMs for the first; answers ErrTimeout on
   // expiry. Only a device that went away is a hang-up, never an empty queue.
   virtual int Read(uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) = 0;

@@ -191,10 +191,15 @@ class PosixPortBackend : public PortBackend {
   }
 
   int QueueCounts(uint32_t& inputCount, uint32_t& outputCount, uint32_t& lineErrors) override {
+    int error = InputCount(inputCount);
+    if (error == 0) error = OutputCount(outputCount);
+    if (error == 0) error = TakeLineErrors(lineErrors);
+    return error;
+  }
+
+  int InputCount(uint32_t& inputCount) override {
     int pending = 0;
     if (::ioctl(fd_, FIONREAD, &pending) != 0) return errno;
-    int queued = 0;
-    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return errno;
     inputCount = static_cast<uint32_t>(pending) + static_cast<uint32_t>(carry_.size());
     if (markedParity_) {
       // Three marker bytes stand for one received byte: count what a read will hand over, so
@@ -202,11 +207,32 @@ class PosixPortBackend : public PortBackend {
       TakePending(static_cast<size_t>(pending));
       inputCount = static_cast<uint32_t>(UnmarkedCount(carry_.data(), carry_.size()));
     }
+    return 0;
+  }
+
+  int OutputCount(uint32_t& outputCount) override {
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return errno;
     outputCount = static_cast<uint32_t>(queued);
+    return 0;
+  }
+
+  // The driver's error counters are asked here only: a count query leaves what they show for
+  // the read or write that follows it.
+  int TakeLineErrors(uint32_t& lineErrors) override {
+    if (fd_ < 0) return EBADF;
     CollectCounterErrors();
     lineErrors = lineErrors_;
     lineErrors_ = 0;
     return 0;
+  }
+
+  void AwaitArrival(int64_t us) override {
+    if (us <= 0) return;
+    // No events asked: only a hang-up ends the sleep early.
+    pollfd entry{fd_, 0, 0};
+    timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+    ::ppoll(&entry, 1, &wait, nullptr);
   }
 
   int Read(uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
@@ -215,21 +241,29 @@ class PosixPortBackend : public PortBackend {
     Deadline deadline(timeoutMs);
     // One buffer for the life of the port: this runs once per reply.
     std::vector<uint8_t>& raw = scratch_;
+    // What the count query took in already (marked parity) is handed over without another call.
+    bool fromSystem = carry_.empty();
     for (;;) {
       raw.assign(carry_.begin(), carry_.end());
       carry_.clear();
-      size_t fresh = raw.size();
-      raw.resize(fresh + static_cast<size_t>(count));
-      ssize_t got = ::read(fd_, raw.data() + fresh, static_cast<size_t>(count));
-      int error = got < 0 ? errno : 0;
-      raw.resize(fresh + static_cast<size_t>(got < 0 ? 0 : got));
-      if (error != 0 && error != EAGAIN && error != EINTR) {
-        carry_.assign(raw.begin(), raw.end());
-        return error;  // EIO among them: the device is gone
+      if (fromSystem) {
+        size_t fresh = raw.size();
+        raw.resize(fresh + static_cast<size_t>(count));
+        ssize_t got = ::read(fd_, raw.data() + fresh, static_cast<size_t>(count));
+        int error = got < 0 ? errno : 0;
+        raw.resize(fresh + static_cast<size_t>(got < 0 ? 0 : got));
+        if (error != 0 && error != EAGAIN && error != EINTR) {
+          carry_.assign(raw.begin(), raw.end());
+          return error;  // EIO among them: the device is gone
+        }
       }
       uint32_t errorsBefore = lineErrors_;
       done = Unmark(raw, buffer, count);
       if (done > 0 || lineErrors_ != errorsBefore) return 0;
+      if (!fromSystem) {
+        fromSystem = true;  // only part of a marker was held: the rest is the system's
+        continue;
+      }
       // Nothing to hand over yet: a read of 0 alone is no hang-up, only the poll can tell.
       int wait = deadline.LeftMs();
       if (wait == 0) return ErrTimeout;

@@ -18,6 +18,12 @@ uint64_t MonotonicMs() {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+uint64_t MonotonicUs() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 uint32_t CurrentTick() {
   return static_cast<uint32_t>(MonotonicMs());
 }
@@ -43,6 +49,10 @@ int32_t Deadline::LeftMs(uint64_t nowMs) const {
 
 int64_t WireTimeMs(int64_t characters, uint32_t baud) {
   return characters * BitsPerCharacter * 1000 / (baud ? baud : UnsetBaud);
+}
+
+int64_t WireTimeUs(int64_t characters, uint32_t baud) {
+  return characters * BitsPerCharacter * 1000000 / (baud ? baud : UnsetBaud);
 }
 
 LineEnd FindLineEnd(const std::string& text) {

@@ -12,6 +12,8 @@ namespace serial {
 // Milliseconds from an arbitrary start on the program's one monotonic clock: it never jumps with
 // the wall clock and, being 64-bit, never wraps. Every time-out and duration reads this.
 uint64_t MonotonicMs();
+// The same clock in microseconds, for waits on the characters of a line.
+uint64_t MonotonicUs();
 
 // The classic 32-bit tick: MonotonicMs cut to 32 bits, so it wraps as the classic counter does.
 uint32_t CurrentTick();
@@ -50,6 +52,8 @@ class Deadline {
 inline constexpr int64_t BitsPerCharacter = 10;
 // Milliseconds the line takes for characters at baud; a speed not yet set (0) counts as 9600.
 int64_t WireTimeMs(int64_t characters, uint32_t baud);
+// The same in microseconds, for waits shorter than a millisecond.
+int64_t WireTimeUs(int64_t characters, uint32_t baud);
 
 // The earliest line end in text: position is 1-based (0 = none), form is the end found
 // (CR LF, LF CR, CR or LF; empty when none).

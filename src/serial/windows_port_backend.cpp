@@ -181,6 +181,12 @@ class WindowsPortBackend : public PortBackend {
     }
   }
 
+  // Only once the event waits were found cancelled (Wine) do they look at the queue in short
+  // intervals; there a sleep until the rest of a reply can be here saves those looks. Elsewhere
+  // the event wait already sleeps until bytes come.
+  void AwaitArrival(int64_t us) override {
+    if (eventWaitsCancelled_ && us >= 1000) ::Sleep(static_cast<DWORD>(us / 1000));
+  }
   int Purge(uint32_t flags) override {
     // The flags go with the purged bytes. Taken before the purge: an error that comes between
     // the two then fails the next reply rather than passing with a byte that stayed.

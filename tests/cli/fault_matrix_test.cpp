@@ -13,7 +13,6 @@
 #include <set>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "capturing_host.h"
@@ -46,6 +45,8 @@ constexpr int FirstByteWaitMs = protocol::FirstByteTimeoutFactor * protocol::Sta
                                 static_cast<int>(TimeoutDivisor);
 constexpr int EraseBusyMs = 3000;  // below the five seconds the tool waits after an erase
 constexpr double HangBoundSeconds = 60;
+// Beyond a slow or late reply's lateness, for the deco to finish answering.
+constexpr int AnswerMarginMs = 100;
 
 enum class Memory { Eeprom, Channel, Firmware };
 
@@ -286,8 +287,7 @@ Outcome RunCell(const Job& job, const Cell& cell) {
   if (!session.deco.HungUp()) {
     // A job that ended well after a late reply has proven the line in step.
     bool lateReplyWaitedOut = cell.fault == Fault::Late && exitCode == 0;
-    if (slowMs > 0 && !lateReplyWaitedOut)
-      std::this_thread::sleep_for(std::chrono::milliseconds(slowMs + 100));
+    if (slowMs > 0 && !lateReplyWaitedOut) session.deco.WaitAnswered(slowMs + AnswerMarginMs);
     cli::JobOptions again;
     again.clock = &session.clock;
     again.port = options.port;

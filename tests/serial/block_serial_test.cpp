@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -217,6 +218,47 @@ TEST(ReceiveTest, AnyLineEndDropsTheLfAfterALoneCr) {
   link.pty.WriteMaster("\nb\r\n");
   EXPECT_EQ(link.port.ReceiveUntil(ShortTimeout * 10, "\r\n", anyEnd), "b");
   EXPECT_EQ(link.port.Held(), "");
+}
+
+// A line as long as the one before it, arriving at the line's pace, is slept for until it can be
+// there and taken in a few reads: its receive does not wake for every character or two.
+TEST(ReceiveTest, ALineAsLongAsTheLastIsNotWokenForByEachCharacter) {
+  constexpr int32_t Baud = 115200;
+  constexpr size_t Length = 520;
+  OpenPort link;
+  link.port.ConfigureLine(Baud, 7, 'E', 0, false, false);
+  const std::string line = std::string(Length - 1, '7') + "\r";
+  const serial::ReceiveLimits whole{0, true, false};
+  link.pty.WriteMaster(line);
+  EXPECT_EQ(link.port.ReceiveUntil(1000, "\r", whole), line.substr(0, Length - 1));
+  std::thread paced([&] {
+    const auto start = std::chrono::steady_clock::now();
+    const auto perCharacter = std::chrono::microseconds(serial::BitsPerCharacter * 1000000 / Baud);
+    for (size_t i = 0; i < Length; ++i) {
+      std::this_thread::sleep_until(start + perCharacter * static_cast<int>(i));
+      link.pty.WriteMaster(line.substr(i, 1));
+    }
+  });
+  rusage before{}, after{};
+  ::getrusage(RUSAGE_THREAD, &before);
+  EXPECT_TRUE(link.port.WaitCharacter(1000, false));
+  EXPECT_EQ(link.port.ReceiveUntil(1000, "\r", whole), line.substr(0, Length - 1));
+  ::getrusage(RUSAGE_THREAD, &after);
+  paced.join();
+  EXPECT_LT(after.ru_nvcsw - before.ru_nvcsw, static_cast<long>(Length / 20));
+
+  // A line whose first part came at once, faster than the line carries it, has its rest waited
+  // for as it comes, never slept for at the line's speed (at 9600 baud 200 ms).
+  link.port.ConfigureLine(9600, 7, 'E', 0, false, false);
+  link.pty.WriteMaster(line.substr(0, Length / 2));
+  std::thread rest([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    link.pty.WriteMaster(line.substr(Length / 2));
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.port.ReceiveUntil(1000, "\r", whole), line.substr(0, Length - 1));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  rest.join();
 }
 
 TEST(SendTest, WritesReachTheDeviceAndWaitsReport) {
