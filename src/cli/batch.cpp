@@ -74,7 +74,8 @@ std::string ExpandPort(const std::string& name, const std::string& port) {
 void ExpandPortInNames(JobOptions& options) {
   transfer::JobSelection& s = options.selection;
   for (std::string* name :
-       {&s.FirmwareFile, &s.EepromFile, &s.ChannelFile, &options.logFile, &options.reportFile})
+       {&s.FirmwareFile, &s.EepromFile, &s.ChannelFile, &options.logFile, &options.reportFile,
+        &options.traceFile})
     *name = ExpandPort(*name, options.port);
 }
 
@@ -95,6 +96,8 @@ std::string BatchRefusal(const JobOptions& options, const std::vector<std::strin
   // Lines of several decos would interleave in one log; one report holds every port's run.
   if (lacks(options.logFile))
     return "with several ports --log needs " + std::string(PortPlaceholder) + " in its name";
+  if (lacks(options.traceFile))
+    return "with several ports --trace needs " + std::string(PortPlaceholder) + " in its name";
   for (size_t i = 0; i < ports.size(); ++i) {
     for (size_t k = i + 1; k < ports.size(); ++k) {
       if (PortFileName(ports[i]) == PortFileName(ports[k])) return ports[i] + " is given twice";

@@ -6,6 +6,7 @@
 #include "cli/access_hint.h"
 #include "protocol/resync.h"
 #include "protocol/service_mode.h"
+#include "serial/line_trace.h"
 #include "serial/serial_error.h"
 #include "transfer/connection.h"
 
@@ -85,6 +86,22 @@ JobOptions FindDeco(const JobOptions& options, ConsoleHost& host, protocol::Cloc
   return found;
 }
 
+// Records the run's line in the trace options name, from the first byte on.
+bool TraceLine(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+               std::string& error) {
+  try {
+    link.TraceTo(std::make_shared<serial::LineTrace>(options.traceFile));
+  } catch (const std::exception& failure) {
+    error = failure.what();
+    host.Tell(error);
+    return false;
+  }
+  std::string command = "pyrelink-cli";
+  for (const std::string& argument : options.commandLine) command += " " + argument;
+  link.Mark("job", command);
+  return true;
+}
+
 }  // namespace
 
 std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service,
@@ -113,6 +130,7 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
 bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& asked, ConsoleHost& host,
                     protocol::StopToken stop, std::string& error,
                     protocol::DecoFacts& deco) {
+  if (!asked.traceFile.empty() && !TraceLine(link, asked, host, error)) return false;
   const JobOptions options =
       asked.autoConnect && !stop.Requested() ? FindDeco(asked, host, link.Time()) : asked;
   const transfer::ConnectResult connect =

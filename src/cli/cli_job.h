@@ -50,6 +50,7 @@ struct JobOptions {
   bool fast = false;
   std::string logFile;     // every line with a time stamp, appended; empty: none
   std::string reportFile;  // the JSON report of the run; empty: none
+  std::string traceFile;   // the line trace of the run; empty: none
   bool verbose = false;    // also the device, its line settings and each phase's figures
   // Added to the time stamp of the files the run itself creates, so that runs on several
   // decos at once keep theirs apart; "" for one deco.

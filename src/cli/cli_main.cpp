@@ -91,6 +91,10 @@ int main(int argc, char** argv) {
                  "Append every log line and message, with date and time, to this file");
   app.add_option("--report", options.reportFile,
                  "Write a JSON report of the READ or WRITE to this file");
+  app.add_option("--trace", options.traceFile,
+                 "Record the line in this file: every byte sent and received with its time, the "
+                 "port's events and the job's steps (for a deco that misbehaves; pyrelink-sim "
+                 "--replay answers as it did)");
   app.add_option("--retries", options.retries,
                  "Send a block read again this often when its reply is missing or bad (a READ, "
                  "a WRITE's read-backs); 0: the job fails at once")

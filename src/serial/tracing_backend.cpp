@@ -58,6 +58,14 @@ class TracingBackend : public PortBackend {
     if (code == 0 && lineErrors != 0) trace_->Event("error", LineErrorNames(lineErrors));
     return code;
   }
+  int InputCount(uint32_t& inputCount) override { return inner_->InputCount(inputCount); }
+  int OutputCount(uint32_t& outputCount) override { return inner_->OutputCount(outputCount); }
+  int TakeLineErrors(uint32_t& lineErrors) override {
+    const int code = inner_->TakeLineErrors(lineErrors);
+    if (code == 0 && lineErrors != 0) trace_->Event("error", LineErrorNames(lineErrors));
+    return code;
+  }
+  void AwaitArrival(int64_t us) override { inner_->AwaitArrival(us); }
   int Read(uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
     const int code = inner_->Read(buffer, count, timeoutMs, done);
     if (done > 0) trace_->Bytes("recv", buffer, static_cast<size_t>(done));
