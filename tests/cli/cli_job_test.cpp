@@ -649,7 +649,7 @@ TEST(CliJobTest, WriteAgainAsPrintedKeepsAHalfWrittenDecoInServiceMode) {
 
   CapturingHost written;
   EXPECT_EQ(cli::RunReadOrWrite(again, written, interrupted), cli::ExitDone) << written.Err();
-  EXPECT_EQ(AsText(deco.Eeprom()), image);
+  EXPECT_TRUE(AsText(deco.Eeprom()) == image);
   EXPECT_FALSE(deco.InService());
 }
 
