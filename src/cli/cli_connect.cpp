@@ -179,8 +179,8 @@ bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& 
     error += "; " + advice;
   }
   if (options.service && connect.PortOpened)
-    host.Tell("--service: the deco was not asked to leave service mode; one in service mode stays "
-              "there, as it was");
+    host.Tell("the deco was not asked to leave service mode, where it was said or found to be: "
+              "one in service mode stays there, as it was");
   return false;
 }
 
