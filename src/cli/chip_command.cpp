@@ -1,7 +1,6 @@
 #include "cli/chip_command.h"
 
 #include "cli/cli_connect.h"
-#include "transfer/connection.h"
 
 namespace cli {
 
@@ -37,7 +36,8 @@ int ChipCommand(const JobOptions& options, ConsoleHost& host,
   link.SetReadPolicy(protocol::ReadPolicy{options.retries, false});
   std::string error;
   protocol::DecoFacts deco;
-  if (!ConnectFromCli(link, options, host, stop, error, deco)) return ExitJobFailed;
+  JobOptions run = options;  // as the connect found the deco
+  if (!ConnectFromCli(link, run, host, stop, error, deco)) return ExitJobFailed;
   int result = ExitDone;
   try {
     // Chips a cut-off job left in bypass would not hear the identification.
@@ -50,13 +50,7 @@ int ChipCommand(const JobOptions& options, ConsoleHost& host,
               "returns them to reading first");
     result = ExitJobFailed;
   }
-  try {
-    transfer::DisconnectDeco(link);
-  } catch (const std::exception& failure) {
-    host.Tell(std::string("disconnect failed: ") + failure.what());
-    result = ExitJobFailed;
-  }
-  return result;
+  return DisconnectFromCli(link, run, host, false, result);
 }
 
 bool ChooseFastProgram(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,

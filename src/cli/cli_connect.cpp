@@ -59,6 +59,13 @@ bool OpenForProbes(protocol::DecoLink& link, const std::string& port) {
   return true;
 }
 
+// What a probe heard, for the advice: part of a reply is the deco too, on a poor line.
+std::string PartNote(protocol::ServiceAnswer answer) {
+  return answer == protocol::ServiceAnswer::PartOfAReply
+             ? " (part of a reply: the line loses characters)"
+             : "";
+}
+
 // The options with the state and speed --auto found the deco in: service mode at the first
 // speed where it answers a read that changes nothing (the one asked for first), else standby.
 // Nothing the deco can hear in standby is sent before the connect.
@@ -71,10 +78,12 @@ JobOptions FindDeco(const JobOptions& options, ConsoleHost& host, protocol::Cloc
     if (speed != options.baud) order.push_back(speed);
   try {
     for (const std::string& speed : order) {
-      if (!protocol::DecoAnswersInServiceAt(link, speed)) continue;
+      const protocol::ServiceAnswer answer = protocol::DecoAnswersInServiceAt(link, speed);
+      if (answer == protocol::ServiceAnswer::None) continue;
       found.service = true;
       found.baud = speed;
-      host.Tell("--auto: the deco answers in service mode at " + speed + " baud: connecting there");
+      host.Tell("--auto: the deco answers in service mode at " + speed + " baud" +
+                PartNote(answer) + ": connecting there");
       return found;
     }
   } catch (const std::exception& failure) {
@@ -96,10 +105,19 @@ bool TraceLine(protocol::DecoLink& link, const JobOptions& options, ConsoleHost&
     host.Tell(error);
     return false;
   }
-  std::string command = "pyrelink-cli";
-  for (const std::string& argument : options.commandLine) command += " " + argument;
+  std::string command;
+  for (const std::string& argument : options.commandLine)
+    command += (command.empty() ? "" : " ") + argument;
   link.Mark("job", command);
   return true;
+}
+
+// What a connect that heard the deco and then failed tells: what came, and what the run did.
+std::string HeardThenFailed(const protocol::DecoFacts& deco, const transfer::ConnectResult& connect) {
+  const std::string heard = deco.Model.empty() ? "part of a reply" : "its model, " + deco.Model;
+  return "the deco answered (" + heard + ") and then a reply was lost or cut short" +
+         (connect.ExitSent ? "; this run sent it the exit back to standby (\"100\")" : "") +
+         "; check the cable and run the command again";
 }
 
 }  // namespace
@@ -108,13 +126,17 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
                                protocol::Clock& clock) {
   protocol::DecoLink link(nullptr, clock);
   if (!OpenForProbes(link, port)) return "";
-  // From standby the connect's model query at 9600 was answered by neither state there.
-  const std::string tried = service ? baud : StandbyBaud;
+  // The connect's own try may have lost one reply: the speed it tried is listened at too.
   try {
     for (const std::string speed : Speeds) {
-      if (speed == tried || !protocol::DecoAnswersInServiceAt(link, speed)) continue;
-      return "the deco answers in service mode at " + speed + ": " +
-             (service ? "use --baud " : "add --service --baud ") + speed;
+      const protocol::ServiceAnswer answer = protocol::DecoAnswersInServiceAt(link, speed);
+      if (answer == protocol::ServiceAnswer::None) continue;
+      const std::string where =
+          "the deco answers in service mode at " + speed + PartNote(answer);
+      if (service && speed == baud)
+        return where + ", as the options say: the line lost a reply; check the cable and run the "
+                       "command again";
+      return where + ": " + (service ? "use --baud " : "add --service --baud ") + speed;
     }
   } catch (const std::exception& failure) {
     return std::string("the port failed while listening: ") + failure.what();
@@ -127,12 +149,11 @@ std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud,
   return "no answer at any speed: check the cable, the port and that the deco is powered";
 }
 
-bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& asked, ConsoleHost& host,
+bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& host,
                     protocol::StopToken stop, std::string& error,
                     protocol::DecoFacts& deco) {
-  if (!asked.traceFile.empty() && !TraceLine(link, asked, host, error)) return false;
-  const JobOptions options =
-      asked.autoConnect && !stop.Requested() ? FindDeco(asked, host, link.Time()) : asked;
+  if (!options.traceFile.empty() && !TraceLine(link, options, host, error)) return false;
+  if (options.autoConnect && !stop.Requested()) options = FindDeco(options, host, link.Time());
   const transfer::ConnectResult connect =
       transfer::ConnectDeco(link, options.port, options.baud, !options.service,
                             transfer::ExitLines::WhenDecoAnswered);
@@ -140,7 +161,10 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& asked, ConsoleHo
   const transfer::ConnectError& failure = connect.Error;
   if (connect.Connected) {
     host.AddLogLine("OK");
-    if (!stop.Requested() && !StartInStep(link, host, error)) return false;
+    if (!stop.Requested() && !StartInStep(link, host, error)) {
+      DisconnectFromCli(link, options, host, false, ExitJobFailed);
+      return false;
+    }
     // A deco already in service mode answers the switch to its own speed plainly, which the
     // dialogue judges wrong; the initialisation it then answered shows the line works.
     if (options.service && deco.SpeedSwitchAnswer == protocol::DecoFacts::SwitchAnswer::Wrong)
@@ -153,33 +177,52 @@ bool ConnectFromCli(protocol::DecoLink& link, const JobOptions& asked, ConsoleHo
   host.Tell(error);
   std::string hint = AccessHint(failure.Code, failure.Device.empty() ? options.port : failure.Device);
   if (!hint.empty()) host.Tell(hint);
-  if (failure.Code == serial::ErrTimeout && options.autoConnect) {
+  std::string advice;
+  if (deco.Answered) {
+    // Nothing to search for: the deco was heard where the options say.
+    advice = HeardThenFailed(deco, connect);
+  } else if (failure.Code == serial::ErrTimeout && options.autoConnect) {
     // --auto listened at every speed already.
-    const std::string advice =
-        "no answer in service mode at any speed, nor from standby: check the cable, the port and "
-        "that the deco is powered";
-    host.Tell(advice);
-    error += "; " + advice;
+    advice = options.service
+                 ? "the deco answered --auto's read at " + options.baud +
+                       " baud, then nothing of the connect: the line lost replies; check the "
+                       "cable and run the command again"
+                 : "no answer in service mode at any speed, nor from standby: check the cable, "
+                   "the port and that the deco is powered";
   } else if (failure.Code == serial::ErrTimeout && !stop.Requested()) {
     host.Tell("the deco did not answer: listening at the other speeds ...");
-    std::string advice =
-        DiagnoseSilentDeco(options.port, options.baud, options.service, link.Time());
-    if (!advice.empty()) {
-      host.Tell(advice);
-      error += "; " + advice;
-    }
+    advice = DiagnoseSilentDeco(options.port, options.baud, options.service, link.Time());
   }
+  if (!advice.empty()) {
+    host.Tell(advice);
+    error += "; " + advice;
+  }
+  if (options.service && connect.PortOpened)
+    host.Tell("the deco was not asked to leave service mode, where it was said or found to be: "
+              "one in service mode stays there, as it was");
   return false;
 }
 
-int DisconnectFromCli(protocol::DecoLink& link, ConsoleHost& host, int result) {
+int DisconnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+                      bool proven, int result) {
   try {
-    transfer::DisconnectDeco(link);
+    if (!transfer::EndSession(link, transfer::DecoState{.BroughtFromStandby = !options.service,
+                                                        .MemoryProven = proven}))
+      TellLeftInServiceMode(host, options);
   } catch (const std::exception& failure) {
     host.Tell(std::string("disconnect failed: ") + failure.what());
     if (result == ExitDone) result = ExitJobFailed;
   }
   return result;
+}
+
+void TellLeftInServiceMode(ConsoleHost& host, const JobOptions& options) {
+  host.Tell("the deco stays in service mode (-SE-) at " + options.baud +
+            " baud: it was in service mode before this run, where a WRITE that did not finish "
+            "may have left its memory incomplete; only a WRITE that ends proven, or a verify that "
+            "finds it equal to its files, returns such a deco to standby");
+  host.Tell("go on with --service --baud " + options.baud +
+            " (after a WRITE that did not finish: the command it printed to write again)");
 }
 
 }  // namespace cli

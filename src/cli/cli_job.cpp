@@ -37,12 +37,12 @@ namespace {
 constexpr auto AbortPollInterval = std::chrono::milliseconds(10);
 constexpr unsigned AbortSettleSeconds = 1;
 constexpr const char* RefusedBeforeJob = "refused before the job";
+constexpr const char* InterruptedBeforeJob = "interrupted before the job started";
 
 // A WRITE that did not finish leaves the deco as it is, in service mode, so that it can be
 // written again at once; returning it to standby with a half-written flash could leave it dead.
-void KeepServiceMode(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-                     bool writeBegun, const JobOutcome& outcome) {
-  link.Close();  // without a word to the deco
+void TellKeptInServiceMode(const JobOptions& options, ConsoleHost& host, bool writeBegun,
+                           const JobOutcome& outcome) {
   std::string state = "the deco is still in service mode (-SE-) at " + options.baud + " baud. ";
   if (!writeBegun) {
     host.Tell(state + "Nothing was written: its memory is unchanged.");
@@ -107,10 +107,10 @@ transfer::RunNames NamesOf(const JobOptions& options) {
 
 // One READ or WRITE, step by step: the checks and questions, the claim of a READ's dumps,
 // connect, the plan, the job on the worker, what it tells afterwards, the dumps put in place,
-// and what the deco is left in.
+// and what the deco is left in. The options become what the connect found the deco in.
 class JobRun {
  public:
-  JobRun(const JobOptions& options, ConsoleHost& host, protocol::StopToken stop,
+  JobRun(JobOptions& options, ConsoleHost& host, protocol::StopToken stop,
          RunRecord& record, JobOutcome& outcome);
   int Run();
 
@@ -123,6 +123,8 @@ class JobRun {
   transfer::JobPlan Plan();
   int RunPlan(const transfer::JobPlan& plan);
   int RunOnWorker(const transfer::JobPlan& plan);
+  // Ctrl-C before the job: no step of it may follow.
+  int Interrupted();
   void TellWhatTheJobDid();
   void PutDumpsInPlace();
   // A READ that did not finish still gives the dumps it read in full their names.
@@ -130,7 +132,7 @@ class JobRun {
   int LeaveDeco(int result);
   void NameFilesMade();
 
-  const JobOptions& options_;
+  JobOptions& options_;
   ConsoleHost& host_;
   protocol::StopToken stop_;  // the Abort
   RunRecord& record_;
@@ -151,7 +153,7 @@ class JobRun {
   bool writeBegun_ = false;
 };
 
-JobRun::JobRun(const JobOptions& options, ConsoleHost& host, protocol::StopToken stop,
+JobRun::JobRun(JobOptions& options, ConsoleHost& host, protocol::StopToken stop,
                RunRecord& record, JobOutcome& outcome)
     : options_(options),
       host_(host),
@@ -169,7 +171,7 @@ JobRun::JobRun(const JobOptions& options, ConsoleHost& host, protocol::StopToken
 }
 
 int JobRun::Run() {
-  if (!CheckBeforeJob() || !ClaimDumps()) return ExitJobFailed;
+  if (!CheckBeforeJob() || !ClaimDumps()) return stop_.Requested() ? Interrupted() : ExitJobFailed;
   // A READ that never reached the deco leaves no empty partial dump behind.
   transfer::ScopeExit clearUnusedDumps([this] {
     if (!dumps_) return;
@@ -180,12 +182,14 @@ int JobRun::Run() {
     }
   });
   outcome_.Error.clear();
+  if (stop_.Requested()) return Interrupted();
   if (!Connect()) return ExitJobFailed;
   clearUnusedDumps.Dismiss();
 
   int result = ExitJobFailed;
   try {
-    result = RunPlan(Plan());
+    // Ctrl-C while connecting is honoured before the chips hear their reset.
+    result = stop_.Requested() ? Interrupted() : RunPlan(Plan());
   } catch (const std::exception& failure) {
     host_.Tell(failure.what());
     if (outcome_.Error.empty()) outcome_.Error = failure.what();
@@ -267,12 +271,13 @@ transfer::JobPlan JobRun::Plan() {
   return plan;
 }
 
+int JobRun::Interrupted() {
+  host_.Tell(InterruptedBeforeJob);
+  return ExitAborted;
+}
+
 int JobRun::RunPlan(const transfer::JobPlan& plan) {
-  if (stop_.Requested()) {
-    // Ctrl-C while connecting: no step of the job may follow.
-    host_.Tell("interrupted before the job started");
-    return ExitAborted;
-  }
+  if (stop_.Requested()) return Interrupted();  // while the plan was made
   jobStarted_ = true;
   const int result = RunOnWorker(plan);
   TellWhatTheJobDid();
@@ -370,18 +375,25 @@ void JobRun::PutCompleteDumpsInPlace() {
 }
 
 int JobRun::LeaveDeco(int result) {
-  if (writeUnderWay_ && result != ExitDone) {
-    KeepServiceMode(link_, options_, host_, jobStarted_ && writeBegun_, outcome_);
-  } else {
-    try {
-      transfer::DisconnectDeco(link_);
-    } catch (const std::exception& failure) {
-      const std::string why = std::string("disconnect failed: ") + failure.what();
-      host_.Tell(why);
-      if (result == ExitDone) result = ExitJobFailed;
-      // The report names why the run failed, this too.
-      if (outcome_.Error.empty()) outcome_.Error = why;
+  // From its plan on a WRITE may change the deco; one that ended is proven (by its final check
+  // or Safe's comparison, or the user left these out).
+  const transfer::DecoState deco{.BroughtFromStandby = !options_.service,
+                                 .MayBeChanged = writeUnderWay_,
+                                 .MemoryProven = options_.write && result == ExitDone};
+  try {
+    if (!transfer::EndSession(link_, deco)) {
+      if (options_.write) {
+        TellKeptInServiceMode(options_, host_, jobStarted_ && writeBegun_, outcome_);
+      } else {
+        TellLeftInServiceMode(host_, options_);
+      }
     }
+  } catch (const std::exception& failure) {
+    const std::string why = std::string("disconnect failed: ") + failure.what();
+    host_.Tell(why);
+    if (result == ExitDone) result = ExitJobFailed;
+    // The report names why the run failed, this too.
+    if (outcome_.Error.empty()) outcome_.Error = why;
   }
   // The run's reads, the connect's and the chips' among them.
   const protocol::ReadCounters counts = link_.Counts();
@@ -417,6 +429,7 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
     }
     return ExitJobFailed;
   }
+  host.SetStop(stop);
   host.OnRecord = [&record](const std::string& text, bool message) { record->Line(text, message); };
   host.OnPhase = [&record](const std::string& label, bool started) {
     if (started) {
@@ -426,6 +439,7 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
     }
   };
   JobOutcome outcome;
+  JobOptions run = options;  // what the connect found: the report's speed, the advice
   int result;
   {
     // Ctrl-C is answered at once; the job itself stops at its next check point, which can be a
@@ -440,7 +454,7 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
       ran = true;
       announcer.join();
     });
-    result = JobRun(options, host, stop, *record, outcome).Run();
+    result = JobRun(run, host, stop, *record, outcome).Run();
   }
   if (options.verbose) {
     for (const PhaseRecord& phase : record->Phases()) {
@@ -451,7 +465,7 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
       host.Tell(phase.Name + figures);
     }
   }
-  nlohmann::json report = ReportRun(options, outcome, *record, result);
+  nlohmann::json report = ReportRun(run, outcome, *record, result);
   if (!options.reportFile.empty()) {
     try {
       WriteReportFile(options.reportFile, ReportJson(options.commandLine, {report}));

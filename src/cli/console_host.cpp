@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <iostream>
 
+#include "cli/typed_line.h"
 #include "serial/serial_util.h"
 
 namespace cli {
@@ -116,7 +116,10 @@ bool ConsoleHost::Confirm(const std::string& text) {
   std::fprintf(err_, "%s [y/N] ", text.c_str());
   std::fflush(err_);
   std::string answer;
-  if (!std::getline(std::cin, answer)) return false;
+  if (!ReadTypedLine(answer, stop_)) {
+    std::fputs("\n", err_);
+    return false;
+  }
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
 }
 

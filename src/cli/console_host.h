@@ -11,6 +11,7 @@
 #include <string>
 
 #include "protocol/deco_link.h"
+#include "protocol/stop_token.h"
 #include "transfer/job_setup.h"
 #include "transfer/transfer_host.h"
 
@@ -41,6 +42,9 @@ class ConsoleHost : public protocol::StatusSink,
   // A message of the command line's own, after its prefix: what failed and why, what to do.
   void Tell(const std::string& text) { Message(MessagePrefix + text); }
 
+  // A question at the prompt ends unanswered (No) once stop is requested.
+  void SetStop(protocol::StopToken stop) { stop_ = stop; }
+
   // Starts every line with prefix (one deco of several); progress then comes as plain lines.
   void SetLinePrefix(const std::string& prefix);
 
@@ -60,6 +64,7 @@ class ConsoleHost : public protocol::StatusSink,
   std::FILE* err_;
   bool barOnTerminal_;
   std::string linePrefix_;
+  protocol::StopToken stop_;
   std::mutex mutex_;
   bool barShown_ = false;
   uint64_t phaseBytes_ = 0;

@@ -96,7 +96,8 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
   link.SetReadPolicy(protocol::ReadPolicy{options.retries, false});
   std::string error;
   protocol::DecoFacts deco;
-  if (!ConnectFromCli(link, options, host, stop, error, deco)) return ExitJobFailed;
+  JobOptions run = options;  // as the connect found the deco
+  if (!ConnectFromCli(link, run, host, stop, error, deco)) return ExitJobFailed;
   uint64_t characters = 0;
   link.CountCharacters([&characters](uint64_t count) { characters += count; });
 
@@ -181,7 +182,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
         "READ on such a line)");
     if (result == ExitDone) result = ExitJobFailed;
   }
-  return DisconnectFromCli(link, host, result);
+  return DisconnectFromCli(link, run, host, false, result);
 }
 
 }  // namespace cli

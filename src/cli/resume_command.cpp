@@ -7,9 +7,10 @@ namespace cli {
 
 std::string ResumeReadCommand(const JobOptions& options, const transfer::JobSelection& complete) {
   const transfer::JobSelection& s = options.selection;
-  // A READ leaves the deco in standby, however it ended: no --service.
+  // A READ leaves the deco in service mode only when it was found there.
   std::string command = "pyrelink-cli --port " + Quoted(options.port);
   if (options.autoConnect) command += " --auto";
+  if (options.service && !options.autoConnect) command += " --service";
   command += " --baud " + options.baud;
   if (options.retries != JobOptions{}.retries)
     command += " --retries " + std::to_string(options.retries);

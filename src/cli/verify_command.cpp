@@ -177,7 +177,8 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
   link.SetReadPolicy({options.retries, false});
   std::string error;
   protocol::DecoFacts deco;
-  if (!ConnectFromCli(link, options, host, stop, error, deco)) return ExitJobFailed;
+  JobOptions run = options;  // as the connect found the deco
+  if (!ConnectFromCli(link, run, host, stop, error, deco)) return ExitJobFailed;
   int result = ExitDone;
   try {
     // Chips a cut-off job left identifying would answer with their codes, not the flash.
@@ -253,7 +254,7 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
     host.Tell(std::string("verify failed: ") + failure.what());
     result = ExitJobFailed;
   }
-  return DisconnectFromCli(link, host, result);
+  return DisconnectFromCli(link, run, host, result == ExitDone, result);
 }
 
 }  // namespace cli

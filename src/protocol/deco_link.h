@@ -41,6 +41,9 @@ struct DecoFacts {
   // (a deco already in service mode at the chosen speed answers plainly, which reads as wrong).
   enum class SwitchAnswer { None, Right, Wrong };
   SwitchAnswer SpeedSwitchAnswer = SwitchAnswer::None;
+  // Something came from the deco: a reply, or the part of one that a failure cut short. A
+  // connect that heard this did not meet silence.
+  bool Answered = false;
 };
 
 // How block reads go: each read that fails by a time-out, a bad reply or a line error is sent

@@ -50,15 +50,20 @@ bool SwitchAnswerIsRight(const std::string& baudText, const std::string& receive
   return false;
 }
 
-}  // namespace
+// A reply that a failure cut short is put back as input waiting: the deco began to answer.
+bool PartOfAReplyCame(DecoLink& link) {
+  try {
+    return link.IsOpen() && link.InputWaiting() > 0;
+  } catch (const serial::ESerialError&) {
+    return false;
+  }
+}
 
-void EnterServiceMode(DecoLink& link, const std::string& portName, const std::string& baudText,
-                      bool decoInStandby, DecoFacts& facts) {
-  facts = DecoFacts();
-  link.Open(portName, decoInStandby ? StandbyBaud : BaudOf(baudText));
+void EnterDialogue(DecoLink& link, const std::string& baudText, DecoFacts& facts) {
   PostStatus(link, "Display of deco must show -SE-");
 
   facts.Model = SendCommand(link, "VORTANE", ModelQueryTimeoutFactor);
+  facts.Answered = true;
   facts.Block18Protected = facts.Model.find(ProtectedModelMark) != std::string::npos;
   PostStatus(link, facts.Block18Protected ? facts.Model + " => Block 18 protected." : facts.Model);
 
@@ -68,6 +73,7 @@ void EnterServiceMode(DecoLink& link, const std::string& portName, const std::st
   const std::string received =
       link.ReceiveWaiting(ReplyTimeoutMs(link, SwitchReplyTimeoutFactor));
   if (!received.empty()) {
+    facts.Answered = true;
     bool right = SwitchAnswerIsRight(baudText, received);
     facts.SpeedSwitchAnswer = right ? DecoFacts::SwitchAnswer::Right : DecoFacts::SwitchAnswer::Wrong;
     PostStatus(link, right ? "OK" : "ERROR!");
@@ -78,17 +84,33 @@ void EnterServiceMode(DecoLink& link, const std::string& portName, const std::st
   for (const char* line : InitialisationLines) SendCommand(link, line, 1);
 }
 
-bool DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText) {
+}  // namespace
+
+void EnterServiceMode(DecoLink& link, const std::string& portName, const std::string& baudText,
+                      bool decoInStandby, DecoFacts& facts) {
+  facts = DecoFacts();
+  link.Open(portName, decoInStandby ? StandbyBaud : BaudOf(baudText));
+  try {
+    EnterDialogue(link, baudText, facts);
+  } catch (const serial::ESerialError&) {
+    if (PartOfAReplyCame(link)) facts.Answered = true;
+    throw;
+  }
+}
+
+ServiceAnswer DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText) {
   link.SetSpeed(BaudOf(baudText));
   link.DiscardStaleInput();
   // Each speed's probe reads another line: a late reply to the last speed's never passes for
   // this one's.
   const std::string probe = NextProbe(link);
   try {
-    return EchoesEepromRead(SendCommand(link, probe, ProbeTimeoutFactor), probe);
+    return EchoesEepromRead(SendCommand(link, probe, ProbeTimeoutFactor), probe)
+               ? ServiceAnswer::Reply
+               : ServiceAnswer::None;
   } catch (const serial::ESerialError&) {
-    // Silence, or noise from a line at another speed: no answer here.
-    return false;
+    // A deco that did not hear the probe (another speed, or standby) sends nothing at all.
+    return PartOfAReplyCame(link) ? ServiceAnswer::PartOfAReply : ServiceAnswer::None;
   }
 }
 

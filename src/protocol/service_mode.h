@@ -14,14 +14,17 @@ inline constexpr int32_t StandbyBaud = 9600;
 
 // Opens portName on the link, starting at 9600 when the deco is in standby, and brings the deco
 // into service mode at baudText. What it learns goes into learned as soon as it is known, so
-// that a failure later in the dialogue still tells the model. Every failure arrives as an
-// exception.
+// that a failure later in the dialogue still tells the model and whether anything was heard.
+// Every failure arrives as an exception.
 void EnterServiceMode(DecoLink& link, const std::string& portName, const std::string& baudText,
                       bool decoInStandby, DecoFacts& learned);
+// What a deco in service mode answered an EEPROM line read: nothing, the read's own reply, or a
+// reply that began and broke off (the deco is there; the line lost the rest).
+enum class ServiceAnswer { None, Reply, PartOfAReply };
 // Whether a deco in service mode answers at baudText on the link's open port, asked by an
 // EEPROM line read: it changes nothing in the deco, and a deco in standby does not hear it. For
 // finding a deco that did not answer where the user said it was.
-bool DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText);
+ServiceAnswer DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText);
 // True when the deco confirmed the return to standby.
 bool LeaveServiceMode(DecoLink& link);
 

@@ -1,5 +1,5 @@
 // Connect and Disconnect as both front ends run them: the serial link's life, the service-mode
-// dialogue, and the clean-up after a failed connect.
+// dialogue, the clean-up after a failed connect, and the one rule for leaving service mode.
 #pragma once
 
 #include <functional>
@@ -24,20 +24,46 @@ struct ConnectError {
 // tell of a dialogue that never took place.
 enum class ExitLines { Always, WhenDecoAnswered };
 
+// What a run knows of the deco when it is done with it: all that decides whether the deco may
+// leave service mode.
+struct DecoState {
+  // This run's connect brought the deco out of standby (it was not said to be in service mode).
+  bool BroughtFromStandby = false;
+  // The run has sent, or may have sent, what changes the deco's memory.
+  bool MayBeChanged = false;
+  // The job ended with the memory it worked on proven (a WRITE done, a verify that found it
+  // equal to its files).
+  bool MemoryProven = false;
+  // The window's Disconnect: the user's own choice.
+  bool UserAsked = false;
+};
+
+// Whether the deco may leave service mode ("100"): the run itself brought it out of standby and
+// changed nothing, or its memory is proven, or the user asked. A deco found in service mode may
+// hold a flash that a WRITE left half written: back in standby it could start from it.
+bool MayLeaveServiceMode(const DecoState& deco);
+
 // How a connect went, and what it learned about the deco on the way (also when it failed later).
 struct ConnectResult {
   bool Connected = false;
   protocol::DecoFacts Deco;
   ConnectError Error;  // when not connected
+  // A failed connect's port opened: the deco may have heard it.
+  bool PortOpened = false;
+  // The clean-up of a failed connect sent the exit (only to a deco it took out of standby).
+  bool ExitSent = false;
 };
 
-// Opens the link and enters service mode. On failure runs the clean-up (exit attempt, when the
-// port opened, whose own errors are dropped; the pause; the port closed) and tells why.
+// Opens the link and enters service mode. On failure runs the clean-up (the exit attempt when
+// the port opened and MayLeaveServiceMode allows it, whose own errors are dropped; the pause;
+// the port closed) and tells why.
 ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
                           const std::string& baudText, bool decoInStandby,
                           ExitLines exitLines = ExitLines::Always);
-// Drops stale input, leaves service mode, pauses and closes the port; an error of the exit
-// escapes and leaves the port open, so the user can try again.
-void DisconnectDeco(protocol::DecoLink& link);
+// Ends the session with the deco. When MayLeaveServiceMode allows it: drops stale input, leaves
+// service mode, pauses and closes the port, and answers true; an error of the exit escapes and
+// leaves the port open, so the user can try again. Otherwise closes the port without a word to
+// the deco and answers false.
+bool EndSession(protocol::DecoLink& link, const DecoState& deco);
 
 }  // namespace transfer

@@ -431,7 +431,7 @@ bool TForm1::OpenLink(const std::string& port, const std::string& baud, bool dec
 }
 
 void TForm1::CloseLink() {
-  transfer::DisconnectDeco(link_);
+  transfer::EndSession(link_, transfer::DecoState{.UserAsked = true});
 }
 
 bool TForm1::LinkOpen() const {

@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -157,6 +159,42 @@ TEST(CliTest, TwoRunsStartedTogetherKeepTheirOwnFiles) {
   }
   EXPECT_EQ(merged, 2u);
   EXPECT_EQ(readBacks, 2u);
+}
+
+// Ctrl-C at the WRITE's question ends the run at once with 130, before the port is opened.
+TEST(CliTest, CtrlCAtTheQuestionEndsTheRunBeforeThePortOpens) {
+  constexpr int PollMs = 10;
+  constexpr int Polls = 500;  // at most 5 s for each step
+  TempDir dir;
+  testing_support::WriteFile(dir.File("E.bin"), std::string(2048, '\x5A'));
+  testing_support::PtyPair deco;      // nothing may reach it
+  testing_support::PtyPair terminal;  // where the user answers
+  const std::string command = "cd " + dir.Path() + " && exec " + PYRELINK_CLI_PATH + " --port " +
+                              deco.SlavePath() + " write --eeprom E.bin --no-backup 2>stderr.txt";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(::open(terminal.SlavePath().c_str(), O_RDWR | O_NOCTTY), STDIN_FILENO);
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  auto poll = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < Polls; ++i) {
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(PollMs));
+    }
+    return false;
+  };
+  EXPECT_TRUE(poll([&] { return ReadFile(dir.File("stderr.txt")).find("[y/N]") != std::string::npos; }));
+  ::kill(child, SIGINT);
+  int status = 0;
+  const bool ended = poll([&] { return ::waitpid(child, &status, WNOHANG) == child; });
+  if (!ended) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  EXPECT_TRUE(ended) << "the question stayed open after Ctrl-C";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+  EXPECT_EQ(deco.ReadMaster(PollMs), "");
 }
 
 TEST(CliTest, EveryProgramTellsItsVersion) {

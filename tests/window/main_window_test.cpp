@@ -59,7 +59,33 @@ class SilentExitTest : public MainWindowTest {
   SilentExitTest() : MainWindowTest(DropsTheExitReply()) { view.Choose(Control::RadioButton5); }
 };
 
+// A deco in service mode whose answer to the model query is lost.
+class LostReplyInServiceTest : public MainWindowTest {
+ protected:
+  static sim::Settings LosesTheModelQuerysAnswer() {
+    sim::Settings settings = testing_support::InService();
+    settings.Fault.DropReplyAt = 1;
+    return settings;
+  }
+  LostReplyInServiceTest() : MainWindowTest(LosesTheModelQuerysAnswer(), testing_support::QuickTimeOuts) {
+    view.Choose(Control::RadioButton5);
+  }
+};
+
 }  // namespace
+
+// A failed Connect with "Service -SE-" chosen leaves the deco in service mode, where a WRITE that
+// did not finish may have left it half written; Disconnect, the user's own choice, still leaves.
+TEST_F(LostReplyInServiceTest, FailedConnectLeavesTheDecoInServiceMode) {
+  form->Button4Click();
+  EXPECT_FALSE(form->Connected());
+  EXPECT_TRUE(deco.Model().InService());
+  const std::vector<std::string> commands = deco.Model().CommandLog();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "100"), 0);
+  Connect();
+  form->Button4Click();
+  EXPECT_FALSE(deco.Model().InService());
+}
 
 TEST_F(MainWindowTest, StartUpListsThePortsChoosesTheLastAndNamesTheRunsFiles) {
   FakeView fresh;
