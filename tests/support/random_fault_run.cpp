@@ -27,9 +27,11 @@ namespace {
 
 enum class Kind { Read, Write, Chip, Diagnosis, Verify };
 enum class Memory { Eeprom, Channel, Firmware };
-// A READ broken off half way by a lost reply (with --retries 0), so that it prints its resume
-// command; Changed: another WRITE changes sector 3 of the channel list before the resume.
-enum class Resume { No, Same, Changed };
+// A lost reply that breaks the first job off: a READ half way (with --retries 0), so that it
+// prints its resume command, and before the resume another WRITE may change sector 3 of the
+// channel list (ReadThenChanged); a WRITE at the first program cycle after its erase, and then
+// each printed follow-up at its connect's first reply (a cable being re-seated).
+enum class Cut { None, Read, ReadThenChanged, WriteAfterErase };
 
 struct JobKind {
   const char* name;
@@ -42,7 +44,7 @@ struct JobKind {
   bool backup = false;
   // The deco starts in service mode at DiagnosisBaud and the job finds it with --auto.
   bool autoConnect = false;
-  Resume resume = Resume::No;
+  Cut cut = Cut::None;
 };
 
 // Small jobs, so that a run is quick: the EEPROM, the channel list, and writes of a few sectors.
@@ -67,9 +69,11 @@ const JobKind Jobs[] = {
     // Every channel sector erased, the image blank but for sector 3's first block: the backup
     // reads the whole channel list first.
     {"write_channel_backup", Kind::Write, Memory::Channel, "normal", true, true},
-    {"read_resume", Kind::Read, Memory::Channel, "normal", false, false, false, Resume::Same},
+    {"read_resume", Kind::Read, Memory::Channel, "normal", false, false, false, Cut::Read},
     {"read_resume_changed", Kind::Read, Memory::Channel, "normal", false, false, false,
-     Resume::Changed},
+     Cut::ReadThenChanged},
+    {"write_channel_cut", Kind::Write, Memory::Channel, "diff", false, false, false,
+     Cut::WriteAfterErase},
 };
 constexpr size_t JobCount = sizeof Jobs / sizeof Jobs[0];
 
@@ -92,6 +96,9 @@ constexpr int ThrewExit = -1;
 constexpr const char* ProgressLine = "progress ";  // the bar, as a log file gets it
 constexpr const char* LeaveService = "100";
 constexpr const char* FlashWriteCommand = "0220";
+// The last cycle of a sector erase: 30 to both chips at the sector's start.
+constexpr size_t EraseLineSize = 20;
+constexpr const char* SectorEraseCode = "30";
 constexpr const char* MadeLine = "Made ";
 const std::string BackupRole = std::string(" (") + transfer::MadeBackupPrefix;
 constexpr const char* WriteAgainMark = "write again with: ";
@@ -181,6 +188,7 @@ class Sequence {
   std::vector<std::string> broken;
   std::vector<Step> steps;
   std::vector<std::string> faults;  // what the deco's faults did
+  std::vector<std::string> Commands() const { return model_.CommandLog(); }
 
  private:
   std::vector<std::string> FirstArguments() const;
@@ -257,7 +265,8 @@ Sequence::Sequence(const JobKind& job, const sim::RandomFaultSettings& random, i
 std::vector<std::string> Sequence::FirstArguments() const {
   std::vector<std::string> a = {"--port", session_.deco.SlavePath()};
   if (job_.autoConnect) a.push_back("--auto");
-  if (job_.resume != Resume::No) a.insert(a.end(), {"--retries", "0"});
+  if (job_.cut == Cut::Read || job_.cut == Cut::ReadThenChanged)
+    a.insert(a.end(), {"--retries", "0"});
   switch (job_.kind) {
     case Kind::Chip:
       a.push_back("chip");
@@ -291,7 +300,7 @@ Step Sequence::RunStep(const std::string& origin, const std::vector<std::string>
   step.job = ParseJob(arguments);
   step.flashBefore = AsText(model_.Flash());
   step.eepromBefore = AsText(model_.Eeprom());
-  step.logFrom = model_.CommandLog().size();
+  step.logFrom = static_cast<size_t>(model_.CommandCount());
   cli::JobOptions options = step.job.Options;
   for (const std::string& name : {options.selection.EepromFile, options.selection.ChannelFile,
                                   options.selection.FirmwareFile})
@@ -314,7 +323,7 @@ Step Sequence::RunStep(const std::string& origin, const std::vector<std::string>
   step.reportError = end.Error;
   step.flashAfter = AsText(model_.Flash());
   step.eepromAfter = AsText(model_.Eeprom());
-  step.logTo = model_.CommandLog().size();
+  step.logTo = static_cast<size_t>(model_.CommandCount());
   return step;
 }
 
@@ -326,12 +335,17 @@ void Sequence::Run(bool followUps) {
     steps.push_back(RunStep(origin, arguments));
     const Step& step = steps.back();
     CheckStep(step, followed == 0);
-    // The deterministic lost reply breaks off the first READ only.
+    // The deterministic lost reply strikes once.
     model_.SetFaults(sim::Faults{});
     if (!followUps || step.exitCode == 0 || session_.deco.HungUp() || followed == FollowUpsRun) break;
     const FollowUp next = PrintedFollowUp(step.err, step.arguments);
     if (next.Line.empty() || !CheckPrinted(next)) break;
-    if (followed == 0 && job_.resume == Resume::Changed) {
+    if (job_.cut == Cut::WriteAfterErase) {
+      sim::Faults lost;
+      lost.DropReplyAt = model_.CommandCount() + 1;
+      model_.SetFaults(lost);
+    }
+    if (followed == 0 && job_.cut == Cut::ReadThenChanged) {
       std::vector<uint8_t> flash = model_.Flash();
       for (size_t i = FastSector; i < FastSector + FastSectorSize; ++i)
         flash[i] = static_cast<uint8_t>(flash[i] ^ ChannelChange);
@@ -340,8 +354,10 @@ void Sequence::Run(bool followUps) {
     }
     arguments = next.Arguments;
     // "write again", "resume the READ", or the diagnosis's advice.
-    const std::string said = next.Line.substr(next.Line.find(cli::MessagePrefix) == 0 ? std::string(cli::MessagePrefix).size() : 0);
-    origin = "printed: " + said.substr(0, said.find(" with: "));
+    const size_t told = next.Line.find(cli::MessagePrefix) == 0 ? std::string(cli::MessagePrefix).size() : 0;
+    const size_t with = next.Line.find(" with: ");
+    origin = "printed: " + (with == std::string::npos ? std::string("the diagnosis's advice")
+                                                      : next.Line.substr(told, with - told));
   }
   if (const int early = model_.ProgramsWhileErasing() - programsWhileErasing)
     broken.push_back("no program cycle before the erase is done: " + std::to_string(early) +
@@ -574,9 +590,10 @@ void Sequence::ReadAfter() {
 }
 
 // The job's commands in a fault-free run, for the fault rate that gives it about FaultsPerJob
-// faults, and the command whose reply a resumed READ loses: one half way through.
-int FaultFreeCommands(const JobKind& job, bool wrongData, std::vector<std::string>& broken) {
-  static std::map<std::pair<std::string, bool>, std::pair<int, std::vector<std::string>>> probes;
+// faults and for where a cut strikes.
+const std::vector<std::string>& FaultFreeCommands(const JobKind& job, bool wrongData,
+                                                  std::vector<std::string>& broken) {
+  static std::map<std::pair<std::string, bool>, std::pair<std::vector<std::string>, std::vector<std::string>>> probes;
   // Wrong data changes the commands of a READ only, which then reads every block twice.
   auto key = std::make_pair(std::string(job.name), wrongData && job.kind == Kind::Read);
   auto found = probes.find(key);
@@ -585,10 +602,21 @@ int FaultFreeCommands(const JobKind& job, bool wrongData, std::vector<std::strin
     off.WrongData = wrongData;
     Sequence probe(job, off, 0);
     probe.Run(false);
-    found = probes.emplace(key, std::make_pair(static_cast<int>(probe.steps.back().logTo), probe.broken)).first;
+    found = probes.emplace(key, std::make_pair(probe.Commands(), probe.broken)).first;
   }
   for (const std::string& rule : found->second.second) broken.push_back("without faults: " + rule);
   return found->second.first;
+}
+
+// The command whose reply the cut loses (counted from 1), or 0.
+int CutAt(const JobKind& job, const std::vector<std::string>& commands) {
+  if (job.cut == Cut::None) return 0;
+  if (job.cut != Cut::WriteAfterErase) return static_cast<int>(commands.size() / 2);
+  for (size_t i = 0; i + 1 < commands.size(); ++i)
+    if (commands[i].rfind(FlashWriteCommand, 0) == 0 && commands[i].size() == EraseLineSize &&
+        commands[i].compare(EraseLineSize - 2, 2, SectorEraseCode) == 0)
+      return static_cast<int>(i) + 2;
+  return 0;
 }
 
 }  // namespace
@@ -608,10 +636,10 @@ RandomRun RunRandomFaultJob(uint32_t seed) {
   run.Seed = seed;
   run.Job = job.name;
   sim::RandomFaultSettings random = FaultsOfSeed(seed);
-  const int commands = FaultFreeCommands(job, random.WrongData, run.Broken);
-  random.FaultEvery = std::max(1, commands / FaultsPerJob);
+  const std::vector<std::string>& commands = FaultFreeCommands(job, random.WrongData, run.Broken);
+  random.FaultEvery = std::max(1, static_cast<int>(commands.size()) / FaultsPerJob);
   const auto start = std::chrono::steady_clock::now();
-  Sequence sequence(job, random, job.resume == Resume::No ? 0 : commands / 2);
+  Sequence sequence(job, random, CutAt(job, commands));
   sequence.Run(true);
   run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.ExitCode = sequence.steps.front().exitCode;
