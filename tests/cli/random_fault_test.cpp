@@ -18,13 +18,13 @@
 
 namespace {
 
-// One round of every job kind with wrong-data replies, and seeds whose sequences broke a rule:
-// 7 a READ after WRITEs that left the flash half written sent "100"; 15 a resumed READ joined a
-// sector 3 changed since; 16 a write-again whose connect lost a reply sent "100"; 28 a
-// write-again after --auto named the speed asked for, not the one found; 625 a backup cut short
-// by a closed line was named the backup. 18 and 32 READ without --double-read.
+// One round of every job kind (with wrong-data replies), and seeds whose sequences broke a rule
+// besides: 28 a write-again after --auto named the speed asked for, not the one found; 625 a
+// backup cut short by a closed line was named the backup. In the round: 7 a READ after WRITEs
+// that left the flash half written sent "100"; 15 a resumed READ joined a sector 3 changed
+// since; 16 a write-again whose connect lost a reply sent "100".
 constexpr uint32_t RoundSeeds = 17;
-constexpr uint32_t MoreSeeds[] = {18, 28, 32, 625};
+constexpr uint32_t MoreSeeds[] = {28, 625};
 
 std::vector<uint32_t> Seeds() {
   std::vector<uint32_t> seeds;

@@ -103,6 +103,7 @@ constexpr const char* MadeLine = "Made ";
 const std::string BackupRole = std::string(" (") + transfer::MadeBackupPrefix;
 constexpr const char* WriteAgainMark = "write again with: ";
 constexpr const char* VerifyFailed = "Verify FAILED";
+constexpr const char* BackupNamed = "Backup of the deco before this WRITE: ";
 
 const char* FileOf(Memory memory) {
   return memory == Memory::Eeprom ? "E.bin" : memory == Memory::Channel ? "Ch.bin" : "Fw.bin";
@@ -416,7 +417,6 @@ void Sequence::CheckStep(const Step& step, bool first) {
       break;
     case Kind::Write:
       CheckWrite(step, memory);
-      CheckBackup(step);
       break;
     case Kind::Verify:
       CheckVerify(step);
@@ -449,6 +449,8 @@ void Sequence::CheckStep(const Step& step, bool first) {
   const bool proves = exitCode == 0 && checkedTrue && memory != Memory::Eeprom &&
                       (kind == Kind::Verify || (kind == Kind::Write && step.job.Options.finalCheck));
   CheckLeavingService(step, proves);
+  // The final check proves what the WRITE wrote, whatever its backup holds.
+  if (kind == Kind::Write) CheckBackup(step);
 }
 
 void Sequence::CheckRead(const Step& step, Memory memory) {
@@ -649,6 +651,12 @@ RandomRun RunRandomFaultJob(uint32_t seed) {
     run.Steps.push_back(step.origin + ": " + CommandText(step.arguments) + " -> exit " +
                         std::to_string(step.exitCode));
     run.Said += "  [" + step.origin + "]\n" + step.err;
+    // The log lines that name a backup or a verify's verdict, which the rules look at.
+    std::istringstream lines(step.out);
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(BackupRole) != std::string::npos || line.rfind(BackupNamed, 0) == 0 ||
+          line.rfind(VerifyFailed, 0) == 0)
+        run.Said += line + "\n";
   }
   return run;
 }
