@@ -1,6 +1,7 @@
 // Random faults at scale: runs seeds first .. first+count-1 through the same run-and-check as the
-// random-fault test (each seed one job of the command line against a deco with faults drawn from
-// it) and prints the runs, the failures, and each failing seed with the rules it broke.
+// random-fault test (each seed one technician's sequence of command-line jobs against a deco with
+// faults drawn from it: a job, the follow-ups it printed, a READ) and prints the runs, the
+// failures, and each failing seed with the rules it broke.
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
@@ -11,7 +12,7 @@
 
 int main(int argc, char** argv) {
   CLI::App app{"Seeded random-fault runs of the command line's jobs against the simulated deco"};
-  uint32_t count = 1000;
+  uint32_t count = 2000;
   uint32_t first = 0;
   bool quiet = false;
   bool everyRun = false;
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("random faults: seeds %u..%u: %u runs, %d failures, %.1f s (%.2f s a run, %.2f s "
-              "of it the job)\n",
+              "of it the jobs)\n",
               first, first + count - 1, count, failures, seconds, seconds / count,
               jobSeconds / count);
   for (const auto& [job, counts] : perJob)

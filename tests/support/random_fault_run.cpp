@@ -10,26 +10,28 @@
 #include "cli/capturing_host.h"
 #include "cli/chip_command.h"
 #include "cli/cli_job.h"
+#include "cli/verify_command.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "sim/deco_model.h"
-#include "support/files.h"
-#include "transfer/final_check.h"
 #include "support/channel_writes.h"
+#include "support/files.h"
+#include "support/printed_command.h"
 #include "support/sim_session.h"
+#include "transfer/final_check.h"
+#include "transfer/job_results.h"
 
 namespace testing_support {
 
 namespace {
 
-using testing_support::FastCodeBytes;
-using testing_support::FastSector;
-using testing_support::FastSectorSize;
-using testing_support::Sector0Size;
-using testing_support::ZeroBytesAtStart;
-
-enum class Kind { Read, Write, Chip, Diagnosis };
+enum class Kind { Read, Write, Chip, Diagnosis, Verify };
 enum class Memory { Eeprom, Channel, Firmware };
+// A lost reply that breaks the first job off: a READ half way (with --retries 0), so that it
+// prints its resume command, and before the resume another WRITE may change sector 3 of the
+// channel list (ReadThenChanged); a WRITE at the first program cycle after its erase, and then
+// each printed follow-up at its connect's first reply (a cable being re-seated).
+enum class Cut { None, Read, ReadThenChanged, WriteAfterErase };
 
 struct JobKind {
   const char* name;
@@ -38,6 +40,11 @@ struct JobKind {
   const char* method = "normal";
   // --erase-poll --fast-program --skip-blank-words
   bool fast = false;
+  // A WRITE reads the deco into its backup folder first (no --no-backup).
+  bool backup = false;
+  // The deco starts in service mode at DiagnosisBaud and the job finds it with --auto.
+  bool autoConnect = false;
+  Cut cut = Cut::None;
 };
 
 // Small jobs, so that a run is quick: the EEPROM, the channel list, and writes of a few sectors.
@@ -55,27 +62,79 @@ const JobKind Jobs[] = {
     {"chip", Kind::Chip, Memory::Firmware},
     // The deco in service mode at another speed than a connect from standby tries.
     {"connect_diagnosis", Kind::Diagnosis, Memory::Eeprom},
+    // The deco holds what a WRITE of the image leaves.
+    {"verify_channel", Kind::Verify, Memory::Channel},
+    {"auto_write_eeprom", Kind::Write, Memory::Eeprom, "safe", false, false, true},
+    {"write_eeprom_backup", Kind::Write, Memory::Eeprom, "normal", false, true},
+    // Every channel sector erased, the image blank but for sector 3's first block: the backup
+    // reads the whole channel list first.
+    {"write_channel_backup", Kind::Write, Memory::Channel, "normal", true, true},
+    {"read_resume", Kind::Read, Memory::Channel, "normal", false, false, false, Cut::Read},
+    {"read_resume_changed", Kind::Read, Memory::Channel, "normal", false, false, false,
+     Cut::ReadThenChanged},
+    {"write_channel_cut", Kind::Write, Memory::Channel, "diff", false, false, false,
+     Cut::WriteAfterErase},
 };
 constexpr size_t JobCount = sizeof Jobs / sizeof Jobs[0];
 
 // Faults drawn for one job on average: enough that most runs meet some, few enough that some
 // jobs get through them.
 constexpr int FaultsPerJob = 2;
+// The printed follow-ups run after a failed job, at most.
+constexpr int FollowUpsRun = 2;
 constexpr double HangBoundSeconds = 60;
 constexpr uint32_t EraseTimeMs = 1500;  // the chips' erase, on the test clock
 constexpr uint32_t DiagnosisBaud = 38400;
 // The latest reply (30 s of line time) has arrived by then.
 constexpr int AnsweredWithinMs = 30000 / static_cast<int>(QuickTimeOuts) + 2000;
 constexpr uint32_t EepromChanges[] = {0x100, 0x101, 0x6FF};
+// What another WRITE does to every byte of sector 3, which a READ broken off half way has read.
+constexpr uint8_t ChannelChange = 0x5A;
 constexpr const char* EarlierDump = "an earlier dump";
 constexpr size_t FaultLinesShown = 12;
 constexpr int ThrewExit = -1;
-constexpr const char* ProgressLine = "progress ";  // the bar, as a log file gets it  // the job's exception reached its caller
+constexpr const char* ProgressLine = "progress ";  // the bar, as a log file gets it
+constexpr const char* LeaveService = "100";
+constexpr const char* FlashWriteCommand = "0220";
+// The last cycle of a sector erase: 30 to both chips at the sector's start.
+constexpr size_t EraseLineSize = 20;
+constexpr const char* SectorEraseCode = "30";
+constexpr const char* MadeLine = "Made ";
+const std::string BackupRole = std::string(" (") + transfer::MadeBackupPrefix;
+constexpr const char* WriteAgainMark = "write again with: ";
+constexpr const char* VerifyFailed = "Verify FAILED";
+constexpr const char* BackupNamed = "Backup of the deco before this WRITE: ";
 
-bool TouchesFlash(const JobKind& job) { return job.memory != Memory::Eeprom; }
+const char* FileOf(Memory memory) {
+  return memory == Memory::Eeprom ? "E.bin" : memory == Memory::Channel ? "Ch.bin" : "Fw.bin";
+}
+const char* OptionOf(Memory memory) {
+  return memory == Memory::Eeprom ? "--eeprom" : memory == Memory::Channel ? "--channel" : "--firmware";
+}
+
+const std::string& FileIn(const transfer::JobSelection& s, Memory memory) {
+  return memory == Memory::Eeprom ? s.EepromFile : memory == Memory::Channel ? s.ChannelFile : s.FirmwareFile;
+}
 
 std::string Slice(const std::string& flash, Memory memory) {
   return memory == Memory::Channel ? flash.substr(0, protocol::ChannelImageBytes) : flash;
+}
+
+std::string ReadIfThere(const std::string& name) {
+  return std::filesystem::is_regular_file(name) ? ReadFile(name) : "";
+}
+
+// The flash sectors in which two flash images differ, as "0, 3".
+std::string SectorsDiffering(const std::string& a, const std::string& b) {
+  std::string sectors;
+  for (int s = 0; s < protocol::SectorCount; ++s) {
+    const size_t first = protocol::SectorBase[static_cast<size_t>(s)] - protocol::FlashBase;
+    if (first >= a.size() || first >= b.size()) break;
+    const size_t size = protocol::SectorSize(s);
+    if (a.compare(first, size, b, first, size) != 0)
+      sectors += (sectors.empty() ? "" : ", ") + std::to_string(s);
+  }
+  return sectors;
 }
 
 // The run's own folder as the working folder, for the files the job makes beside its own.
@@ -85,226 +144,481 @@ class InFolder {
     std::filesystem::current_path(dir_.Path());
   }
   ~InFolder() { std::filesystem::current_path(before_); }
+  const std::string& Path() const { return dir_.Path(); }
 
  private:
   TempDir dir_;
   std::filesystem::path before_;
 };
 
-struct Checked {
-  std::vector<std::string> broken;
-  int commands = 0;  // the job's commands, the follow-up left out
-  int exitCode = 0;
+// One job of the sequence as it ran.
+struct Step {
+  int number = 0;      // in the sequence, from 1
+  std::string origin;  // the job, a printed follow-up, the READ after
+  std::vector<std::string> arguments;
+  ParsedJob job;
+  int exitCode = ThrewExit;
+  std::string err, out, reportError;
   double seconds = 0;
-  std::vector<std::string> faults;
-  std::string said;  // the job's messages
+  std::string flashBefore, eepromBefore, flashAfter, eepromAfter;
+  std::map<std::string, std::string> filesBefore;  // each memory's file as the job found it
+  size_t logFrom = 0, logTo = 0;                   // its commands in the deco's log
 };
 
-// followUp: a clean job after it, which a fault-free probe needs not.
-Checked RunAndCheck(const JobKind& job, const sim::RandomFaultSettings& random, bool followUp) {
+// Every fault kind the simulator draws for a seed is switched on here: a kind added to
+// sim::RandomFaultSettings is switched on for every sequence by setting its field in this
+// function, and nowhere else.
+sim::RandomFaultSettings FaultsOfSeed(uint32_t seed) {
+  sim::RandomFaultSettings random;
+  random.On = true;
+  random.Seed = seed;
+  // Every other round of seeds leaves wrong data out, so that READs also run without
+  // --double-read.
+  random.WrongData = (seed / JobCount) % 2 == 0;
+  random.TimeDivisor = QuickTimeOuts;
+  return random;
+}
+
+class Sequence {
+ public:
+  Sequence(const JobKind& job, const sim::RandomFaultSettings& random, int dropReplyAt);
+  // Runs the job, its printed follow-ups and the READ after them; followUps false: the job
+  // alone, for a fault-free count of its commands.
+  void Run(bool followUps);
+
+  std::vector<std::string> broken;
+  std::vector<Step> steps;
+  std::vector<std::string> faults;  // what the deco's faults did
+  std::vector<std::string> Commands() const { return model_.CommandLog(); }
+
+ private:
+  std::vector<std::string> FirstArguments() const;
+  Step RunStep(const std::string& origin, const std::vector<std::string>& arguments);
+  void CheckStep(const Step& step, bool first);
+  void CheckRead(const Step& step, Memory memory);
+  void CheckWrite(const Step& step, Memory memory);
+  void CheckBackup(const Step& step);
+  void CheckVerify(const Step& step);
+  // Whether the step ended with the flash proven to hold a known image (a WRITE's final check,
+  // a verify), and no "100" went to a deco whose flash was not.
+  void CheckLeavingService(const Step& step, bool proves);
+  bool CheckPrinted(const FollowUp& followUp);
+  void ReadAfter();
+  void Broken(const Step& step, const std::string& rule);
+
+  const JobKind& job_;
+  sim::RandomFaultSettings random_;
+  sim::Settings settings_;
+  SimSession session_;
+  sim::DecoModel& model_;
+  InFolder folder_;
+  std::string provenFlash_;  // the flash as last proven whole
+  size_t brokenBefore_ = 0;
+  std::atomic<bool> interrupted_{false};
+};
+
+sim::Settings SettingsOf(const JobKind& job, const sim::RandomFaultSettings& random) {
   sim::Settings settings;
   settings.Random = random;
   if (job.fast) settings.EraseTimeMs = EraseTimeMs;
-  if (job.kind == Kind::Diagnosis) {
+  if (job.kind == Kind::Diagnosis || job.autoConnect) {
     settings.StartInService = true;
     settings.ServiceBaud = DiagnosisBaud;
   }
-  SimSession session(settings, QuickTimeOuts);
-  InFolder folder;
-  Checked checked;
-  auto broken = [&](const std::string& text) { checked.broken.push_back(text); };
-  sim::DecoModel& model = session.deco.Model();
-  const std::string flashBefore = AsText(model.Flash());
-  const std::string eepromBefore = AsText(model.Eeprom());
+  return settings;
+}
 
-  cli::JobOptions options;
-  options.port = session.deco.SlavePath();
-  options.clock = &session.clock;
-  options.write = job.kind == Kind::Write;
-  options.method = job.method;
-  // Only a second read tells a well-formed wrong reply from the true one.
-  options.doubleRead = job.kind == Kind::Read && random.WrongData;
-  transfer::JobSelection& s = options.selection;
-  std::string file;
-  std::string promised;  // what a WRITE leaves in its memory
-  if (job.memory == Memory::Eeprom) {
-    s.Eeprom = true;
-    file = s.EepromFile = "E.bin";
-    promised = eepromBefore;
-    for (uint32_t at : EepromChanges) promised[at] = static_cast<char>(~promised[at]);
-  } else if (job.memory == Memory::Channel) {
-    s.Channel = true;
-    file = s.ChannelFile = "Ch.bin";
-    promised = testing_support::PromisedChannel(flashBefore, job.fast);
-    if (job.fast) {
-      options.erasePoll = options.fastProgram = options.skipBlankWords = true;
-    }
-  } else {
-    s.Firmware = true;
-    file = s.FirmwareFile = "Fw.bin";
-  }
-  std::string image;  // what a WRITE is given
-  if (job.kind == Kind::Write) {
-    image = promised;
+Sequence::Sequence(const JobKind& job, const sim::RandomFaultSettings& random, int dropReplyAt)
+    : job_(job),
+      random_(random),
+      settings_(SettingsOf(job, random)),
+      session_(settings_, QuickTimeOuts),
+      model_(session_.deco.Model()) {
+  sim::Faults faults;
+  faults.DropReplyAt = dropReplyAt;
+  model_.SetFaults(faults);
+  std::string flash = AsText(model_.Flash());
+  const std::string file = FileOf(job.memory);
+  std::string eeprom = AsText(model_.Eeprom());
+  if (job.kind == Kind::Write && job.memory == Memory::Eeprom) {
+    for (uint32_t at : EepromChanges) eeprom[at] = static_cast<char>(~eeprom[at]);
+    WriteFile(file, eeprom);
+  } else if (job.kind == Kind::Write || job.kind == Kind::Verify) {
+    const std::string base =
+        job.backup ? std::string(protocol::ChannelImageBytes, '\xFF') : flash;
+    std::string image = PromisedChannel(base, job.fast);
     // Sector 0 is only erased by a write: the image's own bytes there never reach the flash.
-    if (job.memory == Memory::Channel) image[0x100] = static_cast<char>(image[0x100] ^ 1);
+    image[0x100] = static_cast<char>(image[0x100] ^ 1);
     WriteFile(file, image);
+    if (job.kind == Kind::Verify) {
+      std::istringstream written(image);
+      for (int sector = 0; sector <= protocol::LastChannelSector; ++sector)
+        flash.replace(protocol::SectorBase[static_cast<size_t>(sector)] - protocol::FlashBase,
+                      protocol::SectorSize(sector), transfer::SectorAsWritten(written, file, sector));
+      model_.SetFlash(std::vector<uint8_t>(flash.begin(), flash.end()));
+    }
   } else if (job.kind != Kind::Chip) {
     WriteFile(file, EarlierDump);
   }
+  provenFlash_ = flash;
+}
 
+std::vector<std::string> Sequence::FirstArguments() const {
+  std::vector<std::string> a = {"--port", session_.deco.SlavePath()};
+  if (job_.autoConnect) a.push_back("--auto");
+  if (job_.cut == Cut::Read || job_.cut == Cut::ReadThenChanged)
+    a.insert(a.end(), {"--retries", "0"});
+  switch (job_.kind) {
+    case Kind::Chip:
+      a.push_back("chip");
+      return a;
+    case Kind::Verify: a.push_back("verify"); break;
+    case Kind::Write: a.push_back("write"); break;
+    default: a.push_back("read");
+  }
+  a.insert(a.end(), {OptionOf(job_.memory), FileOf(job_.memory)});
+  if (job_.kind == Kind::Verify) return a;
+  // Only a second read tells a well-formed wrong reply from the true one.
+  if (job_.kind != Kind::Write && random_.WrongData) a.push_back("--double-read");
+  if (job_.kind == Kind::Write) {
+    a.insert(a.end(), {"--method", job_.method});
+    if (job_.fast) a.insert(a.end(), {"--erase-poll", "--fast-program", "--skip-blank-words"});
+    if (!job_.backup) a.push_back("--no-backup");
+  }
+  a.push_back("--yes");
+  return a;
+}
+
+void Sequence::Broken(const Step& step, const std::string& rule) {
+  broken.push_back(rule + " [step " + std::to_string(step.number) + ", " + step.origin + "]");
+}
+
+Step Sequence::RunStep(const std::string& origin, const std::vector<std::string>& arguments) {
+  Step step;
+  step.number = static_cast<int>(steps.size()) + 1;
+  step.origin = origin;
+  step.arguments = arguments;
+  step.job = ParseJob(arguments);
+  step.flashBefore = AsText(model_.Flash());
+  step.eepromBefore = AsText(model_.Eeprom());
+  step.logFrom = static_cast<size_t>(model_.CommandCount());
+  cli::JobOptions options = step.job.Options;
+  for (const std::string& name : {options.selection.EepromFile, options.selection.ChannelFile,
+                                  options.selection.FirmwareFile})
+    if (!name.empty()) step.filesBefore[name] = ReadIfThere(name);
+  options.clock = &session_.clock;
   CapturingHost host;
-  std::atomic<bool> interrupted{false};
   cli::RunEnd end;
   const auto start = std::chrono::steady_clock::now();
-  int exitCode = ThrewExit;
   try {
-    exitCode = job.kind == Kind::Chip ? cli::ChipCommand(options, host, interrupted)
-                                      : cli::RunReadOrWrite(options, host, interrupted, &end);
+    const std::string& sub = step.job.Subcommand;
+    step.exitCode = sub == "chip"     ? cli::ChipCommand(options, host, interrupted_)
+                    : sub == "verify" ? cli::VerifyCommand(options, host, interrupted_)
+                                      : cli::RunReadOrWrite(options, host, interrupted_, &end);
   } catch (const std::exception& failure) {
-    broken(std::string("failure says why: the job threw instead of ending: ") + failure.what());
+    Broken(step, std::string("failure says why: the job threw instead of ending: ") + failure.what());
   }
-  checked.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  checked.commands = model.CommandCount();
-  checked.exitCode = exitCode;
-  const std::string err = host.Err();
-  const std::string out = host.Out();
-  checked.said = err;
+  step.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  step.err = host.Err();
+  step.out = host.Out();
+  step.reportError = end.Error;
+  step.flashAfter = AsText(model_.Flash());
+  step.eepromAfter = AsText(model_.Eeprom());
+  step.logTo = static_cast<size_t>(model_.CommandCount());
+  return step;
+}
 
-  if (checked.seconds > HangBoundSeconds)
-    broken("no hang: the job took " + std::to_string(checked.seconds) + " s");
-  if (exitCode != 0 && exitCode != ThrewExit && err.find(cli::MessagePrefix) == std::string::npos)
-    broken("failure says why: exit " + std::to_string(exitCode) + " with nothing on stderr");
-  if (exitCode != 0 && exitCode != ThrewExit && job.kind != Kind::Chip && end.Error.empty())
-    broken("failure says why: exit " + std::to_string(exitCode) + " but the report names no error");
-
-  const std::string flash = AsText(model.Flash());
-  const std::string eeprom = AsText(model.Eeprom());
-  if (const int early = model.ProgramsWhileErasing())
-    broken("no program cycle before the erase is done: " + std::to_string(early) +
-           " write cycle(s) reached chips still erasing, which ignored them");
-  const bool memoryKept = flash == flashBefore && eeprom == eepromBefore;
-  switch (job.kind) {
-    case Kind::Read: {
-      const std::string dump = ReadFile(file);
-      const std::string memory = job.memory == Memory::Eeprom ? eeprom : Slice(flash, job.memory);
-      if (exitCode == 0 && dump != memory) broken("exit 0 only when true: exit 0 with a dump unlike the deco");
-      if (exitCode != 0 && dump != memory && dump != EarlierDump)
-        broken("no half file: the dump is neither complete nor the earlier one");
-      if (!memoryKept) broken("a READ changes nothing: the deco's memory changed");
-      break;
+void Sequence::Run(bool followUps) {
+  const int programsWhileErasing = model_.ProgramsWhileErasing();
+  std::vector<std::string> arguments = FirstArguments();
+  std::string origin = std::string("the job, ") + job_.name;
+  for (int followed = 0;; ++followed) {
+    steps.push_back(RunStep(origin, arguments));
+    const Step& step = steps.back();
+    CheckStep(step, followed == 0);
+    // The deterministic lost reply strikes once.
+    model_.SetFaults(sim::Faults{});
+    if (!followUps || step.exitCode == 0 || session_.deco.HungUp() || followed == FollowUpsRun) break;
+    const FollowUp next = PrintedFollowUp(step.err, step.arguments);
+    if (next.Line.empty() || !CheckPrinted(next)) break;
+    if (job_.cut == Cut::WriteAfterErase) {
+      sim::Faults lost;
+      lost.DropReplyAt = model_.CommandCount() + 1;
+      model_.SetFaults(lost);
     }
+    if (followed == 0 && job_.cut == Cut::ReadThenChanged) {
+      std::vector<uint8_t> flash = model_.Flash();
+      for (size_t i = FastSector; i < FastSector + FastSectorSize; ++i)
+        flash[i] = static_cast<uint8_t>(flash[i] ^ ChannelChange);
+      model_.SetFlash(flash);
+      provenFlash_ = AsText(flash);
+    }
+    arguments = next.Arguments;
+    // "write again", "resume the READ", or the diagnosis's advice.
+    const size_t told = next.Line.find(cli::MessagePrefix) == 0 ? std::string(cli::MessagePrefix).size() : 0;
+    const size_t with = next.Line.find(" with: ");
+    origin = "printed: " + (with == std::string::npos ? std::string("the diagnosis's advice")
+                                                      : next.Line.substr(told, with - told));
+  }
+  if (const int early = model_.ProgramsWhileErasing() - programsWhileErasing)
+    broken.push_back("no program cycle before the erase is done: " + std::to_string(early) +
+                     " write cycle(s) reached chips still erasing, which ignored them");
+  if (followUps && !session_.deco.HungUp()) ReadAfter();
+  faults = model_.RandomFaultLog();
+}
+
+bool Sequence::CheckPrinted(const FollowUp& followUp) {
+  const std::string said = "every printed command parses and runs: \"" + followUp.Line + "\"";
+  std::string why = followUp.Error;
+  if (why.empty()) why = ParseJob(followUp.Arguments).Error;
+  if (why.empty()) {
+    const std::string refusal = RealCliRefusal(PYRELINK_CLI_PATH, followUp.Arguments, folder_.Path());
+    if (!refusal.empty()) why = "pyrelink-cli refuses it: " + refusal;
+  }
+  if (!why.empty()) {
+    broken.push_back(said + ": " + why);
+    return false;
+  }
+  // A WRITE that did not finish leaves the deco in service mode at the speed it ran at.
+  const ParsedJob parsed = ParseJob(followUp.Arguments);
+  if (followUp.Line.find(WriteAgainMark) != std::string::npos && model_.InService() &&
+      parsed.Options.baud != std::to_string(model_.ListenBaud()))
+    broken.push_back(said + ": it says --baud " + parsed.Options.baud +
+                     " to a deco in service mode at " + std::to_string(model_.ListenBaud()));
+  return true;
+}
+
+void Sequence::CheckStep(const Step& step, bool first) {
+  brokenBefore_ = broken.size();
+  const Kind kind = first && job_.kind == Kind::Diagnosis ? Kind::Diagnosis
+                    : step.job.Subcommand == "write"      ? Kind::Write
+                    : step.job.Subcommand == "verify"     ? Kind::Verify
+                    : step.job.Subcommand == "chip"       ? Kind::Chip
+                                                          : Kind::Read;
+  const int exitCode = step.exitCode;
+  const bool ended = exitCode != 0 && exitCode != ThrewExit;
+  if (!step.job.Error.empty()) Broken(step, "every printed command parses and runs: " + step.job.Error);
+  if (step.seconds > HangBoundSeconds)
+    Broken(step, "no hang: the job took " + std::to_string(step.seconds) + " s");
+  // verify lists what differs among its log lines.
+  if (ended && step.err.find(cli::MessagePrefix) == std::string::npos &&
+      (kind != Kind::Verify || step.out.find(VerifyFailed) == std::string::npos))
+    Broken(step, "failure says why: exit " + std::to_string(exitCode) + " with nothing on stderr");
+  if (ended && kind != Kind::Chip && kind != Kind::Verify && step.reportError.empty())
+    Broken(step, "failure says why: exit " + std::to_string(exitCode) + " but the report names no error");
+  const bool memoryKept =
+      step.flashAfter == step.flashBefore && step.eepromAfter == step.eepromBefore;
+  const transfer::JobSelection& s = step.job.Options.selection;
+  const Memory memory = s.Eeprom ? Memory::Eeprom : s.Channel ? Memory::Channel : Memory::Firmware;
+  switch (kind) {
+    case Kind::Read:
+      CheckRead(step, memory);
+      if (!memoryKept) Broken(step, "a READ changes nothing: the deco's memory changed");
+      break;
     case Kind::Write:
-      if (job.memory == Memory::Eeprom) {
-        if (flash != flashBefore) broken("a WRITE touches only its memory: an EEPROM write changed the flash");
-        if (exitCode == 0 && eeprom != promised)
-          broken("exit 0 only when true: exit 0 with the EEPROM unlike the file");
-      } else {
-        // By the WRITE's rule: a sector it wrote holds the image's bytes, or below the first
-        // programmed sector erased flash with the zero words at the start; a Different blocks
-        // WRITE leaves a sector whose flash equals the image as it was.
-        std::istringstream imageStream(image);
-        // A wrong reply to the comparison's single read may make a sector look different.
-        bool wrongDataStruck = false;
-        for (const std::string& fault : model.RandomFaultLog())
-          wrongDataStruck = wrongDataStruck || fault.find(sim::WrongDataNote) != std::string::npos;
-        for (int sector = 0; sector <= protocol::LastChannelSector; ++sector) {
-          const size_t first = protocol::SectorBase[static_cast<size_t>(sector)] - protocol::FlashBase;
-          const size_t size = protocol::SectorSize(sector);
-          const std::string now = flash.substr(first, size);
-          const bool equalBefore = image.substr(first, size) == flashBefore.substr(first, size);
-          const bool kept = now == flashBefore.substr(first, size);
-          if (equalBefore && !kept && std::string(job.method) == "diff" && !wrongDataStruck)
-            broken("a Different blocks WRITE writes only what differs: it changed sector " +
-                   std::to_string(sector) + ", whose flash equalled the image");
-          if (exitCode == 0 && !(kept && equalBefore) &&
-              now != transfer::SectorAsWritten(imageStream, file, sector))
-            broken("exit 0 only when true: exit 0 with sector " + std::to_string(sector) +
-                   " unlike what the WRITE promises");
-        }
-        const size_t beyond = protocol::SectorBase[protocol::LastChannelSector + 1] - protocol::FlashBase;
-        if (flash.substr(beyond) != flashBefore.substr(beyond))
-          broken("a WRITE touches only its memory: the flash beyond the channel list changed");
-        if (eeprom != eepromBefore) broken("a WRITE touches only its memory: a flash write changed the EEPROM");
-      }
+      CheckWrite(step, memory);
+      break;
+    case Kind::Verify:
+      CheckVerify(step);
+      if (!memoryKept) Broken(step, "a verify changes nothing: the deco's memory changed");
       break;
     case Kind::Chip: {
       char codes[64];
       std::snprintf(codes, sizeof codes, "flash chip: manufacturer %02X, device %04X",
-                    settings.Chip.Manufacturer, settings.Chip.Device);
+                    settings_.Chip.Manufacturer, settings_.Chip.Device);
       for (const char* chip : {"Lower ", "Upper "}) {
-        if (exitCode == 0 && out.find(chip + std::string(codes)) == std::string::npos)
-          broken(std::string("exit 0 only when true: exit 0 without \"") + chip + codes + "\"");
+        if (exitCode == 0 && step.out.find(chip + std::string(codes)) == std::string::npos)
+          Broken(step, std::string("exit 0 only when true: exit 0 without \"") + chip + codes + "\"");
       }
-      if (!memoryKept) broken("chip changes nothing: the deco's memory changed");
+      if (!memoryKept) Broken(step, "chip changes nothing: the deco's memory changed");
       break;
     }
     case Kind::Diagnosis: {
-      if (exitCode == 0) broken("exit 0 only when true: a connect from standby succeeded at a deco in service mode");
+      if (exitCode == 0) Broken(step, "exit 0 only when true: a connect from standby succeeded at a deco in service mode");
       const std::string speed = "in service mode at " + std::to_string(DiagnosisBaud);
-      if (err.find("the deco answers") != std::string::npos && err.find(speed) == std::string::npos)
-        broken("the diagnosis tells the truth: it did not say the deco answers " + speed);
-      if (!session.deco.HungUp() && (!model.InService() || model.ListenBaud() != DiagnosisBaud))
-        broken("the diagnosis leaves the deco as found: it left service mode at " +
-               std::to_string(DiagnosisBaud));
-      if (!memoryKept) broken("a diagnosis changes nothing: the deco's memory changed");
+      if (step.err.find("the deco answers") != std::string::npos && step.err.find(speed) == std::string::npos)
+        Broken(step, "the diagnosis tells the truth: it did not say the deco answers " + speed);
+      if (!session_.deco.HungUp() && (!model_.InService() || model_.ListenBaud() != DiagnosisBaud))
+        Broken(step, "the diagnosis leaves the deco as found: it left service mode at " +
+                         std::to_string(DiagnosisBaud));
+      if (!memoryKept) Broken(step, "a diagnosis changes nothing: the deco's memory changed");
       break;
     }
   }
-
-  // The deco reachable afterwards: faults off, once the line is quiet, a clean READ at the mode
-  // and speed the deco is left in; of the channel list when the chips may have been left in a
-  // chip mode, which the next flash job must leave. A closed line is a cable pulled: nothing
-  // more to try.
-  if (followUp && !session.deco.HungUp()) {
-    model.StopRandomFaults();
-    session.deco.WaitAnswered(AnsweredWithinMs);
-    const bool flashToo = TouchesFlash(job) || sim::RandomFaults(random).StartMode() !=
-                                                   sim::StartChipMode::ReadingArray;
-    cli::JobOptions again;
-    again.clock = &session.clock;
-    again.port = options.port;
-    again.service = model.InService();
-    if (again.service) again.baud = std::to_string(model.ListenBaud());
-    again.selection.Eeprom = !flashToo;
-    again.selection.Channel = flashToo;
-    again.selection.EepromFile = "After.bin";
-    again.selection.ChannelFile = "AfterCh.bin";
-    CapturingHost afterHost;
-    const int readsInBypass = model.ReadsInBypass();
-    const std::string what = flashToo ? "channel list" : "EEPROM";
-    int afterExit = ThrewExit;
-    try {
-      afterExit = cli::RunReadOrWrite(again, afterHost, interrupted);
-    } catch (const std::exception& failure) {
-      afterHost.Tell(std::string("threw: ") + failure.what());
-    }
-    if (afterExit != 0)
-      broken("the deco reachable afterwards: a clean " + what + " READ failed: " + afterHost.Err());
-    else if (!flashToo && ReadFile("After.bin") != AsText(model.Eeprom()))
-      broken("the deco reachable afterwards: a clean EEPROM READ read false data");
-    else if (flashToo && ReadFile("AfterCh.bin") != Slice(AsText(model.Flash()), Memory::Channel))
-      broken("chips left reading: a clean flash READ afterwards read other than the flash");
-    if (flashToo && model.ReadsInBypass() != readsInBypass)
-      broken("chips left reading: a clean flash READ afterwards read in unlock bypass");
-  }
-  checked.faults = model.RandomFaultLog();
-  return checked;
+  const bool checkedTrue = broken.size() == brokenBefore_;
+  const bool proves = exitCode == 0 && checkedTrue && memory != Memory::Eeprom &&
+                      (kind == Kind::Verify || (kind == Kind::Write && step.job.Options.finalCheck));
+  CheckLeavingService(step, proves);
+  // The final check proves what the WRITE wrote, whatever its backup holds.
+  if (kind == Kind::Write) CheckBackup(step);
 }
 
-// The fault rate that gives a job about FaultsPerJob faults: its commands in a fault-free run.
-int FaultEveryFor(const JobKind& job, bool wrongData, std::vector<std::string>& broken) {
-  static std::map<std::pair<std::string, bool>, Checked> probes;
+void Sequence::CheckRead(const Step& step, Memory memory) {
+  const std::string& file = FileIn(step.job.Options.selection, memory);
+  const std::string dump = ReadIfThere(file);
+  const std::string now =
+      memory == Memory::Eeprom ? step.eepromAfter : Slice(step.flashAfter, memory);
+  if (step.exitCode == 0 && dump != now)
+    Broken(step, "exit 0 only when true: exit 0 with a dump unlike the deco" +
+                     (memory == Memory::Eeprom ? std::string()
+                                               : " (sector(s) " + SectorsDiffering(dump, now) + ")"));
+  if (step.exitCode != 0 && dump != now && dump != step.filesBefore.at(file))
+    Broken(step, "no half file: the dump is neither complete nor the earlier one");
+}
+
+void Sequence::CheckWrite(const Step& step, Memory memory) {
+  const std::string& flash = step.flashAfter;
+  const std::string& before = step.flashBefore;
+  if (memory == Memory::Eeprom) {
+    if (flash != before) Broken(step, "a WRITE touches only its memory: an EEPROM write changed the flash");
+    if (step.exitCode == 0 && step.eepromAfter != step.filesBefore.at(FileIn(step.job.Options.selection, memory)))
+      Broken(step, "exit 0 only when true: exit 0 with the EEPROM unlike the file");
+    return;
+  }
+  // By the WRITE's rule: a sector it wrote holds the image's bytes, or below the first
+  // programmed sector erased flash with the zero words at the start; a Different blocks WRITE
+  // leaves a sector whose flash equals the image as it was.
+  const std::string& file = FileIn(step.job.Options.selection, memory);
+  const std::string image = step.filesBefore.at(file);
+  std::istringstream imageStream(image);
+  // A wrong reply to the comparison's single read may make a sector look different.
+  bool wrongDataStruck = false;
+  for (const std::string& fault : model_.RandomFaultLog())
+    wrongDataStruck = wrongDataStruck || fault.find(sim::WrongDataNote) != std::string::npos;
+  for (int sector = 0; sector <= protocol::LastChannelSector; ++sector) {
+    const size_t first = protocol::SectorBase[static_cast<size_t>(sector)] - protocol::FlashBase;
+    const size_t size = protocol::SectorSize(sector);
+    const std::string now = flash.substr(first, size);
+    const bool equalBefore = image.substr(first, size) == before.substr(first, size);
+    const bool kept = now == before.substr(first, size);
+    if (equalBefore && !kept && step.job.Options.method == "diff" && !wrongDataStruck)
+      Broken(step, "a Different blocks WRITE writes only what differs: it changed sector " +
+                       std::to_string(sector) + ", whose flash equalled the image");
+    if (step.exitCode == 0 && !(kept && equalBefore) &&
+        now != transfer::SectorAsWritten(imageStream, file, sector))
+      Broken(step, "exit 0 only when true: exit 0 with sector " + std::to_string(sector) +
+                       " unlike what the WRITE promises");
+  }
+  const size_t beyond = protocol::SectorBase[protocol::LastChannelSector + 1] - protocol::FlashBase;
+  if (flash.substr(beyond) != before.substr(beyond))
+    Broken(step, "a WRITE touches only its memory: the flash beyond the channel list changed");
+  if (step.eepromAfter != step.eepromBefore)
+    Broken(step, "a WRITE touches only its memory: a flash write changed the EEPROM");
+}
+
+// Every file named a backup ("Made NAME (backup MEMORY).") holds that memory as the deco held it
+// before the WRITE: an incomplete one is never named as a backup.
+void Sequence::CheckBackup(const Step& step) {
+  std::istringstream lines(step.out + step.err);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t made = line.find(MadeLine), role = line.find(BackupRole);
+    if (made == std::string::npos || role == std::string::npos || role < made) continue;
+    const std::string name = line.substr(made + std::string(MadeLine).size(),
+                                         role - made - std::string(MadeLine).size());
+    const std::string memory = line.substr(role + BackupRole.size(),
+                                           line.find(')', role) - role - BackupRole.size());
+    const std::string held = memory == "eeprom"  ? step.eepromBefore
+                             : memory == "channel" ? Slice(step.flashBefore, Memory::Channel)
+                                                   : step.flashBefore;
+    const std::string backup = ReadIfThere(name);
+    if (backup.size() != held.size())
+      Broken(step, "a backup named is whole: " + name + " holds " + std::to_string(backup.size()) +
+                       " of " + std::to_string(held.size()) + " bytes");
+    else if (backup != held)
+      Broken(step, "a backup named is the deco as it was: " + name + " differs from the " +
+                       memory + " before the WRITE");
+  }
+}
+
+void Sequence::CheckVerify(const Step& step) {
+  const std::string& file = FileIn(step.job.Options.selection, Memory::Channel);
+  std::istringstream image(step.filesBefore.at(file));
+  std::string differing;
+  for (int sector = 0; sector <= protocol::LastChannelSector; ++sector) {
+    const size_t first = protocol::SectorBase[static_cast<size_t>(sector)] - protocol::FlashBase;
+    if (step.flashAfter.substr(first, protocol::SectorSize(sector)) !=
+        transfer::SectorAsWritten(image, file, sector))
+      differing += " " + std::to_string(sector);
+  }
+  if (step.exitCode == 0 && !differing.empty())
+    Broken(step, "exit 0 only when true: verify passed a deco that differs in sector(s)" + differing);
+  if (differing.empty() && step.out.find(VerifyFailed) != std::string::npos)
+    Broken(step, "verify tells the truth: it reported a difference the deco does not hold");
+}
+
+void Sequence::CheckLeavingService(const Step& step, bool proves) {
+  if (proves) provenFlash_ = step.flashAfter;
+  const std::vector<std::string> log = model_.CommandLog();
+  // Commands in the deco's log are the ones it heard; after its "100" nothing more of the job
+  // reaches a deco in standby, so a flash write before it shows in the flash after the job.
+  bool wrote = false;
+  for (size_t i = step.logFrom; i < step.logTo && i < log.size(); ++i) {
+    wrote = wrote || log[i].rfind(FlashWriteCommand, 0) == 0;
+    if (log[i] != LeaveService) continue;
+    const std::string& flash = wrote ? step.flashAfter : step.flashBefore;
+    if (flash != provenFlash_)
+      Broken(step, "no \"100\" reaches a deco whose flash is not proven whole: \"100\" went to a "
+                   "deco whose flash differs from the image last proven in sector(s) " +
+                       SectorsDiffering(flash, provenFlash_));
+  }
+}
+
+// The deco reachable afterwards: faults off, once the line is quiet, a clean READ at the mode
+// and speed the deco is left in, as the technician sees it on its display; of the channel list
+// when the chips may have been left in a chip mode, which the next flash job must leave.
+void Sequence::ReadAfter() {
+  model_.StopRandomFaults();
+  session_.deco.WaitAnswered(AnsweredWithinMs);
+  const bool flashToo = job_.memory != Memory::Eeprom ||
+                        sim::RandomFaults(random_).StartMode() != sim::StartChipMode::ReadingArray;
+  std::vector<std::string> arguments = {"--port", session_.deco.SlavePath()};
+  if (model_.InService())
+    arguments.insert(arguments.end(), {"--service", "--baud", std::to_string(model_.ListenBaud())});
+  arguments.insert(arguments.end(), {"read", flashToo ? "--channel" : "--eeprom",
+                                     flashToo ? "AfterCh.bin" : "After.bin", "--yes"});
+  const int readsInBypass = model_.ReadsInBypass();
+  steps.push_back(RunStep("the READ after", arguments));
+  const Step& step = steps.back();
+  const std::string what = flashToo ? "channel list" : "EEPROM";
+  if (step.exitCode != 0)
+    Broken(step, "the deco reachable afterwards: a clean " + what + " READ failed: " + step.err);
+  else if (!flashToo && ReadFile("After.bin") != step.eepromAfter)
+    Broken(step, "the deco reachable afterwards: a clean EEPROM READ read false data");
+  else if (flashToo && ReadFile("AfterCh.bin") != Slice(step.flashAfter, Memory::Channel))
+    Broken(step, "chips left reading: a clean flash READ afterwards read other than the flash");
+  if (flashToo && model_.ReadsInBypass() != readsInBypass)
+    Broken(step, "chips left reading: a clean flash READ afterwards read in unlock bypass");
+  CheckLeavingService(step, false);
+}
+
+// The job's commands in a fault-free run, for the fault rate that gives it about FaultsPerJob
+// faults and for where a cut strikes.
+const std::vector<std::string>& FaultFreeCommands(const JobKind& job, bool wrongData,
+                                                  std::vector<std::string>& broken) {
+  static std::map<std::pair<std::string, bool>, std::pair<std::vector<std::string>, std::vector<std::string>>> probes;
   // Wrong data changes the commands of a READ only, which then reads every block twice.
   auto key = std::make_pair(std::string(job.name), wrongData && job.kind == Kind::Read);
   auto found = probes.find(key);
   if (found == probes.end()) {
     sim::RandomFaultSettings off;
     off.WrongData = wrongData;
-    found = probes.emplace(key, RunAndCheck(job, off, false)).first;
+    Sequence probe(job, off, 0);
+    probe.Run(false);
+    found = probes.emplace(key, std::make_pair(probe.Commands(), probe.broken)).first;
   }
-  for (const std::string& rule : found->second.broken) broken.push_back("without faults: " + rule);
-  return std::max(1, found->second.commands / FaultsPerJob);
+  for (const std::string& rule : found->second.second) broken.push_back("without faults: " + rule);
+  return found->second.first;
+}
+
+// The command whose reply the cut loses (counted from 1), or 0.
+int CutAt(const JobKind& job, const std::vector<std::string>& commands) {
+  if (job.cut == Cut::None) return 0;
+  if (job.cut != Cut::WriteAfterErase) return static_cast<int>(commands.size() / 2);
+  for (size_t i = 0; i + 1 < commands.size(); ++i)
+    if (commands[i].rfind(FlashWriteCommand, 0) == 0 && commands[i].size() == EraseLineSize &&
+        commands[i].compare(EraseLineSize - 2, 2, SectorEraseCode) == 0)
+      return static_cast<int>(i) + 2;
+  return 0;
 }
 
 }  // namespace
@@ -323,20 +637,27 @@ RandomRun RunRandomFaultJob(uint32_t seed) {
   RandomRun run;
   run.Seed = seed;
   run.Job = job.name;
-  sim::RandomFaultSettings random;
-  random.On = true;
-  random.Seed = seed;
-  // Every other round of seeds leaves wrong data out, so that READs also run without
-  // --double-read.
-  random.WrongData = (seed / JobCount) % 2 == 0;
-  random.TimeDivisor = QuickTimeOuts;
-  random.FaultEvery = FaultEveryFor(job, random.WrongData, run.Broken);
-  Checked checked = RunAndCheck(job, random, true);
-  run.ExitCode = checked.exitCode;
-  run.Seconds = checked.seconds;
-  run.Broken.insert(run.Broken.end(), checked.broken.begin(), checked.broken.end());
-  run.Faults = checked.faults;
-  run.Said = checked.said;
+  sim::RandomFaultSettings random = FaultsOfSeed(seed);
+  const std::vector<std::string>& commands = FaultFreeCommands(job, random.WrongData, run.Broken);
+  random.FaultEvery = std::max(1, static_cast<int>(commands.size()) / FaultsPerJob);
+  const auto start = std::chrono::steady_clock::now();
+  Sequence sequence(job, random, CutAt(job, commands));
+  sequence.Run(true);
+  run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.ExitCode = sequence.steps.front().exitCode;
+  run.Faults = sequence.faults;
+  run.Broken.insert(run.Broken.end(), sequence.broken.begin(), sequence.broken.end());
+  for (const Step& step : sequence.steps) {
+    run.Steps.push_back(step.origin + ": " + CommandText(step.arguments) + " -> exit " +
+                        std::to_string(step.exitCode));
+    run.Said += "  [" + step.origin + "]\n" + step.err;
+    // The log lines that name a backup or a verify's verdict, which the rules look at.
+    std::istringstream lines(step.out);
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(BackupRole) != std::string::npos || line.rfind(BackupNamed, 0) == 0 ||
+          line.rfind(VerifyFailed, 0) == 0)
+        run.Said += line + "\n";
+  }
   return run;
 }
 
@@ -344,7 +665,9 @@ std::string Describe(const RandomRun& run) {
   const std::string who = "seed " + std::to_string(run.Seed) + ", " + run.Job;
   std::string text;
   for (const std::string& rule : run.Broken) text += who + ": " + rule + "\n";
-  text += "  exit " + std::to_string(run.ExitCode) + "; faults:" + (run.Faults.empty() ? " none" : "") + "\n";
+  text += "  steps:\n";
+  for (const std::string& step : run.Steps) text += "    " + step + "\n";
+  text += "  faults:" + std::string(run.Faults.empty() ? " none" : "") + "\n";
   for (size_t i = 0; i < run.Faults.size() && i < FaultLinesShown; ++i)
     text += "    " + run.Faults[i] + "\n";
   if (run.Faults.size() > FaultLinesShown)
