@@ -1,8 +1,10 @@
 #include "cli/cli_job.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <thread>
@@ -34,7 +36,9 @@ transfer::WriteMethod MethodOf(const std::string& name) {
 
 namespace {
 
-constexpr auto AbortPollInterval = std::chrono::milliseconds(10);
+// How often a wait for the worker looks at Ctrl-C: often enough to be at once to a person, seldom
+// enough to cost nothing beside the line's own waits.
+constexpr int StopLookIntervalMs = 100;
 constexpr unsigned AbortSettleSeconds = 1;
 constexpr const char* RefusedBeforeJob = "refused before the job";
 constexpr const char* InterruptedBeforeJob = "interrupted before the job started";
@@ -289,10 +293,8 @@ int JobRun::RunPlan(const transfer::JobPlan& plan) {
 int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
   transfer::TIOThread worker(host_, link_, plan);
   worker.Resume();
-  while (!worker.Finished()) {
-    std::this_thread::sleep_for(AbortPollInterval);
+  while (!worker.WaitFinished(StopLookIntervalMs))
     if (stop_.Requested() && !worker.Terminated()) worker.Terminate();
-  }
   worker.WaitFor();
   const transfer::JobResult result = worker.Result();
   outcome_.Passes = result.Passes;
@@ -444,14 +446,24 @@ int RunReadOrWrite(const JobOptions& options, ConsoleHost& host,
   {
     // Ctrl-C is answered at once; the job itself stops at its next check point, which can be a
     // few seconds away (an erase pause, a reply's time-out).
-    std::atomic<bool> ran{false};
+    bool ran = false;
+    std::mutex ranMutex;
+    std::condition_variable ranChanged;
     std::thread announcer([&] {
-      while (!ran && !stop.Requested()) std::this_thread::sleep_for(AbortPollInterval);
-      if (stop.Requested() && !ran)
+      std::unique_lock<std::mutex> lock(ranMutex);
+      while (!ranChanged.wait_for(lock, std::chrono::milliseconds(StopLookIntervalMs),
+                                  [&] { return ran; })) {
+        if (!stop.Requested()) continue;
         host.Tell("Ctrl-C: stopping at the next safe point, please wait");
+        return;
+      }
     });
     transfer::ScopeExit joinAnnouncer([&] {
-      ran = true;
+      {
+        std::lock_guard<std::mutex> lock(ranMutex);
+        ran = true;
+      }
+      ranChanged.notify_all();
       announcer.join();
     });
     result = JobRun(run, host, stop, *record, outcome).Run();

@@ -7,7 +7,20 @@
 namespace cli {
 
 std::string Quoted(const std::string& text) {
-  return text.find_first_of(" \t'\"") == std::string::npos ? text : "'" + text + "'";
+  // Names of these characters alone mean the same to every shell.
+  constexpr const char* Plain =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-.,/:=+@";
+  if (!text.empty() && text.find_first_not_of(Plain) == std::string::npos) return text;
+#ifdef _WIN32
+  // Windows forbids " in a file name: double quotes keep everything else as it is.
+  return "\"" + text + "\"";
+#else
+  // Inside single quotes nothing is special but the quote itself, which ends, is escaped, and
+  // begins them again.
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+#endif
 }
 
 namespace {

@@ -10,7 +10,8 @@
 
 namespace cli {
 
-// text as one word of a shell command: in single quotes when it holds a space or a quote.
+// text as one word of a shell command, whatever it holds: quoted unless every character is one
+// no shell gives a meaning of its own.
 std::string Quoted(const std::string& text);
 
 // The command that writes the same files again into a deco that is still in service mode. It

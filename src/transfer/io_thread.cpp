@@ -26,6 +26,12 @@ void TIOThread::WaitFor() {
   if (thread_.joinable()) thread_.join();
 }
 
+bool TIOThread::WaitFinished(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(finishMutex_);
+  return finishedChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [this] { return finished_.load(); });
+}
+
 void TIOThread::Execute() {
   try {
     NameThisThread(WorkerThreadName);
@@ -37,7 +43,11 @@ void TIOThread::Execute() {
     job_.NoteError(error.what());
     protocol::PostStatus(link_, std::string("ERROR: ") + error.what());
   }
-  finished_ = true;
+  {
+    std::lock_guard<std::mutex> lock(finishMutex_);
+    finished_ = true;
+  }
+  finishedChanged_.notify_all();
 }
 
 }  // namespace transfer

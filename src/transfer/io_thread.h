@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "transfer/transfer_job.h"
@@ -26,6 +28,8 @@ class TIOThread {
   bool Terminated() const { return terminated_; }
   // Waits until the thread has ended (at once when it never started).
   void WaitFor();
+  // Waits at most timeoutMs for the job to finish; whether it has.
+  bool WaitFinished(int timeoutMs);
   bool Finished() const { return finished_; }
   bool FlashWriteActive() const { return job_.FlashWriteActive(); }
   // What the job did; whole once Finished().
@@ -37,6 +41,8 @@ class TIOThread {
   protocol::DecoLink& link_;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
+  std::mutex finishMutex_;
+  std::condition_variable finishedChanged_;
   TransferJob job_;
   std::thread thread_;
 };

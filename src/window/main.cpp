@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <string>
 
 #include "pyrelink_version.h"
+#include "serial/line_trace.h"
 #include "window/qt_interrupt.h"
 #include "window/qt_main_window.h"
 
@@ -20,6 +23,8 @@ constexpr const char* Help =
     "Options:\n"
     "  -h,--help   Print this help message and exit\n"
     "  --version   Display program version information and exit\n"
+    "  --trace FILE  Record the line in FILE: every byte sent and received with its time, the\n"
+    "              port's events and the job's steps (pyrelink-sim --replay answers as it did)\n"
     "\n"
     "The window keeps no settings. Qt's own options (e.g. -platform offscreen) are accepted.\n"
     "The command line: pyrelink-cli; a simulated deco: pyrelink-sim.\n";
@@ -44,6 +49,7 @@ bool HasDisplay(int argc, char** argv) {
 }
 
 constexpr int ExitNoDisplay = 1;
+constexpr int ExitUsage = 2;
 
 }  // namespace
 
@@ -53,7 +59,16 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
   // Answered before Qt starts: they need no display, and touch no running copy.
+  std::string traceFile;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--trace") == 0) {
+      if (i + 1 >= argc) {
+        std::cerr << "pyrelink: --trace needs a file name\n";
+        return ExitUsage;
+      }
+      traceFile = argv[++i];
+      continue;
+    }
     if (std::strcmp(argv[i], "--version") == 0) {
       std::cout << "pyrelink " << PyrelinkVersion << "\n";
       return 0;
@@ -75,6 +90,14 @@ int main(int argc, char** argv) {
   window::QtMainWindow form;
   if (form.TerminationRequested()) return 0;  // a second copy ends silently
   window::CloseOnInterrupt(form);
+  if (!traceFile.empty()) {
+    try {
+      form.Form().Link().TraceTo(std::make_shared<serial::LineTrace>(traceFile));
+    } catch (const std::exception& failure) {
+      std::cerr << "pyrelink: " << failure.what() << "\n";
+      return ExitUsage;
+    }
+  }
   form.show();
   return application.exec();
 }

@@ -274,18 +274,18 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "--resume",
        "", "[]"},
       {"read resumed after a WRITE changed the flash", false, "normal",
-       Files::PartialDumpOfChangedFlash, 0, 0, 0, 0, false, false, 1, false,
+       Files::PartialDumpOfChangedFlash, 0, 0, 0, 0, false, false, 1, true,
        "Cannot resume Fw.bin.partial: the deco's flash block at 7FE00000 (sector 0) differs", "",
        "[]"},
       // The chips' return to reading gets no reply: the READ has nothing to replace the dump.
       {"read fails before the flash, the dump an earlier READ left kept", false, "normal",
-       Files::PartialDumpReadAfresh, ConnectLines + 2, 0, 0, 0, false, false, 1, false,
+       Files::PartialDumpReadAfresh, ConnectLines + 2, 0, 0, 0, false, false, 1, true,
        "this READ read nothing of the flash: Fw.bin.partial, left by an earlier READ, is kept",
        "Fw.bin.partial, left by an earlier READ, is kept as Fw.bin.partial.earlier until this "
        "READ has read the flash.",
        "[]"},
       {"read done, the dump an earlier READ left replaced", false, "normal",
-       Files::PartialDumpReadAfresh, 0, 0, 0, 0, false, false, 0, false, "",
+       Files::PartialDumpReadAfresh, 0, 0, 0, 0, false, false, 0, true, "",
        "Removed Fw.bin.partial.earlier (Fw.bin.partial, left by an earlier READ): this READ has "
        "read the flash.",
        "[]"},
@@ -1081,7 +1081,7 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
     options.baud = "38400";
     options.write = true;
     options.method = "safe";
-    options.logFile = "run.log";
+    options.logFile = "Jo's $run.log";  // as the shell must take it back
     options.reportFile = "run.json";  // the next run's report would replace this one's
     options.verbose = true;
     options.backup = true;  // as the command line sets it
@@ -1093,7 +1093,8 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
     verified.Flash = row.flashVerified;
     verified.Eeprom = row.eepromVerified;
     EXPECT_EQ(cli::WriteAgainCommand(options, verified),
-              "pyrelink-cli --port '/dev/my deco' --log run.log --verbose --service --baud 38400 "
+              "pyrelink-cli --port '/dev/my deco' --log 'Jo'\\''s $run.log' --verbose --service "
+              "--baud 38400 "
               "write " + std::string(row.command));
   }
 }

@@ -1,0 +1,156 @@
+// Line traces of each kind of job, made with the simulated deco and kept as fixtures, replayed
+// against the tool: the same files and the same exit for as long as the tool's dialogue stays
+// the same. A change that alters the dialogue on purpose records them again:
+//   PYRELINK_RECORD_TRACES=1 build/tests/cli_tests --gtest_filter='ReplayTest.*'
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "capturing_host.h"
+#include "cli/cli_job.h"
+#include "protocol/flash_map.h"
+#include "sim/deco_model.h"
+#include "support/files.h"
+#include "support/sim_session.h"
+
+using testing_support::AsText;
+using testing_support::CapturingHost;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+namespace {
+
+constexpr uint32_t Channel = 0x80000;
+constexpr uint32_t WordsKeptPerSector = 64;  // the rest of each sector blank: a small trace
+
+std::string Trace(const std::string& name) { return std::string(PYRELINK_TRACES) + "/" + name; }
+
+// The EEPROM with every byte changed, so that every line is written.
+std::string ChangedEeprom() {
+  std::string eeprom = AsText(sim::DecoModel::PatternEeprom());
+  for (char& c : eeprom) c = static_cast<char>(~c);
+  return eeprom;
+}
+
+// The deco's channel list with each programmed sector cut to its first words.
+std::string SparseChannel() {
+  std::string image = AsText(sim::DecoModel::PatternFlash()).substr(0, Channel);
+  for (int s = protocol::FirstProgrammedSector; s <= protocol::LastChannelSector; ++s) {
+    const uint32_t first = protocol::SectorBase[static_cast<size_t>(s)] - protocol::FlashBase;
+    const uint32_t kept = 4 * WordsKeptPerSector;
+    image.replace(first + kept, protocol::SectorSize(s) - kept, protocol::SectorSize(s) - kept,
+                  '\xFF');
+  }
+  return image;
+}
+
+struct Job {
+  const char* trace;
+  std::function<void(cli::JobOptions&, const TempDir&)> options;
+  int exitCode;
+};
+
+}  // namespace
+
+TEST(ReplayTest, EachKindOfJobReplaysToTheSameFilesAndExit) {
+  const bool record = std::getenv("PYRELINK_RECORD_TRACES") != nullptr;
+  const std::string pattern = AsText(sim::DecoModel::PatternFlash());
+  auto eepromWrite = [](const char* method) {
+    return [method](cli::JobOptions& o, const TempDir& dir) {
+      o.write = true;
+      o.method = method;
+      o.backup = true;
+      o.workDir = dir.Path();
+      o.selection.Eeprom = true;
+      o.selection.EepromFile = dir.File("E.bin");
+    };
+  };
+  struct Row {
+    const char* name;
+    std::vector<Job> jobs;  // in turn on one deco; the later ones as the earlier ones advised
+    sim::Faults faults;
+  } rows[] = {
+      {"READ of the EEPROM and the channel list",
+       {{"read.trace",
+         [](cli::JobOptions& o, const TempDir& dir) {
+           o.selection.Eeprom = o.selection.Channel = true;
+           o.selection.EepromFile = dir.File("E.bin");
+           o.selection.ChannelFile = dir.File("Ch.bin");
+         },
+         cli::ExitDone}},
+       {}},
+      {"WRITE, Normal, with its backup", {{"write_normal.trace", eepromWrite("normal"), 0}}, {}},
+      {"WRITE, Safe", {{"write_safe.trace", eepromWrite("safe"), 0}}, {}},
+      {"WRITE, Different blocks", {{"write_diff.trace", eepromWrite("diff"), 0}}, {}},
+      {"fast WRITE of the channel list",
+       {{"write_fast.trace",
+         [](cli::JobOptions& o, const TempDir& dir) {
+           o.write = true;
+           o.fast = o.skipBlankWords = o.erasePoll = o.fastProgram = true;
+           o.method = "safe";
+           o.workDir = dir.Path();
+           o.selection.Channel = true;
+           o.selection.ChannelFile = dir.File("Ch.bin");
+         },
+         cli::ExitDone}},
+       {}},
+      // A reply lost in the EEPROM's writing: the WRITE fails, its write-again writes it.
+      {"failed WRITE and its write-again",
+       {{"write_failed.trace", eepromWrite("normal"), cli::ExitJobFailed},
+        {"write_again.trace",
+         [&](cli::JobOptions& o, const TempDir& dir) {
+           eepromWrite("diff")(o, dir);
+           o.service = true;
+           o.backup = false;
+         },
+         cli::ExitDone}},
+       [] {
+         sim::Faults f;
+         f.DropReplyAt = 40;
+         return f;
+       }()},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    testing_support::WriteFile(dir.File("E.bin"), ChangedEeprom());
+    sim::Settings settings = testing_support::InService();
+    settings.EraseTimeMs = 20;
+    settings.Fault = row.faults;
+    std::unique_ptr<testing_support::SimSession> recording;
+    if (record) recording = std::make_unique<testing_support::SimSession>(settings);
+    for (const Job& job : row.jobs) {
+      SCOPED_TRACE(job.trace);
+      testing_support::WriteFile(dir.File("Ch.bin"), SparseChannel());
+      std::unique_ptr<testing_support::SimSession> replaying;
+      std::shared_ptr<sim::Replay> replay;
+      if (!record) {
+        sim::Settings replayed = settings;
+        replay = std::make_shared<sim::Replay>(Trace(job.trace), 1);
+        replayed.Replayed = replay;
+        replaying = std::make_unique<testing_support::SimSession>(replayed);
+      }
+      testing_support::SimSession& session = record ? *recording : *replaying;
+      cli::JobOptions options;
+      options.port = session.deco.SlavePath();
+      options.clock = &session.clock;
+      options.service = true;
+      options.retries = 0;  // a lost reply fails the job, as the failed WRITE's trace needs
+      if (record) options.traceFile = Trace(job.trace);
+      job.options(options, dir);
+      CapturingHost host;
+      std::atomic<bool> interrupted{false};
+      EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted), job.exitCode) << host.Err();
+      if (replay) {
+        EXPECT_EQ(replay->Parting(), "");
+        EXPECT_TRUE(replay->Finished());
+      }
+    }
+    if (row.jobs.front().trace == std::string("read.trace")) {
+      EXPECT_EQ(ReadFile(dir.File("E.bin")), AsText(sim::DecoModel::PatternEeprom()));
+      EXPECT_EQ(ReadFile(dir.File("Ch.bin")), pattern.substr(0, Channel));
+    }
+  }
+}
