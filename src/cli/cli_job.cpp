@@ -36,8 +36,8 @@ transfer::WriteMethod MethodOf(const std::string& name) {
 
 namespace {
 
-// How often a wait for the worker looks at Ctrl-C: often enough to be at once to a person, seldom
-// enough to cost nothing beside the line's own waits.
+// How often the announcer looks at Ctrl-C: often enough to be at once to a person, seldom enough
+// to cost nothing beside the line's own waits.
 constexpr int StopLookIntervalMs = 100;
 constexpr unsigned AbortSettleSeconds = 1;
 constexpr const char* RefusedBeforeJob = "refused before the job";
@@ -77,7 +77,8 @@ int ExitStatusOf(const transfer::JobResult& result, bool stopRequested, ConsoleH
       result.End == transfer::JobEnd::Done || result.End == transfer::JobEnd::Incomplete;
   if (stopRequested && !finished) {
     protocol::WaitSeconds(link, AbortSettleSeconds);
-    host.Message("Thread Aborted");
+    // The window's "Thread Aborted" says nothing of where; the last status line does.
+    host.Tell("the job stopped at Ctrl-C, during: " + link.StatusText());
     if (result.FinalCheck.Verdict == transfer::FinalCheckVerdict::Interrupted)
       host.Tell("the final check was interrupted: what was written is not proven");
     return ExitAborted;
@@ -291,10 +292,9 @@ int JobRun::RunPlan(const transfer::JobPlan& plan) {
 
 // Runs the plan on the worker; the interrupt is the Abort.
 int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
-  transfer::TIOThread worker(host_, link_, plan);
+  // The job sees Ctrl-C itself, at its next check point: nothing here needs to look for it.
+  transfer::TIOThread worker(host_, link_, plan, stop_);
   worker.Resume();
-  while (!worker.WaitFinished(StopLookIntervalMs))
-    if (stop_.Requested() && !worker.Terminated()) worker.Terminate();
   worker.WaitFor();
   const transfer::JobResult result = worker.Result();
   outcome_.Passes = result.Passes;
@@ -314,7 +314,7 @@ int JobRun::RunOnWorker(const transfer::JobPlan& plan) {
   outcome_.Complete = result.ReadInFull;
   outcome_.ResumeRefused = result.ResumeRefused;
   outcome_.Error = result.ErrorText.empty() ? result.Shortfall : result.ErrorText;
-  return ExitStatusOf(result, worker.Terminated(), host_, link_);
+  return ExitStatusOf(result, stop_.Requested(), host_, link_);
 }
 
 void JobRun::TellWhatTheJobDid() {

@@ -13,11 +13,14 @@ class StopToken {
   StopToken() = default;
   // A token that reads flag, which must outlive it.
   StopToken(const std::atomic<bool>& flag) : flag_(&flag) {}
+  // A token that reads flag and the one also reads: either stops the job at once.
+  StopToken(const std::atomic<bool>& flag, StopToken also) : flag_(&flag), also_(also.flag_) {}
 
-  bool Requested() const { return flag_ && flag_->load(); }
+  bool Requested() const { return (flag_ && flag_->load()) || (also_ && also_->load()); }
 
  private:
   const std::atomic<bool>* flag_ = nullptr;
+  const std::atomic<bool>* also_ = nullptr;
 };
 
 }  // namespace protocol

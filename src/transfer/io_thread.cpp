@@ -5,8 +5,9 @@
 
 namespace transfer {
 
-TIOThread::TIOThread(TransferHost& host, protocol::DecoLink& link, JobPlan plan)
-    : link_(link), job_(host, link, std::move(plan), terminated_) {}
+TIOThread::TIOThread(TransferHost& host, protocol::DecoLink& link, JobPlan plan,
+                     protocol::StopToken owner)
+    : link_(link), job_(host, link, std::move(plan), protocol::StopToken(terminated_, owner)) {}
 
 TIOThread::~TIOThread() {
   Terminate();
@@ -26,12 +27,6 @@ void TIOThread::WaitFor() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool TIOThread::WaitFinished(int timeoutMs) {
-  std::unique_lock<std::mutex> lock(finishMutex_);
-  return finishedChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [this] { return finished_.load(); });
-}
-
 void TIOThread::Execute() {
   try {
     NameThisThread(WorkerThreadName);
@@ -43,11 +38,7 @@ void TIOThread::Execute() {
     job_.NoteError(error.what());
     protocol::PostStatus(link_, std::string("ERROR: ") + error.what());
   }
-  {
-    std::lock_guard<std::mutex> lock(finishMutex_);
-    finished_ = true;
-  }
-  finishedChanged_.notify_all();
+  finished_ = true;
 }
 
 }  // namespace transfer

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "transfer/transfer_job.h"
@@ -17,7 +15,9 @@ inline constexpr const char* WorkerThreadName = "KVTIOProgressBar";
 class TIOThread {
  public:
   // Created suspended: nothing runs before Resume. The link and host must outlive the worker.
-  TIOThread(TransferHost& host, protocol::DecoLink& link, JobPlan plan);
+  // owner: the owner's own stop (Ctrl-C), which the job sees at once beside Terminate.
+  TIOThread(TransferHost& host, protocol::DecoLink& link, JobPlan plan,
+            protocol::StopToken owner = {});
   ~TIOThread();
   TIOThread(const TIOThread&) = delete;
   TIOThread& operator=(const TIOThread&) = delete;
@@ -28,8 +28,6 @@ class TIOThread {
   bool Terminated() const { return terminated_; }
   // Waits until the thread has ended (at once when it never started).
   void WaitFor();
-  // Waits at most timeoutMs for the job to finish; whether it has.
-  bool WaitFinished(int timeoutMs);
   bool Finished() const { return finished_; }
   bool FlashWriteActive() const { return job_.FlashWriteActive(); }
   // What the job did; whole once Finished().
@@ -41,8 +39,6 @@ class TIOThread {
   protocol::DecoLink& link_;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
-  std::mutex finishMutex_;
-  std::condition_variable finishedChanged_;
   TransferJob job_;
   std::thread thread_;
 };
