@@ -2,10 +2,11 @@
 PYRELINK_PACKAGES=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev libssl-dev qt6-base-dev
                    fonts-urw-base35)
 # Only the tests need these: the second compiler with libFuzzer, the Windows cross-build with
-# Wine with a virtual X server, mouse and keyboard for the Windows window under it, and what makes
-# and checks the packages (dpkg-shlibdeps finds the .deb's dependencies).
+# Wine with a virtual X server, mouse and keyboard for the Windows window under it, what makes
+# and checks the packages (dpkg-shlibdeps finds the .deb's dependencies), and the compiler cache
+# that lets a second run on one machine rebuild only what changed.
 PYRELINK_TEST_PACKAGES=(clang libfuzzer-14-dev googletest g++-mingw-w64-x86-64-posix wine64
-                        xvfb xauth xdotool dpkg-dev man-db desktop-file-utils unzip)
+                        xvfb xauth xdotool dpkg-dev man-db desktop-file-utils unzip ccache)
 
 # Installs the packages above that are missing, and those named as arguments.
 install_deps() {
