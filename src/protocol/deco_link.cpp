@@ -23,6 +23,7 @@ serial::TBlockSerial& DecoLink::Port() {
 }
 
 void DecoLink::Open(const std::string& portName, int32_t baud) {
+  forms_ = ReplyForms();
   port_ = nextBackend_ ? std::make_unique<serial::TBlockSerial>(std::move(nextBackend_))
                       : std::make_unique<serial::TBlockSerial>();
   port_->RaiseErrors(true);

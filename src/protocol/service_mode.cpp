@@ -85,7 +85,8 @@ bool DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText) {
   // this one's.
   const std::string probe = NextProbe(link);
   try {
-    return EchoesEepromRead(SendCommand(link, probe, ProbeTimeoutFactor), probe);
+    // Only the line's data digits are relied on: what stands before them differs between decos.
+    return CarriesData(ReplyKind::EepromLine, SendCommand(link, probe, ProbeTimeoutFactor));
   } catch (const serial::ESerialError&) {
     // Silence, or noise from a line at another speed: no answer here.
     return false;
