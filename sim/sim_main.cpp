@@ -158,8 +158,8 @@ int main(int argc, char** argv) {
                "With --random-faults: no restarts, other lines' replies, pauses mid-line or "
                "noise, as seeds drew before those existed");
   app.add_option("--time-divisor", random.TimeDivisor,
-                 "With --random-faults: late replies come this many times sooner, for a tool "
-                 "whose reply time-outs are divided the same")
+                 "With --random-faults: late replies and pauses mid-line come this many times "
+                 "sooner, for a tool whose reply time-outs are divided the same")
       ->check(CLI::PositiveNumber);
   bool noAnnounce = false;
   app.add_flag("--no-announce", noAnnounce, "Do not list the port for the port lists");
