@@ -92,8 +92,8 @@ bool DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText) {
     const std::string reply = SendCommand(link, probe, ProbeTimeoutFactor);
     // Only the line's data digits are relied on, but a deco that repeats the read names the line
     // its reply answers: a late reply to another speed's probe names another.
-    const bool answersAnotherRead = reply.rfind(EepromReadPrefix, 0) == 0 &&
-                                    reply.compare(0, EepromEchoLength, probe) != 0;
+    const bool namesThisRead = reply.compare(0, EepromEchoLength, probe, 0, EepromEchoLength) == 0;
+    const bool answersAnotherRead = reply.rfind(EepromReadPrefix, 0) == 0 && !namesThisRead;
     return CarriesData(ReplyKind::EepromLine, reply) && !answersAnotherRead;
   } catch (const serial::ESerialError&) {
     // Silence, or noise from a line at another speed: no answer here.
