@@ -1,11 +1,13 @@
 // The decoders of flash and EEPROM replies on any reply: never past its end, and what they call
-// good is exactly the hex text they were given.
+// good is exactly the hex text they were given. A form learned from a reply fits that reply.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "protocol/hex_codec.h"
+#include "protocol/reply_form.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -33,6 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       again += protocol::ToHex(word, 8);
     }
     if (reply.compare(offset, again.size(), again) != 0) std::abort();
+  }
+
+  // Two reads that differ wherever reads of their kind do.
+  const std::pair<protocol::ReplyKind, const char*> reads[] = {
+      {protocol::ReplyKind::FlashBlock, "0221FF7FFFFF00"},
+      {protocol::ReplyKind::EepromLine, "061008080"}};
+  const char* other[] = {"0221FF7FFFFE00", "061010080"};
+  for (size_t k = 0; k < 2; ++k) {
+    const auto [kind, command] = reads[k];
+    const auto form = protocol::SharedForm(kind, command, reply, other[k], reply);
+    if (form && (!protocol::FormMismatch(*form, command, reply).empty() ||
+                 !protocol::FormMismatch(*form, other[k], reply).empty()))
+      std::abort();
+    if (form) protocol::FormMismatch(*form, command, reply.substr(1));
   }
   return 0;
 }

@@ -200,10 +200,22 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
   reply.SentAtBaud = listenBaud_;
   eraseStarted_ = false;
   std::string bytes = Answer(line, pcBaud, reply);
-  if (!bytes.empty() && settings_.Fault.CrLfEndings && bytes.back() == '\r') bytes += '\n';
+  const Faults& f = settings_.Fault;
+  if (number == f.OtherLineReplyAt || strike.Kind == RandomFault::OtherLine)
+    AnswerOtherLine(line, bytes);
+  if (!bytes.empty() && f.CrLfEndings && bytes.back() == '\r') bytes += '\n';
   reply.Bytes = ApplyFaults(bytes, number, reply);
   random_.Apply(strike, line, reply.Bytes);
   reply.DelayMs = strike.DelayMs;
+  if (number == f.PauseMidReplyAt || strike.Kind == RandomFault::PauseMidLine) {
+    reply.PauseAfter = reply.Bytes.size() / 2;
+    reply.PauseMs = strike.Kind == RandomFault::PauseMidLine ? strike.PauseMs : f.PauseMidReplyMs;
+  }
+  if (number == f.RestartAt || strike.Kind == RandomFault::Restart) {
+    Restart();
+    reply.Bytes.clear();
+    return reply;
+  }
   if (strike.Kind == RandomFault::EraseRunsOn && eraseStarted_) {
     const uint64_t until = settings_.Now() + static_cast<uint64_t>(strike.BusyMs);
     for (Chip& chip : chips_) chip.erasingUntilMs = std::max(chip.erasingUntilMs, until);
@@ -245,6 +257,43 @@ int DecoModel::CommandCount() const {
   return commands_;
 }
 
+int DecoModel::Restarts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return restarts_;
+}
+
+void DecoModel::Restart() {
+  ++restarts_;
+  service_ = false;
+  listenBaud_ = StandbyBaud;
+  const uint64_t now = settings_.Now();
+  const bool erasing = eraseStarted_ || now < chips_[0].erasingUntilMs || now < chips_[1].erasingUntilMs;
+  if (erasing && erasingSector_ >= 0) {
+    // The erase stopped halfway: the sector's second half still holds what it held.
+    const uint32_t first = SectorFirst(erasingSector_) - FlashBase;
+    const uint32_t half = SectorSize(erasingSector_) / 2;
+    std::copy(beforeErase_.begin() + half, beforeErase_.end(), flash_.begin() + first + half);
+  }
+  for (Chip& chip : chips_) chip = Chip();
+  erasingSector_ = -1;
+  busyUntilMs_ = 0;
+  earlyBlankReadsLeft_ = 0;
+}
+
+void DecoModel::AnswerOtherLine(const std::string& line, std::string& bytes) const {
+  if (line.size() != 9 || line.rfind("0610", 0) != 0 || !IsUpperHex(line.substr(4, 2))) return;
+  const uint32_t next = (ParseHex(line.substr(4, 2)) * 16 + EepromLineBytes) % EepromSize;
+  bytes = EepromLineReply(next);
+}
+
+std::string DecoModel::EepromLineReply(uint32_t offset) const {
+  std::string data;
+  for (uint32_t i = 0; i < EepromLineBytes; ++i) data += Hex(eeprom_[offset + i], 2);
+  const std::string head =
+      settings_.EchoEepromRead ? "0610" + Hex(offset / 16, 2) + "0" : NoEchoHead;
+  return head + data + "\r";
+}
+
 std::string DecoModel::ApplyFaults(std::string bytes, int number, Reply& reply) const {
   const Faults& f = settings_.Fault;
   if (number == f.DropReplyAt) return "";
@@ -272,6 +321,12 @@ std::string DecoModel::ApplyFaults(std::string bytes, int number, Reply& reply) 
         break;
       }
     }
+  }
+  if (number == f.NoiseBeforeReplyAt && !bytes.empty()) {
+    std::string noise;
+    for (int i = 0; i < f.NoiseCharacters; ++i)
+      noise += NoiseAlphabet[static_cast<size_t>(number + i) % (sizeof NoiseAlphabet - 1)];
+    bytes.insert(0, noise);
   }
   if (number == f.LowerCaseReplyAt) {
     for (char& c : bytes) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -309,9 +364,7 @@ std::string DecoModel::Answer(const std::string& line, uint32_t pcBaud, Reply& r
       IsUpperHex(line.substr(4, 2))) {
     uint32_t offset = ParseHex(line.substr(4, 2)) * 16;
     if (offset + EepromLineBytes > EepromSize) return "?\r";
-    std::string data;
-    for (uint32_t i = 0; i < EepromLineBytes; ++i) data += Hex(eeprom_[offset + i], 2);
-    return line.substr(0, 7) + data + "\r";
+    return EepromLineReply(offset);
   }
   if (line.size() == 263 && line.rfind("060", 0) == 0 && IsUpperHex(line.substr(3))) {
     uint32_t offset = ParseHex(line.substr(3, 4));
@@ -388,6 +441,8 @@ void DecoModel::FlashWrite(uint32_t address, uint32_t data) {
   if (actions[0] == ChipAction::Erase || actions[1] == ChipAction::Erase) {
     int sector = SectorStartingAt(address);
     uint32_t first = SectorFirst(sector) - FlashBase;
+    erasingSector_ = sector;
+    beforeErase_.assign(flash_.begin() + first, flash_.begin() + first + SectorSize(sector));
     for (int lane = 0; lane < 2; ++lane) {
       if (actions[lane] != ChipAction::Erase) continue;
       for (uint32_t i = 0; i < SectorSize(sector); i += 4) {

@@ -23,6 +23,8 @@ inline constexpr uint32_t EepromSize = 2048u;
 inline constexpr uint32_t StandbyBaud = 9600u;
 inline constexpr const char* DefaultModel = "DECO 6071 SERVICE V2.31";
 inline constexpr const char* ProtectedModel = "DECO KVT6072 SERVICE V3.02";
+// What a deco that does not echo the EEPROM line read sends before the line's data.
+inline constexpr const char* NoEchoHead = "0210000";
 
 // Command numbers count the command lines the deco understood, from 1.
 struct Faults {
@@ -42,6 +44,12 @@ struct Faults {
   int EarlyBlankReads = 0;      // while a sector erases, its first reads answer all FF as if done
   bool BypassIgnored = false;   // the chips enter unlock bypass, but its programming never takes
   bool CrLfEndings = false;     // replies end with CR LF instead of CR
+  int NoiseBeforeReplyAt = 0;   // noise characters (parity right) before this command's reply
+  int NoiseCharacters = 1;      // ... this many of them
+  int OtherLineReplyAt = 0;     // an EEPROM line read answered with the next line's reply
+  int PauseMidReplyAt = 0;      // this command's reply stops halfway ...
+  int PauseMidReplyMs = 1000;   // ... for this long
+  int RestartAt = 0;            // a power glitch on this command: see DecoModel::Restart
   bool Pace = false;            // deliver at the real line speed (10 bits per character)
 };
 
@@ -68,6 +76,9 @@ struct Settings {
   std::string Model = DefaultModel;
   uint32_t ServiceBaud = 115200;  // the speed of the last speed switch
   bool StartInService = false;
+  // Whether an EEPROM line's reply begins with the read's first seven characters; a deco that
+  // does not echo puts NoEchoHead there.
+  bool EchoEepromRead = true;
   Faults Fault;
   MsClock Now = SteadyMs;  // times the erase busy period and the erase
   ChipPart Chip = ChipParts[0];
@@ -93,6 +104,8 @@ struct Reply {
   bool Trickle = false;  // send Bytes' first character again and again, never a CR
   bool HangUp = false;   // close the line instead of answering
   int DelayMs = 0;       // a random fault's lateness, in real ms
+  size_t PauseAfter = 0;  // with PauseMs: the reply stops after this many characters ...
+  int PauseMs = 0;        // ... for this many real ms
 };
 
 class DecoModel {
@@ -125,6 +138,9 @@ class DecoModel {
   const Settings& Config() const { return settings_; }
   // Program cycles and writes that came while the flash was still erasing, and were ignored.
   int ProgramsWhileErasing() const;
+  // Power glitches the deco has had: each left it silent, in standby at 9600, its chips reading
+  // and a sector being erased partly erased.
+  int Restarts() const;
   // Random faults off from now on; what they did so far, one line each.
   void StopRandomFaults();
   std::vector<std::string> RandomFaultLog() const;
@@ -152,6 +168,10 @@ class DecoModel {
   };
   std::string ApplyFaults(std::string bytes, int number, Reply& reply) const;
   void StartChipsIn(StartChipMode mode);
+  std::string EepromLineReply(uint32_t offset) const;
+  // The fixed and random faults that act on the deco rather than on one reply's characters.
+  void Restart();
+  void AnswerOtherLine(const std::string& line, std::string& bytes) const;
 
   mutable std::mutex mutex_;
   Settings settings_;
@@ -163,6 +183,10 @@ class DecoModel {
   int earlyBlankReadsLeft_ = 0;
   int programsWhileErasing_ = 0;
   bool eraseStarted_ = false;  // by the command being handled
+  // The sector erase under way and the sector's data before it, for an erase cut short.
+  int erasingSector_ = -1;
+  std::vector<uint8_t> beforeErase_;
+  int restarts_ = 0;
   int weakFailuresLeft_;
   uint64_t busyUntilMs_ = 0;
   std::vector<uint8_t> flash_;

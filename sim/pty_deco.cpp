@@ -126,8 +126,18 @@ void PtyDeco::Deliver(const Reply& reply, size_t commandLength) {
     return;
   }
   if (reply.Bytes.empty()) return;
+  std::string bytes = reply.Bytes;
+  if (reply.PauseMs > 0) {
+    // The reply stops mid-line, then goes on.
+    const std::string first = bytes.substr(0, reply.PauseAfter);
+    if (faults.Pace)
+      SendPaced(first, reply.SentAtBaud);
+    else
+      WriteAll(first);
+    Pause(reply.PauseMs / 1000.0);
+    bytes.erase(0, reply.PauseAfter);
+  }
   const int latencyMs = model_.Config().AdapterLatencyMs;
-  const std::string& bytes = reply.Bytes;
   size_t whole = latencyMs > 0 ? bytes.size() / UsbPacketBytes * UsbPacketBytes : bytes.size();
   if (faults.Pace)
     SendPaced(bytes.substr(0, whole), reply.SentAtBaud);

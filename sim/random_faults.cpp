@@ -11,6 +11,14 @@ constexpr int GarbageWeight = 15;
 constexpr int WrongDataWeight = 15;
 constexpr int HangUpWeight = 5;
 constexpr int DeafWeight = 15;
+constexpr int RestartWeight = 4;
+constexpr int OtherLineWeight = 10;
+constexpr int PauseMidLineWeight = 10;
+constexpr int NoiseWeight = 10;
+// A reply that stops mid-line resumes within this much line time; noise is this many characters
+// at most.
+constexpr int PauseMidLineMs[] = {200, 3000};
+constexpr int MostNoiseCharacters = 3;
 
 // The tool waits 2 s of line time for a reply's first byte. A late reply comes either well
 // within that or well after it, so that a loaded machine does not turn one into the other.
@@ -49,6 +57,10 @@ size_t DataStart(const std::string& line, const std::string& bytes) {
   return start != std::string::npos && bytes.size() > start + 1 ? start : std::string::npos;
 }
 
+bool IsEepromLineRead(const std::string& line) {
+  return line.size() == 9 && line.rfind("0610", 0) == 0;
+}
+
 char HexDigit(int value) { return "0123456789ABCDEF"[value & 15]; }
 
 int DigitValue(char c) { return c <= '9' ? c - '0' : c - 'A' + 10; }
@@ -70,6 +82,10 @@ RandomFaults::RandomFaults(const RandomFaultSettings& settings)
   else if (Below(BypassOneIn) == 0) startMode_ = StartChipMode::UnlockBypass;
   if (startMode_ != StartChipMode::ReadingArray)
     log_.push_back(std::string("at the start: chips in ") + StartModeName(startMode_));
+}
+
+int RandomFaults::RealMs(int lineMs) const {
+  return lineMs / static_cast<int>(settings_.TimeDivisor ? settings_.TimeDivisor : 1);
 }
 
 int RandomFaults::Below(int below) {
@@ -100,7 +116,13 @@ Strike RandomFaults::Draw(const std::string& line, int number) {
   }
   if (Below(settings_.FaultEvery) != 0) return strike;
   const int wrongData = settings_.WrongData ? WrongDataWeight : 0;
-  int pick = Below(LateWeight + DroppedWeight + GarbageWeight + wrongData + HangUpWeight + DeafWeight);
+  const bool more = settings_.GlitchesAndNoise;
+  const int restart = more ? RestartWeight : 0;
+  const int otherLine = more ? OtherLineWeight : 0;
+  const int pause = more ? PauseMidLineWeight : 0;
+  const int noise = more ? NoiseWeight : 0;
+  int pick = Below(LateWeight + DroppedWeight + GarbageWeight + wrongData + HangUpWeight +
+                   DeafWeight + restart + otherLine + pause + noise);
   auto within = [&](int weight) {
     bool hit = pick < weight;
     pick -= weight;
@@ -112,7 +134,7 @@ Strike RandomFaults::Draw(const std::string& line, int number) {
     else if (Below(VeryLateOneIn) == 0) lateMs = LateBeyondMs[1] + Below(VeryLateMs - LateBeyondMs[1]);
     else lateMs = LateBeyondMs[0] + Below(LateBeyondMs[1] - LateBeyondMs[0]);
     strike.Kind = RandomFault::Late;
-    strike.DelayMs = lateMs / static_cast<int>(settings_.TimeDivisor ? settings_.TimeDivisor : 1);
+    strike.DelayMs = RealMs(lateMs);
     Note(strike.Where, "reply " + std::to_string(lateMs) + " ms late");
   } else if (within(DroppedWeight)) {
     strike.Kind = RandomFault::Dropped;
@@ -125,6 +147,24 @@ Strike RandomFaults::Draw(const std::string& line, int number) {
   } else if (within(HangUpWeight)) {
     strike.Kind = RandomFault::HangUp;
     Note(strike.Where, "line closed");
+  } else if (within(restart)) {
+    strike.Kind = RandomFault::Restart;
+    Note(strike.Where, "the deco restarts (power glitch): no reply, standby at 9600");
+  } else if (within(otherLine)) {
+    if (IsEepromLineRead(line)) {
+      strike.Kind = RandomFault::OtherLine;
+      Note(strike.Where, "answered with the next line's reply");
+    }
+  } else if (within(pause)) {
+    const int pauseMs = PauseMidLineMs[0] + Below(PauseMidLineMs[1] - PauseMidLineMs[0]);
+    strike.Kind = RandomFault::PauseMidLine;
+    strike.PauseMs = RealMs(pauseMs);
+    Note(strike.Where, "the reply stops " + std::to_string(pauseMs) + " ms halfway");
+  } else if (within(noise)) {
+    strike.Kind = RandomFault::Noise;
+    for (int n = 1 + Below(MostNoiseCharacters); n > 0; --n)
+      strike.Noise += NoiseAlphabet[Below(sizeof NoiseAlphabet - 1)];
+    Note(strike.Where, "noise \"" + strike.Noise + "\" before the reply");
   } else {
     // The command itself is not heard, nor the next ones for a while.
     strike.Kind = RandomFault::Deaf;
@@ -139,6 +179,9 @@ void RandomFaults::Apply(const Strike& strike, const std::string& line, std::str
     case RandomFault::Dropped:
     case RandomFault::HangUp:
       bytes.clear();
+      break;
+    case RandomFault::Noise:
+      if (!bytes.empty()) bytes.insert(0, strike.Noise);
       break;
     case RandomFault::Garbage:
       for (char& c : bytes) {

@@ -20,12 +20,19 @@ struct RandomFaultSettings {
   bool WrongData = true;
   // The deco's waits are divided by this (the tests' reply time-out divisor).
   unsigned TimeDivisor = 1;
+  // Among the faults: restarts (power glitches), an EEPROM line answered with another line's
+  // reply, replies that pause mid-line, noise before a reply. Off, a seed draws what it drew
+  // before they existed.
+  bool GlitchesAndNoise = true;
 };
 
 // What the flash chips are found in when the job starts, left there by an earlier program.
 enum class StartChipMode { ReadingArray, Identification, UnlockBypass };
 
-enum class RandomFault { None, Late, Dropped, Garbage, WrongData, HangUp, Deaf, EraseRunsOn };
+enum class RandomFault {
+  None, Late, Dropped, Garbage, WrongData, HangUp, Deaf, EraseRunsOn,
+  Restart, OtherLine, PauseMidLine, Noise
+};
 
 // What a fault does to one reply.
 struct Strike {
@@ -34,6 +41,8 @@ struct Strike {
   // EraseRunsOn: the chips erase this long (ms on the deco's clock), ignoring programming and
   // answering status bits, except the first read, which comes too early and reads erased.
   int BusyMs = 0;
+  int PauseMs = 0;     // PauseMidLine: real ms the reply stops for halfway
+  std::string Noise;   // Noise: the characters before the reply
   std::string Where;  // the command, for the log
 };
 
@@ -55,6 +64,7 @@ class RandomFaults {
 
  private:
   int Below(int below);  // a number in [0, below)
+  int RealMs(int lineMs) const;  // line time as the deco waits it
   void Note(const std::string& line, const std::string& what);
 
   RandomFaultSettings settings_;
@@ -65,6 +75,8 @@ class RandomFaults {
 };
 
 const char* StartModeName(StartChipMode mode);
+// The characters of noise before a reply: a line picking up interference, parity right.
+inline constexpr char NoiseAlphabet[] = "0123456789ABCDEF";
 // How the log names a well-formed wrong reply.
 inline constexpr const char* WrongDataNote = "wrong data: ";
 

@@ -69,7 +69,6 @@ int main(int argc, char** argv) {
   sim::Settings settings;
   bool isProtected = false;
   std::string flashFile, eepromFile, saveFlash, saveEeprom;
-  bool announce = true;
   bool ignoreStdin = false;
   app.add_option("--model", settings.Model, "Model text answered to VORTANE");
   app.add_flag("--protected", isProtected, "Answer as the model with protected sector 18");
@@ -119,6 +118,24 @@ int main(int argc, char** argv) {
   app.add_flag("--bypass-ignored", f.BypassIgnored,
                "The chips enter unlock bypass, but its programming never takes");
   app.add_flag("--crlf", f.CrLfEndings, "End replies with CR LF instead of CR");
+  bool noEcho = false;
+  app.add_flag("--no-echo", noEcho,
+               std::string("Begin an EEPROM line's reply with \"") + sim::NoEchoHead +
+                   "\" instead of the read's first seven characters");
+  app.add_option("--noise-before-reply", f.NoiseBeforeReplyAt,
+                 "Noise characters (parity right) before the n-th command's reply");
+  app.add_option("--noise-characters", f.NoiseCharacters, "... this many of them")
+      ->check(CLI::Range(1, 3))
+      ->capture_default_str();
+  app.add_option("--other-line-reply", f.OtherLineReplyAt,
+                 "Answer the n-th command, an EEPROM line read, with the next line's reply");
+  app.add_option("--pause-mid-reply", f.PauseMidReplyAt,
+                 "The n-th command's reply stops halfway (--pause-mid-reply-ms)");
+  app.add_option("--pause-mid-reply-ms", f.PauseMidReplyMs, "... for this many ms")
+      ->capture_default_str();
+  app.add_option("--restart-at", f.RestartAt,
+                 "A power glitch on the n-th command: no reply, back in standby at 9600, chips "
+                 "reading, a sector being erased left partly erased");
   app.add_flag("--pace", f.Pace, "Deliver at the real line speed (10 bits per character)");
   app.add_option("--adapter-latency", settings.AdapterLatencyMs,
                  "Hold a reply's last partial 62-byte packet back this many ms, as a USB "
@@ -128,16 +145,21 @@ int main(int argc, char** argv) {
       app.add_option("--random-faults", random.Seed,
                      "Faults drawn per command from this seed: late, dropped, garbage and "
                      "wrong-data replies, hang-ups, deaf periods, erases running on after one "
-                     "early blank read, chips left in a chip mode");
+                     "early blank read, chips left in a chip mode, restarts, another EEPROM "
+                     "line's reply, replies pausing mid-line, noise before a reply");
   app.add_option("--fault-every", random.FaultEvery,
                  "With --random-faults: on average one command in this many meets a fault")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
-  app.add_flag("!--no-wrong-data", random.WrongData,
+  bool noWrongData = false, noGlitches = false;
+  app.add_flag("--no-wrong-data", noWrongData,
                "With --random-faults: no replies with well-formed wrong data");
+  app.add_flag("--no-glitches", noGlitches,
+               "With --random-faults: no restarts, other lines' replies, pauses mid-line or "
+               "noise, as seeds drew before those existed");
   app.add_option("--time-divisor", random.TimeDivisor,
-                 "With --random-faults: late replies come this many times sooner, for a tool "
-                 "whose reply time-outs are divided the same")
+                 "With --random-faults: late replies and pauses mid-line come this many times "
+                 "sooner, for a tool whose reply time-outs are divided the same")
       ->check(CLI::PositiveNumber);
   std::string replayFile;
   double replaySpeed = 1;
@@ -147,7 +169,8 @@ int main(int argc, char** argv) {
                  "does not hold next ends the answers, saying where");
   app.add_option("--replay-speed", replaySpeed, "With --replay: turn around this many times faster")
       ->check(CLI::PositiveNumber);
-  app.add_flag("!--no-announce", announce, "Do not list the port for the port lists");
+  bool noAnnounce = false;
+  app.add_flag("--no-announce", noAnnounce, "Do not list the port for the port lists");
   app.add_flag("--ignore-stdin", ignoreStdin, "Serve until killed, whatever stdin does");
   CLI11_PARSE(app, argc, argv);
   if (isProtected && !app.count("--model")) settings.Model = sim::ProtectedModel;
@@ -162,6 +185,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  random.WrongData = !noWrongData;
+  random.GlitchesAndNoise = !noGlitches;
+  settings.EchoEepromRead = !noEcho;
+  const bool announce = !noAnnounce;
 
   std::vector<uint8_t> flash, eeprom;
   if (!flashFile.empty() && !LoadImage(flashFile, sim::FlashSize, flash)) return 2;

@@ -25,6 +25,7 @@ serial::TBlockSerial& DecoLink::Port() {
 }
 
 void DecoLink::Open(const std::string& portName, int32_t baud) {
+  forms_ = ReplyForms();
   std::unique_ptr<serial::PortBackend> backend =
       nextBackend_ ? std::move(nextBackend_) : serial::MakePortBackend();
   if (trace_) backend = serial::MakeTracingBackend(std::move(backend), trace_);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "protocol/clock.h"
+#include "protocol/reply_form.h"
 
 namespace serial {
 class LineTrace;
@@ -132,6 +133,12 @@ class DecoLink {
   void SetStatusText(const std::string& text);
   // Which EEPROM line the next resynchronisation probe reads; each probe takes the next.
   int TakeProbeLine() { return nextProbeLine_++; }
+  // What the command line learned of this deco's replies; forgotten at every open, since
+  // another deco may answer there.
+  const ReplyForms& Forms() const { return forms_; }
+  void LearnForm(ReplyKind kind, const ReplyForm& form) {
+    (kind == ReplyKind::FlashBlock ? forms_.Flash : forms_.Eeprom) = form;
+  }
   // The block reads' policy, and what they needed since the link was made.
   void SetReadPolicy(const ReadPolicy& policy);
   ReadPolicy Policy() const;
@@ -162,6 +169,7 @@ class DecoLink {
   std::atomic<uint64_t> retries_{0};
   std::atomic<uint64_t> rereads_{0};
   int nextProbeLine_ = 0;
+  ReplyForms forms_;
   mutable std::mutex statusMutex_;
   std::string statusText_;
 };

@@ -6,14 +6,13 @@
 #include "protocol/block_read.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
+#include "protocol/reply_form.h"
 #include "protocol/resync.h"
 #include "protocol/transaction.h"
 
 namespace protocol {
 
 namespace {
-constexpr size_t ReplyDataOffset = 7;
-
 // Reads the sixteen lines, handing each one's 128 bytes to take as it comes; false when stopped
 // before the last.
 template <typename Take>
@@ -36,13 +35,13 @@ EepromLine ReadEepromLine(DecoLink& link, int line) {
   ReadBlock(link, command, lineName, data.data(), EepromLineBytes,
             [&](uint8_t* destination) {
               std::string reply = SendCommand(link, command, 1);
-              HexData decoded = DecodeHexBytes128(reply, ReplyDataOffset, destination);
+              HexData decoded = DecodeHexBytes128(
+                  reply, DataStartOf(ReplyKind::EepromLine), destination);
               if (decoded != HexData::Good)
                 throw EBadReply(command, DescribeHexData(decoded, reply));
-              // Another line's data under this line's name would be stored as good.
-              if (!EchoesEepromRead(reply, command))
-                throw EBadReply(command, "the reply echoes " + reply.substr(0, ReplyDataOffset) +
-                                             ", another line's read");
+              // Where the deco repeats the read, another line's data under this line's name
+              // shows; noise before the reply would shift its data.
+              CheckReplyForm(link, ReplyKind::EepromLine, command, reply);
             });
   return data;
 }

@@ -7,6 +7,7 @@
 #include "protocol/clock.h"
 #include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
+#include "protocol/resync.h"
 #include "protocol/transaction.h"
 
 namespace protocol {
@@ -159,6 +160,11 @@ void ReturnChipsToRead(DecoLink& link) {
   SendCommand(link, "0220" + ToHex(FlashBase, 8) + ToHex(UnchangingData, 8), 1);
   for (int round = 0; round < 2; ++round) LeaveUnlockBypass(link);
   SendCommand(link, ChipCommandLine(FlashBase, ReadArrayCommand), 1);
+  // Now that the chips read the array, what this deco's flash replies look like.
+  const ResyncResult learned = LearnReplyForm(link, ReplyKind::FlashBlock);
+  if (!learned.InStep)
+    throw std::runtime_error("the deco's flash replies could not be learned: " + learned.Why);
+  if (learned.Discarded > 0) PostStatus(link, DiscardedNote(learned));
 }
 
 }  // namespace protocol

@@ -103,7 +103,8 @@ inline constexpr uint32_t UnchangingData = 0xFFFFFFFFu;
 // Before a flash job that may follow one cut off inside bypass, identification or a program
 // set-up (a line that went dead): leaves them all, so that the chips answer with the array and
 // hear the erase and program commands again, without changing a word of the flash. Chips
-// already reading the array take the cycles as stray writes and ignore them.
+// already reading the array take the cycles as stray writes and ignore them. Then learns the
+// form of the deco's flash replies (LearnReplyForm); a line that does not allow it throws.
 void ReturnChipsToRead(DecoLink& link);
 
 }  // namespace protocol

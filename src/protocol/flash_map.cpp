@@ -3,6 +3,7 @@
 #include "protocol/block_read.h"
 #include "protocol/hex_codec.h"
 #include "protocol/protocol_error.h"
+#include "protocol/reply_form.h"
 #include "protocol/transaction.h"
 
 namespace protocol {
@@ -11,8 +12,11 @@ namespace {
 constexpr const char* SectorEraseData = "000C0030";
 constexpr const char* FlashWritePrefix = "0220";
 constexpr const char* ReadCommandPrefix = "0221FF";
-constexpr size_t ReadReplyDataOffset = 3;
 }  // namespace
+
+std::string FlashBlockCommand(uint32_t address) {
+  return ReadCommandPrefix + ToHex(address, 8);
+}
 
 void EraseSector(DecoLink& link, int sector) {
   for (const char* line : EraseCommands) SendCommand(link, line, 1);
@@ -27,14 +31,17 @@ void ProgramWord(DecoLink& link, uint32_t address, uint32_t value) {
 }
 
 void ReadFlashBlock(DecoLink& link, uint32_t address, uint8_t* block) {
-  std::string command = ReadCommandPrefix + ToHex(address, 8);
+  const std::string command = FlashBlockCommand(address);
   ReadBlock(
       link, command, [address] { return "the flash block at " + ToHex(address, 8); }, block,
       ReadBlockBytes,
       [&](uint8_t* destination) {
         std::string reply = SendCommand(link, command, 1);
-        HexData data = DecodeHexWords256(reply, ReadReplyDataOffset, destination);
+        HexData data =
+            DecodeHexWords256(reply, DataStartOf(ReplyKind::FlashBlock), destination);
         if (data != HexData::Good) throw EBadReply(command, DescribeHexData(data, reply));
+        // Noise before the reply would shift its data by a digit or more.
+        CheckReplyForm(link, ReplyKind::FlashBlock, command, reply);
       });
 }
 

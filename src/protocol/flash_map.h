@@ -40,10 +40,13 @@ constexpr uint32_t SectorSize(int s) {
   return SectorBase[static_cast<size_t>(s) + 1] - SectorBase[static_cast<size_t>(s)];
 }
 
+// The read of the 256 bytes at address.
+std::string FlashBlockCommand(uint32_t address);
 void EraseSector(DecoLink& link, int sector);
 void ProgramWord(DecoLink& link, uint32_t address, uint32_t value);
 // Reads the 256 bytes at address into block (little-endian words, as image files hold them);
-// a reply that does not carry them throws EBadReply naming the command.
+// a reply that does not carry them, or is not of the form the link learned, throws EBadReply
+// naming the command.
 void ReadFlashBlock(DecoLink& link, uint32_t address, uint8_t* block);
 
 }  // namespace protocol

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "protocol/reply_form.h"
 #include "protocol/resync.h"
 #include "protocol/transaction.h"
 #include "serial/serial_error.h"
@@ -16,6 +17,9 @@ constexpr unsigned SwitchWaitSeconds38400 = 6;
 constexpr uint8_t Switch115200Answer = 127;
 // A deco listening at the speed tried answers the model query well within a second.
 constexpr int32_t ProbeTimeoutFactor = 1;
+// What an echoing deco's EEPROM line reply begins with: the read's first seven characters.
+constexpr const char* EepromReadPrefix = "0610";
+constexpr size_t EepromEchoLength = 7;
 
 const char* const InitialisationLines[] = {
     "09",
@@ -105,7 +109,12 @@ ServiceAnswer DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText
   // this one's.
   const std::string probe = NextProbe(link);
   try {
-    return EchoesEepromRead(SendCommand(link, probe, ProbeTimeoutFactor), probe)
+    const std::string reply = SendCommand(link, probe, ProbeTimeoutFactor);
+    // Only the line's data digits are relied on, but a deco that repeats the read names the line
+    // its reply answers: a late reply to another speed's probe names another.
+    const bool namesThisRead = reply.compare(0, EepromEchoLength, probe, 0, EepromEchoLength) == 0;
+    const bool answersAnotherRead = reply.rfind(EepromReadPrefix, 0) == 0 && !namesThisRead;
+    return CarriesData(ReplyKind::EepromLine, reply) && !answersAnotherRead
                ? ServiceAnswer::Reply
                : ServiceAnswer::None;
   } catch (const serial::ESerialError&) {

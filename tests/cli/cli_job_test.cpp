@@ -43,9 +43,11 @@ size_t CountStarting(const std::vector<std::string>& lines, const std::string& p
 }  // namespace
 
 TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
-  // From service mode, with the read that proves the line in step, before the job's first command.
-  constexpr int ConnectLines = 12;
-  constexpr int ResetLines = 6;  // a flash job first returns the chips to reading
+  // From service mode, with the two reads that learn the replies' form and prove the line in
+  // step, before the job's first command.
+  constexpr int ConnectLines = 13;
+  // A flash job first returns the chips to reading and learns the flash replies' form.
+  constexpr int ResetLines = 8;
   constexpr uint32_t WeakWord = 0x7FE10010u;  // in sector 3
   enum class Files {
     Eeprom,
@@ -541,15 +543,17 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       if (!done) {
         EXPECT_EQ(ReadFile(s.FirmwareFile + ".partial"), leftDump.substr(0, KeptBytes));
       }
-      // Block reads only: the model's reads while connecting are at odd addresses.
+      // Block reads only: the model's reads while connecting are at odd addresses; the job's
+      // first two learn what the flash replies look like.
       size_t blockReads = static_cast<size_t>(
           std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
             return c.rfind("0221FF", 0) == 0 && c.size() == 14 && c.compare(12, 2, "00") == 0;
           }));
-      // A block of each of sectors 0-6 and the last block, up to the first that differs.
+      // The flash's two learning reads; a block of each of sectors 0-6 and the last block, up to
+      // the first that differs.
       constexpr size_t ResumeChecks = 8;
-      EXPECT_EQ(blockReads, done ? 8192u - 2048u + ResumeChecks
-                                 : row.files == Files::ForeignPartialDump ? ResumeChecks : 1u);
+      EXPECT_EQ(blockReads, 2u + (done ? 8192u - 2048u + ResumeChecks
+                                       : row.files == Files::ForeignPartialDump ? ResumeChecks : 1u));
       EXPECT_EQ(report["resumed_blocks"], 2048);
       EXPECT_EQ(report["files"][0]["complete"], done);
       EXPECT_EQ(err.find("resume the READ with") != std::string::npos, false) << err;
@@ -720,7 +724,7 @@ TEST(CliJobTest, WriteAgainAsPrintedKeepsAHalfWrittenDecoInServiceMode) {
 // The line check reads and never writes, and every reply the line lost or garbled shows in its
 // figures and its exit status.
 TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
-  constexpr int ConnectLines = 12;  // from service mode, with the read that proves the line in step
+  constexpr int ConnectLines = 13;  // from service mode, with the reads that prove the line in step
   constexpr int Reads = 3;
   constexpr int LinesPerRead = 16;
   struct Row {
@@ -787,8 +791,8 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
 // `chip`: both chips' codes and the part, for each kind of chip pair; nothing in the flash
 // changes and the deco, found in service mode, stays there.
 TEST(CliChipTest, NamesThePartAndChangesNothing) {
-  constexpr int ConnectLines = 12;  // from service mode, with the read that proves the line in step
-  constexpr int ResetLines = 6;     // the chips first returned to reading
+  constexpr int ConnectLines = 13;  // from service mode, with the reads that prove the line in step
+  constexpr int ResetLines = 8;     // the chips first returned to reading, their replies learned
   struct Row {
     const char* chip;
     const char* lines;

@@ -8,6 +8,8 @@
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
+#include "protocol/resync.h"
+#include "protocol/service_mode.h"
 #include "protocol/transaction.h"
 #include "support/sim_session.h"
 
@@ -74,12 +76,14 @@ TEST(EepromTest, BadReplyStoresNothingCorrupted) {
   }
 }
 
-// A late reply to another line's read, waiting on the line, names that line: it is never stored
-// as this line's; with a retry allowed the line comes back in step and the true line is read.
+// A late reply to another line's read, waiting on the line, names that line once the link has
+// learned that this deco echoes the read: it is never stored as this line's; with a retry
+// allowed the line comes back in step and the true line is read.
 TEST(EepromTest, AnotherLinesReplyIsNeverTakenForThisOnes) {
   for (int retries : {0, 1}) {
     SimSession session(InService());
     OpenInService(session);
+    ASSERT_TRUE(Resynchronise(session.link).InStep);
     session.link.SetReadPolicy(ReadPolicy{retries, false});
     session.link.SendLine("061038080");
     auto eeprom = session.deco.Model().Eeprom();
@@ -92,6 +96,84 @@ TEST(EepromTest, AnotherLinesReplyIsNeverTakenForThisOnes) {
       EXPECT_EQ(error.Command, "061010080");
       EXPECT_NE(std::string(error.what()).find("echoes 0610380"), std::string::npos) << error.what();
     }
+  }
+}
+
+// The data digits are all a deco promises. What its replies look like otherwise is learned:
+// without it (the window) a deco that does not echo the EEPROM read is read as well as one that
+// does; with it, noise before a reply and another line's reply are bad replies, retried after
+// the line is back in step by a probe whose reply differs from every late one.
+TEST(ReplyFormTest, LearnedFormsCatchWhatTheDataDigitsDoNot) {
+  enum class Fault { None, Noise, Drop, OtherLine };
+  enum class Learn { Nothing, Eeprom, Both };
+  struct Row {
+    const char* name;
+    bool echo;
+    Learn learn;
+    Fault fault;  // on the read
+    bool flash;   // a flash block read, else an EEPROM line
+    int retries;
+    const char* error;  // "" when the read gives the true data
+  } rows[] = {
+      {"window, no echo: EEPROM line", false, Learn::Nothing, Fault::None, false, 0, ""},
+      {"no echo learned: EEPROM line", false, Learn::Eeprom, Fault::None, false, 0, ""},
+      {"no echo learned: flash block", false, Learn::Both, Fault::None, true, 0, ""},
+      {"noise before a flash reply, no retry", true, Learn::Both, Fault::Noise, true, 0,
+       "a reply of 516 characters where this deco sends 515"},
+      {"noise before a flash reply, retried", true, Learn::Both, Fault::Noise, true, 1, ""},
+      {"no echo: noise before a flash reply, retried", false, Learn::Both, Fault::Noise, true, 1,
+       ""},
+      {"no echo: noise before an EEPROM reply, retried", false, Learn::Both, Fault::Noise, false,
+       1, ""},
+      {"no echo: a lost EEPROM reply, retried by a flash probe", false, Learn::Both, Fault::Drop,
+       false, 1, ""},
+      {"no echo, flash unknown: a lost EEPROM reply", false, Learn::Eeprom, Fault::Drop, false, 1,
+       "its flash replies are not known apart"},
+      {"another line's reply", true, Learn::Eeprom, Fault::OtherLine, false, 0,
+       "echoes 0610200, another read"},
+      {"another line's reply, retried", true, Learn::Eeprom, Fault::OtherLine, false, 1, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings = InService();
+    settings.EchoEepromRead = row.echo;
+    SimSession session(settings, testing_support::QuickTimeOuts);
+    OpenInService(session);
+    sim::DecoModel& deco = session.deco.Model();
+    if (row.learn != Learn::Nothing) {
+      const ResyncResult learned = Resynchronise(session.link);
+      ASSERT_TRUE(learned.InStep) << learned.Why;
+      EXPECT_EQ(session.link.Forms().Eeprom.Echoes(), row.echo);
+    }
+    if (row.learn == Learn::Both) ReturnChipsToRead(session.link);
+    sim::Faults faults;
+    const int next = deco.CommandCount() + 1;
+    if (row.fault == Fault::Noise) faults.NoiseBeforeReplyAt = next;
+    if (row.fault == Fault::Drop) faults.DropReplyAt = next;
+    if (row.fault == Fault::OtherLine) faults.OtherLineReplyAt = next;
+    deco.SetFaults(faults);
+    session.link.SetReadPolicy(ReadPolicy{row.retries, false});
+    const uint32_t offset = 0x300;
+    std::vector<uint8_t> got(ReadBlockBytes);
+    try {
+      if (row.flash) {
+        ReadFlashBlock(session.link, FlashBase + offset, got.data());
+      } else {
+        const EepromLine line = ReadEepromLine(session.link, 3);
+        got.assign(line.begin(), line.end());
+      }
+      EXPECT_STREQ(row.error, "");
+    } catch (const std::exception& failure) {
+      EXPECT_NE(std::string(row.error), "");
+      EXPECT_NE(std::string(failure.what()).find(row.error), std::string::npos) << failure.what();
+      continue;
+    }
+    const std::vector<uint8_t> memory = row.flash ? deco.Flash() : deco.Eeprom();
+    const uint32_t at = row.flash ? offset : 3 * EepromLineBytes;
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + (row.flash ? ReadBlockBytes : EepromLineBytes),
+                           memory.begin() + at));
+    // A deco that does not echo is still found in service mode.
+    EXPECT_TRUE(DecoAnswersInServiceAt(session.link, "115200"));
   }
 }
 

@@ -118,6 +118,19 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
   }
 }
 
+// A deco listening at 38400 whose reply to that speed's probe comes late, while the next
+// speed is tried, does not answer at 115200: its reply names another line.
+TEST(ServiceModeTest, ALateReplyToAnotherSpeedsProbeIsNoAnswer) {
+  sim::Settings settings = InService(38400);
+  settings.Fault.SlowReplyAt = 1;
+  settings.Fault.SlowReplyMs = 600;  // after the first probe's 400 ms, within the second's
+  SimSession session(settings, testing_support::QuickTimeOuts);
+  session.Open(38400);
+  EXPECT_FALSE(DecoAnswersInServiceAt(session.link, "38400"));
+  EXPECT_FALSE(DecoAnswersInServiceAt(session.link, "115200"));
+  EXPECT_EQ(session.deco.Model().CommandLog().size(), 1u);
+}
+
 // What the connect learned before it failed stays known: the model of a deco that stops
 // answering during the initialisation is still reported.
 TEST(ServiceModeTest, TheModelIsKnownWhenTheInitialisationFails) {

@@ -134,6 +134,57 @@ TEST(DecoModelTest, ReplyFaults) {
   EXPECT_TRUE(last.HangUp);
 }
 
+TEST(DecoModelTest, NoEchoNoiseAnotherLinePauseAndRestart) {
+  Settings settings;
+  settings.EchoEepromRead = false;
+  settings.Fault.NoiseBeforeReplyAt = 2;
+  settings.Fault.NoiseCharacters = 3;
+  settings.Fault.OtherLineReplyAt = 3;
+  settings.Fault.PauseMidReplyAt = 4;
+  settings.Fault.RestartAt = 10;  // the erase's last cycle
+  settings.EraseTimeMs = 1000;
+  uint64_t now = 0;
+  settings.Now = [&now] { return now; };
+  DecoModel deco = InServiceModel(settings);
+  const DecoModel clean = InServiceModel();
+  const std::string line1 = deco.Handle("061008080", Service).Bytes;
+  EXPECT_EQ(line1.substr(0, 7), sim::NoEchoHead);
+  EXPECT_EQ(line1.size(), 7u + 256u + 1u);
+  const std::string noisy = deco.Handle("0221FF7FE00000", Service).Bytes;
+  EXPECT_EQ(noisy.size(), 3u + 516u);
+  EXPECT_EQ(noisy.substr(3, 3), "021");
+  EXPECT_EQ(noisy.find_first_not_of("0123456789ABCDEF"), 3u + 515u);
+  const std::string other = deco.Handle("061008080", Service).Bytes;
+  EXPECT_EQ(other.substr(0, 7), sim::NoEchoHead);
+  EXPECT_NE(other, line1);
+  EXPECT_EQ(other.substr(7, 2), "03");  // line 2's first byte: 256 * 7 + 3
+  const sim::Reply paused = deco.Handle("061008080", Service);
+  EXPECT_EQ(paused.Bytes, line1);
+  EXPECT_EQ(paused.PauseAfter, line1.size() / 2);
+  EXPECT_EQ(paused.PauseMs, 1000);
+  // The glitch strikes the erase's last cycle: half the sector erased, the rest as it was.
+  Write(deco, "7FE01554005500AA");
+  Write(deco, "7FE00AA800AA0055");
+  Write(deco, "7FE0155400010080");
+  Write(deco, "7FE01554005500AA");
+  Write(deco, "7FE00AA800AA0055");
+  const sim::Reply restart = deco.Handle("02207FE10000000C0030", Service);
+  EXPECT_EQ(restart.Bytes, "");
+  EXPECT_EQ(deco.Restarts(), 1);
+  EXPECT_FALSE(deco.InService());
+  EXPECT_EQ(deco.ListenBaud(), sim::StandbyBaud);
+  const auto flash = deco.Flash(), before = clean.Flash();
+  EXPECT_EQ(flash[0x10000], 0xFF);
+  EXPECT_EQ(flash[0x17FFF], 0xFF);
+  EXPECT_EQ(flash[0x18000], before[0x18000]);
+  EXPECT_EQ(flash[0x1FFFF], before[0x1FFFF]);
+  // Back in service mode, the chips read the array at once.
+  deco.Handle("VORTANE", sim::StandbyBaud);
+  deco.Handle("021020004000001B", sim::StandbyBaud);
+  EXPECT_EQ(deco.Handle("0221FF7FE18000", Service).Bytes,
+            InServiceModel().Handle("0221FF7FE18000", Service).Bytes);
+}
+
 TEST(DecoModelTest, WeakWordAndEraseBusyPeriodIgnoreProgramming) {
   Settings settings;
   settings.Fault.WeakWordAddress = 0x7FE10010u;
@@ -253,6 +304,7 @@ TEST(PtyDecoTest, RepliesTakeTheirTime) {
     const char* name;
     bool pace;
     int latencyMs;
+    int pauseMidReplyMs;
     const char* command;
     size_t length;
     double atLeastSeconds;  // from the command's start to the reply's end
@@ -260,8 +312,9 @@ TEST(PtyDecoTest, RepliesTakeTheirTime) {
       // 16 command and 516 reply characters of 10 bits at 115200 need 46.2 ms; a burst reply
       // after the command's 1.4 ms would be far below. Measured from the command: a reader
       // that is late for the first byte cannot make the reply look fast.
-      {"paced read reply", true, 0, "0221FF7FE00000", 516, 0.040},
-      {"short reply behind a 50 ms adapter", false, 50, "09", 4, 0.050},
+      {"paced read reply", true, 0, 0, "0221FF7FE00000", 516, 0.040},
+      {"short reply behind a 50 ms adapter", false, 50, 0, "09", 4, 0.050},
+      {"read reply pausing 60 ms halfway", false, 0, 60, "0221FF7FE00000", 516, 0.060},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -270,6 +323,8 @@ TEST(PtyDecoTest, RepliesTakeTheirTime) {
     settings.ServiceBaud = Service;
     settings.Fault.Pace = row.pace;
     settings.AdapterLatencyMs = row.latencyMs;
+    settings.Fault.PauseMidReplyAt = 1;
+    settings.Fault.PauseMidReplyMs = row.pauseMidReplyMs;
     sim::PtyDeco deco(settings);
     protocol::DecoLink link;
     link.Open(deco.SlavePath(), Service);

@@ -109,14 +109,53 @@ TEST(RandomFaults, EachFaultDoesWhatItSays) {
         ++seen["hang-up"];
         EXPECT_TRUE(got.HangUp);
         break;
+      } else if (what.find("restarts") != std::string::npos) {
+        ++seen["restart"];
+        EXPECT_EQ(got.Bytes, "");
+        EXPECT_FALSE(faulty.InService());
+        EXPECT_EQ(faulty.ListenBaud(), sim::StandbyBaud);
+        EXPECT_EQ(faulty.Restarts(), 1);
+        break;
+      } else if (what.find("next line's reply") != std::string::npos) {
+        ++seen["other line"];
+        const int next = (std::stoi(line.substr(4, 2), nullptr, 16) + 8) % 128;
+        char nextLine[16];
+        std::snprintf(nextLine, sizeof nextLine, "0610%02X080", next);
+        EXPECT_EQ(got.Bytes, clean.Handle(nextLine, Service).Bytes);
+      } else if (what.find("halfway") != std::string::npos) {
+        ++seen["pause mid-line"];
+        EXPECT_EQ(got.Bytes, truth);
+        EXPECT_EQ(got.PauseAfter, truth.size() / 2);
+        EXPECT_GT(got.PauseMs, 0);
+        EXPECT_LE(got.PauseMs, 3000 / static_cast<int>(Divisor));
+      } else if (what.find("noise") != std::string::npos) {
+        ++seen["noise"];
+        const size_t noise = got.Bytes.size() - truth.size();
+        EXPECT_TRUE(noise >= 1 && noise <= 3) << got.Bytes;
+        EXPECT_EQ(got.Bytes.substr(noise), truth);
+        EXPECT_TRUE(UpperHex(got.Bytes.substr(0, noise)));
       } else {
         ++seen[what.find("dropped") != std::string::npos ? "dropped" : "deaf"];
         EXPECT_EQ(got.Bytes, "");
       }
     }
   }
-  for (const char* kind : {"late", "wrong data", "garbage", "hang-up", "dropped", "deaf"})
+  for (const char* kind : {"late", "wrong data", "garbage", "hang-up", "dropped", "deaf",
+                           "restart", "other line", "pause mid-line", "noise"})
     EXPECT_GT(seen[kind], 0) << kind;
+}
+
+// Switched off, the newer kinds leave every seed's faults as they were drawn before them.
+TEST(RandomFaults, WithoutGlitchesAndNoiseASeedDrawsTheOlderKindsOnly) {
+  for (uint32_t seed = 1; seed <= 20; ++seed) {
+    sim::Settings settings = WithFaults(seed);
+    settings.Random.GlitchesAndNoise = false;
+    sim::DecoModel deco(settings);
+    Serve(deco, Commands);
+    for (const std::string& what : deco.RandomFaultLog())
+      for (const char* kind : {"restarts", "next line's reply", "halfway", "noise"})
+        EXPECT_EQ(what.find(kind), std::string::npos) << seed << ": " << what;
+  }
 }
 
 TEST(RandomFaults, StoppedFaultsGiveTheTrueDecoBack) {

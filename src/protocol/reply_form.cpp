@@ -1,0 +1,97 @@
+#include "protocol/reply_form.h"
+
+#include <vector>
+
+#include "protocol/deco_link.h"
+#include "protocol/hex_codec.h"
+#include "protocol/protocol_error.h"
+
+namespace protocol {
+
+namespace {
+
+constexpr size_t FlashDataStart = 3;
+constexpr size_t EepromDataStart = 7;
+constexpr const char* FlashReadPrefix = "0221FF";
+constexpr size_t FlashReadLength = 14;
+constexpr const char* EepromReadPrefix = "0610";
+constexpr size_t EepromReadLength = 9;
+
+}  // namespace
+
+size_t DataStartOf(ReplyKind kind) {
+  return kind == ReplyKind::FlashBlock ? FlashDataStart : EepromDataStart;
+}
+
+size_t DataDigitsOf(ReplyKind kind) {
+  return 2 * static_cast<size_t>(kind == ReplyKind::FlashBlock ? ReadBlockBytes : EepromLineBytes);
+}
+
+std::optional<ReplyKind> ReadKindOf(const std::string& command) {
+  if (command.size() == FlashReadLength && command.rfind(FlashReadPrefix, 0) == 0)
+    return ReplyKind::FlashBlock;
+  if (command.size() == EepromReadLength && command.rfind(EepromReadPrefix, 0) == 0)
+    return ReplyKind::EepromLine;
+  return std::nullopt;
+}
+
+bool CarriesData(ReplyKind kind, const std::string& reply) {
+  std::vector<uint8_t> data(DataDigitsOf(kind) / 2);
+  const size_t start = DataStartOf(kind);
+  return (kind == ReplyKind::FlashBlock ? DecodeHexWords256(reply, start, data.data())
+                                        : DecodeHexBytes128(reply, start, data.data())) ==
+         HexData::Good;
+}
+
+bool ReplyForm::Echoes() const {
+  return Rules.find(Echoed) != std::string::npos;
+}
+
+std::optional<ReplyForm> SharedForm(ReplyKind kind, const std::string& commandA,
+                                    const std::string& replyA, const std::string& commandB,
+                                    const std::string& replyB) {
+  if (replyA.size() != replyB.size() || !CarriesData(kind, replyA) || !CarriesData(kind, replyB))
+    return std::nullopt;
+  ReplyForm form;
+  form.Length = replyA.size();
+  for (size_t i = 0; i < DataStartOf(kind); ++i) {
+    const char a = replyA[i], b = replyB[i];
+    // A character repeats the command only where the two commands differ and both replies
+    // follow them; where the commands agree it is simply fixed.
+    const bool differing = i < commandA.size() && i < commandB.size() && commandA[i] != commandB[i];
+    char rule = ReplyForm::Free;
+    if (differing && a == commandA[i] && b == commandB[i]) rule = ReplyForm::Echoed;
+    else if (a == b) rule = ReplyForm::Fixed;
+    form.Rules += rule;
+    form.Head += rule == ReplyForm::Fixed ? a : ' ';
+  }
+  return form;
+}
+
+std::string FormMismatch(const ReplyForm& form, const std::string& command,
+                         const std::string& reply) {
+  if (reply.size() != form.Length)
+    return "a reply of " + std::to_string(reply.size()) + " characters where this deco sends " +
+           std::to_string(form.Length);
+  for (size_t i = 0; i < form.Rules.size(); ++i) {
+    const char rule = form.Rules[i];
+    const bool fits = rule == ReplyForm::Free ||
+                      (rule == ReplyForm::Fixed && reply[i] == form.Head[i]) ||
+                      (rule == ReplyForm::Echoed && i < command.size() && reply[i] == command[i]);
+    if (fits) continue;
+    if (form.Echoes())
+      return "the reply echoes " + reply.substr(0, form.Rules.size()) + ", another read";
+    return "the reply begins " + reply.substr(0, form.Rules.size()) + ", not as this deco's do";
+  }
+  return "";
+}
+
+void CheckReplyForm(const DecoLink& link, ReplyKind kind, const std::string& command,
+                    const std::string& reply) {
+  const ReplyForm& form = link.Forms().Of(kind);
+  if (!form.Learned()) return;
+  const std::string mismatch = FormMismatch(form, command, reply);
+  if (!mismatch.empty()) throw EBadReply(command, mismatch);
+}
+
+}  // namespace protocol

@@ -1,0 +1,65 @@
+// What a deco's read replies look like. The deco is relied on only for the data digits of a
+// reply (from the fourth character of a flash block's, from the eighth of an EEPROM line's);
+// what stands before them and how long the whole line is differ from deco to deco. The command
+// line learns them from the deco it is connected to, and from then on takes a reply of another
+// form as a bad one: a noise character before a reply shifts its data, and another line's reply
+// under this line's name carries its own offset. The window learns nothing and examines only the
+// data digits.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace protocol {
+
+class DecoLink;
+
+enum class ReplyKind { FlashBlock, EepromLine };
+
+// Where a kind's data digits start in its reply, and how many there are.
+size_t DataStartOf(ReplyKind kind);
+size_t DataDigitsOf(ReplyKind kind);
+// The kind of a read command; nullopt for any other command.
+std::optional<ReplyKind> ReadKindOf(const std::string& command);
+// Whether reply carries kind's data digits where they belong: all upper-case hex, none missing.
+bool CarriesData(ReplyKind kind, const std::string& reply);
+
+// One kind's form on one deco.
+struct ReplyForm {
+  size_t Length = 0;  // characters before the CR; 0: not learned
+  // A rule for each character before the data: Echoed repeats the command's character there,
+  // Fixed is always the character in Head, Free is anything.
+  static constexpr char Echoed = 'E', Fixed = 'F', Free = '?';
+  std::string Rules;
+  std::string Head;
+
+  bool Learned() const { return Length > 0; }
+  // Whether the reply names its read: it repeats a character in which two reads differ.
+  bool Echoes() const;
+};
+
+// The form two replies to two different reads of kind share; nullopt when their lengths differ
+// or one of them does not carry the data.
+std::optional<ReplyForm> SharedForm(ReplyKind kind, const std::string& commandA,
+                                    const std::string& replyA, const std::string& commandB,
+                                    const std::string& replyB);
+// What makes reply to command differ from form; "" when it fits.
+std::string FormMismatch(const ReplyForm& form, const std::string& command,
+                         const std::string& reply);
+
+// What the command line learned of its deco's replies.
+struct ReplyForms {
+  ReplyForm Flash;
+  ReplyForm Eeprom;
+  const ReplyForm& Of(ReplyKind kind) const {
+    return kind == ReplyKind::FlashBlock ? Flash : Eeprom;
+  }
+};
+
+// Throws EBadReply naming command when the link has learned kind's form and reply is of
+// another; a link that learned nothing (the window's) accepts it.
+void CheckReplyForm(const DecoLink& link, ReplyKind kind, const std::string& command,
+                    const std::string& reply);
+
+}  // namespace protocol

@@ -1,0 +1,79 @@
+// What the command line learns of its deco's replies, in whole jobs: a deco that does not echo
+// the EEPROM read is read right, and noise before a reply, which shifts its data digits, is a
+// bad reply that is read again, never stored.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+#include "capturing_host.h"
+#include "cli/cli_job.h"
+#include "protocol/image_files.h"
+#include "sim/deco_model.h"
+#include "support/sim_session.h"
+
+using testing_support::AsText;
+using testing_support::ReadFile;
+
+TEST(CliReplyFormTest, ANonEchoingDecoAndNoiseBeforeAReply) {
+  constexpr int ConnectLines = 13;  // from service mode, with the reads that learn the form
+  constexpr int ResetLines = 8;     // the chips returned to reading, the flash form learned
+  constexpr int FlashRead = ConnectLines + ResetLines + 100;  // the channel's block 99
+  constexpr int EepromRead = ConnectLines + ResetLines + 5;   // EEPROM line 4
+  struct Row {
+    const char* name;
+    bool echo;
+    bool all;  // firmware, EEPROM and channel; else the channel only, or with the EEPROM
+    bool eeprom;
+    int noiseAt;
+    int retries;
+    int exitCode;
+    const char* said;  // on stdout, or on stderr for a failure
+  } rows[] = {
+      {"no echo: a READ of all three memories", false, true, true, 0, 2, 0, "Exit -SE-"},
+      {"noise before a flash reply, read again", true, false, false, FlashRead, 2, 0,
+       "Retry 1 of 2: the flash block at 7FE06300 (Bad reply to command 0221FF7FE06300: a reply "
+       "of 516 characters where this deco sends 515)"},
+      {"noise before a flash reply without retries", true, false, false, FlashRead, 0, 1,
+       "a reply of 516 characters where this deco sends 515"},
+      {"no echo: noise before a flash reply, read again", false, false, false, FlashRead, 2, 0,
+       "Retry 1 of 2: the flash block at 7FE06300"},
+      {"no echo: noise before an EEPROM reply, read again", false, false, true, EepromRead, 2, 0,
+       "Retry 1 of 2: the EEPROM line at 200"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings = testing_support::InService();
+    settings.EchoEepromRead = row.echo;
+    settings.Fault.NoiseBeforeReplyAt = row.noiseAt;
+    testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
+    testing_support::TempDir dir;
+    const std::filesystem::path folderBefore = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.clock = &session.clock;
+    options.service = true;
+    options.retries = row.retries;
+    options.selection.Firmware = row.all;
+    options.selection.Eeprom = row.eeprom;
+    options.selection.Channel = true;
+    testing_support::CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted), row.exitCode) << host.Err();
+    const std::string& said = row.exitCode == 0 ? host.Out() : host.Err();
+    EXPECT_NE(said.find(row.said), std::string::npos) << said;
+    if (row.exitCode == 0) {
+      const std::string flash = AsText(session.deco.Model().Flash());
+      EXPECT_EQ(ReadFile("Ch.bin"), flash.substr(0, protocol::ChannelImageBytes));
+      if (row.all) {
+        EXPECT_EQ(ReadFile("Fw.bin"), flash);
+      }
+      if (row.eeprom) {
+        EXPECT_EQ(ReadFile("E.bin"), AsText(session.deco.Model().Eeprom()));
+      }
+    }
+    std::filesystem::current_path(folderBefore);
+  }
+}
