@@ -173,7 +173,7 @@ TEST(ReplyFormTest, LearnedFormsCatchWhatTheDataDigitsDoNot) {
     EXPECT_TRUE(std::equal(got.begin(), got.begin() + (row.flash ? ReadBlockBytes : EepromLineBytes),
                            memory.begin() + at));
     // A deco that does not echo is still found in service mode.
-    EXPECT_TRUE(DecoAnswersInServiceAt(session.link, "115200"));
+    EXPECT_EQ(DecoAnswersInServiceAt(session.link, "115200"), ServiceAnswer::Reply);
   }
 }
 

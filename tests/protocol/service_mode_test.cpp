@@ -126,8 +126,8 @@ TEST(ServiceModeTest, ALateReplyToAnotherSpeedsProbeIsNoAnswer) {
   settings.Fault.SlowReplyMs = 600;  // after the first probe's 400 ms, within the second's
   SimSession session(settings, testing_support::QuickTimeOuts);
   session.Open(38400);
-  EXPECT_FALSE(DecoAnswersInServiceAt(session.link, "38400"));
-  EXPECT_FALSE(DecoAnswersInServiceAt(session.link, "115200"));
+  EXPECT_EQ(DecoAnswersInServiceAt(session.link, "38400"), protocol::ServiceAnswer::None);
+  EXPECT_EQ(DecoAnswersInServiceAt(session.link, "115200"), protocol::ServiceAnswer::None);
   EXPECT_EQ(session.deco.Model().CommandLog().size(), 1u);
 }
 
