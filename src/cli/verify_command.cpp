@@ -63,14 +63,16 @@ std::string FileRefusal(const FileToVerify& file) {
   return "";
 }
 
-// The sectors of the flash image that differ from what a WRITE of it leaves; stopped tells that
-// Ctrl-C ended the reading.
+// The sectors of the flash image that differ both from what a WRITE of it leaves and, below
+// sector 3, from the image as it is (a READ's dump of this deco holds them so); stopped tells that
 // Ctrl-C ended the reading; unsure: the blocks that never read the same twice ("7FE7CA00 in
-// sector 6"), which the comparison leaves out.
+// sector 6"), which the comparison leaves out; asItIs: the sectors below 3 that hold the image as
+// it is, not as a WRITE leaves them.
 std::vector<SectorDifference> CompareFlash(protocol::DecoLink& link, const FileToVerify& file,
                                            bool block18Protected, ConsoleHost& host,
                                            protocol::StopToken stop, bool& stopped,
-                                           std::vector<std::string>& unsure) {
+                                           std::vector<std::string>& unsure,
+                                           std::vector<int>& asItIs) {
   std::ifstream image(file.name, std::ios::binary);
   int last = file.bytes == protocol::ChannelImageBytes ? protocol::LastChannelSector
                                                        : protocol::SectorCount - 1;
@@ -127,7 +129,10 @@ std::vector<SectorDifference> CompareFlash(protocol::DecoLink& link, const FileT
       const int percent = static_cast<int>(done * 100 / total);
       if (percent > shown) host.UpdateProgress(shown = percent, "");
     }
-    if (sector.Words > 0) differences.push_back(sector);
+    if (sector.Words > 0 && sector.HoldsImageAsItIs)
+      asItIs.push_back(s);
+    else if (sector.Words > 0)
+      differences.push_back(sector);
   }
   host.PhaseEnded(transfer::PhaseKind::ReadBack, label);
   return differences;
@@ -151,12 +156,6 @@ std::vector<std::string> DifferenceLines(const std::string& file,
     if (d.Words > d.Examples.size()) line += "; ...";
     lines.push_back(line);
   }
-  if (std::all_of(differences.begin(), differences.end(),
-                  [](const SectorDifference& d) { return d.HoldsImageAsItIs; }))
-    lines.push_back("  sector(s) " + transfer::SectorNumbers(sectors) + " hold " +
-                    protocol::BareFileName(file) +
-                    " as it is: a WRITE leaves them erased (with the zero words at 7FE00000), so "
-                    "this deco was not written from it; the rest is equal");
   return lines;
 }
 
@@ -191,10 +190,18 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
       if (file.flash) {
         bool stopped = false;
         std::vector<std::string> unsureHere;
-        const auto differences =
-            CompareFlash(link, file, deco.Block18Protected, host, stop, stopped, unsureHere);
+        std::vector<int> asItIs;
+        const auto differences = CompareFlash(link, file, deco.Block18Protected, host, stop,
+                                              stopped, unsureHere, asItIs);
         if (stopped) break;
-        if (!differences.empty() || unsureHere.empty()) {
+        // A dump just read holds sectors 0-2 as they are; a WRITE of it leaves them erased with
+        // the zero words at the start: either way the deco holds what the file stands for.
+        if (!asItIs.empty())
+          host.AddLogLine("Verify: sector(s) " + transfer::SectorNumbers(asItIs) + " hold " +
+                          protocol::BareFileName(file.name) +
+                          " as it is, as a READ's dump has them (a WRITE of it leaves them erased, "
+                          "with the zero words at 7FE00000).");
+        if (!differences.empty() || (unsureHere.empty() && asItIs.empty())) {
           for (const std::string& line : DifferenceLines(file.name, differences))
             host.AddLogLine(line);
         } else {

@@ -31,7 +31,8 @@ TEST(CliReplyFormTest, ANonEchoingDecoAndNoiseBeforeAReply) {
     int exitCode;
     const char* said;  // on stdout, or on stderr for a failure
   } rows[] = {
-      {"no echo: a READ of all three memories", false, true, true, 0, 2, 0, "Exit -SE-"},
+      {"no echo: a READ of all three memories", false, true, true, 0, 2, 0,
+       "CHANNEL is extracted from FIRMWARE. OK!"},
       {"noise before a flash reply, read again", true, false, false, FlashRead, 2, 0,
        "Retry 1 of 2: the flash block at 7FE06300 (Bad reply to command 0221FF7FE06300: a reply "
        "of 516 characters where this deco sends 515)"},
