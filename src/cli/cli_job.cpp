@@ -412,6 +412,8 @@ void JobRun::NameFilesMade() {
     host_.AddLogLine("Backup of the deco before this WRITE: " + outcome_.BackupFolder + ".");
   if (!outcome_.BackupNotMade.empty())
     host_.AddLogLine("No backup of the deco was made: " + outcome_.BackupNotMade + ".");
+  else if (options_.write && !options_.backup && jobStarted_)
+    host_.AddLogLine("No backup of the deco was made: --no-backup.");
 }
 
 }  // namespace

@@ -198,8 +198,10 @@ void ReadDumps::TellWhereTheyAre(ConsoleHost& host) {
       std::filesystem::remove(from[i], error);
       continue;
     }
-    host.Tell("the READ did not finish: " + to[i] + " is unchanged; what was read is in " +
-              from[i]);
+    // A dump that did not exist before cannot be "unchanged": it was not made.
+    const std::string kept = std::filesystem::exists(to[i], error) ? " is unchanged"
+                                                                   : " was not made";
+    host.Tell("the READ did not finish: " + to[i] + kept + "; what was read is in " + from[i]);
   }
   if (flashRead) {
     DropEarlier(host);

@@ -229,17 +229,21 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
         if (stop.Requested()) break;
         std::vector<std::string> offsets;
         for (size_t i = 0; i < eeprom.size() && i < expected.size(); ++i)
-          if (eeprom[i] != expected[i]) offsets.push_back(protocol::ToHex(static_cast<uint32_t>(i), 3));
+          if (eeprom[i] != expected[i])
+            // As the flash's differences are told: where (in hex, marked so), the deco's, the file's.
+            offsets.push_back("0x" + protocol::ToHex(static_cast<uint32_t>(i), 3) + ": deco " +
+                              protocol::ToHex(static_cast<uint8_t>(eeprom[i]), 2) + ", file " +
+                              protocol::ToHex(static_cast<uint8_t>(expected[i]), 2));
         equal = offsets.empty();
         if (equal) {
           host.AddLogLine("Verify: the EEPROM holds " + protocol::BareFileName(file.name) + ".");
         } else {
           std::string line = "Verify FAILED: the EEPROM differs from " +
                              protocol::BareFileName(file.name) + " in " +
-                             std::to_string(offsets.size()) + " byte(s), at";
+                             std::to_string(offsets.size()) + " byte(s)";
           for (size_t i = 0; i < offsets.size() && i < 2 * ExamplesPerSector; ++i)
-            line += " " + offsets[i];
-          host.AddLogLine(line + (offsets.size() > 2 * ExamplesPerSector ? " ..." : ""));
+            line += "; " + offsets[i];
+          host.AddLogLine(line + (offsets.size() > 2 * ExamplesPerSector ? "; ..." : ""));
         }
       }
       differs |= !equal;

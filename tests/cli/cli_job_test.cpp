@@ -451,6 +451,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
           std::string(row.reason).find("the backup could not be made") != std::string::npos;
       EXPECT_EQ(report["backup"].is_null(), !row.backup || backupFailed);
       EXPECT_EQ(report.contains("backup_not_made"), backupFailed);
+      // A WRITE without a backup says so at its end, as one whose backup failed does.
+      EXPECT_EQ(out.find("No backup of the deco was made: --no-backup.") != std::string::npos,
+                !row.backup && !wroteNothing)
+          << out;
     }
     if (row.backup && !wroteNothing && report["backup"].is_string()) {
       const std::string folder = report["backup"];
@@ -901,7 +905,7 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
        "leaves them erased, with the zero words at 7FE00000).\nVerify: the rest of the flash holds "
        "what a WRITE of Ch.bin leaves."},
       {"the EEPROM differs", [](auto&, auto&, std::string& eeprom) { eeprom[0x123] ^= 0x40; },
-       cli::ExitJobFailed, "Verify FAILED: the EEPROM differs from E.bin in 1 byte(s), at 123\n"},
+       cli::ExitJobFailed, "Verify FAILED: the EEPROM differs from E.bin in 1 byte(s); 0x123: deco F8, file B8\n"},
       {"Ctrl-C", [](auto&, auto&, auto&) {}, cli::ExitAborted, "Verify Ch.bin against the deco ...\n", true},
       // A block read again agrees with the deco's second read: the first was the line's.
       {"one changed digit on the line", [](auto&, auto&, auto&) {}, cli::ExitDone,
