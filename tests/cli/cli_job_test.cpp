@@ -406,6 +406,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
                        "mode before this run") != std::string::npos,
               row.leftInService && !row.write)
         << err;
+    // Ctrl-C in a job: where it stopped, in the command line's words, not the window's.
+    EXPECT_EQ(err.find("the job stopped at Ctrl-C, during: ") != std::string::npos,
+              row.exitCode == cli::ExitAborted && !row.interruptWhileConnecting)
+        << err;
     // Only a WRITE that sent something may have changed the deco.
     bool wroteNothing = row.write && (row.interruptWhileConnecting ||
                                       std::string(row.reason).find("backup") != std::string::npos ||
