@@ -17,6 +17,7 @@
 #include "cli/cli_job.h"
 #include "cli/line_check.h"
 #include "cli/port_listing.h"
+#include "cli/read_dumps.h"
 #include "cli/run_record.h"
 #include "cli/sha256.h"
 #include "cli/write_again.h"
@@ -862,6 +863,28 @@ TEST(CliChipTest, NamesThePartAndChangesNothing) {
     EXPECT_NE(host.Err().find(row.reason), std::string::npos) << host.Err();
     EXPECT_EQ(session.deco.Model().Flash(), flash);
     EXPECT_TRUE(session.deco.Model().InService());
+  }
+}
+
+// A READ that did not finish says of a dump that did not exist before that it was not made.
+TEST(CliReadDumpsTest, AnUnfinishedReadTellsWhetherTheDumpExisted) {
+  for (const bool existed : {false, true}) {
+    SCOPED_TRACE(existed ? "an earlier dump" : "no dump before");
+    TempDir dir;
+    transfer::JobSelection selection;
+    selection.Eeprom = true;
+    selection.EepromFile = dir.File("Same.bin");
+    if (existed) testing_support::WriteFile(selection.EepromFile, "earlier");
+    cli::ReadDumps dumps(selection);
+    CapturingHost host;
+    std::string error;
+    ASSERT_TRUE(dumps.Claim(host, error)) << error;
+    testing_support::WriteFile(dumps.Partial().EepromFile, "part of a READ");
+    dumps.TellWhereTheyAre(host);
+    EXPECT_NE(host.Err().find(existed ? "Same.bin is unchanged" : "Same.bin was not made"),
+              std::string::npos)
+        << host.Err();
+    dumps.Release();
   }
 }
 
