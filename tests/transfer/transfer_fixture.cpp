@@ -29,6 +29,16 @@ void RecordingHost::UpdateProgress(int32_t progress, const std::string& message)
   if (progress >= 0) Event("progress " + std::to_string(progress));
 }
 
+void RecordingHost::ShowTimeLeft(uint64_t seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  timesLeft_.emplace_back(progress_.size(), seconds);
+}
+
+std::vector<std::pair<size_t, uint64_t>> RecordingHost::TimesLeft() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return timesLeft_;
+}
+
 void RecordingHost::SetBarColour(uint32_t colour) {
   std::lock_guard<std::mutex> lock(mutex_);
   colours_.push_back(colour);

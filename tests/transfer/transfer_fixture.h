@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/transaction.h"
@@ -18,6 +19,7 @@ class RecordingHost : public protocol::StatusSink, public transfer::TransferHost
   void ShowStatusText(const std::string& line) override;
   void UpdateProgress(int32_t progress, const std::string& message) override;
   void SetBarColour(uint32_t colour) override;
+  void ShowTimeLeft(uint64_t seconds) override;
   void PostWorkerDone() override;
 
   // Called with every log line and with "progress N"; true asks the worker to stop.
@@ -27,6 +29,8 @@ class RecordingHost : public protocol::StatusSink, public transfer::TransferHost
   std::vector<std::string> Log() const;
   std::vector<int32_t> Progress() const;
   std::vector<uint32_t> Colours() const;
+  // Each time left told, with how many progress steps had come before it.
+  std::vector<std::pair<size_t, uint64_t>> TimesLeft() const;
   int DoneCount() const;
 
  private:
@@ -35,6 +39,7 @@ class RecordingHost : public protocol::StatusSink, public transfer::TransferHost
   std::vector<std::string> log_;
   std::vector<int32_t> progress_;
   std::vector<uint32_t> colours_;
+  std::vector<std::pair<size_t, uint64_t>> timesLeft_;
   int done_ = 0;
 };
 

@@ -116,6 +116,12 @@ TEST(WriteJobTest, NormalChannelWrite) {
                                              8));
   auto progress = session.host.Progress();
   EXPECT_EQ(progress.front(), 0);  // sectors 0-2 are only erased: no line work done yet
+  // ... but the time left is told from the first erase on, while the bar stands at 0.
+  const auto timesLeft = session.host.TimesLeft();
+  ASSERT_FALSE(timesLeft.empty());
+  EXPECT_TRUE(std::all_of(progress.begin(), progress.begin() + timesLeft.front().first,
+                          [](int32_t step) { return step == 0; }));
+  EXPECT_GT(timesLeft.front().second, 0u);
   // The final check's reading moves the bar again from the start, to its own 100.
   const size_t checkStart = LastRestart(progress);
   ASSERT_GE(checkStart, 1u);
