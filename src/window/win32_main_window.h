@@ -35,6 +35,8 @@ class Win32MainWindow : public MainWindowView, public instance::InstanceHost {
 
   HWND Handle() const { return window_; }
   bool TerminationRequested() const { return terminationRequested_; }
+  // The window's behaviour.
+  TForm1& Form() { return *form_; }
   // The message loop until the window has closed or the application was asked to end.
   int Run();
 
