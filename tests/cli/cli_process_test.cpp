@@ -208,6 +208,13 @@ TEST(CliTest, EveryProgramTellsItsVersion) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(out, std::filesystem::path(program).filename().string() + " " + PyrelinkVersion +
                        "\n");
+    // The parser's marks of a flag's default are no help to a person.
+    pipe = ::popen((std::string(program) + " --help").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string help;
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) help.append(buffer, n);
+    ::pclose(pipe);
+    EXPECT_EQ(help.find("{false}"), std::string::npos) << help;
   }
 }
 
