@@ -44,6 +44,7 @@ class MajorityComparison {
     std::vector<int> differingReads;
     for (int line = 0; line < protocol::EepromLines; ++line) {
       const std::vector<LineRead>& reads = reads_[static_cast<size_t>(line)];
+      if (reads.empty()) continue;  // the line went dead before this line was read
       for (size_t at = 0; at < protocol::EepromLineBytes; ++at) {
         const uint8_t held = MostHeld(reads, at);
         for (const LineRead& lineRead : reads) {
