@@ -14,7 +14,6 @@ namespace cli {
 
 namespace {
 
-constexpr const char* StandbyBaud = "9600";
 constexpr const char* Speeds[] = {"9600", "38400", "115200"};
 
 // A reply that comes late to the connect's initialisation must not be taken for the job's
