@@ -164,6 +164,7 @@ struct Step {
   std::map<std::string, std::string> filesBefore;  // each memory's file as the job found it
   size_t logFrom = 0, logTo = 0;                   // its commands in the deco's log
   int restartsBefore = 0;  // the deco's power glitches before the step: one during it moves the deco
+  bool inServiceBefore = false;  // a deco found in standby (a glitch put it there) may go back
 };
 
 // Every fault kind the simulator draws for a seed is switched on here: a kind added to
@@ -279,8 +280,9 @@ std::vector<std::string> Sequence::FirstArguments() const {
   }
   a.insert(a.end(), {OptionOf(job_.memory), FileOf(job_.memory)});
   if (job_.kind == Kind::Verify) return a;
-  // Only a second read tells a well-formed wrong reply from the true one.
-  if (job_.kind != Kind::Write && random_.WrongData) a.push_back("--double-read");
+  // Only a second read tells a well-formed wrong reply from the true one: of a READ's dump and
+  // of a WRITE's backup alike.
+  if (random_.WrongData && (job_.kind != Kind::Write || job_.backup)) a.push_back("--double-read");
   if (job_.kind == Kind::Write) {
     a.insert(a.end(), {"--method", job_.method});
     if (job_.fast) a.insert(a.end(), {"--erase-poll", "--fast-program", "--skip-blank-words"});
@@ -304,6 +306,7 @@ Step Sequence::RunStep(const std::string& origin, const std::vector<std::string>
   step.eepromBefore = AsText(model_.Eeprom());
   step.logFrom = static_cast<size_t>(model_.CommandCount());
   step.restartsBefore = model_.Restarts();
+  step.inServiceBefore = model_.InService();
   cli::JobOptions options = step.job.Options;
   for (const std::string& name : {options.selection.EepromFile, options.selection.ChannelFile,
                                   options.selection.FirmwareFile})
@@ -557,7 +560,9 @@ void Sequence::CheckLeavingService(const Step& step, bool proves) {
   bool wrote = false;
   for (size_t i = step.logFrom; i < step.logTo && i < log.size(); ++i) {
     wrote = wrote || log[i].rfind(FlashWriteCommand, 0) == 0;
-    if (log[i] != LeaveService) continue;
+    // A run that found the deco in standby and changed nothing puts it back where it was.
+    if (log[i] != LeaveService || (!step.inServiceBefore && step.flashAfter == step.flashBefore))
+      continue;
     const std::string& flash = wrote ? step.flashAfter : step.flashBefore;
     if (flash != provenFlash_)
       Broken(step, "no \"100\" reaches a deco whose flash is not proven whole: \"100\" went to a "
