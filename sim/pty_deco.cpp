@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -23,9 +24,14 @@ constexpr int BitsPerCharacter = 10;  // start, 7 data, parity, stop
 constexpr int TrickleIntervalMs = 20;
 constexpr size_t UsbPacketBytes = 62;  // what an FTDI adapter passes on at once
 constexpr size_t ReadChunk = 4096;
+constexpr double FrameSeconds = 0.001;  // a USB adapter passes on what it received once a frame
 
 double WireSeconds(size_t characters, uint32_t baud) {
   return baud ? static_cast<double>(characters) * BitsPerCharacter / baud : 0.0;
+}
+
+std::chrono::nanoseconds WireTime(size_t characters, uint32_t baud) {
+  return std::chrono::nanoseconds(static_cast<int64_t>(WireSeconds(characters, baud) * 1e9));
 }
 
 }  // namespace
@@ -116,12 +122,15 @@ bool PtyDeco::WriteAll(const std::string& bytes) {
   return true;
 }
 
-void PtyDeco::Deliver(const Reply& reply, size_t commandLength) {
+void PtyDeco::Deliver(const Reply& reply, size_t commandLength, Instant heard) {
   const Faults faults = model_.FaultsNow();
-  int delayMs = model_.ReplyDelayMs(reply.Number) + reply.DelayMs;
-  if (delayMs > 0) Pause(delayMs / 1000.0);
+  // Every time below counts from when the command was heard, so that a late wake-up is not
+  // added to the next wait: the reply ends when the line would have carried it.
+  Instant at = heard + std::chrono::milliseconds(model_.ReplyDelayMs(reply.Number) + reply.DelayMs);
   // The command took its wire time to arrive before the deco could start answering.
-  if (faults.Pace) Pause(WireSeconds(commandLength, PcBaud()));
+  if (faults.Pace) at += WireTime(commandLength, PcBaud());
+  const uint32_t baud = faults.Pace ? reply.SentAtBaud : 0;
+  if (reply.Trickle || reply.Bytes.empty() || !faults.Pace) PauseUntil(at);
   if (reply.Trickle) {
     trickling_ = true;
     return;
@@ -130,44 +139,53 @@ void PtyDeco::Deliver(const Reply& reply, size_t commandLength) {
   std::string bytes = reply.Bytes;
   if (reply.PauseMs > 0) {
     // The reply stops mid-line, then goes on.
-    const std::string first = bytes.substr(0, reply.PauseAfter);
-    if (faults.Pace)
-      SendPaced(first, reply.SentAtBaud);
-    else
-      WriteAll(first);
-    Pause(reply.PauseMs / 1000.0);
+    at = SendPaced(bytes.substr(0, reply.PauseAfter), baud, at) +
+         std::chrono::milliseconds(reply.PauseMs);
+    PauseUntil(at);
     bytes.erase(0, reply.PauseAfter);
   }
   const int latencyMs = model_.Config().AdapterLatencyMs;
   size_t whole = latencyMs > 0 ? bytes.size() / UsbPacketBytes * UsbPacketBytes : bytes.size();
-  if (faults.Pace)
-    SendPaced(bytes.substr(0, whole), reply.SentAtBaud);
-  else
-    WriteAll(bytes.substr(0, whole));
+  at = SendPaced(bytes.substr(0, whole), baud, at);
   if (whole == bytes.size()) return;
   // The adapter holds the last packet until its timer runs out after the packet's last byte.
-  if (faults.Pace) Pause(WireSeconds(bytes.size() - whole, reply.SentAtBaud));
-  Pause(latencyMs / 1000.0);
+  PauseUntil(at + WireTime(bytes.size() - whole, baud) +
+             std::chrono::milliseconds(latencyMs));
   WriteAll(bytes.substr(whole));
 }
 
-void PtyDeco::SendPaced(const std::string& bytes, uint32_t baud) {
+PtyDeco::Instant PtyDeco::SendPaced(const std::string& bytes, uint32_t baud, Instant from) {
   // Each character leaves once its ten bits are on the wire, so a reply spreads over its wire
-  // time as on a real line instead of arriving in one burst.
+  // time as on a real line instead of arriving in one burst. What is due within a millisecond
+  // goes in one write, as a USB adapter's frames pass it on: a wake-up for every character
+  // would cost a bench of paced decos more processor than their lines are worth.
+  if (baud == 0) {
+    WriteAll(bytes);
+    return from;
+  }
   const double perCharacter = WireSeconds(1, baud);
-  const auto start = std::chrono::steady_clock::now();
+  const size_t perWrite = std::max<size_t>(1, static_cast<size_t>(FrameSeconds / perCharacter));
   size_t sent = 0;
   while (sent < bytes.size()) {
-    double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    size_t due = perCharacter > 0 ? static_cast<size_t>(elapsed / perCharacter) : bytes.size();
-    if (due > bytes.size()) due = bytes.size();
-    if (due > sent) {
-      if (!WriteAll(bytes.substr(sent, due - sent))) return;
-      sent = due;
-      continue;
-    }
-    Pause(static_cast<double>(sent + 1) * perCharacter - elapsed);
+    const size_t next = std::min(bytes.size(), sent + perWrite);
+    PauseUntil(from + WireTime(next, baud));
+    // A late wake-up sends everything due by now.
+    const double since =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+    const size_t due = std::clamp(static_cast<size_t>(since / perCharacter), next, bytes.size());
+    if (!WriteAll(bytes.substr(sent, due - sent))) break;
+    sent = due;
+  }
+  return from + WireTime(bytes.size(), baud);
+}
+
+void PtyDeco::PauseUntil(Instant when) {
+  const auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch());
+  timespec wait{};
+  wait.tv_sec = static_cast<time_t>(since.count() / 1000000000);
+  wait.tv_nsec = static_cast<long>(since.count() % 1000000000);
+  // steady_clock is CLOCK_MONOTONIC: an absolute sleep on it ends at the instant itself.
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wait, nullptr) == EINTR) {
   }
 }
 
@@ -211,8 +229,9 @@ void PtyDeco::Serve() {
       std::string command = line.substr(0, end);
       line.erase(0, end + 2);
       trickling_ = false;
+      const auto heard = std::chrono::steady_clock::now();
       Reply reply = model_.Handle(command, pcBaud);
-      Deliver(reply, command.size() + 2);
+      Deliver(reply, command.size() + 2, heard);
       if (reply.HangUp) {
         hungUp_ = true;
         ::close(master_);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,12 +34,15 @@ class PtyDeco {
   void Stop();
 
  private:
+  using Instant = std::chrono::steady_clock::time_point;
+
   void Serve();
-  void Deliver(const Reply& reply, size_t commandLength);
-  void SendPaced(const std::string& bytes, uint32_t baud);
+  void Deliver(const Reply& reply, size_t commandLength, Instant heard);
+  Instant SendPaced(const std::string& bytes, uint32_t baud, Instant from);
   bool WriteAll(const std::string& bytes);
   uint32_t PcBaud() const;
   void Pause(double seconds);
+  static void PauseUntil(Instant when);
 
   DecoModel model_;
   std::atomic<int> master_{-1};
