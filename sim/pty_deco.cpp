@@ -99,11 +99,8 @@ void PtyDeco::WaitAnswered(int limitMs) {
 
 void PtyDeco::Pause(double seconds) {
   if (seconds <= 0) return;
-  timespec wait{};
-  wait.tv_sec = static_cast<time_t>(seconds);
-  wait.tv_nsec = static_cast<long>((seconds - static_cast<double>(wait.tv_sec)) * 1e9);
-  while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-  }
+  PauseUntil(std::chrono::steady_clock::now() +
+             std::chrono::nanoseconds(static_cast<int64_t>(seconds * 1e9)));
 }
 
 bool PtyDeco::WriteAll(const std::string& bytes) {
@@ -122,26 +119,24 @@ bool PtyDeco::WriteAll(const std::string& bytes) {
   return true;
 }
 
-void PtyDeco::Deliver(const Reply& reply, size_t commandLength, Instant heard) {
+void PtyDeco::Deliver(const Reply& reply, std::chrono::nanoseconds commandWire, Instant heard) {
   const Faults faults = model_.FaultsNow();
   // Every time below counts from when the command was heard, so that a late wake-up is not
   // added to the next wait: the reply ends when the line would have carried it.
   Instant at = heard + std::chrono::milliseconds(model_.ReplyDelayMs(reply.Number) + reply.DelayMs);
   // The command took its wire time to arrive before the deco could start answering.
-  if (faults.Pace) at += WireTime(commandLength, PcBaud());
+  if (faults.Pace) at += commandWire;
   const uint32_t baud = faults.Pace ? reply.SentAtBaud : 0;
-  if (reply.Trickle || reply.Bytes.empty() || !faults.Pace) PauseUntil(at);
-  if (reply.Trickle) {
-    trickling_ = true;
+  if (reply.Trickle || reply.Bytes.empty()) {
+    PauseUntil(at);
+    trickling_ = reply.Trickle;
     return;
   }
-  if (reply.Bytes.empty()) return;
   std::string bytes = reply.Bytes;
   if (reply.PauseMs > 0) {
     // The reply stops mid-line, then goes on.
     at = SendPaced(bytes.substr(0, reply.PauseAfter), baud, at) +
          std::chrono::milliseconds(reply.PauseMs);
-    PauseUntil(at);
     bytes.erase(0, reply.PauseAfter);
   }
   const int latencyMs = model_.Config().AdapterLatencyMs;
@@ -160,6 +155,7 @@ PtyDeco::Instant PtyDeco::SendPaced(const std::string& bytes, uint32_t baud, Ins
   // goes in one write, as a USB adapter's frames pass it on: a wake-up for every character
   // would cost a bench of paced decos more processor than their lines are worth.
   if (baud == 0) {
+    PauseUntil(from);
     WriteAll(bytes);
     return from;
   }
@@ -231,7 +227,7 @@ void PtyDeco::Serve() {
       trickling_ = false;
       const auto heard = std::chrono::steady_clock::now();
       Reply reply = model_.Handle(command, pcBaud);
-      Deliver(reply, command.size() + 2, heard);
+      Deliver(reply, WireTime(command.size() + 2, pcBaud), heard);
       if (reply.HangUp) {
         hungUp_ = true;
         ::close(master_);

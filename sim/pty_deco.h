@@ -37,7 +37,7 @@ class PtyDeco {
   using Instant = std::chrono::steady_clock::time_point;
 
   void Serve();
-  void Deliver(const Reply& reply, size_t commandLength, Instant heard);
+  void Deliver(const Reply& reply, std::chrono::nanoseconds commandWire, Instant heard);
   Instant SendPaced(const std::string& bytes, uint32_t baud, Instant from);
   bool WriteAll(const std::string& bytes);
   uint32_t PcBaud() const;
