@@ -351,7 +351,8 @@ void TBlockSerial::DrainOutput() {
 
 // ---- receiving ---------------------------------------------------------------------------------
 
-void TBlockSerial::AwaitArrival(size_t expected, size_t have, uint64_t beganUs, int32_t leftMs) {
+void TBlockSerial::AwaitArrival(size_t expected, size_t have, ArrivalMark& last,
+                               int32_t leftMs) {
   // The sleep lasts until the last character can be there and may end late by the system's
   // timer slack (50 us on Linux): against the wire time of this many characters that is little;
   // fewer are waited for character by character.
@@ -360,12 +361,17 @@ void TBlockSerial::AwaitArrival(size_t expected, size_t have, uint64_t beganUs, 
   // gathered while the wake-up was late.
   constexpr int64_t AtOnce = 64;
   const uint32_t baud = lineSettings_.BaudRate;
+  const uint64_t nowUs = MonotonicUs();
+  const int64_t grown = static_cast<int64_t>(have) - static_cast<int64_t>(last.have);
+  const int64_t sinceUs = static_cast<int64_t>(nowUs - last.atUs);
+  last = {have, nowUs};
   const int64_t missing = static_cast<int64_t>(expected) - static_cast<int64_t>(have);
   if (missing < FewestWorthASleep || leftMs == 0) return;
-  // Bytes that came faster than the line carries them (a pseudo-terminal written at once) have
-  // their rest come as fast: no sleep at the line's speed for them.
-  const int64_t sinceUs = static_cast<int64_t>(MonotonicUs() - beganUs);
-  if (WireTimeUs(static_cast<int64_t>(have) - AtOnce, baud) > sinceUs) return;
+  // Bytes that came faster than the line carries them since the last look came from a source
+  // faster than the line (a pseudo-terminal written at once), or were waiting for a receiver
+  // that came late. Either way the next piece is waited for as it comes, and the look after it
+  // tells the two apart: only on a line at its speed is the rest slept for.
+  if (WireTimeUs(grown - AtOnce, baud) > sinceUs) return;
   int64_t us = WireTimeUs(missing, baud);
   if (leftMs > 0) us = std::min(us, static_cast<int64_t>(leftMs) * 1000);
   backend_->AwaitArrival(us);
@@ -447,7 +453,7 @@ std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& termi
   // The total time-out, when the limits ask for one. A negative one lets the first wait go
   // without limit and allows no second, as counting the time left down from it would.
   const Deadline total = Deadline::StartingAt(timeout, NowMs());
-  const uint64_t beganUs = MonotonicUs();
+  ArrivalMark last{0, MonotonicUs()};
   size_t pos = 0;
   // The line buffer belongs to the collected text from the start, so that a failure (which
   // puts everything collected back) never loses a byte, even if it raises mid-loop.
@@ -456,7 +462,7 @@ std::string TBlockSerial::ReceiveUntil(int32_t timeout, const std::string& termi
       // A line as long as the last one is expected: nothing ends this one before its rest can
       // be here.
       if (limits.TotalTimeout && !collected.empty())
-        AwaitArrival(lastLineLength_, collected.size(), beganUs, total.LeftMs(NowMs()));
+        AwaitArrival(lastLineLength_, collected.size(), last, total.LeftMs(NowMs()));
       collected += ReceiveAvailable(limits.TotalTimeout ? total.LeftMs(NowMs()) : timeout);
       if (lastErrorCode_ != ErrOk) break;
       pos = 0;

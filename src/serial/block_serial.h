@@ -138,9 +138,14 @@ class TBlockSerial {
   // WaitReadable once the queue was found empty.
   bool AwaitInput(int32_t timeout);
   bool ReportReadable(bool ready);
-  // Sleeps, within leftMs (-1: no limit), while the expected characters of a receive that began
-  // at beganUs (MonotonicUs) and has some cannot all have arrived.
-  void AwaitArrival(size_t expected, size_t have, uint64_t beganUs, int32_t leftMs);
+  // How much a receive had at its last look, and when (MonotonicUs).
+  struct ArrivalMark {
+    size_t have;
+    uint64_t atUs;
+  };
+  // Sleeps, within leftMs (-1: no limit), while the expected characters of a receive that has
+  // some cannot all have arrived; last is the receive's previous look, and becomes this one.
+  void AwaitArrival(size_t expected, size_t have, ArrivalMark& last, int32_t leftMs);
   void RecordSystemError(intptr_t result);
   void RaiseOnError();
   void RecordError(int32_t code);

@@ -137,11 +137,11 @@ int32_t TClassicSerial::ReadExact(void* buffer, int32_t count, int32_t timeout,
   int32_t have = 0;
   // The total time-out, as in ReceiveUntil: a negative one is spent by its first wait.
   const Deadline total = Deadline::StartingAt(timeout, NowMs());
-  const uint64_t beganUs = MonotonicUs();
+  ArrivalMark last{0, MonotonicUs()};
   RecordError(ErrOk);
   while (have < count) {
     if (totalTimeout && have > 0)
-      AwaitArrival(static_cast<size_t>(count), static_cast<size_t>(have), beganUs,
+      AwaitArrival(static_cast<size_t>(count), static_cast<size_t>(have), last,
                    total.LeftMs(NowMs()));
     std::string chunk = ReceiveAvailable(totalTimeout ? total.LeftMs(NowMs()) : timeout);
     if (lastErrorCode_ != ErrOk) break;
