@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <time.h>
@@ -15,6 +14,7 @@
 #include <stdexcept>
 
 #include "serial/baud_codes_posix.h"
+#include "serial/low_latency.h"
 
 namespace sim {
 
@@ -97,6 +97,28 @@ void PtyDeco::WaitAnswered(int limitMs) {
   }
 }
 
+std::optional<uint64_t> PtyDeco::NextEventMs() const {
+  if (hungUp_) return WaitsForACommand;
+  // poll() moves bytes under way in the kernel into the queues first (see CatchUp).
+  pollfd queues[2] = {{master_, POLLIN, 0}, {keepSlave_, POLLIN, 0}};
+  ::poll(queues, 2, 0);
+  if (queues[1].revents & POLLIN) return std::nullopt;  // the tool has a reply to take in
+  // Commands wait in the queue while a slow reply does.
+  if (const uint64_t paused = pausedUntilMs_; paused != 0) return paused;
+  if ((queues[0].revents & POLLIN) || judging_ || answering_ || trickling_) return std::nullopt;
+  return WaitsForACommand;
+}
+
+void PtyDeco::PauseUntilNow(uint64_t untilMs) {
+  constexpr int LookEveryMs = 1;
+  pausedUntilMs_ = untilMs;
+  while (model_.Config().Now() < untilMs) {
+    pollfd stop{stopPipe_[0], POLLIN, 0};
+    if (::poll(&stop, 1, LookEveryMs) > 0) break;
+  }
+  pausedUntilMs_ = 0;
+}
+
 void PtyDeco::Pause(double seconds) {
   if (seconds <= 0) return;
   PauseUntil(std::chrono::steady_clock::now() +
@@ -123,7 +145,12 @@ void PtyDeco::Deliver(const Reply& reply, std::chrono::nanoseconds commandWire, 
   const Faults faults = model_.FaultsNow();
   // Every time below counts from when the command was heard, so that a late wake-up is not
   // added to the next wait: the reply ends when the line would have carried it.
-  Instant at = heard + std::chrono::milliseconds(model_.ReplyDelayMs(reply.Number) + reply.DelayMs);
+  const int delayMs = model_.ReplyDelayMs(reply.Number) + reply.DelayMs;
+  Instant at = heard + std::chrono::milliseconds(delayMs);
+  if (model_.Config().SlowRepliesOnNow && delayMs > 0) {
+    PauseUntilNow(model_.Config().Now() + static_cast<uint64_t>(delayMs));
+    at = std::chrono::steady_clock::now();
+  }
   // The command took its wire time to arrive before the deco could start answering.
   if (faults.Pace) at += commandWire;
   const uint32_t baud = faults.Pace ? reply.SentAtBaud : 0;
@@ -188,7 +215,7 @@ void PtyDeco::PauseUntil(Instant when) {
 void PtyDeco::Serve() {
   // A paced reply sleeps between its characters: the kernel's default slack of 50 us a sleep
   // would make the simulated line slower than a real one by a tenth.
-  ::prctl(PR_SET_TIMERSLACK, 1UL);
+  serial::SharpenSleeps();
   std::string line;
   char chunk[ReadChunk];
   for (;;) {
