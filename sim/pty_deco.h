@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -31,6 +33,11 @@ class PtyDeco {
   // Waits, limitMs at most, until the deco has answered every command sent to it, a late reply
   // included: the quiet line a technician finds before the next job.
   void WaitAnswered(int limitMs);
+  // When the deco will next put a byte on the line, on its Now: WaitsForACommand while it waits
+  // for one; nothing while it is at work or bytes are under way, as time must then pass as it
+  // does. Any thread may ask.
+  std::optional<uint64_t> NextEventMs() const;
+  static constexpr uint64_t WaitsForACommand = std::numeric_limits<uint64_t>::max();
   void Stop();
 
  private:
@@ -43,16 +50,19 @@ class PtyDeco {
   uint32_t PcBaud() const;
   void Pause(double seconds);
   static void PauseUntil(Instant when);
+  // Until Now reaches untilMs, or the deco is stopped.
+  void PauseUntilNow(uint64_t untilMs);
 
   DecoModel model_;
   std::atomic<int> master_{-1};
-  int keepSlave_ = -1;  // keeps the pty alive while no program has the port open
+  std::atomic<int> keepSlave_{-1};  // keeps the pty alive while no program has the port open
   int stopPipe_[2] = {-1, -1};
   std::string slavePath_;
   std::atomic<bool> hungUp_{false};
   std::atomic<bool> judging_{false};  // between taking bytes in and noting their speed
   std::atomic<bool> answering_{false};  // from a command line to the end of its reply
-  bool trickling_ = false;
+  std::atomic<bool> trickling_{false};
+  std::atomic<uint64_t> pausedUntilMs_{0};  // on Now, while a slow reply waits on it
   std::thread thread_;
 };
 

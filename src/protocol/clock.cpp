@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "serial/port_backend.h"
 #include "serial/serial_util.h"
 
 namespace protocol {
@@ -16,6 +17,10 @@ std::mutex virtualMutex;
 
 uint64_t Clock::LineNowMs() {
   return serial::MonotonicMs();
+}
+
+std::unique_ptr<serial::PortBackend> Clock::LinePort(std::unique_ptr<serial::PortBackend> port) {
+  return port;
 }
 
 // The line's clock, so that protocol times and line time-outs read one clock.

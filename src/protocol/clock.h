@@ -5,7 +5,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
+
+namespace serial {
+class PortBackend;
+}  // namespace serial
 
 namespace protocol {
 
@@ -19,6 +24,10 @@ class Clock {
   // The time that waits on the line are measured in. They are real waits of the system, so it
   // is the monotonic clock's unless a clock says otherwise.
   virtual uint64_t LineNowMs();
+  // The port that a link on this clock waits on the line through: the system's own, unless the
+  // clock keeps the line's time itself.
+  virtual std::unique_ptr<serial::PortBackend> LinePort(
+      std::unique_ptr<serial::PortBackend> port);
 };
 
 class RealClock : public Clock {

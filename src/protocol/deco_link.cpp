@@ -28,6 +28,7 @@ void DecoLink::Open(const std::string& portName, int32_t baud) {
   forms_ = ReplyForms();
   std::unique_ptr<serial::PortBackend> backend =
       nextBackend_ ? std::move(nextBackend_) : serial::MakePortBackend();
+  backend = clock_.load()->LinePort(std::move(backend));
   if (trace_) backend = serial::MakeTracingBackend(std::move(backend), trace_);
   port_ = std::make_unique<serial::TBlockSerial>(std::move(backend));
   port_->RaiseErrors(true);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "serial/forwarding_backend.h"
 #include "serial/serial_error.h"
 
 namespace serial {
@@ -27,10 +28,10 @@ std::string Outcome(int code) {
   return code == 0 ? "" : " failed: " + GetErrorDesc(code);
 }
 
-class TracingBackend : public PortBackend {
+class TracingBackend : public ForwardingBackend {
  public:
   TracingBackend(std::unique_ptr<PortBackend> inner, std::shared_ptr<LineTrace> trace)
-      : inner_(std::move(inner)), trace_(std::move(trace)) {}
+      : ForwardingBackend(std::move(inner)), trace_(std::move(trace)) {}
 
   int Open(const std::string& path) override {
     const int code = inner_->Open(path);
@@ -41,8 +42,6 @@ class TracingBackend : public PortBackend {
     inner_->Close();
     trace_->Event("close", "");
   }
-  intptr_t NativeHandle() const override { return inner_->NativeHandle(); }
-  int SetQueueSizes(int32_t inputSize) override { return inner_->SetQueueSizes(inputSize); }
   int Apply(const LineSettingsRecord& settings) override {
     const int code = inner_->Apply(settings);
     static const char Parities[] = "NOEMS";
@@ -52,20 +51,16 @@ class TracingBackend : public PortBackend {
                                (settings.StopBits == 0 ? "1" : "2") + Outcome(code));
     return code;
   }
-  int Fetch(LineSettingsRecord& settings) override { return inner_->Fetch(settings); }
   int QueueCounts(uint32_t& inputCount, uint32_t& outputCount, uint32_t& lineErrors) override {
     const int code = inner_->QueueCounts(inputCount, outputCount, lineErrors);
     if (code == 0 && lineErrors != 0) trace_->Event("error", LineErrorNames(lineErrors));
     return code;
   }
-  int InputCount(uint32_t& inputCount) override { return inner_->InputCount(inputCount); }
-  int OutputCount(uint32_t& outputCount) override { return inner_->OutputCount(outputCount); }
   int TakeLineErrors(uint32_t& lineErrors) override {
     const int code = inner_->TakeLineErrors(lineErrors);
     if (code == 0 && lineErrors != 0) trace_->Event("error", LineErrorNames(lineErrors));
     return code;
   }
-  void AwaitArrival(int64_t us) override { inner_->AwaitArrival(us); }
   int Read(uint8_t* buffer, int32_t count, int32_t timeoutMs, int32_t& done) override {
     const int code = inner_->Read(buffer, count, timeoutMs, done);
     if (done > 0) trace_->Bytes("recv", buffer, static_cast<size_t>(done));
@@ -78,9 +73,6 @@ class TracingBackend : public PortBackend {
     if (code != 0) trace_->Event("error", "write" + Outcome(code));
     return code;
   }
-  int WaitEvent(uint32_t mask, int32_t timeoutMs, bool& happened) override {
-    return inner_->WaitEvent(mask, timeoutMs, happened);
-  }
   int Purge(uint32_t flags) override {
     const int code = inner_->Purge(flags);
     std::string what;
@@ -92,15 +84,8 @@ class TracingBackend : public PortBackend {
     trace_->Event("purge", what + Outcome(code));
     return code;
   }
-  int Drain(int32_t timeoutMs) override { return inner_->Drain(timeoutMs); }
-  void SetDtr(bool on) override { inner_->SetDtr(on); }
-  void SetRts(bool on) override { inner_->SetRts(on); }
-  int ModemStatus(uint32_t& status) override { return inner_->ModemStatus(status); }
-  int SetBreak(bool on) override { return inner_->SetBreak(on); }
-  std::string LatencyNote() const override { return inner_->LatencyNote(); }
 
  private:
-  std::unique_ptr<PortBackend> inner_;
   std::shared_ptr<LineTrace> trace_;
 };
 

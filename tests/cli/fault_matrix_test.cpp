@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -80,10 +81,6 @@ const char* const FaultNames[] = {"dropped reply", "garbage reply", "short reply
                                   "lower-case reply", "slow reply", "trickle without CR",
                                   "hang-up", "weak flash word", "CR LF endings",
                                   "erase busy period", "late reply"};
-// Late replies cost their lateness in real time: their cells shorten every wait twenty times,
-// which still leaves a loaded machine 100 ms for a reply to begin (and a block read that loses
-// that race is read again: these cells check the rules, not a count of retries).
-constexpr unsigned LateTimeoutDivisor = 20;
 constexpr Fault PositionedFaults[] = {Fault::Drop,  Fault::Garbage, Fault::Short, Fault::LowerCase,
                                       Fault::Slow,  Fault::Trickle, Fault::HangUp};
 constexpr Fault FastFaults[] = {Fault::Drop, Fault::Garbage, Fault::Short, Fault::HangUp};
@@ -196,14 +193,19 @@ Outcome RunCell(const Job& job, const Cell& cell) {
     case Fault::CrLf: f.CrLfEndings = true; break;
     case Fault::EraseBusy: f.EraseBusyMs = EraseBusyMs; break;
     case Fault::Late:
-      slowMs = cell.lateMs / static_cast<int>(LateTimeoutDivisor);
+      slowMs = cell.lateMs;
       f.SlowReplyAt = cell.number;
       f.SlowReplyMs = slowMs;
       break;
   }
-  // The fast clock with shortened reply time-outs, for the life of one cell.
-  testing_support::SimSession session(
-      settings, cell.fault == Fault::Late ? LateTimeoutDivisor : TimeoutDivisor);
+  // The fast clock with shortened reply time-outs, for the life of one cell. A late reply's
+  // lateness and the time-outs it races are whole, on a clock that keeps the line's time.
+  std::optional<testing_support::SimSession> sessionHolder;
+  if (cell.fault == Fault::Late)
+    sessionHolder.emplace(settings, testing_support::SimSession::LineTimeOnTheClock{});
+  else
+    sessionHolder.emplace(settings, TimeoutDivisor);
+  testing_support::SimSession& session = *sessionHolder;
   TempDir dir;
   std::filesystem::path folderBefore = std::filesystem::current_path();
   std::filesystem::current_path(dir.Path());
@@ -287,7 +289,10 @@ Outcome RunCell(const Job& job, const Cell& cell) {
   if (!session.deco.HungUp()) {
     // A job that ended well after a late reply has proven the line in step.
     bool lateReplyWaitedOut = cell.fault == Fault::Late && exitCode == 0;
-    if (slowMs > 0 && !lateReplyWaitedOut) session.deco.WaitAnswered(slowMs + AnswerMarginMs);
+    if (slowMs > 0 && !lateReplyWaitedOut) {
+      if (session.clock.KeepsLineTime()) session.clock.Pass(static_cast<uint64_t>(slowMs));
+      session.deco.WaitAnswered(slowMs + AnswerMarginMs);
+    }
     cli::JobOptions again;
     again.clock = &session.clock;
     again.port = options.port;

@@ -27,11 +27,22 @@ sim::Settings OnClock(sim::Settings settings, protocol::Clock& clock) {
   settings.Now = [&clock] { return clock.NowMs(); };
   return settings;
 }
+
+sim::Settings SlowRepliesOnClock(sim::Settings settings, protocol::Clock& clock) {
+  settings.SlowRepliesOnNow = true;
+  return OnClock(std::move(settings), clock);
+}
 }  // namespace
 
 SimSession::SimSession(const sim::Settings& settings, unsigned timeoutDivisor)
     : deco(OnClock(settings, clock)), clock(TestClockDivisor, timeoutDivisor) {
   clock.SetBeforePause([this] { deco.CatchUp(); });
+}
+
+SimSession::SimSession(const sim::Settings& settings, LineTimeOnTheClock)
+    : deco(SlowRepliesOnClock(settings, clock)), clock(TestClockDivisor) {
+  clock.SetBeforePause([this] { deco.CatchUp(); });
+  clock.KeepLineTime([this] { return deco.NextEventMs(); });
 }
 
 SimSession::~SimSession() {

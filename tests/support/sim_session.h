@@ -11,6 +11,7 @@
 #include "protocol/transaction.h"
 #include "sim/pty_deco.h"
 #include "support/files.h"
+#include "support/line_time_clock.h"
 
 namespace testing_support {
 
@@ -36,6 +37,10 @@ class SimSession {
   // Reply time-outs last 1/timeoutDivisor of their length.
   explicit SimSession(const sim::Settings& settings = sim::Settings(),
                       unsigned timeoutDivisor = 1);
+  // The line's time kept by the clock: time-outs and slow replies last their whole length on
+  // it and no real time once the deco has nothing due before them.
+  struct LineTimeOnTheClock {};
+  SimSession(const sim::Settings& settings, LineTimeOnTheClock);
   ~SimSession();
 
   // Connects as the window would: EnterServiceMode from standby or from service mode; what it
@@ -46,7 +51,7 @@ class SimSession {
   std::vector<std::string> Log() const { return recorder.Lines(); }
 
   sim::PtyDeco deco;
-  protocol::FastClock clock;
+  LineTimeClock clock;
   StatusRecorder recorder;
   // The link to the simulated deco, on the session's clock; its status lines go to the
   // recorder.
