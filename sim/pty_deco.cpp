@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <time.h>
@@ -14,7 +15,6 @@
 #include <stdexcept>
 
 #include "serial/baud_codes_posix.h"
-#include "serial/low_latency.h"
 
 namespace sim {
 
@@ -215,7 +215,7 @@ void PtyDeco::PauseUntil(Instant when) {
 void PtyDeco::Serve() {
   // A paced reply sleeps between its characters: the kernel's default slack of 50 us a sleep
   // would make the simulated line slower than a real one by a tenth.
-  serial::SharpenSleeps();
+  ::prctl(PR_SET_TIMERSLACK, 1UL);
   std::string line;
   char chunk[ReadChunk];
   for (;;) {

@@ -24,8 +24,4 @@ LatencyChange RequestLowLatency(int fd, const std::string& path,
 // Puts back what RequestLowLatency changed.
 void RestoreLatency(int fd, const LatencyChange& change);
 
-// Lets the calling thread's short sleeps end on time: by default Linux may let each run 50 us
-// late, a fortieth of the wait for a flash word's reply at 115200 baud.
-void SharpenSleeps();
-
 }  // namespace serial

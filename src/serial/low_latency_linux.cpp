@@ -2,7 +2,6 @@
 
 #include <linux/serial.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -70,11 +69,6 @@ void RestoreLatency(int fd, const LatencyChange& change) {
     }
   }
   if (!change.timerFile.empty()) WriteValue(change.timerFile, change.timerBefore);
-}
-
-void SharpenSleeps() {
-  // A nanosecond: the least the system takes.
-  ::prctl(PR_SET_TIMERSLACK, 1UL);
 }
 
 }  // namespace serial

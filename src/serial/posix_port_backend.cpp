@@ -229,9 +229,6 @@ class PosixPortBackend : public PortBackend {
 
   void AwaitArrival(int64_t us) override {
     if (us <= 0) return;
-    // Once for each thread that waits on a port.
-    thread_local const bool sharpened = (SharpenSleeps(), true);
-    (void)sharpened;
     // No events asked: only a hang-up ends the sleep early.
     pollfd entry{fd_, 0, 0};
     timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
