@@ -47,6 +47,8 @@ SimSession::SimSession(const sim::Settings& settings, LineTimeOnTheClock)
 
 SimSession::~SimSession() {
   link.Close();
+  // The deco's thread reads the clock, which goes before the deco does.
+  deco.Stop();
 }
 
 void SimSession::Connect(const std::string& baud, bool standby) {
