@@ -105,7 +105,11 @@ std::optional<uint64_t> PtyDeco::NextEventMs() const {
   if (queues[1].revents & POLLIN) return std::nullopt;  // the tool has a reply to take in
   // Commands wait in the queue while a slow reply does.
   if (const uint64_t paused = pausedUntilMs_; paused != 0) return paused;
-  if ((queues[0].revents & POLLIN) || judging_ || answering_ || trickling_) return std::nullopt;
+  if ((queues[0].revents & POLLIN) || judging_ || answering_) return std::nullopt;
+  if (trickling_) {
+    const uint64_t beat = nextTrickleMs_;
+    return beat != 0 ? std::optional<uint64_t>(beat) : std::nullopt;
+  }
   return WaitsForACommand;
 }
 
@@ -147,7 +151,7 @@ void PtyDeco::Deliver(const Reply& reply, std::chrono::nanoseconds commandWire, 
   // added to the next wait: the reply ends when the line would have carried it.
   const int delayMs = model_.ReplyDelayMs(reply.Number) + reply.DelayMs;
   Instant at = heard + std::chrono::milliseconds(delayMs);
-  if (model_.Config().SlowRepliesOnNow && delayMs > 0) {
+  if (model_.Config().PausesOnNow && delayMs > 0) {
     PauseUntilNow(model_.Config().Now() + static_cast<uint64_t>(delayMs));
     at = std::chrono::steady_clock::now();
   }
@@ -156,6 +160,8 @@ void PtyDeco::Deliver(const Reply& reply, std::chrono::nanoseconds commandWire, 
   const uint32_t baud = faults.Pace ? reply.SentAtBaud : 0;
   if (reply.Trickle || reply.Bytes.empty()) {
     PauseUntil(at);
+    if (reply.Trickle && model_.Config().PausesOnNow)
+      nextTrickleMs_ = model_.Config().Now() + static_cast<uint64_t>(TrickleIntervalMs);
     trickling_ = reply.Trickle;
     return;
   }
@@ -220,10 +226,16 @@ void PtyDeco::Serve() {
   char chunk[ReadChunk];
   for (;;) {
     pollfd wait[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-    int ready = ::poll(wait, 2, trickling_ ? TrickleIntervalMs : -1);
+    // A trickle that beats on Now looks at it every millisecond.
+    const bool beatOnNow = nextTrickleMs_ != 0;
+    int ready = ::poll(wait, 2, trickling_ ? (beatOnNow ? 1 : TrickleIntervalMs) : -1);
     if (ready < 0 && errno != EINTR) return;
     if (wait[1].revents & POLLIN) return;
     if (ready == 0 && trickling_) {
+      if (beatOnNow) {
+        if (model_.Config().Now() < nextTrickleMs_) continue;
+        nextTrickleMs_ = model_.Config().Now() + static_cast<uint64_t>(TrickleIntervalMs);
+      }
       WriteAll("7");
       continue;
     }
@@ -252,6 +264,7 @@ void PtyDeco::Serve() {
       std::string command = line.substr(0, end);
       line.erase(0, end + 2);
       trickling_ = false;
+      nextTrickleMs_ = 0;
       const auto heard = std::chrono::steady_clock::now();
       Reply reply = model_.Handle(command, pcBaud);
       Deliver(reply, WireTime(command.size() + 2, pcBaud), heard);

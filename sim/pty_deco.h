@@ -63,6 +63,7 @@ class PtyDeco {
   std::atomic<bool> answering_{false};  // from a command line to the end of its reply
   std::atomic<bool> trickling_{false};
   std::atomic<uint64_t> pausedUntilMs_{0};  // on Now, while a slow reply waits on it
+  std::atomic<uint64_t> nextTrickleMs_{0};  // on Now, when a trickle beats on Now
   std::thread thread_;
 };
 

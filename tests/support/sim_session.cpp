@@ -28,8 +28,8 @@ sim::Settings OnClock(sim::Settings settings, protocol::Clock& clock) {
   return settings;
 }
 
-sim::Settings SlowRepliesOnClock(sim::Settings settings, protocol::Clock& clock) {
-  settings.SlowRepliesOnNow = true;
+sim::Settings PausesOnClock(sim::Settings settings, protocol::Clock& clock) {
+  settings.PausesOnNow = true;
   return OnClock(std::move(settings), clock);
 }
 }  // namespace
@@ -40,7 +40,7 @@ SimSession::SimSession(const sim::Settings& settings, unsigned timeoutDivisor)
 }
 
 SimSession::SimSession(const sim::Settings& settings, LineTimeOnTheClock)
-    : deco(SlowRepliesOnClock(settings, clock)), clock(TestClockDivisor) {
+    : deco(PausesOnClock(settings, clock)), clock(TestClockDivisor) {
   clock.SetBeforePause([this] { deco.CatchUp(); });
   clock.KeepLineTime([this] { return deco.NextEventMs(); });
 }
