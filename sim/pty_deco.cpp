@@ -25,6 +25,8 @@ constexpr int TrickleIntervalMs = 20;
 constexpr size_t UsbPacketBytes = 62;  // what an FTDI adapter passes on at once
 constexpr size_t ReadChunk = 4096;
 constexpr double FrameSeconds = 0.001;  // a USB adapter passes on what it received once a frame
+// A timer's wake-up comes up to tens of microseconds late on a loaded or virtual machine.
+constexpr std::chrono::microseconds TimerLateness{60};
 
 double WireSeconds(size_t characters, uint32_t baud) {
   return baud ? static_cast<double>(characters) * BitsPerCharacter / baud : 0.0;
@@ -103,9 +105,12 @@ std::optional<uint64_t> PtyDeco::NextEventMs() const {
   pollfd queues[2] = {{master_, POLLIN, 0}, {keepSlave_, POLLIN, 0}};
   ::poll(queues, 2, 0);
   if (queues[1].revents & POLLIN) return std::nullopt;  // the tool has a reply to take in
-  // Commands wait in the queue while a slow reply does.
+  // Bytes not yet taken in: they must be heard at the speed they came at, before the tool can
+  // change it.
+  if ((queues[0].revents & POLLIN) || judging_) return std::nullopt;
+  // Commands wait while a slow reply does.
   if (const uint64_t paused = pausedUntilMs_; paused != 0) return paused;
-  if ((queues[0].revents & POLLIN) || judging_ || answering_) return std::nullopt;
+  if (answering_) return std::nullopt;
   if (trickling_) {
     const uint64_t beat = nextTrickleMs_;
     return beat != 0 ? std::optional<uint64_t>(beat) : std::nullopt;
@@ -117,10 +122,29 @@ void PtyDeco::PauseUntilNow(uint64_t untilMs) {
   constexpr int LookEveryMs = 1;
   pausedUntilMs_ = untilMs;
   while (model_.Config().Now() < untilMs) {
-    pollfd stop{stopPipe_[0], POLLIN, 0};
-    if (::poll(&stop, 1, LookEveryMs) > 0) break;
+    pollfd wait[2] = {{stopPipe_[0], POLLIN, 0}, {master_, POLLIN, 0}};
+    if (::poll(wait, 2, LookEveryMs) <= 0) continue;
+    if (wait[0].revents & POLLIN) break;
+    // The deco's receiver takes bytes in while it is busy, each at the speed it came at.
+    if (wait[1].revents & POLLIN) {
+      Received chunk = TakeIn();
+      if (!chunk.bytes.empty()) heardWhileBusy_.push_back(std::move(chunk));
+    } else {
+      ::poll(wait, 1, LookEveryMs);  // no program holds the port: only the stop can come
+    }
   }
   pausedUntilMs_ = 0;
+}
+
+PtyDeco::Received PtyDeco::TakeIn() {
+  char chunk[ReadChunk];
+  judging_ = true;
+  const ssize_t n = ::read(master_, chunk, sizeof chunk);
+  Received received;
+  if (n > 0) received = {std::string(chunk, static_cast<size_t>(n)), PcBaud()};
+  else if (n < 0) received.error = errno;
+  judging_ = false;
+  return received;
 }
 
 void PtyDeco::Pause(double seconds) {
@@ -197,7 +221,10 @@ PtyDeco::Instant PtyDeco::SendPaced(const std::string& bytes, uint32_t baud, Ins
   size_t sent = 0;
   while (sent < bytes.size()) {
     const size_t next = std::min(bytes.size(), sent + perWrite);
-    PauseUntil(from + WireTime(next, baud));
+    if (next == bytes.size())
+      PauseUntilExactly(from + WireTime(next, baud));
+    else
+      PauseUntil(from + WireTime(next, baud));
     // A late wake-up sends everything due by now.
     const double since =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
@@ -218,12 +245,19 @@ void PtyDeco::PauseUntil(Instant when) {
   }
 }
 
+void PtyDeco::PauseUntilExactly(Instant when) {
+  // The reply's last characters end the tool's wait: the deco sleeps to just short of their
+  // time and watches the clock for the rest, so that a late timer does not make the line slow.
+  PauseUntil(when - TimerLateness);
+  while (std::chrono::steady_clock::now() < when) {
+  }
+}
+
 void PtyDeco::Serve() {
   // A paced reply sleeps between its characters: the kernel's default slack of 50 us a sleep
   // would make the simulated line slower than a real one by a tenth.
   ::prctl(PR_SET_TIMERSLACK, 1UL);
   std::string line;
-  char chunk[ReadChunk];
   for (;;) {
     pollfd wait[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
     // A trickle that beats on Now looks at it every millisecond.
@@ -240,44 +274,52 @@ void PtyDeco::Serve() {
       continue;
     }
     if (!(wait[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-    judging_ = true;
-    ssize_t n = ::read(master_, chunk, sizeof chunk);
-    uint32_t pcBaud = n > 0 ? PcBaud() : 0;
     // Until the commands among these bytes are answered.
     answering_ = true;
-    judging_ = false;
-    if (n <= 0) {
+    Received chunk = TakeIn();
+    if (chunk.bytes.empty()) {
       answering_ = false;
       // EIO while no program holds the slave side: wait for the next one.
-      if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) return;
+      if (chunk.error != 0 && chunk.error != EAGAIN && chunk.error != EINTR && chunk.error != EIO)
+        return;
       Pause(0.005);
       continue;
     }
-    if (!model_.Understands(pcBaud)) {
-      answering_ = false;
-      line.clear();  // at the wrong speed the deco hears only noise
-      continue;
-    }
-    line.append(chunk, static_cast<size_t>(n));
-    size_t end;
-    while ((end = line.find("\r\n")) != std::string::npos) {
-      std::string command = line.substr(0, end);
-      line.erase(0, end + 2);
-      trickling_ = false;
-      nextTrickleMs_ = 0;
-      const auto heard = std::chrono::steady_clock::now();
-      Reply reply = model_.Handle(command, pcBaud);
-      Deliver(reply, WireTime(command.size() + 2, pcBaud), heard);
-      if (reply.HangUp) {
-        hungUp_ = true;
-        ::close(master_);
-        ::close(keepSlave_);
-        master_ = -1;
-        keepSlave_ = -1;
-        return;
-      }
+    Answer(chunk, line);
+    if (hungUp_) return;
+    while (!heardWhileBusy_.empty()) {
+      chunk = std::move(heardWhileBusy_.front());
+      heardWhileBusy_.pop_front();
+      Answer(chunk, line);
+      if (hungUp_) return;
     }
     answering_ = false;
+  }
+}
+
+void PtyDeco::Answer(const Received& chunk, std::string& line) {
+  if (!model_.Understands(chunk.baud)) {
+    line.clear();  // at the wrong speed the deco hears only noise
+    return;
+  }
+  line.append(chunk.bytes);
+  size_t end;
+  while ((end = line.find("\r\n")) != std::string::npos) {
+    std::string command = line.substr(0, end);
+    line.erase(0, end + 2);
+    trickling_ = false;
+    nextTrickleMs_ = 0;
+    const auto heard = std::chrono::steady_clock::now();
+    Reply reply = model_.Handle(command, chunk.baud);
+    Deliver(reply, WireTime(command.size() + 2, chunk.baud), heard);
+    if (reply.HangUp) {
+      hungUp_ = true;
+      ::close(master_);
+      ::close(keepSlave_);
+      master_ = -1;
+      keepSlave_ = -1;
+      return;
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -43,13 +44,25 @@ class PtyDeco {
  private:
   using Instant = std::chrono::steady_clock::time_point;
 
+  // Bytes the deco's receiver took in, and the speed they came at; or the read's errno.
+  struct Received {
+    std::string bytes;
+    uint32_t baud = 0;
+    int error = 0;
+  };
+
   void Serve();
+  Received TakeIn();
+  // Answers the commands that chunk completes in line, the bytes heard before them.
+  void Answer(const Received& chunk, std::string& line);
   void Deliver(const Reply& reply, std::chrono::nanoseconds commandWire, Instant heard);
   Instant SendPaced(const std::string& bytes, uint32_t baud, Instant from);
   bool WriteAll(const std::string& bytes);
   uint32_t PcBaud() const;
   void Pause(double seconds);
   static void PauseUntil(Instant when);
+  // As PauseUntil, but on time to the microsecond at the cost of a short busy wait.
+  static void PauseUntilExactly(Instant when);
   // Until Now reaches untilMs, or the deco is stopped.
   void PauseUntilNow(uint64_t untilMs);
 
@@ -63,7 +76,8 @@ class PtyDeco {
   std::atomic<bool> answering_{false};  // from a command line to the end of its reply
   std::atomic<bool> trickling_{false};
   std::atomic<uint64_t> pausedUntilMs_{0};  // on Now, while a slow reply waits on it
-  std::atomic<uint64_t> nextTrickleMs_{0};  // on Now, when a trickle beats on Now
+  std::atomic<uint64_t> nextTrickleMs_{0};
+  std::deque<Received> heardWhileBusy_;  // taken in during a pause on Now, for the deco's thread  // on Now, when a trickle beats on Now
   std::thread thread_;
 };
 
