@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "serial/serial_error.h"
@@ -356,4 +357,33 @@ TEST(PtyDecoTest, ServesOnAPtyAndHangsUp) {
   EXPECT_THROW(link.ReceiveReply(3000, 1000, reply), serial::ESerialError);
   EXPECT_TRUE(deco.HungUp());
   EXPECT_EQ(deco.Model().CommandLog().size(), 3u);
+}
+
+// While a slow reply waits on the clock, the deco's receiver still hears each byte at the speed
+// it came at: a command sent at another speed stays noise after the tool moved back.
+TEST(PtyDecoTest, BytesHeardDuringASlowReplyKeepTheirSpeed) {
+  std::atomic<uint64_t> now{0};
+  Settings settings;
+  settings.StartInService = true;
+  settings.ServiceBaud = Service;
+  settings.Fault.SlowReplyAt = 1;
+  settings.Fault.SlowReplyMs = 1000;
+  settings.Now = [&now] { return now.load(); };
+  settings.PausesOnNow = true;
+  sim::PtyDeco deco(settings);
+  protocol::DecoLink link;
+  link.Open(deco.SlavePath(), Service);
+  for (uint32_t baud : {Service, 9600u}) {
+    link.SetSpeed(static_cast<int32_t>(baud));
+    link.SendLine("09");
+    deco.CatchUp();
+  }
+  link.SetSpeed(Service);
+  now += 1000;
+  std::string reply;
+  ASSERT_TRUE(link.ReceiveReply(1000, 1000, reply));
+  EXPECT_EQ(reply, "021");
+  deco.WaitAnswered(1000);
+  EXPECT_EQ(link.InputWaiting(), 0);
+  EXPECT_EQ(deco.Model().CommandLog().size(), 1u);
 }
