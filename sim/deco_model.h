@@ -81,8 +81,9 @@ struct Settings {
   bool EchoEepromRead = true;
   Faults Fault;
   MsClock Now = SteadyMs;  // times the erase busy period and the erase
-  // The pause before a slow reply and the beat of a trickle run on Now as well, not in real
-  // time: a test whose clock keeps the line's time moves it on while the tool waits.
+  // The pause before a slow reply runs on Now as well, not in real time, and bytes heard
+  // meanwhile keep their speed: a test whose clock keeps the line's time moves it on while the
+  // tool waits.
   bool PausesOnNow = false;
   ChipPart Chip = ChipParts[0];
   // The upper chip's high data byte (bits 24-31) wired in reverse, like its low byte; or straight.

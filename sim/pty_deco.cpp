@@ -110,11 +110,7 @@ std::optional<uint64_t> PtyDeco::NextEventMs() const {
   if ((queues[0].revents & POLLIN) || judging_) return std::nullopt;
   // Commands wait while a slow reply does.
   if (const uint64_t paused = pausedUntilMs_; paused != 0) return paused;
-  if (answering_) return std::nullopt;
-  if (trickling_) {
-    const uint64_t beat = nextTrickleMs_;
-    return beat != 0 ? std::optional<uint64_t>(beat) : std::nullopt;
-  }
+  if (answering_ || trickling_) return std::nullopt;
   return WaitsForACommand;
 }
 
@@ -184,8 +180,6 @@ void PtyDeco::Deliver(const Reply& reply, std::chrono::nanoseconds commandWire, 
   const uint32_t baud = faults.Pace ? reply.SentAtBaud : 0;
   if (reply.Trickle || reply.Bytes.empty()) {
     PauseUntil(at);
-    if (reply.Trickle && model_.Config().PausesOnNow)
-      nextTrickleMs_ = model_.Config().Now() + static_cast<uint64_t>(TrickleIntervalMs);
     trickling_ = reply.Trickle;
     return;
   }
@@ -260,16 +254,10 @@ void PtyDeco::Serve() {
   std::string line;
   for (;;) {
     pollfd wait[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-    // A trickle that beats on Now looks at it every millisecond.
-    const bool beatOnNow = nextTrickleMs_ != 0;
-    int ready = ::poll(wait, 2, trickling_ ? (beatOnNow ? 1 : TrickleIntervalMs) : -1);
+    int ready = ::poll(wait, 2, trickling_ ? TrickleIntervalMs : -1);
     if (ready < 0 && errno != EINTR) return;
     if (wait[1].revents & POLLIN) return;
     if (ready == 0 && trickling_) {
-      if (beatOnNow) {
-        if (model_.Config().Now() < nextTrickleMs_) continue;
-        nextTrickleMs_ = model_.Config().Now() + static_cast<uint64_t>(TrickleIntervalMs);
-      }
       WriteAll("7");
       continue;
     }
@@ -308,7 +296,6 @@ void PtyDeco::Answer(const Received& chunk, std::string& line) {
     std::string command = line.substr(0, end);
     line.erase(0, end + 2);
     trickling_ = false;
-    nextTrickleMs_ = 0;
     const auto heard = std::chrono::steady_clock::now();
     Reply reply = model_.Handle(command, chunk.baud);
     Deliver(reply, WireTime(command.size() + 2, chunk.baud), heard);

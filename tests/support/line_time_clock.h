@@ -23,6 +23,7 @@ class LineTimeClock : public protocol::FastClock {
   using FastClock::FastClock;
   // From now on the line's time is this clock's; set before a link opens.
   void KeepLineTime(NextEvent peer) { peer_ = std::move(peer); }
+  bool KeepsLineTime() const { return static_cast<bool>(peer_); }
 
   uint64_t NowMs() override { return FastClock::NowMs() + skippedMs_; }
   uint64_t LineNowMs() override { return peer_ ? NowMs() : FastClock::LineNowMs(); }
