@@ -124,7 +124,7 @@ void PtyDeco::PauseUntilNow(uint64_t untilMs) {
     // The deco's receiver takes bytes in while it is busy, each at the speed it came at.
     if (wait[1].revents & POLLIN) {
       Received chunk = TakeIn();
-      if (!chunk.bytes.empty()) heardWhileBusy_.push_back(std::move(chunk));
+      if (!chunk.bytes.empty()) heard_.push_back(std::move(chunk));
     } else {
       ::poll(wait, 1, LookEveryMs);  // no program holds the port: only the stop can come
     }
@@ -273,12 +273,12 @@ void PtyDeco::Serve() {
       Pause(0.005);
       continue;
     }
-    Answer(chunk, line);
-    if (hungUp_) return;
-    while (!heardWhileBusy_.empty()) {
-      chunk = std::move(heardWhileBusy_.front());
-      heardWhileBusy_.pop_front();
-      Answer(chunk, line);
+    // Answering may pause, and bytes heard meanwhile queue up behind these.
+    heard_.push_back(std::move(chunk));
+    while (!heard_.empty()) {
+      const Received next = std::move(heard_.front());
+      heard_.pop_front();
+      Answer(next, line);
       if (hungUp_) return;
     }
     answering_ = false;

@@ -76,7 +76,7 @@ class PtyDeco {
   std::atomic<bool> answering_{false};  // from a command line to the end of its reply
   std::atomic<bool> trickling_{false};
   std::atomic<uint64_t> pausedUntilMs_{0};  // on Now, while a slow reply waits on it
-  std::deque<Received> heardWhileBusy_;  // taken in during a pause on Now; the deco thread's own
+  std::deque<Received> heard_;  // taken in, not yet answered; the deco thread's own
   std::thread thread_;
 };
 
