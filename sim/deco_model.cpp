@@ -290,7 +290,7 @@ std::string DecoModel::EepromLineReply(uint32_t offset) const {
   std::string data;
   for (uint32_t i = 0; i < EepromLineBytes; ++i) data += Hex(eeprom_[offset + i], 2);
   const std::string head =
-      settings_.EchoEepromRead ? "0610" + Hex(offset / 16, 2) + "0" : NoEchoHead;
+      settings_.EchoEepromRead ? "0610" + Hex(offset / 16, 2) + "0" : settings_.EepromHead;
   return head + data + "\r";
 }
 
@@ -322,10 +322,12 @@ std::string DecoModel::ApplyFaults(std::string bytes, int number, Reply& reply) 
       }
     }
   }
-  if (number == f.NoiseBeforeReplyAt && !bytes.empty()) {
+  if ((number == f.NoiseBeforeReplyAt || f.NoiseBeforeEveryReply) && !bytes.empty()) {
     std::string noise;
     for (int i = 0; i < f.NoiseCharacters; ++i)
-      noise += NoiseAlphabet[static_cast<size_t>(number + i) % (sizeof NoiseAlphabet - 1)];
+      noise += f.NoiseByte != 0
+                   ? static_cast<char>(f.NoiseByte)
+                   : NoiseAlphabet[static_cast<size_t>(number + i) % (sizeof NoiseAlphabet - 1)];
     bytes.insert(0, noise);
   }
   if (number == f.LowerCaseReplyAt) {

@@ -46,6 +46,10 @@ struct Faults {
   bool CrLfEndings = false;     // replies end with CR LF instead of CR
   int NoiseBeforeReplyAt = 0;   // noise characters (parity right) before this command's reply
   int NoiseCharacters = 1;      // ... this many of them
+  bool NoiseBeforeEveryReply = false;  // the noise before every reply, not one command's
+  // The noise character; 0: hex digits that vary from reply to reply. A byte with bit 7 set is
+  // what a line with a spike on it delivers.
+  uint8_t NoiseByte = 0;
   int OtherLineReplyAt = 0;     // an EEPROM line read answered with the next line's reply
   int PauseMidReplyAt = 0;      // this command's reply stops halfway ...
   int PauseMidReplyMs = 1000;   // ... for this long
@@ -77,8 +81,9 @@ struct Settings {
   uint32_t ServiceBaud = 115200;  // the speed of the last speed switch
   bool StartInService = false;
   // Whether an EEPROM line's reply begins with the read's first seven characters; a deco that
-  // does not echo puts NoEchoHead there.
+  // does not echo puts EepromHead there.
   bool EchoEepromRead = true;
+  std::string EepromHead = NoEchoHead;  // what a deco that does not echo begins its reply with
   Faults Fault;
   MsClock Now = SteadyMs;  // times the erase busy period and the erase
   // The pause before a slow reply runs on Now as well, not in real time, and bytes heard

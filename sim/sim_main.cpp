@@ -120,13 +120,25 @@ int main(int argc, char** argv) {
   app.add_flag("--crlf", f.CrLfEndings, "End replies with CR LF instead of CR");
   bool noEcho = false;
   app.add_flag("--no-echo", noEcho,
-               std::string("Begin an EEPROM line's reply with \"") + sim::NoEchoHead +
-                   "\" instead of the read's first seven characters");
+               std::string("Begin an EEPROM line's reply with a fixed head (\"") + sim::NoEchoHead +
+                   "\" unless --eeprom-head) instead of the read's first seven characters");
+  app.add_option("--eeprom-head", settings.EepromHead,
+                 "With --no-echo: the seven characters every EEPROM line's reply begins with")
+      ->check([](const std::string& head) {
+        return head.size() == 7 ? std::string() : std::string("the head has 7 characters");
+      });
   app.add_option("--noise-before-reply", f.NoiseBeforeReplyAt,
                  "Noise characters (parity right) before the n-th command's reply");
   app.add_option("--noise-characters", f.NoiseCharacters, "... this many of them")
       ->check(CLI::Range(1, 3))
       ->capture_default_str();
+  app.add_flag("--noise-before-every-reply", f.NoiseBeforeEveryReply,
+               "The noise characters before every reply");
+  int noiseByte = 0;
+  app.add_option("--noise-byte", noiseByte,
+                 "The noise character's value, 1-255 (with bit 7 set: a spike on the line); "
+                 "hex digits that vary when not given")
+      ->check(CLI::Range(1, 255));
   app.add_option("--other-line-reply", f.OtherLineReplyAt,
                  "Answer the n-th command, an EEPROM line read, with the next line's reply");
   app.add_option("--pause-mid-reply", f.PauseMidReplyAt,
@@ -188,6 +200,7 @@ int main(int argc, char** argv) {
   random.WrongData = !noWrongData;
   random.GlitchesAndNoise = !noGlitches;
   settings.EchoEepromRead = !noEcho;
+  f.NoiseByte = static_cast<uint8_t>(noiseByte);
   const bool announce = !noAnnounce;
 
   std::vector<uint8_t> flash, eeprom;
