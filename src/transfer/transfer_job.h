@@ -7,8 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "protocol/deco_link.h"
 #include "protocol/flash_map.h"
@@ -80,9 +83,9 @@ class TransferJob {
   // From firstBlock on when fileName already holds the blocks before it (a resumed READ).
   bool ReadFlash(int32_t blockCount, const std::string& fileName, PhaseKind kind,
                  int32_t firstBlock = 0);
-  // Opens a resumed READ's dump after its firstBlock whole blocks, once a block of every sector
-  // they cover and the last of them, read again from the deco, are found equal: throws naming
-  // the sector, and marks the resume refused, when one is not.
+  // Opens a resumed READ's dump after its firstBlock whole blocks, once a random sample of them
+  // (see BlocksToCompare), read again from the deco, is found equal: throws naming the block,
+  // and marks the resume refused, when one is not.
   std::fstream OpenToResume(const std::string& fileName, int32_t firstBlock);
   // Erases and programs the wanted sectors of the plan's image; false when stopped or when a
   // sector had to be left out.
@@ -121,6 +124,22 @@ class TransferJob {
   bool fastProgramRefused_ = false;
   std::string backupFolder_;  // the folder made for the backup; empty: none
 };
+
+// A block a resume reads again from the deco, by its offset in the kept dump.
+struct BlockToCompare {
+  int Sector;
+  size_t Offset;
+};
+// One of count blocks (0 .. count - 1); a resume draws it at random, afresh each run.
+using PickBlock = std::function<size_t(size_t count)>;
+// The blocks a resume reads again, in flash order: of each sector the kept bytes cover, its first
+// block and one chosen by pick in each stretch of 16 from its start; and the last kept block. A
+// change that fills a stretch (any 31 blocks in a row of a sector, or all of it) is always seen;
+// a smaller one only as often as the pick lands on it.
+std::vector<BlockToCompare> BlocksToCompare(size_t keptBytes, const PickBlock& pick);
+// The first of blocks that the deco's flash does not hold as held does; none when all match.
+std::optional<BlockToCompare> FirstDiffering(protocol::DecoLink& link, const std::string& held,
+                                             const std::vector<BlockToCompare>& blocks);
 
 // round(done / total * 100) with ties to even.
 int32_t PercentOf(uint64_t done, uint64_t total);

@@ -65,6 +65,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     // The same dump of this deco's first 2048 blocks, but a WRITE changed all of them but the
     // last since; or this deco's dump, read again without --resume.
     PartialDumpOfChangedFlash,
+    // This deco's dump, but a WRITE changed sector 4 from its 193rd block for 256 blocks since.
+    PartialDumpOfChangedSectorMiddle,
     PartialDumpReadAfresh
   };
   // The mode an earlier run that a dead line cut off left the chips in.
@@ -267,8 +269,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        130, true, "the READ did not finish, but E.bin was read in full and is in place", "", "[]",
        false, "am29lv800bb", ChipsLeftIn::Reading, false, false, true, nullptr, false, true},
       {"read resumed", false, "normal", Files::PartialDump, 0, 0, 0, 0, false, false, 0, true, "",
-       "Resume: Fw.bin.partial holds 2048 block(s); a block of each of its 7 sector(s) and the "
-       "last block read the same from the deco.",
+       "Resume: Fw.bin.partial holds 2048 block(s); 136 of them (the first of each of its 7 "
+       "sector(s), the last, and one at random in every 16) read the same from the deco. After a "
+       "WRITE between the two READs, read again without --resume: a sample can miss a change.",
        "[]"},
       {"read resumed on another deco", false, "normal", Files::ForeignPartialDump, 0, 0, 0, 0,
        false, false, 1, true,
@@ -280,6 +283,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        Files::PartialDumpOfChangedFlash, 0, 0, 0, 0, false, false, 1, true,
        "Cannot resume Fw.bin.partial: the deco's flash block at 7FE00000 (sector 0) differs", "",
        "[]"},
+      {"read resumed after a WRITE changed the middle of a sector", false, "normal",
+       Files::PartialDumpOfChangedSectorMiddle, 0, 0, 0, 0, false, false, 1, true,
+       " (sector 4) differs from the one in the file (another deco, or its flash changed since)",
+       "", "[]"},
       // The chips' return to reading gets no reply: the READ has nothing to replace the dump.
       {"read fails before the flash, the dump an earlier READ left kept", false, "normal",
        Files::PartialDumpReadAfresh, ConnectLines + 2, 0, 0, 0, false, false, 1, true,
@@ -326,7 +333,8 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     if (row.writeAgain) options.logFile = "run.log";
     options.backup = row.backup;
     const bool resumed = row.files == Files::PartialDump || row.files == Files::ForeignPartialDump ||
-                         row.files == Files::PartialDumpOfChangedFlash;
+                         row.files == Files::PartialDumpOfChangedFlash ||
+                         row.files == Files::PartialDumpOfChangedSectorMiddle;
     options.resume = resumed;
     options.checksums = row.files == Files::Dumps;
     transfer::JobSelection& s = options.selection;
@@ -350,6 +358,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       leftDump[KeptBytes - 1] = static_cast<char>(leftDump[KeptBytes - 1] ^ 1);
     if (row.files == Files::PartialDumpOfChangedFlash)
       for (size_t i = 0; i < KeptBytes - protocol::ReadBlockBytes; ++i)
+        leftDump[i] = static_cast<char>(leftDump[i] ^ 0x5A);
+    constexpr size_t MidSectorChange = 0x20000 + 192 * protocol::ReadBlockBytes;
+    if (row.files == Files::PartialDumpOfChangedSectorMiddle)
+      for (size_t i = MidSectorChange; i < MidSectorChange + 256 * protocol::ReadBlockBytes; ++i)
         leftDump[i] = static_cast<char>(leftDump[i] ^ 0x5A);
     if (resumed || row.files == Files::PartialDumpReadAfresh) {
       image = "an earlier dump";
@@ -558,11 +570,14 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
           std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
             return c.rfind("0221FF", 0) == 0 && c.size() == 14 && c.compare(12, 2, "00") == 0;
           }));
-      // The flash's two learning reads; a block of each of sectors 0-6 and the last block, up to
-      // the first that differs.
-      constexpr size_t ResumeChecks = 8;
-      EXPECT_EQ(blockReads, 2u + (done ? 8192u - 2048u + ResumeChecks
-                                       : row.files == Files::ForeignPartialDump ? ResumeChecks : 1u));
+      // The flash's two learning reads; the first block of each of sectors 0-6, one in every 16
+      // (128) and the last block, up to the first that differs: in the change in sector 4, the
+      // 50th (sectors 0-3's 4 first blocks and 32 stretches, sector 4's first and 12 stretches).
+      constexpr size_t ResumeChecks = 136;
+      const size_t checksToTheChange = row.files == Files::ForeignPartialDump ? ResumeChecks
+                                       : row.files == Files::PartialDumpOfChangedSectorMiddle ? 50u
+                                                                                              : 1u;
+      EXPECT_EQ(blockReads, 2u + (done ? 8192u - 2048u + ResumeChecks : checksToTheChange));
       EXPECT_EQ(report["resumed_blocks"], 2048);
       EXPECT_EQ(report["files"][0]["complete"], done);
       EXPECT_EQ(err.find("resume the READ with") != std::string::npos, false) << err;

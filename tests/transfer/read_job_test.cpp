@@ -3,6 +3,9 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <optional>
+#include <random>
+#include <regex>
 
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
@@ -110,27 +113,138 @@ TEST(ReadJobTest, StopAfterABlockLeavesWholeBlocks) {
   EXPECT_EQ(session.result.ReadInFull.Firmware, false);
   EXPECT_EQ(session.result.ReadInFull.Channel, false);
 
-  // Resumed: only the blocks the dump lacks are read, after a block of each sector it covers and
-  // its last one again.
+  // Resumed: only the blocks the dump lacks are read, after a sample of those it holds again: at
+  // least one in 16, and the log says how many.
   plan.ResumeFromBlock = static_cast<int32_t>(blocks);
   session.host.StopWhen = nullptr;
   EXPECT_EQ(session.Run(plan), "");
   EXPECT_EQ(session.result.End, JobEnd::Done);
   size_t sectors = 0;
   for (uint32_t base : protocol::SectorBase) sectors += base - protocol::FlashBase < blocks * 256;
-  EXPECT_EQ(FlashReads(session.CommandsSinceJobStart()),
-            size_t{FirmwareBlocks} - blocks + sectors + 1);
   auto flash = AsText(session.deco.Model().Flash());
   EXPECT_EQ(ReadFile(selection.FirmwareFile), flash);
   EXPECT_EQ(ReadFile(selection.ChannelFile), flash.substr(0, 524288));
   EXPECT_EQ(session.result.ReadInFull.Firmware, true);
   EXPECT_EQ(session.result.ReadInFull.Channel, true);
+  const std::regex resumeLine(
+      "Resume: Fw\\.bin holds " + std::to_string(blocks) +
+      " block\\(s\\); ([0-9]+) of them \\(the first of each of its " + std::to_string(sectors) +
+      " sector\\(s\\), the last, and one at random in every 16\\) read the same from the deco\\. "
+      "After a WRITE between the two READs, read again without --resume: a sample can miss a "
+      "change\\.");
   auto log = session.host.Log();
-  EXPECT_NE(std::find(log.begin(), log.end(),
-                      "Resume: Fw.bin holds " + std::to_string(blocks) +
-                          " block(s); a block of each of its " + std::to_string(sectors) +
-                          " sector(s) and the last block read the same from the deco."),
-            log.end());
+  std::smatch found;
+  auto line = std::find_if(log.begin(), log.end(), [&](const std::string& l) {
+    return std::regex_match(l, found, resumeLine);
+  });
+  ASSERT_NE(line, log.end());
+  const size_t compared = std::stoul(found[1]);
+  EXPECT_GE(compared, (blocks + 15) / 16);
+  EXPECT_EQ(FlashReads(session.CommandsSinceJobStart()), size_t{FirmwareBlocks} - blocks + compared);
+}
+
+// A flash changed in the middle of a sector since the dump was left, as a WRITE rewrites part of
+// a sector or all of it: whatever blocks the sample draws, one of them is in the change.
+TEST(ReadJobTest, ResumeRefusedWhenTheFlashChangedInASector) {
+  constexpr size_t KeptBlocks = 2048;  // sectors 0-6
+  struct Row {
+    const char* name;
+    int sector;
+    size_t firstBlock;  // of the change, in the sector
+    size_t blocks;
+  } rows[] = {
+      {"sector 0 but its first block", 0, 1, 127},
+      {"31 blocks in the middle of sector 3", 3, 100, 31},
+      {"half of sector 4, from its 200th block", 4, 200, 256},
+      {"sector 6 but its first and last blocks", 6, 1, 510},
+  };
+  const std::regex refusal(
+      "^Cannot resume .*Fw\\.bin: the deco's flash block at (7FE[0-9A-F]{5}) \\(sector ([0-9]+)\\) "
+      "differs from the one in the file");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    JobSession session;
+    JobSelection selection;
+    selection.Firmware = true;
+    selection.FirmwareFile = session.dir.File("Fw.bin");
+    std::vector<uint8_t> flash = session.deco.Model().Flash();
+    const std::string kept = AsText(flash).substr(0, KeptBlocks * 256);
+    testing_support::WriteFile(selection.FirmwareFile, kept);
+    const size_t from =
+        protocol::SectorBase[static_cast<size_t>(row.sector)] - protocol::FlashBase +
+        row.firstBlock * 256;
+    for (size_t i = from; i < from + row.blocks * 256; ++i) flash[i] ^= 0x5A;
+    session.deco.Model().SetFlash(flash);
+    JobPlan plan = ReadJobPlan(selection);
+    plan.ResumeFromBlock = KeptBlocks;
+
+    const std::string error = session.Run(plan);
+    std::smatch named;
+    EXPECT_TRUE(session.result.ResumeRefused);
+    EXPECT_TRUE(ReadFile(selection.FirmwareFile) == kept) << "the dump was not left as it was";
+    if (!std::regex_search(error, named, refusal)) {
+      ADD_FAILURE() << "the resume was not refused as it should be: \"" << error << "\"";
+      continue;
+    }
+    const size_t address = std::stoul(named[1], nullptr, 16) - protocol::FlashBase;
+    EXPECT_GE(address, from);
+    EXPECT_LT(address, from + row.blocks * 256);
+    EXPECT_EQ(std::stoi(named[2]), row.sector);
+  }
+}
+
+// The sample: its first blocks, one in every 16 of each sector, fresh each run; and a change of
+// one block is seen where the pick lands on it, and may slip through where it does not.
+TEST(ReadJobTest, ResumeSample) {
+  constexpr size_t KeptBlocks = 1000;  // sectors 0-4, and 488 blocks of sector 4's 512
+  const PickBlock first = [](size_t) { return size_t{0}; };
+  std::vector<BlockToCompare> sample = BlocksToCompare(KeptBlocks * 256, first);
+  std::vector<size_t> offsets;
+  for (const BlockToCompare& block : sample) offsets.push_back(block.Offset / 256);
+  // The pick's first in a stretch of 16 is the stretch's first, or the one after the sector's
+  // first block, which is compared anyway.
+  std::vector<size_t> expected;
+  for (int s = 0; s <= 4; ++s) {
+    const size_t sectorFirst = (protocol::SectorBase[static_cast<size_t>(s)] - protocol::FlashBase) / 256;
+    const size_t end = std::min<size_t>(sectorFirst + protocol::SectorSize(s) / 256, KeptBlocks);
+    expected.push_back(sectorFirst);
+    for (size_t stretch = sectorFirst; stretch < end; stretch += 16)
+      expected.push_back(stretch == sectorFirst ? stretch + 1 : stretch);
+  }
+  expected.push_back(KeptBlocks - 1);
+  EXPECT_EQ(offsets, expected);
+  EXPECT_EQ(sample.back().Sector, 4);
+
+  // A fresh random sample each time: two resumes compare other blocks.
+  std::random_device seed;
+  std::mt19937 engine(seed());
+  const PickBlock random = [&](size_t count) {
+    return std::uniform_int_distribution<size_t>(0, count - 1)(engine);
+  };
+  auto offsetsOf = [](const std::vector<BlockToCompare>& blocks) {
+    std::vector<size_t> all;
+    for (const BlockToCompare& block : blocks) all.push_back(block.Offset);
+    return all;
+  };
+  EXPECT_NE(offsetsOf(BlocksToCompare(KeptBlocks * 256, random)),
+            offsetsOf(BlocksToCompare(KeptBlocks * 256, random)));
+
+  // Through the simulated deco: one block changed, the 38th of sector 4 (the 6th of its third
+  // stretch of 16).
+  JobSession session;
+  std::vector<uint8_t> flash = session.deco.Model().Flash();
+  const std::string held = AsText(flash).substr(0, KeptBlocks * 256);
+  const size_t changed = 512 + 37;
+  flash[changed * 256 + 9] ^= 0x01;
+  session.deco.Model().SetFlash(flash);
+  const PickBlock onTheChange = [](size_t) { return size_t{5}; };
+  const std::optional<BlockToCompare> seen =
+      FirstDiffering(session.link, held, BlocksToCompare(held.size(), onTheChange));
+  ASSERT_TRUE(seen.has_value());
+  EXPECT_EQ(seen->Offset, changed * 256);
+  EXPECT_EQ(seen->Sector, 4);
+  const PickBlock besideIt = [](size_t) { return size_t{6}; };
+  EXPECT_FALSE(FirstDiffering(session.link, held, BlocksToCompare(held.size(), besideIt)));
 }
 
 TEST(ReadJobTest, StopDuringEepromReadsOneBlock) {
