@@ -50,7 +50,7 @@ int ChipCommand(const JobOptions& options, ConsoleHost& host,
               "returns them to reading first");
     result = ExitJobFailed;
   }
-  return DisconnectFromCli(link, run, host, false, result);
+  return DisconnectFromCli(link, run, host, result);
 }
 
 bool ChooseFastProgram(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,

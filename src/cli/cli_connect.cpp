@@ -4,11 +4,13 @@
 #include <vector>
 
 #include "cli/access_hint.h"
+#include "cli/write_again.h"
 #include "protocol/resync.h"
 #include "protocol/service_mode.h"
 #include "serial/line_trace.h"
 #include "serial/serial_error.h"
 #include "transfer/connection.h"
+#include "transfer/scope_exit.h"
 
 namespace cli {
 
@@ -47,8 +49,7 @@ std::string PortAsOpened(const std::string& typed, const std::string& device) {
   return typed + " (" + device + "): ";
 }
 
-// Opens port for probes that leave the deco as it is, without a status sink: the probes'
-// dialogue is not the job's log. False when it cannot be opened.
+// Opens port on link for probes that leave the deco as it is. False when it cannot be opened.
 bool OpenForProbes(protocol::DecoLink& link, const std::string& port) {
   try {
     link.Open(port, protocol::StandbyBaud);
@@ -58,38 +59,65 @@ bool OpenForProbes(protocol::DecoLink& link, const std::string& port) {
   return true;
 }
 
-// What a probe heard, for the advice: part of a reply is the deco too, on a poor line.
+// What a probe heard, for the advice: characters that are no reply are the deco too, on a poor
+// line.
 std::string PartNote(protocol::ServiceAnswer answer) {
   return answer == protocol::ServiceAnswer::PartOfAReply
-             ? " (part of a reply: the line loses characters)"
+             ? " (characters, not a whole reply: the line loses or damages them)"
              : "";
 }
 
-// The options with the state and speed --auto found the deco in: service mode at the first
-// speed where it answers a read that changes nothing (the one asked for first), else standby.
-// Nothing the deco can hear in standby is sent before the connect.
-JobOptions FindDeco(const JobOptions& options, ConsoleHost& host, protocol::Clock& clock) {
-  JobOptions found = options;
-  protocol::DecoLink link(nullptr, clock);
+// The state and speed --auto finds the deco in, listening on the run's own link (so that a trace
+// holds it): service mode at the first speed where anything answers a read that changes nothing
+// (the one asked for first), else standby, once every probe stayed silent. Nothing the deco can
+// hear in standby is sent before the connect. The probes' dialogue is not the job's log.
+struct FoundDeco {
+  JobOptions Options;
+  std::string Evidence;
+  bool Sure = true;  // false: something came, but no speed's reads were answered twice
+};
+FoundDeco FindDeco(const JobOptions& options, protocol::DecoLink& link, ConsoleHost& host) {
+  FoundDeco found{options, ""};
+  protocol::StatusSink* const sink = link.Sink();
+  link.SetStatusSink(nullptr);
+  transfer::ScopeExit restoreSink([&] { link.SetStatusSink(sink); });
   if (!OpenForProbes(link, options.port)) return found;  // the connect says why
   std::vector<std::string> order = {options.baud};
   for (const std::string speed : Speeds)
     if (speed != options.baud) order.push_back(speed);
+  std::string heardAt;
   try {
     for (const std::string& speed : order) {
-      const protocol::ServiceAnswer answer = protocol::DecoAnswersInServiceAt(link, speed);
+      const protocol::ServiceAnswer answer = protocol::AskInServiceAt(link, speed);
       if (answer == protocol::ServiceAnswer::None) continue;
-      found.service = true;
-      found.baud = speed;
+      if (answer == protocol::ServiceAnswer::PartOfAReply) {
+        if (heardAt.empty()) heardAt = speed;
+        continue;
+      }
+      found.Options.service = true;
+      found.Options.baud = speed;
+      found.Evidence = "--auto's read at " + speed + " baud was answered" + PartNote(answer);
       host.Tell("--auto: the deco answers in service mode at " + speed + " baud" +
                 PartNote(answer) + ": connecting there");
       return found;
     }
   } catch (const std::exception& failure) {
     host.Tell(std::string("--auto: the port failed while listening: ") + failure.what());
+    found.Evidence = "--auto could not listen";
+    found.Sure = false;
     return found;
   }
-  found.service = false;
+  found.Options.service = false;
+  if (!heardAt.empty()) {
+    // Not silence: the deco may be in service mode on a poor line; only a proven flash lets it
+    // leave service mode then.
+    found.Evidence = "--auto heard characters at " + heardAt + " baud, but no reply twice";
+    found.Sure = false;
+    host.Tell("--auto: characters came at " + heardAt + " baud, but no speed's reads were "
+              "answered twice: connecting from standby; the deco counts as found in service mode");
+    return found;
+  }
+  found.Evidence = "every --auto read at every speed stayed silent";
   host.Tell("--auto: no answer in service mode at any speed: connecting from standby");
   return found;
 }
@@ -121,14 +149,16 @@ std::string HeardThenFailed(const protocol::DecoFacts& deco, const transfer::Con
 
 }  // namespace
 
-std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service,
-                               protocol::Clock& clock) {
-  protocol::DecoLink link(nullptr, clock);
+std::string DiagnoseSilentDeco(protocol::DecoLink& link, const std::string& port,
+                               const std::string& baud, bool service) {
+  protocol::StatusSink* const sink = link.Sink();
+  link.SetStatusSink(nullptr);
+  transfer::ScopeExit restoreSink([&] { link.SetStatusSink(sink); });
   if (!OpenForProbes(link, port)) return "";
   // The connect's own try may have lost one reply: the speed it tried is listened at too.
   try {
     for (const std::string speed : Speeds) {
-      const protocol::ServiceAnswer answer = protocol::DecoAnswersInServiceAt(link, speed);
+      const protocol::ServiceAnswer answer = protocol::AskInServiceAt(link, speed);
       if (answer == protocol::ServiceAnswer::None) continue;
       const std::string where =
           "the deco answers in service mode at " + speed + PartNote(answer);
@@ -152,21 +182,25 @@ bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& 
                     protocol::StopToken stop, std::string& error,
                     protocol::DecoFacts& deco) {
   if (!options.traceFile.empty() && !TraceLine(link, options, host, error)) return false;
-  if (options.autoConnect && !stop.Requested()) options = FindDeco(options, host, link.Time());
+  FoundDeco found{options, options.service ? "--service says so" : "no --service: standby"};
+  if (options.autoConnect && !stop.Requested()) {
+    found = FindDeco(options, link, host);
+    options = found.Options;
+  }
   const transfer::ConnectResult connect =
       transfer::ConnectDeco(link, options.port, options.baud, !options.service,
-                            transfer::ExitLines::WhenDecoAnswered);
+                            transfer::ExitLines::WhenDecoAnswered, found.Evidence, found.Sure);
   deco = connect.Deco;
   const transfer::ConnectError& failure = connect.Error;
   if (connect.Connected) {
     host.AddLogLine("OK");
     if (!stop.Requested() && !StartInStep(link, host, error)) {
-      DisconnectFromCli(link, options, host, false, ExitJobFailed);
+      DisconnectFromCli(link, options, host, ExitJobFailed);
       return false;
     }
     // A deco already in service mode answers the switch to its own speed plainly, which the
     // dialogue judges wrong; the initialisation it then answered shows the line works.
-    if (options.service && deco.SpeedSwitchAnswer == protocol::DecoFacts::SwitchAnswer::Wrong)
+    if (deco.SwitchAnsweredInService)
       host.Tell("the speed switch's \"ERROR!\" is the answer of a deco already in service mode: "
                 "it answered the initialisation at " + options.baud +
                 " baud, so the switch went through");
@@ -190,7 +224,7 @@ bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& 
                    "the port and that the deco is powered";
   } else if (failure.Code == serial::ErrTimeout && !stop.Requested()) {
     host.Tell("the deco did not answer: listening at the other speeds ...");
-    advice = DiagnoseSilentDeco(options.port, options.baud, options.service, link.Time());
+    advice = DiagnoseSilentDeco(link, options.port, options.baud, options.service);
   }
   if (!advice.empty()) {
     host.Tell(advice);
@@ -203,25 +237,44 @@ bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& 
 }
 
 int DisconnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-                      bool proven, int result) {
+                      int result) {
   try {
-    if (!transfer::EndSession(link, transfer::DecoState{.BroughtFromStandby = !options.service,
-                                                        .MemoryProven = proven}))
-      TellLeftInServiceMode(host, options);
+    if (!transfer::EndSession(link)) TellLeftInServiceMode(host, options, link.Record().Read());
   } catch (const std::exception& failure) {
     host.Tell(std::string("disconnect failed: ") + failure.what());
     if (result == ExitDone) result = ExitJobFailed;
   }
+  TellIfStateUnknown(host, link.Record().Read());
   return result;
 }
 
-void TellLeftInServiceMode(ConsoleHost& host, const JobOptions& options) {
-  host.Tell("the deco stays in service mode (-SE-) at " + options.baud +
-            " baud: it was in service mode before this run, where a WRITE that did not finish "
-            "may have left its memory incomplete; only a WRITE that ends proven, or a verify that "
-            "finds it equal to its files, returns such a deco to standby");
+void TellLeftInServiceMode(ConsoleHost& host, const JobOptions& options,
+                           const protocol::DecoFindings& deco) {
+  if (deco.Now == protocol::DecoMode::Unknown) return;  // TellIfStateUnknown says what is known
+  host.Tell("the deco stays in service mode (-SE-) at " + options.baud + " baud: " +
+            transfer::MayLeaveServiceMode(deco).Why);
   host.Tell("go on with --service --baud " + options.baud +
-            " (after a WRITE that did not finish: the command it printed to write again)");
+            "; to send it to standby once you know its flash is whole: pyrelink-cli --port " +
+            Quoted(options.port) + " --service --baud " + options.baud + " standby");
+}
+
+void TellIfStateUnknown(ConsoleHost& host, const protocol::DecoFindings& deco) {
+  // Without a why the run never reached the deco.
+  if (deco.Now != protocol::DecoMode::Unknown || deco.NowWhy.empty()) return;
+  host.Tell("this run does not know what the deco is in now (" + deco.NowWhy +
+            "): go on with --auto, which finds out");
+}
+
+std::string ConnectOptionsNow(const JobOptions& options, const protocol::DecoFindings& deco) {
+  switch (deco.Now) {
+    case protocol::DecoMode::ServiceMode:
+      return " --service --baud " + options.baud;
+    case protocol::DecoMode::Standby:
+      return " --baud " + options.baud;
+    case protocol::DecoMode::Unknown:
+      break;
+  }
+  return " --auto --baud " + options.baud;
 }
 
 }  // namespace cli

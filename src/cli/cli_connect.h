@@ -22,22 +22,29 @@ bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& 
                     protocol::StopToken stop, std::string& error,
                     protocol::DecoFacts& deco);
 
-// Ends the session of a run that changed nothing in the deco by the one rule for leaving service
-// mode; proven: the run found the deco's memory equal to its files. A deco that stays in service
-// mode is told with how to go on; a failed exit is told, and turns a result of ExitDone into
-// ExitJobFailed. Answers the result to exit with.
+// Ends the session by the one rule for leaving service mode, read from the link's record. A deco
+// that stays in service mode is told with why and how to go on; a failed exit is told, and turns
+// a result of ExitDone into ExitJobFailed; a deco whose state the run lost is told so. Answers the
+// result to exit with.
 int DisconnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
-                      bool proven, int result);
+                      int result);
 
-// Says that a deco found in service mode (options.service) was left there, and how to go on.
-void TellLeftInServiceMode(ConsoleHost& host, const JobOptions& options);
+// Says that the deco was left in service mode, why, and how to go on (and to standby).
+void TellLeftInServiceMode(ConsoleHost& host, const JobOptions& options,
+                           const protocol::DecoFindings& deco);
+// Says that the run does not know what the deco is in now, and that --auto finds out; nothing
+// when it knows.
+void TellIfStateUnknown(ConsoleHost& host, const protocol::DecoFindings& deco);
+// The connect options of a command printed for the next run, by what the deco is in now as far
+// as this run knows: --service, none (standby), or --auto where it does not know.
+std::string ConnectOptionsNow(const JobOptions& options, const protocol::DecoFindings& deco);
 
-// Listens once in service mode at each speed (9600, 38400, 115200), by a read that changes
-// nothing in the deco (about two seconds each), and says what to change: "the deco answers in
-// service mode at 38400: add --service --baud 38400", or that nothing answered; part of a reply
-// counts as an answer. It never changes the deco's mode or speed. "" when the port cannot be
-// opened again.
-std::string DiagnoseSilentDeco(const std::string& port, const std::string& baud, bool service,
-                               protocol::Clock& clock);
+// Listens on link, opened again at port, in service mode at each speed (9600, 38400, 115200) by
+// a read that changes nothing in the deco (asked twice where silent), and says what to change:
+// "the deco answers in service mode at 38400: add --service --baud 38400", or that nothing
+// answered; characters that are no reply count as an answer. It never changes the deco's mode or
+// speed. "" when the port cannot be opened again.
+std::string DiagnoseSilentDeco(protocol::DecoLink& link, const std::string& port,
+                               const std::string& baud, bool service);
 
 }  // namespace cli

@@ -46,16 +46,21 @@ constexpr const char* InterruptedBeforeJob = "interrupted before the job started
 // A WRITE that did not finish leaves the deco as it is, in service mode, so that it can be
 // written again at once; returning it to standby with a half-written flash could leave it dead.
 void TellKeptInServiceMode(const JobOptions& options, ConsoleHost& host, bool writeBegun,
-                           const JobOutcome& outcome) {
-  std::string state = "the deco is still in service mode (-SE-) at " + options.baud + " baud. ";
+                           const JobOutcome& outcome, const protocol::DecoFindings& deco) {
+  const bool known = deco.Now != protocol::DecoMode::Unknown;
+  const std::string state =
+      known ? "the deco is still in service mode (-SE-) at " + options.baud + " baud. "
+            : "this run does not know what the deco is in now (" + deco.NowWhy + "). ";
+  const bool flash = options.selection.TouchesFlash();
   if (!writeBegun) {
     host.Tell(state + "Nothing was written: its memory is unchanged.");
   } else {
-    host.Tell(state + "Do not switch it off: its memory may be incomplete (" +
-              WhatWasWritten(outcome.Passes) + ").");
+    const std::string written = flash ? WhatWasWritten(outcome.Passes) : "its EEPROM";
+    host.Tell(state + "Do not switch it off: its memory may be incomplete (" + written + ").");
   }
-  host.Tell("write again with: " + WriteAgainCommand(options, outcome.Verified));
-  host.Tell("(--method diff reads the flash first and writes only the sectors that still differ)");
+  host.Tell("write again with: " + WriteAgainCommand(options, outcome.Verified, deco));
+  if (flash)
+    host.Tell("(--method diff reads the flash first and writes only the sectors that still differ)");
 }
 
 // `chip` or a fast WRITE that a dead line cut off leaves the chips in identification mode or
@@ -200,16 +205,20 @@ int JobRun::Run() {
     if (outcome_.Error.empty()) outcome_.Error = failure.what();
     result = ExitJobFailed;
   }
+  bool resumable = false;
   if (dumps_) {
     if (result != ExitDone) {
       PutCompleteDumpsInPlace();
       dumps_->TellWhereTheyAre(host_);
-      if (!outcome_.ResumeRefused && dumps_->FlashDumpResumable())
-        host_.Tell("resume the READ with: " + ResumeReadCommand(options_, outcome_.Complete));
+      resumable = !outcome_.ResumeRefused && dumps_->FlashDumpResumable();
     }
     dumps_->Release();
   }
   result = LeaveDeco(result);
+  // Once the deco is left: the command names what it is in now.
+  if (resumable)
+    host_.Tell("resume the READ with: " +
+               ResumeReadCommand(options_, outcome_.Complete, link_.Record().Read()));
   NameFilesMade();
   return result;
 }
@@ -377,17 +386,13 @@ void JobRun::PutCompleteDumpsInPlace() {
 }
 
 int JobRun::LeaveDeco(int result) {
-  // From its plan on a WRITE may change the deco; one that ended is proven (by its final check
-  // or Safe's comparison, or the user left these out).
-  const transfer::DecoState deco{.BroughtFromStandby = !options_.service,
-                                 .MayBeChanged = writeUnderWay_,
-                                 .MemoryProven = options_.write && result == ExitDone};
   try {
-    if (!transfer::EndSession(link_, deco)) {
-      if (options_.write) {
-        TellKeptInServiceMode(options_, host_, jobStarted_ && writeBegun_, outcome_);
+    if (!transfer::EndSession(link_)) {
+      const protocol::DecoFindings deco = link_.Record().Read();
+      if (options_.write && writeUnderWay_) {
+        TellKeptInServiceMode(options_, host_, jobStarted_ && writeBegun_, outcome_, deco);
       } else {
-        TellLeftInServiceMode(host_, options_);
+        TellLeftInServiceMode(host_, options_, deco);
       }
     }
   } catch (const std::exception& failure) {
@@ -397,6 +402,7 @@ int JobRun::LeaveDeco(int result) {
     // The report names why the run failed, this too.
     if (outcome_.Error.empty()) outcome_.Error = why;
   }
+  TellIfStateUnknown(host_, link_.Record().Read());
   // The run's reads, the connect's and the chips' among them.
   const protocol::ReadCounters counts = link_.Counts();
   outcome_.Rereads = counts.Rereads;

@@ -13,6 +13,7 @@
 #include "cli/image_tools.h"
 #include "cli/line_check.h"
 #include "cli/port_listing.h"
+#include "cli/standby_command.h"
 #include "cli/usage_help.h"
 #include "cli/verify_command.h"
 #include "pyrelink_version.h"
@@ -181,6 +182,12 @@ int main(int argc, char** argv) {
       "Identify the deco's two flash chips (manufacturer and device codes, the part, whether it "
       "offers unlock bypass); the memory is not changed");
   chip->footer("Example: pyrelink-cli --port /dev/ttyUSB0 chip");
+  CLI::App* standby = app.add_subcommand(
+      "standby",
+      "Send a deco in service mode back to standby (the window's Disconnect), after a question "
+      "unless --yes; a WRITE that did not end proven leaves the deco in service mode, and this is "
+      "the way out once its flash is whole");
+  standby->footer("Example: pyrelink-cli --port /dev/ttyUSB0 --service --baud 115200 standby");
   bool portsJson = false;
   CLI::App* ports = app.add_subcommand(
       "ports",
@@ -226,7 +233,7 @@ int main(int argc, char** argv) {
                                                   "--retries", "--log", "--report", "--verbose"};
   const std::vector<std::string> decoRunOptions = {"--port", "--baud", "--service", "--auto",
                                                    "--retries"};
-  for (CLI::App* command : {read, write, lineCheck, chip, verify}) {
+  for (CLI::App* command : {read, write, lineCheck, chip, verify, standby}) {
     const std::vector<std::string>& taken =
         command == read || command == write ? jobRunOptions : decoRunOptions;
     command->footer([&app, &taken] { return cli::RunOptionsHelp(app, taken); });
@@ -267,7 +274,7 @@ int main(int argc, char** argv) {
     host.Tell(command + " needs at least one memory: --firmware, --eeprom or --channel");
     return cli::ExitUsage;
   }
-  for (CLI::App* onePort : {lineCheck, chip, verify}) {
+  for (CLI::App* onePort : {lineCheck, chip, verify, standby}) {
     if (!app.got_subcommand(onePort)) continue;
     if (portNames.size() != 1) {
       host.Tell(onePort->get_name() + " needs one --port");
@@ -276,6 +283,7 @@ int main(int argc, char** argv) {
     options.port = portNames.front();
     CatchSignals();
     if (onePort == verify) return cli::VerifyCommand(options, host, interrupted);
+    if (onePort == standby) return cli::StandbyCommand(options, host, interrupted);
     return onePort == chip ? cli::ChipCommand(options, host, interrupted)
                            : cli::LineCheck(options, lineCheckReads, host, interrupted);
   }

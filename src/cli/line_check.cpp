@@ -183,7 +183,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
         "READ on such a line)");
     if (result == ExitDone) result = ExitJobFailed;
   }
-  return DisconnectFromCli(link, run, host, false, result);
+  return DisconnectFromCli(link, run, host, result);
 }
 
 }  // namespace cli

@@ -1,17 +1,17 @@
 #include "cli/resume_command.h"
 
+#include "cli/cli_connect.h"
 #include "cli/write_again.h"
 #include "transfer/memories.h"
 
 namespace cli {
 
-std::string ResumeReadCommand(const JobOptions& options, const transfer::JobSelection& complete) {
+std::string ResumeReadCommand(const JobOptions& options, const transfer::JobSelection& complete,
+                              const protocol::DecoFindings& deco) {
   const transfer::JobSelection& s = options.selection;
-  // A READ leaves the deco in service mode only when it was found there.
+  // An --auto run's resume finds the deco again, as the run did.
   std::string command = "pyrelink-cli --port " + Quoted(options.port);
-  if (options.autoConnect) command += " --auto";
-  if (options.service && !options.autoConnect) command += " --service";
-  command += " --baud " + options.baud;
+  command += options.autoConnect ? " --auto --baud " + options.baud : ConnectOptionsNow(options, deco);
   if (options.retries != JobOptions{}.retries)
     command += " --retries " + std::to_string(options.retries);
   if (!options.logFile.empty()) command += " --log " + Quoted(options.logFile);

@@ -212,6 +212,9 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
           host.AddLogLine("  the flash block at " + block + " " + NeverTheSame);
         unsure.insert(unsure.end(), unsureHere.begin(), unsureHere.end());
         equal = differences.empty();
+        // Only a whole firmware image read equal without a block left unsure proves the flash.
+        if (equal && unsureHere.empty() && file.bytes == protocol::FirmwareImageBytes)
+          link.Record().Proven(true, false);
       } else {
         const std::string expected = protocol::ReadWholeFile(file.name, protocol::EepromBytes);
         std::string eeprom;
@@ -235,6 +238,7 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
                               protocol::ToHex(static_cast<uint8_t>(eeprom[i]), 2) + ", file " +
                               protocol::ToHex(static_cast<uint8_t>(expected[i]), 2));
         equal = offsets.empty();
+        if (equal) link.Record().Proven(false, true);
         if (equal) {
           host.AddLogLine("Verify: the EEPROM holds " + protocol::BareFileName(file.name) + ".");
         } else {
@@ -265,7 +269,7 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
     host.Tell(std::string("verify failed: ") + failure.what());
     result = ExitJobFailed;
   }
-  return DisconnectFromCli(link, run, host, result == ExitDone, result);
+  return DisconnectFromCli(link, run, host, result);
 }
 
 }  // namespace cli

@@ -1,5 +1,6 @@
 #include "cli/write_again.h"
 
+#include "cli/cli_connect.h"
 #include "protocol/hex_codec.h"
 #include "transfer/final_check.h"
 #include "transfer/memories.h"
@@ -41,7 +42,8 @@ std::vector<const transfer::Memory*> LeftToWrite(const transfer::JobSelection& s
 }  // namespace
 
 std::string WriteAgainCommand(const JobOptions& options,
-                              const transfer::VerifiedMemories& verified) {
+                              const transfer::VerifiedMemories& verified,
+                              const protocol::DecoFindings& deco) {
   const transfer::JobSelection& s = options.selection;
   const std::vector<const transfer::Memory*> left = LeftToWrite(s, verified);
   bool flashLeft = false;
@@ -54,7 +56,7 @@ std::string WriteAgainCommand(const JobOptions& options,
     command += " --retries " + std::to_string(options.retries);
   if (!options.logFile.empty()) command += " --log " + Quoted(options.logFile);
   if (options.verbose) command += " --verbose";
-  command += " --service --baud " + options.baud + " write";
+  command += ConnectOptionsNow(options, deco) + " write";
   for (const transfer::Memory* memory : left)
     command += std::string(" --") + memory->Name + " " + Quoted(s.*memory->File);
   // The flash's options apply while flash is left to write; they need the final check after a

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cli_job.h"
+#include "protocol/deco_record.h"
 #include "transfer/job_results.h"
 
 namespace cli {
@@ -18,9 +19,11 @@ std::string Quoted(const std::string& text);
 // runs without questions (a script has no terminal to answer them) and by Different blocks, so
 // that a long WRITE goes on from what is already in the flash instead of starting over; it
 // leaves out the memories already verified, and keeps every option of the job that still
-// applies to what is left.
+// applies to what is left. It connects as the deco is now (deco): --auto where the run does not
+// know.
 std::string WriteAgainCommand(const JobOptions& options,
-                              const transfer::VerifiedMemories& verified);
+                              const transfer::VerifiedMemories& verified,
+                              const protocol::DecoFindings& deco);
 
 // What the flash passes of a WRITE changed, for the message of one that did not finish.
 std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes);

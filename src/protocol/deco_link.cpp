@@ -103,6 +103,7 @@ void DecoLink::CountCharacters(std::function<void(uint64_t)> counter) {
 void DecoLink::SendLine(const std::string& text) {
   serial::TBlockSerial& port = Port();
   if (port.WaitWritable(port.DeadlockTimeout())) port.SendText(text + "\r\n");
+  ++commandsSent_;
 }
 
 bool DecoLink::ReceiveReply(int32_t firstByteMs, int32_t wholeMs, std::string& reply) {
@@ -112,6 +113,7 @@ bool DecoLink::ReceiveReply(int32_t firstByteMs, int32_t wholeMs, std::string& r
   if (!port.WaitCharacter(firstByteMs, true)) return false;
   // The whole reply is bounded in time and length.
   reply = port.ReceiveUntil(wholeMs, "\r", serial::ReceiveLimits{MaxReplyLength, true, false});
+  lastAnswered_ = commandsSent_.load();
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "protocol/clock.h"
+#include "protocol/deco_record.h"
 #include "protocol/reply_form.h"
 
 namespace serial {
@@ -45,6 +46,9 @@ struct DecoFacts {
   // Something came from the deco: a reply, or the part of one that a failure cut short. A
   // connect that heard this did not meet silence.
   bool Answered = false;
+  // The speed switch was answered plainly ("021" CR) at a speed a deco in standby does not
+  // answer at: the deco was in service mode at that speed already.
+  bool SwitchAnsweredInService = false;
 };
 
 // How block reads go: each read that fails by a time-out, a bad reply or a line error is sent
@@ -131,6 +135,10 @@ class DecoLink {
   // The last line handed to PostStatus.
   std::string StatusText() const;
   void SetStatusText(const std::string& text);
+  // Command lines sent since the link was made, and how many of them had been sent when the
+  // last reply line came: a deco that stopped answering shows as commands after it.
+  uint64_t CommandsSent() const { return commandsSent_; }
+  uint64_t CommandsWhenLastAnswered() const { return lastAnswered_; }
   // Which EEPROM line the next resynchronisation probe reads; each probe takes the next.
   int TakeProbeLine() { return nextProbeLine_++; }
   // What the command line learned of this deco's replies; forgotten at every open, since
@@ -139,6 +147,10 @@ class DecoLink {
   void LearnForm(ReplyKind kind, const ReplyForm& form) {
     (kind == ReplyKind::FlashBlock ? forms_.Flash : forms_.Eeprom) = form;
   }
+  // What the run knows of this deco: filled by the connect, the job and a verify; read by the
+  // one rule for leaving service mode.
+  DecoRecord& Record() { return record_; }
+  const DecoRecord& Record() const { return record_; }
   // The block reads' policy, and what they needed since the link was made.
   void SetReadPolicy(const ReadPolicy& policy);
   ReadPolicy Policy() const;
@@ -169,7 +181,10 @@ class DecoLink {
   std::atomic<uint64_t> retries_{0};
   std::atomic<uint64_t> rereads_{0};
   int nextProbeLine_ = 0;
+  std::atomic<uint64_t> commandsSent_{0};
+  std::atomic<uint64_t> lastAnswered_{0};
   ReplyForms forms_;
+  DecoRecord record_;
   mutable std::mutex statusMutex_;
   std::string statusText_;
 };

@@ -17,9 +17,11 @@ constexpr unsigned SwitchWaitSeconds38400 = 6;
 constexpr uint8_t Switch115200Answer = 127;
 // A deco listening at the speed tried answers the model query well within a second.
 constexpr int32_t ProbeTimeoutFactor = 1;
-// What an echoing deco's EEPROM line reply begins with: the read's first seven characters.
-constexpr const char* EepromReadPrefix = "0610";
-constexpr size_t EepromEchoLength = 7;
+// A speed is the deco's when two of at most three reads there are answered.
+constexpr int MostProbeAsks = 3;
+constexpr int ProbeRepliesNeeded = 2;
+// The answer to a switch heard at the speed it asks for.
+constexpr const char* PlainSwitchAnswer = "021\r";
 
 const char* const InitialisationLines[] = {
     "09",
@@ -47,7 +49,7 @@ std::string SpeedSwitchLine(const std::string& baudText) {
 }
 
 bool SwitchAnswerIsRight(const std::string& baudText, const std::string& received) {
-  if (baudText == "9600") return received == "021\r";
+  if (baudText == "9600") return received == PlainSwitchAnswer;
   if (baudText == "38400") return received == "s";
   if (baudText == "115200")
     return !received.empty() && static_cast<uint8_t>(received[0]) == Switch115200Answer;
@@ -80,6 +82,8 @@ void EnterDialogue(DecoLink& link, const std::string& baudText, DecoFacts& facts
     facts.Answered = true;
     bool right = SwitchAnswerIsRight(baudText, received);
     facts.SpeedSwitchAnswer = right ? DecoFacts::SwitchAnswer::Right : DecoFacts::SwitchAnswer::Wrong;
+    // A deco in standby answers at the new speed, which a PC still at 9600 sees garbled.
+    facts.SwitchAnsweredInService = !right && received == PlainSwitchAnswer;
     PostStatus(link, right ? "OK" : "ERROR!");
   }
   link.SetSpeed(BaudOf(baudText));
@@ -104,23 +108,31 @@ void EnterServiceMode(DecoLink& link, const std::string& portName, const std::st
 
 ServiceAnswer DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText) {
   link.SetSpeed(BaudOf(baudText));
+  // What a lost reply leaves for later is drained before each ask.
   link.DiscardStaleInput();
-  // Each speed's probe reads another line: a late reply to the last speed's never passes for
-  // this one's.
   const std::string probe = NextProbe(link);
   try {
+    // Any read reply carrying data is the deco in service mode at this speed: at another speed
+    // it hears nothing, and in standby it answers no read.
     const std::string reply = SendCommand(link, probe, ProbeTimeoutFactor);
-    // Only the line's data digits are relied on, but a deco that repeats the read names the line
-    // its reply answers: a late reply to another speed's probe names another.
-    const bool namesThisRead = reply.compare(0, EepromEchoLength, probe, 0, EepromEchoLength) == 0;
-    const bool answersAnotherRead = reply.rfind(EepromReadPrefix, 0) == 0 && !namesThisRead;
-    return CarriesData(ReplyKind::EepromLine, reply) && !answersAnotherRead
-               ? ServiceAnswer::Reply
-               : ServiceAnswer::None;
+    return CarriesData(ReplyKind::EepromLine, reply) ? ServiceAnswer::Reply
+                                                     : ServiceAnswer::PartOfAReply;
   } catch (const serial::ESerialError&) {
     // A deco that did not hear the probe (another speed, or standby) sends nothing at all.
     return PartOfAReplyCame(link) ? ServiceAnswer::PartOfAReply : ServiceAnswer::None;
   }
+}
+
+ServiceAnswer AskInServiceAt(DecoLink& link, const std::string& baudText) {
+  int replies = 0;
+  bool characters = false;
+  for (int ask = 0; ask < MostProbeAsks && replies < ProbeRepliesNeeded; ++ask) {
+    const ServiceAnswer answer = DecoAnswersInServiceAt(link, baudText);
+    if (answer == ServiceAnswer::Reply) ++replies;
+    characters |= answer == ServiceAnswer::PartOfAReply;
+  }
+  if (replies >= ProbeRepliesNeeded) return ServiceAnswer::Reply;
+  return characters || replies > 0 ? ServiceAnswer::PartOfAReply : ServiceAnswer::None;
 }
 
 bool LeaveServiceMode(DecoLink& link) {

@@ -24,24 +24,18 @@ struct ConnectError {
 // tell of a dialogue that never took place.
 enum class ExitLines { Always, WhenDecoAnswered };
 
-// What a run knows of the deco when it is done with it: all that decides whether the deco may
-// leave service mode.
-struct DecoState {
-  // This run's connect brought the deco out of standby (it was not said to be in service mode).
-  bool BroughtFromStandby = false;
-  // The run has sent, or may have sent, what changes the deco's memory.
-  bool MayBeChanged = false;
-  // The job ended with the memory it worked on proven (a WRITE done, a verify that found it
-  // equal to its files).
-  bool MemoryProven = false;
-  // The window's Disconnect: the user's own choice.
-  bool UserAsked = false;
+// Whether the deco may leave service mode ("100"), and why (for the messages either way).
+struct LeaveVerdict {
+  bool Leave = false;
+  std::string Why;
 };
 
-// Whether the deco may leave service mode ("100"): the run itself brought it out of standby and
-// changed nothing, or its memory is proven, or the user asked. A deco found in service mode may
-// hold a flash that a WRITE left half written: back in standby it could start from it.
-bool MayLeaveServiceMode(const DecoState& deco);
+// The one rule, read from what the run saw: a deco this run brought out of standby may go back
+// when it changed nothing or the job that changed it ended done; any other deco only when its
+// whole flash is proven and every other memory the run changed is proven too. A deco found in
+// service mode may hold a flash that a WRITE left half written: back in standby it could start
+// from it.
+LeaveVerdict MayLeaveServiceMode(const protocol::DecoFindings& deco);
 
 // How a connect went, and what it learned about the deco on the way (also when it failed later).
 struct ConnectResult {
@@ -54,16 +48,28 @@ struct ConnectResult {
   bool ExitSent = false;
 };
 
-// Opens the link and enters service mode. On failure runs the clean-up (the exit attempt when
-// the port opened and MayLeaveServiceMode allows it, whose own errors are dropped; the pause;
-// the port closed) and tells why.
+// Opens the link and enters service mode, and records how the deco was found, by evidence ("" for
+// the user's word): in service mode unless decoInStandby; in standby when decoInStandby, unless
+// its answers showed service mode or the evidence is not sure (then the record does not know).
+// On failure runs the clean-up (the exit attempt when the port opened and
+// the deco came from standby, whose own errors are dropped; the pause; the port closed) and
+// tells why.
 ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
                           const std::string& baudText, bool decoInStandby,
-                          ExitLines exitLines = ExitLines::Always);
-// Ends the session with the deco. When MayLeaveServiceMode allows it: drops stale input, leaves
-// service mode, pauses and closes the port, and answers true; an error of the exit escapes and
-// leaves the port open, so the user can try again. Otherwise closes the port without a word to
-// the deco and answers false.
-bool EndSession(protocol::DecoLink& link, const DecoState& deco);
+                          ExitLines exitLines = ExitLines::Always,
+                          const std::string& evidence = "", bool evidenceSure = true);
+// After a job that failure ended: when the line went away or the deco stopped answering, the
+// record no longer knows what the deco is in (it may have restarted, back in standby).
+void RecordIfDecoLost(protocol::DecoLink& link, const std::exception& failure);
+
+// Whose word ends a session: the rule's, or the user's own (the window's Disconnect, the
+// command line's `standby`), which sends the exit whatever the record says.
+enum class ExitBy { Rule, UserAsked };
+
+// Ends the session with the deco. When the user asked, or MayLeaveServiceMode allows it: drops
+// stale input, leaves service mode, records whether the deco confirmed, pauses and closes the
+// port, and answers true; an error of the exit escapes and leaves the port open, so the user
+// can try again. Otherwise closes the port without a word to the deco and answers false.
+bool EndSession(protocol::DecoLink& link, ExitBy by = ExitBy::Rule);
 
 }  // namespace transfer

@@ -1,6 +1,7 @@
 #include "transfer/io_thread.h"
 
 #include "protocol/transaction.h"
+#include "transfer/connection.h"
 #include "transfer/thread_setup.h"
 
 namespace transfer {
@@ -36,6 +37,7 @@ void TIOThread::Execute() {
     job_.Run();
   } catch (const std::exception& error) {
     job_.NoteError(error.what());
+    RecordIfDecoLost(link_, error);
     protocol::PostStatus(link_, std::string("ERROR: ") + error.what());
   }
   finished_ = true;

@@ -84,6 +84,7 @@ void TransferJob::Finish() {
     if (plan_.IsWriteJob && !plan_.FinalCheck && result.End == JobEnd::Done)
       result.FinalCheck.Verdict = FinalCheckVerdict::Skipped;
   });
+  if (plan_.IsWriteJob) RecordWhatTheWriteProved();
   host_.PostWorkerDone();
 }
 
@@ -183,6 +184,7 @@ void TransferJob::RunWriteJob() {
   link_.SetBaseTimeout(protocol::StandardBaseTimeout);
   if (!Backup() || stop_.Requested()) return;
   Record([](JobResult& result) { result.WriteBegun = true; });
+  link_.Record().Changing(plan_.Selection.TouchesFlash(), plan_.Selection.Eeprom);
   // An EEPROM-only job keeps it set to its end: its questions are those of a write.
   flashWriteActive_ = true;
   const bool eepromVerified = WriteEepromPart();
@@ -279,6 +281,16 @@ void TransferJob::VerifyAndRewrite() {
     protocol::WaitSeconds(link_, RewriteWaitSeconds);
     WriteFlash(found.SectorFlags, PhaseKind::Rewrite);
   }
+}
+
+void TransferJob::RecordWhatTheWriteProved() {
+  const JobResult result = Result();
+  if (result.End != JobEnd::Done) return;
+  link_.Record().ChangesDone();
+  // Only the final check proves: a firmware image's covers the whole flash, a channel list's
+  // only its sectors.
+  if (result.FinalCheck.Verdict != FinalCheckVerdict::Passed) return;
+  link_.Record().Proven(plan_.Selection.Firmware, plan_.Selection.Eeprom);
 }
 
 void TransferJob::FinalCheck() {

@@ -79,6 +79,8 @@ class TransferJob {
   void WriteDifferentBlocks();
   void VerifyAndRewrite();
   void FinalCheck();
+  // A WRITE that ended done tells the link's record so, and what its final check proved.
+  void RecordWhatTheWriteProved();
   // Reads blockCount blocks from the start of flash into fileName; false when stopped first.
   // From firstBlock on when fileName already holds the blocks before it (a resumed READ).
   bool ReadFlash(int32_t blockCount, const std::string& fileName, PhaseKind kind,

@@ -431,7 +431,7 @@ bool TForm1::OpenLink(const std::string& port, const std::string& baud, bool dec
 }
 
 void TForm1::CloseLink() {
-  transfer::EndSession(link_, transfer::DecoState{.UserAsked = true});
+  transfer::EndSession(link_, transfer::ExitBy::UserAsked);
 }
 
 bool TForm1::LinkOpen() const {

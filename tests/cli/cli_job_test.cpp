@@ -1110,6 +1110,9 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
     bool finalCheck;
     bool flashOptions;  // --skip-blank-words --erase-poll --fast-program, and --double-read
     const char* command;  // what follows "write"
+    // What the deco is in now, and how the command connects to it: --auto where the run lost it.
+    protocol::DecoMode now = protocol::DecoMode::ServiceMode;
+    const char* connect = "--service --baud 38400";
   } rows[] = {
       {"nothing verified", false, false, true, true,
        "--firmware Fw.bin --eeprom E.bin --skip-blank-words --double-read --erase-poll "
@@ -1127,6 +1130,8 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
       // A stop after the final check: a WRITE names at least one memory.
       {"everything verified", true, true, true, false,
        "--firmware Fw.bin --eeprom E.bin --method diff --yes"},
+      {"the deco lost", false, false, true, false, "--firmware Fw.bin --eeprom E.bin --method diff --yes",
+       protocol::DecoMode::Unknown, "--auto --baud 38400"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -1146,10 +1151,11 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
     transfer::VerifiedMemories verified;
     verified.Flash = row.flashVerified;
     verified.Eeprom = row.eepromVerified;
-    EXPECT_EQ(cli::WriteAgainCommand(options, verified),
-              "pyrelink-cli --port '/dev/my deco' --log 'Jo'\\''s $run.log' --verbose --service "
-              "--baud 38400 "
-              "write " + std::string(row.command));
+    protocol::DecoFindings deco;
+    deco.Now = row.now;
+    EXPECT_EQ(cli::WriteAgainCommand(options, verified, deco),
+              "pyrelink-cli --port '/dev/my deco' --log 'Jo'\\''s $run.log' --verbose " +
+                  std::string(row.connect) + " write " + row.command);
   }
 }
 

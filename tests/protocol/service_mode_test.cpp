@@ -119,16 +119,35 @@ TEST(ServiceModeTest, NoAnswerAndWrongSpeed) {
 }
 
 // A deco listening at 38400 whose reply to that speed's probe comes late, while the next
-// speed is tried, does not answer at 115200: its reply names another line.
-TEST(ServiceModeTest, ALateReplyToAnotherSpeedsProbeIsNoAnswer) {
-  sim::Settings settings = InService(38400);
-  settings.Fault.SlowReplyAt = 1;
-  settings.Fault.SlowReplyMs = 600;  // after the first probe's 400 ms, within the second's
-  SimSession session(settings, testing_support::QuickTimeOuts);
-  session.Open(38400);
-  EXPECT_EQ(DecoAnswersInServiceAt(session.link, "38400"), protocol::ServiceAnswer::None);
-  EXPECT_EQ(DecoAnswersInServiceAt(session.link, "115200"), protocol::ServiceAnswer::None);
-  EXPECT_EQ(session.deco.Model().CommandLog().size(), 1u);
+// speed is tried, does not answer at 115200: a lone reply among silences is a late one. Where
+// the deco listens, a lost reply is asked again, and the reply table alone tells a reply (a deco
+// whose replies begin "0610000" whatever the line answers too).
+TEST(ServiceModeTest, ASpeedIsTheDecosWhenTwoReadsThereAreAnswered) {
+  {
+    sim::Settings settings = InService(38400);
+    settings.Fault.SlowReplyAt = 1;
+    settings.Fault.SlowReplyMs = 600;  // after the first probe's 400 ms, within the second's
+    SimSession session(settings, testing_support::QuickTimeOuts);
+    session.Open(38400);
+    EXPECT_EQ(DecoAnswersInServiceAt(session.link, "38400"), protocol::ServiceAnswer::None);
+    EXPECT_EQ(AskInServiceAt(session.link, "115200"), protocol::ServiceAnswer::PartOfAReply);
+    EXPECT_EQ(session.deco.Model().CommandLog().size(), 1u);
+  }
+  struct Row {
+    const char* name;
+    int dropReplyAt;
+    bool echo;
+  } rows[] = {{"a lost reply", 1, true}, {"a fixed head 0610000", 0, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings = InService(9600);
+    settings.Fault.DropReplyAt = row.dropReplyAt;
+    settings.EchoEepromRead = row.echo;
+    settings.EepromHead = "0610000";
+    SimSession session(settings, testing_support::QuickTimeOuts);
+    session.Open(9600);
+    EXPECT_EQ(AskInServiceAt(session.link, "9600"), protocol::ServiceAnswer::Reply);
+  }
 }
 
 // What the connect learned before it failed stays known: the model of a deco that stops
