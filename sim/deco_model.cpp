@@ -138,7 +138,7 @@ std::vector<uint8_t> DecoModel::PatternEeprom() {
 
 bool DecoModel::Understands(uint32_t pcBaud) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  // The trace holds what the deco answered at the speeds the tool used.
+  // A replay hears every speed, to tell the tool's from the trace's.
   return settings_.Replayed || pcBaud == listenBaud_;
 }
 
@@ -184,7 +184,7 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
     if (settings_.KeepCommandLog) log_.push_back(line);
     reply.Number = ++commands_;
     reply.SentAtBaud = pcBaud;
-    if (const std::optional<ReplayAnswer> answer = settings_.Replayed->Answer(line)) {
+    if (const std::optional<ReplayAnswer> answer = settings_.Replayed->Answer(line, pcBaud)) {
       reply.Bytes = answer->Bytes;
       reply.DelayMs = answer->DelayMs;
     }

@@ -10,14 +10,24 @@ namespace sim {
 
 namespace {
 constexpr const char* LineEnd = "\r\n";
+constexpr uint64_t BitsPerCharacter = 10;  // start, 7 data, parity, stop
+
+uint64_t WireUs(size_t characters, uint32_t baud) {
+  return baud ? characters * BitsPerCharacter * 1000000 / baud : 0;
 }
+}  // namespace
 
 Replay::Replay(const std::string& path, double speed) : speed_(speed > 0 ? speed : 1) {
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot read the trace " + path);
+  Parse(in, path);
+}
+
+void Replay::Parse(std::istream& in, const std::string& path) {
   std::string sent;          // bytes sent that do not yet end a command line
   bool replyBegun = false;   // the last command's reply has its first bytes
   uint64_t sentUs = 0;
+  uint32_t baud = 0;
   std::string text;
   for (int number = 1; std::getline(in, text); ++number) {
     serial::TraceEvent event;
@@ -29,7 +39,11 @@ Replay::Replay(const std::string& path, double speed) : speed_(speed > 0 ? speed
     if (event.Event == "send") {
       sent += event.Text;
       for (size_t end; (end = sent.find(LineEnd)) != std::string::npos;) {
-        exchanges_.push_back({sent.substr(0, end), "", 0, number});
+        Exchange exchange;
+        exchange.Command = sent.substr(0, end);
+        exchange.Baud = baud;
+        exchange.TraceLine = number;
+        exchanges_.push_back(exchange);
         sent.erase(0, end + 2);
         sentUs = event.Us;
         replyBegun = false;
@@ -40,11 +54,35 @@ Replay::Replay(const std::string& path, double speed) : speed_(speed > 0 ? speed
       if (!replyBegun) last.DelayUs = event.Us - sentUs;
       replyBegun = true;
       last.Reply += event.Text;
+    } else if (event.Event == "speed") {
+      uint32_t set = 0;
+      if (!serial::ParseSpeedEvent(event.Text, set)) continue;
+      if (!exchanges_.empty()) exchanges_.back().ReadAfterAWait = true;
+      baud = set;
     }
   }
 }
 
-std::optional<ReplayAnswer> Replay::Answer(const std::string& line) {
+int Replay::DelayMsOf(const Exchange& exchange) const {
+  // The speed switch's reply came as soon as the deco had heard it: the trace only says when the
+  // tool, done waiting, read it.
+  if (exchange.ReadAfterAWait) return 0;
+  // The trace holds when the tool read the reply's first bytes; the command's bytes and the
+  // reply's first took their wire time before: the reply goes no later than the tool read it.
+  const uint64_t wire = WireUs(exchange.Command.size() + 2 + 1, exchange.Baud);
+  const uint64_t delayUs = exchange.DelayUs > wire ? exchange.DelayUs - wire : 0;
+  return static_cast<int>(static_cast<double>(delayUs) / 1000.0 / speed_);
+}
+
+void Replay::NoteWrongSpeed(const std::string& line, uint32_t baud, const Exchange& expected) {
+  if (!wrongSpeed_.empty()) return;
+  wrongSpeed_ = "the tool sent \"" + serial::EscapeBytes(line) + "\" at " + std::to_string(baud) +
+                " baud; the trace heard it at " + std::to_string(expected.Baud) + " (its line " +
+                std::to_string(expected.TraceLine) + ")";
+  std::cerr << "pyrelink-sim: " << wrongSpeed_ << ": not answered\n";
+}
+
+std::optional<ReplayAnswer> Replay::Answer(const std::string& line, uint32_t baud) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!parting_.empty()) return std::nullopt;
   if (next_ >= exchanges_.size()) {
@@ -62,14 +100,24 @@ std::optional<ReplayAnswer> Replay::Answer(const std::string& line) {
               << "; no more answers\n";
     return std::nullopt;
   }
-  const Exchange& exchange = exchanges_[next_++];
-  return ReplayAnswer{exchange.Reply,
-                      static_cast<int>(static_cast<double>(exchange.DelayUs) / 1000.0 / speed_)};
+  // At another speed the traced deco would have heard noise: the tool must keep the trace's.
+  const Exchange& exchange = exchanges_[next_];
+  if (exchange.Baud != 0 && baud != exchange.Baud) {
+    NoteWrongSpeed(line, baud, exchange);
+    return std::nullopt;
+  }
+  ++next_;
+  return ReplayAnswer{exchange.Reply, DelayMsOf(exchange)};
 }
 
 std::string Replay::Parting() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return parting_;
+}
+
+std::string Replay::WrongSpeed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return wrongSpeed_;
 }
 
 bool Replay::Finished() const {

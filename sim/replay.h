@@ -1,11 +1,13 @@
 // A deco that answers as a traced one did: each command line the tool sends is matched with the
-// next one the line trace holds and answered with the reply recorded after it, at the recorded
-// turn-around time divided by speed. Where the tool sends what the trace does not hold, the
-// replay says where the two part and answers nothing more: a trace replays to the same files
-// and exit for as long as the tool's dialogue stays the same.
+// next one the line trace holds and answered with the reply recorded after it, no later than the
+// tool read it there (turn-around times divided by speed). A command is heard only at the speed
+// the trace heard it at. Where the tool sends what the trace does not hold, the replay says where
+// the two part and answers nothing more: a trace replays to the same files and exit for as long
+// as the tool's dialogue stays the same.
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,11 +27,14 @@ class Replay {
   // std::runtime_error naming it.
   Replay(const std::string& path, double speed);
 
-  // The recorded reply to line; none once the dialogue parted from the trace (it says where, on
-  // stderr, the first time).
-  std::optional<ReplayAnswer> Answer(const std::string& line);
+  // The recorded reply to line, sent at baud; none once the dialogue parted from the trace (it
+  // says where, on stderr, the first time), nor while the line is at another speed than the
+  // trace's (said once too).
+  std::optional<ReplayAnswer> Answer(const std::string& line, uint32_t baud);
   // Where the dialogue parted from the trace; "" while it follows it.
   std::string Parting() const;
+  // The first command the tool sent at another speed than the trace heard it at; "" if none.
+  std::string WrongSpeed() const;
   // Whether every command the trace holds was sent.
   bool Finished() const;
 
@@ -37,15 +42,26 @@ class Replay {
   struct Exchange {
     std::string Command;
     std::string Reply;
-    uint64_t DelayUs = 0;  // from the command's last byte sent to the reply's first received
+    uint64_t DelayUs = 0;  // from the command's last byte sent to the reply's first read
+    uint32_t Baud = 0;     // the line's speed as the command went; 0: the trace does not say
+    // The tool changed the line's speed after the reply (the speed switch): it read the reply
+    // only once it had waited for the deco to change, not as it came.
+    bool ReadAfterAWait = false;
     int TraceLine = 0;
   };
+
+  void Parse(std::istream& in, const std::string& path);
+  // When the reply goes, from the command heard, on the replay's time.
+  int DelayMsOf(const Exchange& exchange) const;
+  // Notes the tool's command at a speed the trace did not hear it at; once on stderr.
+  void NoteWrongSpeed(const std::string& line, uint32_t baud, const Exchange& expected);
 
   std::vector<Exchange> exchanges_;
   double speed_;
   mutable std::mutex mutex_;
   size_t next_ = 0;
   std::string parting_;
+  std::string wrongSpeed_;
 };
 
 }  // namespace sim

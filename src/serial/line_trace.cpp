@@ -115,4 +115,16 @@ bool ParseTraceLine(const std::string& line, TraceEvent& event) {
   return UnescapeBytes(line.substr(eventEnd + 1), event.Text);
 }
 
+bool ParseSpeedEvent(const std::string& text, uint32_t& baud) {
+  const size_t end = text.find(' ');
+  const std::string number = text.substr(0, end);
+  if (number.empty() || number.size() > 9 ||
+      number.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  // "<speed> <frame> failed: <why>": the port kept its speed.
+  if (end != std::string::npos && text.find(" failed", end) != std::string::npos) return false;
+  baud = static_cast<uint32_t>(std::stoul(number));
+  return true;
+}
+
 }  // namespace serial

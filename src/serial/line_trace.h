@@ -46,5 +46,8 @@ std::string EscapeBytes(const std::string& bytes);
 bool UnescapeBytes(const std::string& text, std::string& bytes);
 // One line of a trace; false for a comment, an empty line or a line of another form.
 bool ParseTraceLine(const std::string& line, TraceEvent& event);
+// The speed a speed event's text ("115200 7E1") set the port to; false when setting it failed
+// or the text is of another form.
+bool ParseSpeedEvent(const std::string& text, uint32_t& baud);
 
 }  // namespace serial

@@ -4,13 +4,17 @@
 //   PYRELINK_RECORD_TRACES=1 build/tests/cli_tests --gtest_filter='ReplayTest.*'
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <sstream>
 
 #include "capturing_host.h"
 #include "cli/cli_job.h"
 #include "protocol/flash_map.h"
+#include "serial/line_trace.h"
 #include "sim/deco_model.h"
 #include "support/files.h"
 #include "support/sim_session.h"
@@ -44,6 +48,35 @@ std::string SparseChannel() {
                   '\xFF');
   }
   return image;
+}
+
+// The trace with every event after the first sending of command put later by us: what a trace
+// made on a real line holds where the tool waited in real time, and the recording's clock only
+// made as if.
+std::string LaterAfter(const std::string& trace, const std::string& command, uint64_t us) {
+  std::istringstream in(trace);
+  std::string out, text;
+  bool later = false;
+  while (std::getline(in, text)) {
+    serial::TraceEvent event;
+    if (serial::ParseTraceLine(text, event)) {
+      if (later) {
+        char time[24];
+        std::snprintf(time, sizeof time, "%10llu",
+                      static_cast<unsigned long long>(event.Us + us));
+        text = time + text.substr(text.find(' ', text.find_first_not_of(' ')));
+      }
+      later |= event.Event == "send" && event.Text.rfind(command, 0) == 0;
+    }
+    out += text + "\n";
+  }
+  return out;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
 }
 
 struct Job {
@@ -151,6 +184,91 @@ TEST(ReplayTest, EachKindOfJobReplaysToTheSameFilesAndExit) {
     if (row.jobs.front().trace == std::string("read.trace")) {
       EXPECT_EQ(ReadFile(dir.File("E.bin")), AsText(sim::DecoModel::PatternEeprom()));
       EXPECT_EQ(ReadFile(dir.File("Ch.bin")), pattern.substr(0, Channel));
+    }
+  }
+}
+
+// What the tool saw, kept: the speed switch's answer, which the tool takes only after waiting
+// for the deco to change speed, is there when its wait ends; and a command sent at another
+// speed than the trace heard it at gets no answer, and the replay says so. The trace is of a
+// READ of the EEPROM from a deco in standby.
+TEST(ReplayTest, KeepsTheTimesAndSpeedsTheToolSaw) {
+  constexpr const char* SpeedSwitch = "021020004000001B";
+  constexpr uint64_t SwitchWaitUs = 3000000;
+  const std::string switched = "Set baudrate 115200 ...\nOK\n";
+  auto eepromRead = [](cli::JobOptions& o, const TempDir& dir) {
+    o.retries = 0;
+    o.selection.Eeprom = true;
+    o.selection.EepromFile = dir.File("E.bin");
+  };
+  TempDir dir;
+  std::string recorded;
+  {
+    testing_support::SimSession recording;
+    cli::JobOptions options;
+    options.port = recording.deco.SlavePath();
+    options.clock = &recording.clock;
+    options.traceFile = dir.File("recorded.trace");
+    eepromRead(options, dir);
+    CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    ASSERT_EQ(cli::RunReadOrWrite(options, host, interrupted), cli::ExitDone) << host.Err();
+    ASSERT_NE(host.Out().find(switched), std::string::npos) << host.Out();
+    recorded = ReadFile(options.traceFile);
+  }
+  struct Row {
+    const char* name;
+    std::function<std::string(const std::string&)> edit;
+    const char* wrongSpeed;  // what the replay says first, up to the trace's line; "": replayed
+    int replays = 1;
+  } rows[] = {
+      // On a real line the tool reads it three seconds after the switch, as it waits in real time.
+      {"the speed switch's answer, read after the tool's wait",
+       [&](const std::string& trace) { return LaterAfter(trace, SpeedSwitch, SwitchWaitUs); }, "",
+       3},
+      {"the deco in standby heard at another speed",
+       [](const std::string& trace) {
+         return Replaced(trace, "speed 9600 7E1", "speed 19200 7E1");
+       },
+       "the tool sent \"VORTANE\" at 9600 baud; the trace heard it at 19200"},
+      // As when the tool that made the trace, or the one replaying it, left out the switch.
+      {"the dialogue after the switch heard at another speed",
+       [](const std::string& trace) {
+         return Replaced(trace, "speed 115200 7E1", "speed 38400 7E1");
+       },
+       "the tool sent \"09\" at 115200 baud; the trace heard it at 38400"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string replayed = dir.File("replayed.trace");
+    testing_support::WriteFile(replayed, row.edit(recorded));
+    const bool replays = *row.wrongSpeed == 0;
+    for (int run = 1; run <= row.replays; ++run) {
+      SCOPED_TRACE("replay " + std::to_string(run));
+      std::filesystem::remove(dir.File("E.bin"));
+      sim::Settings settings;
+      auto replay = std::make_shared<sim::Replay>(replayed, 1);
+      settings.Replayed = replay;
+      // Time-outs at the wrong speed take no real time.
+      testing_support::SimSession session(settings,
+                                          testing_support::SimSession::LineTimeOnTheClock{});
+      cli::JobOptions options;
+      options.port = session.deco.SlavePath();
+      options.clock = &session.clock;
+      eepromRead(options, dir);
+      CapturingHost host;
+      std::atomic<bool> interrupted{false};
+      EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted),
+                replays ? cli::ExitDone : cli::ExitJobFailed)
+          << host.Err();
+      EXPECT_EQ(replay->WrongSpeed().substr(0, std::string(row.wrongSpeed).size()),
+                row.wrongSpeed);
+      EXPECT_EQ(replay->Finished(), replays);
+      if (replays) {
+        EXPECT_EQ(replay->Parting(), "");
+        EXPECT_NE(host.Out().find(switched), std::string::npos) << host.Out();
+        EXPECT_EQ(ReadFile(dir.File("E.bin")), AsText(sim::DecoModel::PatternEeprom()));
+      }
     }
   }
 }
