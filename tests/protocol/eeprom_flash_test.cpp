@@ -2,20 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "protocol/eeprom_transfer.h"
 #include "protocol/flash_chips.h"
 #include "protocol/flash_map.h"
-#include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "protocol/resync.h"
 #include "protocol/service_mode.h"
 #include "protocol/transaction.h"
-#include "support/scripted_backend.h"
 #include "support/sim_session.h"
 
 using namespace protocol;
@@ -124,7 +119,7 @@ TEST(ReplyFormTest, LearnedFormsCatchWhatTheDataDigitsDoNot) {
       {"no echo learned: EEPROM line", false, Learn::Eeprom, Fault::None, false, 0, ""},
       {"no echo learned: flash block", false, Learn::Both, Fault::None, true, 0, ""},
       {"noise before a flash reply, no retry", true, Learn::Both, Fault::Noise, true, 0,
-       "a reply of 516 characters, longer than the 515 characters of a flash block's reply"},
+       "a reply of 516 characters where this deco sends 515"},
       {"noise before a flash reply, retried", true, Learn::Both, Fault::Noise, true, 1, ""},
       {"no echo: noise before a flash reply, retried", false, Learn::Both, Fault::Noise, true, 1,
        ""},
@@ -133,7 +128,7 @@ TEST(ReplyFormTest, LearnedFormsCatchWhatTheDataDigitsDoNot) {
       {"no echo: a lost EEPROM reply, retried by a flash probe", false, Learn::Both, Fault::Drop,
        false, 1, ""},
       {"no echo, flash unknown: a lost EEPROM reply", false, Learn::Eeprom, Fault::Drop, false, 1,
-       "its flash replies are not known here"},
+       "its flash replies are not known apart"},
       {"another line's reply", true, Learn::Eeprom, Fault::OtherLine, false, 0,
        "echoes 0610200, another read"},
       {"another line's reply, retried", true, Learn::Eeprom, Fault::OtherLine, false, 1, ""},
@@ -179,85 +174,6 @@ TEST(ReplyFormTest, LearnedFormsCatchWhatTheDataDigitsDoNot) {
                            memory.begin() + at));
     // A deco that does not echo is still found in service mode.
     EXPECT_EQ(DecoAnswersInServiceAt(session.link, "115200"), ServiceAnswer::Reply);
-  }
-}
-
-namespace {
-
-// A deco behind a scripted port that repeats only the last digit of an EEPROM read's offset
-// before the line's data, and whose reply to one command comes only with the next command's, as
-// a reply that came after the tool's time-out does.
-class LastDigitEchoDeco : public testing_support::ScriptedBackend {
- public:
-  // The next command's reply comes only with the one after it.
-  void LateNext() { lateReplyAt_ = commands_ + 1; }
-
-  static uint8_t ByteAt(uint32_t offset) {
-    return static_cast<uint8_t>((offset * 2654435761u) >> 24);
-  }
-
-  int Write(const uint8_t* buffer, int32_t count, int32_t timeout, int32_t& done) override {
-    heard_.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(count));
-    for (size_t end; (end = heard_.find("\r\n")) != std::string::npos; heard_.erase(0, end + 2))
-      Answer(heard_.substr(0, end));
-    return ScriptedBackend::Write(buffer, count, timeout, done);
-  }
-
- private:
-  void Answer(const std::string& command) {
-    std::string reply = "?\r";
-    if (command.size() == 9 && command.rfind("0610", 0) == 0) {
-      const uint32_t offset =
-          16 * static_cast<uint32_t>(std::stoul(command.substr(4, 2), nullptr, 16));
-      reply = "06100" + command.substr(5, 1) + "0";
-      for (uint32_t i = 0; i < EepromLineBytes; ++i) reply += ToHex(ByteAt(offset + i), 2);
-      reply += "\r";
-    }
-    if (++commands_ == lateReplyAt_) {
-      held_ = reply;
-      return;
-    }
-    if (!held_.empty()) chunks.push_back({held_});
-    held_.clear();
-    chunks.push_back({reply});
-  }
-
-  std::string heard_;
-  std::string held_;
-  int commands_ = 0;
-  int lateReplyAt_ = 0;
-};
-
-}  // namespace
-
-// A deco that repeats only the offset's last digit: a late reply to a line's read shares that
-// digit with half the lines a probe may read, and is never taken for a probe's reply.
-TEST(ReplyFormTest, ALateReplyFromADecoThatEchoesOneDigit) {
-  for (int line = 0; line < EepromLines; ++line) {
-    std::vector<uint8_t> truth(EepromLineBytes);
-    for (uint32_t i = 0; i < EepromLineBytes; ++i)
-      truth[i] = LastDigitEchoDeco::ByteAt(EepromLineBytes * static_cast<uint32_t>(line) + i);
-    for (int probesBefore = 0; probesBefore < EepromLines; ++probesBefore) {
-      SCOPED_TRACE("line " + std::to_string(line) + ", " + std::to_string(probesBefore) +
-                   " probe line(s) taken before");
-      FastClock clock;
-      DecoLink link(nullptr, clock);
-      auto owned = std::make_unique<LastDigitEchoDeco>();
-      LastDigitEchoDeco& deco = *owned;
-      link.UseBackend(std::move(owned));
-      link.Open("deco", 115200);
-      const ResyncResult learned = Resynchronise(link);
-      ASSERT_TRUE(learned.InStep) << learned.Why;
-      link.SetReadPolicy(ReadPolicy{1, false});
-      for (int taken = 0; taken < probesBefore; ++taken) link.TakeProbeLine();
-      deco.LateNext();
-      try {
-        const EepromLine got = ReadEepromLine(link, line);
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), truth.begin()));
-      } catch (const EBadReply& failure) {
-        ADD_FAILURE() << failure.what();
-      }
-    }
   }
 }
 
