@@ -74,7 +74,7 @@ std::string PartNote(protocol::ServiceAnswer answer) {
 struct FoundDeco {
   JobOptions Options;
   std::string Evidence;
-  bool Sure = true;  // false: something came, but no speed's reads were answered twice
+  bool Sure = true;  // false: the listening failed, so a standby it guessed is not shown
 };
 FoundDeco FindDeco(const JobOptions& options, protocol::DecoLink& link, ConsoleHost& host) {
   FoundDeco found{options, ""};
@@ -107,16 +107,17 @@ FoundDeco FindDeco(const JobOptions& options, protocol::DecoLink& link, ConsoleH
     found.Sure = false;
     return found;
   }
-  found.Options.service = false;
   if (!heardAt.empty()) {
-    // Not silence: the deco may be in service mode on a poor line; only a proven flash lets it
-    // leave service mode then.
-    found.Evidence = "--auto heard characters at " + heardAt + " baud, but no reply twice";
-    found.Sure = false;
-    host.Tell("--auto: characters came at " + heardAt + " baud, but no speed's reads were "
-              "answered twice: connecting from standby; the deco counts as found in service mode");
+    // Not silence: a deco in standby answers no read, so the characters are the deco in service
+    // mode on a poor line.
+    found.Options.service = true;
+    found.Options.baud = heardAt;
+    found.Evidence = "--auto heard characters at " + heardAt + " baud, though no reply twice";
+    host.Tell("--auto: characters came at " + heardAt + " baud, though no read there was "
+              "answered twice: connecting there in service mode");
     return found;
   }
+  found.Options.service = false;
   found.Evidence = "every --auto read at every speed stayed silent";
   host.Tell("--auto: no answer in service mode at any speed: connecting from standby");
   return found;

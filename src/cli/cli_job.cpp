@@ -389,7 +389,8 @@ int JobRun::LeaveDeco(int result) {
   try {
     if (!transfer::EndSession(link_)) {
       const protocol::DecoFindings deco = link_.Record().Read();
-      if (options_.write && writeUnderWay_) {
+      // A WRITE that ended done is no half-written deco: it only stays for want of a proof.
+      if (options_.write && writeUnderWay_ && result != ExitDone) {
         TellKeptInServiceMode(options_, host_, jobStarted_ && writeBegun_, outcome_, deco);
       } else {
         TellLeftInServiceMode(host_, options_, deco);

@@ -27,6 +27,10 @@ size_t DataDigitsOf(ReplyKind kind) {
   return 2 * static_cast<size_t>(kind == ReplyKind::FlashBlock ? ReadBlockBytes : EepromLineBytes);
 }
 
+size_t TableLengthOf(ReplyKind kind) {
+  return DataStartOf(kind) + DataDigitsOf(kind);
+}
+
 std::optional<ReplyKind> ReadKindOf(const std::string& command) {
   if (command.size() == FlashReadLength && command.rfind(FlashReadPrefix, 0) == 0)
     return ReplyKind::FlashBlock;
@@ -36,6 +40,9 @@ std::optional<ReplyKind> ReadKindOf(const std::string& command) {
 }
 
 bool CarriesData(ReplyKind kind, const std::string& reply) {
+  // The table places the data and ends the reply with it: a longer reply holds characters whose
+  // meaning is not known (noise before it shifts the data), so it carries none.
+  if (reply.size() > TableLengthOf(kind)) return false;
   std::vector<uint8_t> data(DataDigitsOf(kind) / 2);
   const size_t start = DataStartOf(kind);
   return (kind == ReplyKind::FlashBlock ? DecodeHexWords256(reply, start, data.data())
@@ -70,6 +77,11 @@ std::optional<ReplyForm> SharedForm(ReplyKind kind, const std::string& commandA,
 
 std::string FormMismatch(const ReplyForm& form, const std::string& command,
                          const std::string& reply) {
+  if (reply.size() > form.Length)
+    return "a reply of " + std::to_string(reply.size()) + " characters, longer than the " +
+           std::to_string(form.Length) +
+           " of the reply table: what the characters beyond them mean is not known (record the "
+           "line with --trace FILE and send the trace to the maker)";
   if (reply.size() != form.Length)
     return "a reply of " + std::to_string(reply.size()) + " characters where this deco sends " +
            std::to_string(form.Length);

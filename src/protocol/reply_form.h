@@ -20,9 +20,12 @@ enum class ReplyKind { FlashBlock, EepromLine };
 // Where a kind's data digits start in its reply, and how many there are.
 size_t DataStartOf(ReplyKind kind);
 size_t DataDigitsOf(ReplyKind kind);
+// How long the reply table makes kind's reply: the data's start and its digits, nothing after.
+size_t TableLengthOf(ReplyKind kind);
 // The kind of a read command; nullopt for any other command.
 std::optional<ReplyKind> ReadKindOf(const std::string& command);
-// Whether reply carries kind's data digits where they belong: all upper-case hex, none missing.
+// Whether reply carries kind's data digits where they belong: all upper-case hex, none missing,
+// and nothing after them.
 bool CarriesData(ReplyKind kind, const std::string& reply);
 
 // One kind's form on one deco.

@@ -101,6 +101,7 @@ ResyncResult LearnReplyForm(DecoLink& link, ReplyKind kind) {
   std::vector<std::pair<std::string, std::string>> samples;
   // Whether every sample so far was answered in its wait: then no reply is still owed.
   bool regular = true;
+  bool tooLong = false;  // a reply longer than the table's came
   int reads = 0;
   link.DiscardStaleInput();
   while (reads < MostLearningReads && !limit.Passed()) {
@@ -110,8 +111,10 @@ ResyncResult LearnReplyForm(DecoLink& link, ReplyKind kind) {
     Heard heard;
     // Replies that carry no such data are late ones to earlier commands.
     while ((heard = Listen(link, firstByteMs, limit, line)) == Heard::Reply &&
-           !CarriesData(kind, line))
+           !CarriesData(kind, line)) {
       ++result.Discarded;
+      tooLong |= line.size() > TableLengthOf(kind);
+    }
     if (heard != Heard::Reply) {
       // A reply lost or late: a late one must not pair with the next read's.
       if (heard == Heard::Damaged) ++result.Discarded;
@@ -148,6 +151,11 @@ ResyncResult LearnReplyForm(DecoLink& link, ReplyKind kind) {
   result.Why = "no two of " + std::to_string(reads) + " " + KindName(kind) +
                " read(s) answered alike within " + Seconds(link) + " (" +
                std::to_string(result.Discarded) + " other reply line(s) thrown away)";
+  if (tooLong)
+    result.Why += "; replies longer than the reply table's " +
+                  std::to_string(TableLengthOf(kind)) +
+                  " characters came, whose extra characters mean nothing known: record the line "
+                  "with --trace FILE and send the trace to the maker";
   return result;
 }
 

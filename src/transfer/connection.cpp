@@ -81,9 +81,17 @@ void RecordIfDecoLost(protocol::DecoLink& link, const std::exception& failure) {
     return;
   }
   const uint64_t answered = link.CommandsWhenLastAnswered();
-  if (link.CommandsSent() > answered)
-    link.Record().Lost("no answer since command " + std::to_string(answered + 1) +
-                       ": the deco may have restarted; check its display");
+  if (link.CommandsSent() == answered) return;  // it answered: a bad reply, not a lost deco
+  // Silence after a reply: a lost reply, or a deco that restarted. Asking tells them apart.
+  try {
+    if (protocol::AskInServiceAt(link, std::to_string(link.Speed())) ==
+        protocol::ServiceAnswer::Reply)
+      return;
+  } catch (const std::exception&) {
+    // The port failed while asking: the deco is as unknown as without the asking.
+  }
+  link.Record().Lost("no answer since command " + std::to_string(answered + 1) +
+                     ": the deco may have restarted; check its display");
 }
 
 bool EndSession(protocol::DecoLink& link, ExitBy by) {

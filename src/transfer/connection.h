@@ -58,8 +58,9 @@ ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
                           const std::string& baudText, bool decoInStandby,
                           ExitLines exitLines = ExitLines::Always,
                           const std::string& evidence = "", bool evidenceSure = true);
-// After a job that failure ended: when the line went away or the deco stopped answering, the
-// record no longer knows what the deco is in (it may have restarted, back in standby).
+// After a job that failure ended: when the line went away, or the deco stopped answering and
+// does not answer a read at the line's speed now, the record no longer knows what the deco is in
+// (it may have restarted, back in standby).
 void RecordIfDecoLost(protocol::DecoLink& link, const std::exception& failure);
 
 // Whose word ends a session: the rule's, or the user's own (the window's Disconnect, the

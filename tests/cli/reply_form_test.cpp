@@ -30,14 +30,21 @@ TEST(CliReplyFormTest, ANonEchoingDecoAndNoiseBeforeAReply) {
     int retries;
     int exitCode;
     const char* said;  // on stdout, or on stderr for a failure
+    // A spike (a byte with bit 7 set) before every reply, this many; with --auto.
+    int spikes = 0;
   } rows[] = {
       {"no echo: a READ of all three memories", false, true, true, 0, 2, 0,
        "CHANNEL is extracted from FIRMWARE. OK!"},
       {"noise before a flash reply, read again", true, false, false, FlashRead, 2, 0,
        "Retry 1 of 2: the flash block at 7FE06300 (Bad reply to command 0221FF7FE06300: a reply "
-       "of 516 characters where this deco sends 515)"},
+       "of 516 characters, longer than the 515 of the reply table"},
       {"noise before a flash reply without retries", true, false, false, FlashRead, 0, 1,
-       "a reply of 516 characters where this deco sends 515"},
+       "a reply of 516 characters, longer than the 515 of the reply table"},
+      // Were the longer replies learned as the deco's form, every datum would be shifted.
+      {"a spike before every reply, EEPROM", true, false, true, 0, 2, 1,
+       "replies longer than the reply table's 263 characters came", 1},
+      {"three spikes before every reply, channel", true, false, false, 0, 2, 1,
+       "replies longer than the reply table's 263 characters came", 3},
       {"no echo: noise before a flash reply, read again", false, false, false, FlashRead, 2, 0,
        "Retry 1 of 2: the flash block at 7FE06300"},
       {"no echo: noise before an EEPROM reply, read again", false, false, true, EepromRead, 2, 0,
@@ -48,6 +55,9 @@ TEST(CliReplyFormTest, ANonEchoingDecoAndNoiseBeforeAReply) {
     sim::Settings settings = testing_support::InService();
     settings.EchoEepromRead = row.echo;
     settings.Fault.NoiseBeforeReplyAt = row.noiseAt;
+    settings.Fault.NoiseBeforeEveryReply = row.spikes > 0;
+    settings.Fault.NoiseCharacters = row.spikes > 0 ? row.spikes : 1;
+    if (row.spikes > 0) settings.Fault.NoiseByte = 0x8D;
     testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
     testing_support::TempDir dir;
     const std::filesystem::path folderBefore = std::filesystem::current_path();
@@ -56,6 +66,7 @@ TEST(CliReplyFormTest, ANonEchoingDecoAndNoiseBeforeAReply) {
     options.port = session.deco.SlavePath();
     options.clock = &session.clock;
     options.service = true;
+    options.autoConnect = row.spikes > 0;
     options.retries = row.retries;
     options.selection.Firmware = row.all;
     options.selection.Eeprom = row.eeprom;
@@ -65,6 +76,11 @@ TEST(CliReplyFormTest, ANonEchoingDecoAndNoiseBeforeAReply) {
     EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted), row.exitCode) << host.Err();
     const std::string& said = row.exitCode == 0 ? host.Out() : host.Err();
     EXPECT_NE(said.find(row.said), std::string::npos) << said;
+    if (row.exitCode != 0) {
+      // No dump of wrong data under a real name.
+      EXPECT_FALSE(std::filesystem::exists("Ch.bin"));
+      EXPECT_FALSE(std::filesystem::exists("E.bin"));
+    }
     if (row.exitCode == 0) {
       const std::string flash = AsText(session.deco.Model().Flash());
       EXPECT_EQ(ReadFile("Ch.bin"), flash.substr(0, protocol::ChannelImageBytes));
