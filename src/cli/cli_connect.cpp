@@ -63,7 +63,7 @@ bool OpenForProbes(protocol::DecoLink& link, const std::string& port) {
 // line.
 std::string PartNote(protocol::ServiceAnswer answer) {
   return answer == protocol::ServiceAnswer::PartOfAReply
-             ? " (characters, not a whole reply: the line loses or damages them)"
+             ? " (part of a reply: the line loses characters)"
              : "";
 }
 
@@ -239,6 +239,7 @@ bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& 
 
 int DisconnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                       int result) {
+  transfer::AskLostDeco(link);
   try {
     if (!transfer::EndSession(link)) TellLeftInServiceMode(host, options, link.Record().Read());
   } catch (const std::exception& failure) {

@@ -154,9 +154,6 @@ class JobRun {
   const protocol::ReadPolicy reads_;
   protocol::DecoLink link_;
   std::optional<ReadDumps> dumps_;  // a READ's; none for a WRITE
-  // From here on a WRITE that does not finish leaves the deco in service mode; a merge that
-  // fails comes before any work on the deco and disconnects as usual.
-  bool writeUnderWay_ = false;
   bool fastProgramChosen_ = false;  // the chips offer unlock bypass and it was asked for
   bool jobStarted_ = false;
   // The job went past its backup: the deco may have been changed.
@@ -281,7 +278,6 @@ transfer::JobPlan JobRun::Plan() {
     plan.FastProgram = fastProgramChosen_ = ChooseFastProgram(link_, options_, host_, chips);
     outcome_.Chips = chips;
   }
-  writeUnderWay_ = true;
   return plan;
 }
 
@@ -386,11 +382,12 @@ void JobRun::PutCompleteDumpsInPlace() {
 }
 
 int JobRun::LeaveDeco(int result) {
+  transfer::AskLostDeco(link_);
   try {
     if (!transfer::EndSession(link_)) {
       const protocol::DecoFindings deco = link_.Record().Read();
       // A WRITE that ended done is no half-written deco: it only stays for want of a proof.
-      if (options_.write && writeUnderWay_ && result != ExitDone) {
+      if (options_.write && result != ExitDone) {
         TellKeptInServiceMode(options_, host_, jobStarted_ && writeBegun_, outcome_, deco);
       } else {
         TellLeftInServiceMode(host_, options_, deco);

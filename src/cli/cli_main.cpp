@@ -187,6 +187,7 @@ int main(int argc, char** argv) {
       "Send a deco in service mode back to standby (the window's Disconnect), after a question "
       "unless --yes; a WRITE that did not end proven leaves the deco in service mode, and this is "
       "the way out once its flash is whole");
+  standby->add_flag("--yes", yes, "Answer Yes to the question");
   standby->footer("Example: pyrelink-cli --port /dev/ttyUSB0 --service --baud 115200 standby");
   bool portsJson = false;
   CLI::App* ports = app.add_subcommand(

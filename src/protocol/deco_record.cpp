@@ -45,6 +45,12 @@ void DecoRecord::Lost(const std::string& why) {
   findings_.NowWhy = why;
 }
 
+void DecoRecord::AnswersInService() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  findings_.Now = DecoMode::ServiceMode;
+  findings_.NowWhy.clear();
+}
+
 void DecoRecord::ExitSent(bool confirmed) {
   std::lock_guard<std::mutex> lock(mutex_);
   findings_.Now = confirmed ? DecoMode::Standby : DecoMode::Unknown;

@@ -47,6 +47,8 @@ class DecoRecord {
   void ChangesDone();
   // The run no longer knows what the deco is in, and why.
   void Lost(const std::string& why);
+  // A deco the run had lost answered in service mode again.
+  void AnswersInService();
   // The exit to standby was sent: confirmed, or not (then the state is unknown).
   void ExitSent(bool confirmed);
 

@@ -82,16 +82,19 @@ void RecordIfDecoLost(protocol::DecoLink& link, const std::exception& failure) {
   }
   const uint64_t answered = link.CommandsWhenLastAnswered();
   if (link.CommandsSent() == answered) return;  // it answered: a bad reply, not a lost deco
-  // Silence after a reply: a lost reply, or a deco that restarted. Asking tells them apart.
+  link.Record().Lost("no answer since command " + std::to_string(answered + 1) +
+                     ": the deco may have restarted; check its display");
+}
+
+void AskLostDeco(protocol::DecoLink& link) {
+  if (link.Record().Read().Now != protocol::DecoMode::Unknown || !link.IsOpen()) return;
   try {
     if (protocol::AskInServiceAt(link, std::to_string(link.Speed())) ==
         protocol::ServiceAnswer::Reply)
-      return;
+      link.Record().AnswersInService();
   } catch (const std::exception&) {
     // The port failed while asking: the deco is as unknown as without the asking.
   }
-  link.Record().Lost("no answer since command " + std::to_string(answered + 1) +
-                     ": the deco may have restarted; check its display");
 }
 
 bool EndSession(protocol::DecoLink& link, ExitBy by) {

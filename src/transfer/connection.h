@@ -58,10 +58,13 @@ ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
                           const std::string& baudText, bool decoInStandby,
                           ExitLines exitLines = ExitLines::Always,
                           const std::string& evidence = "", bool evidenceSure = true);
-// After a job that failure ended: when the line went away, or the deco stopped answering and
-// does not answer a read at the line's speed now, the record no longer knows what the deco is in
-// (it may have restarted, back in standby).
+// After a job that failure ended: when the line went away, or the deco stopped answering, the
+// record no longer knows what the deco is in (it may have restarted, back in standby).
 void RecordIfDecoLost(protocol::DecoLink& link, const std::exception& failure);
+// Silence is a lost reply or a restarted deco: asking it tells them apart. A deco the record
+// lost that answers reads at the line's speed now is in service mode again in the record. The
+// command line asks; the window keeps its own dialogue.
+void AskLostDeco(protocol::DecoLink& link);
 
 // Whose word ends a session: the rule's, or the user's own (the window's Disconnect, the
 // command line's `standby`), which sends the exit whatever the record says.

@@ -20,6 +20,7 @@
 #include "cli/read_dumps.h"
 #include "cli/run_record.h"
 #include "cli/sha256.h"
+#include "cli/standby_command.h"
 #include "cli/write_again.h"
 #include "cli/chip_command.h"
 #include "cli/verify_command.h"
@@ -619,18 +620,20 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
       // --auto finds the state and speed itself, and the job runs.
       {"--auto: left in service mode at 38400", 38400, 0, false, "115200", 0,
        "--auto: the deco answers in service mode at 38400 baud: connecting there", false, true},
-      // Part of a reply is the deco too.
+      // A reply that breaks off is asked again.
       {"--auto: a reply that breaks off at 38400", 38400, 0, false, "115200", 0,
-       "--auto: the deco answers in service mode at 38400 baud (part of a reply: the line loses "
-       "characters): connecting there",
-       false, true, 1},
+       "--auto: the deco answers in service mode at 38400 baud: connecting there", false, true, 1},
       {"a reply that breaks off at 38400", 38400, 0, false, "115200", 1,
-       "the deco answers in service mode at 38400 (part of a reply: the line loses characters): "
-       "add --service --baud 38400",
-       false, false, 1},
+       "the deco answers in service mode at 38400: add --service --baud 38400", false, false, 1},
+      // One lost reply to the first probe is asked again: the deco is found in service mode and
+      // stays there.
+      {"--auto: in service mode at 9600, the first reply lost", 9600, 1, false, "9600", 0,
+       "--auto: the deco answers in service mode at 9600 baud: connecting there", false, true},
       {"--auto: in standby", 0, 0, true, "115200", 0,
        "--auto: no answer in service mode at any speed: connecting from standby", true, true},
-      {"--auto: silent", 38400, 1, false, "115200", 1,
+      // Silence at every speed and to the model query.
+      // (the three reads at 9600 are the first commands a deco in standby hears, and ignores)
+      {"--auto: silent", 0, 4, false, "115200", 1,
        "no answer in service mode at any speed, nor from standby", false, true},
       {"left in service mode by a failed WRITE", 38400, 0, false, "115200", 1,
        "the deco answers in service mode at 38400: add --service --baud 38400"},
@@ -642,9 +645,9 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
       // A half-written deco answers a model query at 9600 as one in standby does.
       {"left in service mode at 9600 by a failed WRITE", 9600, 0, true, "115200", 1,
        "the deco answers in service mode at 9600: use --baud 9600"},
-      // The first command the deco hears is the probe at its speed.
-      {"silent at every speed", 38400, 1, false, "115200", 1,
-       "no answer at any speed: check the cable, the port and that the deco is powered"},
+      // The first command the deco hears is the probe at its speed: its lost reply is asked again.
+      {"a probe's reply lost at the deco's speed", 38400, 1, false, "115200", 1,
+       "the deco answers in service mode at 38400: add --service --baud 38400"},
       {"in service mode as told", 115200, 0, true, "115200", 0, "the switch went through"},
       // One lost reply: no exit for a deco found in service mode, which answers where it was.
       {"in service mode as told, the model query's answer lost", 115200, 1, true, "115200", 1,
@@ -745,7 +748,10 @@ TEST(CliJobTest, WriteAgainAsPrintedKeepsAHalfWrittenDecoInServiceMode) {
   CapturingHost written;
   EXPECT_EQ(cli::RunReadOrWrite(again, written, interrupted), cli::ExitDone) << written.Err();
   EXPECT_TRUE(AsText(deco.Eeprom()) == image);
-  EXPECT_FALSE(deco.InService());
+  // Its flash was never proven: the deco stays in service mode, with the way out named.
+  EXPECT_TRUE(deco.InService());
+  EXPECT_NE(written.Err().find("--service --baud 38400 standby"), std::string::npos)
+      << written.Err();
 }
 
 // The line check reads and never writes, and every reply the line lost or garbled shows in its
@@ -931,6 +937,7 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
     // Replies with a two-bit error that parity lets through, from this command on: in sector 3.
     int corruptAt = 0;
     int corruptCount = 1;
+    bool firmware = false;  // the whole firmware image instead of the channel list
   } rows[] = {
       {"as a WRITE leaves it", [](auto&, auto&, auto&) {}, cli::ExitDone,
        "Verify: the EEPROM holds E.bin.\nVerify Ch.bin against the deco ...\nVerify: the flash holds what a WRITE of Ch.bin leaves."},
@@ -958,6 +965,9 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
       {"a block that reads otherwise each time", [](auto&, auto&, auto&) {}, cli::ExitLineTrouble,
        "Verify: the rest of the flash holds what a WRITE of Ch.bin leaves.\n  the flash block at "
        "7FE1", false, 400, 5},
+      // Only the whole flash found equal lets a deco found in service mode leave it.
+      {"the whole firmware as a WRITE leaves it", [](auto&, auto&, auto&) {}, cli::ExitDone,
+       "Verify: the flash holds what a WRITE of Fw.bin leaves.", false, 0, 1, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -977,7 +987,12 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
     options.port = session.deco.SlavePath();
     options.clock = &session.clock;
     options.service = true;
-    options.selection.Channel = options.selection.Eeprom = true;
+    options.selection.Channel = !row.firmware;
+    options.selection.Firmware = row.firmware;
+    options.selection.Eeprom = true;
+    options.selection.FirmwareFile = dir.File("Fw.bin");
+    testing_support::WriteFile(options.selection.FirmwareFile,
+                               AsText(sim::DecoModel::PatternFlash()));
     options.selection.ChannelFile = dir.File("Ch.bin");
     options.selection.EepromFile = dir.File("E.bin");
     testing_support::WriteFile(options.selection.ChannelFile, channel);
@@ -995,8 +1010,46 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
               row.exitCode == cli::ExitLineTrouble)
         << host.Err();
     EXPECT_EQ(session.deco.Model().Flash(), deco);
-    // A deco found in service mode returns to standby only with its memory proven.
-    EXPECT_EQ(session.deco.Model().InService(), row.exitCode != cli::ExitDone);
+    // A deco found in service mode returns to standby only with its whole flash proven: the
+    // channel list and the EEPROM found equal leave it in service mode.
+    EXPECT_EQ(session.deco.Model().InService(), !(row.firmware && row.exitCode == cli::ExitDone));
+  }
+}
+
+// The command line's Disconnect: the exit on the user's word, after the risk is said and a
+// question asked; nothing is sent without that word, nor to a deco nobody said is in service mode.
+TEST(CliStandbyTest, SendsTheExitOnlyOnTheUsersWord) {
+  struct Row {
+    const char* name;
+    bool service;
+    bool autoConnect;
+    bool answer;
+    int exitCode;
+    bool leftInService;
+  } rows[] = {
+      {"--service, Yes", true, false, true, cli::ExitDone, false},
+      {"--auto, Yes", false, true, true, cli::ExitDone, false},
+      {"--service, No", true, false, false, cli::ExitJobFailed, true},
+      {"neither --service nor --auto", false, false, true, cli::ExitUsage, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testing_support::SimSession session(testing_support::InService(38400),
+                                        testing_support::QuickTimeOuts);
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.clock = &session.clock;
+    options.service = row.service;
+    options.autoConnect = row.autoConnect;
+    options.baud = "38400";
+    CapturingHost host;
+    host.Answer = row.answer;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::StandbyCommand(options, host, interrupted), row.exitCode) << host.Err();
+    EXPECT_EQ(session.deco.Model().InService(), row.leftInService);
+    EXPECT_EQ(host.Err().find(cli::StandbyRisk) != std::string::npos,
+              row.exitCode != cli::ExitUsage)
+        << host.Err();
   }
 }
 

@@ -119,7 +119,7 @@ TEST(ReplyFormTest, LearnedFormsCatchWhatTheDataDigitsDoNot) {
       {"no echo learned: EEPROM line", false, Learn::Eeprom, Fault::None, false, 0, ""},
       {"no echo learned: flash block", false, Learn::Both, Fault::None, true, 0, ""},
       {"noise before a flash reply, no retry", true, Learn::Both, Fault::Noise, true, 0,
-       "a reply of 516 characters where this deco sends 515"},
+       "a reply of 516 characters, longer than the 515 of the reply table"},
       {"noise before a flash reply, retried", true, Learn::Both, Fault::Noise, true, 1, ""},
       {"no echo: noise before a flash reply, retried", false, Learn::Both, Fault::Noise, true, 1,
        ""},
