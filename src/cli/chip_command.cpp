@@ -33,11 +33,9 @@ std::vector<std::string> ChipLines(const protocol::FlashChips& chips) {
 int ChipCommand(const JobOptions& options, ConsoleHost& host,
                 protocol::StopToken stop) {
   protocol::DecoLink link(&host, RunClock(options));
-  link.SetReadPolicy(protocol::ReadPolicy{options.retries, false});
-  std::string error;
+  JobOptions run;  // as the connect found the deco
   protocol::DecoFacts deco;
-  JobOptions run = options;  // as the connect found the deco
-  if (!ConnectFromCli(link, run, host, stop, error, deco)) return ExitJobFailed;
+  if (!ConnectOneDeco(link, options, host, stop, run, deco)) return ExitJobFailed;
   int result = ExitDone;
   try {
     // Chips a cut-off job left in bypass would not hear the identification.

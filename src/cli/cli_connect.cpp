@@ -237,6 +237,14 @@ bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& 
   return false;
 }
 
+bool ConnectOneDeco(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+                    protocol::StopToken stop, JobOptions& run, protocol::DecoFacts& deco) {
+  link.SetReadPolicy(protocol::ReadPolicy{options.retries, false});
+  run = options;
+  std::string error;
+  return ConnectFromCli(link, run, host, stop, error, deco);
+}
+
 int DisconnectFromCli(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                       int result) {
   transfer::AskLostDeco(link);

@@ -22,6 +22,11 @@ bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& 
                     protocol::StopToken stop, std::string& error,
                     protocol::DecoFacts& deco);
 
+// The connect of a command on one deco (verify, chip, line-check, standby): its reads retried as
+// options say; run receives the options as the connect found the deco, deco what it learned.
+bool ConnectOneDeco(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
+                    protocol::StopToken stop, JobOptions& run, protocol::DecoFacts& deco);
+
 // Ends the session by the one rule for leaving service mode, read from the link's record. A deco
 // that stays in service mode is told with why and how to go on; a failed exit is told, and turns
 // a result of ExitDone into ExitJobFailed; a deco whose state the run lost is told so. Answers the

@@ -383,12 +383,14 @@ void JobRun::PutCompleteDumpsInPlace() {
 
 int JobRun::LeaveDeco(int result) {
   transfer::AskLostDeco(link_);
+  bool stateTold = false;
   try {
     if (!transfer::EndSession(link_)) {
       const protocol::DecoFindings deco = link_.Record().Read();
       // A WRITE that ended done is no half-written deco: it only stays for want of a proof.
       if (options_.write && result != ExitDone) {
         TellKeptInServiceMode(options_, host_, jobStarted_ && writeBegun_, outcome_, deco);
+        stateTold = true;
       } else {
         TellLeftInServiceMode(host_, options_, deco);
       }
@@ -400,7 +402,7 @@ int JobRun::LeaveDeco(int result) {
     // The report names why the run failed, this too.
     if (outcome_.Error.empty()) outcome_.Error = why;
   }
-  TellIfStateUnknown(host_, link_.Record().Read());
+  if (!stateTold) TellIfStateUnknown(host_, link_.Record().Read());
   // The run's reads, the connect's and the chips' among them.
   const protocol::ReadCounters counts = link_.Counts();
   outcome_.Rereads = counts.Rereads;

@@ -94,11 +94,9 @@ class MajorityComparison {
 int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
               protocol::StopToken stop) {
   protocol::DecoLink link(&host, RunClock(options));
-  link.SetReadPolicy(protocol::ReadPolicy{options.retries, false});
-  std::string error;
+  JobOptions run;  // as the connect found the deco
   protocol::DecoFacts deco;
-  JobOptions run = options;  // as the connect found the deco
-  if (!ConnectFromCli(link, run, host, stop, error, deco)) return ExitJobFailed;
+  if (!ConnectOneDeco(link, options, host, stop, run, deco)) return ExitJobFailed;
   uint64_t characters = 0;
   link.CountCharacters([&characters](uint64_t count) { characters += count; });
 

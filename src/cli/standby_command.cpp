@@ -16,11 +16,9 @@ int StandbyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopT
     return ExitJobFailed;
   }
   protocol::DecoLink link(&host, RunClock(options));
-  link.SetReadPolicy({options.retries, false});
-  std::string error;
+  JobOptions run;  // as the connect found the deco
   protocol::DecoFacts deco;
-  JobOptions run = options;  // as the connect found the deco
-  if (!ConnectFromCli(link, run, host, stop, error, deco)) return ExitJobFailed;
+  if (!ConnectOneDeco(link, options, host, stop, run, deco)) return ExitJobFailed;
   int result = ExitDone;
   try {
     transfer::EndSession(link, transfer::ExitBy::UserAsked);

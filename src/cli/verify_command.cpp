@@ -173,11 +173,9 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
   }
 
   protocol::DecoLink link(&host, RunClock(options));
-  link.SetReadPolicy({options.retries, false});
-  std::string error;
+  JobOptions run;  // as the connect found the deco
   protocol::DecoFacts deco;
-  JobOptions run = options;  // as the connect found the deco
-  if (!ConnectFromCli(link, run, host, stop, error, deco)) return ExitJobFailed;
+  if (!ConnectOneDeco(link, options, host, stop, run, deco)) return ExitJobFailed;
   int result = ExitDone;
   try {
     // Chips a cut-off job left identifying would answer with their codes, not the flash.

@@ -1016,6 +1016,68 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
   }
 }
 
+// A deco that restarted mid-WRITE (back in standby at 9600) or a line that went away: the run
+// does not know what the deco is in, says so, sends no exit, and every command it prints finds
+// the deco with --auto; the write-again, run as printed, then writes the deco.
+TEST(CliJobTest, ADecoLostMidWriteIsToldAsUnknown) {
+  constexpr int ConnectLines = 13;
+  struct Row {
+    const char* name;
+    int restartAt;
+    int hangUpAfter;
+    const char* why;
+  } rows[] = {
+      {"a restart at the third EEPROM line", ConnectLines + 3, 0,
+       "no answer since command"},
+      {"the line gone after the second EEPROM line", 0, ConnectLines + 2, "the line failed"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    sim::Settings settings = testing_support::InService();
+    settings.Fault.RestartAt = row.restartAt;
+    settings.Fault.HangUpAfter = row.hangUpAfter;
+    testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
+    TempDir dir;
+    const std::string image(2048, '\x3C');
+    testing_support::WriteFile(dir.File("E.bin"), image);
+    cli::JobOptions options;
+    options.port = session.deco.SlavePath();
+    options.clock = &session.clock;
+    options.service = true;
+    options.write = true;
+    options.workDir = dir.Path();
+    options.selection.Eeprom = true;
+    options.selection.EepromFile = dir.File("E.bin");
+    CapturingHost host;
+    std::atomic<bool> interrupted{false};
+    EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted), cli::ExitJobFailed);
+    const std::string err = host.Err();
+    EXPECT_NE(err.find("this run does not know what the deco is in now (" + std::string(row.why)),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("still in service mode"), std::string::npos) << err;
+    EXPECT_EQ(err.find("sector"), std::string::npos) << err;  // an EEPROM-only job
+    EXPECT_EQ(CountStarting(session.deco.Model().CommandLog(), "100"), 0u);
+    const size_t again = err.find("write again with: pyrelink-cli");
+    ASSERT_NE(again, std::string::npos) << err;
+    EXPECT_NE(err.substr(again, err.find('\n', again) - again).find(" --auto --baud 115200 write --eeprom "),
+              std::string::npos)
+        << err;
+    if (row.hangUpAfter) continue;  // the simulated line stays closed
+    // As printed: --auto finds the restarted deco in standby and writes it.
+    EXPECT_FALSE(session.deco.Model().InService());
+    session.deco.Model().SetFaults(sim::Faults());
+    cli::JobOptions typed = options;
+    typed.service = false;
+    typed.autoConnect = true;
+    typed.method = "diff";
+    typed.backup = false;
+    CapturingHost next;
+    EXPECT_EQ(cli::RunReadOrWrite(typed, next, interrupted), cli::ExitDone) << next.Err();
+    EXPECT_EQ(AsText(session.deco.Model().Eeprom()), image);
+  }
+}
+
 // The command line's Disconnect: the exit on the user's word, after the risk is said and a
 // question asked; nothing is sent without that word, nor to a deco nobody said is in service mode.
 TEST(CliStandbyTest, SendsTheExitOnlyOnTheUsersWord) {
