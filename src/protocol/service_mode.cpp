@@ -126,7 +126,11 @@ ServiceAnswer DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText
 ServiceAnswer AskInServiceAt(DecoLink& link, const std::string& baudText) {
   int replies = 0;
   bool characters = false;
-  for (int ask = 0; ask < MostProbeAsks && replies < ProbeRepliesNeeded; ++ask) {
+  // A speed whose asks left cannot bring the replies needed is given up: a silent speed costs
+  // two asks.
+  for (int ask = 0; ask < MostProbeAsks && replies < ProbeRepliesNeeded &&
+                    replies + MostProbeAsks - ask >= ProbeRepliesNeeded;
+       ++ask) {
     const ServiceAnswer answer = DecoAnswersInServiceAt(link, baudText);
     if (answer == ServiceAnswer::Reply) ++replies;
     characters |= answer == ServiceAnswer::PartOfAReply;

@@ -114,6 +114,18 @@ TEST(ReplayTest, EachKindOfJobReplaysToTheSameFilesAndExit) {
          },
          cli::ExitDone}},
        {}},
+      // --auto's search goes into the trace: the replay answers it as the deco did.
+      {"--auto READ of the EEPROM",
+       {{"read_auto.trace",
+         [](cli::JobOptions& o, const TempDir& dir) {
+           o.service = false;
+           o.autoConnect = true;
+           o.baud = "38400";  // asked first, where the deco is silent
+           o.selection.Eeprom = true;
+           o.selection.EepromFile = dir.File("E.bin");
+         },
+         cli::ExitDone}},
+       {}},
       {"WRITE, Normal, with its backup", {{"write_normal.trace", eepromWrite("normal"), 0}}, {}},
       {"WRITE, Safe", {{"write_safe.trace", eepromWrite("safe"), 0}}, {}},
       {"WRITE, Different blocks", {{"write_diff.trace", eepromWrite("diff"), 0}}, {}},
