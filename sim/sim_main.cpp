@@ -177,8 +177,9 @@ int main(int argc, char** argv) {
   double replaySpeed = 1;
   app.add_option("--replay", replayFile,
                  "Answer as the deco of this line trace (pyrelink-cli --trace) did: each command "
-                 "with its recorded reply after its recorded turn-around; a command the trace "
-                 "does not hold next ends the answers, saying where");
+                 "with its recorded reply, never later than the tool read it, and only at the "
+                 "speed the trace heard it at; a command the trace does not hold next ends the "
+                 "answers, saying where");
   app.add_option("--replay-speed", replaySpeed, "With --replay: turn around this many times faster")
       ->check(CLI::PositiveNumber);
   bool noAnnounce = false;

@@ -79,8 +79,8 @@ struct JobPlan {
   // is): the backup is the only copy of what the deco held.
   bool BackupDoubleRead = false;
   // A resumed READ: the whole blocks its flash dump already holds, from the start of flash. The
-  // read goes on after them once a block of each sector they cover and the last of them, read
-  // again, are found equal.
+  // read goes on after them once a sample of them (the first of each sector, the last, and one
+  // drawn at random in every 16), read again, is found equal.
   int32_t ResumeFromBlock = 0;
 };
 
