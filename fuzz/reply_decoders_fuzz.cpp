@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "protocol/hex_codec.h"
 #include "protocol/reply_form.h"
@@ -37,18 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reply.compare(offset, again.size(), again) != 0) std::abort();
   }
 
-  // Two reads that differ wherever reads of their kind do.
-  const std::pair<protocol::ReplyKind, const char*> reads[] = {
-      {protocol::ReplyKind::FlashBlock, "0221FF7FFFFF00"},
-      {protocol::ReplyKind::EepromLine, "061008080"}};
-  const char* other[] = {"0221FF7FFFFE00", "061010080"};
-  for (size_t k = 0; k < 2; ++k) {
-    const auto [kind, command] = reads[k];
-    const auto form = protocol::SharedForm(kind, command, reply, other[k], reply);
-    if (form && (!protocol::FormMismatch(*form, command, reply).empty() ||
-                 !protocol::FormMismatch(*form, other[k], reply).empty()))
-      std::abort();
-    if (form) protocol::FormMismatch(*form, command, reply.substr(1));
+  // Three reads that differ wherever reads of their kind do: a form they agree on fits each.
+  const std::pair<protocol::ReplyKind, std::vector<std::string>> reads[] = {
+      {protocol::ReplyKind::FlashBlock, {"0221FF7FFFFF00", "0221FF7FFFFE00", "0221FF7FFFFD00"}},
+      {protocol::ReplyKind::EepromLine, {"061008080", "061020080", "061038080"}}};
+  for (const auto& [kind, commands] : reads) {
+    const auto form = protocol::AgreedForm(kind, commands, {reply, reply, reply});
+    for (const std::string& command : commands)
+      if (form && !protocol::FormMismatch(*form, command, reply).empty()) std::abort();
+    if (form) protocol::FormMismatch(*form, commands.front(), reply.substr(1));
   }
   return 0;
 }

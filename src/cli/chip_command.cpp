@@ -1,6 +1,7 @@
 #include "cli/chip_command.h"
 
 #include "cli/cli_connect.h"
+#include "transfer/connection.h"
 
 namespace cli {
 
@@ -44,6 +45,7 @@ int ChipCommand(const JobOptions& options, ConsoleHost& host,
       host.AddLogLine(line);
   } catch (const std::exception& failure) {
     host.Tell(std::string("the flash chips could not be identified: ") + failure.what());
+    transfer::RecordIfDecoLost(link, failure);
     host.Tell("they may still be in identification mode: the next READ or WRITE of the flash "
               "returns them to reading first");
     result = ExitJobFailed;

@@ -30,6 +30,7 @@ bool StartInStep(protocol::DecoLink& link, ConsoleHost& host, std::string& error
     error = "the deco's replies are out of step after the connect: " + resync.Why;
   } catch (const std::exception& failure) {
     error = std::string("the line failed after the connect: ") + failure.what();
+    transfer::RecordIfDecoLost(link, failure);
   }
   host.Tell(error);
   return false;
@@ -81,7 +82,10 @@ FoundDeco FindDeco(const JobOptions& options, protocol::DecoLink& link, ConsoleH
   protocol::StatusSink* const sink = link.Sink();
   link.SetStatusSink(nullptr);
   transfer::ScopeExit restoreSink([&] { link.SetStatusSink(sink); });
+  found.Sure = false;  // until the search has listened
+  found.Evidence = "--auto could not listen";
   if (!OpenForProbes(link, options.port)) return found;  // the connect says why
+  found.Sure = true;
   std::vector<std::string> order = {options.baud};
   for (const std::string speed : Speeds)
     if (speed != options.baud) order.push_back(speed);
@@ -96,9 +100,8 @@ FoundDeco FindDeco(const JobOptions& options, protocol::DecoLink& link, ConsoleH
       }
       found.Options.service = true;
       found.Options.baud = speed;
-      found.Evidence = "--auto's read at " + speed + " baud was answered" + PartNote(answer);
-      host.Tell("--auto: the deco answers in service mode at " + speed + " baud" +
-                PartNote(answer) + ": connecting there");
+      found.Evidence = "--auto's reads at " + speed + " baud were answered";
+      host.Tell("--auto: the deco answers in service mode at " + speed + " baud: connecting there");
       return found;
     }
   } catch (const std::exception& failure) {
@@ -184,7 +187,12 @@ bool ConnectFromCli(protocol::DecoLink& link, JobOptions& options, ConsoleHost& 
                     protocol::DecoFacts& deco) {
   if (!options.traceFile.empty() && !TraceLine(link, options, host, error)) return false;
   FoundDeco found{options, options.service ? "--service says so" : "no --service: standby"};
-  if (options.autoConnect && !stop.Requested()) {
+  if (options.autoConnect) {
+    if (stop.Requested()) {
+      // No search, no guess: Ctrl-C before --auto listened.
+      host.Tell("interrupted before --auto listened");
+      return false;
+    }
     found = FindDeco(options, link, host);
     options = found.Options;
   }

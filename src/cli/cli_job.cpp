@@ -200,6 +200,7 @@ int JobRun::Run() {
   } catch (const std::exception& failure) {
     host_.Tell(failure.what());
     if (outcome_.Error.empty()) outcome_.Error = failure.what();
+    transfer::RecordIfDecoLost(link_, failure);
     result = ExitJobFailed;
   }
   bool resumable = false;

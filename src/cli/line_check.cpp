@@ -169,6 +169,7 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
     result = ExitAborted;
   } else if (failuresInARow >= MaxFailuresInARow) {
     host.Tell("the line stopped answering: check the cable and the adapter");
+    link.Record().Lost("the line stopped answering the line check");
     result = ExitJobFailed;
   } else if (failed > 0 || repeated > 0) {
     host.Tell("the line lost or garbled replies: check the cable and the adapter before a WRITE");

@@ -13,6 +13,7 @@
 #include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
+#include "transfer/connection.h"
 #include "transfer/final_check.h"
 #include "transfer/memories.h"
 
@@ -265,6 +266,7 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
     }
   } catch (const std::exception& failure) {
     host.Tell(std::string("verify failed: ") + failure.what());
+    transfer::RecordIfDecoLost(link, failure);
     result = ExitJobFailed;
   }
   return DisconnectFromCli(link, run, host, result);

@@ -54,23 +54,32 @@ bool ReplyForm::Echoes() const {
   return Rules.find(Echoed) != std::string::npos;
 }
 
-std::optional<ReplyForm> SharedForm(ReplyKind kind, const std::string& commandA,
-                                    const std::string& replyA, const std::string& commandB,
-                                    const std::string& replyB) {
-  if (replyA.size() != replyB.size() || !CarriesData(kind, replyA) || !CarriesData(kind, replyB))
-    return std::nullopt;
+std::optional<ReplyForm> AgreedForm(ReplyKind kind, const std::vector<std::string>& commands,
+                                    const std::vector<std::string>& replies) {
+  if (commands.size() < LeastAgreeingReplies || replies.size() != commands.size()) return std::nullopt;
+  for (const std::string& reply : replies)
+    if (reply.size() != replies.front().size() || !CarriesData(kind, reply)) return std::nullopt;
   ReplyForm form;
-  form.Length = replyA.size();
+  form.Length = replies.front().size();
   for (size_t i = 0; i < DataStartOf(kind); ++i) {
-    const char a = replyA[i], b = replyB[i];
-    // A character repeats the command only where the two commands differ and both replies
-    // follow them; where the commands agree it is simply fixed.
-    const bool differing = i < commandA.size() && i < commandB.size() && commandA[i] != commandB[i];
-    char rule = ReplyForm::Free;
-    if (differing && a == commandA[i] && b == commandB[i]) rule = ReplyForm::Echoed;
-    else if (a == b) rule = ReplyForm::Fixed;
-    form.Rules += rule;
-    form.Head += rule == ReplyForm::Fixed ? a : ' ';
+    bool echoed = true, fixed = true, readsDiffer = false;
+    for (size_t r = 0; r < replies.size(); ++r) {
+      echoed &= i < commands[r].size() && replies[r][i] == commands[r][i];
+      fixed &= replies[r][i] == replies.front()[i];
+      readsDiffer |= i < commands[r].size() && i < commands.front().size() &&
+                     commands[r][i] != commands.front()[i];
+    }
+    // A character repeats the command only where the reads differ and every reply follows
+    // them; one that neither repeats nor stays the same is no rule the replies agree on.
+    if (echoed && readsDiffer) {
+      form.Rules += ReplyForm::Echoed;
+      form.Head += ' ';
+    } else if (fixed) {
+      form.Rules += ReplyForm::Fixed;
+      form.Head += replies.front()[i];
+    } else {
+      return std::nullopt;
+    }
   }
   return form;
 }
@@ -87,8 +96,7 @@ std::string FormMismatch(const ReplyForm& form, const std::string& command,
            std::to_string(form.Length);
   for (size_t i = 0; i < form.Rules.size(); ++i) {
     const char rule = form.Rules[i];
-    const bool fits = rule == ReplyForm::Free ||
-                      (rule == ReplyForm::Fixed && reply[i] == form.Head[i]) ||
+    const bool fits = (rule == ReplyForm::Fixed && reply[i] == form.Head[i]) ||
                       (rule == ReplyForm::Echoed && i < command.size() && reply[i] == command[i]);
     if (fits) continue;
     if (form.Echoes())

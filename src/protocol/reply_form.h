@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace protocol {
 
@@ -32,8 +33,8 @@ bool CarriesData(ReplyKind kind, const std::string& reply);
 struct ReplyForm {
   size_t Length = 0;  // characters before the CR; 0: not learned
   // A rule for each character before the data: Echoed repeats the command's character there,
-  // Fixed is always the character in Head, Free is anything.
-  static constexpr char Echoed = 'E', Fixed = 'F', Free = '?';
+  // Fixed is always the character in Head.
+  static constexpr char Echoed = 'E', Fixed = 'F';
   std::string Rules;
   std::string Head;
 
@@ -42,11 +43,16 @@ struct ReplyForm {
   bool Echoes() const;
 };
 
-// The form two replies to two different reads of kind share; nullopt when their lengths differ
-// or one of them does not carry the data.
-std::optional<ReplyForm> SharedForm(ReplyKind kind, const std::string& commandA,
-                                    const std::string& replyA, const std::string& commandB,
-                                    const std::string& replyB);
+// How many replies a form is learned from: one damaged reply among them shows as a character
+// they do not agree on, never as a rule.
+inline constexpr size_t LeastAgreeingReplies = 3;
+
+// The form the replies to the reads in commands (LeastAgreeingReplies or more) all agree on: a
+// character before the data repeats the read's where every reply repeats its own read's there
+// and the reads differ there; it is fixed where every reply has the same. nullopt when a reply
+// does not carry the data where the table puts it, the lengths differ, or a character is neither.
+std::optional<ReplyForm> AgreedForm(ReplyKind kind, const std::vector<std::string>& commands,
+                                    const std::vector<std::string>& replies);
 // What makes reply to command differ from form; "" when it fits.
 std::string FormMismatch(const ReplyForm& form, const std::string& command,
                          const std::string& reply);

@@ -290,7 +290,10 @@ void TransferJob::RecordWhatTheWriteProved() {
   // Only the final check proves: a firmware image's covers the whole flash, a channel list's
   // only its sectors.
   if (result.FinalCheck.Verdict != FinalCheckVerdict::Passed) return;
-  link_.Record().Proven(plan_.Selection.Firmware, plan_.Selection.Eeprom);
+  // Different blocks takes a shorter image too, and compares only as far as it goes.
+  const bool wholeImage = plan_.Selection.Firmware &&
+                          protocol::FileSize64(ImageToWrite()) >= protocol::FirmwareImageBytes;
+  link_.Record().Proven(wholeImage, plan_.Selection.Eeprom);
 }
 
 void TransferJob::FinalCheck() {

@@ -47,13 +47,15 @@ size_t CountStarting(const std::vector<std::string>& lines, const std::string& p
 TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
   // From service mode, with the two reads that learn the replies' form and prove the line in
   // step, before the job's first command.
-  constexpr int ConnectLines = 13;
+  constexpr int ConnectLines = 14;
   // A flash job first returns the chips to reading and learns the flash replies' form.
-  constexpr int ResetLines = 8;
+  constexpr int ResetLines = 9;
   constexpr uint32_t WeakWord = 0x7FE10010u;  // in sector 3
   enum class Files {
     Eeprom,
     ShortFirmware,
+    // Sectors 0-4 of the firmware only, differing in sector 3: Different blocks takes it.
+    FirmwareUpToSector5,
     FirmwareDifferingInSector1,
     FirmwareDifferingInSector3,
     EepromAndFirmwareDifferingInSector3,
@@ -128,6 +130,9 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        false, false, true,
        " --retries 0 --log run.log --service --baud 115200 write --firmware Fw.bin "
        "--skip-blank-words --no-backup --method diff --yes"},
+      // The final check passes, but the flash past the image was never compared: not proven.
+      {"diff write of an image of sectors 0-4", true, "diff", Files::FirmwareUpToSector5, 0, 0, 0,
+       0, false, false, 0, true, "", "Final check: sector(s) 3 hold what was written.", "[3]"},
       {"write skips a sector", true, "diff", Files::ShortFirmware, 0, 0, 0, 0, false, false, 1, true,
        "job incomplete: Block 4 skipped: Fw.bin does not cover it fully.", "", "[]"},
       {"write fails", true, "normal", Files::Eeprom, ConnectLines + 5, 0, 0, 0, false, false, 1, true,
@@ -186,9 +191,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       {"Ctrl-C during the final check", true, "diff", Files::FirmwareDifferingInSector3, 0, 0, 0,
        0, false, false, 130, true, "the final check was interrupted: what was written is not proven",
        "", "[3]", false, "am29lv800bb", ChipsLeftIn::Reading, false, true},
-      // The second line of Safe's EEPROM read-back comes with a two-bit error that parity misses.
+      // The sixth line of Safe's EEPROM read-back comes with a two-bit error that parity misses,
+      // in a data digit.
       {"safe EEPROM write whose verify differs, no final check", true, "safe", Files::Eeprom, 0, 0,
-       ConnectLines + 2 * 16 + 2, 1, false, false, 1, true,
+       ConnectLines + 2 * 16 + 6, 1, false, false, 1, true,
        "job failed: the EEPROM differs from E.bin after it was written twice",
        "Verify EEPROM: differs from E.bin.", "[]", false, "am29lv800bb", ChipsLeftIn::Reading, false,
        false, false},
@@ -213,9 +219,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        Files::FirmwareDifferingInSector3, 0, 0, 0, 0, false, false, 0, false, "",
        "/firmware.bin (backup firmware).", "[3]", false, "am29lv800bb", ChipsLeftIn::Reading,
        false, false, true, nullptr, true},
-      // A two-bit error in the second EEPROM line of the backup: a second read disagrees.
+      // A two-bit error in a data digit of the sixth EEPROM line of the backup: a second read
+      // disagrees.
       {"write done, its EEPROM backup read twice", true, "normal", Files::Eeprom, 0, 0,
-       ConnectLines + 2, 1, false, false, 0, true, "", "Backup into backup-", "[]", false,
+       ConnectLines + 6, 1, false, false, 0, true, "", "Backup into backup-", "[]", false,
        "am29lv800bb", ChipsLeftIn::Reading, false, false, true, nullptr, true, false, true},
       // The same in the 21st block of the comparison's read, which is kept as the backup.
       {"diff write done, its read-back kept as the backup read twice", true, "diff",
@@ -346,6 +353,10 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
     testing_support::WriteFile(s.EepromFile, std::string(2048, '\x5A'));
     s.Firmware = row.files != Files::Eeprom;
     std::string image = flash;
+    if (row.files == Files::FirmwareUpToSector5) {
+      image = flash.substr(0, protocol::SectorBase[5] - protocol::FlashBase);
+      image[WeakWord - sim::FlashBase] = static_cast<char>(image[WeakWord - sim::FlashBase] ^ 0x81);
+    }
     if (row.files == Files::ShortFirmware) {
       image = flash.substr(0, 0x30000);  // ends inside sector 4, which differs
       image[0x28000] = static_cast<char>(image[0x28000] ^ 1);
@@ -581,7 +592,7 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
       const size_t checksToTheChange = row.files == Files::ForeignPartialDump ? ResumeChecks
                                        : row.files == Files::PartialDumpOfChangedSectorMiddle ? 50u
                                                                                               : 1u;
-      EXPECT_EQ(blockReads, 2u + (done ? 8192u - 2048u + ResumeChecks : checksToTheChange));
+      EXPECT_EQ(blockReads, 3u + (done ? 8192u - 2048u + ResumeChecks : checksToTheChange));
       EXPECT_EQ(report["resumed_blocks"], 2048);
       EXPECT_EQ(report["files"][0]["complete"], done);
       EXPECT_EQ(err.find("resume the READ with") != std::string::npos, false) << err;
@@ -696,7 +707,7 @@ TEST(CliJobTest, ConnectSaysWhereTheDecoAnswers) {
 // again, run as printed into one lost reply, leaves the deco in service mode and says where it
 // answers; run once more, it writes the EEPROM and only then returns the deco to standby.
 TEST(CliJobTest, WriteAgainAsPrintedKeepsAHalfWrittenDecoInServiceMode) {
-  constexpr int ProbeAndConnectLines = 13;  // --auto's probe, the connect, the read in step
+  constexpr int ProbeAndConnectLines = 15;  // --auto's two probes, the connect, the read in step
   sim::Settings settings = testing_support::InService(38400);
   settings.Fault.DropReplyAt = ProbeAndConnectLines + 3;  // the WRITE's third EEPROM line
   testing_support::SimSession session(settings, testing_support::QuickTimeOuts);
@@ -757,7 +768,7 @@ TEST(CliJobTest, WriteAgainAsPrintedKeepsAHalfWrittenDecoInServiceMode) {
 // The line check reads and never writes, and every reply the line lost or garbled shows in its
 // figures and its exit status.
 TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
-  constexpr int ConnectLines = 13;  // from service mode, with the reads that prove the line in step
+  constexpr int ConnectLines = 14;  // from service mode, with the reads that prove the line in step
   constexpr int Reads = 3;
   constexpr int LinesPerRead = 16;
   struct Row {
@@ -787,7 +798,7 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
        "Differences from what most reads hold: 1 byte(s) in 1 read(s)",
        "--double-read guards a READ on such a line", ConnectLines + 2 * LinesPerRead},
       {"a wrong digit in the first read", 0, 0, 0, 2, 1,
-       "  read 1, EEPROM 007: 04, most reads 34\nLine check: 3 read(s)",
+       "  read 1, EEPROM 007: 37, most reads 34\nLine check: 3 read(s)",
        "--double-read guards a READ on such a line", ConnectLines + 1},
   };
   for (const Row& row : rows) {
@@ -824,8 +835,8 @@ TEST(CliJobTest, LineCheckReadsOnlyAndCountsWhatTheLineLost) {
 // `chip`: both chips' codes and the part, for each kind of chip pair; nothing in the flash
 // changes and the deco, found in service mode, stays there.
 TEST(CliChipTest, NamesThePartAndChangesNothing) {
-  constexpr int ConnectLines = 13;  // from service mode, with the reads that prove the line in step
-  constexpr int ResetLines = 8;     // the chips first returned to reading, their replies learned
+  constexpr int ConnectLines = 14;  // from service mode, with the reads that prove the line in step
+  constexpr int ResetLines = 9;     // the chips first returned to reading, their replies learned
   struct Row {
     const char* chip;
     const char* lines;
@@ -1020,7 +1031,7 @@ TEST(CliVerifyTest, NamesWhatDiffersAndChangesNothing) {
 // does not know what the deco is in, says so, sends no exit, and every command it prints finds
 // the deco with --auto; the write-again, run as printed, then writes the deco.
 TEST(CliJobTest, ADecoLostMidWriteIsToldAsUnknown) {
-  constexpr int ConnectLines = 13;
+  constexpr int ConnectLines = 14;
   struct Row {
     const char* name;
     int restartAt;
