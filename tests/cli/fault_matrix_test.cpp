@@ -434,7 +434,7 @@ TEST_P(LateReplies, AreNeverTakenForAnotherRequests) {
   ASSERT_TRUE(probe.problems.empty()) << probe.problems.front();
   auto kinds = KindsOf(probe.commands);
   // A WRITE's flash reads before its first erase are its verify, those after its last program
-  // cycle are its final check; the job's first two EEPROM reads learn the replies' form and
+  // cycle are its final check; the job's first three EEPROM reads learn the replies' form and
   // prove the line in step.
   const std::string wanted = job->write ? "flash read" : phase;
   const auto first = std::find(kinds.begin(), kinds.end(), "erase") - kinds.begin();
