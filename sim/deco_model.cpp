@@ -115,6 +115,8 @@ DecoModel::DecoModel(const Settings& settings)
       listenBaud_(settings.StartInService ? settings.ServiceBaud : StandbyBaud),
       weakFailuresLeft_(settings.Fault.WeakWordFailures),
       flash_(PatternFlash()),
+      flashBefore_(flash_),
+      flashInStandby_(flash_),
       eeprom_(PatternEeprom()),
       random_(settings.Random) {
   StartChipsIn(random_.StartMode());
@@ -165,6 +167,31 @@ std::vector<uint8_t> DecoModel::Eeprom() const {
 void DecoModel::SetFlash(const std::vector<uint8_t>& image) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (size_t i = 0; i < flash_.size(); ++i) flash_[i] = i < image.size() ? image[i] : 0xFF;
+  flashBefore_ = flashInStandby_ = flash_;
+}
+
+void DecoModel::AllowAtExit(const std::vector<uint8_t>& flash) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  allowedAtExit_.push_back(flash);
+}
+
+std::vector<DecoModel::HalfWrittenExit> DecoModel::HalfWrittenExits() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return halfWrittenExits_;
+}
+
+void DecoModel::NoteExit() {
+  if (flash_ == flashBefore_ || flash_ == flashInStandby_) return;
+  for (const std::vector<uint8_t>& allowed : allowedAtExit_)
+    if (flash_ == allowed) return;
+  std::string sectors;
+  for (int s = 0; s < SectorCount; ++s) {
+    const uint32_t offset = SectorFirst(s) - FlashBase;
+    if (!std::equal(flash_.begin() + offset, flash_.begin() + offset + SectorSize(s),
+                    flashBefore_.begin() + offset))
+      sectors += (sectors.empty() ? "" : ", ") + std::to_string(s);
+  }
+  halfWrittenExits_.push_back({commands_, sectors});
 }
 
 void DecoModel::SetEeprom(const std::vector<uint8_t>& image) {
@@ -338,6 +365,7 @@ std::string DecoModel::ApplyFaults(std::string bytes, int number, Reply& reply) 
 
 std::string DecoModel::Answer(const std::string& line, uint32_t pcBaud, Reply& reply) {
   if (line == "VORTANE") {
+    if (!service_) flashInStandby_ = flash_;
     service_ = true;
     return settings_.Model + "\r";
   }
@@ -351,6 +379,7 @@ std::string DecoModel::Answer(const std::string& line, uint32_t pcBaud, Reply& r
     return SeenThroughSpeed(baud, pcBaud);
   }
   if (line == "100") {
+    NoteExit();
     service_ = false;
     listenBaud_ = StandbyBaud;
     return "100\r";

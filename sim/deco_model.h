@@ -150,6 +150,15 @@ class DecoModel {
   // Power glitches the deco has had: each left it silent, in standby at 9600, its chips reading
   // and a sector being erased partly erased.
   int Restarts() const;
+  // The deco's own view of its exits to standby: a "100" heard while its flash held neither what
+  // it held before (as made or last set), nor what it held when it last left standby, nor one of
+  // the images allowed here (a file as a WRITE leaves it) is a deco sent to standby half written.
+  void AllowAtExit(const std::vector<uint8_t>& flash);
+  struct HalfWrittenExit {
+    int Number;           // the "100"'s command number
+    std::string Sectors;  // the sectors unlike the flash as it was before, as "0, 3"
+  };
+  std::vector<HalfWrittenExit> HalfWrittenExits() const;
   // Random faults off from now on; what they did so far, one line each.
   void StopRandomFaults();
   std::vector<std::string> RandomFaultLog() const;
@@ -181,6 +190,7 @@ class DecoModel {
   // The fixed and random faults that act on the deco rather than on one reply's characters.
   void Restart();
   void AnswerOtherLine(const std::string& line, std::string& bytes) const;
+  void NoteExit();
 
   mutable std::mutex mutex_;
   Settings settings_;
@@ -199,6 +209,10 @@ class DecoModel {
   int weakFailuresLeft_;
   uint64_t busyUntilMs_ = 0;
   std::vector<uint8_t> flash_;
+  // What an exit to standby may leave in the flash: see AllowAtExit.
+  std::vector<uint8_t> flashBefore_, flashInStandby_;
+  std::vector<std::vector<uint8_t>> allowedAtExit_;
+  std::vector<HalfWrittenExit> halfWrittenExits_;
   std::vector<uint8_t> eeprom_;
   std::vector<std::string> log_;
   RandomFaults random_;

@@ -18,7 +18,7 @@ constexpr const char* Program = "pyrelink-cli";
 // Where a printed command's port points for the real command line's check: nothing is there.
 constexpr const char* AbsentPort = "/dev/pyrelink-no-such-port";
 constexpr const char* ConnectFailed = "connect failed";
-constexpr const char* Subcommands[] = {"read", "write", "verify", "chip"};
+constexpr const char* Subcommands[] = {"read", "write", "verify", "chip", "standby"};
 
 // What the job messages say a command with, and the diagnosis's advice.
 constexpr const char* CommandMarks[] = {"write again with: ", "resume the READ with: "};

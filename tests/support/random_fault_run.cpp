@@ -10,6 +10,7 @@
 #include "cli/capturing_host.h"
 #include "cli/chip_command.h"
 #include "cli/cli_job.h"
+#include "cli/standby_command.h"
 #include "cli/verify_command.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
@@ -25,7 +26,7 @@ namespace testing_support {
 
 namespace {
 
-enum class Kind { Read, Write, Chip, Diagnosis, Verify };
+enum class Kind { Read, Write, Chip, Diagnosis, Verify, Standby };
 enum class Memory { Eeprom, Channel, Firmware };
 // A lost reply that breaks the first job off: a READ half way (with --retries 0), so that it
 // prints its resume command, and before the resume another WRITE may change sector 3 of the
@@ -76,6 +77,33 @@ const JobKind Jobs[] = {
      Cut::WriteAfterErase},
 };
 constexpr size_t JobCount = sizeof Jobs / sizeof Jobs[0];
+
+// How the deco answers, besides the faults drawn: each in turn for two rounds of seeds (with
+// wrong data and without). A spike is a byte with bit 7 set, as a line with a spike on it
+// delivers; a restart is a power glitch at the command after the first erase.
+enum class Variant { Plain, FixedHead, NoEcho, SpikeBeforeOne, SpikeBeforeEvery, RestartAfterErase };
+const char* const VariantNames[] = {"plain", "EEPROM replies begin with a fixed 0610000",
+                                    "no echo", "a spike before one reply",
+                                    "a spike before every reply", "a restart right after an erase"};
+constexpr uint32_t VariantCount = sizeof VariantNames / sizeof VariantNames[0];
+constexpr const char* FixedHead = "0610000";
+constexpr uint8_t SpikeByte = 0x8D;
+
+Variant VariantOf(uint32_t seed) {
+  return static_cast<Variant>(seed / (2 * JobCount) % VariantCount);
+}
+
+// What a technician may type after a failure instead of what was printed: one memory verified
+// or written, in the mode the deco's display shows; an --auto READ; the standby command.
+enum class OwnCommand { VerifyEeprom, WriteEeprom, AutoRead, Standby };
+const char* const OwnCommandNames[] = {"verify the EEPROM", "write the EEPROM", "an --auto READ",
+                                       "standby"};
+constexpr uint32_t OwnCommandCount = sizeof OwnCommandNames / sizeof OwnCommandNames[0];
+constexpr const char* OwnFile = "Mine.bin";
+// Seeds of one job kind take each command in turn, whatever the variant.
+OwnCommand OwnCommandOf(uint32_t seed) {
+  return static_cast<OwnCommand>(seed / JobCount % OwnCommandCount);
+}
 
 // Faults drawn for one job on average: enough that most runs meet some, few enough that some
 // jobs get through them.
@@ -183,7 +211,9 @@ sim::RandomFaultSettings FaultsOfSeed(uint32_t seed) {
 
 class Sequence {
  public:
-  Sequence(const JobKind& job, const sim::RandomFaultSettings& random, int dropReplyAt);
+  // once: faults at command numbers of the fault-free run, which strike the first job only.
+  Sequence(const JobKind& job, const sim::RandomFaultSettings& random, Variant variant,
+           const sim::Faults& once, OwnCommand own);
   // Runs the job, its printed follow-ups and the READ after them; followUps false: the job
   // alone, for a fault-free count of its commands.
   void Run(bool followUps);
@@ -200,16 +230,20 @@ class Sequence {
   void CheckRead(const Step& step, Memory memory);
   void CheckWrite(const Step& step, Memory memory);
   void CheckBackup(const Step& step);
-  void CheckVerify(const Step& step);
+  void CheckVerify(const Step& step, Memory memory);
   // Whether the step ended with the flash proven to hold a known image (a WRITE's final check,
   // a verify), and no "100" went to a deco whose flash was not.
   void CheckLeavingService(const Step& step, bool proves);
   bool CheckPrinted(const FollowUp& followUp);
+  void CheckStandby(const Step& step);
+  void RunOwnCommand();
   void ReadAfter();
   void Broken(const Step& step, const std::string& rule);
 
   const JobKind& job_;
   sim::RandomFaultSettings random_;
+  OwnCommand own_;
+  sim::Faults lasting_;  // the variant's faults that strike every job
   sim::Settings settings_;
   SimSession session_;
   sim::DecoModel& model_;
@@ -219,9 +253,21 @@ class Sequence {
   std::atomic<bool> interrupted_{false};
 };
 
-sim::Settings SettingsOf(const JobKind& job, const sim::RandomFaultSettings& random) {
+sim::Faults LastingFaults(Variant variant) {
+  sim::Faults faults;
+  if (variant == Variant::SpikeBeforeEvery) {
+    faults.NoiseBeforeEveryReply = true;
+    faults.NoiseByte = SpikeByte;
+  }
+  return faults;
+}
+
+sim::Settings SettingsOf(const JobKind& job, const sim::RandomFaultSettings& random,
+                         Variant variant) {
   sim::Settings settings;
   settings.Random = random;
+  settings.EchoEepromRead = variant != Variant::FixedHead && variant != Variant::NoEcho;
+  if (variant == Variant::FixedHead) settings.EepromHead = FixedHead;
   if (job.fast) settings.EraseTimeMs = EraseTimeMs;
   if (job.kind == Kind::Diagnosis || job.autoConnect) {
     settings.StartInService = true;
@@ -230,15 +276,16 @@ sim::Settings SettingsOf(const JobKind& job, const sim::RandomFaultSettings& ran
   return settings;
 }
 
-Sequence::Sequence(const JobKind& job, const sim::RandomFaultSettings& random, int dropReplyAt)
+Sequence::Sequence(const JobKind& job, const sim::RandomFaultSettings& random, Variant variant,
+                   const sim::Faults& once, OwnCommand own)
     : job_(job),
       random_(random),
-      settings_(SettingsOf(job, random)),
+      own_(own),
+      lasting_(LastingFaults(variant)),
+      settings_(SettingsOf(job, random, variant)),
       session_(settings_, QuickTimeOuts),
       model_(session_.deco.Model()) {
-  sim::Faults faults;
-  faults.DropReplyAt = dropReplyAt;
-  model_.SetFaults(faults);
+  model_.SetFaults(once);
   std::string flash = AsText(model_.Flash());
   const std::string file = FileOf(job.memory);
   std::string eeprom = AsText(model_.Eeprom());
@@ -252,12 +299,23 @@ Sequence::Sequence(const JobKind& job, const sim::RandomFaultSettings& random, i
     // Sector 0 is only erased by a write: the image's own bytes there never reach the flash.
     image[0x100] = static_cast<char>(image[0x100] ^ 1);
     WriteFile(file, image);
+    // The flash as a WRITE of the image leaves it: every sector as written, or, by Different
+    // blocks, a sector that equalled the image as it was.
+    std::string asWritten = flash, differentBlocks = flash;
+    std::istringstream written(image);
+    for (int sector = 0; sector <= protocol::LastChannelSector; ++sector) {
+      const size_t first = protocol::SectorBase[static_cast<size_t>(sector)] - protocol::FlashBase;
+      const size_t size = protocol::SectorSize(sector);
+      const std::string bytes = transfer::SectorAsWritten(written, file, sector);
+      asWritten.replace(first, size, bytes);
+      if (image.compare(first, size, flash, first, size) != 0) differentBlocks.replace(first, size, bytes);
+    }
     if (job.kind == Kind::Verify) {
-      std::istringstream written(image);
-      for (int sector = 0; sector <= protocol::LastChannelSector; ++sector)
-        flash.replace(protocol::SectorBase[static_cast<size_t>(sector)] - protocol::FlashBase,
-                      protocol::SectorSize(sector), transfer::SectorAsWritten(written, file, sector));
-      model_.SetFlash(std::vector<uint8_t>(flash.begin(), flash.end()));
+      flash = asWritten;
+      model_.SetFlash(std::vector<uint8_t>(asWritten.begin(), asWritten.end()));
+    } else {
+      for (const std::string* whole : {&asWritten, &differentBlocks})
+        model_.AllowAtExit(std::vector<uint8_t>(whole->begin(), whole->end()));
     }
   } else if (job.kind != Kind::Chip) {
     WriteFile(file, EarlierDump);
@@ -317,9 +375,10 @@ Step Sequence::RunStep(const std::string& origin, const std::vector<std::string>
   const auto start = std::chrono::steady_clock::now();
   try {
     const std::string& sub = step.job.Subcommand;
-    step.exitCode = sub == "chip"     ? cli::ChipCommand(options, host, interrupted_)
-                    : sub == "verify" ? cli::VerifyCommand(options, host, interrupted_)
-                                      : cli::RunReadOrWrite(options, host, interrupted_, &end);
+    step.exitCode = sub == "chip"      ? cli::ChipCommand(options, host, interrupted_)
+                    : sub == "verify"  ? cli::VerifyCommand(options, host, interrupted_)
+                    : sub == "standby" ? cli::StandbyCommand(options, host, interrupted_)
+                                       : cli::RunReadOrWrite(options, host, interrupted_, &end);
   } catch (const std::exception& failure) {
     Broken(step, std::string("failure says why: the job threw instead of ending: ") + failure.what());
   }
@@ -341,13 +400,13 @@ void Sequence::Run(bool followUps) {
     steps.push_back(RunStep(origin, arguments));
     const Step& step = steps.back();
     CheckStep(step, followed == 0);
-    // The deterministic lost reply strikes once.
-    model_.SetFaults(sim::Faults{});
+    // The faults placed by command number strike once.
+    model_.SetFaults(lasting_);
     if (!followUps || step.exitCode == 0 || session_.deco.HungUp() || followed == FollowUpsRun) break;
     const FollowUp next = PrintedFollowUp(step.err, step.arguments);
     if (next.Line.empty() || !CheckPrinted(next)) break;
     if (job_.cut == Cut::WriteAfterErase) {
-      sim::Faults lost;
+      sim::Faults lost = lasting_;
       lost.DropReplyAt = model_.CommandCount() + 1;
       model_.SetFaults(lost);
     }
@@ -368,6 +427,7 @@ void Sequence::Run(bool followUps) {
   if (const int early = model_.ProgramsWhileErasing() - programsWhileErasing)
     broken.push_back("no program cycle before the erase is done: " + std::to_string(early) +
                      " write cycle(s) reached chips still erasing, which ignored them");
+  if (followUps && steps.back().exitCode != 0 && !session_.deco.HungUp()) RunOwnCommand();
   if (followUps && !session_.deco.HungUp()) ReadAfter();
   faults = model_.RandomFaultLog();
 }
@@ -399,6 +459,7 @@ void Sequence::CheckStep(const Step& step, bool first) {
                     : step.job.Subcommand == "write"      ? Kind::Write
                     : step.job.Subcommand == "verify"     ? Kind::Verify
                     : step.job.Subcommand == "chip"       ? Kind::Chip
+                    : step.job.Subcommand == "standby"    ? Kind::Standby
                                                           : Kind::Read;
   const int exitCode = step.exitCode;
   const bool ended = exitCode != 0 && exitCode != ThrewExit;
@@ -409,7 +470,8 @@ void Sequence::CheckStep(const Step& step, bool first) {
   if (ended && step.err.find(cli::MessagePrefix) == std::string::npos &&
       (kind != Kind::Verify || step.out.find(VerifyFailed) == std::string::npos))
     Broken(step, "failure says why: exit " + std::to_string(exitCode) + " with nothing on stderr");
-  if (ended && kind != Kind::Chip && kind != Kind::Verify && step.reportError.empty())
+  if (ended && kind != Kind::Chip && kind != Kind::Verify && kind != Kind::Standby &&
+      step.reportError.empty())
     Broken(step, "failure says why: exit " + std::to_string(exitCode) + " but the report names no error");
   const bool memoryKept =
       step.flashAfter == step.flashBefore && step.eepromAfter == step.eepromBefore;
@@ -424,7 +486,7 @@ void Sequence::CheckStep(const Step& step, bool first) {
       CheckWrite(step, memory);
       break;
     case Kind::Verify:
-      CheckVerify(step);
+      CheckVerify(step, memory);
       if (!memoryKept) Broken(step, "a verify changes nothing: the deco's memory changed");
       break;
     case Kind::Chip: {
@@ -450,6 +512,10 @@ void Sequence::CheckStep(const Step& step, bool first) {
       if (!memoryKept) Broken(step, "a diagnosis changes nothing: the deco's memory changed");
       break;
     }
+    case Kind::Standby:
+      CheckStandby(step);
+      if (!memoryKept) Broken(step, "standby changes nothing: the deco's memory changed");
+      break;
   }
   const bool checkedTrue = broken.size() == brokenBefore_;
   const bool proves = exitCode == 0 && checkedTrue && memory != Memory::Eeprom &&
@@ -536,24 +602,33 @@ void Sequence::CheckBackup(const Step& step) {
   }
 }
 
-void Sequence::CheckVerify(const Step& step) {
-  const std::string& file = FileIn(step.job.Options.selection, Memory::Channel);
+void Sequence::CheckVerify(const Step& step, Memory memory) {
+  const std::string& file = FileIn(step.job.Options.selection, memory);
   std::istringstream image(step.filesBefore.at(file));
   std::string differing;
-  for (int sector = 0; sector <= protocol::LastChannelSector; ++sector) {
+  if (memory == Memory::Eeprom && image.str() != step.eepromAfter) differing = " of the EEPROM";
+  for (int sector = 0; memory == Memory::Channel && sector <= protocol::LastChannelSector; ++sector) {
     const size_t first = protocol::SectorBase[static_cast<size_t>(sector)] - protocol::FlashBase;
     if (step.flashAfter.substr(first, protocol::SectorSize(sector)) !=
         transfer::SectorAsWritten(image, file, sector))
       differing += " " + std::to_string(sector);
   }
   if (step.exitCode == 0 && !differing.empty())
-    Broken(step, "exit 0 only when true: verify passed a deco that differs in sector(s)" + differing);
+    Broken(step, "exit 0 only when true: verify passed a deco that differs in" +
+                     std::string(memory == Memory::Eeprom ? "" : " sector(s)") + differing);
   if (differing.empty() && step.out.find(VerifyFailed) != std::string::npos)
     Broken(step, "verify tells the truth: it reported a difference the deco does not hold");
 }
 
 void Sequence::CheckLeavingService(const Step& step, bool proves) {
   if (proves) provenFlash_ = step.flashAfter;
+  // The standby command sends the exit on the user's word, whatever the flash holds.
+  if (step.job.Subcommand == "standby") return;
+  for (const sim::DecoModel::HalfWrittenExit& exit : model_.HalfWrittenExits())
+    if (exit.Number > static_cast<int>(step.logFrom) && exit.Number <= static_cast<int>(step.logTo))
+      Broken(step, "the deco's own view: \"100\" (command " + std::to_string(exit.Number) +
+                       ") sent it to standby with its flash half written: sector(s) " +
+                       exit.Sectors + " hold neither what they held nor a file as written");
   const std::vector<std::string> log = model_.CommandLog();
   // Commands in the deco's log are the ones it heard; after its "100" nothing more of the job
   // reaches a deco in standby, so a flash write before it shows in the flash after the job.
@@ -574,8 +649,49 @@ void Sequence::CheckLeavingService(const Step& step, bool proves) {
 // The deco reachable afterwards: faults off, once the line is quiet, a clean READ at the mode
 // and speed the deco is left in, as the technician sees it on its display; of the channel list
 // when the chips may have been left in a chip mode, which the next flash job must leave.
+// The standby command ends exit 0 only with the deco in standby, and says first what a
+// half-written flash risks there.
+void Sequence::CheckStandby(const Step& step) {
+  if (step.exitCode == 0 && model_.InService())
+    Broken(step, "exit 0 only when true: standby exit 0 with the deco still in service mode");
+  if (step.err.find(cli::StandbyRisk) == std::string::npos)
+    Broken(step, "standby says what it risks: no word of a half-written flash");
+}
+
+// After a failure and its follow-ups, the technician's own command on the same line.
+void Sequence::RunOwnCommand() {
+  std::vector<std::string> a = {"--port", session_.deco.SlavePath()};
+  if (own_ == OwnCommand::AutoRead || own_ == OwnCommand::Standby)
+    a.push_back("--auto");
+  else if (model_.InService())
+    a.insert(a.end(), {"--service", "--baud", std::to_string(model_.ListenBaud())});
+  std::string eeprom = AsText(model_.Eeprom());
+  switch (own_) {
+    case OwnCommand::VerifyEeprom:
+      WriteFile(OwnFile, eeprom);
+      a.insert(a.end(), {"verify", "--eeprom", OwnFile});
+      break;
+    case OwnCommand::WriteEeprom:
+      eeprom[EepromChanges[0]] = static_cast<char>(~eeprom[EepromChanges[0]]);
+      WriteFile(OwnFile, eeprom);
+      a.insert(a.end(), {"write", "--eeprom", OwnFile, "--no-backup", "--yes"});
+      break;
+    case OwnCommand::AutoRead:
+      a.insert(a.end(), {"read", "--eeprom", OwnFile, "--yes"});
+      break;
+    case OwnCommand::Standby:
+      a.insert(a.end(), {"standby", "--yes"});
+      break;
+  }
+  steps.push_back(RunStep(std::string("the technician's own: ") +
+                              OwnCommandNames[static_cast<size_t>(own_)], a));
+  CheckStep(steps.back(), false);
+  model_.SetFaults(lasting_);
+}
+
 void Sequence::ReadAfter() {
   model_.StopRandomFaults();
+  model_.SetFaults(sim::Faults{});
   session_.deco.WaitAnswered(AnsweredWithinMs);
   const bool flashToo = job_.memory != Memory::Eeprom ||
                         sim::RandomFaults(random_).StartMode() != sim::StartChipMode::ReadingArray;
@@ -610,7 +726,7 @@ const std::vector<std::string>& FaultFreeCommands(const JobKind& job, bool wrong
   if (found == probes.end()) {
     sim::RandomFaultSettings off;
     off.WrongData = wrongData;
-    Sequence probe(job, off, 0);
+    Sequence probe(job, off, Variant::Plain, sim::Faults{}, OwnCommand::AutoRead);
     probe.Run(false);
     found = probes.emplace(key, std::make_pair(probe.Commands(), probe.broken)).first;
   }
@@ -618,15 +734,33 @@ const std::vector<std::string>& FaultFreeCommands(const JobKind& job, bool wrong
   return found->second.first;
 }
 
-// The command whose reply the cut loses (counted from 1), or 0.
-int CutAt(const JobKind& job, const std::vector<std::string>& commands) {
-  if (job.cut == Cut::None) return 0;
-  if (job.cut != Cut::WriteAfterErase) return static_cast<int>(commands.size() / 2);
+// The command after the first sector erase's last cycle (counted from 1), or 0.
+int AfterFirstErase(const std::vector<std::string>& commands) {
   for (size_t i = 0; i + 1 < commands.size(); ++i)
     if (commands[i].rfind(FlashWriteCommand, 0) == 0 && commands[i].size() == EraseLineSize &&
         commands[i].compare(EraseLineSize - 2, 2, SectorEraseCode) == 0)
       return static_cast<int>(i) + 2;
   return 0;
+}
+
+// The command whose reply the cut loses (counted from 1), or 0.
+int CutAt(const JobKind& job, const std::vector<std::string>& commands) {
+  if (job.cut == Cut::None) return 0;
+  if (job.cut != Cut::WriteAfterErase) return static_cast<int>(commands.size() / 2);
+  return AfterFirstErase(commands);
+}
+
+// The faults of the first job: the cut, and the variant's, at their commands.
+sim::Faults FirstJobFaults(const JobKind& job, Variant variant,
+                           const std::vector<std::string>& commands) {
+  sim::Faults faults = LastingFaults(variant);
+  faults.DropReplyAt = CutAt(job, commands);
+  if (variant == Variant::SpikeBeforeOne) {
+    faults.NoiseBeforeReplyAt = static_cast<int>(commands.size() / 3) + 1;
+    faults.NoiseByte = SpikeByte;
+  }
+  if (variant == Variant::RestartAfterErase) faults.RestartAt = AfterFirstErase(commands);
+  return faults;
 }
 
 }  // namespace
@@ -645,11 +779,15 @@ RandomRun RunRandomFaultJob(uint32_t seed) {
   RandomRun run;
   run.Seed = seed;
   run.Job = job.name;
+  const Variant variant = VariantOf(seed);
+  const OwnCommand own = OwnCommandOf(seed);
+  run.Deco = VariantNames[static_cast<size_t>(variant)];
+  run.OwnCommand = OwnCommandNames[static_cast<size_t>(own)];
   sim::RandomFaultSettings random = FaultsOfSeed(seed);
   const std::vector<std::string>& commands = FaultFreeCommands(job, random.WrongData, run.Broken);
   random.FaultEvery = std::max(1, static_cast<int>(commands.size()) / FaultsPerJob);
   const auto start = std::chrono::steady_clock::now();
-  Sequence sequence(job, random, CutAt(job, commands));
+  Sequence sequence(job, random, variant, FirstJobFaults(job, variant, commands), own);
   sequence.Run(true);
   run.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.ExitCode = sequence.steps.front().exitCode;
@@ -673,7 +811,7 @@ std::string Describe(const RandomRun& run) {
   const std::string who = "seed " + std::to_string(run.Seed) + ", " + run.Job;
   std::string text;
   for (const std::string& rule : run.Broken) text += who + ": " + rule + "\n";
-  text += "  steps:\n";
+  text += "  deco: " + run.Deco + "; after a failure: " + run.OwnCommand + "\n  steps:\n";
   for (const std::string& step : run.Steps) text += "    " + step + "\n";
   text += "  faults:" + std::string(run.Faults.empty() ? " none" : "") + "\n";
   for (size_t i = 0; i < run.Faults.size() && i < FaultLinesShown; ++i)

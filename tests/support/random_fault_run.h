@@ -1,9 +1,11 @@
 // A technician's sequence of command-line jobs against a simulated deco whose faults are drawn
 // from a seed: a job, then, while it fails, the follow-up it printed (the write-again command,
 // the resume command, the options its diagnosis suggests), as printed, up to twice, then a
-// clean READ. The rules hold over the whole sequence: exit 0 only when the files and the deco's
+// clean READ; after a failure and its follow-ups, one command of the technician's own before that
+// READ. The rules hold over the whole sequence: exit 0 only when the files and the deco's
 // memory are what the job claims, otherwise a failure that says why; no "100" reaches a deco
-// whose flash is not proven whole; every printed command parses and runs; a backup named is the
+// whose flash is not proven whole, nor (the deco's own view) to a deco whose flash holds neither
+// what it held nor a file as written; every printed command parses and runs; a backup named is the
 // deco as it was; the deco reachable at the end; no hang. The random-fault test and its
 // benchmark both run seeds through here.
 #pragma once
@@ -17,6 +19,8 @@ namespace testing_support {
 struct RandomRun {
   uint32_t Seed = 0;
   std::string Job;            // which job the seed's sequence starts with
+  std::string Deco;           // how the deco answers besides its faults
+  std::string OwnCommand;     // what the technician types after a failure and its follow-ups
   int ExitCode = 0;           // the first job's
   double Seconds = 0;         // the sequence's wall time
   std::vector<std::string> Broken;  // the rules the sequence broke, each with what was seen
