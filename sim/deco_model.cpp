@@ -69,11 +69,17 @@ uint32_t SwitchBaud(const std::string& code) {
 constexpr uint8_t FramingGarbage[] = {0x00, 0x80, 0xF8, 0xE6, 0x78, 0xFE, 0x1C, 0x66};
 
 // What a PC at pcBaud makes of "021" CR sent at sentBaud.
+// The speed switch's answer, "021", as a PC still at its old speed sees it.
 std::string SeenThroughSpeed(uint32_t sentBaud, uint32_t pcBaud) {
-  const std::string sent = "021\r";
-  if (sentBaud == pcBaud) return sent;
   if (pcBaud == StandbyBaud && sentBaud == 38400) return "s";
   if (pcBaud == StandbyBaud && sentBaud == 115200) return "\x7F";
+  return SeenAtSpeed("021\r", sentBaud, pcBaud);
+}
+
+}  // namespace
+
+std::string SeenAtSpeed(const std::string& sent, uint32_t sentBaud, uint32_t pcBaud) {
+  if (sentBaud == pcBaud || sentBaud == 0 || pcBaud == 0) return sent;
   // A slower receiver merges characters, a faster one splits each into two.
   size_t count = pcBaud < sentBaud ? sent.size() * pcBaud / sentBaud : 2 * sent.size();
   std::string garbage;
@@ -81,8 +87,6 @@ std::string SeenThroughSpeed(uint32_t sentBaud, uint32_t pcBaud) {
     garbage += static_cast<char>(FramingGarbage[(i + sentBaud / 100 + pcBaud / 100) % sizeof FramingGarbage]);
   return garbage;
 }
-
-}  // namespace
 
 uint64_t SteadyMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -217,6 +221,7 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
     }
     return reply;
   }
+  reply.HeardAtBaud = pcBaud;
   if (pcBaud != listenBaud_) return reply;  // noise at the wrong speed: nothing understood
   if (random_.Deaf(line)) return reply;
   const Strike strike = random_.Draw(line, commands_ + 1);

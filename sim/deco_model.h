@@ -72,6 +72,10 @@ inline constexpr ChipPart ChipParts[] = {
 // The part called name, or null.
 const ChipPart* FindChipPart(const std::string& name);
 
+// Characters sent at sentBaud as a receiver at pcBaud takes them in: the same at the same speed,
+// else framing garbage (no hex digit among it).
+std::string SeenAtSpeed(const std::string& sent, uint32_t sentBaud, uint32_t pcBaud);
+
 // Milliseconds from a clock that never jumps; tests hand in their virtual clock.
 using MsClock = std::function<uint64_t()>;
 uint64_t SteadyMs();
@@ -110,6 +114,9 @@ struct Reply {
   std::string Bytes;     // already seen through the PC's speed (garbled when it differs)
   int Number = 0;        // which command this answers, counted from 1
   uint32_t SentAtBaud = 0;
+  // The PC's speed when the command came: a PC at another speed when the reply goes out (it
+  // changed speed meanwhile) sees the reply garbled.
+  uint32_t HeardAtBaud = 0;
   bool Trickle = false;  // send Bytes' first character again and again, never a CR
   bool HangUp = false;   // close the line instead of answering
   int DelayMs = 0;       // a random fault's lateness, in real ms

@@ -183,7 +183,14 @@ void PtyDeco::Deliver(const Reply& reply, std::chrono::nanoseconds commandWire, 
     trickling_ = reply.Trickle;
     return;
   }
+  // A reply is taken in at the speed the PC has when it comes: a PC that changed its speed since
+  // the command (a reply come late) sees it garbled. A replay answers at whatever speed the trace
+  // heard.
   std::string bytes = reply.Bytes;
+  if (!model_.Config().Replayed && reply.HeardAtBaud != 0) {
+    PauseUntil(at);
+    if (PcBaud() != reply.HeardAtBaud) bytes = SeenAtSpeed(bytes, reply.HeardAtBaud, PcBaud());
+  }
   if (reply.PauseMs > 0) {
     // The reply stops mid-line, then goes on.
     at = SendPaced(bytes.substr(0, reply.PauseAfter), baud, at) +

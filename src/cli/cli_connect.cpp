@@ -1,6 +1,7 @@
 #include "cli/cli_connect.h"
 
 #include <cctype>
+#include <iterator>
 #include <vector>
 
 #include "cli/access_hint.h"
@@ -68,6 +69,23 @@ std::string PartNote(protocol::ServiceAnswer answer) {
              : "";
 }
 
+// Where the deco answers reads in service mode, among speeds in order: the first speed whose
+// reads were answered; else the first where characters came, which a poor line (or a reply
+// come late from another speed) leaves; else none. A port that fails escapes.
+struct HeardAt {
+  std::string Speed;
+  protocol::ServiceAnswer Answer = protocol::ServiceAnswer::None;
+};
+HeardAt ListenForServiceMode(protocol::DecoLink& link, const std::vector<std::string>& order) {
+  HeardAt heard;
+  for (const std::string& speed : order) {
+    const protocol::ServiceAnswer answer = protocol::AskInServiceAt(link, speed);
+    if (answer == protocol::ServiceAnswer::Reply) return {speed, answer};
+    if (answer == protocol::ServiceAnswer::PartOfAReply && heard.Speed.empty()) heard = {speed, answer};
+  }
+  return heard;
+}
+
 // The state and speed --auto finds the deco in, listening on the run's own link (so that a trace
 // holds it): service mode at the first speed where anything answers a read that changes nothing
 // (the one asked for first), else standby, once every probe stayed silent. Nothing the deco can
@@ -89,19 +107,15 @@ FoundDeco FindDeco(const JobOptions& options, protocol::DecoLink& link, ConsoleH
   std::vector<std::string> order = {options.baud};
   for (const std::string speed : Speeds)
     if (speed != options.baud) order.push_back(speed);
-  std::string heardAt;
+  HeardAt heard;
   try {
-    for (const std::string& speed : order) {
-      const protocol::ServiceAnswer answer = protocol::AskInServiceAt(link, speed);
-      if (answer == protocol::ServiceAnswer::None) continue;
-      if (answer == protocol::ServiceAnswer::PartOfAReply) {
-        if (heardAt.empty()) heardAt = speed;
-        continue;
-      }
+    heard = ListenForServiceMode(link, order);
+    if (heard.Answer == protocol::ServiceAnswer::Reply) {
       found.Options.service = true;
-      found.Options.baud = speed;
-      found.Evidence = "--auto's reads at " + speed + " baud were answered";
-      host.Tell("--auto: the deco answers in service mode at " + speed + " baud: connecting there");
+      found.Options.baud = heard.Speed;
+      found.Evidence = "--auto's reads at " + heard.Speed + " baud were answered";
+      host.Tell("--auto: the deco answers in service mode at " + heard.Speed +
+                " baud: connecting there");
       return found;
     }
   } catch (const std::exception& failure) {
@@ -110,13 +124,13 @@ FoundDeco FindDeco(const JobOptions& options, protocol::DecoLink& link, ConsoleH
     found.Sure = false;
     return found;
   }
-  if (!heardAt.empty()) {
+  if (heard.Answer == protocol::ServiceAnswer::PartOfAReply) {
     // Not silence: a deco in standby answers no read, so the characters are the deco in service
     // mode on a poor line.
     found.Options.service = true;
-    found.Options.baud = heardAt;
-    found.Evidence = "--auto heard characters at " + heardAt + " baud, though no reply twice";
-    host.Tell("--auto: characters came at " + heardAt + " baud, though no read there was "
+    found.Options.baud = heard.Speed;
+    found.Evidence = "--auto heard characters at " + heard.Speed + " baud, though no reply twice";
+    host.Tell("--auto: characters came at " + heard.Speed + " baud, though no read there was "
               "answered twice: connecting there in service mode");
     return found;
   }
@@ -161,15 +175,15 @@ std::string DiagnoseSilentDeco(protocol::DecoLink& link, const std::string& port
   if (!OpenForProbes(link, port)) return "";
   // The connect's own try may have lost one reply: the speed it tried is listened at too.
   try {
-    for (const std::string speed : Speeds) {
-      const protocol::ServiceAnswer answer = protocol::AskInServiceAt(link, speed);
-      if (answer == protocol::ServiceAnswer::None) continue;
+    const HeardAt heard =
+        ListenForServiceMode(link, std::vector<std::string>(std::begin(Speeds), std::end(Speeds)));
+    if (heard.Answer != protocol::ServiceAnswer::None) {
       const std::string where =
-          "the deco answers in service mode at " + speed + PartNote(answer);
-      if (service && speed == baud)
+          "the deco answers in service mode at " + heard.Speed + PartNote(heard.Answer);
+      if (service && heard.Speed == baud)
         return where + ", as the options say: the line lost a reply; check the cable and run the "
                        "command again";
-      return where + ": " + (service ? "use --baud " : "add --service --baud ") + speed;
+      return where + ": " + (service ? "use --baud " : "add --service --baud ") + heard.Speed;
     }
   } catch (const std::exception& failure) {
     return std::string("the port failed while listening: ") + failure.what();

@@ -11,7 +11,6 @@
 
 #include "cli/chip_command.h"
 #include "cli/cli_connect.h"
-#include "cli/read_dumps.h"
 #include "cli/report.h"
 #include "cli/resume_command.h"
 #include "cli/run_outputs.h"
@@ -20,9 +19,11 @@
 #include "protocol/flash_chips.h"
 #include "protocol/transaction.h"
 #include "transfer/connection.h"
+#include "transfer/final_check.h"
 #include "transfer/io_thread.h"
 #include "transfer/job_setup.h"
 #include "transfer/memories.h"
+#include "transfer/read_dumps.h"
 #include "transfer/scope_exit.h"
 #include "transfer/time_stamp.h"
 
@@ -55,7 +56,7 @@ void TellKeptInServiceMode(const JobOptions& options, ConsoleHost& host, bool wr
   if (!writeBegun) {
     host.Tell(state + "Nothing was written: its memory is unchanged.");
   } else {
-    const std::string written = flash ? WhatWasWritten(outcome.Passes) : "its EEPROM";
+    const std::string written = flash ? transfer::WhatWasWritten(outcome.Passes) : "its EEPROM";
     host.Tell(state + "Do not switch it off: its memory may be incomplete (" + written + ").");
   }
   host.Tell("write again with: " + WriteAgainCommand(options, outcome.Verified, deco));
@@ -153,7 +154,7 @@ class JobRun {
   const transfer::WriteMethod method_;
   const protocol::ReadPolicy reads_;
   protocol::DecoLink link_;
-  std::optional<ReadDumps> dumps_;  // a READ's; none for a WRITE
+  std::optional<transfer::ReadDumps> dumps_;  // a READ's; none for a WRITE
   bool fastProgramChosen_ = false;  // the chips offer unlock bypass and it was asked for
   bool jobStarted_ = false;
   // The job went past its backup: the deco may have been changed.
@@ -415,10 +416,9 @@ int JobRun::LeaveDeco(int result) {
 void JobRun::NameFilesMade() {
   for (const transfer::MadeFile& made : outcome_.MadeFiles)
     host_.AddLogLine("Made " + made.Name + " (" + made.Role + ").");
-  if (!outcome_.BackupFolder.empty())
-    host_.AddLogLine("Backup of the deco before this WRITE: " + outcome_.BackupFolder + ".");
-  if (!outcome_.BackupNotMade.empty())
-    host_.AddLogLine("No backup of the deco was made: " + outcome_.BackupNotMade + ".");
+  const std::string backup = transfer::BackupLine(outcome_.BackupFolder, outcome_.BackupNotMade);
+  if (!backup.empty())
+    host_.AddLogLine(backup);
   else if (options_.write && !options_.backup && jobStarted_)
     host_.AddLogLine("No backup of the deco was made: --no-backup.");
 }

@@ -39,7 +39,7 @@ struct JobOptions {
   // A READ goes on with the flash dump's FILE.partial that an ended READ of the same deco left.
   bool resume = false;
   // A block read that fails (no reply, a bad one, a line error) is sent again this often.
-  int retries = 2;
+  int retries = transfer::DefaultReadRetries;
   // A WRITE leaves out the FFFFFFFF words of the sectors it erased; needs a comparison after it.
   bool skipBlankWords = false;
   // A WRITE waits for each erase by reading the sector instead of a fixed pause.

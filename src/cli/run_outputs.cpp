@@ -1,8 +1,13 @@
 #include "cli/run_outputs.h"
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
+#include "cli/sha256.h"
+#include "protocol/image_files.h"
+#include "protocol/protocol_error.h"
 #include "transfer/own_files.h"
 
 namespace cli {
@@ -62,6 +67,17 @@ bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names,
     if (!why.empty()) return refuse("the WRITE's read-back and merged image", why);
   }
   return true;
+}
+
+void WriteChecksums(const transfer::JobSelection& selection, ConsoleHost& host) {
+  for (const std::string& file : transfer::TickedFiles(selection)) {
+    std::string sums = file + ".sha256";
+    std::ofstream out(sums, std::ios::binary | std::ios::trunc);
+    out << Sha256OfFile(file) << "  " << protocol::BareFileName(file) << "\n";
+    out.close();
+    if (!out) throw protocol::EFileError("Cannot write", sums, errno);
+    host.AddLogLine("SHA-256 of " + file + " is in " + sums);
+  }
 }
 
 }  // namespace cli

@@ -1,5 +1,5 @@
 // The files a run writes besides the deco's dumps (its report, a WRITE's read-back and merged
-// image), checked before anything is sent: one that cannot be written would otherwise fail the
+// image, the dumps' checksums); the first ones checked before anything is sent: one that cannot be written would otherwise fail the
 // run after the deco's work is done.
 #pragma once
 
@@ -18,5 +18,8 @@ std::string ReportRefusal(const std::string& reportFile);
 // it in error, and answers false.
 bool CheckRunOutputs(const JobOptions& options, const transfer::RunNames& names, ConsoleHost& host,
                      std::string& error);
+
+// FILE.sha256 beside each dump, in the form `sha256sum -c` reads in the dump's folder.
+void WriteChecksums(const transfer::JobSelection& selection, ConsoleHost& host);
 
 }  // namespace cli

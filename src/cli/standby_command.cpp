@@ -10,7 +10,7 @@ int StandbyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopT
     host.Tell("standby sends a deco in service mode back to standby: add --service (or --auto)");
     return ExitUsage;
   }
-  host.Tell(std::string("standby: ") + StandbyRisk);
+  host.Tell(std::string("standby: ") + transfer::HalfWrittenFlashRisk);
   if (!host.Confirm("Send the deco to standby?")) {
     host.Tell("nothing was sent: the deco stays as it is");
     return ExitJobFailed;

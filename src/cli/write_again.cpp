@@ -78,20 +78,4 @@ std::string WriteAgainCommand(const JobOptions& options,
   return command + " --method diff --yes";
 }
 
-std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes) {
-  std::vector<int> erased, written;
-  uint32_t stoppedAt = 0;
-  for (const transfer::WritePass& pass : passes) {
-    erased.insert(erased.end(), pass.Erased.begin(), pass.Erased.end());
-    written.insert(written.end(), pass.Sectors.begin(), pass.Sectors.end());
-    if (!pass.Complete) stoppedAt = pass.StoppedAt;
-  }
-  if (erased.empty()) return "no flash sector was erased";
-  std::string text = "sector(s) " + transfer::SectorNumbers(erased) + " erased, " +
-                     (written.empty() ? std::string("none") : transfer::SectorNumbers(written)) +
-                     " written in full";
-  if (stoppedAt) text += "; the WRITE stopped at " + protocol::ToHex(stoppedAt, 8);
-  return text;
-}
-
 }  // namespace cli

@@ -25,7 +25,4 @@ std::string WriteAgainCommand(const JobOptions& options,
                               const transfer::VerifiedMemories& verified,
                               const protocol::DecoFindings& deco);
 
-// What the flash passes of a WRITE changed, for the message of one that did not finish.
-std::string WhatWasWritten(const std::vector<transfer::WritePass>& passes);
-
 }  // namespace cli

@@ -65,6 +65,25 @@ bool PartOfAReplyCame(DecoLink& link) {
   }
 }
 
+// Characters a deco sends carry hex digits, on a poor line too; a receiver at another speed than
+// the sender's (a reply that came late, after a change of speed) takes in framing garbage.
+constexpr size_t DigitsOfAReplyPart = 4;
+bool LikeAReplysCharacters(const std::string& characters) {
+  size_t digits = 0;
+  for (char c : characters)
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) ++digits;
+  return digits >= DigitsOfAReplyPart;
+}
+
+// What a failed ask left waiting looks like a reply's part.
+bool ReplyPartWaiting(DecoLink& link) {
+  try {
+    return link.IsOpen() && link.InputWaiting() > 0 && LikeAReplysCharacters(link.ReceiveWaiting(0));
+  } catch (const serial::ESerialError&) {
+    return false;
+  }
+}
+
 void EnterDialogue(DecoLink& link, const std::string& baudText, DecoFacts& facts) {
   PostStatus(link, "Display of deco must show -SE-");
 
@@ -115,11 +134,11 @@ ServiceAnswer DecoAnswersInServiceAt(DecoLink& link, const std::string& baudText
     // Any read reply carrying data is the deco in service mode at this speed: at another speed
     // it hears nothing, and in standby it answers no read.
     const std::string reply = SendCommand(link, probe, ProbeTimeoutFactor);
-    return CarriesData(ReplyKind::EepromLine, reply) ? ServiceAnswer::Reply
-                                                     : ServiceAnswer::PartOfAReply;
+    if (CarriesData(ReplyKind::EepromLine, reply)) return ServiceAnswer::Reply;
+    return LikeAReplysCharacters(reply) ? ServiceAnswer::PartOfAReply : ServiceAnswer::None;
   } catch (const serial::ESerialError&) {
     // A deco that did not hear the probe (another speed, or standby) sends nothing at all.
-    return PartOfAReplyCame(link) ? ServiceAnswer::PartOfAReply : ServiceAnswer::None;
+    return ReplyPartWaiting(link) ? ServiceAnswer::PartOfAReply : ServiceAnswer::None;
   }
 }
 

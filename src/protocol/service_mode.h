@@ -19,7 +19,9 @@ inline constexpr int32_t StandbyBaud = 9600;
 void EnterServiceMode(DecoLink& link, const std::string& portName, const std::string& baudText,
                       bool decoInStandby, DecoFacts& learned);
 // What a deco in service mode answered an EEPROM line read: nothing, a reply carrying a line's
-// data, or characters that are not one (a reply the line cut short or damaged: the deco is there).
+// data, or characters that are not one but carry a reply's hex digits (a reply the line cut short
+// or damaged: the deco is there). Framing garbage, which a late reply sent at another speed
+// becomes, is none.
 enum class ServiceAnswer { None, Reply, PartOfAReply };
 // Whether a deco in service mode answers at baudText on the link's open port, asked by an
 // EEPROM line read: it changes nothing in the deco, and a deco in standby does not hear it. For

@@ -23,6 +23,12 @@ const char* FlashMemory(int32_t blockCount) {
 }
 }  // namespace
 
+std::string BackupLine(const std::string& folder, const std::string& notMade) {
+  if (!notMade.empty()) return "No backup of the deco was made: " + notMade + ".";
+  if (!folder.empty()) return "Backup of the deco before this WRITE: " + folder + ".";
+  return "";
+}
+
 std::string TransferJob::BackupFile(const std::string& memory) const {
   return (std::filesystem::path(backupFolder_) / (memory + BackupFileExtension)).string();
 }

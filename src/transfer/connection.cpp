@@ -26,6 +26,10 @@ LeaveVerdict MayLeaveServiceMode(const protocol::DecoFindings& deco) {
                     (deco.EepromMayBeChanged ? " and its EEPROM" : "")};
 }
 
+bool FlashMayBeHalfWritten(const protocol::DecoFindings& deco) {
+  return deco.FlashMayBeChanged && !deco.ChangesEndedDone && !deco.WholeFlashProven;
+}
+
 ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
                           const std::string& baudText, bool decoInStandby, ExitLines exitLines,
                           const std::string& evidence, bool evidenceSure) {

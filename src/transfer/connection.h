@@ -37,6 +37,16 @@ struct LeaveVerdict {
 // from it.
 LeaveVerdict MayLeaveServiceMode(const protocol::DecoFindings& deco);
 
+// What a deco with a half-written flash risks in standby; told before the user sends it there.
+inline constexpr const char* HalfWrittenFlashRisk =
+    "a deco whose flash a WRITE left half written may not start again from standby, nor come "
+    "back to service mode: send it there only when its flash is whole (a firmware WRITE whose "
+    "final check passed, or a verify --firmware that found it equal)";
+
+// This run may have changed the flash, and neither a WRITE that ended done nor a proof of the
+// whole flash followed: the flash may be half written.
+bool FlashMayBeHalfWritten(const protocol::DecoFindings& deco);
+
 // How a connect went, and what it learned about the deco on the way (also when it failed later).
 struct ConnectResult {
   bool Connected = false;
@@ -62,8 +72,8 @@ ConnectResult ConnectDeco(protocol::DecoLink& link, const std::string& portName,
 // record no longer knows what the deco is in (it may have restarted, back in standby).
 void RecordIfDecoLost(protocol::DecoLink& link, const std::exception& failure);
 // Silence is a lost reply or a restarted deco: asking it tells them apart. A deco the record
-// lost that answers reads at the line's speed now is in service mode again in the record. The
-// command line asks; the window keeps its own dialogue.
+// lost that answers reads at the line's speed now is in service mode again in the record. Both
+// front ends ask once a job has ended, before they say what the deco is in.
 void AskLostDeco(protocol::DecoLink& link);
 
 // Whose word ends a session: the rule's, or the user's own (the window's Disconnect, the

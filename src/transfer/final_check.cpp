@@ -6,6 +6,7 @@
 
 #include "protocol/eeprom_transfer.h"
 #include "protocol/flash_map.h"
+#include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "protocol/transaction.h"
@@ -75,6 +76,22 @@ bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile, protoc
   });
   if (stopped) *stopped = !whole;
   return whole && image == expected;
+}
+
+std::string WhatWasWritten(const std::vector<WritePass>& passes) {
+  std::vector<int> erased, written;
+  uint32_t stoppedAt = 0;
+  for (const WritePass& pass : passes) {
+    erased.insert(erased.end(), pass.Erased.begin(), pass.Erased.end());
+    written.insert(written.end(), pass.Sectors.begin(), pass.Sectors.end());
+    if (!pass.Complete) stoppedAt = pass.StoppedAt;
+  }
+  if (erased.empty()) return "no flash sector was erased";
+  std::string text = "sector(s) " + SectorNumbers(erased) + " erased, " +
+                     (written.empty() ? std::string("none") : SectorNumbers(written)) +
+                     " written in full";
+  if (stoppedAt) text += "; the WRITE stopped at " + protocol::ToHex(stoppedAt, 8);
+  return text;
 }
 
 std::string SectorNumbers(const std::vector<int>& sectors) {

@@ -51,6 +51,8 @@ std::vector<std::string> FinalCheckLines(const FinalCheckResult& result, const W
                                          const JobSelection& selection);
 // The words that say which sectors differ, for the job's error text.
 std::string FinalCheckFailure(const FinalCheckResult& result, const JobSelection& selection);
+// What the flash passes of a WRITE changed, for the message of one that did not finish.
+std::string WhatWasWritten(const std::vector<WritePass>& passes);
 // "3 4 5" for sectors 3, 4 and 5.
 std::string SectorNumbers(const std::vector<int>& sectors);
 

@@ -12,6 +12,9 @@ namespace transfer {
 
 inline constexpr int32_t FirmwareBlocks = 8192;
 inline constexpr int32_t ChannelBlocks = 2048;
+// A block read that fails (no reply, a bad one, a line error) is sent again this often before
+// the job fails: one late reply is no reason to start a READ again.
+inline constexpr int DefaultReadRetries = 2;
 
 // The job's check boxes and file names, taken when the job starts.
 struct JobSelection {

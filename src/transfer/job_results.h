@@ -118,4 +118,8 @@ struct JobResult {
   WritePass LastWritePass() const;
 };
 
+// The log line naming a WRITE's backup folder, or why no backup was made (a JobResult's
+// BackupFolder and BackupNotMade); "" when the plan asked for none.
+std::string BackupLine(const std::string& folder, const std::string& notMade);
+
 }  // namespace transfer

@@ -14,6 +14,9 @@ class Dialogs {
   virtual bool Confirm(const std::string& text) = 0;
   // Title "Warning", warning icon, Yes and No; true for Yes.
   virtual bool Warning(const std::string& text) = 0;
+  // Title "Warning", warning icon, Yes and No, No the default: for a step that may cost the
+  // deco, where Enter must not say Yes.
+  virtual bool RiskWarning(const std::string& text) = 0;
   // A plain message with an OK button.
   virtual void Message(const std::string& text) = 0;
   // Title "Warning", warning icon, an OK button.

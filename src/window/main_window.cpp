@@ -9,6 +9,7 @@
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
 #include "transfer/connection.h"
+#include "transfer/final_check.h"
 #include "transfer/memories.h"
 #include "transfer/scope_exit.h"
 #include "transfer/time_stamp.h"
@@ -25,6 +26,14 @@ constexpr const char* ReadQuestion =
     "READ is still active.\r\nExtracted file will be incomplete.\r\nAre you sure to quit?";
 constexpr const char* PortQuestion =
     "Serial port is not disconnected.\r\nDeco is still in Service mode.\r\nQuit anyway ?";
+
+// Disconnect's question after a WRITE of this connection that did not end with its check passed.
+std::string HalfWrittenQuestion() {
+  std::string risk = transfer::HalfWrittenFlashRisk;
+  risk[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(risk[0])));
+  return "The last WRITE did not end with its final check passed: the deco's flash may be half "
+         "written.\r\n" + risk + ".\r\n\r\nSend the deco to standby anyway?";
+}
 
 // text as a sentence: with a full stop at its end.
 std::string Sentence(const std::string& text) {
@@ -120,9 +129,10 @@ void TForm1::WorkerDone() {
     if (FWorker) {
       WaitForWorkerEnd();
       CheckWorkerEnd();
+      PutJobFilesInPlace();
       FWorker.reset();
     }
-    SetButtons(true);
+    ReturnToIdle();
   });
 }
 
@@ -145,11 +155,20 @@ void TForm1::WaitForWorkerEnd() {
   }
 }
 
-void TForm1::StopWorker() {
+transfer::JobResult TForm1::StopWorker() {
   FWorker->Terminate();
   WaitForWorkerEnd();
   CheckWorkerEnd();
+  PutJobFilesInPlace();
+  const transfer::JobResult result = FWorker->Result();
   FWorker.reset();
+  return result;
+}
+
+void TForm1::ReturnToIdle() {
+  SetButtons(true);
+  if (connectionLost_) ShowConnected(false);
+  connectionLost_ = false;
 }
 
 // A job that ends by an error posts no done message: the window waits for Abort. Once the worker
@@ -159,11 +178,26 @@ void TForm1::CheckWorkerEnd() {
   view_.WatchWorker(false);
   if (!FWorker || workerEndTold_) return;
   workerEndTold_ = true;
-  if (!FWorker->Result().ErrorText.empty()) TellWhatTheJobLeft(FWorker->Terminated());
+  if (FWorker->Result().ErrorText.empty()) return;
+  // A READ's dumps are told of, and put in place, as soon as it has ended.
+  PutJobFilesInPlace();
+  // Silence may be one lost reply: a deco that answers now is still in service mode.
+  if (!DecoLostWhy().empty()) {
+    view_.HoldInput(true);
+    transfer::ScopeExit release([this] { view_.HoldInput(false); });
+    AskLostDeco();
+  }
+  TellWhatTheJobLeft(FWorker->Terminated());
 }
 
 void TForm1::TellWhatTheJobLeft(bool aborting) {
-  if (WriteJobRuns()) {
+  const std::string lost = DecoLostWhy();
+  if (!lost.empty()) {
+    if (WriteJobRuns())
+      AddLogLine("Do not switch the deco off: its memory may be incomplete. It can be written "
+                 "again once it is connected.");
+    EndLostConnection(lost);
+  } else if (WriteJobRuns()) {
     AddLogLine("The deco is still in Service mode (-SE-)" + LinkSpeed() +
                ". Do not switch it off: its memory may be incomplete.");
     AddLogLine(aborting
@@ -171,40 +205,17 @@ void TForm1::TellWhatTheJobLeft(bool aborting) {
                    : "It can be written again: press [Abort] to return to idle, then [WRITE].");
     return;
   }
-  for (const ReadTarget& target : readTargets_) {
-    const FileState now = StateOf(target.File);
-    const std::string name = protocol::BareFileName(target.File);
-    if (now == target.Before) {
-      AddLogLine(now.Exists ? name + " was not read: the file is as it was."
-                            : name + " was not read.");
-    } else if (static_cast<int64_t>(now.Size) < target.ImageBytes) {
-      AddLogLine(name + " is incomplete: " + std::to_string(now.Size) + " of " +
-                 std::to_string(target.ImageBytes) + " bytes.");
-    } else {
-      AddLogLine(name + " is complete: " + std::to_string(now.Size) + " bytes.");
-    }
-  }
   if (!aborting) AddLogLine("Press [Abort] to return to idle.");
 }
 
-void TForm1::NoteReadTargets(const transfer::JobSelection& selection) {
-  readTargets_.clear();
-  for (const transfer::Memory& memory : transfer::Memories) {
-    const std::string& file = selection.*memory.File;
-    if (selection.*memory.Ticked) readTargets_.push_back({file, memory.ImageBytes, StateOf(file)});
-  }
-}
-
-TForm1::FileState TForm1::StateOf(const std::string& file) {
-  namespace fs = std::filesystem;
-  FileState state;
-  std::error_code error;
-  state.Exists = fs::exists(file, error);
-  if (!state.Exists) return state;
-  state.Size = fs::file_size(file, error);
-  if (error) state.Size = 0;
-  state.Time = fs::last_write_time(file, error);
-  return state;
+void TForm1::EndLostConnection(const std::string& why) {
+  AddLogLine("The deco no longer answers: " + why + ".");
+  AddLogLine("The connection is ended without a word to the deco. Choose its Status as its "
+             "display shows (" + view_.Text(Control::RadioButton4) + " or " +
+             view_.Text(Control::RadioButton5) + "), then [Connect].");
+  DropLink();
+  FConnected = false;
+  connectionLost_ = true;
 }
 
 // ---- job dialogs ----------------------------------------------------------------------------
@@ -218,6 +229,8 @@ void TForm1::Message(const std::string& text) {
 }
 
 void TForm1::AddLogLine(const std::string& text) {
+  // The window's own lines (its "OK", its advice) go into a trace beside the deco's.
+  link_.Mark("status", text);
   view_.AddLogLine(text);
 }
 
@@ -243,6 +256,8 @@ void TForm1::Button4Click() {
     transfer::ScopeExit release([this] {
       view_.HoldInput(false);
       holdingInput_ = false;
+      if (closeAfterHold_) view_.RequestClose();
+      closeAfterHold_ = false;
     });
     ConnectOrDisconnect();
   });
@@ -252,9 +267,18 @@ void TForm1::ConnectOrDisconnect() {
   const bool standby = view_.Checked(Control::RadioButton4);
   SetLinkDefaults();
   if (FConnected) {
-    CloseLink();  // an error here goes to the error report; we stay connected
+    if (!MayDisconnect()) return;
+    try {
+      CloseLink();
+    } catch (const std::exception& error) {
+      // Unanswered, the exit leaves the deco's state unknown: a second try cannot tell more
+      // than its display does.
+      AddLogLine(std::string("Disconnect failed: ") + error.what() + ".");
+      EndLostConnection(DecoLostWhy().empty() ? error.what() : DecoLostWhy());
+    }
     FConnected = false;
     ShowConnected(false);
+    connectionLost_ = false;
     return;
   }
   FConnected = true;
@@ -269,6 +293,13 @@ void TForm1::ConnectOrDisconnect() {
   FConnected = false;
   ShowConnected(false);
   AddLogLine(FailedConnectLine(port, error));
+}
+
+bool TForm1::MayDisconnect() {
+  if (!FlashMayBeHalfWritten() || dialogs_.RiskWarning(HalfWrittenQuestion())) return true;
+  AddLogLine("Disconnect cancelled: the deco stays in Service mode (-SE-)" + LinkSpeed() +
+             ", connected; it can be written again with [WRITE].");
+  return false;
 }
 
 // The exit attempt's lines alone leave the technician guessing: why, and what to check.
@@ -290,6 +321,12 @@ transfer::JobSelection TForm1::Snapshot() const {
   selection.EepromFile = view_.Text(Control::Edit2);
   selection.ChannelFile = view_.Text(Control::Edit3);
   return selection;
+}
+
+std::string TForm1::MethodName() const {
+  return view_.Text(view_.Checked(Control::RadioButton2)   ? Control::RadioButton2
+                    : view_.Checked(Control::RadioButton3) ? Control::RadioButton3
+                                                           : Control::RadioButton1);
 }
 
 transfer::WriteMethod TForm1::ChosenWriteMethod() const {
@@ -315,7 +352,7 @@ void TForm1::Button5Click() {
     SetButtons(false);
     view_.Repaint();
     ResetProgress();
-    SetReadJob(selection);
+    SetReadJob();
     StartWorker(selection);
   });
 }
@@ -346,7 +383,8 @@ void TForm1::Button6Click() {
 }
 
 const char* TForm1::JobQuestion() const {
-  return WritingFlash() ? WriteQuestion : ReadQuestion;
+  // Every phase of a WRITE, its reads too, is stopped in a deco that may be half written.
+  return FWorker && WriteJobRuns() ? WriteQuestion : ReadQuestion;
 }
 
 void TForm1::Button1Click() {
@@ -354,10 +392,18 @@ void TForm1::Button1Click() {
     // Asked even when the job has ended meanwhile.
     if (!dialogs_.Confirm(JobQuestion())) return;
     if (!FWorker) return;
-    StopWorker();
+    const std::string during = LastStatusLine();
+    const transfer::JobResult result = StopWorker();
     Pause(AbortSettleSeconds);
     dialogs_.Message("Thread Aborted");
-    SetButtons(true);
+    // The box says nothing of where the job stopped: the log does (an error's end was told).
+    if (result.ErrorText.empty() && WriteJobRuns()) {
+      AddLogLine("The WRITE was stopped during: " + Sentence(during.substr(0, during.rfind(" ..."))));
+      if (plan_.Selection.TouchesFlash())
+        AddLogLine("Flash: " + transfer::WhatWasWritten(result.Passes) + ".");
+      TellWhatTheJobLeft(true);
+    }
+    ReturnToIdle();
   });
 }
 
@@ -384,6 +430,12 @@ void TForm1::Edit3DblClick() {
 }
 
 bool TForm1::FormCloseQuery() {
+  // A box now would wait for the input that Connect and Disconnect hold back: the close is
+  // asked about once they end.
+  if (holdingInput_) {
+    closeAfterHold_ = true;
+    return false;
+  }
   bool canClose = true;
   Guarded([&] { canClose = DecideClose(); });
   return canClose;
@@ -397,96 +449,6 @@ bool TForm1::DecideClose() {
   // Asked whenever the port is open, also after the job question was refused.
   if (LinkOpen() && !dialogs_.Warning(PortQuestion)) canClose = false;
   return canClose;
-}
-
-// ---- the engine -----------------------------------------------------------------------------
-
-void TForm1::ResetEngineState() {
-  plan_ = transfer::JobPlan();
-  link_.SetBaseTimeout(protocol::StandardBaseTimeout);
-  link_.Close();
-  names_ = transfer::TimeStampedNames(transfer::LocalTimeStamp());
-}
-
-void TForm1::ReleaseEngine() {
-  link_.SetStatusSink(nullptr);
-}
-
-std::vector<std::string> TForm1::PortNames() {
-  std::vector<std::string> ports;
-  serial::SplitList(serial::ListSerialPorts(), ',', ports);
-  return ports;
-}
-
-void TForm1::SetLinkDefaults() {
-  link_.SetBaseTimeout(protocol::StandardBaseTimeout);
-}
-
-bool TForm1::OpenLink(const std::string& port, const std::string& baud, bool decoInStandby,
-                      transfer::ConnectError& error) {
-  const transfer::ConnectResult connect = transfer::ConnectDeco(link_, port, baud, decoInStandby);
-  deco_ = connect.Deco;
-  error = connect.Error;
-  return connect.Connected;
-}
-
-void TForm1::CloseLink() {
-  transfer::EndSession(link_, transfer::ExitBy::UserAsked);
-}
-
-bool TForm1::LinkOpen() const {
-  return link_.IsOpen();
-}
-
-std::string TForm1::LinkSpeed() const {
-  if (!link_.IsOpen()) return "";
-  return " at " + std::to_string(link_.Speed()) + " baud";
-}
-
-bool TForm1::WritingFlash() const {
-  return FWorker && FWorker->FlashWriteActive();
-}
-
-bool TForm1::WriteJobRuns() const {
-  return plan_.IsWriteJob;
-}
-
-std::string TForm1::LastStatusLine() const {
-  return link_.StatusText();
-}
-
-void TForm1::Pause(unsigned seconds) {
-  protocol::WaitSeconds(link_, seconds);
-}
-
-bool TForm1::AcceptRead(const transfer::JobSelection& selection) {
-  return transfer::CheckReadFiles(selection, *this) &&
-         transfer::AskReadOverwrites(selection, *this);
-}
-
-void TForm1::SetReadJob(const transfer::JobSelection& selection) {
-  plan_ = transfer::ReadJobPlan(selection);
-}
-
-bool TForm1::AcceptWrite(const transfer::JobSelection& selection, transfer::WriteMethod method) {
-  return transfer::CheckWriteFiles(selection, method, names_, *this);
-}
-
-void TForm1::SetWriteJob(const transfer::JobSelection& selection, transfer::WriteMethod method) {
-  plan_ = transfer::WriteJobPlan(selection, method, names_, *this);
-}
-
-void TForm1::StartWorker(const transfer::JobSelection& selection) {
-  plan_.Block18Protected = deco_.Block18Protected;
-  if (plan_.IsWriteJob) {
-    readTargets_.clear();
-  } else {
-    NoteReadTargets(selection);
-  }
-  FWorker = std::make_unique<transfer::TIOThread>(*this, link_, plan_);
-  workerEndTold_ = false;
-  view_.WatchWorker(true);
-  FWorker->Resume();
 }
 
 }  // namespace window

@@ -6,15 +6,16 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol/deco_link.h"
 #include "transfer/io_thread.h"
 #include "transfer/job_setup.h"
+#include "transfer/read_dumps.h"
 #include "window/dialogs.h"
 #include "window/main_window_view.h"
 
@@ -48,7 +49,9 @@ class TForm1 : public protocol::StatusSink,
   const transfer::RunNames& Names() const { return names_; }
   const transfer::JobPlan& Plan() const { return plan_; }
   transfer::WriteMethod ChosenWriteMethod() const;
-  // A job writes flash now: its Abort and close questions are worded for a WRITE.
+  // The chosen method's caption.
+  std::string MethodName() const;
+  // A job writes flash now.
   bool WritingFlash() const;
 
   void SetButtons(bool enabled);
@@ -81,6 +84,8 @@ class TForm1 : public protocol::StatusSink,
   bool Confirm(const std::string& text) override;
   void Message(const std::string& text) override;
   void AddLogLine(const std::string& text) override;
+  // What a file error's box leaves out (which file, what is wrong) goes to the log after it.
+  void Explain(const std::string& text) override { AddLogLine(text); }
 
  private:
   void FormCreate();
@@ -93,11 +98,18 @@ class TForm1 : public protocol::StatusSink,
   void PickFile(Control field, const char* title);
   bool DecideClose();
   const char* JobQuestion() const;
-  void StopWorker();
+  // Stops the job and answers how it ended.
+  transfer::JobResult StopWorker();
   void WaitForWorkerEnd();
   void CheckWorkerEnd();
   void TellWhatTheJobLeft(bool aborting);
-  void NoteReadTargets(const transfer::JobSelection& selection);
+  // Back to idle after a job: the controls as they were, or Connect when the link was lost.
+  void ReturnToIdle();
+  // Disconnect's question when a WRITE of this connection may have left the flash half written.
+  bool MayDisconnect();
+  // The deco stopped answering or the line failed (why): the connection ends without a word to
+  // the deco, and the log says what is known.
+  void EndLostConnection(const std::string& why);
 
   // Every call into the engine (protocol::, transfer::) is in these, so that a change of its
   // interface is met in one place.
@@ -113,8 +125,18 @@ class TForm1 : public protocol::StatusSink,
   bool WriteJobRuns() const;
   std::string LastStatusLine() const;
   void Pause(unsigned seconds);
+  bool FlashMayBeHalfWritten() const;
+  // Why the deco's state is unknown now, or "".
+  std::string DecoLostWhy() const;
+  // Asks a deco the record lost whether it answers in service mode still.
+  void AskLostDeco();
+  // Closes the port without a word to the deco.
+  void DropLink();
   bool AcceptRead(const transfer::JobSelection& selection);
-  void SetReadJob(const transfer::JobSelection& selection);
+  void SetReadJob();
+  // Once a job has ended: the log names a WRITE's backup; a READ's dumps are named once whole,
+  // otherwise the log says where what was read is.
+  void PutJobFilesInPlace();
   bool AcceptWrite(const transfer::JobSelection& selection, transfer::WriteMethod method);
   void SetWriteJob(const transfer::JobSelection& selection, transfer::WriteMethod method);
   void StartWorker(const transfer::JobSelection& selection);
@@ -136,20 +158,14 @@ class TForm1 : public protocol::StatusSink,
   bool waitingForWorker_ = false;
   bool workerDoneDeferred_ = false;
   bool workerEndTold_ = false;
-  // A READ's files as they were before it started, to tell what the READ wrote into them.
-  struct FileState {
-    bool Exists = false;
-    uintmax_t Size = 0;
-    std::filesystem::file_time_type Time;
-    bool operator==(const FileState&) const = default;
-  };
-  struct ReadTarget {
-    std::string File;
-    int64_t ImageBytes = 0;
-    FileState Before;
-  };
-  static FileState StateOf(const std::string& file);
-  std::vector<ReadTarget> readTargets_;
+  // A close came while Connect or Disconnect held input: it is asked when they end.
+  bool closeAfterHold_ = false;
+  // The job that ended last lost the deco: idle shows Connect.
+  bool connectionLost_ = false;
+  // A READ's dumps, read into partial files, and the files chosen for them.
+  std::optional<transfer::ReadDumps> dumps_;
+  transfer::JobSelection dumpsChosen_;
+  bool jobFilesTold_ = false;
 };
 
 }  // namespace window

@@ -77,6 +77,8 @@ class MainWindowView {
   virtual void WatchWorker(bool on) = 0;
   // While held, the user's clicks and keys are dropped; releasing drops what is still queued.
   virtual void HoldInput(bool hold) = 0;
+  // Posts a close of the window, as its close button does: TForm1::FormCloseQuery decides.
+  virtual void RequestClose() = 0;
 };
 
 }  // namespace window

@@ -23,6 +23,11 @@ bool QtDialogs::Warning(const std::string& text) {
                               QMessageBox::Yes) == QMessageBox::Yes;
 }
 
+bool QtDialogs::RiskWarning(const std::string& text) {
+  return QMessageBox::warning(parent_, "Warning", Q(text), QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) == QMessageBox::Yes;
+}
+
 void QtDialogs::Message(const std::string& text) {
   // A plain message: its text and OK, no icon.
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), Q(text),

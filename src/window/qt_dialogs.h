@@ -14,6 +14,7 @@ class QtDialogs : public Dialogs {
   explicit QtDialogs(QWidget* parent) : parent_(parent) {}
   bool Confirm(const std::string& text) override;
   bool Warning(const std::string& text) override;
+  bool RiskWarning(const std::string& text) override;
   void Message(const std::string& text) override;
   void WarningMessage(const std::string& text) override;
   void ErrorReport(const std::string& text) override;

@@ -344,6 +344,10 @@ void QtMainWindow::HoldInput(bool hold) {
   holdingInput_ = false;
 }
 
+void QtMainWindow::RequestClose() {
+  QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+}
+
 // ---- events ---------------------------------------------------------------------------------
 
 bool QtMainWindow::event(QEvent* event) {

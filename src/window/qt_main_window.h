@@ -59,6 +59,7 @@ class QtMainWindow : public QWidget, public MainWindowView, public instance::Ins
   void ServeUntil(const std::function<bool()>& done) override;
   void WatchWorker(bool on) override;
   void HoldInput(bool hold) override;
+  void RequestClose() override;
 
   // instance::InstanceHost
   std::string OwnerName() override;

@@ -18,6 +18,10 @@ bool Win32Dialogs::Warning(const std::string& text) {
   return Box(text, "Warning", MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
+bool Win32Dialogs::RiskWarning(const std::string& text) {
+  return Box(text, "Warning", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
 void Win32Dialogs::Message(const std::string& text) {
   Box(text, title_(), MB_OK);
 }

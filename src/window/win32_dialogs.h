@@ -18,6 +18,7 @@ class Win32Dialogs : public Dialogs {
       : owner_(std::move(owner)), title_(std::move(title)) {}
   bool Confirm(const std::string& text) override;
   bool Warning(const std::string& text) override;
+  bool RiskWarning(const std::string& text) override;
   void Message(const std::string& text) override;
   void WarningMessage(const std::string& text) override;
   void ErrorReport(const std::string& text) override;

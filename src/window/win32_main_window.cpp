@@ -249,6 +249,10 @@ void Win32MainWindow::WatchWorker(bool on) {
   }
 }
 
+void Win32MainWindow::RequestClose() {
+  ::PostMessageA(window_, WM_CLOSE, 0, 0);
+}
+
 void Win32MainWindow::HoldInput(bool hold) {
   holdingInput_ = hold;
   if (hold) return;

@@ -58,6 +58,7 @@ class Win32MainWindow : public MainWindowView, public instance::InstanceHost {
   void ServeUntil(const std::function<bool()>& done) override;
   void WatchWorker(bool on) override;
   void HoldInput(bool hold) override;
+  void RequestClose() override;
 
   // instance::InstanceHost
   std::string OwnerName() override { return "Form1"; }

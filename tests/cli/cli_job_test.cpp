@@ -17,7 +17,6 @@
 #include "cli/cli_job.h"
 #include "cli/line_check.h"
 #include "cli/port_listing.h"
-#include "cli/read_dumps.h"
 #include "cli/run_record.h"
 #include "cli/sha256.h"
 #include "cli/standby_command.h"
@@ -28,6 +27,8 @@
 #include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "sim/deco_model.h"
+#include "transfer/connection.h"
+#include "transfer/read_dumps.h"
 #include "support/sim_session.h"
 
 using testing_support::AsText;
@@ -910,7 +911,7 @@ TEST(CliReadDumpsTest, AnUnfinishedReadTellsWhetherTheDumpExisted) {
     selection.Eeprom = true;
     selection.EepromFile = dir.File("Same.bin");
     if (existed) testing_support::WriteFile(selection.EepromFile, "earlier");
-    cli::ReadDumps dumps(selection);
+    transfer::ReadDumps dumps(selection);
     CapturingHost host;
     std::string error;
     ASSERT_TRUE(dumps.Claim(host, error)) << error;
@@ -1120,7 +1121,7 @@ TEST(CliStandbyTest, SendsTheExitOnlyOnTheUsersWord) {
     std::atomic<bool> interrupted{false};
     EXPECT_EQ(cli::StandbyCommand(options, host, interrupted), row.exitCode) << host.Err();
     EXPECT_EQ(session.deco.Model().InService(), row.leftInService);
-    EXPECT_EQ(host.Err().find(cli::StandbyRisk) != std::string::npos,
+    EXPECT_EQ(host.Err().find(transfer::HalfWrittenFlashRisk) != std::string::npos,
               row.exitCode != cli::ExitUsage)
         << host.Err();
   }

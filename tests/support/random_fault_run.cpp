@@ -19,6 +19,7 @@
 #include "support/files.h"
 #include "support/printed_command.h"
 #include "support/sim_session.h"
+#include "transfer/connection.h"
 #include "transfer/final_check.h"
 #include "transfer/job_results.h"
 
@@ -244,6 +245,9 @@ class Sequence {
   sim::RandomFaultSettings random_;
   OwnCommand own_;
   sim::Faults lasting_;  // the variant's faults that strike every job
+  // READs read every block twice: wrong data is among the faults, or the deco's replies carry
+  // no echo that tells another EEPROM line's reply from the one asked for.
+  bool doubleRead_;
   sim::Settings settings_;
   SimSession session_;
   sim::DecoModel& model_;
@@ -282,6 +286,7 @@ Sequence::Sequence(const JobKind& job, const sim::RandomFaultSettings& random, V
       random_(random),
       own_(own),
       lasting_(LastingFaults(variant)),
+      doubleRead_(random.WrongData || variant == Variant::FixedHead || variant == Variant::NoEcho),
       settings_(SettingsOf(job, random, variant)),
       session_(settings_, QuickTimeOuts),
       model_(session_.deco.Model()) {
@@ -340,7 +345,7 @@ std::vector<std::string> Sequence::FirstArguments() const {
   if (job_.kind == Kind::Verify) return a;
   // Only a second read tells a well-formed wrong reply from the true one: of a READ's dump and
   // of a WRITE's backup alike.
-  if (random_.WrongData && (job_.kind != Kind::Write || job_.backup)) a.push_back("--double-read");
+  if (doubleRead_ && (job_.kind != Kind::Write || job_.backup)) a.push_back("--double-read");
   if (job_.kind == Kind::Write) {
     a.insert(a.end(), {"--method", job_.method});
     if (job_.fast) a.insert(a.end(), {"--erase-poll", "--fast-program", "--skip-blank-words"});
@@ -654,7 +659,7 @@ void Sequence::CheckLeavingService(const Step& step, bool proves) {
 void Sequence::CheckStandby(const Step& step) {
   if (step.exitCode == 0 && model_.InService())
     Broken(step, "exit 0 only when true: standby exit 0 with the deco still in service mode");
-  if (step.err.find(cli::StandbyRisk) == std::string::npos)
+  if (step.err.find(transfer::HalfWrittenFlashRisk) == std::string::npos)
     Broken(step, "standby says what it risks: no word of a half-written flash");
 }
 
@@ -678,6 +683,7 @@ void Sequence::RunOwnCommand() {
       break;
     case OwnCommand::AutoRead:
       a.insert(a.end(), {"read", "--eeprom", OwnFile, "--yes"});
+      if (doubleRead_) a.push_back("--double-read");
       break;
     case OwnCommand::Standby:
       a.insert(a.end(), {"standby", "--yes"});

@@ -8,10 +8,10 @@ std::vector<std::string> FakeDialogs::AskedTexts() const {
   return texts;
 }
 
-bool FakeDialogs::Ask(const std::string& kind, const std::string& text) {
+bool FakeDialogs::Ask(const std::string& kind, const std::string& text, bool byDefault) {
   Opened("Ask " + kind);
   asked.push_back({kind, text});
-  bool answer = answers.empty() || answers.front();
+  bool answer = answers.empty() ? byDefault : answers.front();
   if (!answers.empty()) answers.pop_front();
   return answer;
 }
@@ -22,6 +22,10 @@ bool FakeDialogs::Confirm(const std::string& text) {
 
 bool FakeDialogs::Warning(const std::string& text) {
   return Ask("Warning", text);
+}
+
+bool FakeDialogs::RiskWarning(const std::string& text) {
+  return Ask("RiskWarning", text, false);
 }
 
 void FakeDialogs::Message(const std::string& text) {

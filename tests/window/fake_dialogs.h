@@ -1,5 +1,5 @@
 // Scripted message boxes and file dialog: they record what was asked and answer from a script
-// (Yes when it has run out), so that window tests need no one to click.
+// (the box's default when it has run out: Yes, but No for a risk warning), so that window tests need no one to click.
 #pragma once
 
 #include <deque>
@@ -14,7 +14,7 @@ namespace testing_support {
 class FakeDialogs : public window::Dialogs {
  public:
   struct Asked {
-    std::string kind;  // "Confirm", "Warning", "Message", "WarningMessage", "Error"
+    std::string kind;  // "Confirm", "Warning", "RiskWarning", "Message", "WarningMessage", "Error"
     std::string text;
     bool operator==(const Asked&) const = default;
   };
@@ -29,6 +29,7 @@ class FakeDialogs : public window::Dialogs {
 
   bool Confirm(const std::string& text) override;
   bool Warning(const std::string& text) override;
+  bool RiskWarning(const std::string& text) override;
   void Message(const std::string& text) override;
   void WarningMessage(const std::string& text) override;
   void ErrorReport(const std::string& text) override;
@@ -40,7 +41,7 @@ class FakeDialogs : public window::Dialogs {
   virtual void Opened(const std::string&) {}
 
  private:
-  bool Ask(const std::string& kind, const std::string& text);
+  bool Ask(const std::string& kind, const std::string& text, bool byDefault = true);
 };
 
 }  // namespace testing_support

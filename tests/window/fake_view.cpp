@@ -209,6 +209,11 @@ void FakeView::WatchWorker(bool on) {
   watching = on;
 }
 
+void FakeView::RequestClose() {
+  journal.push_back("RequestClose");
+  ++closesRequested;
+}
+
 void FakeView::HoldInput(bool hold) {
   journal.push_back(std::string("HoldInput ") + (hold ? "1" : "0"));
   holds.push_back(hold);

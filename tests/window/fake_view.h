@@ -63,6 +63,7 @@ class FakeView : public window::MainWindowView, public FakeDialogs {
   std::vector<bool> holds;
   std::atomic<int> workerDonePosts{0};
   bool watching = false;
+  int closesRequested = 0;
   // False holds the worker watch's timer back, as a busy window's thread would.
   bool timerRuns = true;
   // Runs after each new log line, on the window's thread: input that comes meanwhile.
@@ -86,6 +87,7 @@ class FakeView : public window::MainWindowView, public FakeDialogs {
   void ServeUntil(const std::function<bool()>& done) override;
   void WatchWorker(bool on) override;
   void HoldInput(bool hold) override;
+  void RequestClose() override;
 
  protected:
   void Opened(const std::string& what) override { journal.push_back(what); }

@@ -419,7 +419,8 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
   std::vector<std::string> phases;  // each phase's first line and the colour the bar shows
   QObject::connect(Memo(), &QPlainTextEdit::textChanged, form.get(), [&] {
     QString line = Memo()->document()->lastBlock().text();
-    if (form->Form().Connected() && line.endsWith(" ..."))
+    // The backup's own line is no phase: its read is.
+    if (form->Form().Connected() && line.endsWith(" ...") && !line.startsWith("Backup into"))
       phases.push_back(
           (line + " " + Bar()->palette().color(QPalette::Highlight).name()).toStdString());
   });
@@ -432,8 +433,8 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
   Tick(Box("CheckBox3"), Field("Edit3"), "Ch.bin");
   Click(Button("Button5"));  // READ
   ASSERT_TRUE(WaitForJobEnd());
-  Click(Button("Button6"));  // WRITE, Normal: stopped once its first pass has begun
-  ASSERT_TRUE(QTest::qWaitFor([&] { return phases.size() == 2; }, JobTimeoutMs));
+  Click(Button("Button6"));  // WRITE, Normal: its backup, stopped once its first pass has begun
+  ASSERT_TRUE(QTest::qWaitFor([&] { return phases.size() == 3; }, JobTimeoutMs));
   Click(Button("Button1"));
   EXPECT_EQ(dialogs.asked.back().text, "Thread Aborted");
   EXPECT_FALSE(Button("Button5")->isHidden());
@@ -447,6 +448,7 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
   ASSERT_TRUE(WaitForJobEnd());
   EXPECT_EQ(phases,
             (std::vector<std::string>{"Read CHANNEL ... #0000ff",          // read job: blue
+                                      "Read CHANNEL ... #008080",          // backup: teal
                                       "Write Ch.bin to deco ... #ff0000",  // first write pass: red
                                       "Read CHANNEL ... #008080",          // read-back: teal
                                       "Write Ch.bin to deco ... #ff00ff",  // rewrite: magenta
@@ -465,24 +467,31 @@ TEST_F(WindowTest, MessageBoxesShowTheirIconTitleAndButtons) {
     QMessageBox::Icon icon;
     QString title;
     QMessageBox::StandardButtons buttons;
+    // What Enter presses, where a box has a choice.
+    QMessageBox::StandardButton byDefault = QMessageBox::NoButton;
   } rows[] = {
       {[&] { real.Message("Thread Aborted"); }, QMessageBox::NoIcon,
        QApplication::applicationDisplayName(), QMessageBox::Ok},
       {[&] { real.Confirm("Patch deco is risky.  Continue?"); }, QMessageBox::Question, "Confirm",
-       QMessageBox::Yes | QMessageBox::No},
+       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes},
       {[&] { real.Warning("Quit anyway ?"); }, QMessageBox::Warning, "Warning",
-       QMessageBox::Yes | QMessageBox::No},
+       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes},
+      // Sending a half-written deco to standby is never what Enter does.
+      {[&] { real.RiskWarning("Send the deco to standby anyway?"); }, QMessageBox::Warning,
+       "Warning", QMessageBox::Yes | QMessageBox::No, QMessageBox::No},
   };
   for (const Row& row : rows) {
     std::optional<QMessageBox::Icon> icon;
     QString title;
     QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton byDefault = QMessageBox::NoButton;
     std::function<void()> answer = [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box) return QTimer::singleShot(10, answer);
       icon = box->icon();
       title = box->windowTitle();
       buttons = box->standardButtons();
+      byDefault = box->standardButton(box->defaultButton());
       box->reject();
     };
     QTimer::singleShot(0, answer);
@@ -491,16 +500,22 @@ TEST_F(WindowTest, MessageBoxesShowTheirIconTitleAndButtons) {
     EXPECT_EQ(*icon, row.icon);
     EXPECT_EQ(title, row.title);
     EXPECT_EQ(buttons, row.buttons);
+    if (row.byDefault != QMessageBox::NoButton) {
+      EXPECT_EQ(byDefault, row.byDefault);
+    }
   }
 }
 
+// A deco that restarts mid-READ (a power glitch) answers nothing more: once the window has asked
+// it again, the connection ends without a word to it, and idle shows Connect.
 TEST_F(QuickTimeOutTest, AJobEndedByAnErrorIsToldWithoutAClickAndAbortReturnsToIdle) {
   ShowForm();
   Connect();
   Tick(Box("CheckBox2"), Field("Edit2"), "E.bin");
   sim::Faults faults;
-  faults.DropReplyAt = deco.Model().CommandCount() + 3;  // the third EEPROM block
+  faults.RestartAt = deco.Model().CommandCount() + 3;  // the third EEPROM block
   deco.Model().SetFaults(faults);
+  const int commandsBefore = deco.Model().CommandCount();
   Click(Button("Button5"));
   // The view's timer lets the behaviour notice the end; no message comes from the worker.
   ASSERT_TRUE(QTest::qWaitFor([&] { return LastMemoLine() == "Press [Abort] to return to idle."; },
@@ -513,6 +528,56 @@ TEST_F(QuickTimeOutTest, AJobEndedByAnErrorIsToldWithoutAClickAndAbortReturnsToI
   EXPECT_EQ(form->Form().Worker(), nullptr);
   EXPECT_FALSE(Button("Button5")->isHidden());
   EXPECT_TRUE(Button("Button1")->isHidden());
+  EXPECT_EQ(Button("Button4")->text(), "Connect");
+  EXPECT_TRUE(Radio("RadioButton4")->isEnabled());
+  EXPECT_FALSE(form->Form().Link().IsOpen());
+  const std::vector<std::string> heard = deco.Model().CommandLog();
+  EXPECT_EQ(std::count(heard.begin() + commandsBefore, heard.end(), "100"), 0);
+}
+
+// A close that comes while Connect or Disconnect holds input (the window manager's close button)
+// is asked about once they end, and its question takes the answer: the window never closes
+// unasked with the deco in service mode, and never waits on a box that takes no input.
+TEST_F(ServiceWindowTest, ACloseDuringConnectOrDisconnectIsAskedWhenItEnds) {
+  ShowForm();
+  const char* const portQuestion =
+      "Serial port is not disconnected.\r\nDeco is still in Service mode.\r\nQuit anyway ?";
+  struct Row {
+    const char* name;
+    bool connecting;
+    bool answer;         // to the port question
+    bool asked;          // the port question comes
+    bool closes;
+  } rows[] = {
+      {"during the connect, kept open", true, false, true, false},
+      {"during the disconnect, no question", false, false, false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (form->Form().Connected() == row.connecting) Click(Button("Button4"));
+    const QString shownMeanwhile = row.connecting ? "Initializing deco ..." : "Exit -SE-";
+    bool closedMeanwhile = false;
+    bool refusedMeanwhile = false;
+    QMetaObject::Connection hook =
+        QObject::connect(Memo(), &QPlainTextEdit::textChanged, form.get(), [&] {
+          if (closedMeanwhile || Memo()->document()->lastBlock().text() != shownMeanwhile) return;
+          closedMeanwhile = true;
+          refusedMeanwhile = !form->close();
+        });
+    dialogs.asked.clear();
+    dialogs.answers = {row.answer};
+    Click(Button("Button4"));
+    QObject::disconnect(hook);
+    ASSERT_TRUE(closedMeanwhile);
+    EXPECT_TRUE(refusedMeanwhile) << "the window closed while the step held it";
+    EXPECT_TRUE(dialogs.asked.empty()) << "a box while input is held takes no answer";
+    EXPECT_EQ(form->Form().Connected(), row.connecting);
+    QTest::qWait(50);  // the close that was put off comes now
+    const bool asked = !dialogs.asked.empty() && dialogs.asked.back().text == portQuestion;
+    EXPECT_EQ(asked, row.asked);
+    EXPECT_EQ(form->isVisible(), !row.closes);
+    if (row.closes) ShowForm();
+  }
 }
 
 // Closing the window asks the behaviour; a No keeps the window open, and closing during a job

@@ -16,6 +16,7 @@
 #include "cli/cli_job.h"
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
+#include "transfer/connection.h"
 #include "window/main_window_fixture.h"
 
 using testing_support::JobTimeoutMs;
@@ -80,13 +81,16 @@ TEST_F(ServiceMainWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
     Setup setup;
     int64_t size;
     const char* message;
+    // What the window's log says after the box: which file, and what is wrong with it.
+    const char* detail = nullptr;
   } rows[] = {
       {"missing", true, "normal", "Fw.bin", "", Setup::None, 0,
-       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+       "Fw.bin does not exist or has wrong size. WRITE aborted!", "/Fw.bin does not exist; "},
       {"empty", true, "normal", "Fw.bin", "", Setup::Size, 0,
        "Fw.bin does not exist or has wrong size. WRITE aborted!"},
       {"one byte short", true, "safe", "Fw.bin", "", Setup::Size, Firmware - 1,
-       "Fw.bin does not exist or has wrong size. WRITE aborted!"},
+       "Fw.bin does not exist or has wrong size. WRITE aborted!",
+       "/Fw.bin has 2097151 bytes; a firmware image has 2097152 bytes"},
       {"one byte long", true, "normal", "Fw.bin", "", Setup::Size, Firmware + 1,
        "Fw.bin does not exist or has wrong size. WRITE aborted!"},
       {"4 GiB + 2 MiB sparse (2 MiB in 32 bits)", true, "normal", "Fw.bin", "", Setup::Sparse,
@@ -157,6 +161,10 @@ TEST_F(ServiceMainWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
     EXPECT_NE(view.asked.back().text.find(row.message), std::string::npos)
         << view.asked.back().text;
     EXPECT_EQ(form->Worker(), nullptr);
+    if (row.detail) {
+      ASSERT_FALSE(view.log.empty());
+      EXPECT_NE(view.log.back().find(row.detail), std::string::npos) << view.log.back();
+    }
 
     cli::JobOptions options;
     options.port = deco.SlavePath();
@@ -178,9 +186,12 @@ TEST_F(ServiceMainWindowTest, BadInputFilesGetAClearMessageAndNothingIsSent) {
 
 namespace {
 
-enum class Fault { DropReply, SlowReply, WeakWord };
-// What a row does once Abort has returned the window to idle.
-enum class ThenDo { Disconnect, WriteAgain, StayConnected };
+enum class Fault { DropReply, Restart, HangUp, WeakWord };
+// What a row does once Abort has returned the window to idle: Disconnect (the deco sent to
+// standby), Disconnect asked about first (a WRITE left the flash unproven: No keeps the
+// connection, Yes sends the exit), WRITE again, stay connected, or Connect shown (the deco
+// was lost: the connection ended without a word to it).
+enum class ThenDo { Disconnect, DisconnectAsked, WriteAgain, StayConnected, ConnectShown };
 
 // A job that ends by an error: the worker logs "ERROR: ..." and posts no done message, so the
 // window waits for Abort.
@@ -219,6 +230,14 @@ constexpr const char* StillInService =
 constexpr const char* WriteAgain =
     "It can be written again: press [Abort] to return to idle, then [WRITE].";
 constexpr const char* TimeoutError = "ERROR: Communication error 9997: Timeout during operation";
+// The line that names a WRITE's backup folder, completed by the test.
+constexpr const char* BackupNamed = "Backup of the deco before this WRITE: ";
+constexpr const char* LostDeco =
+    "The deco no longer answers: no answer since command {}: the deco may have restarted; check "
+    "its display.";
+constexpr const char* ChooseStatus =
+    "The connection is ended without a word to the deco. Choose its Status as its display shows "
+    "(Standby --:-- or Service -SE-), then [Connect].";
 constexpr int EepromReadCommands = 16;
 constexpr uint32_t WeakWordInSector3 = 0x7FE10100u;
 constexpr uint32_t WeakWordValue = 0x12345678u;
@@ -253,11 +272,11 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
     case Fault::DropReply:
       faults.DropReplyAt = at;
       break;
-    case Fault::SlowReply:
-      // Twice the wait for a reply's first byte.
-      faults.SlowReplyAt = at;
-      faults.SlowReplyMs =
-          clock.TimeoutMs(2 * protocol::FirstByteTimeoutFactor * protocol::StandardBaseTimeout);
+    case Fault::Restart:
+      faults.RestartAt = at;
+      break;
+    case Fault::HangUp:
+      faults.HangUpAfter = at;
       break;
     case Fault::WeakWord:
       faults.WeakWordAddress = WeakWordInSector3;
@@ -278,7 +297,8 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
   }
   ASSERT_NE(form->Worker(), nullptr) << "the job ended as if it had succeeded";
 
-  // Abort: the window idle again, still connected.
+  // Abort: the window idle again, still connected unless the deco was lost.
+  const bool lost = row.then == ThenDo::ConnectShown;
   view.asked.clear();
   const size_t beforeAbort = view.log.size();
   form->Button1Click();
@@ -287,9 +307,14 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
   EXPECT_EQ(form->Worker(), nullptr);
   EXPECT_TRUE(view.State(Control::Button5).visible);
   EXPECT_FALSE(view.State(Control::Button1).visible);
-  EXPECT_TRUE(form->Connected());
-  EXPECT_EQ(view.Text(Control::Button4), "Disconnect");
-  EXPECT_TRUE(deco.Model().InService());
+  EXPECT_EQ(form->Connected(), !lost);
+  EXPECT_EQ(view.Text(Control::Button4), lost ? "Connect" : "Disconnect");
+  if (lost) {
+    EXPECT_TRUE(view.Usable(Control::RadioButton4));
+  }
+  if (!lost) {
+    EXPECT_TRUE(deco.Model().InService());
+  }
   view.timerRuns = true;
   view.Pump();
 
@@ -302,17 +327,55 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
   EXPECT_EQ(error->rfind(row.error, 0), 0u) << *error;
   for (const std::string& line : row.before)
     EXPECT_NE(std::find(lines.begin(), error, line), error) << line;
-  EXPECT_EQ(std::vector<std::string>(error + 1, lines.end()), row.after);
+  // The backup's name completed; "{}" stands for a command's number.
+  std::vector<std::string> after = row.after, told(error + 1, lines.end());
+  for (std::string& line : told)
+    for (size_t at; (at = line.find(dir.Path() + "/")) != std::string::npos;)
+      line.erase(at, dir.Path().size() + 1);
+  for (size_t i = 0; i < after.size() && i < told.size(); ++i) {
+    if (after[i] == BackupNamed) after[i] += form->Names().BackupFolderName + ".";
+    const size_t number = after[i].find("{}");
+    const size_t digits = told[i].find_first_not_of("0123456789", number);
+    if (number != std::string::npos && told[i].compare(0, number, after[i], 0, number) == 0 &&
+        digits != std::string::npos && digits > number)
+      after[i].replace(number, 2, told[i].substr(number, digits - number));
+  }
+  EXPECT_EQ(told, after);
 
+  // A READ that failed keeps the earlier dump as it was.
+  if (!row.write && ticks.find('C') != std::string::npos) {
+    EXPECT_EQ(ReadFile(dir.File("Ch.bin")), std::string(protocol::ChannelImageBytes, 'x'));
+  }
   deco.Model().SetFaults(sim::Faults());
   const size_t afterAbort = view.log.size();
   switch (row.then) {
+    case ThenDo::DisconnectAsked: {
+      view.asked.clear();
+      form->Button4Click();  // No, the box's default
+      ASSERT_EQ(view.asked.size(), 1u);
+      EXPECT_EQ(view.asked[0].kind, "RiskWarning");
+      EXPECT_NE(view.asked[0].text.find(transfer::HalfWrittenFlashRisk + 1), std::string::npos)
+          << view.asked[0].text;
+      EXPECT_TRUE(form->Connected());
+      EXPECT_TRUE(deco.Model().InService());
+      EXPECT_TRUE(view.Usable(Control::Button6));
+      view.answers = {true};
+      form->Button4Click();
+      EXPECT_FALSE(form->Connected());
+      EXPECT_FALSE(deco.Model().InService());
+      break;
+    }
+    case ThenDo::ConnectShown: {
+      const std::vector<std::string> heard = deco.Model().CommandLog();
+      EXPECT_EQ(std::count(heard.begin(), heard.end(), "100"), 0);
+      EXPECT_FALSE(form->Link().IsOpen());
+      // As the display shows: a restarted deco in standby, connected again from there.
+      view.Choose(deco.Model().InService() ? Control::RadioButton5 : Control::RadioButton4);
+      if (row.fault == Fault::HangUp) break;  // the line is gone for good
+      Connect();
+      break;
+    }
     case ThenDo::Disconnect: {
-      if (row.fault == Fault::SlowReply) {
-        ASSERT_TRUE(
-            view.PumpUntil([&] { return form->Link().InputWaiting() > 0; }, 5000))
-            << "the late reply did not come";
-      }
       form->Button4Click();
       std::vector<std::string> exit = LogFrom(afterAbort);
       EXPECT_EQ(std::count(exit.begin(), exit.end(), "ERROR when Exit -SE-"), 0);
@@ -338,54 +401,59 @@ TEST_P(JobErrorTest, TheLogSaysWhatTheJobLeftAndAbortReturnsToIdle) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, JobErrorTest,
     ::testing::Values(
-        // The EEPROM is read, the firmware stops at block 50, the channel list is not reached.
-        JobErrorRow{.name = "ReadTimesOut",
+        // The deco restarts at firmware block 50 (a power glitch) and answers no more: the EEPROM
+        // read in full is in place, the firmware's part stays apart from any Fw.bin, the earlier
+        // Ch.bin is kept, and the connection ends without a word to the deco.
+        JobErrorRow{.name = "ReadLosesTheDeco",
                     .ticks = "FEC",
-                    .fault = Fault::DropReply,
+                    .fault = Fault::Restart,
                     .at = EepromReadCommands + 50,
-                    .error = TimeoutError,
-                    .after = {"Fw.bin is incomplete: 12544 of 2097152 bytes.",
-                              "E.bin is complete: 2048 bytes.",
-                              "Ch.bin was not read: the file is as it was.", AbortLine},
-                    .then = ThenDo::Disconnect},
-        // The reply to block 20 comes after its time-out, and must not be taken as the deco's
-        // answer to the exit.
-        JobErrorRow{.name = "ReadGetsALateReplyThenDisconnect",
-                    .ticks = "F",
-                    .fault = Fault::SlowReply,
-                    .at = 20,
-                    .error = TimeoutError,
-                    .after = {"Fw.bin is incomplete: 4864 of 2097152 bytes.", AbortLine},
-                    .then = ThenDo::Disconnect},
+                    .error = "ERROR: ",
+                    .after = {"The READ did not finish, but E.bin was read in full and is in place.",
+                              "the READ did not finish: Fw.bin was not made; what was read is in Fw.bin.partial",
+                              LostDeco, ChooseStatus, AbortLine},
+                    .then = ThenDo::ConnectShown},
+        JobErrorRow{.name = "ChannelReadLosesTheDeco",
+                    .ticks = "C",
+                    .fault = Fault::Restart,
+                    .at = 100,
+                    .error = "ERROR: ",
+                    .after = {"the READ did not finish: Ch.bin is unchanged; what was read is in Ch.bin.partial",
+                              LostDeco, ChooseStatus, AbortLine},
+                    .then = ThenDo::ConnectShown},
         // Abort pressed before the window's watch has looked: Abort tells what the job left,
         // and sends nobody to Abort.
-        JobErrorRow{.name = "ReadTimesOutAbortedBeforeTheWatchLooks",
+        JobErrorRow{.name = "ReadLosesTheDecoAbortedBeforeTheWatchLooks",
                     .ticks = "F",
-                    .fault = Fault::DropReply,
+                    .fault = Fault::Restart,
                     .at = 50,
-                    .error = TimeoutError,
-                    .after = {"Fw.bin is incomplete: 12544 of 2097152 bytes."},
+                    .error = "ERROR: ",
+                    .after = {"the READ did not finish: Fw.bin was not made; what was read is in Fw.bin.partial",
+                              LostDeco, ChooseStatus},
                     .abortFirst = true,
-                    .then = ThenDo::Disconnect},
+                    .then = ThenDo::ConnectShown},
+        // One lost reply to an EEPROM line's write (after the backup's reads): asked again, the
+        // deco answers in service mode.
         JobErrorRow{.name = "EepromWriteTimesOutAbortedBeforeTheWatchLooks",
                     .ticks = "E",
                     .write = true,
                     .fault = Fault::DropReply,
-                    .at = 5,
+                    .at = EepromReadCommands + 5,
                     .error = TimeoutError,
-                    .after = {StillInService, "It can be written again with [WRITE]."},
+                    .after = {BackupNamed, StillInService, "It can be written again with [WRITE]."},
                     .abortFirst = true,
                     .then = ThenDo::WriteAgain},
         JobErrorRow{.name = "EepromWriteTimesOut",
                     .ticks = "E",
                     .write = true,
                     .fault = Fault::DropReply,
-                    .at = 5,
+                    .at = EepromReadCommands + 5,
                     .error = TimeoutError,
-                    .after = {StillInService, WriteAgain},
+                    .after = {BackupNamed, StillInService, WriteAgain},
                     .then = ThenDo::WriteAgain},
         // A word in sector 3 ignores its programming twice: the Safe method's rewrite does not
-        // mend it, and the final check finds it. No time-out is waited for: real ones.
+        // mend it, and the final check finds it. Disconnect then asks first. No time-out is
+        // waited for: real ones.
         JobErrorRow{.name = "SafeChannelWriteFinalCheckFindsAWeakWord",
                     .ticks = "C",
                     .write = true,
@@ -395,6 +463,84 @@ INSTANTIATE_TEST_SUITE_P(
                     .waitMs = 5 * JobTimeoutMs,
                     .before = {"Final check FAILED: sector(s) 3 differ from Ch.bin."},
                     .error = "ERROR: the final check found",
-                    .after = {StillInService, WriteAgain},
-                    .then = ThenDo::StayConnected}),
+                    .after = {BackupNamed, StillInService, WriteAgain},
+                    .then = ThenDo::DisconnectAsked},
+        // The deco restarts in the middle of a channel WRITE: nothing is said of service mode,
+        // nothing is sent, and Connect from standby reaches it again.
+        JobErrorRow{.name = "ChannelWriteLosesTheDeco",
+                    .ticks = "C",
+                    .write = true,
+                    .fault = Fault::Restart,
+                    .at = 3000,
+                    .error = "ERROR: ",
+                    .after = {BackupNamed,
+                              "Do not switch the deco off: its memory may be incomplete. It can be "
+                              "written again once it is connected.",
+                              LostDeco, ChooseStatus, AbortLine},
+                    .then = ThenDo::ConnectShown},
+        // The line closes mid-READ: the log says so, and the connection ends.
+        JobErrorRow{.name = "ReadLosesTheLine",
+                    .ticks = "E",
+                    .fault = Fault::HangUp,
+                    .at = 5,
+                    .error = "ERROR: ",
+                    .after = {"the READ did not finish: E.bin was not made; what was read is in E.bin.partial",
+                              "The deco no longer answers: the line failed (Communication error 5: Input/output error).",
+                              ChooseStatus, AbortLine},
+                    .then = ThenDo::ConnectShown}),
     [](const ::testing::TestParamInfo<JobErrorRow>& info) { return std::string(info.param.name); });
+
+// On a line that loses one reply, a window READ asks again, as the command line does, and ends
+// with whole dumps; the reply that came late is never taken for the exit's answer.
+class OneLostReplyTest : public MainWindowTest {
+ protected:
+  OneLostReplyTest() : MainWindowTest(testing_support::InService(), QuickTimeOuts) {
+    view.Choose(Control::RadioButton5);
+  }
+};
+
+TEST_F(OneLostReplyTest, AReadAsksAgainAndEndsWithWholeDumps) {
+  struct Row {
+    const char* name;
+    bool late;  // else lost
+    int at;     // the READ's command, from 1
+  } rows[] = {
+      {"a late reply to a firmware block", true, 20},
+      {"a lost reply to a firmware block", false, 300},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    view.Choose(deco.Model().InService() ? Control::RadioButton5 : Control::RadioButton4);
+    Connect();
+    Tick(Control::CheckBox1, Control::Edit1, "Fw.bin");
+    WriteFile(dir.File("Fw.bin"), "an earlier dump");
+    sim::Faults faults;
+    const int at = deco.Model().CommandCount() + row.at;
+    if (row.late) {
+      faults.SlowReplyAt = at;
+      // Twice the wait for a reply's first byte.
+      faults.SlowReplyMs =
+          clock.TimeoutMs(2 * protocol::FirstByteTimeoutFactor * protocol::StandardBaseTimeout);
+    } else {
+      faults.DropReplyAt = at;
+    }
+    deco.Model().SetFaults(faults);
+    const size_t start = view.log.size();
+    form->Button5Click();
+    ASSERT_TRUE(WaitForJobEnd());
+    const std::vector<std::string> lines = LogFrom(start);
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& line) { return line.rfind("Retry 1 of 2", 0) == 0; }),
+              lines.end())
+        << testing::PrintToString(lines);
+    const std::vector<uint8_t> flash = deco.Model().Flash();
+    EXPECT_EQ(ReadFile(dir.File("Fw.bin")), std::string(flash.begin(), flash.end()));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("Fw.bin.partial")));
+    deco.Model().SetFaults(sim::Faults());
+    const size_t beforeExit = view.log.size();
+    form->Button4Click();
+    const std::vector<std::string> exit = LogFrom(beforeExit);
+    EXPECT_EQ(std::count(exit.begin(), exit.end(), "OK : Deco must be Standby now!"), 1);
+    EXPECT_FALSE(deco.Model().InService());
+  }
+}

@@ -201,10 +201,14 @@ TEST_F(ServiceMainWindowTest, WriteMergesTheChannelIntoTheFirmwareBeforeTheJob) 
   EXPECT_TRUE(form->Plan().ChannelMerged);
   EXPECT_EQ(form->Plan().BlockCount, transfer::FirmwareBlocks);
   ASSERT_TRUE(WaitForJobEnd());
-  // The comparison found nothing to write, so the final check has nothing to read back.
-  ASSERT_GE(view.log.size(), 2u);
-  EXPECT_EQ(view.log[view.log.size() - 2], "Verifing done. No different bytes found!");
-  EXPECT_EQ(view.log.back(), "Final check: no flash sector was written after the last comparison.");
+  // The comparison found nothing to write, so the final check has nothing to read back; the
+  // comparison's read is the backup.
+  ASSERT_GE(view.log.size(), 3u);
+  EXPECT_EQ(view.log[view.log.size() - 3], "Verifing done. No different bytes found!");
+  EXPECT_EQ(view.log[view.log.size() - 2],
+            "Final check: no flash sector was written after the last comparison.");
+  EXPECT_EQ(view.log.back(),
+            "Backup of the deco before this WRITE: " + form->Names().BackupFolderName + ".");
 }
 
 TEST_F(ServiceMainWindowTest, AbortAsksByTheJobAndReturnsToIdle) {

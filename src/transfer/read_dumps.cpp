@@ -1,17 +1,17 @@
-#include "cli/read_dumps.h"
+#include "transfer/read_dumps.h"
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
-#include "cli/sha256.h"
 #include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
 #include "transfer/memories.h"
+#include "transfer/own_files.h"
 
-namespace cli {
+namespace transfer {
 
 namespace {
 
@@ -20,16 +20,16 @@ constexpr const char* PartialSuffix = ".partial";
 constexpr const char* EarlierSuffix = ".earlier";
 
 // The memory whose dump is read from the flash: the firmware, or the channel list alone.
-const transfer::Memory* FlashDump(const transfer::JobSelection& selection) {
-  if (selection.Firmware) return &transfer::Memories[0];
-  if (selection.Channel) return &transfer::Memories[2];
+const Memory* FlashDump(const JobSelection& selection) {
+  if (selection.Firmware) return &Memories[0];
+  if (selection.Channel) return &Memories[2];
   return nullptr;
 }
 
 // Holds the partial dump an ended READ left (wanted) with its whole blocks, for a resumed READ
 // of file; answers how many blocks it keeps.
-int32_t KeepToResume(const transfer::Memory& memory, const std::string& file,
-                     const std::string& wanted, transfer::HeldFile& held) {
+int32_t KeepToResume(const Memory& memory, const std::string& file,
+                     const std::string& wanted, HeldFile& held) {
   std::error_code error;
   if (!std::filesystem::exists(wanted, error))
     throw protocol::EFileError("Cannot resume", file,
@@ -43,10 +43,10 @@ int32_t KeepToResume(const transfer::Memory& memory, const std::string& file,
   const std::string kept = protocol::ReadWholeFile(wanted, size)
                                .substr(0, static_cast<size_t>(blocks) * protocol::ReadBlockBytes);
   // The file is made again under this run's hold: a live run's is never taken.
-  if (transfer::RemoveUnlessHeld(wanted) == transfer::LeftFile::Held)
+  if (RemoveUnlessHeld(wanted) == LeftFile::Held)
     throw protocol::EFileError("Cannot read into", file,
                                "another run is writing " + wanted + " now");
-  held = transfer::ClaimHeldFile(wanted);
+  held = ClaimHeldFile(wanted);
   if (held.Name() != wanted)
     throw protocol::EFileError("Cannot resume", file,
                                "another run made " + wanted + " again at once");
@@ -60,14 +60,14 @@ int32_t KeepToResume(const transfer::Memory& memory, const std::string& file,
 // Sets aside the flash dump an ended READ left (wanted) when a resume could go on with it: held
 // under wanted.earlier (or the next free name) until the new READ has read the flash. Answers an
 // empty hold when there is no such dump; the caller then claims wanted as usual.
-transfer::HeldFile SetAside(const std::string& file, const std::string& wanted) {
+HeldFile SetAside(const std::string& file, const std::string& wanted) {
   std::error_code error;
   if (!std::filesystem::exists(wanted, error) ||
       protocol::FileSize64(wanted) < protocol::ReadBlockBytes)
     return {};
   const std::string dump = protocol::ReadWholeFile(wanted, protocol::FileSize64(wanted));
   // Written aside first: the dump is never only in memory.
-  transfer::HeldFile aside = transfer::ClaimHeldFile(wanted + EarlierSuffix);
+  HeldFile aside = ClaimHeldFile(wanted + EarlierSuffix);
   std::ofstream out(aside.Name(), std::ios::binary | std::ios::trunc);
   out.write(dump.data(), static_cast<std::streamsize>(dump.size()));
   out.close();
@@ -76,22 +76,22 @@ transfer::HeldFile SetAside(const std::string& file, const std::string& wanted) 
     std::filesystem::remove(aside.Name(), error);
     throw protocol::EFileError("Cannot write", aside.Name(), why);
   }
-  const transfer::LeftFile left = transfer::RemoveUnlessHeld(wanted);
-  if (left == transfer::LeftFile::Removed) return aside;
+  const LeftFile left = RemoveUnlessHeld(wanted);
+  if (left == LeftFile::Removed) return aside;
   std::filesystem::remove(aside.Name(), error);
-  if (left == transfer::LeftFile::None) return {};
+  if (left == LeftFile::None) return {};
   throw protocol::EFileError("Cannot read into", file, "another run is writing " + wanted + " now");
 }
 
 }  // namespace
 
-ReadDumps::ReadDumps(const transfer::JobSelection& selection)
+ReadDumps::ReadDumps(const JobSelection& selection)
     : selection_(selection), partial_(selection) {}
 
-bool ReadDumps::Claim(ConsoleHost& host, std::string& error, bool resume) {
-  const transfer::Memory* flashDump = FlashDump(selection_);
+bool ReadDumps::Claim(JobDialogs& host, std::string& error, bool resume) {
+  const Memory* flashDump = FlashDump(selection_);
   try {
-    for (const transfer::Memory& memory : transfer::Memories) {
+    for (const Memory& memory : Memories) {
       if (!(partial_.*memory.Ticked)) continue;
       std::string& file = partial_.*memory.File;
       std::string wanted = file + PartialSuffix;
@@ -106,18 +106,18 @@ bool ReadDumps::Claim(ConsoleHost& host, std::string& error, bool resume) {
           host.AddLogLine(wanted + ", left by an earlier READ, is kept as " + earlier_.Name() +
                           " until this READ has read the flash.");
       }
-      transfer::LeftFile left = transfer::RemoveUnlessHeld(wanted);
-      if (left == transfer::LeftFile::Held)
+      LeftFile left = RemoveUnlessHeld(wanted);
+      if (left == LeftFile::Held)
         throw protocol::EFileError("Cannot read into", file,
                                    "another run is writing " + wanted + " now");
-      if (left == transfer::LeftFile::Removed)
+      if (left == LeftFile::Removed)
         host.AddLogLine("Removed " + wanted + ", left by an earlier READ.");
-      held_.push_back(transfer::ClaimHeldFile(wanted));
+      held_.push_back(ClaimHeldFile(wanted));
       file = held_.back().Name();
       if (file != wanted) host.AddLogLine(wanted + " is in use: this READ writes " + file);
     }
   } catch (const std::exception& failure) {
-    for (const transfer::HeldFile& own : held_) {
+    for (const HeldFile& own : held_) {
       std::error_code ignored;
       std::filesystem::remove(own.Name(), ignored);
     }
@@ -128,16 +128,16 @@ bool ReadDumps::Claim(ConsoleHost& host, std::string& error, bool resume) {
     partial_ = selection_;
     resumeBlocks_ = 0;
     error = failure.what();
-    host.Tell(error);
+    host.Explain(error);
     return false;
   }
   return true;
 }
 
-std::vector<std::string> ReadDumps::NameComplete(const transfer::JobSelection& complete,
-                                                 ConsoleHost& host) {
+std::vector<std::string> ReadDumps::NameComplete(const JobSelection& complete,
+                                                 JobDialogs& host) {
   std::vector<std::string> named;
-  for (const transfer::Memory& memory : transfer::Memories) {
+  for (const Memory& memory : Memories) {
     if (!(selection_.*memory.Ticked) || !(complete.*memory.Ticked)) continue;
     const std::string& from = partial_.*memory.File;
     const std::string& to = selection_.*memory.File;
@@ -150,7 +150,7 @@ std::vector<std::string> ReadDumps::NameComplete(const transfer::JobSelection& c
   return named;
 }
 
-void ReadDumps::DropEarlier(ConsoleHost& host) {
+void ReadDumps::DropEarlier(JobDialogs& host) {
   if (earlier_.Name().empty()) return;
   std::error_code error;
   std::filesystem::remove(earlier_.Name(), error);
@@ -161,7 +161,7 @@ void ReadDumps::DropEarlier(ConsoleHost& host) {
   earlier_ = {};
 }
 
-void ReadDumps::PutEarlierBack(ConsoleHost& host) {
+void ReadDumps::PutEarlierBack(JobDialogs& host) {
   if (earlier_.Name().empty()) return;
   const std::string wanted = selection_.*FlashDump(selection_)->File + PartialSuffix;
   std::error_code error;
@@ -172,14 +172,14 @@ void ReadDumps::PutEarlierBack(ConsoleHost& host) {
     std::filesystem::rename(earlier_.Name(), wanted, error);
   const std::string earlier =
       "this READ read nothing of the flash: " + wanted + ", left by an earlier READ, is ";
-  host.Tell(error ? earlier + "in " + earlier_.Name() +
+  host.Explain(error ? earlier + "in " + earlier_.Name() +
                         " (cannot rename it back: " + error.message() + ")"
                   : earlier + "kept");
   earlier_ = {};
 }
 
 bool ReadDumps::FlashDumpResumable() const {
-  const transfer::Memory* flashDump = FlashDump(selection_);
+  const Memory* flashDump = FlashDump(selection_);
   if (!flashDump) return false;
   const std::string& partial = partial_.*flashDump->File;
   std::error_code error;
@@ -187,10 +187,10 @@ bool ReadDumps::FlashDumpResumable() const {
          protocol::FileSize64(partial) >= protocol::ReadBlockBytes;
 }
 
-void ReadDumps::TellWhereTheyAre(ConsoleHost& host) {
+void ReadDumps::TellWhereTheyAre(JobDialogs& host) {
   const bool flashRead = FlashDumpResumable();
-  std::vector<std::string> from = transfer::TickedFiles(partial_);
-  std::vector<std::string> to = transfer::TickedFiles(selection_);
+  std::vector<std::string> from = TickedFiles(partial_);
+  std::vector<std::string> to = TickedFiles(selection_);
   for (size_t i = 0; i < to.size(); ++i) {
     std::error_code error;
     if (!std::filesystem::exists(from[i], error)) continue;
@@ -201,7 +201,7 @@ void ReadDumps::TellWhereTheyAre(ConsoleHost& host) {
     // A dump that did not exist before cannot be "unchanged": it was not made.
     const std::string kept = std::filesystem::exists(to[i], error) ? " is unchanged"
                                                                    : " was not made";
-    host.Tell("the READ did not finish: " + to[i] + kept + "; what was read is in " + from[i]);
+    host.Explain("the READ did not finish: " + to[i] + kept + "; what was read is in " + from[i]);
   }
   if (flashRead) {
     DropEarlier(host);
@@ -210,15 +210,4 @@ void ReadDumps::TellWhereTheyAre(ConsoleHost& host) {
   }
 }
 
-void WriteChecksums(const transfer::JobSelection& selection, ConsoleHost& host) {
-  for (const std::string& file : transfer::TickedFiles(selection)) {
-    std::string sums = file + ".sha256";
-    std::ofstream out(sums, std::ios::binary | std::ios::trunc);
-    out << Sha256OfFile(file) << "  " << protocol::BareFileName(file) << "\n";
-    out.close();
-    if (!out) throw protocol::EFileError("Cannot write", sums, errno);
-    host.AddLogLine("SHA-256 of " + file + " is in " + sums);
-  }
-}
-
-}  // namespace cli
+}  // namespace transfer

@@ -12,30 +12,30 @@
 #include <string>
 #include <vector>
 
-#include "cli/console_host.h"
 #include "transfer/job_plan.h"
+#include "transfer/job_setup.h"
 #include "transfer/own_files.h"
 
-namespace cli {
+namespace transfer {
 
 class ReadDumps {
  public:
-  explicit ReadDumps(const transfer::JobSelection& selection);
+  explicit ReadDumps(const JobSelection& selection);
 
   // Claims FILE.partial for every ticked dump; on failure tells why, puts it in error, claims
   // none and answers false. resume: the flash dump's FILE.partial that an earlier READ left is
   // kept, and refused when there is none or it is longer than the memory.
-  bool Claim(ConsoleHost& host, std::string& error, bool resume = false);
+  bool Claim(JobDialogs& host, std::string& error, bool resume = false);
   // What the READ writes into: the partial files once claimed.
-  const transfer::JobSelection& Partial() const { return partial_; }
+  const JobSelection& Partial() const { return partial_; }
   // The whole blocks a resumed READ keeps of its flash dump; 0 when it reads it all.
   int32_t ResumeBlocks() const { return resumeBlocks_; }
   // Gives each dump read in full (by complete's check boxes) its own name, and answers those
   // names (a flash dump's replaces the earlier partial one); EFileError when a rename fails.
-  std::vector<std::string> NameComplete(const transfer::JobSelection& complete, ConsoleHost& host);
+  std::vector<std::string> NameComplete(const JobSelection& complete, JobDialogs& host);
   // After a READ that did not finish: where its data is, and no empty partial file left behind;
   // the earlier flash dump set aside goes when this READ read the flash, or else is put back.
-  void TellWhereTheyAre(ConsoleHost& host);
+  void TellWhereTheyAre(JobDialogs& host);
   // Whether the flash dump's partial file holds a whole block a resumed READ could keep.
   bool FlashDumpResumable() const;
   // The partial files are no longer held (they stay as they are).
@@ -47,18 +47,18 @@ class ReadDumps {
 
  private:
   // The earlier flash dump set aside: removed, named in the log; or put back as FILE.partial.
-  void DropEarlier(ConsoleHost& host);
-  void PutEarlierBack(ConsoleHost& host);
+  void DropEarlier(JobDialogs& host);
+  void PutEarlierBack(JobDialogs& host);
 
-  const transfer::JobSelection selection_;
-  transfer::JobSelection partial_;
-  std::vector<transfer::HeldFile> held_;  // made afresh by this run
-  transfer::HeldFile resumed_;             // a resumed READ's flash dump
-  transfer::HeldFile earlier_;             // the flash dump an ended READ left, set aside
+  const JobSelection selection_;
+  JobSelection partial_;
+  std::vector<HeldFile> held_;  // made afresh by this run
+  HeldFile resumed_;             // a resumed READ's flash dump
+  HeldFile earlier_;             // the flash dump an ended READ left, set aside
   int32_t resumeBlocks_ = 0;
 };
 
 // FILE.sha256 beside each dump, in the form `sha256sum -c` reads in the dump's folder.
-void WriteChecksums(const transfer::JobSelection& selection, ConsoleHost& host);
+void WriteChecksums(const JobSelection& selection, JobDialogs& host);
 
-}  // namespace cli
+}  // namespace transfer
