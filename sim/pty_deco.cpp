@@ -186,16 +186,18 @@ void PtyDeco::Deliver(const Reply& reply, std::chrono::nanoseconds commandWire, 
   // A reply is taken in at the speed the PC has when it comes: a PC that changed its speed since
   // the command (a reply come late) sees it garbled. A replay answers at whatever speed the trace
   // heard.
-  std::string bytes = reply.Bytes;
-  if (!model_.Config().Replayed && reply.HeardAtBaud != 0) {
+  const auto asTakenIn = [&](std::string part) {
+    if (model_.Config().Replayed || reply.HeardAtBaud == 0) return part;
     PauseUntil(at);
-    if (PcBaud() != reply.HeardAtBaud) bytes = SeenAtSpeed(bytes, reply.HeardAtBaud, PcBaud());
-  }
+    const uint32_t now = PcBaud();
+    return now == reply.HeardAtBaud ? part : SeenAtSpeed(part, reply.HeardAtBaud, now);
+  };
+  std::string bytes = asTakenIn(reply.Bytes);
   if (reply.PauseMs > 0) {
-    // The reply stops mid-line, then goes on.
+    // The reply stops mid-line, then goes on: its rest, too, at the speed the PC has by then.
     at = SendPaced(bytes.substr(0, reply.PauseAfter), baud, at) +
          std::chrono::milliseconds(reply.PauseMs);
-    bytes.erase(0, reply.PauseAfter);
+    bytes = asTakenIn(reply.Bytes.substr(reply.PauseAfter));
   }
   const int latencyMs = model_.Config().AdapterLatencyMs;
   size_t whole = latencyMs > 0 ? bytes.size() / UsbPacketBytes * UsbPacketBytes : bytes.size();

@@ -81,15 +81,23 @@ bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile, protoc
 std::string WhatWasWritten(const std::vector<WritePass>& passes) {
   std::vector<int> erased, written;
   uint32_t stoppedAt = 0;
+  int unconfirmed = -1;
   for (const WritePass& pass : passes) {
     erased.insert(erased.end(), pass.Erased.begin(), pass.Erased.end());
     written.insert(written.end(), pass.Sectors.begin(), pass.Sectors.end());
     if (!pass.Complete) stoppedAt = pass.StoppedAt;
+    if (pass.EraseUnconfirmed >= 0) unconfirmed = pass.EraseUnconfirmed;
   }
-  if (erased.empty()) return "no flash sector was erased";
-  std::string text = "sector(s) " + SectorNumbers(erased) + " erased, " +
-                     (written.empty() ? std::string("none") : SectorNumbers(written)) +
-                     " written in full";
+  if (erased.empty() && unconfirmed < 0) return "no flash sector was erased";
+  std::string text = erased.empty() ? "no erase was confirmed"
+                                     : "sector(s) " + SectorNumbers(erased) + " erased, " +
+                                           (written.empty() ? std::string("none")
+                                                            : SectorNumbers(written)) +
+                                           " written in full";
+  // The chips may have begun an erase whose last cycle went unanswered.
+  if (unconfirmed >= 0)
+    text += "; the erase of sector " + std::to_string(unconfirmed) +
+            " was sent but not confirmed: it may be partly erased";
   if (stoppedAt) text += "; the WRITE stopped at " + protocol::ToHex(stoppedAt, 8);
   return text;
 }

@@ -75,7 +75,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
   }
 
   Record([&](JobResult& result) {
-    result.Passes.push_back(WritePass{fileName, {}, {}, false, protocol::FlashBase, {}});
+    result.Passes.push_back(WritePass{fileName, {}, {}, false, protocol::FlashBase, -1, {}});
   });
   // Where the pass is: the next sector to erase or word to program. A pass that ends early by
   // an error or a stop records it as where it stopped.
@@ -84,8 +84,10 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
       [&] { Record([&](JobResult& result) { result.Passes.back().StoppedAt = address; }); });
   auto erase = [&](int s) {
     address = protocol::SectorBase[static_cast<size_t>(s)];
+    Record([s](JobResult& result) { result.Passes.back().EraseUnconfirmed = s; });
     protocol::EraseSector(link_, s);
     Record([s](JobResult& result) {
+      result.Passes.back().EraseUnconfirmed = -1;
       std::vector<int>& erased = result.Passes.back().Erased;
       if (erased.empty() || erased.back() != s) erased.push_back(s);  // not again for a rewrite
     });

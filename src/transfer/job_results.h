@@ -26,6 +26,8 @@ struct WritePass {
   // Where an unfinished pass stopped: the flash address of the next word it would have
   // programmed, or the sector it would have erased.
   uint32_t StoppedAt = 0;
+  // A sector whose erase was sent and not confirmed (its chips may have begun it), or -1.
+  int EraseUnconfirmed = -1;
   // How long each erase took, when the write waited for it by reading.
   std::vector<SectorErase> EraseTimes;
 };

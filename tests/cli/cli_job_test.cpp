@@ -149,6 +149,12 @@ TEST(CliJobTest, ExitStatusAndWhatTheDecoIsLeftIn) {
        "memory may be incomplete (sector(s) 0 1 2 3 erased, 0 1 2 written in full; the WRITE "
        "stopped at 7FE10190)",
        "", "[0,1,2,3]"},
+      // The last cycle of sector 0's erase gets no reply: the chips may have begun it.
+      {"write fails at its first erase", true, "normal", Files::FirmwareDifferingInSector3,
+       ConnectLines + ResetLines + 6, 0, 0, 0, false, false, 1, true,
+       "memory may be incomplete (no erase was confirmed; the erase of sector 0 was sent but not "
+       "confirmed: it may be partly erased; the WRITE stopped at 7FE00000)",
+       "", "[]"},
       // The same after Safe's reading back proved the EEPROM (two writes and a read of 16 lines).
       {"safe write fails while programming, the EEPROM verified", true, "safe",
        Files::EepromAndFirmwareDifferingInSector3,

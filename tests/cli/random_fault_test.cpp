@@ -28,9 +28,10 @@ namespace {
 // and the technician's own commands after a cut WRITE: 33 the EEPROM written in service mode;
 // 67 (replies that begin with a fixed head) standby; 79 (no echo) the EEPROM verified after a
 // restart; 108 a spike before one reply; 147 a spike before every reply; 176 a restart right
-// after an erase.
+// after an erase; 740 the diagnosis took the rest of a reply paused mid-line, which came after
+// the speed was changed, for an answer at the new speed.
 constexpr uint32_t RoundSeeds = 17;
-constexpr uint32_t MoreSeeds[] = {28, 625, 33, 67, 79, 108, 147, 176};
+constexpr uint32_t MoreSeeds[] = {28, 625, 33, 67, 79, 108, 147, 176, 740};
 
 std::vector<uint32_t> Seeds() {
   std::vector<uint32_t> seeds;
