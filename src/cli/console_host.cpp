@@ -6,6 +6,7 @@
 
 #include "cli/typed_line.h"
 #include "serial/serial_util.h"
+#include "transfer/time_left.h"
 
 namespace cli {
 
@@ -85,14 +86,12 @@ void ConsoleHost::DrawBar(int32_t progress) {
   int filled = progress * BarWidth / 100;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(BarWidth - filled), '-');
-  char eta[32] = "--:--";
   std::optional<uint64_t> left = timeLeft_;
   if (!left && progress > 0 && seconds > 0)
     left = static_cast<uint64_t>(seconds * (100 - progress) / progress);
-  if (left) std::snprintf(eta, sizeof eta, "%lu:%02lu", static_cast<unsigned long>(*left / 60),
-                          static_cast<unsigned long>(*left % 60));
+  const std::string eta = left ? transfer::TimeLeft::Text(*left) : "--:--";
   std::fprintf(err_, "\r[%s] %3d%%  %7.1f KiB/s  ETA %s\033[K", bar.c_str(), progress,
-               rate / 1024.0, eta);
+               rate / 1024.0, eta.c_str());
   std::fflush(err_);
   barShown_ = true;
 }

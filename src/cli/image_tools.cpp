@@ -147,8 +147,7 @@ void ListFirstDifferences(const std::string& a, const std::string& label,
                           int32_t differing, ConsoleHost& host) {
   std::string b = protocol::ReadWholeFile(readBack, protocol::FirmwareImageBytes);
   auto word = [](const std::string& bytes, size_t at) {
-    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+    return protocol::FlashWord(reinterpret_cast<const uint8_t*>(bytes.data() + at));
   };
   int listed = 0;
   size_t sector = 0;

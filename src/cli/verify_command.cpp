@@ -47,11 +47,6 @@ bool ReadUntilTwoAgree(std::string& first, const std::function<std::string()>& r
   return false;
 }
 
-uint32_t WordAt(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-         uint32_t{bytes[3]} << 24;
-}
-
 // Why file cannot be compared ("" when it can): it must be a whole image of its memory.
 std::string FileRefusal(const FileToVerify& file) {
   std::error_code error;
@@ -122,9 +117,10 @@ std::vector<SectorDifference> CompareFlash(protocol::DecoLink& link, const FileT
       for (size_t w = 0; w < read.size(); w += 4) {
         if (std::memcmp(block + w, wanted + w, 4) == 0) continue;
         if (++sector.Words <= ExamplesPerSector)
-          sector.Examples.push_back(
-              protocol::ToHex(base + static_cast<uint32_t>(offset + w), 8) + ": deco " +
-              protocol::ToHex(WordAt(block + w), 8) + ", file " + protocol::ToHex(WordAt(wanted + w), 8));
+          sector.Examples.push_back(protocol::ToHex(base + static_cast<uint32_t>(offset + w), 8) +
+                                    ": deco " + protocol::ToHex(protocol::FlashWord(block + w), 8) +
+                                    ", file " +
+                                    protocol::ToHex(protocol::FlashWord(wanted + w), 8));
       }
       done += read.size();
       const int percent = static_cast<int>(done * 100 / total);
@@ -151,8 +147,8 @@ std::vector<std::string> DifferenceLines(const std::string& file,
   lines.push_back("Verify FAILED: sector(s) " + transfer::SectorNumbers(sectors) + " differ from " +
                   protocol::BareFileName(file) + ".");
   for (const SectorDifference& d : differences) {
-    std::string line = "  sector " + std::to_string(d.Sector) + ": " + std::to_string(d.Words) +
-                       " word(s) differ";
+    std::string line =
+        "  sector " + std::to_string(d.Sector) + ": " + std::to_string(d.Words) + " word(s) differ";
     for (const std::string& example : d.Examples) line += "; " + example;
     if (d.Words > d.Examples.size()) line += "; ...";
     lines.push_back(line);
@@ -164,8 +160,7 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
   const transfer::JobSelection& s = options.selection;
   std::vector<FileToVerify> files;
   for (const transfer::Memory& memory : transfer::Memories)
-    if (s.*memory.Ticked)
-      files.push_back({s.*memory.File, memory.ImageBytes, memory.InFlash});
+    if (s.*memory.Ticked) files.push_back({s.*memory.File, memory.ImageBytes, memory.InFlash});
   for (const FileToVerify& file : files) {
     const std::string refusal = FileRefusal(file);
     if (refusal.empty()) continue;
@@ -232,7 +227,8 @@ int VerifyCommand(const JobOptions& options, ConsoleHost& host, protocol::StopTo
         std::vector<std::string> offsets;
         for (size_t i = 0; i < eeprom.size() && i < expected.size(); ++i)
           if (eeprom[i] != expected[i])
-            // As the flash's differences are told: where (in hex, marked so), the deco's, the file's.
+            // As the flash's differences are told: where (in hex, marked so), the deco's, the
+            // file's.
             offsets.push_back("0x" + protocol::ToHex(static_cast<uint32_t>(i), 3) + ": deco " +
                               protocol::ToHex(static_cast<uint8_t>(eeprom[i]), 2) + ", file " +
                               protocol::ToHex(static_cast<uint8_t>(expected[i]), 2));

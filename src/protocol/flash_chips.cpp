@@ -29,11 +29,6 @@ constexpr std::array<FlashPart, 4> KnownParts = {{
     {0x20, 0x225B, "ST M29W800DB", true},
 }};
 
-uint32_t WordAt(const uint8_t* block, int index) {
-  const uint8_t* b = block + 4 * index;
-  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
-}
-
 void Unlock(DecoLink& link) {
   SendCommand(link, ProgramCommands[0], 1);
   SendCommand(link, ProgramCommands[1], 1);
@@ -81,8 +76,8 @@ FlashChips IdentifyFlashChips(DecoLink& link) {
     }
     throw;
   }
-  const uint32_t manufacturer = WordAt(block.data(), 0);
-  const uint32_t device = WordAt(block.data(), 1);
+  const uint32_t manufacturer = FlashWord(block.data());
+  const uint32_t device = FlashWord(block.data() + 4);
   FlashChips chips;
   chips.Lower = {static_cast<uint16_t>(manufacturer), static_cast<uint16_t>(device)};
   auto upper = [&](HighByteWiring wiring) {
@@ -120,7 +115,7 @@ std::optional<uint32_t> WaitSectorErased(DecoLink& link, int sector, StopToken s
     if (limit.Passed())
       throw std::runtime_error("Sector " + std::to_string(sector) + " was not erased within " +
                                std::to_string(EraseTimeLimitMs / 1000) + " s (" +
-                               ToHex(address, 8) + " reads " + ToHex(WordAt(block.data(), 0), 8) +
+                               ToHex(address, 8) + " reads " + ToHex(FlashWord(block.data()), 8) +
                                ")");
     if (stop.Requested()) return std::nullopt;
     clock.SleepMs(ErasePollIntervalMs);

@@ -35,6 +35,12 @@ inline constexpr std::array<const char*, 5> EraseCommands = {
 inline constexpr std::array<const char*, 3> ProgramCommands = {
     "02207FE01554005500AA", "02207FE00AA800AA0055", "02207FE01554000500A0"};
 
+// The word whose little-endian bytes begin at bytes, as image files and read blocks hold words.
+inline uint32_t FlashWord(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+         uint32_t{bytes[3]} << 24;
+}
+
 // The size of sector s in bytes.
 constexpr uint32_t SectorSize(int s) {
   return SectorBase[static_cast<size_t>(s) + 1] - SectorBase[static_cast<size_t>(s)];

@@ -39,7 +39,8 @@ std::string SectorAsWritten(std::istream& image, const std::string& imageFile, i
 std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
                                            const std::vector<int>& sectors,
                                            protocol::StopToken stop, bool& stopped,
-                                           const BytesRead& progress) {
+                                           const BytesRead& progress,
+                                           std::vector<DifferingWord>* firstWords) {
   std::ifstream image(imageFile, std::ios::binary);
   if (!image) throw protocol::EFileError("Cannot open", imageFile, errno);
   std::vector<int> differing;
@@ -54,8 +55,14 @@ std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::
         return differing;
       }
       protocol::ReadFlashBlock(link, address + static_cast<uint32_t>(offset), block);
-      if (std::memcmp(block, expected.data() + offset, sizeof block) != 0) {
+      const auto* written = reinterpret_cast<const uint8_t*>(expected.data() + offset);
+      if (std::memcmp(block, written, sizeof block) != 0) {
         differing.push_back(s);
+        size_t w = 0;
+        while (std::memcmp(block + w, written + w, 4) == 0) w += 4;
+        if (firstWords)
+          firstWords->push_back({address + static_cast<uint32_t>(offset + w),
+                                 protocol::FlashWord(block + w), protocol::FlashWord(written + w)});
         break;
       }
       if (progress) progress(passed + offset + sizeof block);
@@ -133,8 +140,9 @@ FinalCheckResult RunFinalCheck(protocol::DecoLink& link, const WritePass& lastPa
   if (selection.TouchesFlash()) {
     result.CheckedSectors = lastPass.Sectors;
     if (!lastPass.Sectors.empty())
-      result.DifferingSectors = SectorsDifferingFromWrite(link, lastPass.ImageFile,
-                                                          lastPass.Sectors, stop, stopped, progress);
+      result.DifferingSectors =
+          SectorsDifferingFromWrite(link, lastPass.ImageFile, lastPass.Sectors, stop, stopped,
+                                    progress, &result.FirstDifferingWords);
     if (stopped) {
       result.Verdict = FinalCheckVerdict::Interrupted;
       return result;
@@ -172,6 +180,14 @@ std::vector<std::string> FinalCheckLines(const FinalCheckResult& result, const W
     else
       lines.push_back("Final check FAILED: sector(s) " + SectorNumbers(result.DifferingSectors) +
                       " differ from " + protocol::BareFileName(lastPass.ImageFile) + ".");
+    // Told as verify tells a difference: where, the deco's word, the file's.
+    for (size_t i = 0; i < result.FirstDifferingWords.size(); ++i) {
+      const DifferingWord& word = result.FirstDifferingWords[i];
+      lines.push_back("  sector " + std::to_string(result.DifferingSectors[i]) +
+                      ": first differing word " + protocol::ToHex(word.Address, 8) + ": deco " +
+                      protocol::ToHex(word.Deco, 8) + ", written " +
+                      protocol::ToHex(word.Written, 8));
+    }
   }
   if (result.EepromChecked)
     lines.push_back((result.EepromEqual ? "Final check: the EEPROM holds "

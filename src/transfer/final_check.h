@@ -24,13 +24,15 @@ std::string SectorAsWritten(std::istream& image, const std::string& imageFile, i
 // Hears of the bytes a reading has got through so far, for a progress bar.
 using BytesRead = std::function<void(uint64_t bytes)>;
 
-// The sectors among `sectors` whose flash differs from what a write of imageFile leaves there.
-// A stop request ends the reading at the next block; stopped then tells so. A sector found
-// different is read no further: progress then counts its rest as passed.
+// The sectors among `sectors` whose flash differs from what a write of imageFile leaves there,
+// and the first differing word of each. A stop request ends the reading at the next block;
+// stopped then tells so. A sector found different is read no further: progress then counts its
+// rest as passed.
 std::vector<int> SectorsDifferingFromWrite(protocol::DecoLink& link, const std::string& imageFile,
                                            const std::vector<int>& sectors,
                                            protocol::StopToken stop, bool& stopped,
-                                           const BytesRead& progress = {});
+                                           const BytesRead& progress = {},
+                                           std::vector<DifferingWord>* firstWords = nullptr);
 // Whether the EEPROM holds the first 2 KB of eepromFile. A stop request ends the reading at the
 // next line; stopped then tells so (and the answer means nothing).
 bool EepromHolds(protocol::DecoLink& link, const std::string& eepromFile, protocol::StopToken stop,

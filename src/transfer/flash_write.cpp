@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "protocol/flash_chips.h"
+#include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "protocol/protocol_error.h"
@@ -21,11 +22,6 @@ namespace {
 constexpr uint32_t ProgramChunkBytes = 4096;
 constexpr uint32_t ErasedWord = 0xFFFFFFFFu;
 constexpr uint32_t PortReadyTimeoutMs = 5000;
-
-uint32_t LittleEndianWord(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-         uint32_t{bytes[3]} << 24;
-}
 }  // namespace
 
 TransferJob::FirstProgrammedBlock TransferJob::CheckFirstProgrammedBlock(std::ifstream& file,
@@ -158,7 +154,7 @@ bool TransferJob::WriteFlash(const protocol::SectorFlags& wanted, PhaseKind kind
       if (static_cast<uint32_t>(file.gcount()) != ProgramChunkBytes)
         throw protocol::EFileError("Cannot read all of", fileName, errno);
       for (uint32_t w = 0; w < ProgramChunkBytes; w += 4) {
-        uint32_t word = LittleEndianWord(&chunk[w]);
+        uint32_t word = protocol::FlashWord(&chunk[w]);
         // The sector was erased just now: an erased word already holds FFFFFFFF.
         if (plan_.SkipBlankWords && word == ErasedWord) {
           ++skippedBlank;

@@ -53,11 +53,20 @@ enum class FinalCheckVerdict {
   Skipped,      // the WRITE was done without it, as its plan asked
 };
 
+// The first word of a sector that reads back other than written.
+struct DifferingWord {
+  uint32_t Address = 0;
+  uint32_t Deco = 0;
+  uint32_t Written = 0;
+  bool operator==(const DifferingWord&) const = default;
+};
+
 // The reading back, after a WRITE, of what it wrote last, and of the EEPROM.
 struct FinalCheckResult {
   FinalCheckVerdict Verdict = FinalCheckVerdict::NotRun;
   std::vector<int> CheckedSectors;
   std::vector<int> DifferingSectors;
+  std::vector<DifferingWord> FirstDifferingWords;  // one for each differing sector
   bool FlashChecked = false;  // the flash's part ended: its verdict holds even if the EEPROM's did not
   bool EepromChecked = false;
   bool EepromEqual = false;

@@ -1,5 +1,7 @@
 #include "transfer/time_left.h"
 
+#include <cstdio>
+
 #include "protocol/flash_map.h"
 #include "protocol/hex_codec.h"
 #include "transfer/transfer_job.h"
@@ -54,6 +56,19 @@ uint64_t TimeLeft::SecondsLeft() const {
     ms += static_cast<double>(work.planned - work.done) * unitMs;
   }
   return static_cast<uint64_t>(ms / 1000.0 + 0.5);
+}
+
+std::string TimeLeft::Text(uint64_t seconds) {
+  char text[32];
+  if (seconds >= 3600)
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                  static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned long long>(seconds / 60 % 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  else
+    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  return text;
 }
 
 }  // namespace transfer

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace transfer {
 
@@ -25,6 +26,8 @@ class TimeLeft {
   // Starts the clock of the first report.
   void Start(uint64_t nowMs) { lastMs_ = nowMs; }
   uint64_t SecondsLeft() const;
+  // "1:05:09" for an hour, 5 minutes and 9 seconds; "4:30" under an hour.
+  static std::string Text(uint64_t seconds);
 
  private:
   struct Work {

@@ -12,7 +12,9 @@
 #include "transfer/final_check.h"
 #include "transfer/memories.h"
 #include "transfer/scope_exit.h"
+#include "transfer/time_left.h"
 #include "transfer/time_stamp.h"
+#include "window/main_window_layout.h"
 
 namespace window {
 
@@ -110,6 +112,13 @@ void TForm1::UpdateProgress(int32_t progress, const std::string& message) {
   });
 }
 
+void TForm1::ShowTimeLeft(uint64_t seconds) {
+  view_.RunOnWindowThread([this, seconds] {
+    view_.SetCaption(std::string(WindowCaption) + " - " + transfer::TimeLeft::Text(seconds) +
+                     " left");
+  });
+}
+
 void TForm1::SetBarColour(uint32_t colour) {
   view_.RunOnWindowThread([this, colour] { view_.SetBarColour(colour); });
 }
@@ -176,6 +185,7 @@ void TForm1::ReturnToIdle() {
 void TForm1::CheckWorkerEnd() {
   if (FWorker && !FWorker->Finished()) return;
   view_.WatchWorker(false);
+  view_.SetCaption(WindowCaption);
   if (!FWorker || workerEndTold_) return;
   workerEndTold_ = true;
   if (FWorker->Result().ErrorText.empty()) return;

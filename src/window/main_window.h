@@ -78,6 +78,8 @@ class TForm1 : public protocol::StatusSink,
   void ShowStatusText(const std::string& line) override;
   // transfer::TransferHost, from the worker.
   void UpdateProgress(int32_t progress, const std::string& message) override;
+  // In the caption, which a minimised window shows too: a WRITE runs for up to hours.
+  void ShowTimeLeft(uint64_t seconds) override;
   void SetBarColour(uint32_t colour) override;
   void PostWorkerDone() override;
   // transfer::JobDialogs

@@ -61,6 +61,8 @@ class MainWindowView {
   virtual void SetProgress(int32_t position) = 0;
   // ProgressBar1's bar colour, 0x00BBGGRR.
   virtual void SetBarColour(uint32_t colour) = 0;
+  // The window's caption: the time left of a job is shown there.
+  virtual void SetCaption(const std::string& caption) = 0;
   // Paints the whole window now, before the window's thread goes on with a long step.
   virtual void Repaint() = 0;
 

@@ -298,6 +298,10 @@ void QtMainWindow::SetBarColour(uint32_t colour) {
   Tint(bar_, QPalette::Highlight, Colour(colour));
 }
 
+void QtMainWindow::SetCaption(const std::string& caption) {
+  setWindowTitle(Q(caption));
+}
+
 void QtMainWindow::Repaint() {
   repaint();
 }

@@ -53,6 +53,7 @@ class QtMainWindow : public QWidget, public MainWindowView, public instance::Ins
   void AddLogLine(const std::string& line) override;
   void SetProgress(int32_t position) override;
   void SetBarColour(uint32_t colour) override;
+  void SetCaption(const std::string& caption) override;
   void Repaint() override;
   void RunOnWindowThread(const std::function<void()>& action) override;
   void PostWorkerDone() override;

@@ -200,6 +200,10 @@ void Win32MainWindow::SetBarColour(uint32_t colour) {
   ::SendMessageA(bar_, PBM_SETBARCOLOR, 0, static_cast<LPARAM>(colour));
 }
 
+void Win32MainWindow::SetCaption(const std::string& caption) {
+  ::SetWindowTextA(window_, caption.c_str());
+}
+
 void Win32MainWindow::Repaint() {
   ::RedrawWindow(window_, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);

@@ -58,6 +58,7 @@ class FakeView : public window::MainWindowView, public FakeDialogs {
   std::vector<std::string> log;
   std::vector<std::string> journal;  // "SetEnabled ComboBox1 0", "Repaint", ...
   int32_t progress = 0;
+  std::string caption;
   std::optional<uint32_t> barColour;
   bool portShownConnected = false;
   std::vector<bool> holds;
@@ -81,6 +82,7 @@ class FakeView : public window::MainWindowView, public FakeDialogs {
   void AddLogLine(const std::string& line) override;
   void SetProgress(int32_t position) override;
   void SetBarColour(uint32_t colour) override;
+  void SetCaption(const std::string& text) override { caption = text; }
   void Repaint() override;
   void RunOnWindowThread(const std::function<void()>& action) override;
   void PostWorkerDone() override;

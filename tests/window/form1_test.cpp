@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -424,6 +425,9 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
       phases.push_back(
           (line + " " + Bar()->palette().color(QPalette::Highlight).name()).toStdString());
   });
+  std::vector<QString> captions;  // the window's captions during the jobs
+  QObject::connect(form.get(), &QWidget::windowTitleChanged, form.get(),
+                   [&](const QString& caption) { captions.push_back(caption); });
   std::vector<int> checkBar;  // the bar's values once the final check has begun
   QObject::connect(Bar(), &QProgressBar::valueChanged, form.get(), [&](int value) {
     if (!phases.empty() && phases.back().rfind("Final check ...", 0) == 0) checkBar.push_back(value);
@@ -458,6 +462,12 @@ TEST_F(ServiceWindowTest, BarColourOfEachPhase) {
   EXPECT_LT(checkBar.front(), 10);
   EXPECT_TRUE(std::is_sorted(checkBar.begin(), checkBar.end()));
   EXPECT_EQ(checkBar.back(), 100);
+  // The time left is in the caption while a job runs, and goes with it.
+  ASSERT_FALSE(captions.empty());
+  EXPECT_TRUE(std::any_of(captions.begin(), captions.end(), [](const QString& caption) {
+    return QRegularExpression("^Pyrelink 607X  v1\\.0\\.0 - \\d+:\\d\\d left$").match(caption).hasMatch();
+  })) << captions.front().toStdString();
+  EXPECT_EQ(form->windowTitle(), "Pyrelink 607X  v1.0.0");
 }
 
 TEST_F(WindowTest, MessageBoxesShowTheirIconTitleAndButtons) {

@@ -457,7 +457,7 @@ INSTANTIATE_TEST_SUITE_P(
                     .after = {BackupNamed, StillInService, WriteAgain},
                     .then = ThenDo::WriteAgain},
         // A word in sector 3 ignores its programming twice: the Safe method's rewrite does not
-        // mend it, and the final check finds it. Disconnect then asks first. No time-out is
+        // mend it, and the final check finds it and names it. Disconnect then asks first. No time-out is
         // waited for: real ones.
         JobErrorRow{.name = "SafeChannelWriteFinalCheckFindsAWeakWord",
                     .ticks = "C",
@@ -466,7 +466,9 @@ INSTANTIATE_TEST_SUITE_P(
                     .fault = Fault::WeakWord,
                     .timeoutDivisor = 1,
                     .waitMs = 5 * JobTimeoutMs,
-                    .before = {"Final check FAILED: sector(s) 3 differ from Ch.bin."},
+                    .before = {"Final check FAILED: sector(s) 3 differ from Ch.bin.",
+                               "  sector 3: first differing word 7FE10100: deco FFFFFFFF, "
+                               "written 12345678"},
                     .error = "ERROR: the final check found",
                     .after = {BackupNamed, StillInService, WriteAgain},
                     .then = ThenDo::DisconnectAsked},

@@ -219,6 +219,11 @@ TEST_F(ServiceMainWindowTest, AbortAsksByTheJobAndReturnsToIdle) {
     bool answer;
     std::vector<Asked> asked;
     bool stops;
+    // The WRITE's method; the phases begun in turn (by their lines' starts) before the stop; the
+    // lines the log then ends with.
+    Control method = Control::RadioButton1;
+    std::vector<std::string> phases = {};
+    std::vector<std::string> told = {};
   } rows[] = {
       {"answered No: the job goes on", false, 5, false, {{"Confirm", ReadQuestion}}, false},
       {"during a READ",
@@ -232,7 +237,23 @@ TEST_F(ServiceMainWindowTest, AbortAsksByTheJobAndReturnsToIdle) {
        1,
        true,
        {{"Confirm", WriteQuestion}, {"Message", "Thread Aborted"}},
-       true},
+       true,
+       Control::RadioButton1,
+       {"Write "}},
+      // A WRITE's reads are a WRITE's too (a Safe one's read-back follows a write): the
+      // question is the WRITE's, and the log says where it stopped.
+      {"during a Different blocks WRITE's reading",
+       true,
+       1,
+       true,
+       {{"Confirm", WriteQuestion}, {"Message", "Thread Aborted"}},
+       true,
+       Control::RadioButton3,
+       {"Read CHANNEL ..."},
+       {"The WRITE was stopped during: Read CHANNEL.", "Flash: no flash sector was erased.",
+        "The deco is still in Service mode (-SE-) at 115200 baud. Do not switch it off: its "
+        "memory may be incomplete.",
+        "It can be written again with [WRITE]."}},
       {"after the job has ended: asked, and nothing more",
        false,
        -1,
@@ -250,8 +271,19 @@ TEST_F(ServiceMainWindowTest, AbortAsksByTheJobAndReturnsToIdle) {
       view.Tick(Control::CheckBox3, row.write);
       view.Type(Control::Edit1, dir.File("Fw.bin"));
       view.Type(Control::Edit3, dir.File("Ch.bin"));
+      view.Tick(row.method);
       (row.write ? form->Button6Click() : form->Button5Click());
       ASSERT_NE(form->Worker(), nullptr);
+    }
+    for (size_t seen = view.log.size(); const std::string& phase : row.phases) {
+      ASSERT_TRUE(view.PumpUntil(
+          [&] {
+            for (; seen < view.log.size(); ++seen)
+              if (view.log[seen].rfind(phase, 0) == 0) return true;
+            return false;
+          },
+          testing_support::JobTimeoutMs))
+          << phase;
     }
     if (row.stopAt < 0) {
       ASSERT_TRUE(WaitForJobEnd());
@@ -264,6 +296,10 @@ TEST_F(ServiceMainWindowTest, AbortAsksByTheJobAndReturnsToIdle) {
     view.answers = {row.answer};
     form->Button1Click();
     EXPECT_EQ(view.asked, row.asked);
+    ASSERT_GE(view.log.size(), row.told.size());
+    EXPECT_EQ(std::vector<std::string>(view.log.end() - static_cast<std::ptrdiff_t>(row.told.size()),
+                                       view.log.end()),
+              row.told);
     if (row.stops) {
       EXPECT_EQ(form->Worker(), nullptr);
       EXPECT_TRUE(view.State(Control::Button5).visible);
