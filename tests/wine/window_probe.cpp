@@ -161,6 +161,21 @@ int main(int argc, char** argv) {
     PrintLayoutDifferences(form);
     return 0;
   }
+  // A close as the taskbar's Close sends it: posted, so it is asked even while the window's
+  // thread is busy.
+  if (form && command == "close") {
+    ::PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return 0;
+  }
+  // 1 while the window's thread answers no message (Connect holds it).
+  if (form && command == "busy") {
+    DWORD_PTR answer = 0;
+    std::printf("%d\n", ::SendMessageTimeoutA(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 300,
+                                               &answer) == 0
+                             ? 1
+                             : 0);
+    return 0;
+  }
   if (!form || argc < 3) return 2;
   HWND control = nullptr;
   try {

@@ -6,8 +6,10 @@
 # the layout table gives them; Connect from standby;
 # a READ of EEPROM and channel list gives the simulator's memories; a channel list chosen with the
 # file picker is written by the method chosen with the mouse and lands in the simulated flash;
-# closing while in service mode asks first. A session with a deco slow to answer: Abort during a
-# READ, whose part stays apart from the dump's name. The WRITE is one of Different blocks, which writes only the sector that differs: what the
+# closing while in service mode asks first. A session with a deco slow to answer: a close during
+# Connect is asked when Connect has ended; Abort during a READ, whose part stays apart from the
+# dump's name; Abort during a WRITE's flash work, after which Disconnect asks first, No by
+# default. The WRITE is one of Different blocks, which writes only the sector that differs: what the
 # window must show is the same (the choice, the confirm box, the bar's colour, the written flash),
 # the methods themselves are the engine's, tested natively, and a WRITE of the whole channel
 # list took most of this test's time under Wine.
@@ -103,7 +105,9 @@ start_window() {  # folder
 }
 
 # Chooses COM1 in the port list with the mouse and the keyboard, and connects. The keys wait for
-# the list to open; the choice is read once the list has closed.
+# the list to open; the choice is read once the list has closed. A command given runs once
+# Connect holds the window's thread.
+window_busy() { [[ $(probe busy) == 1 ]]; }
 connect_com1() {
   click ComboBox1
   wait_for 20 "the port list to open" dropped_is ComboBox1 1
@@ -111,6 +115,10 @@ connect_com1() {
   wait_for 20 "the port list to close" dropped_is ComboBox1 0
   text_is ComboBox1 COM1 || fail "COM1 not chosen: '$(probe text ComboBox1)'"
   click Button4
+  if (($#)); then
+    wait_for 20 "Connect to hold the window's thread" window_busy
+    "$@"
+  fi
   # The window's thread answers the probe only once Connect has ended.
   wait_for 60 "Connect to end with OK" last_lines_are "Initializing deco ..." "OK"
   [[ $(probe text Button4) == Disconnect ]] || fail "Button4 reads '$(probe text Button4)'"
@@ -229,7 +237,12 @@ start_sim --slow-reply 3
 slow=$work/slow
 mkdir -p "$slow"
 start_window "$slow"
-connect_com1
+# Closed from the taskbar while Connect holds the window's thread: the question comes once
+# Connect has ended, and takes the keyboard.
+connect_com1 probe close
+answer "$port_question" n
+window_count_is 1 || fail "the window closed on No"
+echo "ok: a close during Connect is asked once Connect has ended; No keeps the window"
 tick CheckBox1
 run_job Button5
 wait_for 30 "the firmware READ to begin" last_lines_are "Read FIRMWARE ..."
@@ -241,3 +254,26 @@ wait_for 20 "the window to return to idle" job_ended
 size=$(stat -c %s "$slow/Fw.bin.partial")
 ((size < 2 * 1024 * 1024)) || fail "Fw.bin.partial is complete ($size bytes) after Abort"
 echo "ok: Abort during a READ asks, stops the job, says Thread Aborted and keeps what was read apart ($size bytes)"
+
+# A WRITE stopped once its flash work has begun leaves the flash half written: Disconnect asks
+# first, and Enter (its default) keeps the connection.
+head -c $((512 * 1024)) /dev/urandom >"$slow/Ch.bin"
+tick CheckBox3
+click Button6
+answer "Confirm|Patch deco is risky.  Continue?" Return
+writing() { [[ $(probe text Memo1 | tail -n 1) == "Write "* ]]; }
+wait_for 120 "the WRITE's flash work to begin" writing
+click Button1
+answer 'Confirm|WRITE is still active.\nYour deco will be dead if quit.\n Are you sure to quit?' Return
+answer 'pyrelink|Thread Aborted' Return
+wait_for 20 "the window to return to idle" job_ended
+click Button4
+wait_for 20 "Disconnect's question with the keyboard" box_has_keyboard
+[[ $(probe boxes) == 'Warning|The last WRITE did not end with its final check passed'* ]] ||
+  fail "Disconnect's question: '$(probe boxes)'"
+xdotool key Return
+wait_for 20 "Disconnect's question to close" no_box
+[[ $(probe text Button4) == Disconnect ]] || fail "Enter at Disconnect's question disconnected"
+[[ $(probe text Memo1 | tail -n 1) == "Disconnect cancelled: "* ]] ||
+  fail "the log does not say Disconnect was cancelled: '$(probe text Memo1 | tail -n 1)'"
+echo "ok: after a WRITE stopped in its flash work, Disconnect asks first and Enter keeps the connection"
