@@ -11,6 +11,8 @@
 
 #include "protocol/flash_map.h"
 #include "protocol/image_files.h"
+#include "sim/replay.h"
+#include "serial/line_trace.h"
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
 #include "transfer/job_plan.h"
@@ -443,4 +445,51 @@ TEST_F(ServiceMainWindowTest, CloseProtection) {
       EXPECT_NE(change.rfind("SetVisible", 0), 0u) << change;
     }
   }
+}
+
+// A session recorded from the window (Connect from standby, a READ, Disconnect) holds its job and
+// the window's own lines, and replays: a second window against the replayed deco reads the same
+// dumps and leaves no command of the trace unsent.
+TEST_F(MainWindowTest, AWindowTraceNamesItsJobAndReplaysToTheSameDumps) {
+  const std::string traceFile = dir.File("window.trace");
+  auto session = [&](window::TForm1& window, const std::string& port, const std::string& folder) {
+    std::filesystem::create_directory(folder);
+    view.ChooseItem(Control::ComboBox1, port);
+    view.Choose(Control::RadioButton4);
+    window.Button4Click();
+    ASSERT_TRUE(window.Connected()) << view.log.back();
+    view.Tick(Control::CheckBox2);
+    view.Tick(Control::CheckBox3);
+    view.Type(Control::Edit2, folder + "/E.bin");
+    view.Type(Control::Edit3, folder + "/Ch.bin");
+    window.Button5Click();
+    ASSERT_TRUE(WaitForJobEnd());
+    window.Button4Click();
+    ASSERT_FALSE(window.Connected());
+  };
+  form->Link().TraceTo(std::make_shared<serial::LineTrace>(traceFile));
+  session(*form, deco.SlavePath(), dir.File("recorded"));
+  form.reset();  // ends the trace
+  const std::string trace = testing_support::ReadFile(traceFile);
+  for (const char* mark : {"mark job window READ", "mark status Initializing deco ...",
+                           "mark status OK", "mark status Exit -SE-"})
+    EXPECT_NE(trace.find(mark), std::string::npos) << mark;
+
+  sim::Settings replayed;
+  auto replay = std::make_shared<sim::Replay>(traceFile, 1);
+  replayed.Replayed = replay;
+  sim::PtyDeco replaying(replayed);
+  clock.SetBeforePause([&] { replaying.CatchUp(); });
+  form = std::make_unique<window::TForm1>(view, view);
+  form->Link().UseClock(clock);
+  view.Attach(form.get());
+  session(*form, replaying.SlavePath(), dir.File("replayed"));
+  EXPECT_EQ(replay->Parting(), "");
+  EXPECT_TRUE(replay->Finished());
+  for (const char* dump : {"/E.bin", "/Ch.bin"})
+    EXPECT_EQ(testing_support::ReadFile(dir.File("replayed") + dump),
+              testing_support::ReadFile(dir.File("recorded") + dump))
+        << dump;
+  form.reset();
+  view.Attach(nullptr);
 }
