@@ -28,6 +28,8 @@ class StatusRecorder : public protocol::StatusSink {
 
 // Real waits are divided by this in tests: a 5-second erase pause costs 50 ms.
 inline constexpr unsigned TestClockDivisor = 100;
+// How long a test waits at most for a window's job to end.
+inline constexpr int JobTimeoutMs = 60000;
 // Reply time-outs a fifth of their length, as the fault matrix has them, for tests that wait
 // them out.
 inline constexpr unsigned QuickTimeOuts = 5;

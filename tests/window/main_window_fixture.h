@@ -27,8 +27,6 @@ inline constexpr const char* WriteQuestion =
 inline constexpr const char* PortQuestion =
     "Serial port is not disconnected.\r\nDeco is still in Service mode.\r\nQuit anyway ?";
 
-inline constexpr int JobTimeoutMs = 60000;
-
 class MainWindowTest : public ::testing::Test {
  protected:
   using Control = window::Control;
