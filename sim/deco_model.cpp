@@ -219,6 +219,8 @@ Reply DecoModel::Handle(const std::string& line, uint32_t pcBaud) {
       reply.Bytes = answer->Bytes;
       reply.DelayMs = answer->DelayMs;
     }
+    // Past the parting nothing the deco did is known: the tool is told at once, not by time-outs.
+    reply.HangUp = !settings_.Replayed->Parting().empty();
     return reply;
   }
   reply.HeardAtBaud = pcBaud;

@@ -1,5 +1,6 @@
 #include "sim/replay.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -15,6 +16,23 @@ constexpr uint64_t BitsPerCharacter = 10;  // start, 7 data, parity, stop
 uint64_t WireUs(size_t characters, uint32_t baud) {
   return baud ? characters * BitsPerCharacter * 1000000 / baud : 0;
 }
+
+bool StartsWith(const std::string& text, const char* start) {
+  return text.rfind(start, 0) == 0;
+}
+
+// What a command asks of the deco, in a technician's words.
+std::string StepOf(const std::string& command) {
+  constexpr size_t FlashReadLength = 14;  // "0221FF" and an address
+  if (command == "VORTANE") return "asks for service mode";
+  if (command == "100") return "sends the deco to standby";
+  if (StartsWith(command, "021020004000")) return "switches the line's speed";
+  if (StartsWith(command, "0221FF") && command.size() == FlashReadLength) return "reads the flash";
+  if (StartsWith(command, "0610")) return "reads the EEPROM";
+  if (StartsWith(command, "060")) return "writes the EEPROM";
+  if (StartsWith(command, "0220")) return "sends the flash chips a command";
+  return "initialises the deco";
+}
 }  // namespace
 
 Replay::Replay(const std::string& path, double speed) : speed_(speed > 0 ? speed : 1) {
@@ -29,13 +47,25 @@ void Replay::Parse(std::istream& in, const std::string& path) {
   uint64_t sentUs = 0;
   uint32_t baud = 0;
   std::string text;
+  uint32_t checksum = 0;
   for (int number = 1; std::getline(in, text); ++number) {
+    if (StartsWith(text, serial::ChecksumComment)) {
+      char hex[9];
+      std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(checksum));
+      seal_ = text.substr(std::string(serial::ChecksumComment).size()) == hex ? Seal::Intact
+                                                                               : Seal::Changed;
+      continue;
+    }
+    // Lines after the checksum were added later.
+    if (seal_ == Seal::Intact) seal_ = Seal::Changed;
+    checksum = serial::TraceChecksum(checksum, text + "\n");
     serial::TraceEvent event;
     if (!serial::ParseTraceLine(text, event)) {
       const size_t first = text.find_first_not_of(' ');
       if (first == std::string::npos || text[first] == '#') continue;
       throw std::runtime_error(path + ":" + std::to_string(number) + ": not a trace line: " + text);
     }
+    if (event.Event == "mark" && job_.empty() && StartsWith(event.Text, "job ")) job_ = event.Text.substr(4);
     if (event.Event == "send") {
       sent += event.Text;
       for (size_t end; (end = sent.find(LineEnd)) != std::string::npos;) {
@@ -86,18 +116,19 @@ std::optional<ReplayAnswer> Replay::Answer(const std::string& line, uint32_t bau
   std::lock_guard<std::mutex> lock(mutex_);
   if (!parting_.empty()) return std::nullopt;
   if (next_ >= exchanges_.size()) {
-    parting_ = "the tool sent \"" + serial::EscapeBytes(line) +
-               "\" after the trace's last command";
+    parting_ = "after its last command (" + std::to_string(exchanges_.size()) +
+               "): the tool sent \"" + serial::EscapeBytes(line) + "\"; it " + StepOf(line) +
+               " where the trace's job had ended";
   } else if (exchanges_[next_].Command != line) {
     const Exchange& expected = exchanges_[next_];
-    parting_ = "command " + std::to_string(next_ + 1) + ": the tool sent \"" +
+    parting_ = "at command " + std::to_string(next_ + 1) + ": the tool sent \"" +
                serial::EscapeBytes(line) + "\", the trace holds \"" +
                serial::EscapeBytes(expected.Command) + "\" (its line " +
-               std::to_string(expected.TraceLine) + ")";
+               std::to_string(expected.TraceLine) + "); " + HowTheJobsDiffer(line, expected);
   }
   if (!parting_.empty()) {
-    std::cerr << "pyrelink-sim: the replay parts from the trace at " << parting_
-              << "; no more answers\n";
+    std::cerr << "pyrelink-sim: the replay parts from the trace " << parting_
+              << ". No more answers: the line is closed.\n";
     return std::nullopt;
   }
   // At another speed the traced deco would have heard noise: the tool must keep the trace's.
@@ -108,6 +139,30 @@ std::optional<ReplayAnswer> Replay::Answer(const std::string& line, uint32_t bau
   }
   ++next_;
   return ReplayAnswer{exchange.Reply, DelayMsOf(exchange)};
+}
+
+std::string Replay::HowTheJobsDiffer(const std::string& line, const Exchange& expected) const {
+  const std::string job = job_.empty() ? "the trace's job" : "the trace's job (" + job_ + ")";
+  if (StepOf(line) != StepOf(expected.Command))
+    return "the tool " + StepOf(line) + " where " + job + " " + StepOf(expected.Command) +
+           ": the tool runs another job than the trace's";
+  return "the tool " + StepOf(line) + " as " + job +
+         " did, with other data: other files or options than the trace's, or a changed dialogue";
+}
+
+std::vector<std::string> Replay::Describe(const std::string& path) const {
+  std::vector<std::string> lines{"replaying " + path + ": " + std::to_string(exchanges_.size()) +
+                                 " commands of " +
+                                 (job_.empty() ? "a job it does not name" : "the job " + job_)};
+  if (seal_ == Seal::Changed)
+    lines.push_back("warning: " + path +
+                    " was changed after it was recorded (its checksum does not match): the "
+                    "answers may not be the deco's");
+  if (seal_ == Seal::Unsealed)
+    lines.push_back("note: " + path +
+                    " has no checksum: its recording did not end (the tool was killed?), or an "
+                    "older version made it");
+  return lines;
 }
 
 std::string Replay::Parting() const {

@@ -193,6 +193,8 @@ int main(int argc, char** argv) {
   if (!replayFile.empty()) {
     try {
       settings.Replayed = std::make_shared<sim::Replay>(replayFile, replaySpeed);
+      for (const std::string& line : settings.Replayed->Describe(replayFile))
+        std::cerr << "pyrelink-sim: " << line << "\n";
     } catch (const std::exception& error) {
       std::cerr << "pyrelink-sim: " << error.what() << "\n";
       return 2;

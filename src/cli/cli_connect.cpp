@@ -6,6 +6,7 @@
 
 #include "cli/access_hint.h"
 #include "cli/write_again.h"
+#include "pyrelink_version.h"
 #include "protocol/resync.h"
 #include "protocol/service_mode.h"
 #include "serial/line_trace.h"
@@ -144,7 +145,10 @@ FoundDeco FindDeco(const JobOptions& options, protocol::DecoLink& link, ConsoleH
 bool TraceLine(protocol::DecoLink& link, const JobOptions& options, ConsoleHost& host,
                std::string& error) {
   try {
-    link.TraceTo(std::make_shared<serial::LineTrace>(options.traceFile));
+    auto trace = std::make_shared<serial::LineTrace>(options.traceFile,
+                                                     std::string("pyrelink-cli ") + PyrelinkVersion);
+    link.TraceTo(trace);
+    host.TraceTo(trace);
   } catch (const std::exception& failure) {
     error = failure.what();
     host.Tell(error);

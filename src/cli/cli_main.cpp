@@ -230,10 +230,11 @@ int main(int argc, char** argv) {
   extract->add_flag("--yes", yes, "Replace an existing output without asking");
   extract->footer("Example: pyrelink-cli extract Fw.bin Ch.bin");
   // Each subcommand that talks to a deco names the options of the run it takes.
-  const std::vector<std::string> jobRunOptions = {"--port", "--baud",   "--service", "--auto",
-                                                  "--retries", "--log", "--report", "--verbose"};
+  const std::vector<std::string> jobRunOptions = {"--port",    "--baud", "--service",
+                                                  "--auto",    "--retries", "--log",
+                                                  "--report",  "--verbose", "--trace"};
   const std::vector<std::string> decoRunOptions = {"--port", "--baud", "--service", "--auto",
-                                                   "--retries"};
+                                                   "--retries", "--trace"};
   for (CLI::App* command : {read, write, lineCheck, chip, verify, standby}) {
     const std::vector<std::string>& taken =
         command == read || command == write ? jobRunOptions : decoRunOptions;
@@ -251,81 +252,86 @@ int main(int argc, char** argv) {
   }
 
   cli::ConsoleHost host(yes);
-  if (app.got_subcommand(ports)) {
-    const std::vector<serial::PortDetails> found = serial::ListPortDetails();
-    if (portsJson) {
-      std::cout << cli::PortsJson(found) << "\n";
-    } else {
-      for (const serial::PortDetails& port : found) std::cout << cli::PortLine(port) << "\n";
+  // The exit status goes into the run's trace, when it has one, as its last mark.
+  const int status = [&]() -> int {
+    if (app.got_subcommand(ports)) {
+      const std::vector<serial::PortDetails> found = serial::ListPortDetails();
+      if (portsJson) {
+        std::cout << cli::PortsJson(found) << "\n";
+      } else {
+        for (const serial::PortDetails& port : found) std::cout << cli::PortLine(port) << "\n";
+      }
+      return cli::ExitDone;
     }
-    return cli::ExitDone;
-  }
-  if (app.got_subcommand(info)) return cli::InfoCommand(infoFiles, host);
-  if (app.got_subcommand(diff))
-    return cli::DiffCommand(image, readBack, isProtected, host,
-                            asWritten ? cli::DiffAs::Written : cli::DiffAs::Image);
-  if (app.got_subcommand(merge)) return cli::MergeCommand(channel, firmware, output, host);
-  if (app.got_subcommand(extract)) return cli::ExtractCommand(firmware, channel, host);
+    if (app.got_subcommand(info)) return cli::InfoCommand(infoFiles, host);
+    if (app.got_subcommand(diff))
+      return cli::DiffCommand(image, readBack, isProtected, host,
+                              asWritten ? cli::DiffAs::Written : cli::DiffAs::Image);
+    if (app.got_subcommand(merge)) return cli::MergeCommand(channel, firmware, output, host);
+    if (app.got_subcommand(extract)) return cli::ExtractCommand(firmware, channel, host);
 
-  // The deco's checks talk to one deco.
-  const transfer::JobSelection& chosen = options.selection;
-  const std::string command = app.get_subcommands().front()->get_name();
-  if ((command == "read" || command == "write" || command == "verify") && !chosen.Firmware &&
-      !chosen.Eeprom && !chosen.Channel) {
-    host.Tell(command + " needs at least one memory: --firmware, --eeprom or --channel");
-    return cli::ExitUsage;
-  }
-  for (CLI::App* onePort : {lineCheck, chip, verify, standby}) {
-    if (!app.got_subcommand(onePort)) continue;
-    if (portNames.size() != 1) {
-      host.Tell(onePort->get_name() + " needs one --port");
+    // The deco's checks talk to one deco.
+    const transfer::JobSelection& chosen = options.selection;
+    const std::string command = app.get_subcommands().front()->get_name();
+    if ((command == "read" || command == "write" || command == "verify") && !chosen.Firmware &&
+        !chosen.Eeprom && !chosen.Channel) {
+      host.Tell(command + " needs at least one memory: --firmware, --eeprom or --channel");
       return cli::ExitUsage;
     }
-    options.port = portNames.front();
+    for (CLI::App* onePort : {lineCheck, chip, verify, standby}) {
+      if (!app.got_subcommand(onePort)) continue;
+      if (portNames.size() != 1) {
+        host.Tell(onePort->get_name() + " needs one --port");
+        return cli::ExitUsage;
+      }
+      options.port = portNames.front();
+      CatchSignals();
+      if (onePort == verify) return cli::VerifyCommand(options, host, interrupted);
+      if (onePort == standby) return cli::StandbyCommand(options, host, interrupted);
+      return onePort == chip ? cli::ChipCommand(options, host, interrupted)
+                             : cli::LineCheck(options, lineCheckReads, host, interrupted);
+    }
+
+    if (portNames.empty()) {
+      host.Tell("--port is required for read and write");
+      return cli::ExitUsage;
+    }
+    options.write = app.got_subcommand(write);
+    options.backup = options.write && !noBackup;
+    if (options.resume && !chosen.Firmware && !chosen.Channel) {
+      host.Tell("--resume goes on with a flash dump: give --firmware or --channel");
+      return cli::ExitUsage;
+    }
+    if (options.write && options.fast) {
+      if (!options.finalCheck) {
+        host.Tell("--fast includes the final check: drop --no-final-check");
+        return cli::ExitUsage;
+      }
+      if (write->get_option("--method")->count() == 0) options.method = "safe";
+      options.erasePoll = options.fastProgram = options.skipBlankWords = true;
+    }
+    // What these options leave out or take on trust only a comparison after the WRITE proves.
+    const std::pair<bool, const char*> trusting[] = {{options.skipBlankWords, "--skip-blank-words"},
+                                                     {options.erasePoll, "--erase-poll"},
+                                                     {options.fastProgram, "--fast-program"}};
+    for (const auto& [asked, option] : trusting) {
+      if (!asked || options.method == "safe" || options.finalCheck) continue;
+      host.Tell(std::string(option) +
+                " needs a comparison after the WRITE: --method safe or the final check (drop "
+                "--no-final-check)");
+      return cli::ExitUsage;
+    }
+    std::string refusal = cli::BatchRefusal(options, portNames, yes);
+    if (!refusal.empty()) {
+      host.Tell(refusal);
+      return cli::ExitUsage;
+    }
     CatchSignals();
-    if (onePort == verify) return cli::VerifyCommand(options, host, interrupted);
-    if (onePort == standby) return cli::StandbyCommand(options, host, interrupted);
-    return onePort == chip ? cli::ChipCommand(options, host, interrupted)
-                           : cli::LineCheck(options, lineCheckReads, host, interrupted);
-  }
-
-  if (portNames.empty()) {
-    host.Tell("--port is required for read and write");
-    return cli::ExitUsage;
-  }
-  options.write = app.got_subcommand(write);
-  options.backup = options.write && !noBackup;
-  if (options.resume && !chosen.Firmware && !chosen.Channel) {
-    host.Tell("--resume goes on with a flash dump: give --firmware or --channel");
-    return cli::ExitUsage;
-  }
-  if (options.write && options.fast) {
-    if (!options.finalCheck) {
-      host.Tell("--fast includes the final check: drop --no-final-check");
-      return cli::ExitUsage;
-    }
-    if (write->get_option("--method")->count() == 0) options.method = "safe";
-    options.erasePoll = options.fastProgram = options.skipBlankWords = true;
-  }
-  // What these options leave out or take on trust only a comparison after the WRITE proves.
-  const std::pair<bool, const char*> trusting[] = {{options.skipBlankWords, "--skip-blank-words"},
-                                                   {options.erasePoll, "--erase-poll"},
-                                                   {options.fastProgram, "--fast-program"}};
-  for (const auto& [asked, option] : trusting) {
-    if (!asked || options.method == "safe" || options.finalCheck) continue;
-    host.Tell(std::string(option) +
-              " needs a comparison after the WRITE: --method safe or the final check (drop "
-              "--no-final-check)");
-    return cli::ExitUsage;
-  }
-  std::string refusal = cli::BatchRefusal(options, portNames, yes);
-  if (!refusal.empty()) {
-    host.Tell(refusal);
-    return cli::ExitUsage;
-  }
-  CatchSignals();
-  if (portNames.size() > 1) return cli::RunBatch(options, portNames, interrupted);
-  options.port = portNames.front();
-  cli::ExpandPortInNames(options);
-  return cli::RunReadOrWrite(options, host, interrupted);
+    if (portNames.size() > 1) return cli::RunBatch(options, portNames, interrupted);
+    options.port = portNames.front();
+    cli::ExpandPortInNames(options);
+    return cli::RunReadOrWrite(options, host, interrupted);
+  }();
+  host.MarkExit(status);
+  return status;
 }

@@ -122,8 +122,13 @@ bool ConsoleHost::Confirm(const std::string& text) {
   return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
 }
 
+void ConsoleHost::MarkExit(int status) {
+  if (trace_) trace_->Event("mark", "exit " + std::to_string(status));
+}
+
 void ConsoleHost::Message(const std::string& text) {
   if (OnRecord) OnRecord(text, true);
+  if (trace_) trace_->Event("mark", "message " + text);
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
   std::fprintf(err_, "%s%s\n", linePrefix_.c_str(), text.c_str());

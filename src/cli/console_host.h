@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "protocol/deco_link.h"
 #include "protocol/stop_token.h"
+#include "serial/line_trace.h"
 #include "transfer/job_setup.h"
 #include "transfer/transfer_host.h"
 
@@ -48,6 +50,12 @@ class ConsoleHost : public protocol::StatusSink,
   // Starts every line with prefix (one deco of several); progress then comes as plain lines.
   void SetLinePrefix(const std::string& prefix);
 
+  // The run's messages (what failed, the verdict, the command to go on with) and its exit status
+  // go into trace too, as marks: a trace then says what the run concluded.
+  void TraceTo(std::shared_ptr<serial::LineTrace> trace) { trace_ = std::move(trace); }
+  // The exit status the run ends with; nothing without a trace.
+  void MarkExit(int status);
+
   // Sees every log line (message false) and every message (message true) as it is shown.
   std::function<void(const std::string& text, bool message)> OnRecord;
   // Sees every flash phase start (started true, with its label) and end.
@@ -72,6 +80,7 @@ class ConsoleHost : public protocol::StatusSink,
   int32_t lastProgress_ = 0;
   // The job's estimate for the phase; until it gives one, the share of the phase done.
   std::optional<uint64_t> timeLeft_;
+  std::shared_ptr<serial::LineTrace> trace_;
 };
 
 }  // namespace cli

@@ -152,7 +152,8 @@ nlohmann::json ReportRun(const JobOptions& options, const JobOutcome& outcome,
     phases.push_back({{"phase", phase.Name},
                       {"seconds", phase.Seconds},
                       {"characters", phase.Characters},
-                      {"characters_per_second", perSecond}});
+                      {"characters_per_second", perSecond},
+                      {"whole", phase.Whole}});
   }
   run["phases"] = phases;
   run["started"] = IsoLocalTime(record.Started());

@@ -57,7 +57,7 @@ void RunRecord::PhaseStarted(const std::string& name) {
   inPhase_ = true;
   phaseStartMs_ = serial::MonotonicMs();
   phaseCharacters_ = characters_;
-  phases_.push_back(PhaseRecord{name, 0, 0});
+  phases_.push_back(PhaseRecord{name, 0, 0, false});
 }
 
 void RunRecord::PhaseEnded() {
@@ -66,6 +66,7 @@ void RunRecord::PhaseEnded() {
   inPhase_ = false;
   phases_.back().Seconds = static_cast<double>(serial::MonotonicMs() - phaseStartMs_) / 1000.0;
   phases_.back().Characters = characters_ - phaseCharacters_;
+  phases_.back().Whole = true;
 }
 
 double RunRecord::Seconds() const {
@@ -74,7 +75,12 @@ double RunRecord::Seconds() const {
 
 std::vector<PhaseRecord> RunRecord::Phases() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return phases_;
+  std::vector<PhaseRecord> phases = phases_;
+  if (inPhase_) {
+    phases.back().Seconds = static_cast<double>(serial::MonotonicMs() - phaseStartMs_) / 1000.0;
+    phases.back().Characters = characters_ - phaseCharacters_;
+  }
+  return phases;
 }
 
 void WriteReportFile(const std::string& file, const std::string& json) {

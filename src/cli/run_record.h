@@ -22,6 +22,7 @@ struct PhaseRecord {
   std::string Name;  // the phase's start line, "Read FIRMWARE ..." and the like
   double Seconds = 0;
   uint64_t Characters = 0;  // sent and received on the line during the phase
+  bool Whole = false;       // it ended whole; otherwise its figures run to when they were asked
 };
 
 class RunRecord {
@@ -40,6 +41,7 @@ class RunRecord {
   // Characters that crossed the line, from the serial port's status hook.
   void Characters(uint64_t count) { characters_ += count; }
 
+  // The phases so far; one that has not ended (a failed one) with its figures until now.
   std::vector<PhaseRecord> Phases() const;
   // When the run began (its record was made), and its seconds until now.
   std::time_t Started() const { return started_; }

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
 #include "serial/port_backend.h"
+#include "serial/system_name.h"
 
 namespace serial {
 
@@ -24,23 +26,61 @@ int HexValue(char c) {
   return -1;
 }
 
+// "2026-12-10 22:50:01 UTC": the same on every system and in every time zone.
+std::string UtcNow() {
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date{day};
+  const hh_mm_ss time{now - day};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02ld:%02ld:%02ld UTC",
+                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                static_cast<unsigned>(date.day()), static_cast<long>(time.hours().count()),
+                static_cast<long>(time.minutes().count()),
+                static_cast<long>(time.seconds().count()));
+  return text;
+}
+
 }  // namespace
 
-LineTrace::LineTrace(const std::string& path) : file_(std::fopen(path.c_str(), "w")), startUs_(NowUs()) {
+uint32_t TraceChecksum(uint32_t crc, const std::string& data) {
+  crc = ~crc;
+  for (unsigned char byte : data) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+LineTrace::LineTrace(const std::string& path, const std::string& recorder)
+    : file_(std::fopen(path.c_str(), "wb")), startUs_(NowUs()) {
   if (!file_)
     throw std::runtime_error("cannot create the trace " + path + ": " +
                              SystemErrorMessage(errno));
-  std::fputs("# pyrelink line trace: microseconds, event, text\n", file_);
-  std::fflush(file_);
+  Put("# pyrelink line trace: microseconds, event, text\n");
+  Put("# recorded " + UtcNow() + (recorder.empty() ? "" : " by " + recorder) + " on " +
+      SystemName() + "\n");
 }
 
-LineTrace::~LineTrace() { std::fclose(file_); }
+LineTrace::~LineTrace() {
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(checksum_));
+  std::fprintf(file_, "%s%s\n", ChecksumComment, hex);
+  std::fclose(file_);
+}
+
+void LineTrace::Put(const std::string& text) {
+  std::fputs(text.c_str(), file_);
+  std::fflush(file_);
+  checksum_ = TraceChecksum(checksum_, text);
+}
 
 void LineTrace::WriteLine(const std::string& event, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::fprintf(file_, "%10llu %s %s\n", static_cast<unsigned long long>(NowUs() - startUs_),
-               event.c_str(), text.c_str());
-  std::fflush(file_);
+  char time[24];
+  std::snprintf(time, sizeof time, "%10llu ", static_cast<unsigned long long>(NowUs() - startUs_));
+  Put(time + event + " " + text + "\n");
 }
 
 void LineTrace::Event(const std::string& event, const std::string& text) {

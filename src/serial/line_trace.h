@@ -5,7 +5,10 @@
 //   <microseconds from the start> <event> <text>
 // Events: open, speed, purge, error, close (the port's); send, recv (bytes, escaped: \r, \n,
 // a backslash doubled and \xNN for anything not printable, so a line holds exactly what passed);
-// mark (the tool's: job, status, retry, resync). Lines that begin with # are comments.
+// mark (the tool's: job, status, retry, resync, port, message, exit). Lines that begin with # are
+// comments: the head says when, by which program and on which system the trace was recorded;
+// the last line, written when the recording ends, holds a checksum of every byte before it, so
+// that a trace changed afterwards can be told from one as recorded.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +21,9 @@ namespace serial {
 
 class LineTrace {
  public:
-  // Creates path anew; a file that cannot be made throws std::runtime_error saying why.
-  explicit LineTrace(const std::string& path);
+  // Creates path anew, its head naming recorder ("pyrelink-cli 1.0.0"); a file that cannot be
+  // made throws std::runtime_error saying why.
+  explicit LineTrace(const std::string& path, const std::string& recorder = "");
   ~LineTrace();
   LineTrace(const LineTrace&) = delete;
   LineTrace& operator=(const LineTrace&) = delete;
@@ -29,11 +33,19 @@ class LineTrace {
 
  private:
   void WriteLine(const std::string& event, const std::string& text);
+  // Writes text and adds it to the checksum; under mutex_ once the trace is shared.
+  void Put(const std::string& text);
 
   std::mutex mutex_;
   std::FILE* file_;
   uint64_t startUs_;
+  uint32_t checksum_ = 0;
 };
+
+// The comment that ends a trace: the checksum of every byte before it.
+inline constexpr const char* ChecksumComment = "# checksum crc32 ";
+// The CRC-32 (as zip files have it) of data, going on from crc, the value of the bytes before.
+uint32_t TraceChecksum(uint32_t crc, const std::string& data);
 
 struct TraceEvent {
   uint64_t Us = 0;

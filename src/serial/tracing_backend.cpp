@@ -3,6 +3,7 @@
 #include <string>
 
 #include "serial/forwarding_backend.h"
+#include "serial/port_details.h"
 #include "serial/serial_error.h"
 
 namespace serial {
@@ -24,6 +25,22 @@ std::string LineErrorNames(uint32_t flags) {
   return names;
 }
 
+// What the system tells of the adapter behind path ("FT232R USB UART, USB 0403:6001, serial
+// A5XK3RJT"); "" when it tells nothing.
+std::string AdapterOf(const std::string& path) {
+  for (const PortDetails& port : ListPortDetails()) {
+    if (port.name != path) continue;
+    std::string text = port.description;
+    auto add = [&text](const std::string& part) {
+      if (!part.empty()) text += (text.empty() ? "" : ", ") + part;
+    };
+    if (!port.vendor.empty()) add("USB " + port.vendor + ":" + port.product);
+    if (!port.serial.empty()) add("serial " + port.serial);
+    return text;
+  }
+  return "";
+}
+
 std::string Outcome(int code) {
   return code == 0 ? "" : " failed: " + GetErrorDesc(code);
 }
@@ -36,6 +53,9 @@ class TracingBackend : public ForwardingBackend {
   int Open(const std::string& path) override {
     const int code = inner_->Open(path);
     trace_->Event("open", path + Outcome(code));
+    // Who made the trace wants to know the adapter too: its kind decides much of a line's timing.
+    const std::string adapter = code == 0 ? AdapterOf(path) : "";
+    if (!adapter.empty()) trace_->Event("mark", "port " + path + ": " + adapter);
     return code;
   }
   void Close() override {

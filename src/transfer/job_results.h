@@ -34,6 +34,8 @@ struct WritePass {
 
 // The roles of the files a job makes, as the report names them.
 inline constexpr const char* MadeReadBack = "read-back";
+// Different blocks' comparison read: the deco as it was, not what the WRITE left.
+inline constexpr const char* MadeReadBeforeWriting = "read before writing";
 inline constexpr const char* MadeMergedImage = "merged image";
 inline constexpr const char* MadeBackupPrefix = "backup ";  // and the memory's name
 

@@ -256,7 +256,7 @@ void TransferJob::VerifyAndRewrite() {
   std::string readBack = ClaimOwnFile(plannedReadBack);
   if (readBack != plannedReadBack)
     protocol::PostStatus(link_, plannedReadBack + " exists already: the read-back is " + readBack);
-  NoteMade(MadeReadBack, readBack);
+  NoteMade(plan_.DifferentBlocksMethod ? MadeReadBeforeWriting : MadeReadBack, readBack);
   const int32_t blocks = firmware ? FirmwareBlocks : ChannelBlocks;
   // Different blocks keeps this read as the flash's backup: it is read as a backup is.
   const bool asBackup = plan_.DifferentBlocksMethod && !backupFolder_.empty();

@@ -92,7 +92,8 @@ int main(int argc, char** argv) {
   window::CloseOnInterrupt(form);
   if (!traceFile.empty()) {
     try {
-      form.Form().Link().TraceTo(std::make_shared<serial::LineTrace>(traceFile));
+      form.Form().Link().TraceTo(std::make_shared<serial::LineTrace>(
+          traceFile, std::string("pyrelink ") + PyrelinkVersion));
     } catch (const std::exception& failure) {
       std::cerr << "pyrelink: " << failure.what() << "\n";
       return ExitUsage;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "pyrelink_version.h"
 #include "serial/line_trace.h"
 #include "window/win32_main_window.h"
 
@@ -22,7 +23,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   if (form.TerminationRequested()) return 0;  // a second copy ends silently
   if (!traceFile.empty()) {
     try {
-      form.Form().Link().TraceTo(std::make_shared<serial::LineTrace>(traceFile));
+      form.Form().Link().TraceTo(std::make_shared<serial::LineTrace>(
+          traceFile, std::string("pyrelink ") + PyrelinkVersion));
     } catch (const std::exception& failure) {
       ::MessageBoxA(nullptr, failure.what(), "pyrelink", MB_OK | MB_ICONERROR);
       return ExitUsage;

@@ -342,6 +342,8 @@ TEST(CliTest, RefusalsAndFailuresExitNonZero) {
       {"read --help", 0, "", "where the READ ran",
        "sha256sum -c in the dump's folder"},
       {"read --help", 0, "", "", "Options of the whole run, before or after the subcommand:"},
+      {"read --help", 0, "", "", "--trace"},
+      {"standby --help", 0, "", "", "--trace"},
       {"write --help", 0, "", "{false}", "--no-final-check"},
       {"write --help", 0, "", "", "--report"},
       {"write --help", 0, "", "", "--no-backup"},

@@ -184,6 +184,7 @@ TEST(ReplayTest, EachKindOfJobReplaysToTheSameFilesAndExit) {
       options.service = true;
       options.retries = 0;  // a lost reply fails the job, as the failed WRITE's trace needs
       if (record) options.traceFile = Trace(job.trace);
+      options.commandLine = {"pyrelink-cli", "(test)", row.name};
       job.options(options, dir);
       CapturingHost host;
       std::atomic<bool> interrupted{false};
@@ -191,6 +192,9 @@ TEST(ReplayTest, EachKindOfJobReplaysToTheSameFilesAndExit) {
       if (replay) {
         EXPECT_EQ(replay->Parting(), "");
         EXPECT_TRUE(replay->Finished());
+        // A fixture changed on purpose is recorded again, not edited.
+        EXPECT_EQ(replay->TraceSeal(), sim::Replay::Seal::Intact);
+        EXPECT_EQ(replay->Job(), std::string("pyrelink-cli (test) ") + row.name);
       }
     }
     if (row.jobs.front().trace == std::string("read.trace")) {
@@ -221,11 +225,14 @@ TEST(ReplayTest, KeepsTheTimesAndSpeedsTheToolSaw) {
     options.port = recording.deco.SlavePath();
     options.clock = &recording.clock;
     options.traceFile = dir.File("recorded.trace");
+    options.commandLine = {"pyrelink-cli", "read", "--eeprom", "E.bin"};
     eepromRead(options, dir);
-    CapturingHost host;
-    std::atomic<bool> interrupted{false};
-    ASSERT_EQ(cli::RunReadOrWrite(options, host, interrupted), cli::ExitDone) << host.Err();
-    ASSERT_NE(host.Out().find(switched), std::string::npos) << host.Out();
+    {
+      CapturingHost host;  // holds the trace to the run's end, and then seals it
+      std::atomic<bool> interrupted{false};
+      ASSERT_EQ(cli::RunReadOrWrite(options, host, interrupted), cli::ExitDone) << host.Err();
+      ASSERT_NE(host.Out().find(switched), std::string::npos) << host.Out();
+    }
     recorded = ReadFile(options.traceFile);
   }
   struct Row {
@@ -233,7 +240,20 @@ TEST(ReplayTest, KeepsTheTimesAndSpeedsTheToolSaw) {
     std::function<std::string(const std::string&)> edit;
     const char* wrongSpeed;  // what the replay says first, up to the trace's line; "": replayed
     int replays = 1;
+    sim::Replay::Seal seal = sim::Replay::Seal::Changed;
+    // Another job than the trace's, and what the replay then says of the parting, in part.
+    bool readChannel = false;
+    const char* parting = "";
   } rows[] = {
+      {"as recorded: its head names the recorder, its checksum holds",
+       [](const std::string& trace) { return trace; }, "", 1, sim::Replay::Seal::Intact},
+      // The channel list's READ begins with a reset of the flash chips, where the trace's job
+      // read the EEPROM: said at once, and the line closed, instead of time-outs.
+      {"another job than the trace's", [](const std::string& trace) { return trace; }, "", 1,
+       sim::Replay::Seal::Intact, true,
+       "the tool sends the flash chips a command where the trace's job ("},
+      {"a line added after the checksum",
+       [](const std::string& trace) { return trace + "# a note\n"; }, "", 1},
       // On a real line the tool reads it three seconds after the switch, as it waits in real time.
       {"the speed switch's answer, read after the tool's wait",
        [&](const std::string& trace) { return LaterAfter(trace, SpeedSwitch, SwitchWaitUs); }, "",
@@ -254,7 +274,7 @@ TEST(ReplayTest, KeepsTheTimesAndSpeedsTheToolSaw) {
     SCOPED_TRACE(row.name);
     const std::string replayed = dir.File("replayed.trace");
     testing_support::WriteFile(replayed, row.edit(recorded));
-    const bool replays = *row.wrongSpeed == 0;
+    const bool replays = *row.wrongSpeed == 0 && !row.readChannel;
     for (int run = 1; run <= row.replays; ++run) {
       SCOPED_TRACE("replay " + std::to_string(run));
       std::filesystem::remove(dir.File("E.bin"));
@@ -264,15 +284,30 @@ TEST(ReplayTest, KeepsTheTimesAndSpeedsTheToolSaw) {
       // Time-outs at the wrong speed take no real time.
       testing_support::SimSession session(settings,
                                           testing_support::SimSession::LineTimeOnTheClock{});
+      EXPECT_EQ(replay->TraceSeal(), row.seal);
+      EXPECT_EQ(replay->Job().rfind("pyrelink-cli ", 0), 0u) << replay->Job();
       cli::JobOptions options;
       options.port = session.deco.SlavePath();
       options.clock = &session.clock;
       eepromRead(options, dir);
+      if (row.readChannel) {
+        options.selection.Eeprom = false;
+        options.selection.Channel = true;
+        options.selection.ChannelFile = dir.File("Ch.bin");
+      }
       CapturingHost host;
       std::atomic<bool> interrupted{false};
       EXPECT_EQ(cli::RunReadOrWrite(options, host, interrupted),
                 replays ? cli::ExitDone : cli::ExitJobFailed)
           << host.Err();
+      const std::string parting = replay->Parting();
+      EXPECT_NE(parting.find(row.parting), std::string::npos) << parting;
+      if (row.readChannel) {
+        EXPECT_NE(parting.find("the tool runs another job than the trace's"), std::string::npos)
+            << parting;
+        // The line closed at the parting: no time-out was waited for.
+        EXPECT_NE(host.Err().find("Input/output error"), std::string::npos) << host.Err();
+      }
       EXPECT_EQ(replay->WrongSpeed().substr(0, std::string(row.wrongSpeed).size()),
                 row.wrongSpeed);
       EXPECT_EQ(replay->Finished(), replays);
