@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <memory>
 #include <sstream>
 
@@ -235,6 +236,11 @@ TEST(ReplayTest, KeepsTheTimesAndSpeedsTheToolSaw) {
     }
     recorded = ReadFile(options.traceFile);
   }
+  // Who recorded it, when and where.
+  EXPECT_TRUE(std::regex_search(
+      recorded, std::regex("^# pyrelink line trace: microseconds, event, text\n# recorded "
+                           "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC by pyrelink-cli \\S+ on \\S")))
+      << recorded.substr(0, 200);
   struct Row {
     const char* name;
     std::function<std::string(const std::string&)> edit;
