@@ -27,7 +27,10 @@ std::string StepOf(const std::string& command) {
   if (command == "VORTANE") return "asks for service mode";
   if (command == "100") return "sends the deco to standby";
   if (StartsWith(command, "021020004000")) return "switches the line's speed";
-  if (StartsWith(command, "0221FF") && command.size() == FlashReadLength) return "reads the flash";
+  // The initialisation's reads are at addresses no block begins at.
+  if (StartsWith(command, "0221FF") && command.size() == FlashReadLength &&
+      command.compare(FlashReadLength - 2, 2, "00") == 0)
+    return "reads the flash";
   if (StartsWith(command, "0610")) return "reads the EEPROM";
   if (StartsWith(command, "060")) return "writes the EEPROM";
   if (StartsWith(command, "0220")) return "sends the flash chips a command";

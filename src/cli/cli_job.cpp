@@ -18,6 +18,7 @@
 #include "cli/write_again.h"
 #include "protocol/flash_chips.h"
 #include "protocol/transaction.h"
+#include "transfer/adapter_delay.h"
 #include "transfer/connection.h"
 #include "transfer/final_check.h"
 #include "transfer/io_thread.h"
@@ -290,6 +291,8 @@ int JobRun::Interrupted() {
 
 int JobRun::RunPlan(const transfer::JobPlan& plan) {
   if (stop_.Requested()) return Interrupted();  // while the plan was made
+  // A line that holds every reply back is said before the hours it may cost.
+  for (const std::string& line : transfer::HeldBackReplyLines(link_, plan)) host_.Tell(line);
   jobStarted_ = true;
   const int result = RunOnWorker(plan);
   TellWhatTheJobDid();

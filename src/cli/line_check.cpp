@@ -11,6 +11,7 @@
 #include "protocol/protocol_error.h"
 #include "protocol/resync.h"
 #include "serial/serial_util.h"
+#include "transfer/adapter_delay.h"
 
 namespace cli {
 
@@ -149,6 +150,8 @@ int LineCheck(const JobOptions& options, int reads, ConsoleHost& host,
     host.AddLogLine("Reply time: median" + Figure(" %.1f ms", replyMs[replyMs.size() / 2]) +
                     ", worst" + Figure(" %.1f ms", replyMs.back()) + " (the wire alone needs" +
                     Figure(" %.1f ms", wireMs) + ")");
+    const std::string held = transfer::HeldBackReplyText(link);
+    if (!held.empty()) host.AddLogLine("Replies held back: " + held);
   }
   const double wireRate = static_cast<double>(baud) / serial::BitsPerCharacter;
   double rate = seconds > 0 ? static_cast<double>(characters) / seconds : 0.0;

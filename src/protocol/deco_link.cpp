@@ -1,5 +1,7 @@
 #include "protocol/deco_link.h"
 
+#include <algorithm>
+
 #include "protocol/transaction.h"
 #include "serial/block_serial.h"
 #include "serial/line_trace.h"
@@ -26,6 +28,11 @@ serial::TBlockSerial& DecoLink::Port() {
 
 void DecoLink::Open(const std::string& portName, int32_t baud) {
   forms_ = ReplyForms();
+  {
+    // Another port may have another adapter.
+    std::lock_guard<std::mutex> lock(delaysMutex_);
+    replyDelays_.clear();
+  }
   std::unique_ptr<serial::PortBackend> backend =
       nextBackend_ ? std::move(nextBackend_) : serial::MakePortBackend();
   backend = clock_.load()->LinePort(std::move(backend));
@@ -155,6 +162,30 @@ ReadPolicy DecoLink::Policy() const {
 
 ReadCounters DecoLink::Counts() const {
   return ReadCounters{retries_, rereads_};
+}
+
+namespace {
+// A dozen replies tell a fixed delay from the odd slow one; the last few hundred keep it current.
+constexpr size_t DelaysToTell = 10;
+constexpr size_t DelaysKept = 256;
+}  // namespace
+
+void DecoLink::NoteReplyDelay(double ms) {
+  std::lock_guard<std::mutex> lock(delaysMutex_);
+  if (replyDelays_.size() == DelaysKept) replyDelays_.erase(replyDelays_.begin());
+  replyDelays_.push_back(ms);
+}
+
+double DecoLink::ReplyDelayMs() const {
+  std::vector<double> delays;
+  {
+    std::lock_guard<std::mutex> lock(delaysMutex_);
+    delays = replyDelays_;
+  }
+  if (delays.size() < DelaysToTell) return -1;
+  std::nth_element(delays.begin(), delays.begin() + static_cast<std::ptrdiff_t>(delays.size() / 2),
+                   delays.end());
+  return delays[delays.size() / 2];
 }
 
 }  // namespace protocol

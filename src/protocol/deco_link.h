@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "protocol/clock.h"
 #include "protocol/deco_record.h"
@@ -164,6 +165,13 @@ class DecoLink {
     Mark("reread", "");
   }
 
+  // ---- the line's timing ---------------------------------------------------------------------
+  // How long after the wire could have brought it a reply's end came, in ms: what a USB
+  // adapter's latency timer holds each reply back, with the deco's own turn-around.
+  void NoteReplyDelay(double ms);
+  // The median of the delays noted since the open, once there are enough to tell; -1 before.
+  double ReplyDelayMs() const;
+
  private:
   serial::TBlockSerial& Port();
 
@@ -185,6 +193,8 @@ class DecoLink {
   std::atomic<uint64_t> lastAnswered_{0};
   ReplyForms forms_;
   DecoRecord record_;
+  mutable std::mutex delaysMutex_;
+  std::vector<double> replyDelays_;
   mutable std::mutex statusMutex_;
   std::string statusText_;
 };

@@ -1,5 +1,7 @@
 #include "protocol/transaction.h"
 
+#include <chrono>
+
 #include "protocol/clock.h"
 #include "serial/serial_util.h"
 
@@ -21,10 +23,17 @@ double CharacterMs(const DecoLink& link) {
 }
 
 std::string SendCommand(DecoLink& link, const std::string& command, int timeoutFactor) {
+  const auto sent = std::chrono::steady_clock::now();
   link.SendLine(command);
   const ReplyBudget budget = ReplyBudgetOf(link, timeoutFactor);
   std::string reply;
   if (!link.ReceiveReply(budget.FirstByteMs, budget.WholeMs, reply)) link.RaiseTimeout();
+  // The command, its CR LF, the reply and its CR on the wire: what the exchange took beyond
+  // them is the line's own delay.
+  const double tookMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count();
+  const double wireMs = CharacterMs(link) * static_cast<double>(command.size() + 2 + reply.size() + 1);
+  link.NoteReplyDelay(tookMs - wireMs);
   return reply;
 }
 

@@ -25,13 +25,15 @@ constexpr double TypicalEraseMs = 1000;
 
 }  // namespace
 
-TimeLeft::TimeLeft(double characterMs, bool erasePoll, bool bypassWords) {
+TimeLeft::TimeLeft(double characterMs, bool erasePoll, bool bypassWords, double heldBackMs) {
   const double eraseWaitMs = erasePoll ? TypicalEraseMs : EraseWaitSeconds * 1000.0;
+  const double wordTransactions =
+      static_cast<double>(bypassWords ? BypassWordTransactions : WordTransactions);
   work_[static_cast<size_t>(WorkKind::Erase)].wireMs =
-      EraseTransactions * CommandTransaction * characterMs + eraseWaitMs;
+      EraseTransactions * (CommandTransaction * characterMs + heldBackMs) + eraseWaitMs;
   work_[static_cast<size_t>(WorkKind::Word)].wireMs =
-      (bypassWords ? BypassWordTransactions : WordTransactions) * CommandTransaction * characterMs;
-  work_[static_cast<size_t>(WorkKind::Block)].wireMs = BlockTransaction * characterMs;
+      wordTransactions * (CommandTransaction * characterMs + heldBackMs);
+  work_[static_cast<size_t>(WorkKind::Block)].wireMs = BlockTransaction * characterMs + heldBackMs;
 }
 
 void TimeLeft::Plan(WorkKind kind, uint64_t units) { work_[static_cast<size_t>(kind)].planned += units; }

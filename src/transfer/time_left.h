@@ -15,8 +15,10 @@ class TimeLeft {
  public:
   // characterMs: one character's wire time; erasePoll: each erase is waited for by reading, not
   // by the fixed pause, and so takes as long as the chips need; bypassWords: words are
-  // programmed in unlock bypass, by two commands instead of four.
-  TimeLeft(double characterMs = 0, bool erasePoll = false, bool bypassWords = false);
+  // programmed in unlock bypass, by two commands instead of four; heldBackMs: what the line
+  // adds to every exchange beyond the wire (a USB adapter's latency timer).
+  TimeLeft(double characterMs = 0, bool erasePoll = false, bool bypassWords = false,
+           double heldBackMs = 0);
 
   // Units of kind still to come in the phase, on top of those planned so far.
   void Plan(WorkKind kind, uint64_t units);

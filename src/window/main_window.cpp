@@ -298,6 +298,7 @@ void TForm1::ConnectOrDisconnect() {
   const std::string port = view_.Text(Control::ComboBox1);
   if (OpenLink(port, view_.Text(Control::ComboBox2), standby, error)) {
     AddLogLine("OK");
+    heldBackTold_ = false;
     return;
   }
   FConnected = false;

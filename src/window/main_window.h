@@ -168,6 +168,8 @@ class TForm1 : public protocol::StatusSink,
   std::optional<transfer::ReadDumps> dumps_;
   transfer::JobSelection dumpsChosen_;
   bool jobFilesTold_ = false;
+  // The line's held-back replies were told before a job of this connection.
+  bool heldBackTold_ = false;
 };
 
 }  // namespace window

@@ -6,6 +6,7 @@
 #include "protocol/transaction.h"
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
+#include "transfer/adapter_delay.h"
 #include "transfer/connection.h"
 #include "transfer/time_stamp.h"
 
@@ -149,6 +150,12 @@ void TForm1::StartWorker(const transfer::JobSelection& selection) {
     dumpsChosen_ = selection;
   }
   jobFilesTold_ = false;
+  // A line that holds every reply back is said once, before the first job it slows.
+  if (!heldBackTold_) {
+    const std::vector<std::string> held = transfer::HeldBackReplyLines(link_, plan_);
+    for (const std::string& line : held) AddLogLine(line);
+    heldBackTold_ = !held.empty();
+  }
   // A trace of the window's line says which job it holds, as the command line's does.
   std::string job = plan_.IsWriteJob ? "window WRITE (" + MethodName() + ")" : "window READ";
   for (const std::string& file : transfer::TickedFiles(selection)) job += " " + file;
