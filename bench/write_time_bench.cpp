@@ -1,5 +1,6 @@
-// The time of a flash word on a line paced at 115200 baud, on an ideal line and behind a USB
-// adapter whose latency timer is 1 ms or 16 ms; and what that makes of a full firmware WRITE of
+// The time of a flash word and of a flash block read on a line paced at 115200 baud, on an ideal
+// line and behind a USB adapter whose latency timer is 1 ms or 16 ms, with the delay the tool
+// itself measures there; and what that makes of a channel READ and of a full firmware WRITE of
 // a typical image (code, then FF padding), with and without leaving the blank words out.
 // The same for programming in unlock bypass (two cycles a word), and, with --full-write, a whole
 // firmware WRITE end to end with --erase-poll --fast-program --skip-blank-words against the
@@ -18,8 +19,10 @@
 #include "protocol/flash_chips.h"
 #include "protocol/deco_link.h"
 #include "protocol/flash_map.h"
+#include "protocol/hex_codec.h"
 #include "protocol/image_files.h"
 #include "sim/pty_deco.h"
+#include "transfer/adapter_delay.h"
 #include "transfer/io_thread.h"
 
 namespace {
@@ -56,6 +59,28 @@ double SecondsPerWord(int latencyMs, int words, bool bypass = false) {
   }
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return seconds / words;
+}
+
+// The seconds of one block read, paced at Baud behind an adapter of latencyMs; toldMs gets what
+// the link measured as each reply's delay beyond the wire.
+double SecondsPerBlock(int latencyMs, int blocks, double& toldMs) {
+  sim::Settings settings;
+  settings.StartInService = true;
+  settings.ServiceBaud = Baud;
+  settings.Fault.Pace = true;
+  settings.AdapterLatencyMs = latencyMs;
+  settings.KeepCommandLog = false;
+  sim::PtyDeco deco(settings);
+  protocol::DecoLink link;
+  link.Open(deco.SlavePath(), Baud);
+  uint8_t block[protocol::ReadBlockBytes];
+  auto start = std::chrono::steady_clock::now();
+  for (int b = 0; b < blocks; ++b)
+    protocol::ReadFlashBlock(link, protocol::FlashBase + static_cast<uint32_t>(b) * sizeof block,
+                             block);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  toldMs = link.ReplyDelayMs();
+  return seconds / blocks;
 }
 
 // The typical image: code (no word of it blank) at the start, FF padding behind it.
@@ -129,6 +154,18 @@ int main(int argc, char** argv) {
   std::printf("  ideal line            %6.2f ms  (%.2f x wire)\n", ideal * 1e3, ideal / wire);
   std::printf("  adapter latency  1 ms %6.2f ms  (%.2f x wire)\n", fast * 1e3, fast / wire);
   std::printf("  adapter latency 16 ms %6.2f ms  (%.2f x wire)\n", slow * 1e3, slow / wire);
+  // A block read: "0221FF" and the address, CR LF; "021", 512 digits, CR.
+  const double blockWire = (14 + 2 + 516) * BitsPerCharacter / Baud;
+  std::printf("one flash block read, and a channel READ (%d blocks; wire time %.2f ms, %.1f s):\n",
+              transfer::ChannelBlocks, blockWire * 1e3, blockWire * transfer::ChannelBlocks);
+  for (int latency : {0, 1, 16}) {
+    double toldMs = 0;
+    const double block = SecondsPerBlock(latency, 60, toldMs);
+    std::printf("  adapter latency %2d ms %6.2f ms  (%.2f x wire), channel READ %5.1f s; the tool "
+                "measures replies %.1f ms late%s\n",
+                latency, block * 1e3, block / blockWire, block * transfer::ChannelBlocks, toldMs,
+                toldMs >= transfer::HeldBackThresholdMs ? " and says so" : "");
+  }
   std::printf("one flash word in unlock bypass (wire time %.2f ms):\n", bypassWire * 1e3);
   std::printf("  ideal line            %6.2f ms  (%.2f x wire, %.2f of the usual word)\n",
               bypass * 1e3, bypass / bypassWire, bypass / ideal);
