@@ -2,6 +2,7 @@
 // right one among several adapters. Best effort: what the system does not tell stays empty.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,16 @@ struct PortDetails {
   std::string product;      // USB product id, four hex digits
   std::string serial;       // the adapter's serial number
   std::string byId;         // a name for the same port that stays when it is plugged elsewhere
+  // An FTDI adapter's latency timer: how long it holds back the end of a reply.
+  std::optional<int> latencyTimerMs;
 };
 
 // The ports of the port list, in its order, each with what is known about it. Nothing is
 // opened.
 std::vector<PortDetails> ListPortDetails();
+
+// Where the user lowers the port's latency timer on this system, for messages about slow
+// replies; empty when the port has no known latency timer.
+std::string WhereToLowerLatencyTimer(const PortDetails& port);
 
 }  // namespace serial

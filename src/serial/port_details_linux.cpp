@@ -1,12 +1,15 @@
 // Port details from sysfs: a USB adapter's tty hangs below one of the USB device's interfaces,
 // and the device's folder holds its ids and strings. The stable name is udev's link under
-// /dev/serial/by-id, which names the adapter rather than the order it was plugged in.
+// /dev/serial/by-id, which names the adapter rather than the order it was plugged in. An FTDI
+// adapter's driver shows its latency timer beside its usb-serial port.
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "serial/low_latency.h"
 #include "serial/port_details.h"
 #include "serial/port_list.h"
 #include "serial/serial_util.h"
@@ -20,6 +23,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* SysfsRoot = "/sys";
 constexpr const char* ByIdFolder = "/dev/serial/by-id";
+constexpr const char* UsbSerialDevices = "bus/usb-serial/devices";
+constexpr const char* LatencyTimerFile = "latency_timer";
 
 std::string Attribute(const fs::path& folder, const char* name) {
   std::ifstream in(folder / name);
@@ -27,6 +32,28 @@ std::string Attribute(const fs::path& folder, const char* name) {
   std::getline(in, line);
   while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.pop_back();
   return line;
+}
+
+// The tty's name of a device path: that of the node a link leads to.
+std::string TtyName(const std::string& devicePath) {
+  std::error_code error;
+  fs::path node = fs::canonical(devicePath, error);
+  return (error ? fs::path(devicePath) : node).filename().string();
+}
+
+// The folder of the tty's usb-serial port; the driver's own attributes are there.
+fs::path UsbSerialPort(const fs::path& root, const std::string& tty) {
+  return root / UsbSerialDevices / tty;
+}
+
+// The latency timer in whole milliseconds; none when the file is absent or holds something else.
+std::optional<int> LatencyTimer(const fs::path& root, const std::string& tty) {
+  const std::string text = Attribute(UsbSerialPort(root, tty), LatencyTimerFile);
+  int ms = 0;
+  auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), ms);
+  if (text.empty() || failure != std::errc() || end != text.data() + text.size() || ms < 0)
+    return std::nullopt;
+  return ms;
 }
 
 bool Within(const fs::path& path, const fs::path& root) {
@@ -66,8 +93,7 @@ PortDetails SysfsPortDetails(const std::string& devicePath, const std::string& s
   std::error_code error;
   fs::path root = fs::canonical(sysfsRoot, error);
   if (error) return details;
-  fs::path node = fs::canonical(devicePath, error);
-  std::string tty = (error ? fs::path(devicePath) : node).filename().string();
+  std::string tty = TtyName(devicePath);
   fs::path usb = UsbDeviceFolder(root / "class" / "tty" / tty, root);
   if (!usb.empty()) {
     details.vendor = Attribute(usb, "idVendor");
@@ -77,6 +103,7 @@ PortDetails SysfsPortDetails(const std::string& devicePath, const std::string& s
     if (details.description.empty()) details.description = Attribute(usb, "manufacturer");
   }
   details.byId = ByIdLink(devicePath, byIdDir);
+  details.latencyTimerMs = LatencyTimer(root, tty);
   return details;
 }
 
@@ -87,6 +114,12 @@ std::vector<PortDetails> ListPortDetails() {
   for (const std::string& name : names)
     ports.push_back(SysfsPortDetails(name, SysfsRoot, ByIdFolder));
   return ports;
+}
+
+std::string WhereToLowerLatencyTimer(const PortDetails& port) {
+  if (!port.latencyTimerMs) return "";
+  return std::string("echo ") + LowLatencyTimerMs + " > " +
+         (UsbSerialPort(SysfsRoot, TtyName(port.name)) / LatencyTimerFile).string();
 }
 
 }  // namespace serial

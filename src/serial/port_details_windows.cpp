@@ -2,12 +2,16 @@
 // SYSTEM\CurrentControlSet\Enum (enumerator, device id, instance) whose "Device Parameters" name
 // the port, and whose FriendlyName is what the Device Manager shows. USB device ids carry the
 // vendor and product ids; the USB enumerator's instance name is the adapter's serial number
-// when it has one (otherwise the system makes up a name with '&' in it). Best effort: keys this
-// user may not read are passed over.
+// when it has one (otherwise the system makes up a name with '&' in it). FTDI's driver makes its
+// ports under an enumerator of its own, with '+' between the parts of their device ids, and keeps
+// each port's latency timer beside its name. Best effort: keys this user may not read are passed
+// over.
 #include <windows.h>
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,8 @@ namespace {
 
 constexpr const char* EnumKey = "SYSTEM\\CurrentControlSet\\Enum";
 constexpr const char* UsbEnumerator = "USB";
+constexpr const char* FtdiEnumerator = "FTDIBUS";
+constexpr const char* DeviceParameters = "Device Parameters";
 constexpr DWORD MaxKeyName = 255;
 
 class Key {
@@ -65,6 +71,17 @@ std::string TextValue(HKEY key, const char* subkey, const char* value) {
   return data.data();
 }
 
+// A DWORD value of key's subkey that fits an int; none when there is none.
+std::optional<int> NumberValue(HKEY key, const char* subkey, const char* value) {
+  DWORD data = 0;
+  DWORD size = sizeof data;
+  if (::RegGetValueA(key, subkey, value, RRF_RT_REG_DWORD, nullptr, &data, &size) !=
+          ERROR_SUCCESS ||
+      data > static_cast<DWORD>(std::numeric_limits<int>::max()))
+    return std::nullopt;
+  return static_cast<int>(data);
+}
+
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -89,6 +106,8 @@ void Describe(PortDetails& port, HKEY instance, const std::string& enumerator,
   if (Lower(enumerator) == Lower(UsbEnumerator) &&
       instanceName.find('&') == std::string::npos)
     port.serial = instanceName;
+  if (Lower(enumerator) == Lower(FtdiEnumerator))
+    port.latencyTimerMs = NumberValue(instance, DeviceParameters, "LatencyTimer");
 }
 
 }  // namespace
@@ -97,7 +116,8 @@ std::vector<PortDetails> ListPortDetails() {
   std::vector<std::string> names;
   SplitList(ListSerialPorts(), ',', names);
   std::vector<PortDetails> ports;
-  for (const std::string& name : names) ports.push_back(PortDetails{name, "", "", "", "", ""});
+  for (const std::string& name : names)
+    ports.push_back(PortDetails{name, "", "", "", "", "", std::nullopt});
   if (ports.empty()) return ports;
   Key root(HKEY_LOCAL_MACHINE, EnumKey);
   if (!root) return ports;
@@ -110,7 +130,7 @@ std::vector<PortDetails> ListPortDetails() {
       for (const std::string& instanceName : SubkeyNames(device.get())) {
         Key instance(device.get(), instanceName);
         if (!instance) continue;
-        std::string portName = Lower(TextValue(instance.get(), "Device Parameters", "PortName"));
+        std::string portName = Lower(TextValue(instance.get(), DeviceParameters, "PortName"));
         if (portName.empty()) continue;
         for (PortDetails& port : ports) {
           if (Lower(port.name) == portName)
@@ -120,6 +140,11 @@ std::vector<PortDetails> ListPortDetails() {
     }
   }
   return ports;
+}
+
+std::string WhereToLowerLatencyTimer(const PortDetails& port) {
+  if (!port.latencyTimerMs) return "";
+  return "Device Manager, the port's Properties, Port Settings, Advanced, Latency Timer (msec)";
 }
 
 }  // namespace serial

@@ -1302,17 +1302,21 @@ TEST(CliWriteAgainTest, LeavesOutWhatIsVerifiedAndKeepsWhatApplies) {
 }
 
 // The ports command: the name first and only what is known after it, on one line; the JSON
-// array gives every field, and a friendly name that is not UTF-8 does not cost the list.
+// array gives every field (an unknown latency timer as null), and a friendly name that is not
+// UTF-8 does not cost the list.
 TEST(CliPortsTest, OneLinePerPortAndAJsonArray) {
   const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
   struct Row {
     serial::PortDetails port;
     std::string line;
   } rows[] = {
-      {{"/dev/ttyUSB0", "FT232R USB UART", "0403", "6001", "A1B2C3", byId},
-       "/dev/ttyUSB0  FT232R USB UART  0403:6001  serial A1B2C3  " + byId},
-      {{"/dev/ttyS0", "", "", "", "", ""}, "/dev/ttyS0"},
-      {{"COM3", "USB Serial Port (COM3)", "10c4", "ea60", "", ""},
+      {{"/dev/ttyUSB0", "FT232R USB UART", "0403", "6001", "A1B2C3", byId, 16},
+       "/dev/ttyUSB0  FT232R USB UART  0403:6001  serial A1B2C3  " + byId +
+           "  latency timer 16 ms"},
+      {{"/dev/ttyS0", "", "", "", "", "", std::nullopt}, "/dev/ttyS0"},
+      {{"COM5", "USB Serial Port (COM5)", "0403", "6001", "", "", 1},
+       "COM5  USB Serial Port (COM5)  0403:6001  latency timer 1 ms"},
+      {{"COM3", "USB Serial Port (COM3)", "10c4", "ea60", "", "", std::nullopt},
        "COM3  USB Serial Port (COM3)  10c4:ea60"},
   };
   std::vector<serial::PortDetails> ports;
@@ -1322,15 +1326,18 @@ TEST(CliPortsTest, OneLinePerPortAndAJsonArray) {
   }
   ports.back().description = "P\xe9riph\xe9rique";  // Latin-1
   const nlohmann::json list = nlohmann::json::parse(cli::PortsJson(ports));
-  ASSERT_EQ(list.size(), 3u);
+  ASSERT_EQ(list.size(), 4u);
   EXPECT_EQ(list[0], (nlohmann::json{{"name", "/dev/ttyUSB0"},
                                      {"description", "FT232R USB UART"},
                                      {"vendor", "0403"},
                                      {"product", "6001"},
                                      {"serial", "A1B2C3"},
-                                     {"by_id", byId}}));
+                                     {"by_id", byId},
+                                     {"latency_timer_ms", 16}}));
   EXPECT_EQ(list[1]["by_id"], "");
-  EXPECT_EQ(list[2]["description"], "P\uFFFDriph\uFFFDrique");
+  EXPECT_TRUE(list[1]["latency_timer_ms"].is_null());
+  EXPECT_EQ(list[2]["latency_timer_ms"], 1);
+  EXPECT_EQ(list[3]["description"], "P\uFFFDriph\uFFFDrique");
 }
 
 TEST(CliBatchTest, EachPortHasItsOwnJobAndTheFaultyOneFailsAlone) {

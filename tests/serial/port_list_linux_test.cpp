@@ -15,8 +15,9 @@
 // does not exist or cannot be opened still shows up. A UART type of 0 means no UART answered,
 // whatever driver registered the port: kernels before 6.5 link a legacy port's device to the
 // serial8250 driver, later ones to the serial-base bus's "port" driver. A USB adapter's details
-// come from the USB device above its tty (not from the hub above that), and its stable name
-// from the by-id link that leads to its own device node.
+// come from the USB device above its tty (not from the hub above that), its stable name from
+// the by-id link that leads to its own device node, and its latency timer from its usb-serial
+// port, where only FTDI's driver shows one.
 TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
   namespace fs = std::filesystem;
   testing_support::TempDir temp;
@@ -30,9 +31,9 @@ TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
   } rows[] = {{"ttyS0", "serial8250", "4"},     {"ttyS1", "serial8250", "0"},
               {"ttyS10", "serial8250", "4"},    {"ttyS2", "serial8250", "4"},
               {"ttyS3", "port", "0"},           {"ttyS4", "port", "4"},
-              {"ttyUSB0", "ftdi_sio", nullptr}, {"ttyACM0", "cdc_acm", nullptr},
-              {"ttySC0", "sc16is7xx", "0"},     {"ttySC1", "sc16is7xx", "4"},
-              {"tty1", nullptr, nullptr}};
+              {"ttyUSB0", "ftdi_sio", nullptr}, {"ttyUSB1", "cp210x", nullptr},
+              {"ttyACM0", "cdc_acm", nullptr},  {"ttySC0", "sc16is7xx", "0"},
+              {"ttySC1", "sc16is7xx", "4"},     {"tty1", nullptr, nullptr}};
   // The tty's device below a USB device: usb-serial drivers put a folder of their own under the
   // interface, an ACM port's device is the interface. nullptr: the device has no such file.
   struct Usb {
@@ -46,18 +47,25 @@ TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
     const char* manufacturer;
     const char* link;  // udev's name in by-id
     const char* description;
+    const char* latencyTimer;
   } usbs[] = {{"ttyUSB0", "usb1/1-1", "usb1/1-1/1-1:1.0/ttyUSB0", "0403", "6001", "A1B2C3",
                "FT232R USB UART", "FTDI", "usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0",
-               "FT232R USB UART"},
+               "FT232R USB UART", "16"},
+              {"ttyUSB1", "usb1/1-3", "usb1/1-3/1-3:1.0/ttyUSB1", "10c4", "ea60", "0001",
+               "CP2102 USB to UART Bridge Controller", "Silicon Labs",
+               "usb-Silicon_Labs_CP2102_USB_to_UART_Bridge_Controller_0001-if00-port0",
+               "CP2102 USB to UART Bridge Controller", nullptr},
               {"ttyACM0", "usb1/1-2", "usb1/1-2/1-2:1.0", "2341", "0043", nullptr, nullptr,
                "Arduino (www.arduino.cc)", "usb-Arduino__www.arduino.cc__0043-if00",
-               "Arduino (www.arduino.cc)"}};
+               "Arduino (www.arduino.cc)", nullptr}};
   auto put = [](const fs::path& file, const char* text) {
     if (text) std::ofstream(file) << text << "\n";
   };
   fs::create_directories(root / "devices/usb1");
   put(root / "devices/usb1/idVendor", "1d6b");  // the root hub
   fs::create_directories(byId);
+  const fs::path usbSerialPorts = root / "bus/usb-serial/devices";
+  fs::create_directories(usbSerialPorts);
   auto usbOf = [&](const std::string& tty) -> const Usb* {
     for (const Usb& usb : usbs) {
       if (tty == usb.tty) return &usb;
@@ -80,6 +88,10 @@ TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
       put(usbDevice / "serial", usb->serial);
       put(usbDevice / "product", usb->productText);
       put(usbDevice / "manufacturer", usb->manufacturer);
+      put(device / "latency_timer", usb->latencyTimer);
+      // A usb-serial driver's port is its own folder, and on the bus of such ports.
+      if (device.filename() == row.tty)
+        fs::create_directory_symlink(device, usbSerialPorts / row.tty);
       fs::create_symlink(fs::path("../..") / row.tty, byId / usb->link);
     }
     fs::create_directories(device);
@@ -90,7 +102,7 @@ TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
   const std::vector<std::string> listed = serial::SysfsSerialPorts((root / "class/tty").string());
   EXPECT_EQ(listed, (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyS2",
                                               "/dev/ttyS4", "/dev/ttyS10", "/dev/ttySC1",
-                                              "/dev/ttyUSB0"}));
+                                              "/dev/ttyUSB0", "/dev/ttyUSB1"}));
   for (const std::string& port : listed) {
     const std::string tty = fs::path(port).filename().string();
     SCOPED_TRACE(tty);
@@ -107,6 +119,11 @@ TEST(PortListTest, SysfsAttributesDecideWithoutOpening) {
     EXPECT_EQ(details.product, expected(&Usb::product));
     EXPECT_EQ(details.serial, expected(&Usb::serial));
     EXPECT_EQ(details.byId, usb ? (byId / usb->link).string() : "");
+    const bool timer = usb && usb->latencyTimer;
+    EXPECT_EQ(details.latencyTimerMs,
+              timer ? std::optional<int>(std::stoi(usb->latencyTimer)) : std::nullopt);
+    EXPECT_EQ(serial::WhereToLowerLatencyTimer(details),
+              timer ? "echo 1 > /sys/bus/usb-serial/devices/" + tty + "/latency_timer" : "");
   }
 }
 
