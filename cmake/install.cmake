@@ -25,6 +25,10 @@ if(WIN32)
   return()
 endif()
 
+# An FTDI adapter's latency timer at 1 ms from the moment it is plugged in (udev reads the rules
+# of packages under /usr/lib/udev/rules.d).
+install(FILES data/udev/60-pyrelink-ftdi-latency.rules DESTINATION lib/udev/rules.d)
+
 # Debian looks for the licence under this name.
 install(FILES LICENSE DESTINATION ${PYRELINK_INSTALL_DOCDIR} RENAME copyright)
 

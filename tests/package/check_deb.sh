@@ -70,7 +70,7 @@ fi
 # The files: programs, man pages, desktop entry and icon, README and the licence.
 dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|' >"$work/contents"
 expected=(/usr/share/doc/pyrelink/README.md /usr/share/doc/pyrelink/LICENSE
-          /usr/share/doc/pyrelink/copyright)
+          /usr/share/doc/pyrelink/copyright /usr/lib/udev/rules.d/60-pyrelink-ftdi-latency.rules)
 for program in "${programs[@]}"; do
   expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1.gz")
 done
@@ -85,12 +85,18 @@ done
 # Nothing of the build or the tests comes along.
 extra=$(grep -v '/$' "$work/contents" | grep -vxF -f <(printf '%s\n' "${expected[@]}") || true)
 [[ -z $extra ]] || fail "the package holds more than it should: $extra"
-ok "holds the ${#expected[@]} files: programs, man pages, desktop entry, icons, README, copyright"
+ok "holds the ${#expected[@]} files: programs, man pages, desktop entry, icons, README, copyright, udev rule"
 
 root=$work/root
 dpkg -x "$deb" "$root"
 cmp -s "$root/usr/share/doc/pyrelink/copyright" "$source_dir/LICENSE" ||
   fail "copyright is not the LICENSE"
+# The udev rule sets the latency timer of FTDI adapters only, when they are added.
+rule=$root/usr/lib/udev/rules.d/60-pyrelink-ftdi-latency.rules
+rules=$(grep -v '^#' "$rule" | grep -v '^$')
+[[ $rules == 'ACTION=="add", SUBSYSTEM=="usb-serial", DRIVER=="ftdi_sio", ATTR{latency_timer}="1"' ]] ||
+  fail "the udev rule is not the FTDI latency timer's alone: $rules"
+ok "the udev rule sets an FTDI adapter's latency timer to 1 ms when it is plugged in"
 
 # A READ of the EEPROM by the unpacked programs (about 10 s of the protocol's fixed pauses):
 # started first, checked last.
