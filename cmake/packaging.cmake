@@ -1,5 +1,5 @@
 # Packages of what cmake/install.cmake installs: `cpack -G DEB` in a Linux build, `cpack -G ZIP`
-# in the Windows cross-build.
+# and `cpack -G NSIS` (an installer, made by Debian's makensis) in the Windows cross-build.
 set(CPACK_PACKAGE_NAME pyrelink)
 set(CPACK_PACKAGE_VENDOR "The Pyrelink developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -18,6 +18,23 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME pyrelink-${PROJECT_VERSION}-win64)
+  # The installer: a 64-bit program (its stub is amd64-unicode), into Program Files\Pyrelink,
+  # with a Start-menu entry for the window, an entry in the installed programs with the version,
+  # and an uninstaller; /S installs and uninstalls it silently.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY Pyrelink)
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Pyrelink)
+  set(CPACK_NSIS_PACKAGE_NAME "Pyrelink ${PROJECT_VERSION}")
+  set(CPACK_NSIS_DISPLAY_NAME "Pyrelink ${PROJECT_VERSION}")
+  set(CPACK_NSIS_PUBLISHER "${CPACK_PACKAGE_VENDOR}")
+  if(TARGET pyrelink)
+    set(CPACK_NSIS_INSTALLED_ICON_NAME pyrelink.exe)
+    set(CPACK_PACKAGE_EXECUTABLES pyrelink "Pyrelink")
+  else()
+    set(CPACK_NSIS_INSTALLED_ICON_NAME pyrelink-cli.exe)
+  endif()
+  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # pyrelink_VERSION_ARCH.deb

@@ -6,7 +6,7 @@ PYRELINK_PACKAGES=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev l
 # and checks the packages (dpkg-shlibdeps finds the .deb's dependencies), and the compiler cache
 # that lets a second run on one machine rebuild only what changed.
 PYRELINK_TEST_PACKAGES=(clang libfuzzer-14-dev googletest g++-mingw-w64-x86-64-posix wine64
-                        xvfb xauth xdotool dpkg-dev man-db desktop-file-utils unzip ccache)
+                        xvfb xauth xdotool dpkg-dev man-db desktop-file-utils unzip ccache nsis)
 
 # Installs the packages above that are missing, and those named as arguments.
 install_deps() {
