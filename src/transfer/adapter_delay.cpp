@@ -20,14 +20,18 @@ std::string Milliseconds(double ms) {
   return text;
 }
 
-// Where this system lets the user lower the timer of the adapter behind device.
-std::string WhereToLower(const std::string& device) {
+// What the system tells of the timer of the adapter behind device, and where it lets the user
+// lower it: "(its latency timer, set to 16 ms); to lower it to 1 ms: ...".
+std::string TimerAndWhereToLowerIt(const std::string& device) {
   for (const serial::PortDetails& port : serial::ListPortDetails()) {
     if (port.name != device) continue;
     const std::string where = serial::WhereToLowerLatencyTimer(port);
-    if (!where.empty()) return where;
+    if (where.empty()) continue;
+    return "(its latency timer, set to " + std::to_string(*port.latencyTimerMs) +
+           " ms); to lower it to 1 ms: " + where;
   }
-  return "in the adapter driver's settings (an FTDI adapter's latency timer: 1 ms)";
+  return "(its latency timer); to lower it: the adapter driver's settings (an FTDI adapter's "
+         "latency timer: 1 ms)";
 }
 
 }  // namespace
@@ -62,8 +66,8 @@ std::string HeldBackReplyText(const protocol::DecoLink& link) {
   const double delay = link.ReplyDelayMs();
   if (delay < HeldBackThresholdMs) return "";
   return "each reply comes about " + Milliseconds(delay) +
-         " after the wire has brought it: the USB serial adapter holds it back (its latency "
-         "timer); lower it " + WhereToLower(link.DevicePath());
+         " after the wire has brought it: the USB serial adapter holds it back " +
+         TimerAndWhereToLowerIt(link.DevicePath());
 }
 
 std::vector<std::string> HeldBackReplyLines(const protocol::DecoLink& link, const JobPlan& plan) {

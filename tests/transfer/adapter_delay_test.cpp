@@ -21,7 +21,7 @@ TEST(AdapterDelayTest, HeldBackRepliesAreToldBeforeFlashWorkOnly) {
       {"a plain line", 0, transfer::ChannelBlocks, false, ""},
       {"a 16 ms adapter, a channel READ", 16, transfer::ChannelBlocks, false,
        "Each reply comes about 1\\d ms after the wire has brought it: the USB serial adapter "
-       "holds it back \\(its latency timer\\); lower it .*\\.\\n"
+       "holds it back \\(its latency timer.*\\); to lower it.*\\.\\n"
        "This job's flash work takes about \\d+:\\d\\d at this line, \\d+:\\d\\d on the wire "
        "alone\\.\\n"},
       {"a 16 ms adapter, an EEPROM job: no long work", 16, 0, false, ""},
