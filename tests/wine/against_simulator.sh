@@ -107,7 +107,8 @@ stop_sim
 
 # The port list comes from the registry, in the order the registry gives it.
 # Value names and data sort differently, so that a list sorted by port name would show.
-# COM7's details come from the instance key of the USB device that made it.
+# COM7's details come from the instance key of the USB device that made it; COM3's from an FTDI
+# driver's own enumerator, with the latency timer the driver keeps beside the port's name.
 # A registry write that fails once (a Wine server still starting) is tried again; one that keeps
 # failing says which.
 reg_add() {
@@ -122,12 +123,18 @@ reg_add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v PyrelinkTestB /d COM3
 instance='HKLM\SYSTEM\CurrentControlSet\Enum\USB\VID_0403&PID_6001\A1B2C3'
 reg_add "$instance" /v FriendlyName /d 'USB Serial Port (COM7)'
 reg_add "$instance\Device Parameters" /v PortName /d COM7
+ftdi='HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6015+DA01XYZA\0000'
+reg_add "$ftdi" /v FriendlyName /d 'USB Serial Port (COM3)'
+reg_add "$ftdi\Device Parameters" /v PortName /d COM3
+reg_add "$ftdi\Device Parameters" /v LatencyTimer /t REG_DWORD /d 16
 listing=$("$wine" "$cli_exe" ports | tr -d '\r') || fail "ports under Wine"
 ports=$(grep -E '^COM(7|3)( |$)' <<<"$listing" | cut -d' ' -f1 | tr '\n' ' ')
 [[ $ports == "COM7 COM3 " ]] || fail "ports from the registry: got '$ports', expected 'COM7 COM3 '"
 grep -qx 'COM7  USB Serial Port (COM7)  0403:6001  serial A1B2C3' <<<"$listing" ||
   fail "COM7's details: got '$listing'"
-echo "ok: the port list comes from the registry in its order, with the device's details"
+grep -qx 'COM3  USB Serial Port (COM3)  0403:6015  latency timer 16 ms' <<<"$listing" ||
+  fail "COM3's details with its FTDI latency timer: got '$listing'"
+echo "ok: the port list comes from the registry in its order, with the device's details and an FTDI adapter's latency timer"
 
 # The single-instance guard: a second copy of the same file name finds the first; a copy under
 # another name does not.
